@@ -1,0 +1,291 @@
+#include "core/ixClasses.h"
+#include "core/ixDateUtils.h"
+#include "core/ixStreams.h"
+#include "core/ixStrings.h"
+#include "core/ixSysUtils.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using namespace ix;
+
+TEST(Format, ProducesTheLibrarysFixedPatterns)
+{
+    EXPECT_EQ(Format("%s%.2d%.2d", "+", 1, 0), "+0100");
+    EXPECT_EQ(Format("%s%.2d%.2d", "-", 5, 30), "-0530");
+    EXPECT_EQ(Format("%2.2X", 10), "0A");
+    EXPECT_EQ(Format("%2.2X", 255), "FF");
+    EXPECT_EQ(Format("%d.%d.%d.%d", 127, 0, 0, 1), "127.0.0.1");
+    EXPECT_EQ(Format("TOP %d 0", 12), "TOP 12 0");
+    EXPECT_EQ(Format("%d%%", -7), "-7%");
+    EXPECT_EQ(Format("%-4s|%4s", "ab", "cd"), "ab  |  cd");
+    EXPECT_EQ(Format("%.3d", -5), "-005");
+}
+
+TEST(Format, RejectsMissingOrMismatchedArguments)
+{
+    EXPECT_THROW(Format("%d %d", 1), EConvertError);
+    EXPECT_THROW(Format("%d", "text"), EConvertError);
+    EXPECT_THROW(Format("%s", 3), EConvertError);
+    EXPECT_THROW(Format("%", 3), EConvertError);
+}
+
+TEST(Numbers, StrictConversionRefusesWhatIsNotANumber)
+{
+    EXPECT_EQ(StrToInt("42"), 42);
+    EXPECT_EQ(StrToInt(" -17"), -17);
+    EXPECT_EQ(StrToInt("$1F"), 31);
+    EXPECT_EQ(StrToInt("2147483647"), 2147483647);
+    EXPECT_THROW(StrToInt("2147483648"), EConvertError);
+    EXPECT_THROW(StrToInt("12a"), EConvertError);
+    EXPECT_THROW(StrToInt(""), EConvertError);
+    EXPECT_THROW(StrToInt("Foo"), EConvertError);
+    EXPECT_THROW(StrToInt("5 "), EConvertError);
+    EXPECT_EQ(StrToIntDef("x", 9), 9);
+    EXPECT_EQ(StrToInt64("-9223372036854775808"), INT64_MIN);
+    try {
+        StrToInt("Foo");
+    } catch (const EConvertError& e) {
+        EXPECT_EQ(e.Message(), "'Foo' is not a valid integer value");
+    }
+}
+
+TEST(Text, TrimCopyPosAndCaseFollowOneBasedRules)
+{
+    EXPECT_EQ(Trim("\t a b \r\n"), "a b");
+    EXPECT_EQ(TrimLeft("  x "), "x ");
+    EXPECT_EQ(TrimRight("  x "), "  x");
+    EXPECT_EQ(Copy("abcdef", 2, 3), "bcd");
+    EXPECT_EQ(Copy("abc", 3, 10), "c");
+    EXPECT_EQ(Copy("abc", 4, 1), "");
+    EXPECT_EQ(Pos("cd", "abcdcd"), 3u);
+    EXPECT_EQ(Pos("cd", "abcdcd", 4), 5u);
+    EXPECT_EQ(Pos("x", "abc"), 0u);
+    std::string s = "abcdef";
+    Delete(s, 2, 2);
+    EXPECT_EQ(s, "adef");
+    Delete(s, 10, 2);
+    EXPECT_EQ(s, "adef");
+    EXPECT_TRUE(SameText("Content-Type", "CONTENT-type"));
+    EXPECT_FALSE(SameText("abc", "abcd"));
+    EXPECT_LT(CompareText("abc", "ABD"), 0);
+    EXPECT_EQ(StringReplace("a-b-c", "-", "+"), "a+b+c");
+    EXPECT_EQ(StringReplace("aXbx", "x", "_", true, true), "a_b_");
+}
+
+TEST(StringList, TextJoinsWithCrLfAndSplitsEveryLineEnd)
+{
+    TStringList list;
+    list.SetText("one\r\ntwo\nthree\rfour");
+    ASSERT_EQ(list.Count(), 4);
+    EXPECT_EQ(list[3], "four");
+    EXPECT_EQ(list.GetText(), "one\r\ntwo\r\nthree\r\nfour\r\n");
+    list.SetText("");
+    EXPECT_EQ(list.Count(), 0);
+    list.SetText("a\r\n\r\nb");
+    EXPECT_EQ(list.Count(), 3);
+    EXPECT_EQ(list[1], "");
+}
+
+TEST(StringList, NameValueAccessIgnoresLetterCase)
+{
+    TStringList list;
+    list.Add("Host=example.org");
+    list.Add("Port=110");
+    EXPECT_EQ(list.GetValue("port"), "110");
+    EXPECT_EQ(list.IndexOfName("HOST"), 0);
+    list.SetValue("Port", "995");
+    EXPECT_EQ(list[1], "Port=995");
+    list.SetValue("User", "ivory");
+    EXPECT_EQ(list.Count(), 3);
+    list.SetValue("Host", "");
+    EXPECT_EQ(list.Count(), 2);
+    EXPECT_EQ(list.GetName(0), "Port");
+    EXPECT_EQ(list.GetValueFromIndex(1), "ivory");
+    EXPECT_EQ(list.IndexOf("PORT=995"), 0);
+}
+
+TEST(StringList, UpdateBatchesChangeEventsAndBadIndexesRaise)
+{
+    TStringList list;
+    int changes = 0;
+    list.OnChange = [&](TObject* ASender) {
+        EXPECT_EQ(ASender, &list);
+        ++changes;
+    };
+    list.Add("a");
+    EXPECT_EQ(changes, 1);
+    list.BeginUpdate();
+    list.Add("b");
+    list.Add("c");
+    list.BeginUpdate();
+    list.Delete(0);
+    list.EndUpdate();
+    EXPECT_EQ(changes, 1);
+    list.EndUpdate();
+    EXPECT_EQ(changes, 2);
+    EXPECT_THROW(list.Get(5), EListError);
+    EXPECT_THROW(list.Delete(-1), EListError);
+    EXPECT_THROW(list.Insert(3, "x"), EListError);
+}
+
+TEST(StringList, OwnedObjectsAreDestroyedWithTheirLines)
+{
+    struct TCounted : TObject
+    {
+        explicit TCounted(int& ACount) : Count(ACount) { ++Count; }
+        ~TCounted() override { --Count; }
+        int& Count;
+    };
+    int alive = 0;
+    {
+        TStringList list;
+        list.SetOwnsObjects(true);
+        list.AddObject("a", new TCounted(alive));
+        list.AddObject("b", new TCounted(alive));
+        EXPECT_EQ(alive, 2);
+        list.Delete(0);
+        EXPECT_EQ(alive, 1);
+    }
+    EXPECT_EQ(alive, 0);
+}
+
+TEST(MemoryStream, GrowsSeeksAndCopies)
+{
+    TMemoryStream a;
+    a.WriteText("hello ");
+    a.WriteText("world");
+    EXPECT_EQ(a.GetSize(), 11);
+    EXPECT_EQ(a.View(), "hello world");
+    a.SetPosition(6);
+    char buf[5];
+    a.ReadBuffer(buf, 5);
+    EXPECT_EQ(std::string(buf, 5), "world");
+    EXPECT_THROW(a.ReadBuffer(buf, 1), EReadError);
+
+    TMemoryStream b;
+    EXPECT_EQ(b.CopyFrom(a, 0), 11);
+    EXPECT_EQ(b.View(), "hello world");
+    a.SetPosition(2);
+    TMemoryStream c;
+    EXPECT_EQ(c.CopyFrom(a, 3), 3);
+    EXPECT_EQ(c.View(), "llo");
+    EXPECT_THROW(c.CopyFrom(a, 100), EReadError);
+
+    a.Seek(20, soBeginning);
+    a.WriteText("!");
+    EXPECT_EQ(a.GetSize(), 21);
+    EXPECT_EQ(a.Memory()[15], 0);
+    a.SetSize(5);
+    EXPECT_EQ(a.View(), "hello");
+    EXPECT_EQ(a.GetPosition(), 5);
+}
+
+TEST(FileStream, WritesReadsAndReportsMissingFiles)
+{
+    const auto path = (std::filesystem::temp_directory_path() / "ix_core_filestream.bin").string();
+    {
+        TFileStream out(path, fmCreate);
+        out.WriteText("line 1\r\nline 2\r\n");
+    }
+    TStringList list;
+    list.LoadFromFile(path);
+    ASSERT_EQ(list.Count(), 2);
+    EXPECT_EQ(list[1], "line 2");
+    TMemoryStream m;
+    m.LoadFromFile(path);
+    EXPECT_EQ(m.GetSize(), 16);
+    std::filesystem::remove(path);
+    EXPECT_THROW(TFileStream(path, fmOpenRead), EFOpenError);
+    EXPECT_THROW(TFileStream("/nonexistent-dir/x", fmCreate), EFCreateError);
+}
+
+namespace {
+class TProbe : public TComponent
+{
+public:
+    using TComponent::TComponent;
+    TComponent* Ref = nullptr;
+    void SetRef(TComponent* AValue)
+    {
+        if (Ref)
+            Ref->RemoveFreeNotification(this);
+        Ref = AValue;
+        if (Ref)
+            Ref->FreeNotification(this);
+    }
+
+protected:
+    void Notification(TComponent* AComponent, TOperation AOperation) override
+    {
+        TComponent::Notification(AComponent, AOperation);
+        if (AOperation == opRemove && AComponent == Ref)
+            Ref = nullptr;
+    }
+};
+} // namespace
+
+TEST(Component, OwnerDestroysChildrenAndReferencesAreCleared)
+{
+    TProbe holder;
+    auto* owner = new TProbe();
+    auto* child = new TProbe(owner);
+    EXPECT_EQ(owner->GetComponentCount(), 1);
+    EXPECT_EQ(child->GetOwner(), owner);
+    holder.SetRef(child);
+    delete owner;
+    EXPECT_EQ(holder.Ref, nullptr);
+
+    auto* other = new TProbe();
+    holder.SetRef(other);
+    holder.SetRef(nullptr);
+    delete other; // no notification reaches holder after RemoveFreeNotification
+    EXPECT_EQ(holder.Ref, nullptr);
+}
+
+TEST(Component, ClassNameIsTheBareName)
+{
+    TStringList list;
+    EXPECT_EQ(list.ClassName(), "TStringList");
+    TMemoryStream stream;
+    EXPECT_THROW(list.Assign(TComponent()), EConvertError);
+}
+
+namespace {
+enum TFlag : uint8_t { tfA, tfB, tfC, tfD, tfE };
+}
+
+TEST(Set, StoresBitsByOrdinal)
+{
+    TSet<TFlag> flags{tfC, tfD, tfE};
+    EXPECT_EQ(flags.Value(), 28u);
+    EXPECT_TRUE(flags.Includes(tfD));
+    flags.Exclude(tfD);
+    EXPECT_FALSE(flags.Includes(tfD));
+    EXPECT_EQ((flags + TSet<TFlag>{tfA}).Value(), 21u);
+    EXPECT_TRUE(TSet<TFlag>().Empty());
+}
+
+TEST(DateTime, EncodesAndDecodesTheCalendar)
+{
+    EXPECT_DOUBLE_EQ(EncodeDate(1899, 12, 30), 0.0);
+    EXPECT_DOUBLE_EQ(EncodeDate(1970, 1, 1), UnixDateDelta);
+    EXPECT_DOUBLE_EQ(EncodeDate(2000, 3, 1) - EncodeDate(2000, 2, 28), 2.0);
+    EXPECT_THROW(EncodeDate(2001, 2, 29), EConvertError);
+    EXPECT_THROW(EncodeDate(2008, 13, 1), EConvertError);
+    EXPECT_THROW(EncodeTime(24, 0, 0, 0), EConvertError);
+    const TDateTime t = EncodeDate(2008, 6, 3) + EncodeTime(10, 20, 30, 0);
+    const TDateParts p = DecodeDateTime(t);
+    EXPECT_EQ(p.Year, 2008);
+    EXPECT_EQ(p.Month, 6);
+    EXPECT_EQ(p.Day, 3);
+    EXPECT_EQ(p.Hour, 10);
+    EXPECT_EQ(p.Minute, 20);
+    EXPECT_EQ(p.Second, 30);
+    EXPECT_EQ(p.DayOfWeek, 3); // a Tuesday
+    EXPECT_EQ(FormatDateTime("ddd, d mmm yyyy hh:mm:ss", t), "Tue, 3 Jun 2008 10:20:30");
+    EXPECT_EQ(DateTimeToStr(EncodeDate(2008, 6, 3)), "2008-06-03");
+    EXPECT_EQ(DateTimeToUnix(UnixToDateTime(1212488430)), 1212488430);
+    EXPECT_EQ(DecodeDateTime(EncodeDate(1600, 2, 29)).Day, 29);
+}
