@@ -38,6 +38,10 @@ constexpr DWORD HP_HASHSIZE = 4;
 
 // ---- error codes ---------------------------------------------------------------------------
 
+constexpr DWORD ERROR_INVALID_PASSWORD = 86;
+constexpr DWORD ERROR_MORE_DATA = 234;
+constexpr DWORD E_INVALIDARG = 0x80070057;
+
 constexpr DWORD NTE_BAD_UID = 0x80090001;
 constexpr DWORD NTE_BAD_HASH = 0x80090002;
 constexpr DWORD NTE_BAD_KEY = 0x80090003;
@@ -50,6 +54,7 @@ constexpr DWORD NTE_NO_MEMORY = 0x8009000E;
 constexpr DWORD NTE_BAD_KEYSET = 0x80090016;
 constexpr DWORD NTE_PROV_TYPE_NOT_DEF = 0x80090017;
 constexpr DWORD NTE_KEYSET_NOT_DEF = 0x80090019;
+constexpr DWORD NTE_PROV_TYPE_NO_MATCH = 0x8009001B;
 constexpr DWORD CRYPT_E_NOT_FOUND = 0x80092004;
 constexpr DWORD CRYPT_E_REVOKED = 0x80092010;
 constexpr DWORD CRYPT_E_REVOCATION_OFFLINE = 0x80092013;

@@ -186,6 +186,7 @@ inline constexpr DWORD ERROR_IO_PENDING = 997;
 inline constexpr DWORD ERROR_INVALID_FLAGS = 1004;
 inline constexpr DWORD ERROR_NO_UNICODE_TRANSLATION = 1113;
 inline constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
+inline constexpr DWORD ERROR_NOT_ENOUGH_QUOTA = 1816;
 inline constexpr DWORD ERROR_TIMEOUT = 1460;
 
 } // namespace ix::os

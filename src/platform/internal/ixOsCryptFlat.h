@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/ixOsCrypt.h"
+#include "platform/ixOsKernel.h"
 
 #include <cstddef>
 #include <cstring>
@@ -13,6 +14,30 @@
 #include <vector>
 
 namespace ix::os::internal {
+
+/// Sets the last error and returns FALSE.
+inline BOOL Fail(DWORD ACode) noexcept
+{
+    SetLastError(ACode);
+    return FALSE;
+}
+
+/// The caller-buffer protocol of CryptoAPI: no buffer gives the size needed (TRUE); a short one
+/// fails with ERROR_MORE_DATA and the size needed; otherwise AWrite fills ADest.
+template <typename TWrite>
+BOOL CopyToCaller(void* ADest, DWORD* ASize, size_t ANeeded, TWrite AWrite)
+{
+    if (ASize == nullptr)
+        return Fail(ERROR_INVALID_PARAMETER);
+    const DWORD given = *ASize;
+    *ASize = static_cast<DWORD>(ANeeded);
+    if (ADest == nullptr)
+        return TRUE;
+    if (given < ANeeded)
+        return Fail(ERROR_MORE_DATA);
+    AWrite(static_cast<BYTE*>(ADest));
+    return TRUE;
+}
 
 class TCryptFlatBlock
 {
@@ -94,9 +119,11 @@ public:
         }
     }
 
-    /// The caller-buffer protocol: no buffer gives the size; a short one fails with
-    /// ERROR_MORE_DATA and the size needed; otherwise the block is placed there.
-    BOOL CopyOut(void* ADest, DWORD* ASize) const;
+    /// Places the block in a caller's buffer (CopyToCaller's protocol).
+    BOOL CopyOut(void* ADest, DWORD* ASize) const
+    {
+        return CopyToCaller(ADest, ASize, FBytes.size(), [this](BYTE* ADest) { PlaceAt(ADest); });
+    }
 
     /// Places the block in AStorage (resized to fit) and returns its start.
     BYTE* PlaceIn(std::vector<BYTE>& AStorage) const

@@ -83,6 +83,9 @@ private:
     TUniqueFd FFd;
 };
 
+/// A fresh value for a handle or a window: a multiple of 4, never reused.
+UINT_PTR NextHandleValue() noexcept;
+
 /// Registers AObject and returns its new handle (never null, never reused). Null AObject: null.
 HANDLE RegisterHandle(std::shared_ptr<TWaitable> AObject);
 
