@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Stops the Dovecot that start.sh started in STATE_DIR, by its PID.
+set -uo pipefail
+state=$1
+[ -f "$state/dovecot.env" ] || exit 0
+# shellcheck disable=SC1091
+. "$state/dovecot.env"
+if kill -0 "$DOVECOT_PID" 2> /dev/null; then
+  kill "$DOVECOT_PID"
+  for _ in $(seq 1 100); do
+    kill -0 "$DOVECOT_PID" 2> /dev/null || break
+    sleep 0.05
+  done
+  kill -9 "$DOVECOT_PID" 2> /dev/null || true
+fi
+rm -f "$state/dovecot.env"
