@@ -1,0 +1,77 @@
+#include "platform/ixOsKernel.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+
+using namespace ix::os;
+
+namespace {
+
+std::string SystemText(DWORD ACode)
+{
+    char buffer[512];
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, ACode, 0,
+        buffer, sizeof buffer, nullptr);
+    return std::string(buffer, length);
+}
+
+} // namespace
+
+TEST(PlatformKernel, TickCountIsTheLowPartOfTheMonotonicMilliseconds)
+{
+    const ULONGLONG before = GetTickCount64();
+    const DWORD ticks = GetTickCount();
+    const ULONGLONG after = GetTickCount64();
+    EXPECT_LE(before, after);
+    EXPECT_GE(DWORD(ticks - DWORD(before)), 0u);
+    EXPECT_LE(DWORD(ticks - DWORD(before)), DWORD(after - before));
+}
+
+TEST(PlatformKernel, LastErrorBelongsToTheCallingThread)
+{
+    SetLastError(1234);
+    DWORD seenByOther = 1;
+    std::thread other([&] {
+        seenByOther = GetLastError();
+        SetLastError(99);
+    });
+    other.join();
+    EXPECT_EQ(seenByOther, 0u);
+    EXPECT_EQ(GetLastError(), 1234u);
+}
+
+TEST(PlatformErrorTexts, SocketAndKernelCodesHaveTheSystemTextWithLineEnd)
+{
+    EXPECT_EQ(SystemText(10061), "No connection could be made because the target machine actively refused it.\r\n");
+    EXPECT_EQ(SystemText(11001), "No such host is known.\r\n");
+    EXPECT_EQ(SystemText(ERROR_INVALID_HANDLE), "The handle is invalid.\r\n");
+    EXPECT_EQ(SystemText(ERROR_TIMEOUT), "This operation returned because the timeout period expired.\r\n");
+}
+
+TEST(PlatformErrorTexts, OtherErrnoValuesUseTheCLibraryText)
+{
+    EXPECT_EQ(SystemText(110), "Connection timed out\r\n"); // ETIMEDOUT
+}
+
+TEST(PlatformErrorTexts, UnknownCodeGivesNoTextAndMessageNotFound)
+{
+    SetLastError(0);
+    EXPECT_EQ(SystemText(0x00777777), "");
+    EXPECT_EQ(GetLastError(), ERROR_MR_MID_NOT_FOUND);
+    EXPECT_EQ(SystemText(3999), ""); // in errno range, but no such errno
+}
+
+TEST(PlatformErrorTexts, ShortBufferAndUnsupportedSourcesAreRefused)
+{
+    char buffer[8];
+    EXPECT_EQ(FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 10061, 0, buffer, sizeof buffer, nullptr), 0u);
+    EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_EQ(FormatMessageA(FORMAT_MESSAGE_FROM_STRING, "x", 0, 0, buffer, sizeof buffer, nullptr), 0u);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    char wide[64];
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_MAX_WIDTH_MASK, nullptr, 6, 0, wide,
+        sizeof wide, nullptr);
+    EXPECT_EQ(std::string(wide, length), "The handle is invalid.");
+}

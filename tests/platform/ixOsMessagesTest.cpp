@@ -1,0 +1,331 @@
+#include "platform/ixOsMessages.h"
+
+#include "platform/ixOsKernel.h"
+
+#include <gtest/gtest.h>
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+using namespace ix::os;
+
+namespace {
+
+/// Generous cap for waits that must end well before it.
+constexpr DWORD Cap = 10000;
+
+/// An event handle closed at scope end.
+class TEvent
+{
+public:
+    TEvent(bool AManualReset, bool AInitialState)
+        : FHandle(CreateEventA(nullptr, AManualReset ? TRUE : FALSE, AInitialState ? TRUE : FALSE, nullptr))
+    {
+    }
+    ~TEvent() { CloseHandle(FHandle); }
+    TEvent(const TEvent&) = delete;
+    TEvent& operator=(const TEvent&) = delete;
+    HANDLE Get() const { return FHandle; }
+
+private:
+    HANDLE FHandle;
+};
+
+/// A hidden window that records the messages its procedure receives; destroyed at scope end.
+class TRecordingWindow
+{
+public:
+    TRecordingWindow()
+        : FHandle(CreateHiddenWindow([this](HWND, UINT AMsg, WPARAM AWParam, LPARAM) -> LRESULT {
+              Received.push_back({AMsg, AWParam});
+              return 0;
+          }))
+    {
+    }
+    ~TRecordingWindow() { DestroyWindow(FHandle); }
+    TRecordingWindow(const TRecordingWindow&) = delete;
+    TRecordingWindow& operator=(const TRecordingWindow&) = delete;
+    HWND Get() const { return FHandle; }
+
+    std::vector<std::pair<UINT, WPARAM>> Received;
+
+private:
+    HWND FHandle;
+};
+
+/// Dispatches every message that is waiting; returns how many.
+int DispatchAll()
+{
+    int count = 0;
+    MSG msg{};
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+    {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+        ++count;
+    }
+    return count;
+}
+
+/// Waits with messages, dispatching them, until ADone or the cap; false on a failed wait.
+template <typename TDone>
+bool PumpUntil(HANDLE AEvent, TDone ADone)
+{
+    const DWORD start = GetTickCount();
+    while (!ADone())
+    {
+        const DWORD result = MsgWaitForMultipleObjects(1, &AEvent, FALSE, Cap, QS_ALLEVENTS);
+        if (result != WAIT_OBJECT_0 + 1 || GetTickCount() - start > Cap)
+            return false;
+        DispatchAll();
+    }
+    return true;
+}
+
+bool IsReadable(int AFd)
+{
+    pollfd entry{AFd, POLLIN, 0};
+    return ::poll(&entry, 1, 0) == 1 && (entry.revents & POLLIN);
+}
+
+} // namespace
+
+TEST(PlatformWaits, SignalledEventEndsWaitAtOnceAndTimeOutEndsUnsignalledOne)
+{
+    TEvent signalled(true, true);
+    TEvent quiet(false, false);
+    EXPECT_EQ(WaitForSingleObject(signalled.Get(), Cap), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(quiet.Get(), 0), WAIT_TIMEOUT);
+    EXPECT_EQ(WaitForSingleObject(quiet.Get(), 30), WAIT_TIMEOUT);
+}
+
+TEST(PlatformWaits, AutoResetEventReleasesOneWaitAndManualResetStaysSignalled)
+{
+    TEvent autoReset(false, false);
+    TEvent manual(true, false);
+    ASSERT_TRUE(SetEvent(autoReset.Get()));
+    ASSERT_TRUE(SetEvent(autoReset.Get())); // setting twice still releases one wait
+    ASSERT_TRUE(SetEvent(manual.Get()));
+    EXPECT_EQ(WaitForSingleObject(autoReset.Get(), 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(autoReset.Get(), 0), WAIT_TIMEOUT);
+    EXPECT_EQ(WaitForSingleObject(manual.Get(), 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(manual.Get(), 0), WAIT_OBJECT_0);
+    ASSERT_TRUE(ResetEvent(manual.Get()));
+    EXPECT_EQ(WaitForSingleObject(manual.Get(), 0), WAIT_TIMEOUT);
+}
+
+TEST(PlatformWaits, WaitForAnyReturnsTheLowestSignalledIndex)
+{
+    TEvent first(true, false);
+    TEvent second(true, true);
+    TEvent third(true, true);
+    const HANDLE handles[] = {first.Get(), second.Get(), third.Get()};
+    EXPECT_EQ(WaitForMultipleObjects(3, handles, FALSE, Cap), WAIT_OBJECT_0 + 1);
+}
+
+TEST(PlatformWaits, EventSignalledFromAnotherThreadWakesTheWaitingThread)
+{
+    TEvent event(false, false);
+    std::thread signaller([&] { SetEvent(event.Get()); });
+    EXPECT_EQ(WaitForSingleObject(event.Get(), Cap), WAIT_OBJECT_0);
+    signaller.join();
+}
+
+TEST(PlatformWaits, ClosedOrBogusHandleFailsTheWaitWithInvalidHandle)
+{
+    const HANDLE closed = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+    ASSERT_TRUE(CloseHandle(closed));
+    EXPECT_FALSE(CloseHandle(closed));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+
+    for (const HANDLE bad : {closed, reinterpret_cast<HANDLE>(0x12345), HANDLE(nullptr), INVALID_HANDLE_VALUE})
+    {
+        SetLastError(0);
+        EXPECT_EQ(WaitForSingleObject(bad, Cap), WAIT_FAILED);
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+        EXPECT_FALSE(SetEvent(bad));
+    }
+    TEvent good(true, true);
+    const HANDLE mixed[] = {good.Get(), closed};
+    EXPECT_EQ(MsgWaitForMultipleObjects(2, mixed, FALSE, Cap, QS_ALLEVENTS), WAIT_FAILED);
+}
+
+TEST(PlatformWaits, UnsupportedWaitArgumentsFailWithInvalidParameter)
+{
+    TEvent event(true, true);
+    const HANDLE handles[] = {event.Get()};
+    EXPECT_EQ(WaitForMultipleObjects(1, handles, TRUE, 0), WAIT_FAILED);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(WaitForMultipleObjects(0, handles, FALSE, 0), WAIT_FAILED);
+    EXPECT_EQ(MsgWaitForMultipleObjects(MAXIMUM_WAIT_OBJECTS, handles, FALSE, 0, 0), WAIT_FAILED);
+    EXPECT_EQ(CreateEventA(nullptr, TRUE, FALSE, "named"), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
+}
+
+TEST(PlatformMessages, TimerOnHiddenWindowFiresInsideMessageWait)
+{
+    TEvent never(false, false);
+    TRecordingWindow window;
+    ASSERT_EQ(SetTimer(window.Get(), 7, 20, nullptr), 7u);
+    ASSERT_TRUE(PumpUntil(never.Get(), [&] { return window.Received.size() >= 2; }));
+    EXPECT_EQ(window.Received[0], std::make_pair(WM_TIMER, WPARAM(7)));
+    EXPECT_EQ(window.Received[1], std::make_pair(WM_TIMER, WPARAM(7)));
+    ASSERT_TRUE(KillTimer(window.Get(), 7));
+    EXPECT_FALSE(KillTimer(window.Get(), 7));
+}
+
+TEST(PlatformMessages, SignalledHandleTakesPrecedenceOverWaitingMessages)
+{
+    TEvent event(true, true);
+    TRecordingWindow window;
+    ASSERT_TRUE(PostMessageA(window.Get(), WM_USER, 1, 0));
+    const HANDLE handles[] = {event.Get()};
+    EXPECT_EQ(MsgWaitForMultipleObjects(1, handles, FALSE, Cap, QS_ALLEVENTS), WAIT_OBJECT_0);
+    ASSERT_TRUE(ResetEvent(event.Get()));
+    EXPECT_EQ(MsgWaitForMultipleObjects(1, handles, FALSE, Cap, QS_ALLEVENTS), WAIT_OBJECT_0 + 1);
+    EXPECT_EQ(DispatchAll(), 1);
+}
+
+TEST(PlatformMessages, ZeroMaskIgnoresWaitingMessages)
+{
+    TEvent event(false, false);
+    TRecordingWindow window;
+    ASSERT_TRUE(PostMessageA(window.Get(), WM_USER, 1, 0));
+    ASSERT_TRUE(SetTimer(window.Get(), 1, 10, nullptr));
+    const HANDLE handles[] = {event.Get()};
+    EXPECT_EQ(MsgWaitForMultipleObjects(1, handles, FALSE, 50, 0), WAIT_TIMEOUT);
+    EXPECT_EQ(MsgWaitForMultipleObjects(1, handles, FALSE, 0, QS_ALLEVENTS), WAIT_OBJECT_0 + 1);
+}
+
+TEST(PlatformMessages, MessagePostedFromAnotherThreadWakesWaitAndReachesItsWindow)
+{
+    TEvent never(false, false);
+    TRecordingWindow target;
+    TRecordingWindow other;
+    const HWND hwnd = target.Get();
+    std::thread poster([hwnd] { PostMessageA(hwnd, WM_USER + 5, 42, 0); });
+    ASSERT_TRUE(PumpUntil(never.Get(), [&] { return !target.Received.empty(); }));
+    poster.join();
+    EXPECT_EQ(target.Received[0], std::make_pair(WM_USER + 5, WPARAM(42)));
+    EXPECT_TRUE(other.Received.empty());
+}
+
+TEST(PlatformMessages, PostedMessagesComeInOrderAndFiltersSelectThem)
+{
+    TRecordingWindow first;
+    TRecordingWindow second;
+    ASSERT_TRUE(PostMessageA(first.Get(), WM_USER + 1, 1, 0));
+    ASSERT_TRUE(PostMessageA(second.Get(), WM_USER + 2, 2, 0));
+    ASSERT_TRUE(PostMessageA(first.Get(), WM_USER + 3, 3, 0));
+    MSG msg{};
+    ASSERT_TRUE(PeekMessageA(&msg, second.Get(), 0, 0, PM_NOREMOVE));
+    EXPECT_EQ(msg.message, WM_USER + 2);
+    ASSERT_TRUE(PeekMessageA(&msg, nullptr, WM_USER + 3, WM_USER + 3, PM_REMOVE));
+    EXPECT_EQ(msg.wParam, 3u);
+    EXPECT_EQ(DispatchAll(), 2);
+    EXPECT_EQ(first.Received, (std::vector<std::pair<UINT, WPARAM>>{{WM_USER + 1, 1}}));
+    EXPECT_EQ(second.Received, (std::vector<std::pair<UINT, WPARAM>>{{WM_USER + 2, 2}}));
+}
+
+TEST(PlatformMessages, DestroyedWindowLosesItsMessagesAndTimersAndRefusesNewOnes)
+{
+    HWND hwnd = CreateHiddenWindow([](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return 0; });
+    ASSERT_NE(hwnd, nullptr);
+    ASSERT_TRUE(PostMessageA(hwnd, WM_USER, 0, 0));
+    ASSERT_TRUE(SetTimer(hwnd, 1, 10, nullptr));
+    ASSERT_TRUE(DestroyWindow(hwnd));
+    EXPECT_FALSE(IsWindow(hwnd));
+    MSG msg{};
+    EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_FALSE(PostMessageA(hwnd, WM_USER, 0, 0));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
+    EXPECT_EQ(SetTimer(hwnd, 1, 10, nullptr), 0u);
+    EXPECT_FALSE(DestroyWindow(hwnd));
+    TEvent never(false, false);
+    const HANDLE handles[] = {never.Get()};
+    EXPECT_EQ(MsgWaitForMultipleObjects(1, handles, FALSE, 40, QS_ALLEVENTS), WAIT_TIMEOUT);
+}
+
+TEST(PlatformMessages, WindowsOfAThreadDieWithIt)
+{
+    HWND hwnd = nullptr;
+    std::thread owner([&] { hwnd = CreateHiddenWindow(nullptr); });
+    owner.join();
+    ASSERT_NE(hwnd, nullptr);
+    EXPECT_FALSE(IsWindow(hwnd));
+    EXPECT_FALSE(PostMessageA(hwnd, WM_USER, 0, 0));
+}
+
+TEST(PlatformMessages, TimerCallbackIsCalledByDispatch)
+{
+    static std::atomic<int> calls{0};
+    TEvent never(false, false);
+    TRecordingWindow window;
+    ASSERT_TRUE(SetTimer(window.Get(), 3, 10, [](HWND, UINT, UINT_PTR AId, DWORD) { calls += AId == 3 ? 1 : 100; }));
+    ASSERT_TRUE(PumpUntil(never.Get(), [&] { return calls.load() > 0; }));
+    EXPECT_EQ(calls.load(), 1);
+    EXPECT_TRUE(window.Received.empty());
+}
+
+TEST(PlatformToolkitHook, HookRunsWhenItsIntervalPassesDuringAWait)
+{
+    int runs = 0;
+    SetGuiHook(TGuiHook{[&] { ++runs; }, {}, 10});
+    TEvent never(false, false);
+    ASSERT_TRUE(PumpUntil(never.Get(), [&] { return runs >= 2; }));
+    const HANDLE handles[] = {never.Get()};
+    EXPECT_EQ(MsgWaitForMultipleObjects(1, handles, FALSE, 50, 0), WAIT_TIMEOUT); // mask 0: no hook
+    RemoveGuiHook();
+    EXPECT_EQ(MsgWaitForMultipleObjects(1, handles, FALSE, 50, QS_ALLEVENTS), WAIT_TIMEOUT);
+}
+
+TEST(PlatformToolkitHook, ReadableHookDescriptorEndsTheWaitAndDispatchRunsTheHook)
+{
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    int runs = 0;
+    SetGuiHook(TGuiHook{[&] {
+                            char byte;
+                            ASSERT_EQ(::read(fds[0], &byte, 1), 1);
+                            ++runs;
+                        },
+        {fds[0]}, 0});
+    ASSERT_EQ(::write(fds[1], "x", 1), 1);
+    TEvent never(false, false);
+    const HANDLE handles[] = {never.Get()};
+    EXPECT_EQ(MsgWaitForMultipleObjects(1, handles, FALSE, Cap, QS_ALLEVENTS), WAIT_OBJECT_0 + 1);
+    MSG msg{};
+    ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_EQ(msg.message, WM_GUIHOOK);
+    DispatchMessageA(&msg);
+    EXPECT_EQ(runs, 1);
+    EXPECT_EQ(MsgWaitForMultipleObjects(1, handles, FALSE, 30, QS_ALLEVENTS), WAIT_TIMEOUT);
+    RemoveGuiHook();
+    ::close(fds[0]);
+    ::close(fds[1]);
+}
+
+TEST(PlatformToolkitHook, QueueDescriptorIsReadableExactlyWhileWorkIsWaiting)
+{
+    const int fd = GetMessageQueueFd();
+    ASSERT_GE(fd, 0);
+    TRecordingWindow window;
+    EXPECT_FALSE(IsReadable(fd));
+    ASSERT_TRUE(PostMessageA(window.Get(), WM_USER, 9, 0));
+    EXPECT_TRUE(IsReadable(fd));
+    DispatchPendingMessages();
+    EXPECT_EQ(window.Received.size(), 1u);
+    EXPECT_FALSE(IsReadable(fd));
+
+    ASSERT_TRUE(SetTimer(window.Get(), 2, 10, nullptr));
+    pollfd entry{fd, POLLIN, 0};
+    ASSERT_EQ(::poll(&entry, 1, Cap), 1);
+    DispatchPendingMessages();
+    EXPECT_EQ(window.Received.back(), std::make_pair(WM_TIMER, WPARAM(2)));
+    ASSERT_TRUE(KillTimer(window.Get(), 2));
+    EXPECT_FALSE(IsReadable(fd));
+}

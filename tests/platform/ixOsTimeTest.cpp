@@ -1,0 +1,173 @@
+#include "platform/ixOsKernel.h"
+
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <time.h>
+
+#include <optional>
+#include <string>
+
+using namespace ix::os;
+
+namespace {
+
+constexpr ULONGLONG UnixEpochFileTime = 116444736000000000ULL;
+
+FILETIME FileTime(WORD AYear, WORD AMonth, WORD ADay, WORD AHour, WORD AMinute)
+{
+    const SYSTEMTIME time{AYear, AMonth, 0, ADay, AHour, AMinute, 0, 0};
+    FILETIME result{};
+    EXPECT_TRUE(SystemTimeToFileTime(&time, &result));
+    return result;
+}
+
+SYSTEMTIME SystemTime(const FILETIME& AFileTime)
+{
+    SYSTEMTIME result{};
+    EXPECT_TRUE(FileTimeToSystemTime(&AFileTime, &result));
+    return result;
+}
+
+std::pair<int, int> HourMinute(const SYSTEMTIME& ATime)
+{
+    return {ATime.wHour, ATime.wMinute};
+}
+
+/// Runs a test under a time zone of its own and restores the previous one.
+class PlatformTimeZone : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (const char* tz = ::getenv("TZ"))
+            FSaved = tz;
+        UseZone("CET-1CEST,M3.5.0,M10.5.0/3");
+    }
+
+    void TearDown() override
+    {
+        if (FSaved)
+            ::setenv("TZ", FSaved->c_str(), 1);
+        else
+            ::unsetenv("TZ");
+        ::tzset();
+    }
+
+    static void UseZone(const char* AZone)
+    {
+        ::setenv("TZ", AZone, 1);
+        ::tzset();
+    }
+
+private:
+    std::optional<std::string> FSaved;
+};
+
+} // namespace
+
+TEST(PlatformFileTime, SystemTimeAndFileTimeConvertBothWays)
+{
+    const FILETIME epoch = FileTime(1970, 1, 1, 0, 0);
+    EXPECT_EQ((ULONGLONG(epoch.dwHighDateTime) << 32) | epoch.dwLowDateTime, UnixEpochFileTime);
+    const SYSTEMTIME leap = SystemTime(FileTime(2024, 2, 29, 23, 59));
+    EXPECT_EQ(leap.wYear, 2024);
+    EXPECT_EQ(leap.wMonth, 2);
+    EXPECT_EQ(leap.wDay, 29);
+    EXPECT_EQ(leap.wDayOfWeek, 4); // Thursday
+    EXPECT_EQ(HourMinute(leap), std::make_pair(23, 59));
+    const SYSTEMTIME first = SystemTime(FILETIME{0, 0});
+    EXPECT_EQ(first.wYear, 1601);
+    EXPECT_EQ(first.wDayOfWeek, 1); // Monday
+}
+
+TEST(PlatformFileTime, ImpossibleDatesAndNegativeFileTimesAreRefused)
+{
+    const SYSTEMTIME noDay{2023, 2, 0, 29, 0, 0, 0, 0};
+    const SYSTEMTIME noHour{2023, 2, 0, 1, 24, 0, 0, 0};
+    const SYSTEMTIME tooEarly{1600, 12, 0, 31, 0, 0, 0, 0};
+    FILETIME out{};
+    for (const SYSTEMTIME& bad : {noDay, noHour, tooEarly})
+    {
+        SetLastError(0);
+        EXPECT_FALSE(SystemTimeToFileTime(&bad, &out));
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    }
+    const FILETIME negative{0, 0x80000000u};
+    SYSTEMTIME time{};
+    EXPECT_FALSE(FileTimeToSystemTime(&negative, &time));
+    EXPECT_FALSE(FileTimeToLocalFileTime(&negative, &out));
+}
+
+TEST_F(PlatformTimeZone, TimeZoneInformationGivesBiasesAndChangeOverRules)
+{
+    TIME_ZONE_INFORMATION info{};
+    const DWORD result = GetTimeZoneInformation(&info);
+    EXPECT_TRUE(result == TIME_ZONE_ID_STANDARD || result == TIME_ZONE_ID_DAYLIGHT);
+    EXPECT_EQ(info.Bias, -60);
+    EXPECT_EQ(info.StandardBias, 0);
+    EXPECT_EQ(info.DaylightBias, -60);
+    EXPECT_EQ(std::u16string(info.StandardName), u"CET");
+    EXPECT_EQ(std::u16string(info.DaylightName), u"CEST");
+    // Last Sunday of March at 02:00 standard time, last Sunday of October at 03:00 summer time.
+    EXPECT_EQ(info.DaylightDate.wMonth, 3);
+    EXPECT_EQ(info.DaylightDate.wDayOfWeek, 0);
+    EXPECT_EQ(info.DaylightDate.wDay, 5);
+    EXPECT_EQ(HourMinute(info.DaylightDate), std::make_pair(2, 0));
+    EXPECT_EQ(info.StandardDate.wMonth, 10);
+    EXPECT_EQ(info.StandardDate.wDay, 5);
+    EXPECT_EQ(HourMinute(info.StandardDate), std::make_pair(3, 0));
+}
+
+TEST_F(PlatformTimeZone, ZonesWithoutDaylightTimeReportUnknown)
+{
+    UseZone("EST5");
+    TIME_ZONE_INFORMATION info{};
+    EXPECT_EQ(GetTimeZoneInformation(&info), TIME_ZONE_ID_UNKNOWN);
+    EXPECT_EQ(info.Bias, 300);
+    EXPECT_EQ(info.DaylightBias, 0);
+    UseZone("IST-5:30");
+    EXPECT_EQ(GetTimeZoneInformation(&info), TIME_ZONE_ID_UNKNOWN);
+    EXPECT_EQ(info.Bias, -330);
+}
+
+TEST_F(PlatformTimeZone, FileTimeConversionsFollowTheOffsetInForceAtThatTime)
+{
+    struct TCase
+    {
+        FILETIME Utc;
+        std::pair<int, int> Local;
+    };
+    const TCase cases[] = {
+        {FileTime(2024, 1, 15, 12, 0), {13, 0}},
+        {FileTime(2024, 7, 1, 12, 0), {14, 0}},
+        {FileTime(2024, 3, 31, 0, 59), {1, 59}}, // the minute before summer time starts
+        {FileTime(2024, 3, 31, 1, 0), {3, 0}},
+        {FileTime(2024, 10, 27, 0, 59), {2, 59}}, // the minute before it ends
+        {FileTime(2024, 10, 27, 1, 0), {2, 0}},
+    };
+    for (const TCase& c : cases)
+    {
+        FILETIME local{};
+        ASSERT_TRUE(FileTimeToLocalFileTime(&c.Utc, &local));
+        EXPECT_EQ(HourMinute(SystemTime(local)), c.Local);
+        FILETIME back{};
+        ASSERT_TRUE(LocalFileTimeToFileTime(&local, &back));
+        if (c.Local != std::make_pair(2, 0) && c.Local != std::make_pair(2, 59)) // ambiguous hour
+        {
+            EXPECT_EQ(back.dwLowDateTime, c.Utc.dwLowDateTime);
+            EXPECT_EQ(back.dwHighDateTime, c.Utc.dwHighDateTime);
+        }
+    }
+}
+
+TEST_F(PlatformTimeZone, LocalTimeIsSystemTimeShiftedByTheZone)
+{
+    UseZone("UTC0");
+    SYSTEMTIME utc{};
+    SYSTEMTIME local{};
+    GetSystemTime(&utc);
+    GetLocalTime(&local);
+    EXPECT_EQ(utc.wYear, local.wYear);
+    EXPECT_GE(utc.wYear, 2024);
+}
