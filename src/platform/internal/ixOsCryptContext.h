@@ -16,6 +16,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 namespace ix::os::internal {
@@ -32,8 +33,55 @@ struct TEvpPkeyFree
 };
 using TEvpPkeyPtr = std::unique_ptr<EVP_PKEY, TEvpPkeyFree>;
 
+/// Deleter for an OpenSSL object freed by Free.
+template <typename T, void (*Free)(T*)>
+struct TOpenSslFree
+{
+    void operator()(T* AValue) const noexcept { Free(AValue); }
+};
+
+/// The DER encoding of an OpenSSL object (empty for null or on failure).
+template <typename T>
+std::vector<BYTE> ToDer(const T* AValue, int (*AEncode)(const T*, unsigned char**))
+{
+    std::vector<BYTE> der;
+    const int size = AValue == nullptr ? 0 : AEncode(AValue, nullptr);
+    if (size <= 0)
+        return der;
+    der.resize(static_cast<size_t>(size));
+    unsigned char* out = der.data();
+    AEncode(AValue, &out);
+    return der;
+}
+
 /// Takes a new reference to AValue.
 TX509Ptr UpRef(X509* AValue) noexcept;
+
+/// The set of live objects of one kind, so that a handle or pointer handed in by a caller is
+/// checked before it is used.
+class TLiveSet
+{
+public:
+    void Add(const void* AItem)
+    {
+        std::lock_guard lock(FLock);
+        FItems.insert(AItem);
+    }
+    void Remove(const void* AItem)
+    {
+        std::lock_guard lock(FLock);
+        FItems.erase(AItem);
+    }
+    bool Contains(const void* AItem) const
+    {
+        std::lock_guard lock(FLock);
+        return FItems.contains(AItem);
+    }
+
+private:
+    mutable std::mutex FLock;
+    std::unordered_set<const void*> FItems;
+};
 
 /// Certificates that travel with a context: the chain a peer sent, or the chain of a client
 /// certificate. HCERTSTORE names one of these; unknown values are refused.
