@@ -1,0 +1,77 @@
+// Conversion between the program's 8-bit text (in the ANSI code page) and the bytes of a named
+// character set: "utf-8" (any letter case), twelve table-driven 8-bit sets, and every other
+// name (the empty one included) meaning no conversion.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "core/ixClasses.h"
+#include "platform/ixOsTypes.h"
+
+namespace ix {
+
+class TStream;
+
+/// One 8-bit character set: "from" turns a byte of the set into a local code-page byte,
+/// "to" a local byte into a byte of the set.
+struct TixCharSetInfo
+{
+    std::string_view Name;
+    std::array<uint8_t, 256> FromTable;
+    std::array<uint8_t, 256> ToTable;
+};
+
+/// Stateless character-set conversions. Nothing here raises on any input: unknown sets pass
+/// bytes through, malformed UTF-8 yields U+0080 (or a blank) per bad sequence.
+class TixTranslator
+{
+public:
+    TixTranslator() = delete;
+
+    /// The number of bytes GetBytes would produce.
+    static int32_t GetByteCount(std::string_view AText, std::string_view ACharSet);
+    /// The bytes of AText in ACharSet.
+    static TixByteArray GetBytes(std::string_view AText, std::string_view ACharSet = {});
+    /// Copies at most ACount bytes of AText in ACharSet to ABuffer; returns how many were copied.
+    static int32_t GetBytes(std::string_view AText, uint8_t* ABuffer, std::string_view ACharSet,
+        int32_t ACount);
+
+    /// The text of ABytes (NUL bytes included) read in ACharSet.
+    static std::string GetString(std::span<const uint8_t> ABytes, std::string_view ACharSet);
+    /// The text of ACount bytes from AIndex; ACount below 1 gives an empty text. The range is
+    /// clipped to the bytes that exist.
+    static std::string GetString(std::span<const uint8_t> ABytes, int32_t AIndex, int32_t ACount,
+        std::string_view ACharSet);
+
+    /// Local text to ACharSet with the set's "to" table (unchanged for an unknown set).
+    static void TranslateTo(std::string_view ACharSet, std::string_view ASource, std::string& ADestination);
+    /// Writes the whole of ASource, from its start, to ADestination through the "to" table;
+    /// both streams' positions are restored afterwards.
+    static void TranslateTo(std::string_view ACharSet, TStream& ASource, TStream& ADestination);
+    /// Bytes of ACharSet to local text with the set's "from" table (unchanged for an unknown set).
+    static void TranslateFrom(std::string_view ACharSet, std::string_view ASource, std::string& ADestination);
+    /// The stream form of TranslateFrom; both streams' positions are restored afterwards.
+    static void TranslateFrom(std::string_view ACharSet, TStream& ASource, TStream& ADestination);
+
+    /// The table record of ACharSet (names compared without letter case); a record with an
+    /// empty name (and identity tables) when the set is not in the table.
+    static const TixCharSetInfo& GetCharSetInfo(std::string_view ACharSet) noexcept;
+
+    /// UTF-16 to UTF-8, code unit by code unit (surrogates become three-byte sequences each).
+    static std::string Utf8Encode(std::u16string_view AWide);
+    /// UTF-8 to UTF-16, values cut to 16 bits; a bad sequence gives U+0080, or a blank when the
+    /// offending byte is a blank.
+    static std::u16string Utf8Decode(std::string_view AText);
+
+    /// 8-bit text of ACodePage to UTF-16 (the system conversion, MB_PRECOMPOSED).
+    static std::u16string StringToWide(std::string_view AText, os::UINT ACodePage);
+    /// UTF-16 to 8-bit text of ACodePage (the system conversion); characters without a form
+    /// there become the system's default character.
+    static std::string WideToString(std::u16string_view AWide, os::UINT ACodePage);
+};
+
+} // namespace ix
