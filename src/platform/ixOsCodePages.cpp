@@ -1,6 +1,7 @@
 // The ANSI code page and the conversions between code pages and UTF-16.
 
 #include "platform/internal/ixCodePageTables.h"
+#include "platform/internal/ixOsFail.h"
 #include "platform/ixOsKernel.h"
 
 #include <algorithm>
@@ -13,6 +14,7 @@ namespace ix::os {
 
 namespace {
 
+using internal::Fail;
 using internal::TCodePageTable;
 
 std::atomic<UINT> AnsiCodePage{1252};
@@ -21,13 +23,6 @@ constexpr DWORD MbKnownFlags = MB_PRECOMPOSED | MB_COMPOSITE | MB_USEGLYPHCHARS 
 constexpr DWORD WcKnownFlags = WC_DISCARDNS | WC_SEPCHARS | WC_DEFAULTCHAR | WC_ERR_INVALID_CHARS
     | WC_COMPOSITECHECK | WC_NO_BEST_FIT_CHARS;
 constexpr char16_t ReplacementChar = 0xFFFD;
-
-template <typename T>
-T Fail(DWORD AError, T AResult)
-{
-    SetLastError(AError);
-    return AResult;
-}
 
 /// The code page a conversion uses: CP_ACP and CP_THREAD_ACP name the ANSI code page; 0 for
 /// a code page without a conversion.

@@ -1,6 +1,7 @@
 #include "platform/ixOsKernel.h"
 
 #include "platform/internal/ixErrorTexts.h"
+#include "platform/internal/ixOsFail.h"
 
 #include <time.h>
 
@@ -15,14 +16,9 @@ namespace ix::os {
 
 namespace {
 
-thread_local DWORD LastError = ERROR_SUCCESS;
+using internal::Fail;
 
-template <typename T>
-T Fail(DWORD AError, T AResult)
-{
-    SetLastError(AError);
-    return AResult;
-}
+thread_local DWORD LastError = ERROR_SUCCESS;
 
 // --- Error texts --------------------------------------------------------------------------
 

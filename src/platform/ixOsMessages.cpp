@@ -1,5 +1,7 @@
 #include "platform/ixOsMessages.h"
 
+#include "platform/internal/ixObjectTable.h"
+#include "platform/internal/ixOsFail.h"
 #include "platform/internal/ixWaitable.h"
 #include "platform/ixOsKernel.h"
 
@@ -29,44 +31,9 @@ UINT_PTR NextHandleValue() noexcept
 
 namespace {
 
-class THandleTable
+TObjectTable<TWaitable>& Handles()
 {
-public:
-    HANDLE Add(std::shared_ptr<TWaitable> AObject)
-    {
-        const UINT_PTR value = NextHandleValue();
-        std::lock_guard lock(FLock);
-        FObjects.emplace(value, std::move(AObject));
-        return reinterpret_cast<HANDLE>(value);
-    }
-
-    std::shared_ptr<TWaitable> Find(HANDLE AHandle) const
-    {
-        std::lock_guard lock(FLock);
-        const auto it = FObjects.find(reinterpret_cast<UINT_PTR>(AHandle));
-        return it == FObjects.end() ? nullptr : it->second;
-    }
-
-    bool Remove(HANDLE AHandle)
-    {
-        std::shared_ptr<TWaitable> removed; // dies after the lock is released
-        std::lock_guard lock(FLock);
-        const auto it = FObjects.find(reinterpret_cast<UINT_PTR>(AHandle));
-        if (it == FObjects.end())
-            return false;
-        removed = std::move(it->second);
-        FObjects.erase(it);
-        return true;
-    }
-
-private:
-    mutable std::mutex FLock;
-    std::unordered_map<UINT_PTR, std::shared_ptr<TWaitable>> FObjects;
-};
-
-THandleTable& Handles()
-{
-    static auto* table = new THandleTable; // never destroyed: usable during process exit
+    static auto* table = new TObjectTable<TWaitable>; // never destroyed: usable during process exit
     return *table;
 }
 
@@ -74,17 +41,21 @@ THandleTable& Handles()
 
 HANDLE RegisterHandle(std::shared_ptr<TWaitable> AObject)
 {
-    return AObject ? Handles().Add(std::move(AObject)) : nullptr;
+    if (!AObject)
+        return nullptr;
+    const UINT_PTR value = NextHandleValue();
+    Handles().Add(value, std::move(AObject));
+    return reinterpret_cast<HANDLE>(value);
 }
 
 std::shared_ptr<TWaitable> LookupHandle(HANDLE AHandle)
 {
-    return Handles().Find(AHandle);
+    return Handles().Find(reinterpret_cast<UINT_PTR>(AHandle));
 }
 
 bool UnregisterHandle(HANDLE AHandle)
 {
-    return Handles().Remove(AHandle);
+    return Handles().Remove(reinterpret_cast<UINT_PTR>(AHandle)) != nullptr;
 }
 
 DWORD ErrnoToSystemError(int AErrno) noexcept
@@ -170,6 +141,8 @@ void TEventWaitable::ClearLocked()
 
 namespace {
 
+using internal::Fail;
+using internal::TObjectTable;
 using internal::TUniqueFd;
 using internal::TWaitable;
 using TClock = std::chrono::steady_clock;
@@ -184,13 +157,6 @@ constexpr UINT MaxTimerElapse = 0x7FFFFFFF;
 HWND InvalidWindowFilter()
 {
     return reinterpret_cast<HWND>(static_cast<intptr_t>(-1));
-}
-
-template <typename T>
-T Fail(DWORD AError, T AResult)
-{
-    SetLastError(AError);
-    return AResult;
 }
 
 /// Which messages a PeekMessageA call asks for.
@@ -475,60 +441,15 @@ struct TWindow
     std::thread::id Owner;
 };
 
-class TWindowTable
+TObjectTable<TWindow>& Windows()
 {
-public:
-    void Add(std::shared_ptr<TWindow> AWindow)
-    {
-        std::lock_guard lock(FLock);
-        FWindows.emplace(reinterpret_cast<UINT_PTR>(AWindow->Handle), std::move(AWindow));
-    }
-
-    std::shared_ptr<TWindow> Find(HWND AWindow) const
-    {
-        std::lock_guard lock(FLock);
-        const auto it = FWindows.find(reinterpret_cast<UINT_PTR>(AWindow));
-        return it == FWindows.end() ? nullptr : it->second;
-    }
-
-    std::shared_ptr<TWindow> Remove(HWND AWindow)
-    {
-        std::lock_guard lock(FLock);
-        const auto it = FWindows.find(reinterpret_cast<UINT_PTR>(AWindow));
-        if (it == FWindows.end())
-            return nullptr;
-        auto window = std::move(it->second);
-        FWindows.erase(it);
-        return window;
-    }
-
-    /// Removes every window of AQueue (its thread is ending); returns them to die unlocked.
-    std::vector<std::shared_ptr<TWindow>> RemoveAllOf(const TMessageQueue* AQueue)
-    {
-        std::vector<std::shared_ptr<TWindow>> removed;
-        std::lock_guard lock(FLock);
-        for (auto it = FWindows.begin(); it != FWindows.end();)
-        {
-            if (it->second->Queue.get() == AQueue)
-            {
-                removed.push_back(std::move(it->second));
-                it = FWindows.erase(it);
-            }
-            else
-                ++it;
-        }
-        return removed;
-    }
-
-private:
-    mutable std::mutex FLock;
-    std::unordered_map<UINT_PTR, std::shared_ptr<TWindow>> FWindows;
-};
-
-TWindowTable& Windows()
-{
-    static auto* table = new TWindowTable; // never destroyed: usable during process exit
+    static auto* table = new TObjectTable<TWindow>; // never destroyed: usable during process exit
     return *table;
+}
+
+std::shared_ptr<TWindow> FindWindow(HWND AWindow)
+{
+    return Windows().Find(reinterpret_cast<UINT_PTR>(AWindow));
 }
 
 /// The calling thread's queue; its windows die with the thread.
@@ -539,7 +460,7 @@ struct TThreadQueue
     ~TThreadQueue()
     {
         if (Queue)
-            (void)Windows().RemoveAllOf(Queue.get());
+            (void)Windows().RemoveIf([this](const TWindow& AWindow) { return AWindow.Queue == Queue; });
     }
 };
 
@@ -721,14 +642,15 @@ HWND CreateHiddenWindow(TWindowProc AWindowProc)
     auto queue = CurrentQueue();
     if (!queue)
         return nullptr;
-    const HWND handle = reinterpret_cast<HWND>(internal::NextHandleValue());
-    Windows().Add(std::make_shared<TWindow>(TWindow{handle, std::move(AWindowProc), std::move(queue), std::this_thread::get_id()}));
+    const UINT_PTR value = internal::NextHandleValue();
+    const HWND handle = reinterpret_cast<HWND>(value);
+    Windows().Add(value, std::make_shared<TWindow>(TWindow{handle, std::move(AWindowProc), std::move(queue), std::this_thread::get_id()}));
     return handle;
 }
 
 BOOL DestroyWindow(HWND hWnd)
 {
-    const auto window = Windows().Remove(hWnd);
+    const auto window = Windows().Remove(reinterpret_cast<UINT_PTR>(hWnd));
     if (!window)
         return Fail(ERROR_INVALID_WINDOW_HANDLE, FALSE);
     window->Queue->PurgeWindow(hWnd);
@@ -737,7 +659,7 @@ BOOL DestroyWindow(HWND hWnd)
 
 BOOL IsWindow(HWND hWnd)
 {
-    return Windows().Find(hWnd) ? TRUE : FALSE;
+    return FindWindow(hWnd) ? TRUE : FALSE;
 }
 
 LRESULT DefWindowProcA(HWND /*hWnd*/, UINT /*Msg*/, WPARAM /*wParam*/, LPARAM /*lParam*/)
@@ -756,7 +678,7 @@ BOOL PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
     std::shared_ptr<TMessageQueue> queue;
     if (hWnd == nullptr)
         queue = CurrentQueue();
-    else if (const auto window = Windows().Find(hWnd))
+    else if (const auto window = FindWindow(hWnd))
         queue = window->Queue;
     else
         return Fail(ERROR_INVALID_WINDOW_HANDLE, FALSE);
@@ -793,7 +715,7 @@ LRESULT DispatchMessageA(const MSG* lpMsg)
                 processEvents();
         return 0;
     }
-    const auto window = Windows().Find(lpMsg->hwnd);
+    const auto window = FindWindow(lpMsg->hwnd);
     if (!window)
         return Fail<LRESULT>(ERROR_INVALID_WINDOW_HANDLE, 0);
     if (window->Owner != std::this_thread::get_id())
@@ -810,7 +732,7 @@ LRESULT DispatchMessageA(const MSG* lpMsg)
 
 UINT_PTR SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc)
 {
-    const auto window = Windows().Find(hWnd);
+    const auto window = FindWindow(hWnd);
     if (!window)
         return Fail<UINT_PTR>(ERROR_INVALID_WINDOW_HANDLE, 0);
     window->Queue->SetTimer(hWnd, nIDEvent, uElapse, lpTimerFunc);
@@ -819,7 +741,7 @@ UINT_PTR SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerF
 
 BOOL KillTimer(HWND hWnd, UINT_PTR uIDEvent)
 {
-    const auto window = Windows().Find(hWnd);
+    const auto window = FindWindow(hWnd);
     if (!window)
         return Fail(ERROR_INVALID_WINDOW_HANDLE, FALSE);
     return window->Queue->KillTimer(hWnd, uIDEvent) ? TRUE : Fail(ERROR_INVALID_PARAMETER, FALSE);
