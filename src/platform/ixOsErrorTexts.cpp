@@ -128,7 +128,35 @@ constexpr TErrorText SocketTexts[] = {
 // CryptoAPI stand-ins; a section with rows becomes `constexpr TErrorText Name[] = {...};`.
 
 // --- Security status codes (SSPI) ---------------------------------------------------------
-constexpr std::array<TErrorText, 0> SecurityTexts{};
+constexpr TErrorText SecurityTexts[] = {
+    {0x00090312, "The function completed successfully, but must be called again to complete the context"},
+    {0x00090313, "The function completed successfully, but CompleteToken must be called"},
+    {0x00090314, "The function completed successfully, but both CompleteToken and this function must be called to complete the context"},
+    {0x00090317, "The context has expired and can no longer be used."},
+    {0x00090320, "The credentials supplied were not complete, and could not be verified. Additional information can be returned from the context."},
+    {0x00090321, "The context data must be renegotiated with the peer."},
+    {0x80090300, "Not enough memory is available to complete this request"},
+    {0x80090301, "The handle specified is invalid"},
+    {0x80090302, "The function requested is not supported"},
+    {0x80090303, "The specified target is unknown or unreachable"},
+    {0x80090304, "The Local Security Authority cannot be contacted"},
+    {0x80090305, "The requested security package does not exist"},
+    {0x80090308, "The token supplied to the function is invalid"},
+    {0x8009030D, "The credentials supplied to the package were not recognized"},
+    {0x8009030E, "No credentials are available in the security package"},
+    {0x80090317, "The context has expired and can no longer be used."},
+    {0x80090318, "The supplied message is incomplete. The signature was not verified."},
+    {0x80090321, "The buffers supplied to a function was too small."},
+    {0x80090322, "The target principal name is incorrect."},
+    {0x80090325, "The certificate chain was issued by an authority that is not trusted."},
+    {0x80090326, "The message received was unexpected or badly formatted."},
+    {0x80090327, "An unknown error occurred while processing the certificate."},
+    {0x80090328, "The received certificate has expired."},
+    {0x80090329, "The specified data could not be encrypted."},
+    {0x80090330, "The specified data could not be decrypted."},
+    {0x80090331, "The client and server cannot communicate, because they do not possess a common algorithm."},
+    {0x8009035D, "One or more of the parameters passed to the function was invalid."},
+};
 
 // --- Certificate trust codes --------------------------------------------------------------
 constexpr TErrorText TrustTexts[] = {
