@@ -150,19 +150,22 @@ TZoneYear ScanZoneYear(time_t ANow)
     january.tm_year = local.tm_year;
     january.tm_mday = 1;
     january.tm_isdst = -1;
-    time_t t = ::mktime(&january);
     constexpr time_t Day = 86400;
+    bool wasDaylight = false;
+    time_t t = ::mktime(&january);
     for (int i = 0; i < 367; ++i, t += Day)
     {
         tm at{};
         if (::localtime_r(&t, &at) == nullptr)
             break;
-        if (at.tm_isdst > 0)
+        const bool daylight = at.tm_isdst > 0;
+        if (daylight)
             zone.DaylightOffset = at.tm_gmtoff;
         else
             zone.StandardOffset = at.tm_gmtoff;
-        if (IsDaylightAt(t) != IsDaylightAt(t + Day))
-            (IsDaylightAt(t) ? zone.DaylightEnd : zone.DaylightStart) = FindChange(t, t + Day);
+        if (i > 0 && daylight != wasDaylight)
+            (daylight ? zone.DaylightStart : zone.DaylightEnd) = FindChange(t - Day, t);
+        wasDaylight = daylight;
     }
     return zone;
 }
