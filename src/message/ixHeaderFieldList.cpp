@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/ixSysUtils.h"
+#include "util/ixUtils.h"
 
 namespace ix {
 
@@ -463,10 +464,7 @@ void TixHeaderFieldList::AddFieldItem(std::string_view AName, std::string_view A
 
 void TixHeaderFieldList::AddQuotedFieldItem(std::string_view AName, std::string_view AItem, std::string_view AValue)
 {
-    if (AValue.starts_with('"') || AValue.ends_with('"'))
-        AddFieldItem(AName, AItem, AValue);
-    else
-        AddFieldItem(AName, AItem, "\"" + std::string(AValue) + "\"");
+    AddFieldItem(AName, AItem, QuoteString(AValue));
 }
 
 void TixHeaderFieldList::AddFields(const TStrings& ALines)
