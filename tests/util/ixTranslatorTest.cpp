@@ -1,0 +1,231 @@
+#include "util/ixTranslator.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <random>
+
+#include "core/ixStreams.h"
+#include "platform/ixOsKernel.h"
+
+namespace ix {
+namespace {
+
+using namespace std::string_literals;
+
+TixByteArray Bytes(std::string_view AText)
+{
+    return TixByteArray(AText.begin(), AText.end());
+}
+
+std::string Text(const TixByteArray& ABytes)
+{
+    return std::string(ABytes.begin(), ABytes.end());
+}
+
+/// Selects an ANSI code page for one test and restores the previous one.
+class AnsiCodePage
+{
+public:
+    explicit AnsiCodePage(os::UINT ACodePage) : FSaved(os::GetACP()) { os::SetAnsiCodePage(ACodePage); }
+    ~AnsiCodePage() { os::SetAnsiCodePage(FSaved); }
+    AnsiCodePage(const AnsiCodePage&) = delete;
+    AnsiCodePage& operator=(const AnsiCodePage&) = delete;
+
+private:
+    os::UINT FSaved;
+};
+
+const char* const AllTableSets[] = {"ISO-8859-1", "ISO-8859-2", "Windows-1250", "ibm866", "ISO-8859-5", "koi8-r",
+    "koi8-u", "KOI8-WIN", "WIN-KOI8", "Windows-1251", "x-mac-cyrillic", "Latin1"};
+
+TEST(TixTranslator, Utf8NameIsComparedWithoutLetterCase)
+{
+    const AnsiCodePage cp1252(1252);
+    EXPECT_EQ(TixTranslator::GetBytes("caf\xE9", "UTF-8"), Bytes("caf\xC3\xA9"));
+    EXPECT_EQ(TixTranslator::GetBytes("caf\xE9", "utf-8"), Bytes("caf\xC3\xA9"));
+    EXPECT_EQ(TixTranslator::GetByteCount("caf\xE9", "Utf-8"), 5);
+}
+
+TEST(TixTranslator, NamesOutsideTheTablePassBytesUnchanged)
+{
+    const std::string text = "caf\xE9\x80\x00\xFF"s;
+    for (const char* charSet : {"utf8", "", "ISO-8859-7", "iso-8859-1", "latin1", "no such set"}) {
+        EXPECT_EQ(TixTranslator::GetBytes(text, charSet), Bytes(text)) << charSet;
+        EXPECT_EQ(TixTranslator::GetString(Bytes(text), charSet), text) << charSet;
+        EXPECT_EQ(TixTranslator::GetByteCount(text, charSet), 7) << charSet;
+    }
+}
+
+TEST(TixTranslator, Utf8OfTheAnsiCodePageFollowsTheSelectedCodePage)
+{
+    const AnsiCodePage cp1251(1251);
+    EXPECT_EQ(TixTranslator::GetBytes("\xCF\xF0\xE8", "utf-8"), Bytes("\xD0\x9F\xD1\x80\xD0\xB8"));
+    EXPECT_EQ(TixTranslator::GetString(Bytes("\xD0\x9F\xD1\x80\xD0\xB8"), "utf-8"), "\xCF\xF0\xE8");
+}
+
+TEST(TixTranslator, GetStringDecodesUtf8ToTheAnsiCodePage)
+{
+    const AnsiCodePage cp1252(1252);
+    EXPECT_EQ(TixTranslator::GetString(Bytes("\xC3\xA9"), "utf-8"), "\xE9");
+    // C3 41: the second byte is no continuation byte; it is consumed and U+0080 stands for both.
+    EXPECT_EQ(TixTranslator::GetString(Bytes("\xC3\x41"), "utf-8"), TixTranslator::WideToString(u"\x80", 0));
+    EXPECT_EQ(TixTranslator::GetString(Bytes("\xC3\x41"), "utf-8").size(), 1u);
+    // A character without an ANSI form becomes the default character.
+    EXPECT_EQ(TixTranslator::GetString(Bytes("\xD0\x9F"), "utf-8"), "?");
+}
+
+TEST(TixTranslator, GetStringTakesTheRequestedRangeWithNulBytes)
+{
+    const TixByteArray bytes = Bytes("ab\0cd"s);
+    EXPECT_EQ(TixTranslator::GetString(bytes, ""), "ab\0cd"s);
+    EXPECT_EQ(TixTranslator::GetString(bytes, 1, 3, ""), "b\0c"s);
+    EXPECT_EQ(TixTranslator::GetString(bytes, 1, 0, ""), "");
+    EXPECT_EQ(TixTranslator::GetString(bytes, 1, -4, ""), "");
+    // A range reaching past the end is clipped, never read beyond the bytes.
+    EXPECT_EQ(TixTranslator::GetString(bytes, 3, 100, ""), "cd");
+    EXPECT_EQ(TixTranslator::GetString(bytes, 5, 1, ""), "");
+    EXPECT_EQ(TixTranslator::GetString(bytes, -1, 2, ""), "");
+}
+
+TEST(TixTranslator, GetBytesIntoABufferCopiesAtMostTheCount)
+{
+    uint8_t buffer[4] = {0, 0, 0, 0};
+    EXPECT_EQ(TixTranslator::GetBytes("\xE9t\xE9", buffer, "utf-8", 3), 3);
+    EXPECT_EQ(Text(TixByteArray(buffer, buffer + 4)), "\xC3\xA9t\0"s);
+    EXPECT_EQ(TixTranslator::GetBytes("ab", buffer, "", 4), 2);
+    EXPECT_EQ(TixTranslator::GetBytes("ab", buffer, "", 0), 0);
+    EXPECT_EQ(TixTranslator::GetBytes("ab", nullptr, "", 2), 0);
+}
+
+TEST(TixTranslator, Iso88592DiffersFromWindows1250InNinePlaces)
+{
+    const std::map<uint8_t, uint8_t> from = {{0xA6, 0x8C}, {0xA9, 0x8A}, {0xAC, 0x8F}, {0xAE, 0x8E}, {0xB6, 0x9C},
+        {0xB7, 0xA1}, {0xB9, 0x9A}, {0xBC, 0x9F}, {0xBE, 0x9E}};
+    const TixCharSetInfo& info = TixTranslator::GetCharSetInfo("iso-8859-2");
+    ASSERT_EQ(info.Name, "ISO-8859-2");
+    for (int b = 0; b < 256; ++b) {
+        const auto byte = static_cast<uint8_t>(b);
+        const auto pair = from.find(byte);
+        EXPECT_EQ(info.FromTable[byte], pair == from.end() ? byte : pair->second) << b;
+    }
+    for (const auto& [set, local] : from)
+        EXPECT_EQ(info.ToTable[local], set);
+    EXPECT_EQ(TixTranslator::GetString(Bytes("\xA9\xB9"), "ISO-8859-2"), "\x8A\x9A");
+    EXPECT_EQ(TixTranslator::GetBytes("\x8A\x9A", "ISO-8859-2"), Bytes("\xA9\xB9"));
+}
+
+TEST(TixTranslator, CyrillicSetsMapLettersToWindows1251)
+{
+    EXPECT_EQ(TixTranslator::GetString(Bytes("\xF0\xD2\xC9\xD7\xC5\xD4"), "koi8-r"), "\xCF\xF0\xE8\xE2\xE5\xF2");
+    EXPECT_EQ(TixTranslator::GetBytes("\xCF\xF0\xE8\xE2\xE5\xF2", "KOI8-R"), Bytes("\xF0\xD2\xC9\xD7\xC5\xD4"));
+    EXPECT_EQ(TixTranslator::GetCharSetInfo("koi8-r").FromTable[0xC1], 0xE0);
+    EXPECT_EQ(TixTranslator::GetCharSetInfo("koi8-r").ToTable[0xE0], 0xC1);
+    EXPECT_EQ(TixTranslator::GetCharSetInfo("ibm866").FromTable[0x80], 0xC0);
+    EXPECT_EQ(TixTranslator::GetCharSetInfo("ibm866").FromTable[0xA0], 0xE0);
+    EXPECT_EQ(TixTranslator::GetCharSetInfo("ISO-8859-5").FromTable[0xB0], 0xC0);
+    EXPECT_EQ(TixTranslator::GetCharSetInfo("koi8-u").FromTable[0xA4], 0xBA);
+    EXPECT_EQ(TixTranslator::GetCharSetInfo("x-mac-cyrillic").FromTable[0x80], 0xC0);
+    EXPECT_EQ(TixTranslator::GetCharSetInfo("KOI8-WIN").FromTable, TixTranslator::GetCharSetInfo("koi8-r").FromTable);
+    EXPECT_EQ(TixTranslator::GetCharSetInfo("WIN-KOI8").FromTable, TixTranslator::GetCharSetInfo("koi8-r").ToTable);
+    EXPECT_EQ(TixTranslator::GetCharSetInfo("WIN-KOI8").ToTable, TixTranslator::GetCharSetInfo("koi8-r").FromTable);
+}
+
+TEST(TixTranslator, EveryByteSurvivesARoundTripThroughTheCyrillicSets)
+{
+    std::string all(256, '\0');
+    for (int b = 0; b < 256; ++b)
+        all[static_cast<size_t>(b)] = static_cast<char>(b);
+    for (const char* charSet : {"ibm866", "ISO-8859-5", "koi8-r", "koi8-u", "KOI8-WIN", "WIN-KOI8", "x-mac-cyrillic"}) {
+        const std::string text = TixTranslator::GetString(Bytes(all), charSet);
+        EXPECT_EQ(Text(TixTranslator::GetBytes(text, charSet)), all) << charSet;
+        EXPECT_EQ(text.substr(0, 128), all.substr(0, 128)) << charSet << ": ASCII is unchanged";
+    }
+}
+
+TEST(TixTranslator, TableLookupIgnoresLetterCaseAndGivesAnEmptyRecordWhenUnknown)
+{
+    EXPECT_EQ(TixTranslator::GetCharSetInfo("WINDOWS-1251").Name, "Windows-1251");
+    EXPECT_EQ(TixTranslator::GetCharSetInfo("LATIN1").Name, "Latin1");
+    EXPECT_EQ(TixTranslator::GetCharSetInfo("utf-8").Name, "");
+    EXPECT_EQ(TixTranslator::GetCharSetInfo("").Name, "");
+}
+
+TEST(TixTranslator, StreamTranslationCopiesTheWholeSourceAndRestoresBothPositions)
+{
+    TMemoryStream source;
+    source.WriteText("\xF0\xD2\xC9");
+    source.SetPosition(2);
+    TMemoryStream destination;
+    destination.WriteText("xy");
+    destination.SetPosition(1);
+    TixTranslator::TranslateFrom("koi8-r", source, destination);
+    EXPECT_EQ(destination.View(), "x\xCF\xF0\xE8");
+    EXPECT_EQ(source.Position(), 2);
+    EXPECT_EQ(destination.Position(), 1);
+
+    TMemoryStream back;
+    destination.SetPosition(0);
+    TixTranslator::TranslateTo("koi8-r", destination, back);
+    EXPECT_EQ(back.View(), "x\xF0\xD2\xC9");
+}
+
+TEST(TixTranslator, Utf8EncodeWritesOneToThreeBytesPerCodeUnit)
+{
+    EXPECT_EQ(TixTranslator::Utf8Encode(u"A\u00E9\u07FF\u0800\u20AC\uFFFF"),
+        "A\xC3\xA9\xDF\xBF\xE0\xA0\x80\xE2\x82\xAC\xEF\xBF\xBF");
+    // A surrogate pair becomes two three-byte sequences.
+    EXPECT_EQ(TixTranslator::Utf8Encode(u"\U0001F600"), "\xED\xA0\xBD\xED\xB8\x80");
+    EXPECT_EQ(TixTranslator::Utf8Encode(u""), "");
+}
+
+TEST(TixTranslator, Utf8DecodeReadsBackEveryCodeUnitItsEncoderWrites)
+{
+    for (uint32_t unit = 0; unit <= 0xFFFF; ++unit) {
+        const std::u16string wide(1, static_cast<char16_t>(unit));
+        ASSERT_EQ(TixTranslator::Utf8Decode(TixTranslator::Utf8Encode(wide)), wide) << unit;
+    }
+}
+
+TEST(TixTranslator, Utf8DecodeGivesU0080OrABlankForEachBadSequence)
+{
+    struct TCase
+    {
+        std::string Bytes;
+        std::u16string Wide;
+    };
+    const TCase cases[] = {
+        {"\xC3\x41", u"\x80"},                // second byte consumed
+        {"\xC3\x20x", u" x"},                 // a blank in its place gives a blank
+        {"\xE2\x82\x41", u"\x80"},            // bad third byte
+        {"\xE2\x82\x20", u" "},               // blank third byte
+        {"\xE2\x41\x82", u"\x80\x80"},        // bad second byte; the lone continuation is a bad lead
+        {"a\xE2\x82", u"a\x80"},              // the end reads as NUL
+        {"\xC3", u"\x80"},                    // truncated two-byte sequence
+        {"\xF0\x9F\x98\x80", u"\u07D8\x80"},  // a four-byte lead is read as a three-byte lead
+        {"\xC3\x00z"s, u"\x80z"},             // a NUL byte is no continuation byte
+        {"", u""},
+    };
+    for (const TCase& c : cases)
+        EXPECT_EQ(TixTranslator::Utf8Decode(c.Bytes), c.Wide) << ::testing::PrintToString(c.Bytes);
+}
+
+TEST(TixTranslator, NeverRaisesOnArbitraryBytes)
+{
+    std::mt19937 random(12345);
+    std::uniform_int_distribution<int> byte(0, 255);
+    std::vector<std::string> sets(std::begin(AllTableSets), std::end(AllTableSets));
+    sets.insert(sets.end(), {"utf-8", "", "unknown"});
+    for (int round = 0; round < 200; ++round) {
+        std::string data(static_cast<size_t>(round), '\0');
+        for (char& c : data)
+            c = static_cast<char>(byte(random));
+        for (const std::string& charSet : sets) {
+            EXPECT_NO_THROW(TixTranslator::GetString(Bytes(data), charSet));
+            EXPECT_NO_THROW(TixTranslator::GetBytes(data, charSet));
+        }
+    }
+}
+
+} // namespace
+} // namespace ix

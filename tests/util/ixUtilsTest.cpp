@@ -1,0 +1,440 @@
+#include "util/ixUtils.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <ctime>
+#include <optional>
+#include <thread>
+
+#include "core/ixStrings.h"
+#include "platform/ixOsKernel.h"
+#include "platform/ixOsMessages.h"
+
+namespace ix {
+namespace {
+
+using namespace std::string_literals;
+
+/// Central European time with its daylight saving rules.
+constexpr const char* CentralEurope = "CET-1CEST,M3.5.0,M10.5.0/3";
+
+/// Sets TZ for one test and restores the previous setting.
+class TimeZone
+{
+public:
+    explicit TimeZone(const char* AZone)
+    {
+        if (const char* saved = std::getenv("TZ"))
+            FSaved = saved;
+        setenv("TZ", AZone, 1);
+        tzset();
+    }
+    ~TimeZone()
+    {
+        if (FSaved)
+            setenv("TZ", FSaved->c_str(), 1);
+        else
+            unsetenv("TZ");
+        tzset();
+    }
+    TimeZone(const TimeZone&) = delete;
+    TimeZone& operator=(const TimeZone&) = delete;
+
+private:
+    std::optional<std::string> FSaved;
+};
+
+TDateTime At(int32_t AYear, int32_t AMonth, int32_t ADay, int32_t AHour = 0, int32_t AMinute = 0, int32_t ASecond = 0)
+{
+    return EncodeDate(AYear, AMonth, ADay) + EncodeTime(AHour, AMinute, ASecond, 0);
+}
+
+/// Date-times compared to the millisecond.
+::testing::AssertionResult SameMoment(TDateTime AActual, TDateTime AExpected)
+{
+    if (std::llround(AActual * MSecsPerDay) == std::llround(AExpected * MSecsPerDay))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << DateTimeToStr(AActual) << " is not " << DateTimeToStr(AExpected);
+}
+
+struct TParsedDate
+{
+    TDateTime Date = -1;
+    TDateTime Zone = -1;
+};
+
+TParsedDate ParseDate(std::string_view AText)
+{
+    TParsedDate result;
+    ParseMailDate(AText, result.Date, result.Zone);
+    return result;
+}
+
+// ---- Mail dates ----
+
+TEST(ParseMailDate, ReadsTheZoneAndGivesLocalTime)
+{
+    const TimeZone zone(CentralEurope);
+    const TParsedDate summer = ParseDate("Tue, 3 Jun 2008 10:20:30 +0200");
+    EXPECT_TRUE(SameMoment(summer.Date, At(2008, 6, 3, 10, 20, 30))); // 08:20:30 UTC in CEST
+    EXPECT_TRUE(SameMoment(summer.Zone, 2.0 / 24));
+    const TParsedDate winter = ParseDate("Tue, 15 Jan 2008 10:00:00 -0500");
+    EXPECT_TRUE(SameMoment(winter.Date, At(2008, 1, 15, 16))); // 15:00 UTC in CET
+    EXPECT_TRUE(SameMoment(winter.Zone, -5.0 / 24));
+}
+
+TEST(ParseMailDate, GivesUtcWhenTheLocalZoneIsUtc)
+{
+    const TimeZone zone("UTC0");
+    EXPECT_TRUE(SameMoment(ParseDate("Tue, 3 Jun 2008 10:20:30 +0200").Date, At(2008, 6, 3, 8, 20, 30)));
+    EXPECT_TRUE(SameMoment(ParseDate("  3 jun 2008 10:20:30 +0130 (comment)").Date, At(2008, 6, 3, 8, 50, 30)));
+}
+
+TEST(ParseMailDate, WidensTwoDigitYearsTo1911Through2010)
+{
+    const TimeZone zone("UTC0");
+    const std::pair<const char*, int32_t> cases[] = {
+        {"0", 2000}, {"08", 2008}, {"10", 2010}, {"11", 1911}, {"95", 1995}, {"99", 1999}, {"100", 100}, {"2008", 2008}};
+    for (const auto& [year, expected] : cases) {
+        const TParsedDate parsed = ParseDate("3 Jun "s + year + " 10:20:30 GMT");
+        EXPECT_EQ(DecodeDateTime(parsed.Date).Year, expected) << year;
+        EXPECT_EQ(parsed.Zone, 0) << year;
+    }
+}
+
+TEST(ParseMailDate, ADateWithoutZoneIsMidnightUtcOfThatDay)
+{
+    const TimeZone zone(CentralEurope);
+    const TParsedDate parsed = ParseDate("3 Jun 2008 10:20:30");
+    EXPECT_TRUE(SameMoment(parsed.Date, At(2008, 6, 3, 2))); // midnight UTC in CEST
+    EXPECT_EQ(parsed.Zone, 0);
+}
+
+TEST(ParseMailDate, RaisesTheConversionErrorForWhatIsNotADate)
+{
+    const TimeZone zone("UTC0");
+    for (const char* text : {"3 Foo 2008 10:20:30 +0000", "x Jun 2008 10:20:30 +0000", "3 Jun 20x8 10:20:30 +0000",
+             "31 Feb 2008 10:20:30 +0000", "3 Jun 2008 25:00:00 +0000", "Jun 2008 10:00:00 GMT",
+             "3 Jun -5 10:20:30 +0000", "3 Jun 1500 10:20:30 +0000"}) {
+        TDateTime date = -1;
+        TDateTime offset = -1;
+        EXPECT_THROW(ParseMailDate(text, date, offset), EConvertError) << text;
+    }
+}
+
+TEST(ParseMailDate, LeavesBothOutputsZeroWhenDayMonthOrYearIsMissing)
+{
+    for (const char* text : {"", "   ", "Tue,", "3 Jun", "3 Jun 2008", "0 Jun 2008 10:20:30 +0000"}) {
+        const TParsedDate parsed = ParseDate(text);
+        EXPECT_EQ(parsed.Date, 0) << text;
+        EXPECT_EQ(parsed.Zone, 0) << text;
+    }
+}
+
+TEST(ParseTime, ReadsTwelveHourClockTimes)
+{
+    EXPECT_TRUE(SameMoment(ParseTime("12:05 AM"), EncodeTime(0, 5, 0, 0)));
+    EXPECT_TRUE(SameMoment(ParseTime("1:05 PM"), EncodeTime(13, 5, 0, 0)));
+    EXPECT_TRUE(SameMoment(ParseTime("12:30 pm"), EncodeTime(12, 30, 0, 0)));
+    EXPECT_TRUE(SameMoment(ParseTime("11:59:58am"), EncodeTime(11, 59, 58, 0)));
+    EXPECT_TRUE(SameMoment(ParseTime(" 10:20:30 "), EncodeTime(10, 20, 30, 0)));
+    EXPECT_TRUE(SameMoment(ParseTime("ab:cd"), 0));
+    EXPECT_THROW(ParseTime("24:00"), EConvertError);
+    EXPECT_THROW(ParseTime("10:60"), EConvertError);
+}
+
+TEST(ParseTimeZone, ReadsSignedHoursAndMinutesOnly)
+{
+    EXPECT_TRUE(SameMoment(ParseTimeZone("+0200"), 2.0 / 24));
+    EXPECT_TRUE(SameMoment(ParseTimeZone("-0130"), -1.5 / 24));
+    EXPECT_TRUE(SameMoment(ParseTimeZone("+0000"), 0));
+    for (const char* text : {"GMT", "EST", "+020", "0200 ", "+2500", "+0260", "", "-"})
+        EXPECT_EQ(ParseTimeZone(text), 0) << text;
+}
+
+TEST(GetLocalTimeZone, FormatsTheBiasAsSignHoursAndMinutes)
+{
+    {
+        const TimeZone zone("EST5");
+        EXPECT_EQ(GetLocalTimeZone(), "-0500");
+    }
+    {
+        const TimeZone zone("IST-5:30");
+        EXPECT_EQ(GetLocalTimeZone(), "+0530");
+    }
+    {
+        const TimeZone zone("UTC0");
+        EXPECT_EQ(GetLocalTimeZone(), "+0000");
+    }
+    {
+        const TimeZone zone(CentralEurope);
+        const std::string text = GetLocalTimeZone();
+        EXPECT_TRUE(text == "+0100" || text == "+0200") << text;
+    }
+}
+
+// ---- Local time and UTC ----
+
+os::FILETIME FileTimeOf(int64_t AUnixSeconds)
+{
+    const auto ticks = static_cast<uint64_t>(AUnixSeconds + 11644473600LL) * 10000000ULL;
+    return os::FILETIME{static_cast<os::DWORD>(ticks), static_cast<os::DWORD>(ticks >> 32)};
+}
+
+TEST(LocalTime, ConvertsAcrossDaylightSavingTime)
+{
+    const TimeZone zone(CentralEurope);
+    EXPECT_TRUE(SameMoment(UtcToLocal(At(2008, 6, 3, 8)), At(2008, 6, 3, 10)));
+    EXPECT_TRUE(SameMoment(UtcToLocal(At(2008, 1, 3, 8)), At(2008, 1, 3, 9)));
+    EXPECT_TRUE(SameMoment(LocalToUtc(At(2008, 6, 3, 10)), At(2008, 6, 3, 8)));
+    EXPECT_TRUE(SameMoment(LocalToUtc(At(2008, 1, 3, 9)), At(2008, 1, 3, 8)));
+    // The change-over night: 01:00 UTC on 30 March 2008 is 03:00 CEST.
+    EXPECT_TRUE(SameMoment(UtcToLocal(At(2008, 3, 30, 0, 59)), At(2008, 3, 30, 1, 59)));
+    EXPECT_TRUE(SameMoment(UtcToLocal(At(2008, 3, 30, 1, 0)), At(2008, 3, 30, 3, 0)));
+    EXPECT_THROW(UtcToLocal(At(1500, 1, 1)), EConvertError);
+}
+
+TEST(LocalTime, FileTimeToLocalGivesZeroWhenTheConversionFails)
+{
+    const TimeZone zone(CentralEurope);
+    EXPECT_TRUE(SameMoment(FileTimeToLocal(FileTimeOf(1212480000)), At(2008, 6, 3, 10))); // 08:00 UTC
+    EXPECT_EQ(FileTimeToLocal(os::FILETIME{0, 0x80000000u}), 0);
+}
+
+// ---- Words and items ----
+
+TEST(Words, CountsRunsBetweenDelimiters)
+{
+    const TixCharSet blank{' '};
+    EXPECT_EQ(WordCount("+OK 2 320\r\n", blank), 3);
+    EXPECT_EQ(ExtractWord(3, "+OK 2 320\r\n", blank), "320\r\n");
+    EXPECT_EQ(WordPosition(3, "+OK 2 320\r\n", blank), 7);
+    EXPECT_EQ(WordCount("  a  b  ", blank), 2);
+    EXPECT_EQ(ExtractWord(2, "  a  bc  ", blank), "bc");
+    EXPECT_EQ(WordCount("", blank), 0);
+    EXPECT_EQ(WordCount("   ", blank), 0);
+    EXPECT_EQ(WordPosition(0, "a b", blank), 0);
+    EXPECT_EQ(ExtractWord(3, "a b", blank), "");
+    EXPECT_EQ(WordCount("a:b;c", TixCharSet(":;")), 3);
+    EXPECT_EQ(WordCount("a\xFF" "b", TixCharSet("\xFF")), 2);
+}
+
+std::vector<std::string> Lines(const TStrings& AList)
+{
+    std::vector<std::string> result;
+    for (int32_t i = 0; i < AList.Count(); ++i)
+        result.push_back(AList[i]);
+    return result;
+}
+
+using TLines = std::vector<std::string>;
+
+TEST(SplitText, SplitsAtTheDelimiterAndDropsControlCharacters)
+{
+    TStringList list{"old"};
+    SplitText("a,b,c", list, ',');
+    EXPECT_EQ(Lines(list), (TLines{"a", "b", "c"}));
+    SplitText("a,", list, ',');
+    EXPECT_EQ(Lines(list), (TLines{"a", ""}));
+    SplitText("a,,b", list, ',');
+    EXPECT_EQ(Lines(list), (TLines{"a", "", "b"}));
+    SplitText("\r\n a ,\r\n\tb", list, ',');
+    EXPECT_EQ(Lines(list), (TLines{" a ", "\tb"}));
+    SplitText("<a> <b>", list, ' ');
+    EXPECT_EQ(Lines(list), (TLines{"<a>", "<b>"}));
+    SplitText("", list, ',');
+    EXPECT_TRUE(list.IsEmpty());
+}
+
+TEST(SplitQuotedText, KeepsDelimitersInsideQuotesAndParentheses)
+{
+    TStringList list;
+    const auto split = [&](std::string_view AText, bool AKeep = true) {
+        SplitQuotedText(AText, list, ',', "\"(", "\")", AKeep);
+        return Lines(list);
+    };
+    EXPECT_EQ(split("\"Doe, John\" <j@x.org>, Bob <b@y.org>"), (TLines{"\"Doe, John\" <j@x.org>", " Bob <b@y.org>"}));
+    EXPECT_EQ(split("a (x, y), b"), (TLines{"a (x, y)", " b"}));
+    EXPECT_EQ(split("(a (b, c) d), e"), (TLines{"(a (b, c) d)", " e"}));
+    EXPECT_EQ(split("a,,b,"), (TLines{"a", "b"}));
+    EXPECT_EQ(split("\"\",x"), (TLines{"\"\"", "x"}));
+    EXPECT_EQ(split("\"abc, def"), (TLines{"\"abc, def"}));
+    EXPECT_EQ(split("\"a,b\",c", false), (TLines{"a,b", "c"}));
+    EXPECT_EQ(split("\"\",x", false), (TLines{"", "x"}));
+    // A second quoted stretch after a first one starts a new item.
+    EXPECT_EQ(split("\"a\" (c)"), (TLines{"\"a\" ", "(c)"}));
+    EXPECT_EQ(split(""), TLines{});
+}
+
+TEST(IndexOfText, FindsTheFirstItemIgnoringLetterCase)
+{
+    EXPECT_EQ(IndexOfText("JUN", {"Jan", "Jun", "jun"}), 1);
+    EXPECT_EQ(IndexOfText("Ju", {"Jan", "Jun"}), -1);
+    EXPECT_EQ(IndexOfText("", {}), -1);
+}
+
+// ---- Quoting and searching ----
+
+TEST(Quoting, QuotesAndUnquotesOnlyWhereNeeded)
+{
+    EXPECT_EQ(QuoteString(""), "\"\"");
+    EXPECT_EQ(QuoteString("abc"), "\"abc\"");
+    EXPECT_EQ(QuoteString("\"abc"), "\"abc");
+    EXPECT_EQ(QuoteString("abc\""), "abc\"");
+    EXPECT_EQ(QuoteString("abc", '<', '>'), "<abc>");
+    EXPECT_EQ(UnquoteString("\""), "\"");
+    EXPECT_EQ(UnquoteString("\"\""), "");
+    EXPECT_EQ(UnquoteString("\"abc\""), "abc");
+    EXPECT_EQ(UnquoteString("\"abc"), "\"abc");
+    EXPECT_EQ(UnquoteString("<abc>", '<', '>'), "abc");
+}
+
+TEST(Searching, TextPosIsExactAndRTextPosIgnoresLetterCase)
+{
+    EXPECT_EQ(TextPos("b", "abcb", 1), 2);
+    EXPECT_EQ(TextPos("b", "abcb", 3), 4);
+    EXPECT_EQ(TextPos("B", "abcb", 1), 0);
+    EXPECT_EQ(TextPos("b", "abcb", 0), 0);
+    EXPECT_EQ(TextPos("b", "abcb", 9), 0);
+    EXPECT_EQ(RTextPos("B", "abcb"), 4);
+    EXPECT_EQ(RTextPos("b", "abcb", 3), 2);
+    EXPECT_EQ(RTextPos("BC", "abcb", 2), 2);
+    EXPECT_EQ(RTextPos("bc", "abcb", 1), 0);
+    EXPECT_EQ(RTextPos("x", "abcb"), 0);
+    EXPECT_EQ(RTextPos("abcbc", "abcb"), 0);
+}
+
+// ---- Bytes ----
+
+TEST(Bytes, HexReverseAndEquality)
+{
+    EXPECT_EQ(BytesToHex(TixByteArray{0x0A, 0xFF}), "0AFF");
+    EXPECT_EQ(BytesToHex(TixByteArray{0x0A, 0xFF, 0x10}, ":"), "0A:FF:10");
+    EXPECT_EQ(BytesToHex(TixByteArray{}), "");
+    EXPECT_EQ(ReverseBytes(TixByteArray{1, 2, 3}), (TixByteArray{3, 2, 1}));
+    EXPECT_TRUE(ByteArrayEquals(TixByteArray{1, 2}, TixByteArray{1, 2}));
+    EXPECT_FALSE(ByteArrayEquals(TixByteArray{1, 2}, TixByteArray{1, 2, 3}));
+    EXPECT_FALSE(ByteArrayEquals(TixByteArray{1, 2}, TixByteArray{1, 3}));
+    EXPECT_EQ(MakeWord(0x12, 0x34), 0x1234);
+}
+
+TEST(Bytes, WritesAndReadsBigEndianAndAdvances)
+{
+    TixByteArray bytes;
+    int32_t index = 0;
+    WriteWord(0x1234, bytes, index);
+    WriteDWord(0x89ABCDEF, bytes, index);
+    EXPECT_EQ(index, 6);
+    EXPECT_EQ(bytes, (TixByteArray{0x12, 0x34, 0x89, 0xAB, 0xCD, 0xEF}));
+    index = 0;
+    EXPECT_EQ(ReadWord(bytes, index), 0x1234);
+    EXPECT_EQ(ReadDWord(bytes, index), 0x89ABCDEFu);
+    EXPECT_EQ(index, 6);
+}
+
+TEST(Bytes, ReadsPastTheEndRaiseAndLeaveTheIndex)
+{
+    const TixByteArray bytes{1, 2, 3};
+    int32_t index = 2;
+    EXPECT_THROW(ReadWord(bytes, index), EListError);
+    EXPECT_EQ(index, 2);
+    index = 0;
+    EXPECT_THROW(ReadDWord(bytes, index), EListError);
+    index = -1;
+    EXPECT_THROW(ReadWord(bytes, index), EListError);
+    TixByteArray out;
+    EXPECT_THROW(WriteWord(1, out, index), EListError);
+    EXPECT_TRUE(out.empty());
+}
+
+// ---- TixBinaryData ----
+
+TEST(TixBinaryData, AllocatesAssignsAndReduces)
+{
+    TixBinaryData data(4);
+    EXPECT_EQ(data.GetDataSize(), 4);
+    ASSERT_NE(data.GetData(), nullptr);
+    const TixByteArray source{1, 2, 3, 4, 5};
+    data.Assign(source, 3, 10);
+    EXPECT_EQ(data.ToBytes(), (TixByteArray{4, 5}));
+    data.Assign(source, 1, 0);
+    EXPECT_EQ(data.GetDataSize(), 0);
+    EXPECT_TRUE(data.ToBytes().empty());
+    data.Assign(source, 9, 1);
+    EXPECT_EQ(data.GetDataSize(), 0);
+    data.Assign(source);
+    data.Reduce(2);
+    EXPECT_EQ(data.ToBytes(), (TixByteArray{1, 2}));
+    data.Reduce(-1);
+    data.Reduce(7);
+    EXPECT_EQ(data.GetDataSize(), 2);
+    // Assigning from its own bytes works.
+    data.Assign(std::span<const uint8_t>(data.GetData(), 2), 1, 1);
+    EXPECT_EQ(data.ToBytes(), (TixByteArray{2}));
+    data.Allocate(-3);
+    EXPECT_EQ(data.GetDataSize(), 0);
+    EXPECT_EQ(data.GetData(), nullptr);
+}
+
+TEST(TixBinaryData, ReadsUtf16AndDropsOneTrailingNul)
+{
+    TixBinaryData data;
+    data.Assign(TixByteArray{'h', 0, 'i', 0, 0, 0, 0, 0});
+    EXPECT_EQ(data.ToWideString(), u"hi\0"s);
+    data.Assign(TixByteArray{0xAC, 0x20, 'x'});
+    EXPECT_EQ(data.ToWideString(), u"\u20AC");
+}
+
+// ---- System ----
+
+TEST(System, ErrorTextsComeTrimmedFromTheSystem)
+{
+    EXPECT_EQ(GetSysErrorText(10061), "No connection could be made because the target machine actively refused it.");
+    EXPECT_EQ(GetSysErrorText(123456789), "");
+    os::SetLastError(10054);
+    EXPECT_EQ(GetLastErrorCode(), 10054);
+}
+
+TEST(System, AllocatedWindowsReceiveTheirMessagesUntilDeallocated)
+{
+    std::vector<os::UINT> received;
+    const os::HWND window = AllocateWindow([&](os::HWND, os::UINT AMsg, os::WPARAM, os::LPARAM) -> os::LRESULT {
+        received.push_back(AMsg);
+        return 0;
+    });
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(os::PostMessageA(window, os::WM_USER + 1, 0, 0));
+    os::MSG msg{};
+    while (os::PeekMessageA(&msg, window, 0, 0, os::PM_REMOVE))
+        os::DispatchMessageA(&msg);
+    EXPECT_EQ(received, (std::vector<os::UINT>{os::WM_USER + 1}));
+    DeallocateWindow(window);
+    EXPECT_FALSE(os::IsWindow(window));
+    EXPECT_FALSE(os::PostMessageA(window, os::WM_USER, 0, 0));
+    DeallocateWindow(nullptr);
+}
+
+TEST(System, WindowsAreAllocatedSafelyFromManyThreads)
+{
+    std::vector<std::thread> threads;
+    std::atomic<int> made{0};
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&made] {
+            for (int i = 0; i < 50; ++i) {
+                const os::HWND window = AllocateWindow(&os::DefWindowProcA);
+                if (os::IsWindow(window))
+                    ++made;
+                DeallocateWindow(window);
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(made.load(), 200);
+}
+
+} // namespace
+} // namespace ix
