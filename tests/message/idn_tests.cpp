@@ -1,0 +1,96 @@
+#include "message/ixIdnTranslator.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "message/internal/ixPunycode.h"
+
+using namespace ix;
+
+TEST(IdnTranslator, TellsBasicCharactersAndAsciiTexts)
+{
+    EXPECT_TRUE(TixIdnTranslator::IsBasic('\x7F'));
+    EXPECT_FALSE(TixIdnTranslator::IsBasic('\x80'));
+    EXPECT_TRUE(TixIdnTranslator::IsAscii(""));
+    EXPECT_TRUE(TixIdnTranslator::IsAscii("mail.example.com"));
+    EXPECT_FALSE(TixIdnTranslator::IsAscii("m\xFCller.de"));
+}
+
+TEST(IdnTranslator, LeavesAllAsciiDomainsAndTheEmptyDomainUnchanged)
+{
+    EXPECT_EQ(TixIdnTranslator::EncodeDomain("Mail.Example.COM"), "Mail.Example.COM");
+    EXPECT_EQ(TixIdnTranslator::EncodeDomain(""), "");
+    EXPECT_EQ(TixIdnTranslator::EncodeLabel(""), "");
+}
+
+TEST(IdnTranslator, EncodesALabelOfOnlyNonAsciiCharactersWithoutADelimiter)
+{
+    // U+00E9 U+00E8 as Latin-1 characters.
+    EXPECT_EQ(TixIdnTranslator::EncodeLabel("\xE9\xE8"), "xn--8cab");
+    EXPECT_EQ(TixIdnTranslator::EncodeLabel("\xFC"), "xn--tda");
+}
+
+TEST(IdnTranslator, EncodesMixedLabelsAndLeavesTheOtherLabelsAsTheyAre)
+{
+    EXPECT_EQ(TixIdnTranslator::EncodeDomain("m\xFCller.example.de"), "xn--mller-kva.example.de");
+    EXPECT_EQ(TixIdnTranslator::EncodeDomain("www.b\xFC\x63her.ch"), "www.xn--bcher-kva.ch");
+    EXPECT_EQ(TixIdnTranslator::EncodeLabel("Porqu\xE9nopuedensimplementehablarenEspa\xF1ol"),
+        "xn--PorqunopuedensimplementehablarenEspaol-fmd56a");
+}
+
+TEST(IdnTranslator, KeepsEmptyLabelsOfATrailingDot)
+{
+    EXPECT_EQ(TixIdnTranslator::EncodeDomain("b\xFC\x63her.ch."), "xn--bcher-kva.ch.");
+}
+
+TEST(IdnTranslator, RaisesWhenTheDeltaWouldOverflowThirtyTwoBits)
+{
+    // 17 million basic characters before one U+00FF: the first delta, 127 * (17e6 + 1),
+    // exceeds 2^31 - 1.
+    const std::string label = std::string(17'000'000, 'a') + "\xFF";
+    try {
+        TixIdnTranslator::EncodeLabel(label);
+        FAIL() << "no exception";
+    } catch (const EixIdnError& e) {
+        EXPECT_EQ(e.Message(), "Input value needs wider integers to translate");
+    }
+}
+
+TEST(Punycode, EncodesTheSampleStringsOfRfc3492)
+{
+    struct TSample
+    {
+        std::u32string CodePoints;
+        std::string Encoded;
+    };
+    const TSample samples[] = {
+        // (A) Arabic (Egyptian)
+        {U"\u0644\u064A\u0647\u0645\u0627\u0628\u062A\u0643\u0644\u0645\u0648\u0634\u0639\u0631\u0628\u064A\u061F",
+            "egbpdaj6bu4bxfgehfvwxn"},
+        // (B) Chinese (simplified)
+        {U"\u4ED6\u4EEC\u4E3A\u4EC0\u4E48\u4E0D\u8BF4\u4E2D\u6587", "ihqwcrb4cv8a8dqg056pqjye"},
+        // (D) Czech
+        {U"Pro\u010Dprost\u011Bnemluv\u00ED\u010Desky", "Proprostnemluvesky-uyb24dma41a"},
+        // (I) Russian, without the mixed-case annotation
+        {U"\u043F\u043E\u0447\u0435\u043C\u0443\u0436\u0435\u043E\u043D\u0438\u043D\u0435\u0433\u043E\u0432\u043E"
+         U"\u0440\u044F\u0442\u043F\u043E\u0440\u0443\u0441\u0441\u043A\u0438",
+            "b1abfaaepdrnnbgefbadotcwatmq2g4l"},
+        // (J) Spanish
+        {U"Porqu\u00E9nopuedensimplementehablarenEspa\u00F1ol", "PorqunopuedensimplementehablarenEspaol-fmd56a"},
+        // (L) Japanese with basic characters inside
+        {U"3\u5E74B\u7D44\u91D1\u516B\u5148\u751F", "3B-ww4c5e180e575a65lsy2b"},
+        // (M) basic characters after the others
+        {U"\u5B89\u5BA4\u5948\u7F8E\u6075-with-SUPER-MONKEYS", "-with-SUPER-MONKEYS-pc58ag80a8qai00g7n9n"},
+        // (S) only basic characters
+        {U"-> $1.00 <-", "-> $1.00 <--"},
+    };
+    for (const TSample& sample : samples)
+        EXPECT_EQ(detail::PunycodeEncode(sample.CodePoints), sample.Encoded);
+}
+
+TEST(Punycode, RaisesForCodePointsWhoseDeltaOverflows)
+{
+    EXPECT_THROW(detail::PunycodeEncode(std::u32string(1000, U'a') + U'\U0010FFFF' + std::u32string(3000, U'b')),
+        EixIdnError);
+}
