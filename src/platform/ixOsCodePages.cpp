@@ -316,9 +316,11 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int
     if (codePage == 0 || lpMultiByteStr == nullptr || cbMultiByte == 0 || cbMultiByte < -1 || cchWideChar < 0
         || (cchWideChar > 0 && lpWideCharStr == nullptr))
         return Fail(ERROR_INVALID_PARAMETER, 0);
-    if ((dwFlags & ~MbKnownFlags) != 0 || (dwFlags & (MB_PRECOMPOSED | MB_COMPOSITE)) == (MB_PRECOMPOSED | MB_COMPOSITE))
+    constexpr DWORD BothForms = MB_PRECOMPOSED | MB_COMPOSITE;
+    if ((dwFlags & ~MbKnownFlags) != 0 || (dwFlags & BothForms) == BothForms)
         return Fail(ERROR_INVALID_FLAGS, 0);
-    const std::size_t length = cbMultiByte == -1 ? std::strlen(lpMultiByteStr) + 1 : static_cast<std::size_t>(cbMultiByte);
+    const std::size_t length =
+        cbMultiByte == -1 ? std::strlen(lpMultiByteStr) + 1 : static_cast<std::size_t>(cbMultiByte);
     const auto* bytes = reinterpret_cast<const BYTE*>(lpMultiByteStr);
     std::u16string out;
     out.reserve(length);
@@ -353,7 +355,8 @@ int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int
     }
     else
     {
-        TSingleByteEncoder encoder(*internal::FindCodePageTable(codePage), dwFlags, lpDefaultChar ? *lpDefaultChar : '?');
+        const char defaultChar = lpDefaultChar ? *lpDefaultChar : '?';
+        TSingleByteEncoder encoder(*internal::FindCodePageTable(codePage), dwFlags, defaultChar);
         encoder.Encode(lpWideCharStr, length, out);
         usedDefault = encoder.UsedDefaultChar();
     }

@@ -175,7 +175,8 @@ TZoneYear ScanZoneYear(time_t ANow)
 SYSTEMTIME ChangeOverDate(time_t AInstant, long AOffsetBefore)
 {
     const SYSTEMTIME local = DecodeTicks(UnixEpochTicks + (AInstant + AOffsetBefore) * TicksPerSecond);
-    const unsigned lastDay = unsigned(year_month_day_last(year{local.wYear}, month_day_last(month{local.wMonth})).day());
+    const year_month_day_last monthEnd(year{local.wYear}, month_day_last(month{local.wMonth}));
+    const unsigned lastDay = unsigned(monthEnd.day());
     SYSTEMTIME rule{};
     rule.wMonth = local.wMonth;
     rule.wDayOfWeek = local.wDayOfWeek;
@@ -225,7 +226,8 @@ void SetLastError(DWORD dwErrCode) noexcept
 DWORD FormatMessageA(DWORD dwFlags, LPCVOID /*lpSource*/, DWORD dwMessageId, DWORD /*dwLanguageId*/, LPSTR lpBuffer,
     DWORD nSize, void* /*Arguments*/)
 {
-    constexpr DWORD Unsupported = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_FROM_HMODULE;
+    constexpr DWORD Unsupported =
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_FROM_HMODULE;
     if (!(dwFlags & FORMAT_MESSAGE_FROM_SYSTEM) || (dwFlags & Unsupported) || lpBuffer == nullptr)
         return Fail<DWORD>(ERROR_INVALID_PARAMETER, 0);
     std::string text = SystemErrorText(dwMessageId);

@@ -357,7 +357,8 @@ private:
             [](const TTimer& a, const TTimer& b) { return a.Due < b.Due; });
         if (earliest != FTimers.end())
         {
-            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(earliest->Due.time_since_epoch()).count();
+            const auto ns =
+                std::chrono::duration_cast<std::chrono::nanoseconds>(earliest->Due.time_since_epoch()).count();
             spec.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
             spec.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
             if (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0)
@@ -370,7 +371,8 @@ private:
     {
         auto first = FTimers.end();
         for (auto it = FTimers.begin(); it != FTimers.end(); ++it)
-            if (it->Due <= ANow && AFilter.Matches(it->Window, WM_TIMER) && (first == FTimers.end() || it->Due < first->Due))
+            if (it->Due <= ANow && AFilter.Matches(it->Window, WM_TIMER)
+                && (first == FTimers.end() || it->Due < first->Due))
                 first = it;
         return first;
     }
@@ -524,7 +526,8 @@ public:
             if (const auto ready = Ready(nullptr))
                 return *ready;
             BuildPollFds();
-            const int polled = ::poll(FFds.data(), FFds.size(), PollTimeout(deadline, FQueue ? FQueue->NextHookDue(FMask) : std::nullopt));
+            const auto hookDue = FQueue ? FQueue->NextHookDue(FMask) : std::nullopt;
+            const int polled = ::poll(FFds.data(), FFds.size(), PollTimeout(deadline, hookDue));
             if (polled < 0 && errno != EINTR)
                 return Fail(internal::ErrnoToSystemError(errno), WAIT_FAILED);
             if (polled > 0)
@@ -630,7 +633,8 @@ DWORD WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAl
     return WaitAny(nCount, lpHandles, bWaitAll, dwMilliseconds, 0, MAXIMUM_WAIT_OBJECTS);
 }
 
-DWORD MsgWaitForMultipleObjects(DWORD nCount, const HANDLE* pHandles, BOOL fWaitAll, DWORD dwMilliseconds, DWORD dwWakeMask)
+DWORD MsgWaitForMultipleObjects(DWORD nCount, const HANDLE* pHandles, BOOL fWaitAll, DWORD dwMilliseconds,
+    DWORD dwWakeMask)
 {
     return WaitAny(nCount, pHandles, fWaitAll, dwMilliseconds, dwWakeMask, MAXIMUM_WAIT_OBJECTS - 1);
 }
@@ -644,7 +648,9 @@ HWND CreateHiddenWindow(TWindowProc AWindowProc)
         return nullptr;
     const UINT_PTR value = internal::NextHandleValue();
     const HWND handle = reinterpret_cast<HWND>(value);
-    Windows().Add(value, std::make_shared<TWindow>(TWindow{handle, std::move(AWindowProc), std::move(queue), std::this_thread::get_id()}));
+    auto window = std::make_shared<TWindow>(
+        TWindow{handle, std::move(AWindowProc), std::move(queue), std::this_thread::get_id()});
+    Windows().Add(value, std::move(window));
     return handle;
 }
 
@@ -696,7 +702,8 @@ BOOL PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax
     const auto queue = CurrentQueue();
     if (!queue)
         return FALSE;
-    return queue->Peek(*lpMsg, TMessageFilter{hWnd, wMsgFilterMin, wMsgFilterMax}, (wRemoveMsg & PM_REMOVE) != 0) ? TRUE : FALSE;
+    const TMessageFilter filter{hWnd, wMsgFilterMin, wMsgFilterMax};
+    return queue->Peek(*lpMsg, filter, (wRemoveMsg & PM_REMOVE) != 0) ? TRUE : FALSE;
 }
 
 BOOL TranslateMessage(const MSG* /*lpMsg*/)
