@@ -19,13 +19,8 @@ using namespace internal;
 
 namespace {
 
-constexpr DWORD CERT_E_CRITICAL = 0x800B0105;
-constexpr DWORD CERT_E_INVALID_NAME = 0x800B0114;
-constexpr DWORD CERT_CHAIN_POLICY_IGNORE_NOT_SUPPORTED_CRITICAL_EXT_FLAG = 0x2000;
-constexpr DWORD CERT_CHAIN_POLICY_IGNORE_CA_REV_UNKNOWN_FLAG = 0x400;
-constexpr DWORD CERT_CHAIN_POLICY_IGNORE_ROOT_REV_UNKNOWN_FLAG = 0x800;
-constexpr uintptr_t CERT_CHAIN_POLICY_BASE = 1;
-constexpr uintptr_t CERT_CHAIN_POLICY_SSL_VALUE = 4;
+constexpr uintptr_t PolicyBase = 1;
+constexpr uintptr_t PolicySsl = 4;
 constexpr int64_t FileTimeEpochOffset = 11644473600;
 constexpr DWORD RevocationUnknown = CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
 
@@ -431,10 +426,10 @@ BOOL CertVerifyCertificateChainPolicy(LPCSTR pszPolicyOID, PCCERT_CHAIN_CONTEXT 
     if (chain == nullptr || pPolicyStatus == nullptr || pPolicyStatus->cbSize < sizeof(*pPolicyStatus)
         || (pPolicyPara != nullptr && pPolicyPara->cbSize < sizeof(*pPolicyPara)))
         return Fail(E_INVALIDARG);
-    if (policy != CERT_CHAIN_POLICY_BASE && policy != CERT_CHAIN_POLICY_SSL_VALUE)
+    if (policy != PolicyBase && policy != PolicySsl)
         return Fail(CRYPT_E_NOT_FOUND);
     const DWORD flags = pPolicyPara == nullptr ? 0 : pPolicyPara->dwFlags;
-    const auto* extra = policy != CERT_CHAIN_POLICY_SSL_VALUE || pPolicyPara == nullptr
+    const auto* extra = policy != PolicySsl || pPolicyPara == nullptr
         ? nullptr
         : static_cast<const SSL_EXTRA_CERT_CHAIN_POLICY_PARA*>(pPolicyPara->pvExtraPolicyPara);
     if (extra != nullptr && extra->cbSize < sizeof(*extra))
@@ -442,7 +437,7 @@ BOOL CertVerifyCertificateChainPolicy(LPCSTR pszPolicyOID, PCCERT_CHAIN_CONTEXT 
     const DWORD checks = extra == nullptr ? 0 : extra->fdwChecks;
     const CERT_SIMPLE_CHAIN& simple = *chain->rgpChain[0];
     TPolicyResult result = ChainError(simple, flags, checks);
-    if (result.Error == 0 && policy == CERT_CHAIN_POLICY_SSL_VALUE)
+    if (result.Error == 0 && policy == PolicySsl)
         result = SslError(CertContextCertificate(simple.rgpElement[0]->pCertContext), extra, flags);
     if (result.Error == 0)
         result = RevocationError(simple, flags, checks);

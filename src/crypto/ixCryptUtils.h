@@ -1,0 +1,110 @@
+// Errors of the crypto provider and the pieces the digest and MAC classes share: provider
+// contexts and hash objects as owned handles, and reading a hash value.
+#pragma once
+
+#include "core/ixClasses.h"
+#include "core/ixSysUtils.h"
+#include "crypto/ixCryptAPI.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace ix {
+
+/// A failed call of the crypto provider; ErrorCode is the system error code.
+class EixCryptError : public Exception
+{
+public:
+    EixCryptError(std::string AMessage, int32_t AErrorCode)
+        : Exception(std::move(AMessage)), FErrorCode(AErrorCode)
+    {
+    }
+
+    int32_t ErrorCode() const noexcept { return FErrorCode; }
+
+private:
+    int32_t FErrorCode;
+};
+
+/// The system's text for ACode (at most 256 characters, trailing control characters, blanks
+/// and dots removed); empty when the system has none.
+std::string GetCryptErrorText(os::DWORD ACode);
+
+/// Raises EixCryptError with the calling thread's last error: its text, or "%s error - %d" with
+/// AFunctionName and the code when the system has no text.
+[[noreturn]] void RaiseCryptError(std::string_view AFunctionName);
+
+/// Raises (RaiseCryptError) when AResult is FALSE.
+inline void CheckCrypt(os::BOOL AResult, std::string_view AFunctionName)
+{
+    if (AResult == os::FALSE)
+        RaiseCryptError(AFunctionName);
+}
+
+/// Clips (AIndex, ACount) to the bytes of a buffer of ASize bytes; a negative or empty range
+/// gives ACount 0.
+std::pair<size_t, size_t> ClipRange(size_t ASize, int32_t AIndex, int32_t ACount) noexcept;
+
+/// An owned CryptoAPI handle, released by Close.
+template <typename THandle, void (*Close)(THandle) noexcept>
+class TixCryptHandle
+{
+public:
+    TixCryptHandle() noexcept = default;
+    TixCryptHandle(TixCryptHandle&& AOther) noexcept : FHandle(std::exchange(AOther.FHandle, 0)) {}
+    TixCryptHandle& operator=(TixCryptHandle&& AOther) noexcept
+    {
+        Reset(std::exchange(AOther.FHandle, 0));
+        return *this;
+    }
+    ~TixCryptHandle() { Reset(); }
+
+    THandle Get() const noexcept { return FHandle; }
+    bool IsValid() const noexcept { return FHandle != 0; }
+    /// Releases the owned handle, if any, and takes AHandle.
+    void Reset(THandle AHandle = 0) noexcept
+    {
+        if (FHandle != 0)
+            Close(FHandle);
+        FHandle = AHandle;
+    }
+
+private:
+    THandle FHandle = 0;
+};
+
+void ReleaseCryptProvider(os::HCRYPTPROV AHandle) noexcept;
+void ReleaseCryptHash(os::HCRYPTHASH AHandle) noexcept;
+using TixCryptProvider = TixCryptHandle<os::HCRYPTPROV, ReleaseCryptProvider>;
+using TixCryptHashHandle = TixCryptHandle<os::HCRYPTHASH, ReleaseCryptHash>;
+
+/// A zero-terminated copy of a provider name, made on first use; none (null) when the name is
+/// empty after trimming.
+class TixProviderNameCopy
+{
+public:
+    const char* Get(const std::string& AName);
+    void Clear() noexcept { FName.reset(); }
+
+private:
+    std::optional<std::string> FName;
+};
+
+/// Acquires a context of AProviderName (null: the type's default) and AType without a key
+/// container. Raises EixCryptError naming "CryptAcquireContext".
+TixCryptProvider AcquireVerifyContext(const char* AProviderName, os::DWORD AType);
+
+/// Creates a hash object of AAlgorithm without a key. Raises naming "CryptCreateHash".
+TixCryptHashHandle CreateHash(const TixCryptProvider& AProvider, os::ALG_ID AAlgorithm);
+
+/// Hashes ACount bytes of AData. Raises naming "CryptHashData".
+void HashData(const TixCryptHashHandle& AHash, const uint8_t* AData, size_t ACount);
+
+/// The hash value read into a buffer of ASize bytes, cut to the length the provider reports.
+/// Raises naming "CryptGetHashParam".
+TixByteArray ReadHashValue(const TixCryptHashHandle& AHash, size_t ASize);
+
+} // namespace ix

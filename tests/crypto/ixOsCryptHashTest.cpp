@@ -1,0 +1,124 @@
+// The CryptoAPI stand-in's providers and hash objects.
+#include "platform/ixOsCrypt.h"
+
+#include "platform/ixOsKernel.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace ix::os;
+
+namespace {
+
+HCRYPTPROV Acquire(LPCSTR AName, DWORD AType)
+{
+    HCRYPTPROV provider = 0;
+    EXPECT_TRUE(CryptAcquireContextA(&provider, nullptr, AName, AType, CRYPT_VERIFYCONTEXT));
+    return provider;
+}
+
+std::vector<BYTE> HashValue(HCRYPTHASH AHash)
+{
+    DWORD size = 0;
+    EXPECT_TRUE(CryptGetHashParam(AHash, HP_HASHVAL, nullptr, &size, 0));
+    std::vector<BYTE> value(size);
+    EXPECT_TRUE(CryptGetHashParam(AHash, HP_HASHVAL, value.data(), &size, 0));
+    return value;
+}
+
+} // namespace
+
+TEST(OsCryptProviders, AcceptTheNamedProvidersWithTheirTypesAndRefuseOthers)
+{
+    const HCRYPTPROV base = Acquire(MS_DEF_PROV_A, PROV_RSA_FULL);
+    const HCRYPTPROV aes = Acquire(MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES);
+    const HCRYPTPROV byType = Acquire(nullptr, PROV_RSA_AES);
+    EXPECT_TRUE(CryptReleaseContext(base, 0));
+    EXPECT_TRUE(CryptReleaseContext(aes, 0));
+    EXPECT_TRUE(CryptReleaseContext(byType, 0));
+
+    HCRYPTPROV provider = 0;
+    EXPECT_FALSE(CryptAcquireContextA(&provider, nullptr, "No Such Provider", PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
+    EXPECT_EQ(GetLastError(), NTE_KEYSET_NOT_DEF);
+    EXPECT_FALSE(CryptAcquireContextA(&provider, nullptr, MS_DEF_PROV_A, PROV_RSA_AES, CRYPT_VERIFYCONTEXT));
+    EXPECT_EQ(GetLastError(), NTE_PROV_TYPE_NO_MATCH);
+    EXPECT_FALSE(CryptAcquireContextA(&provider, nullptr, nullptr, 99, CRYPT_VERIFYCONTEXT));
+    EXPECT_EQ(GetLastError(), NTE_PROV_TYPE_NOT_DEF);
+    EXPECT_FALSE(CryptAcquireContextA(&provider, "container", nullptr, PROV_RSA_FULL, 0));
+    EXPECT_EQ(GetLastError(), NTE_BAD_KEYSET);
+}
+
+TEST(OsCryptProviders, ReleasedOrUnknownHandlesAreRefusedNotUsed)
+{
+    const HCRYPTPROV provider = Acquire(nullptr, PROV_RSA_FULL);
+    EXPECT_TRUE(CryptReleaseContext(provider, 0));
+    EXPECT_FALSE(CryptReleaseContext(provider, 0));
+    EXPECT_EQ(GetLastError(), NTE_BAD_UID);
+    HCRYPTHASH hash = 0;
+    EXPECT_FALSE(CryptCreateHash(provider, CALG_MD5, 0, 0, &hash));
+    EXPECT_EQ(GetLastError(), NTE_BAD_UID);
+    EXPECT_FALSE(CryptHashData(12345, nullptr, 0, 0));
+    EXPECT_EQ(GetLastError(), NTE_BAD_HASH);
+}
+
+TEST(OsCryptHashes, ShaTwoIsOfferedOnlyByTheAesProvider)
+{
+    const HCRYPTPROV base = Acquire(MS_DEF_PROV_A, PROV_RSA_FULL);
+    HCRYPTHASH hash = 0;
+    EXPECT_FALSE(CryptCreateHash(base, CALG_SHA_256, 0, 0, &hash));
+    EXPECT_EQ(GetLastError(), NTE_BAD_ALGID);
+    EXPECT_TRUE(CryptReleaseContext(base, 0));
+
+    const HCRYPTPROV aes = Acquire(MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES);
+    ASSERT_TRUE(CryptCreateHash(aes, CALG_SHA_256, 0, 0, &hash));
+    DWORD size = 0;
+    DWORD length = sizeof(size);
+    EXPECT_TRUE(CryptGetHashParam(hash, HP_HASHSIZE, reinterpret_cast<BYTE*>(&size), &length, 0));
+    EXPECT_EQ(size, 32u);
+    EXPECT_TRUE(CryptDestroyHash(hash));
+    EXPECT_TRUE(CryptReleaseContext(aes, 0));
+}
+
+TEST(OsCryptHashes, ValueFollowsTheBufferProtocolAndClosesTheHash)
+{
+    const HCRYPTPROV provider = Acquire(MS_DEF_PROV_A, PROV_RSA_FULL);
+    HCRYPTHASH hash = 0;
+    ASSERT_TRUE(CryptCreateHash(provider, CALG_SHA1, 0, 0, &hash));
+    const std::string abc = "abc";
+    ASSERT_TRUE(CryptHashData(hash, reinterpret_cast<const BYTE*>(abc.data()), 3, 0));
+
+    BYTE small[4];
+    DWORD size = sizeof(small);
+    EXPECT_FALSE(CryptGetHashParam(hash, HP_HASHVAL, small, &size, 0));
+    EXPECT_EQ(GetLastError(), ERROR_MORE_DATA);
+    EXPECT_EQ(size, 20u);
+
+    const std::vector<BYTE> value = HashValue(hash);
+    // FIPS 180 "abc" vector.
+    EXPECT_EQ(value, (std::vector<BYTE>{0xA9, 0x99, 0x3E, 0x36, 0x47, 0x06, 0x81, 0x6A, 0xBA, 0x3E, 0x25,
+                         0x71, 0x78, 0x50, 0xC2, 0x6C, 0x9C, 0xD0, 0xD8, 0x9D}));
+    EXPECT_EQ(HashValue(hash), value);
+    EXPECT_FALSE(CryptHashData(hash, reinterpret_cast<const BYTE*>(abc.data()), 3, 0));
+    EXPECT_EQ(GetLastError(), NTE_BAD_HASH_STATE);
+    EXPECT_TRUE(CryptDestroyHash(hash));
+    EXPECT_FALSE(CryptDestroyHash(hash));
+    EXPECT_TRUE(CryptReleaseContext(provider, 0));
+}
+
+TEST(OsCryptErrors, EveryCodeTheStandInSetsHasAText)
+{
+    for (const DWORD code : {ERROR_INVALID_PASSWORD, ERROR_MORE_DATA, E_INVALIDARG, NTE_BAD_UID, NTE_BAD_HASH,
+             NTE_BAD_KEY, NTE_BAD_DATA, NTE_BAD_ALGID, NTE_BAD_FLAGS, NTE_BAD_TYPE, NTE_BAD_HASH_STATE,
+             NTE_NO_MEMORY, NTE_BAD_KEYSET, NTE_PROV_TYPE_NOT_DEF, NTE_KEYSET_NOT_DEF,
+             NTE_PROV_TYPE_NO_MATCH, CRYPT_E_NOT_FOUND, CRYPT_E_REVOKED, CRYPT_E_REVOCATION_OFFLINE,
+             CRYPT_E_ASN1_CORRUPT, CRYPT_E_ASN1_BADTAG, TRUST_E_CERT_SIGNATURE, TRUST_E_BASIC_CONSTRAINTS,
+             CERT_E_EXPIRED, CERT_E_CRITICAL, CERT_E_UNTRUSTEDROOT, CERT_E_CHAINING, CERT_E_CN_NO_MATCH,
+             CERT_E_WRONG_USAGE, CERT_E_INVALID_NAME})
+    {
+        char text[512];
+        EXPECT_GT(FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code, 0, text, sizeof(text), nullptr), 0u)
+            << std::hex << code;
+    }
+}
