@@ -37,7 +37,7 @@ const TSplitCase SplitCases[] = {
 TEST(TixStringsUtils, SplitsLinesAtCrLfLfOrCr)
 {
     std::vector<TSplitCase> cases(std::begin(SplitCases), std::end(SplitCases));
-    cases.push_back({"a\rb\r\n\rc", {"a", "b", "", "c"}, 7});
+    cases.push_back({"a\rb\r\n\rcd", {"a", "b", "", "cd"}, 8});
     for (const TSplitCase& c : cases) {
         TStringList list;
         EXPECT_EQ(AddTextToStrings(list, c.Text), c.Result) << ::testing::PrintToString(c.Text);
@@ -65,8 +65,9 @@ TEST(TixStringsUtils, TextFedInTwoPiecesGivesTheLinesOfTheWhole)
             const int64_t first = AddTextToStrings(list, std::string_view(c.Text).substr(0, split));
             const int64_t second = AddTextToStrings(list, std::string_view(c.Text).substr(split), first != 0);
             EXPECT_EQ(Lines(list), c.Lines) << ::testing::PrintToString(c.Text) << " split at " << split;
-            if (split < c.Text.size())
+            if (split < c.Text.size()) {
                 EXPECT_EQ(second != 0, c.Result != 0) << ::testing::PrintToString(c.Text) << " split at " << split;
+            }
         }
     }
 }
