@@ -38,7 +38,15 @@ const std::array<TProtocol, 6> Protocols{{
     {SP_PROT_TLS1_3_CLIENT | SP_PROT_TLS1_3_SERVER, TLS1_3_VERSION, SSL_OP_NO_TLSv1_3},
 }};
 
-constexpr DWORD AllProtocolBits = 0x3FFC;
+/// The protocols not named in ADisabledBits (either of a protocol's bits disables it).
+DWORD EnabledOf(DWORD ADisabledBits) noexcept
+{
+    DWORD enabled = 0;
+    for (const TProtocol& item : Protocols)
+        if ((ADisabledBits & item.Bits) == 0)
+            enabled |= item.Bits;
+    return enabled;
+}
 
 /// Room in the record header for post-handshake records that wait to go out in front of the
 /// next record (the reply to a TLS 1.3 key update, a warning alert).
@@ -235,8 +243,7 @@ SECURITY_STATUS TTlsCredential::Load(const void* AAuthData)
         disabled |= item.grbitDisabledProtocols;
     }
     const SECURITY_STATUS status = Configure(block->dwFlags, block->cCreds, block->paCred);
-    return status != SEC_E_OK ? status
-        : SetProtocols(AllProtocolBits & ~disabled, disabled != 0, false);
+    return status != SEC_E_OK ? status : SetProtocols(EnabledOf(disabled), disabled != 0, false);
 }
 
 SECURITY_STATUS TTlsCredential::TakeCertificate(DWORD ACount, const PCCERT_CONTEXT* ACertificates)
