@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <new>
 #include <optional>
 
@@ -212,11 +213,24 @@ private:
     size_t FNextLF = Unknown;
 };
 
-void ReplaceNulsWithBlanks(std::string& AText) noexcept
+void ReplaceNulsWithBlanks(std::span<char> AText) noexcept
 {
     char* end = AText.data() + AText.size();
     for (char* p = AText.data(); (p = static_cast<char*>(std::memchr(p, '\0', static_cast<size_t>(end - p)))) != nullptr;)
         *p++ = ' ';
+}
+
+/// Makes room for the lines of AText at once (a list of many lines would otherwise grow step
+/// by step); LF counts them closely enough for mail text.
+void ReserveLines(TStrings& AStrings, std::string_view AText)
+{
+    constexpr size_t ManyLines = 1024;
+    if (AText.size() < ManyLines * 2)
+        return;
+    const auto lines = static_cast<size_t>(std::count(AText.begin(), AText.end(), '\n')) + 1;
+    const size_t capacity = static_cast<size_t>(AStrings.Count()) + lines;
+    if (lines >= ManyLines && capacity <= static_cast<size_t>(std::numeric_limits<int32_t>::max()))
+        AStrings.SetCapacity(static_cast<int32_t>(capacity));
 }
 
 /// A text ends inside a line unless it is exactly one LF, or it has two characters or more
@@ -646,19 +660,26 @@ int64_t TixStringsUtils::AddTextStream(TStream& AStream, bool AAddToLastString, 
     int64_t done = 0;
     int64_t result = 0;
     bool addToLast = AAddToLastString;
-    std::string chunk;
+    std::unique_ptr<char[]> buffer; // not zero-filled: Read overwrites it
+    size_t capacity = 0;
+    std::string decoded;
     while (done < total) {
         DoProgress(done, total);
         const int64_t left = total - done;
         const int64_t size = (FBatchSize <= 0 || FBatchSize >= left) ? left : FBatchSize;
-        chunk.resize(static_cast<size_t>(size));
-        const int64_t count = AStream.Read(chunk.data(), size);
+        if (static_cast<size_t>(size) > capacity) {
+            capacity = static_cast<size_t>(size);
+            buffer = std::make_unique_for_overwrite<char[]>(capacity);
+        }
+        const int64_t count = AStream.Read(buffer.get(), size);
         if (count <= 0)
             break;
-        chunk.resize(static_cast<size_t>(count));
         done += count;
-        if (!FCharSet.empty())
-            chunk = TixTranslator::GetString(AsBytes(chunk), FCharSet);
+        std::span<char> chunk(buffer.get(), static_cast<size_t>(count));
+        if (!FCharSet.empty()) {
+            decoded = TixTranslator::GetString(AsBytes({chunk.data(), chunk.size()}), FCharSet);
+            chunk = decoded;
+        }
         result = AddChunk(chunk, addToLast);
         addToLast = result != 0;
     }
@@ -672,10 +693,11 @@ int64_t TixStringsUtils::AddTextStr(std::string_view AText, bool AAddToLastStrin
     return AddChunk(text, AAddToLastString);
 }
 
-int64_t TixStringsUtils::AddChunk(std::string& AText, bool AAddToLastString)
+int64_t TixStringsUtils::AddChunk(std::span<char> AText, bool AAddToLastString)
 {
     ReplaceNulsWithBlanks(AText);
-    const std::string_view text(AText);
+    const std::string_view text(AText.data(), AText.size());
+    ReserveLines(FStrings, text);
     TLineScanner scanner(text);
     bool appendFirst = AAddToLastString && !FStrings.IsEmpty();
     for (size_t i = 0; i < text.size();) {

@@ -229,7 +229,7 @@ protected:
     virtual void DoProgress(int64_t ABytesProceed, int64_t ATotalBytes);
 
 private:
-    int64_t AddChunk(std::string& AText, bool AAddToLastString);
+    int64_t AddChunk(std::span<char> AText, bool AAddToLastString);
 
     TStrings& FStrings;
     int32_t FBatchSize = 0;
