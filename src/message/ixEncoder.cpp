@@ -398,8 +398,7 @@ public:
         while (p < end) {
             switch (FState) {
             case qsText:
-                while (p < end && !QpSpecials[*p])
-                    *AOut++ = *p++;
+                p = CopyText(p, end, AOut);
                 if (p == end)
                     break;
                 if (const uint8_t c = *p++; c == '=') {
@@ -468,6 +467,38 @@ public:
 
 private:
     enum TState : uint8_t { qsText, qsCR, qsEquals, qsEqualsHex, qsSoftCR };
+
+    /// The high bit of each byte of AWord that is "=", CR or LF; exact up to the first such
+    /// byte in memory order on a little-endian machine (above it a borrow may mark others).
+    static uint64_t SpecialBytes(uint64_t AWord) noexcept
+    {
+        constexpr uint64_t Ones = 0x0101010101010101u;
+        constexpr uint64_t Highs = 0x8080808080808080u;
+        const auto zeroBytes = [](uint64_t AValue) { return (AValue - Ones) & ~AValue & Highs; };
+        return zeroBytes(AWord ^ Ones * '=') | zeroBytes(AWord ^ Ones * '\r') | zeroBytes(AWord ^ Ones * '\n');
+    }
+
+    /// Copies plain text up to the next "=", CR or LF, eight bytes at a time while it can
+    /// (AOut may be written up to eight bytes ahead of what it receives).
+    static const uint8_t* CopyText(const uint8_t* p, const uint8_t* AEnd, uint8_t*& AOut) noexcept
+    {
+        uint8_t* out = AOut;
+        if constexpr (std::endian::native == std::endian::little) {
+            for (uint64_t word; AEnd - p >= 8; p += 8, out += 8) {
+                std::memcpy(&word, p, 8);
+                std::memcpy(out, &word, 8);
+                if (const uint64_t specials = SpecialBytes(word)) {
+                    const int plain = std::countr_zero(specials) / 8;
+                    AOut = out + plain;
+                    return p + plain;
+                }
+            }
+        }
+        while (p < AEnd && !QpSpecials[*p])
+            *out++ = *p++;
+        AOut = out;
+        return p;
+    }
 
     TState FState = qsText;
     uint8_t FHexChar = 0;
