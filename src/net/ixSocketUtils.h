@@ -1,0 +1,117 @@
+#pragma once
+// The socket error of the network layer, its library codes and texts, the owners of the event
+// handles a connection waits on, and the message-pumping wait for a network event.
+
+#include "core/ixSysUtils.h"
+#include "platform/ixOsTypes.h"
+
+#include <cstdint>
+#include <string>
+#include <utility>
+
+namespace ix {
+
+/// A failure of the network layer. Negative codes are this library's own (below); positive
+/// codes are Windows Sockets or system error numbers, with the system's text.
+class EixSocketError : public Exception
+{
+public:
+    EixSocketError(std::string AMessage, int32_t AErrorCode) : Exception(std::move(AMessage)), FErrorCode(AErrorCode) {}
+
+    int32_t ErrorCode() const noexcept { return FErrorCode; }
+
+private:
+    int32_t FErrorCode;
+};
+
+// The library's own codes of EixSocketError.
+inline constexpr int32_t SocketErrorTimeout = -1;          ///< "Timeout error occured"
+inline constexpr int32_t SocketErrorInvalidHost = -2;      ///< "Invalid host address"
+inline constexpr int32_t SocketErrorInvalidPort = -3;      ///< "Invalid port number"
+inline constexpr int32_t SocketErrorInvalidBatchSize = -4; ///< "Invalid Batch Size"
+inline constexpr int32_t SocketErrorNoNetworkStream = -5;  ///< "NetworkStream is required"
+inline constexpr int32_t SocketErrorNotActive = -6;        ///< "The connection to the server is not active"
+inline constexpr int32_t SocketErrorInvalidFamily = -7;    ///< "Invalid address family"
+
+/// The text of a code: the library's text for -1..-7, else the system's text (maybe empty).
+std::string GetSocketErrorText(int32_t ACode);
+
+/// Raises EixSocketError with ACode and GetSocketErrorText(ACode).
+[[noreturn]] void RaiseSocketError(int32_t ACode);
+/// Raises EixSocketError with AMessage and ACode.
+[[noreturn]] void RaiseSocketError(const std::string& AMessage, int32_t ACode);
+
+/// Waits for ANetworkEvent (or AAbortEvent, when not null) with the caller's window messages
+/// dispatched meanwhile (unless ADisableGui). True when the network event is signalled; false
+/// when the abort event is signalled or messages were serviced. Raises "Timeout error occured"
+/// (-1) when the wait times out, or when messages were serviced and more than ATimeOut ms
+/// (-1: no limit) have passed since AStartTick; a failed wait raises the socket error.
+bool WaitForNetworkEvent(os::HANDLE ANetworkEvent, os::HANDLE AAbortEvent, os::DWORD AStartTick,
+    bool ADisableGui, int32_t ATimeOut);
+
+/// Move-only owner of a handle; TTraits gives its type, invalid value and close function.
+template <typename TTraits>
+class TixUniqueHandle
+{
+public:
+    using THandle = typename TTraits::THandle;
+
+    TixUniqueHandle() noexcept = default;
+    explicit TixUniqueHandle(THandle AHandle) noexcept : FHandle(AHandle) {}
+    TixUniqueHandle(TixUniqueHandle&& AOther) noexcept : FHandle(AOther.Release()) {}
+    TixUniqueHandle& operator=(TixUniqueHandle&& AOther) noexcept
+    {
+        Reset(AOther.Release());
+        return *this;
+    }
+    TixUniqueHandle(const TixUniqueHandle&) = delete;
+    TixUniqueHandle& operator=(const TixUniqueHandle&) = delete;
+    ~TixUniqueHandle() { Reset(); }
+
+    THandle Get() const noexcept { return FHandle; }
+    bool IsValid() const noexcept { return FHandle != TTraits::Invalid(); }
+    THandle Release() noexcept { return std::exchange(FHandle, TTraits::Invalid()); }
+
+    /// Closes the owned handle, if any, and takes AHandle.
+    void Reset(THandle AHandle = TTraits::Invalid()) noexcept
+    {
+        if (FHandle != TTraits::Invalid())
+            TTraits::Close(FHandle);
+        FHandle = AHandle;
+    }
+
+private:
+    THandle FHandle = TTraits::Invalid();
+};
+
+/// An event made by CreateEventA, closed with CloseHandle.
+struct TixEventTraits
+{
+    using THandle = os::HANDLE;
+    static THandle Invalid() noexcept { return nullptr; }
+    static void Close(THandle AHandle) noexcept;
+};
+using TixEventHandle = TixUniqueHandle<TixEventTraits>;
+
+/// A Windows Sockets event made by WSACreateEvent, closed with WSACloseEvent.
+struct TixWSAEventTraits
+{
+    using THandle = os::HANDLE;
+    static THandle Invalid() noexcept { return nullptr; }
+    static void Close(THandle AHandle) noexcept;
+};
+using TixWSAEventHandle = TixUniqueHandle<TixWSAEventTraits>;
+
+/// A hidden window made by AllocateWindow, destroyed with DeallocateWindow.
+struct TixWindowTraits
+{
+    using THandle = os::HWND;
+    static THandle Invalid() noexcept { return nullptr; }
+    static void Close(THandle AHandle) noexcept;
+};
+using TixWindowHandle = TixUniqueHandle<TixWindowTraits>;
+
+/// A new auto-reset, non-signalled event; raises the socket error of GetLastError on failure.
+TixEventHandle CreateAutoResetEvent();
+
+} // namespace ix
