@@ -1,0 +1,21 @@
+#include "net/ixFirewallUtils.h"
+
+namespace ix {
+
+void TixFirewallSettings::Assign(const TPersistent& ASource)
+{
+    const auto* source = dynamic_cast<const TixFirewallSettings*>(&ASource);
+    if (source == nullptr)
+    {
+        TPersistent::Assign(ASource);
+        return;
+    }
+    FFirewallType = source->FFirewallType;
+    FUserName = source->FUserName;
+    FPassword = source->FPassword;
+    FServer = source->FServer;
+    FPort = source->FPort;
+    FNeedResolveIP = source->FNeedResolveIP;
+}
+
+} // namespace ix
