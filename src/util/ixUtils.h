@@ -259,7 +259,9 @@ os::HWND AllocateWindow(os::TWindowProc AWindowProc);
 /// Destroys a window made by AllocateWindow, under the same lock; a null handle is ignored.
 void DeallocateWindow(os::HWND AWindow) noexcept;
 
-/// Which form of Schannel credentials the TLS context builds; fixed for the process.
-inline constexpr bool UseSchCredentialsForm = false;
+/// Which form of Schannel credentials the TLS context builds; fixed for the process. This
+/// platform's security interface takes the version-5 form (SCH_CREDENTIALS), which reaches
+/// TLS 1.3.
+inline constexpr bool UseSchCredentialsForm = true;
 
 } // namespace ix

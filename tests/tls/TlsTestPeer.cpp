@@ -1,13 +1,11 @@
 #include "tls/TlsTestPeer.h"
 
-#include <openssl/err.h>
-#include <openssl/evp.h>
-#include <openssl/pem.h>
-#include <openssl/ssl.h>
-#include <openssl/x509v3.h>
+#include "tls/ixTestCertificates.h"
 
-#include <cstdio>
-#include <cstdlib>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+
+#include <map>
 #include <stdexcept>
 #include <utility>
 
@@ -15,126 +13,58 @@ namespace ix::test {
 
 namespace {
 
-struct TKeyFree
+struct TCertFiles
 {
-    void operator()(EVP_PKEY* AValue) const noexcept { EVP_PKEY_free(AValue); }
+    std::map<std::string, std::string> Paths;
+    std::string CaPem;
 };
-struct TCertFree
+
+const TCertFiles& CertFiles()
 {
-    void operator()(X509* AValue) const noexcept { X509_free(AValue); }
-};
-using TKey = std::unique_ptr<EVP_PKEY, TKeyFree>;
-using TCert = std::unique_ptr<X509, TCertFree>;
+    static const TCertFiles files = [] {
+        TCertFiles result;
+        const auto save = [&result](const std::string& AName, const TTestCert& ACert) {
+            result.Paths[AName + ".pem"] = WriteTempFile("peer-" + AName + ".pem", ACert.Pem());
+            result.Paths[AName + ".key"] = WriteTempFile("peer-" + AName + ".key", ACert.KeyPem());
+        };
+        const TTestCert ca = MakeCertificate({.CommonName = "ix Test CA", .Organization = "ix tests",
+            .Serial = {1}, .NotAfterDays = 3650, .CertificateAuthority = true,
+            .ExtendedKeyUsage = ""});
+        result.CaPem = ca.Pem();
+        save("ca", ca);
+        save("server", MakeCertificate({.CommonName = "localhost",
+            .AltNames = "DNS:localhost,IP:127.0.0.1", .Serial = {2}}, &ca));
+        save("expired", MakeCertificate({.CommonName = "localhost",
+            .AltNames = "DNS:localhost,IP:127.0.0.1", .Serial = {3}, .NotBeforeDays = -10,
+            .NotAfterDays = -9}, &ca));
+        save("other", MakeCertificate({.CommonName = "other.invalid",
+            .AltNames = "DNS:other.invalid", .Serial = {4}}, &ca));
+        save("client", MakeCertificate({.CommonName = "ix test client",
+            .AltNames = "email:client@example.org", .Serial = {5},
+            .ExtendedKeyUsage = "clientAuth"}, &ca));
+        save("self", MakeCertificate({.CommonName = "localhost", .AltNames = "DNS:localhost",
+            .Serial = {6}}));
+        return result;
+    }();
+    return files;
+}
 
 void Check(bool AOk, const char* AWhat)
 {
     if (!AOk)
-        throw std::runtime_error(std::string("test certificates: ") + AWhat);
-}
-
-void AddExtension(X509* ACert, X509* AIssuer, int ANid, const char* AValue)
-{
-    X509V3_CTX context;
-    X509V3_set_ctx(&context, AIssuer, ACert, nullptr, nullptr, 0);
-    X509_EXTENSION* extension = X509V3_EXT_conf_nid(nullptr, &context, ANid, AValue);
-    Check(extension != nullptr && X509_add_ext(ACert, extension, -1) == 1, "extension");
-    X509_EXTENSION_free(extension);
-}
-
-struct TCertSpec
-{
-    const char* CommonName;
-    const char* AltNames;      ///< subjectAltName value, or null
-    const char* Usage;         ///< extendedKeyUsage value, or null for a certificate authority
-    long NotBeforeDays;
-    long NotAfterDays;
-};
-
-TCert MakeCertificate(const TCertSpec& ASpec, EVP_PKEY* AKey, X509* AIssuer, EVP_PKEY* AIssuerKey,
-    long ASerial)
-{
-    TCert cert(X509_new());
-    X509_set_version(cert.get(), 2);
-    ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), ASerial);
-    X509_gmtime_adj(X509_getm_notBefore(cert.get()), ASpec.NotBeforeDays * 86400);
-    X509_gmtime_adj(X509_getm_notAfter(cert.get()), ASpec.NotAfterDays * 86400);
-    X509_NAME* name = X509_get_subject_name(cert.get());
-    X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC,
-        reinterpret_cast<const unsigned char*>("ix tests"), -1, -1, 0);
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-        reinterpret_cast<const unsigned char*>(ASpec.CommonName), -1, -1, 0);
-    X509* issuer = AIssuer == nullptr ? cert.get() : AIssuer;
-    X509_set_issuer_name(cert.get(), X509_get_subject_name(issuer));
-    X509_set_pubkey(cert.get(), AKey);
-    if (ASpec.Usage == nullptr)
-    {
-        AddExtension(cert.get(), issuer, NID_basic_constraints, "critical,CA:TRUE");
-        AddExtension(cert.get(), issuer, NID_key_usage, "critical,keyCertSign,cRLSign");
-    }
-    else
-    {
-        AddExtension(cert.get(), issuer, NID_basic_constraints, "CA:FALSE");
-        AddExtension(cert.get(), issuer, NID_ext_key_usage, ASpec.Usage);
-    }
-    if (ASpec.AltNames != nullptr)
-        AddExtension(cert.get(), issuer, NID_subject_alt_name, ASpec.AltNames);
-    Check(X509_sign(cert.get(), AIssuerKey == nullptr ? AKey : AIssuerKey, EVP_sha256()) > 0, "sign");
-    return cert;
-}
-
-void WritePem(const std::string& ABase, X509* ACert, EVP_PKEY* AKey)
-{
-    FILE* file = std::fopen((ABase + ".pem").c_str(), "w");
-    Check(file != nullptr && PEM_write_X509(file, ACert) == 1, "write certificate");
-    std::fclose(file);
-    file = std::fopen((ABase + ".key").c_str(), "w");
-    Check(file != nullptr
-            && PEM_write_PrivateKey(file, AKey, nullptr, nullptr, 0, nullptr, nullptr) == 1,
-        "write key");
-    std::fclose(file);
-}
-
-std::string MakeCertificates()
-{
-    char pattern[] = "/tmp/ix-tls-tests-XXXXXX";
-    Check(mkdtemp(pattern) != nullptr, "directory");
-    const std::string dir = pattern;
-    const auto newKey = [] { return TKey(EVP_EC_gen("P-256")); };
-    const TKey caKey = newKey();
-    const TCert ca = MakeCertificate({"ix Test CA", nullptr, nullptr, -1, 3650}, caKey.get(),
-        nullptr, nullptr, 1);
-    WritePem(dir + "/ca", ca.get(), caKey.get());
-    const TCertSpec leaves[] = {
-        {"localhost", "DNS:localhost,IP:127.0.0.1", "serverAuth", -1, 3650},
-        {"localhost", "DNS:localhost,IP:127.0.0.1", "serverAuth", -10, -9},
-        {"other.invalid", "DNS:other.invalid", "serverAuth", -1, 3650},
-        {"ix test client", "email:client@example.org", "clientAuth", -1, 3650},
-    };
-    const char* names[] = {"server", "expired", "other", "client"};
-    for (size_t i = 0; i < std::size(leaves); ++i)
-    {
-        const TKey key = newKey();
-        const TCert cert = MakeCertificate(leaves[i], key.get(), ca.get(), caKey.get(), long(i) + 2);
-        WritePem(dir + "/" + names[i], cert.get(), key.get());
-    }
-    const TKey selfKey = newKey();
-    const TCert self = MakeCertificate({"localhost", "DNS:localhost", "serverAuth", -1, 3650},
-        selfKey.get(), nullptr, nullptr, 9);
-    WritePem(dir + "/self", self.get(), selfKey.get());
-    return dir;
+        throw std::runtime_error(std::string("test TLS server: ") + AWhat);
 }
 
 }  // namespace
 
-const std::string& TestCertDir()
-{
-    static const std::string dir = MakeCertificates();
-    return dir;
-}
-
 std::string TestCertFile(const std::string& AName, const char* AExtension)
 {
-    return TestCertDir() + "/" + AName + AExtension;
+    return CertFiles().Paths.at(AName + AExtension);
+}
+
+const std::string& TestCaPem()
+{
+    return CertFiles().CaPem;
 }
 
 struct TTlsTestServer::TImpl

@@ -1,5 +1,5 @@
 #pragma once
-// Test support for the TLS tests: test certificates made once per run, and an independent TLS
+// Test support for the TLS tests: a set of test certificates in files, and an independent TLS
 // server over memory buffers, driven by the test, that plays the peer of the security
 // interface's client contexts.
 
@@ -8,21 +8,21 @@
 
 namespace ix::test {
 
-/// The directory with the test certificates, made on first use. Each NAME has NAME.pem (the
-/// certificate) and NAME.key (its private key): "ca" (the test authority), "server" (signed
-/// by ca, for localhost and 127.0.0.1), "expired" (like server, expired), "other" (signed by ca,
-/// for other.invalid only), "self" (self-signed, for localhost), "client" (signed by ca, for
-/// client authentication).
-const std::string& TestCertDir();
-
-/// The path of a test certificate's file: TestCertDir()/AName + AExtension.
+/// The path of a test certificate's file (made on first use): AName + AExtension, where
+/// AExtension is ".pem" (the certificate) or ".key" (its private key). Names: "ca" (the test
+/// authority), "server" (signed by ca, for localhost and 127.0.0.1), "expired" (like server,
+/// expired), "other" (signed by ca, for other.invalid only), "self" (self-signed, for
+/// localhost), "client" (signed by ca, for client authentication).
 std::string TestCertFile(const std::string& AName, const char* AExtension = ".pem");
+
+/// The test authority's certificate, PEM-encoded (for TrustOnly).
+const std::string& TestCaPem();
 
 /// A TLS server over OpenSSL with memory buffers: bytes go in and come out as strings.
 class TTlsTestServer
 {
 public:
-    /// AMaxVersion: 12 for TLS 1.2, 13 for TLS 1.3. ACertName: a certificate of TestCertDir.
+    /// AMaxVersion: 12 for TLS 1.2, 13 for TLS 1.3. ACertName: a name of TestCertFile.
     explicit TTlsTestServer(int AMaxVersion, const std::string& ACertName = "server",
         bool ARequestClientCertificate = false);
     ~TTlsTestServer();

@@ -12,7 +12,7 @@
 namespace ix::os {
 namespace {
 
-using test::TestCertDir;
+using test::TestCertFile;
 using test::TTlsTestServer;
 
 PSecurityFunctionTableA Table()
@@ -506,9 +506,8 @@ TEST(SecurityRecordsTls13, KeyUpdateIsAbsorbedAndAnsweredBeforeTheNextRecord)
 
 TEST(SecurityServerContext, ServesAClientContextAndSeesItsCertificate)
 {
-    const std::string dir = TestCertDir();
-    PCCERT_CONTEXT certificate = CertCreateContextFromPemFile((dir + "/server.pem").c_str(),
-        (dir + "/server.key").c_str(), nullptr);
+    PCCERT_CONTEXT certificate = CertCreateContextFromPemFile(TestCertFile("server").c_str(),
+        TestCertFile("server", ".key").c_str(), nullptr);
     ASSERT_NE(certificate, nullptr);
     SCHANNEL_CRED serverBlock{};
     serverBlock.dwVersion = SCHANNEL_CRED_VERSION;

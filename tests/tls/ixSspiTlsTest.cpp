@@ -1,0 +1,369 @@
+#include "tls/ixSspiTls.h"
+
+#include "platform/ixOsCrypt.h"
+#include "tls/TlsTestPeer.h"
+#include "tls/ixTestCertificates.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+namespace ix {
+namespace {
+
+using test::TestCertFile;
+
+std::string Text(TMemoryStream& AStream)
+{
+    return std::string(AStream.View().substr(static_cast<size_t>(AStream.Position())));
+}
+
+void Fill(TMemoryStream& AStream, const std::string& ABytes)
+{
+    AStream.Clear();
+    AStream.WriteText(ABytes);
+    AStream.SetPosition(0);
+}
+
+/// A certificate context with its key, loaded from the test files.
+std::unique_ptr<TixCertificate> LoadCertificate(const std::string& AName)
+{
+    const os::PCCERT_CONTEXT context = os::CertCreateContextFromPemFile(
+        TestCertFile(AName).c_str(), TestCertFile(AName, ".key").c_str(), nullptr);
+    EXPECT_NE(context, nullptr);
+    auto certificate = std::make_unique<TixCertificate>(context);
+    os::CertFreeCertificateContext(context);
+    return certificate;
+}
+
+/// A client and a server context exchanging tokens through memory, the way the TLS stream
+/// drives them.
+class TSspiPair
+{
+public:
+    explicit TSspiPair(const std::string& AServerCert = "server")
+        : FServerCert(LoadCertificate(AServerCert)), FServerCerts(false), FClientCerts(false)
+    {
+        FServerCerts.Add(FServerCert.get());
+        Client.SetTargetName("localhost");
+    }
+
+    /// Runs the handshake; AClientCert is offered when the server asks for one (null: none).
+    /// Returns the client's last status.
+    TixSspiStatus Handshake(TixCertificate* AClientCert = nullptr)
+    {
+        if (AClientCert != nullptr)
+            FClientCerts.Add(AClientCert);
+        TixSspiStatus client = Client.HandshakeStep(FToServer, FNone, false);
+        while (client == tsSendToken)
+        {
+            const TixSspiStatus server = Server.HandshakeStep(FToServer, FServerCerts, false);
+            EXPECT_TRUE(server == tsSendToken || server == tsOk) << int(server);
+            Fill(FToClient, Text(FToServer));
+            client = Client.HandshakeStep(FToClient, FNone, false);
+            if (client == tsNeedCredentials)
+                client = Client.HandshakeStep(FToClient, FClientCerts, true);
+            Fill(FToServer, Text(FToClient));
+        }
+        // What the stream's verification reads, before records change the last status.
+        VerifyStatus = Client.GetLastSecurityStatus();
+        if (client == tsExtraData)
+            Client.Decrypt(FToClient, FPlain, FToClient);  // session tickets
+        return client;
+    }
+
+    /// ATexts as records from one side, joined.
+    static std::string Records(TixTlsSspi& AFrom, std::initializer_list<std::string> ATexts)
+    {
+        TMemoryStream out;
+        for (const std::string& text : ATexts)
+        {
+            TMemoryStream source;
+            Fill(source, text);
+            TMemoryStream record;
+            EXPECT_EQ(AFrom.Encrypt(source, record, static_cast<int64_t>(text.size())), tsOk);
+            out.WriteText(Text(record));
+        }
+        return std::string(out.View());
+    }
+
+    TixTlsClientSspi Client;
+    TixTlsServerSspi Server;
+    int32_t VerifyStatus = 0;
+
+private:
+    std::unique_ptr<TixCertificate> FServerCert;
+    TixCertificateList FServerCerts;
+    TixCertificateList FClientCerts;
+    TixCertificateList FNone{false};
+    TMemoryStream FToServer;
+    TMemoryStream FToClient;
+    TMemoryStream FPlain;
+};
+
+class SspiTls : public testing::Test
+{
+protected:
+    void SetUp() override { test::TrustOnly(test::TestCaPem()); }
+};
+
+// ---- error texts and status mapping -----------------------------------------------------------
+
+TEST(SspiErrors, LibraryCodesSystemTextsAndUnknownCodes)
+{
+    bool found = false;
+    EXPECT_EQ(GetSspiErrorText(-1, found), "Could not load the dll (schannel.dll, security.dll or secur32.dll)");
+    EXPECT_TRUE(found);
+    EXPECT_EQ(GetSspiErrorText(-11), "Error occured when authenticating server credentials");
+    EXPECT_EQ(GetSspiErrorText(20), "Out of memory");
+    // The system's text loses its trailing dot.
+    EXPECT_EQ(GetSspiErrorText(os::SEC_E_WRONG_PRINCIPAL), "The target principal name is incorrect");
+    EXPECT_EQ(GetSspiErrorText(0x7ABC0DE, found), "The unknown error was occured: 7ABC0DE");
+    EXPECT_FALSE(found);
+}
+
+TEST(SspiErrors, RaiseUsesTheFallbackTextButKeepsTheCode)
+{
+    try
+    {
+        RaiseSspiError(0x7ABC0DE, -4);
+        FAIL();
+    }
+    catch (const EixSSPIError& error)
+    {
+        EXPECT_EQ(error.ErrorCode(), 0x7ABC0DE);
+        EXPECT_EQ(error.Message(), "AcquireCredentials failed");
+    }
+}
+
+TEST(SspiErrors, CheckStatusMapsSuccessCodesAndRaisesTheRest)
+{
+    EXPECT_EQ(CheckStatus(os::SEC_E_OK), tsOk);
+    EXPECT_EQ(CheckStatus(os::SEC_I_CONTINUE_NEEDED), tsContinueNeeded);
+    EXPECT_EQ(CheckStatus(os::SEC_I_COMPLETE_NEEDED), tsCompleteNeeded);
+    EXPECT_EQ(CheckStatus(os::SEC_I_CONTEXT_EXPIRED), tsContextExpired);
+    EXPECT_EQ(CheckStatus(os::SEC_I_RENEGOTIATE), tsRenegotiate);
+    EXPECT_EQ(CheckStatus(os::SEC_E_INCOMPLETE_MESSAGE), tsIncompleteMessage);
+    EXPECT_THROW(CheckStatus(os::SEC_E_DECRYPT_FAILURE), EixSSPIError);
+    EXPECT_THROW(CheckStatus(os::SEC_I_INCOMPLETE_CREDENTIALS), EixSSPIError);
+}
+
+// ---- flag arithmetic --------------------------------------------------------------------------
+
+TEST(SspiFlags, VersionFourProtocolBits)
+{
+    EXPECT_EQ(EnabledProtocolBits({tfUseSSL2, tfUseTLS12}), 0x800u);
+    EXPECT_EQ(EnabledProtocolBits({tfUseSSL2}), 0x8u);
+    EXPECT_EQ(EnabledProtocolBits({}), 0u);
+    EXPECT_EQ(EnabledProtocolBits({tfUseTLS, tfUseTLS11, tfUseTLS12}), 0xA80u);
+    EXPECT_EQ(EnabledProtocolBits({tfUseTLS13}), 0u);
+    EXPECT_EQ(TixTlsFlags({tfUseTLS, tfUseTLS11, tfUseTLS12}).Value(), 28u);
+}
+
+TEST(SspiFlags, VersionFiveDisablesTheProtocolsLeftOut)
+{
+    EXPECT_EQ(DisabledProtocolBits({tfUseTLS, tfUseTLS11, tfUseTLS12}), 0x8u | 0x20u | 0x2000u);
+    EXPECT_EQ(DisabledProtocolBits({tfUseSSL2, tfUseSSL3, tfUseTLS, tfUseTLS11, tfUseTLS12, tfUseTLS13}), 0u);
+}
+
+TEST(SspiFlags, ChainAndPolicyFlags)
+{
+    EXPECT_EQ(ChainFlagsOf({rfCheckEndOnly, rfCheckAll}), 0x10000000u);
+    EXPECT_EQ(ChainFlagsOf({rfCheckAll, rfExcludeRoot}), 0x20000000u);
+    EXPECT_EQ(ChainFlagsOf({rfExcludeRoot, rfCacheEndCert, rfAccumulativeTimeout}), 0x48000001u);
+    EXPECT_EQ(ChainFlagsOf({rfCheckCacheOnly, rfUseCacheOnlyUrlRetrieval, rfDisableRootAutoUpdate}),
+        0x80000104u);
+    EXPECT_EQ(PolicyChecksOf({cfIgnoreCommonNameInvalid, cfIgnoreDateInvalid, cfIgnoreUnknownAuthority,
+                  cfIgnoreRevocation, cfIgnoreWrongUsage, cfIgnoreChainPolicyErrors}),
+        0x1000u | 0x2000u | 0x100u | 0x80u | 0x200u);
+}
+
+// ---- packages ---------------------------------------------------------------------------------
+
+TEST(SspiPackages, SchannelIsChosenAndATypedPackageIsPassedAsTyped)
+{
+    TixTlsClientSspi client;
+    EXPECT_EQ(client.GetPackageName(), "Microsoft Unified Security Protocol Provider");
+    client.SetSecurityPackage("   ");
+    EXPECT_EQ(client.GetPackageName(), "Microsoft Unified Security Protocol Provider");
+    client.SetSecurityPackage(" Microsoft Unified Security Protocol Provider");
+    EXPECT_EQ(client.GetPackageName(), " Microsoft Unified Security Protocol Provider");
+    TMemoryStream data;
+    TixCertificateList none(false);
+    try
+    {
+        client.HandshakeStep(data, none, false);
+        FAIL();
+    }
+    catch (const EixSSPIError& error)
+    {
+        EXPECT_EQ(error.ErrorCode(), os::SEC_E_SECPKG_NOT_FOUND);
+        EXPECT_EQ(error.Message(), "The requested security package does not exist");
+    }
+}
+
+// ---- handshake and verification ---------------------------------------------------------------
+
+TEST_F(SspiTls, SystemProtocolsReachTls13AndTheServerIsVerified)
+{
+    TSspiPair pair;
+    EXPECT_EQ(pair.Handshake(), tsExtraData);
+    EXPECT_TRUE(pair.Client.GetPeerVerified());
+    EXPECT_EQ(pair.VerifyStatus, 0);
+    ASSERT_NE(pair.Client.GetPeerCertificate(), nullptr);
+    EXPECT_EQ(pair.Client.GetPeerCertificate()->GetIssuedTo(), "localhost");
+    EXPECT_EQ(pair.Client.GetStreamSizes().cbTrailer, 17u) << "TLS 1.3 record trailer";
+}
+
+TEST_F(SspiTls, TlsFlagsDecideWithoutSystemProtocols)
+{
+    TSspiPair pair;
+    pair.Client.SetUseSystemTLSFlags(false);
+    EXPECT_EQ(pair.Handshake(), tsOk);
+    EXPECT_TRUE(pair.Client.GetPeerVerified());
+    EXPECT_EQ(pair.Client.GetStreamSizes().cbTrailer, 16u) << "TLS 1.2 AEAD record trailer";
+
+    TSspiPair tls13;
+    tls13.Client.SetUseSystemTLSFlags(false);
+    tls13.Client.SetTLSFlags({tfUseTLS12, tfUseTLS13});
+    EXPECT_EQ(tls13.Handshake(), tsExtraData);
+    EXPECT_EQ(tls13.Client.GetStreamSizes().cbTrailer, 17u);
+}
+
+struct TPolicyCase
+{
+    const char* Name;
+    const char* ServerCert;
+    const char* Target;
+    os::DWORD Error;
+    TixCertificateVerifyFlag Ignore;
+};
+
+class SspiTlsPolicy : public SspiTls, public testing::WithParamInterface<TPolicyCase>
+{
+};
+
+TEST_P(SspiTlsPolicy, FailedPolicyLeavesItsCodeAndTheIgnoreFlagAcceptsIt)
+{
+    {
+        TSspiPair pair(GetParam().ServerCert);
+        pair.Client.SetTargetName(GetParam().Target);
+        EXPECT_EQ(pair.Handshake(), tsExtraData);
+        EXPECT_FALSE(pair.Client.GetPeerVerified());
+        EXPECT_EQ(static_cast<os::DWORD>(pair.VerifyStatus), GetParam().Error);
+        EXPECT_NE(pair.Client.GetPeerCertificate(), nullptr);
+        bool found = false;
+        GetSspiErrorText(pair.VerifyStatus, found);
+        EXPECT_TRUE(found) << "the policy error has the system's text";
+    }
+    TSspiPair pair(GetParam().ServerCert);
+    pair.Client.SetTargetName(GetParam().Target);
+    pair.Client.SetCertificateFlags({GetParam().Ignore});
+    pair.Handshake();
+    EXPECT_TRUE(pair.Client.GetPeerVerified());
+}
+
+INSTANTIATE_TEST_SUITE_P(Codes, SspiTlsPolicy,
+    testing::Values(TPolicyCase{"Untrusted", "self", "localhost", os::CERT_E_UNTRUSTEDROOT, cfIgnoreUnknownAuthority},
+        TPolicyCase{"Expired", "expired", "localhost", os::CERT_E_EXPIRED, cfIgnoreDateInvalid},
+        TPolicyCase{"WrongHost", "other", "localhost", os::CERT_E_CN_NO_MATCH, cfIgnoreCommonNameInvalid},
+        TPolicyCase{"IpAddress", "server", "127.0.0.2", os::CERT_E_CN_NO_MATCH, cfIgnoreCommonNameInvalid}),
+    [](const auto& AInfo) { return std::string(AInfo.param.Name); });
+
+TEST_F(SspiTls, ClientCertificateIsAskedForAndCheckedByTheServer)
+{
+    std::unique_ptr<TixCertificate> clientCert = LoadCertificate("client");
+    TSspiPair pair;
+    pair.Server.SetRequireClientCertificate(true);
+    pair.Handshake(clientCert.get());
+    EXPECT_TRUE(pair.Server.GetPeerVerified());
+    ASSERT_NE(pair.Server.GetPeerCertificate(), nullptr);
+    EXPECT_EQ(pair.Server.GetPeerCertificate()->GetEmail(), "client@example.org");
+
+    TSspiPair without;
+    without.Server.SetRequireClientCertificate(true);
+    EXPECT_THROW(without.Handshake(), EixSSPIError) << "a required certificate did not come";
+}
+
+// ---- records ----------------------------------------------------------------------------------
+
+TEST_F(SspiTls, SeveralRecordsDecryptInOneCallAndASplitOneWaitsForItsRest)
+{
+    TSspiPair pair;
+    ASSERT_EQ(pair.Handshake(), tsExtraData);
+    const std::string bytes = TSspiPair::Records(pair.Server, {"one ", "two ", std::string(5000, 'z')});
+    const size_t cut = bytes.size() - 100;
+    TMemoryStream input;
+    TMemoryStream plain;
+    Fill(input, bytes.substr(0, cut));
+    EXPECT_EQ(pair.Client.Decrypt(input, plain, input), tsPartialMessage);
+    EXPECT_EQ(std::string(plain.View()), "one two ");
+    // The remainder holds the incomplete record; alone it still gives nothing.
+    EXPECT_EQ(pair.Client.Decrypt(input, plain, input), tsIncompleteMessage);
+    input.Seek(0, soEnd);
+    input.WriteText(bytes.substr(cut));
+    input.SetPosition(0);
+    EXPECT_EQ(pair.Client.Decrypt(input, plain, input), tsOk);
+    EXPECT_EQ(std::string(plain.View()), "one two " + std::string(5000, 'z'));
+}
+
+TEST_F(SspiTls, EncryptCutsLargeDataIntoRecordsAndLeavesTheSourcePosition)
+{
+    TSspiPair pair;
+    ASSERT_EQ(pair.Handshake(), tsExtraData);
+    const std::string big(40000, 'q');
+    TMemoryStream source;
+    Fill(source, big);
+    TMemoryStream records;
+    EXPECT_EQ(pair.Client.Encrypt(source, records, static_cast<int64_t>(big.size())), tsOk);
+    EXPECT_EQ(source.Position(), 0);
+    EXPECT_EQ(records.Position(), 0);
+    TMemoryStream plain;
+    EXPECT_EQ(pair.Server.Decrypt(records, plain, records), tsOk);
+    EXPECT_EQ(std::string(plain.View()), big);
+}
+
+TEST_F(SspiTls, ApplicationDataBehindTheClientsLastFlightReachesTheServer)
+{
+    TSspiPair pair;
+    TixCertificateList none(false);
+    TixCertificateList serverCerts(false);
+    std::unique_ptr<TixCertificate> serverCert = LoadCertificate("server");
+    serverCerts.Add(serverCert.get());
+    TMemoryStream toServer;
+    TMemoryStream toClient;
+    ASSERT_EQ(pair.Client.HandshakeStep(toServer, none, false), tsSendToken);
+    ASSERT_EQ(pair.Server.HandshakeStep(toServer, serverCerts, false), tsSendToken);
+    Fill(toClient, Text(toServer));
+    ASSERT_EQ(pair.Client.HandshakeStep(toClient, none, false), tsSendToken);  // TLS 1.3 Finished
+    std::string flight = Text(toClient);
+    flight += TSspiPair::Records(pair.Client, {"CAPA\r\n"});
+    Fill(toServer, flight);
+    ASSERT_EQ(pair.Server.HandshakeStep(toServer, serverCerts, false), tsOk);  // tickets to send
+    TMemoryStream empty;
+    TMemoryStream plain;
+    EXPECT_EQ(pair.Server.Decrypt(empty, plain, empty), tsOk);
+    EXPECT_EQ(std::string(plain.View()), "CAPA\r\n");
+}
+
+TEST_F(SspiTls, ShutdownSendsTheCloseNotificationAndTheContextStartsAgain)
+{
+    TSspiPair pair;
+    ASSERT_EQ(pair.Handshake(), tsExtraData);
+    TMemoryStream notify;
+    EXPECT_EQ(pair.Client.Shutdown(notify), tsCompleteNeeded);
+    EXPECT_GT(notify.Size(), 0);
+    EXPECT_FALSE(pair.Client.GetPeerVerified());
+    TMemoryStream plain;
+    EXPECT_EQ(pair.Server.Decrypt(notify, plain, notify), tsContextExpired);
+    TMemoryStream nothing;
+    EXPECT_EQ(pair.Client.Shutdown(nothing), tsOk) << "no context: nothing to send";
+    EXPECT_EQ(nothing.Size(), 0);
+    // A new session starts from the first step.
+    TixCertificateList none(false);
+    EXPECT_EQ(pair.Client.HandshakeStep(nothing, none, false), tsSendToken);
+}
+
+}  // namespace
+}  // namespace ix
