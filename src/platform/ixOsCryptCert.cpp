@@ -153,15 +153,15 @@ TCryptFlatBlock BuildCertInfo(X509* ACert)
     return block;
 }
 
-/// The last error for a failed DER decoding.
+} // namespace
+
 DWORD DecodeError()
 {
-    const unsigned long error = ERR_peek_last_error();
-    ERR_clear_error();
-    return ERR_GET_REASON(error) == ASN1_R_WRONG_TAG ? CRYPT_E_ASN1_BADTAG : CRYPT_E_ASN1_CORRUPT;
+    bool wrongTag = false;
+    while (const unsigned long error = ERR_get_error())
+        wrongTag = wrongTag || ERR_GET_REASON(error) == ASN1_R_WRONG_TAG;
+    return wrongTag ? CRYPT_E_ASN1_BADTAG : CRYPT_E_ASN1_CORRUPT;
 }
-
-} // namespace
 
 TX509Ptr UpRef(X509* AValue) noexcept
 {

@@ -178,11 +178,7 @@ BOOL DecodeInto(const BYTE* AData, DWORD ASize, TCryptFlatBlock& ABlock, TBuild 
     ERR_clear_error();
     const std::unique_ptr<T, TOpenSslFree<T, Free>> value(D2i(nullptr, &next, static_cast<long>(ASize)));
     if (!value)
-    {
-        const bool wrongTag = ERR_GET_REASON(ERR_peek_last_error()) == ASN1_R_WRONG_TAG;
-        ERR_clear_error();
-        return Fail(wrongTag ? CRYPT_E_ASN1_BADTAG : CRYPT_E_ASN1_CORRUPT);
-    }
+        return Fail(DecodeError());
     if (next != AData + ASize)
         return Fail(CRYPT_E_ASN1_CORRUPT);
     ABuild(ABlock, value.get());

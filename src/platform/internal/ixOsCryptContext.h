@@ -142,6 +142,10 @@ TCertContext* FindCertContext(PCCERT_CONTEXT AContext) noexcept;
 /// Makes a context of ACert with the given store; null with the last error set on failure.
 TCertContext* NewCertContext(TX509Ptr ACert, std::shared_ptr<TCertStore> AStore);
 
+/// The last error for a failed DER decoding (CRYPT_E_ASN1_BADTAG or CRYPT_E_ASN1_CORRUPT);
+/// empties OpenSSL's error queue.
+DWORD DecodeError();
+
 /// The dotted text of an object identifier.
 std::string OidText(const ASN1_OBJECT* AObject);
 

@@ -1,0 +1,153 @@
+#include "tls/ixCertificate.h"
+
+#include "crypto/ixCryptUtils.h"
+#include "ixTestCertificates.h"
+#include "platform/ixOsKernel.h"
+#include "util/ixUtils.h"
+
+#include <openssl/x509v3.h>
+
+#include <openssl/pkcs12.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace ix;
+using namespace ix::test;
+
+namespace {
+
+const TTestCert& Authority()
+{
+    static const TTestCert authority = MakeCertificate(
+        {.CommonName = "ix Test CA", .Organization = "ix", .CertificateAuthority = true, .ExtendedKeyUsage = ""});
+    return authority;
+}
+
+TDateTime DaysFromNow(long ADays)
+{
+    return Now() + static_cast<double>(ADays);
+}
+
+} // namespace
+
+TEST(Certificate, ReadsEveryFieldOfACertificateSignedByTheTestAuthority)
+{
+    const TTestCert cert = MakeCertificate({.CommonName = "pop.example.test", .Organization = "Example",
+        .EmailAttribute = "postmaster@example.test", .AltNames = "DNS:pop.example.test,email:other@example.test",
+        .Serial = {0x0A, 0x02, 0x01}, .NotBeforeDays = -2, .NotAfterDays = 30,
+        .ExtendedKeyUsage = "serverAuth,clientAuth"}, &Authority());
+    const TContextPtr context = ContextOf(cert);
+    const TixCertificate certificate(context.get());
+
+    EXPECT_NE(certificate.GetContext(), nullptr);
+    EXPECT_EQ(certificate.GetIssuedTo(), "pop.example.test");
+    EXPECT_EQ(certificate.GetIssuedBy(), "ix Test CA");
+    EXPECT_EQ(certificate.GetEmail(), "postmaster@example.test");
+    // Stored little-endian as 01 02 0A, shown most significant byte first.
+    ASSERT_EQ(context->pCertInfo->SerialNumber.cbData, 3u);
+    EXPECT_EQ(context->pCertInfo->SerialNumber.pbData[0], 0x01);
+    EXPECT_EQ(certificate.GetSerialNumber(), "0A0201");
+    EXPECT_NEAR(certificate.GetValidFrom(), DaysFromNow(-2), 0.01);
+    EXPECT_NEAR(certificate.GetValidTo(), DaysFromNow(30), 0.01);
+    EXPECT_EQ(certificate.GetVersion(), 2);
+    EXPECT_EQ(certificate.GetSignatureAlgorithm(), "1.2.840.10045.4.3.2");
+    EXPECT_EQ(certificate.GetSignatureAlgorithmName(), "sha256ECDSA");
+    EXPECT_EQ(certificate.GetPublicKeyAlgorithm(), "1.2.840.113549.1.1.1");
+    EXPECT_EQ(certificate.GetPublicKeyAlgorithmName(), "RSA");
+    EXPECT_EQ(certificate.GetKeyLength(), 2048);
+    EXPECT_EQ(certificate.GetEnhancedKeyUsage(), "1.3.6.1.5.5.7.3.1,1.3.6.1.5.5.7.3.2");
+    EXPECT_EQ(certificate.GetFriendlyName(), "");
+    EXPECT_EQ(certificate.GetKeyContainerName(), "");
+
+    unsigned char sha1[20];
+    unsigned int size = 0;
+    X509_digest(cert.Cert(), EVP_sha1(), sha1, &size);
+    EXPECT_EQ(certificate.GetThumbprint(), BytesToHex(std::span<const uint8_t>(sha1, size)));
+    const ASN1_OCTET_STRING* keyId = X509_get0_subject_key_id(cert.Cert());
+    ASSERT_NE(keyId, nullptr);
+    EXPECT_EQ(certificate.GetSubjectKeyIdentifier(),
+        BytesToHex(std::span<const uint8_t>(ASN1_STRING_get0_data(keyId), ASN1_STRING_length(keyId))));
+}
+
+TEST(Certificate, TakesTheEmailFromTheAlternativeNamesButNeverADnsName)
+{
+    const TTestCert altOnly = MakeCertificate(
+        {.CommonName = "mail", .AltNames = "DNS:mail.example.test,email:user@example.test"}, &Authority());
+    const TContextPtr altContext = ContextOf(altOnly);
+    EXPECT_EQ(TixCertificate(altContext.get()).GetEmail(), "user@example.test");
+
+    const TTestCert dnsOnly = MakeCertificate({.CommonName = "mail", .AltNames = "DNS:mail.example.test"}, &Authority());
+    const TContextPtr dnsContext = ContextOf(dnsOnly);
+    EXPECT_EQ(TixCertificate(dnsContext.get()).GetEmail(), "");
+}
+
+TEST(Certificate, SelfSignedWithoutExtensionsLeavesThoseFieldsEmpty)
+{
+    const TTestCert self = MakeCertificate({.Organization = "Only Org", .ExtendedKeyUsage = "",
+        .SubjectKeyIdentifier = false});
+    const TContextPtr context = ContextOf(self);
+    const TixCertificate certificate(context.get());
+    // Without a common name the simple display name is the organization.
+    EXPECT_EQ(certificate.GetIssuedTo(), "Only Org");
+    EXPECT_EQ(certificate.GetIssuedBy(), "Only Org");
+    EXPECT_EQ(certificate.GetEnhancedKeyUsage(), "");
+    EXPECT_EQ(certificate.GetSubjectKeyIdentifier(), "");
+    EXPECT_EQ(certificate.GetEmail(), "");
+    EXPECT_EQ(certificate.GetSerialNumber(), "01");
+}
+
+TEST(Certificate, ReadsTheFriendlyNameAndKeyContainerOfAKeyedContext)
+{
+    const TTestCert client = MakeCertificate({.CommonName = "client", .ExtendedKeyUsage = "clientAuth"}, &Authority());
+    PKCS12* pfx = PKCS12_create("secret", "My Client", client.Key(), client.Cert(), nullptr, 0, 0, 0, 0, 0);
+    ASSERT_NE(pfx, nullptr);
+    unsigned char* der = nullptr;
+    const int size = i2d_PKCS12(pfx, &der);
+    const std::string path = WriteTempFile("client.p12", std::string(reinterpret_cast<char*>(der), size));
+    OPENSSL_free(der);
+    PKCS12_free(pfx);
+
+    EXPECT_EQ(os::CertCreateContextFromPfxFile(path.c_str(), "wrong"), nullptr);
+    EXPECT_EQ(os::GetLastError(), os::ERROR_INVALID_PASSWORD);
+    const TContextPtr context(os::CertCreateContextFromPfxFile(path.c_str(), "secret"));
+    ASSERT_NE(context, nullptr);
+    const TixCertificate certificate(context.get());
+    EXPECT_EQ(certificate.GetFriendlyName(), "My Client");
+    EXPECT_EQ(certificate.GetKeyContainerName(), path);
+    EXPECT_EQ(certificate.GetEnhancedKeyUsage(), "1.3.6.1.5.5.7.3.2");
+}
+
+TEST(Certificate, KeepsItsOwnReferenceToTheContext)
+{
+    const TTestCert cert = MakeCertificate({.CommonName = "kept"}, &Authority());
+    TContextPtr context = ContextOf(cert);
+    const TixCertificate certificate(context.get());
+    context.reset();
+    EXPECT_EQ(certificate.GetContext()->pCertInfo->dwVersion, 2u);
+    const TixCertificate empty(nullptr);
+    EXPECT_EQ(empty.GetContext(), nullptr);
+    EXPECT_EQ(empty.GetIssuedTo(), "");
+}
+
+TEST(CertificateList, DestroysItsItemsOnlyWhenItOwnsThem)
+{
+    const TTestCert cert = MakeCertificate({.CommonName = "listed"}, &Authority());
+    const TContextPtr context = ContextOf(cert);
+    auto kept = std::make_unique<TixCertificate>(context.get());
+    {
+        TixCertificateList list(false);
+        list.Add(kept.get());
+        EXPECT_EQ(list.Count(), 1);
+        EXPECT_EQ(list.Items(0), kept.get());
+        EXPECT_THROW(list.Items(1), EListError);
+    }
+    EXPECT_EQ(kept->GetIssuedTo(), "listed");   // still alive (ASan would object otherwise)
+
+    TixCertificateList owning(true);
+    owning.Add(new TixCertificate(context.get()));
+    owning.Add(kept.release());
+    owning.Clear();
+    EXPECT_EQ(owning.Count(), 0);
+}

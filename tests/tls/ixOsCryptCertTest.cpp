@@ -1,0 +1,224 @@
+// The CryptoAPI stand-in's certificate contexts, properties and decoded structures.
+#include "platform/ixOsCrypt.h"
+
+#include "ixTestCertificates.h"
+#include "platform/internal/ixOsCryptInternal.h"
+#include "platform/ixOsKernel.h"
+
+#include <openssl/pem.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+using namespace ix::os;
+using namespace ix::test;
+
+namespace {
+
+constexpr DWORD Encoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+
+/// CryptDecodeObject's two calls.
+std::vector<BYTE> Decode(LPCSTR AType, const CRYPTOAPI_BLOB& AEncoded)
+{
+    DWORD size = 0;
+    EXPECT_TRUE(CryptDecodeObject(Encoding, AType, AEncoded.pbData, AEncoded.cbData, 0, nullptr, &size));
+    std::vector<BYTE> buffer(size);
+    EXPECT_TRUE(CryptDecodeObject(Encoding, AType, AEncoded.pbData, AEncoded.cbData, 0, buffer.data(), &size));
+    return buffer;
+}
+
+const TTestCert& Server()
+{
+    static const TTestCert server = MakeCertificate({.CommonName = "pop.example.test", .Organization = "Example",
+        .EmailAttribute = "ops@example.test",
+        .AltNames = "DNS:pop.example.test,IP:127.0.0.1,email:pm@example.test,URI:https://example.test/"});
+    return server;
+}
+
+} // namespace
+
+TEST(OsCryptCertificates, ContextHoldsTheEncodingAndTheDecodedInfo)
+{
+    const TContextPtr context = ContextOf(Server());
+    ASSERT_NE(context, nullptr);
+    EXPECT_EQ(std::vector<uint8_t>(context->pbCertEncoded, context->pbCertEncoded + context->cbCertEncoded),
+        Server().Der());
+    const CERT_INFO& info = *context->pCertInfo;
+    EXPECT_EQ(info.dwVersion, CERT_V3);
+    EXPECT_STREQ(info.SignatureAlgorithm.pszObjId, "1.2.840.113549.1.1.11");
+    EXPECT_STREQ(info.SubjectPublicKeyInfo.Algorithm.pszObjId, "1.2.840.113549.1.1.1");
+    EXPECT_EQ(CertGetPublicKeyLength(Encoding, const_cast<CERT_PUBLIC_KEY_INFO*>(&info.SubjectPublicKeyInfo)), 2048u);
+    ASSERT_NE(CertFindExtension(szOID_SUBJECT_ALT_NAME2, info.cExtension, info.rgExtension), nullptr);
+    EXPECT_EQ(CertFindExtension("1.2.3.4", info.cExtension, info.rgExtension), nullptr);
+    EXPECT_EQ(GetLastError(), CRYPT_E_NOT_FOUND);
+    EXPECT_NE(context->hCertStore, nullptr);
+
+    PCCERT_CONTEXT duplicate = CertDuplicateCertificateContext(context.get());
+    EXPECT_EQ(duplicate, context.get());
+    EXPECT_TRUE(CertFreeCertificateContext(duplicate));
+    EXPECT_EQ(context->pCertInfo->dwVersion, CERT_V3);   // still alive: one reference left
+}
+
+TEST(OsCryptCertificates, BadEncodingsAreRefusedWithAsn1Errors)
+{
+    const BYTE notACertificate[] = {0x04, 0x02, 0x01, 0x02};
+    EXPECT_EQ(CertCreateCertificateContext(Encoding, notACertificate, sizeof(notACertificate)), nullptr);
+    EXPECT_EQ(GetLastError(), CRYPT_E_ASN1_BADTAG);
+    std::vector<uint8_t> der = Server().Der();
+    der.resize(der.size() - 10);
+    EXPECT_EQ(CertCreateCertificateContext(Encoding, der.data(), static_cast<DWORD>(der.size())), nullptr);
+    der = Server().Der();
+    der.push_back(0);
+    EXPECT_EQ(CertCreateCertificateContext(Encoding, der.data(), static_cast<DWORD>(der.size())), nullptr);
+    EXPECT_EQ(GetLastError(), CRYPT_E_ASN1_CORRUPT);
+}
+
+TEST(OsCryptCertificates, DecodesTheSubjectNameIntoRelativeDistinguishedNames)
+{
+    const TContextPtr context = ContextOf(Server());
+    const std::vector<BYTE> buffer = Decode(CryptStructType(ix::os::X509_NAME), context->pCertInfo->Subject);
+    const auto& name = *reinterpret_cast<const CERT_NAME_INFO*>(buffer.data());
+    ASSERT_EQ(name.cRDN, 3u);
+    const CERT_RDN_ATTR& email = name.rgRDN[2].rgRDNAttr[0];
+    EXPECT_STREQ(email.pszObjId, szOID_RSA_emailAddr);
+    EXPECT_EQ(email.dwValueType, CERT_RDN_IA5_STRING);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(email.Value.pbData), email.Value.cbData), "ops@example.test");
+    const CERT_RDN_ATTR& common = name.rgRDN[0].rgRDNAttr[0];
+    EXPECT_STREQ(common.pszObjId, szOID_COMMON_NAME);
+    EXPECT_EQ(common.dwValueType, CERT_RDN_UTF8_STRING);
+    EXPECT_EQ(std::u16string(reinterpret_cast<char16_t*>(common.Value.pbData), common.Value.cbData / 2),
+        u"pop.example.test");
+}
+
+TEST(OsCryptCertificates, DecodesAlternativeNamesWithTheirChoices)
+{
+    const TContextPtr context = ContextOf(Server());
+    const CERT_INFO& info = *context->pCertInfo;
+    const CERT_EXTENSION* extension = CertFindExtension(szOID_SUBJECT_ALT_NAME2, info.cExtension, info.rgExtension);
+    ASSERT_NE(extension, nullptr);
+    const std::vector<BYTE> buffer = Decode(szOID_SUBJECT_ALT_NAME2, extension->Value);
+    const auto& names = *reinterpret_cast<const CERT_ALT_NAME_INFO*>(buffer.data());
+    ASSERT_EQ(names.cAltEntry, 4u);
+    EXPECT_EQ(names.rgAltEntry[0].dwAltNameChoice, CERT_ALT_NAME_DNS_NAME);
+    EXPECT_EQ(std::u16string(names.rgAltEntry[0].pwszDNSName), u"pop.example.test");
+    EXPECT_EQ(names.rgAltEntry[1].dwAltNameChoice, CERT_ALT_NAME_IP_ADDRESS);
+    EXPECT_EQ(std::vector<BYTE>(names.rgAltEntry[1].IPAddress.pbData, names.rgAltEntry[1].IPAddress.pbData + 4),
+        (std::vector<BYTE>{127, 0, 0, 1}));
+    EXPECT_EQ(names.rgAltEntry[2].dwAltNameChoice, CERT_ALT_NAME_RFC822_NAME);
+    EXPECT_EQ(std::u16string(names.rgAltEntry[2].pwszRfc822Name), u"pm@example.test");
+    EXPECT_EQ(names.rgAltEntry[3].dwAltNameChoice, CERT_ALT_NAME_URL);
+
+    DWORD size = 8;
+    BYTE small[8];
+    EXPECT_FALSE(CryptDecodeObject(Encoding, szOID_SUBJECT_ALT_NAME2, extension->Value.pbData,
+        extension->Value.cbData, 0, small, &size));
+    EXPECT_EQ(GetLastError(), ERROR_MORE_DATA);
+    EXPECT_EQ(size, buffer.size());
+    EXPECT_FALSE(CryptDecodeObject(Encoding, szOID_SUBJECT_ALT_NAME2, extension->Value.pbData, 3, 0, nullptr, &size));
+    EXPECT_FALSE(CryptDecodeObject(Encoding, "1.2.3.4", extension->Value.pbData, extension->Value.cbData, 0,
+        nullptr, &size));
+}
+
+TEST(OsCryptCertificates, EnhancedKeyUsageIsNotFoundWhenAbsent)
+{
+    const TContextPtr server = ContextOf(Server());
+    DWORD size = 0;
+    ASSERT_TRUE(CertGetEnhancedKeyUsage(server.get(), 0, nullptr, &size));
+    std::vector<BYTE> buffer(size);
+    ASSERT_TRUE(CertGetEnhancedKeyUsage(server.get(), 0, reinterpret_cast<CERT_ENHKEY_USAGE*>(buffer.data()), &size));
+    const auto& usage = *reinterpret_cast<const CERT_ENHKEY_USAGE*>(buffer.data());
+    ASSERT_EQ(usage.cUsageIdentifier, 1u);
+    EXPECT_STREQ(usage.rgpszUsageIdentifier[0], szOID_PKIX_KP_SERVER_AUTH);
+
+    const TContextPtr plain = ContextOf(MakeCertificate({.CommonName = "plain", .ExtendedKeyUsage = ""}));
+    EXPECT_FALSE(CertGetEnhancedKeyUsage(plain.get(), 0, nullptr, &size));
+    EXPECT_EQ(GetLastError(), CRYPT_E_NOT_FOUND);
+}
+
+TEST(OsCryptCertificates, PropertiesAreSharedByDuplicatesAndFollowTheBufferProtocol)
+{
+    const TContextPtr context = ContextOf(Server());
+    DWORD size = 0;
+    EXPECT_FALSE(CertGetCertificateContextProperty(context.get(), CERT_FRIENDLY_NAME_PROP_ID, nullptr, &size));
+    EXPECT_EQ(GetLastError(), CRYPT_E_NOT_FOUND);
+
+    const std::u16string name = u"Mail server";
+    CRYPT_DATA_BLOB blob{static_cast<DWORD>((name.size() + 1) * 2),
+        reinterpret_cast<BYTE*>(const_cast<char16_t*>(name.c_str()))};
+    PCCERT_CONTEXT duplicate = CertDuplicateCertificateContext(context.get());
+    ASSERT_TRUE(CertSetCertificateContextProperty(duplicate, CERT_FRIENDLY_NAME_PROP_ID, 0, &blob));
+    CertFreeCertificateContext(duplicate);
+    ASSERT_TRUE(CertGetCertificateContextProperty(context.get(), CERT_FRIENDLY_NAME_PROP_ID, nullptr, &size));
+    std::u16string read(size / 2, u'?');
+    ASSERT_TRUE(CertGetCertificateContextProperty(context.get(), CERT_FRIENDLY_NAME_PROP_ID, read.data(), &size));
+    EXPECT_EQ(read, name + u'\0');
+
+    BYTE thumbprint[20];
+    size = 4;
+    EXPECT_FALSE(CertGetCertificateContextProperty(context.get(), CERT_SHA1_HASH_PROP_ID, thumbprint, &size));
+    EXPECT_EQ(GetLastError(), ERROR_MORE_DATA);
+    EXPECT_EQ(size, 20u);
+}
+
+TEST(OsCryptCertificates, SimpleDisplayNamesOfSubjectAndIssuer)
+{
+    const TTestCert authority = MakeCertificate({.Organization = "Org Only CA", .CertificateAuthority = true,
+        .ExtendedKeyUsage = ""});
+    const TContextPtr context = ContextOf(MakeCertificate({.CommonName = "leaf"}, &authority));
+    char16_t name[64];
+    EXPECT_EQ(CertGetNameStringW(context.get(), CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, nullptr, 0), 5u);
+    EXPECT_EQ(CertGetNameStringW(context.get(), CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name, 64), 5u);
+    EXPECT_EQ(std::u16string(name), u"leaf");
+    CertGetNameStringW(context.get(), CERT_NAME_SIMPLE_DISPLAY_TYPE, CERT_NAME_ISSUER_FLAG, nullptr, name, 64);
+    EXPECT_EQ(std::u16string(name), u"Org Only CA");
+    EXPECT_EQ(CertGetNameStringW(context.get(), CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name, 3), 3u);
+    EXPECT_EQ(std::u16string(name), u"le");
+}
+
+TEST(OsCryptCertificates, PemFilesGiveContextsWithTheirKeyAndChain)
+{
+    const TTestCert authority = MakeCertificate({.CommonName = "ix PEM CA", .CertificateAuthority = true,
+        .ExtendedKeyUsage = ""});
+    const TTestCert client = MakeCertificate({.CommonName = "client", .ExtendedKeyUsage = "clientAuth"}, &authority);
+    const std::string certPath = WriteTempFile("client.pem", client.Pem() + authority.Pem());
+    const std::string keyPath = WriteTempFile("client.key", client.KeyPem());
+    const TContextPtr context(CertCreateContextFromPemFile(certPath.c_str(), keyPath.c_str(), nullptr));
+    ASSERT_NE(context, nullptr);
+    EXPECT_EQ(X509_cmp(ix::os::internal::CertContextCertificate(context.get()), client.Cert()), 0);
+    EXPECT_EQ(EVP_PKEY_eq(ix::os::internal::CertContextPrivateKey(context.get()), client.Key()), 1);
+    const std::vector<X509*> chain = ix::os::internal::CertContextStoreCertificates(context.get());
+    ASSERT_EQ(chain.size(), 1u);
+    EXPECT_EQ(X509_cmp(chain[0], authority.Cert()), 0);
+
+    EXPECT_EQ(CertCreateContextFromPemFile("/nonexistent/cert.pem", nullptr, nullptr), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    const std::string otherKey = WriteTempFile("authority.key", authority.KeyPem());
+    EXPECT_EQ(CertCreateContextFromPemFile(certPath.c_str(), otherKey.c_str(), nullptr), nullptr);
+    EXPECT_EQ(GetLastError(), NTE_BAD_KEY);
+    EXPECT_EQ(CertCreateContextFromPemFile(certPath.c_str(), nullptr, nullptr), nullptr);
+    EXPECT_EQ(GetLastError(), CRYPT_E_NOT_FOUND);
+}
+
+TEST(OsCryptCertificates, AnEncryptedPemKeyNeedsItsPassword)
+{
+    const TTestCert client = MakeCertificate({.CommonName = "client"});
+    BIO* bio = BIO_new(BIO_s_mem());
+    PEM_write_bio_PKCS8PrivateKey(bio, client.Key(), EVP_aes_128_cbc(), nullptr, 0, nullptr,
+        const_cast<char*>("pass"));
+    char* data = nullptr;
+    const long length = BIO_get_mem_data(bio, &data);
+    const std::string keyPath = WriteTempFile("encrypted.key", std::string(data, static_cast<size_t>(length)));
+    BIO_free(bio);
+    const std::string certPath = WriteTempFile("encrypted.pem", client.Pem());
+
+    EXPECT_EQ(CertCreateContextFromPemFile(certPath.c_str(), keyPath.c_str(), nullptr), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PASSWORD);
+    EXPECT_EQ(CertCreateContextFromPemFile(certPath.c_str(), keyPath.c_str(), "wrong"), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PASSWORD);
+    const TContextPtr context(CertCreateContextFromPemFile(certPath.c_str(), keyPath.c_str(), "pass"));
+    EXPECT_NE(context, nullptr);
+}

@@ -1,0 +1,207 @@
+// The CryptoAPI stand-in's chains and SSL chain policy against certificates made by the tests.
+#include "platform/ixOsCrypt.h"
+
+#include "ixTestCertificates.h"
+#include "platform/ixOsKernel.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+using namespace ix::os;
+using namespace ix::test;
+
+namespace {
+
+class ChainPolicy : public testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        Authority = std::make_unique<TTestCert>(
+            MakeCertificate({.CommonName = "ix Test CA", .CertificateAuthority = true, .ExtendedKeyUsage = ""}));
+        TrustOnly(Authority->Pem());
+    }
+    static void TearDownTestSuite() { Authority.reset(); }
+
+    TTestCert Issue(TCertSpec ASpec) const { return MakeCertificate(ASpec, Authority.get()); }
+
+    /// The SSL policy's error for ACert at AServerName with the given ignore flags and checks.
+    static DWORD PolicyError(const TTestCert& ACert, const char16_t* AServerName, DWORD AFlags = 0,
+        DWORD AChecks = 0, DWORD AChainFlags = 0)
+    {
+        const TContextPtr context = ContextOf(ACert);
+        PCCERT_CHAIN_CONTEXT chain = nullptr;
+        CERT_CHAIN_PARA para{};
+        para.cbSize = sizeof(para);
+        EXPECT_TRUE(CertGetCertificateChain(nullptr, context.get(), nullptr, context->hCertStore, &para,
+            AChainFlags, nullptr, &chain));
+        SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{sizeof(ssl), AUTHTYPE_SERVER, AChecks,
+            const_cast<char16_t*>(AServerName)};
+        CERT_CHAIN_POLICY_PARA policy{sizeof(policy), AFlags, &ssl};
+        CERT_CHAIN_POLICY_STATUS status{};
+        status.cbSize = sizeof(status);
+        EXPECT_TRUE(CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status));
+        CertFreeCertificateChain(chain);
+        return status.dwError;
+    }
+
+    static inline std::unique_ptr<TTestCert> Authority;
+};
+
+} // namespace
+
+TEST_F(ChainPolicy, AcceptsACertificateOfTheTrustedAuthorityForItsHost)
+{
+    const TTestCert server = Issue({.CommonName = "localhost", .AltNames = "DNS:localhost,IP:127.0.0.1"});
+    EXPECT_EQ(PolicyError(server, u"localhost"), 0u);
+    EXPECT_EQ(PolicyError(server, u"LOCALHOST."), 0u);
+    EXPECT_EQ(PolicyError(server, u"127.0.0.1"), 0u);
+}
+
+TEST_F(ChainPolicy, BuildsTheChainUpToTheTrustedRoot)
+{
+    const TTestCert server = Issue({.CommonName = "localhost", .AltNames = "DNS:localhost"});
+    const TContextPtr context = ContextOf(server);
+    PCCERT_CHAIN_CONTEXT chain = nullptr;
+    ASSERT_TRUE(CertGetCertificateChain(nullptr, context.get(), nullptr, nullptr, nullptr, 0, nullptr, &chain));
+    ASSERT_EQ(chain->cChain, 1u);
+    ASSERT_EQ(chain->rgpChain[0]->cElement, 2u);
+    EXPECT_EQ(chain->TrustStatus.dwErrorStatus, CERT_TRUST_NO_ERROR);
+    EXPECT_EQ(chain->rgpChain[0]->rgpElement[0]->pCertContext, context.get());
+    EXPECT_NE(chain->rgpChain[0]->rgpElement[1]->TrustStatus.dwInfoStatus & CERT_TRUST_IS_SELF_SIGNED, 0u);
+    CertFreeCertificateChain(chain);
+}
+
+TEST_F(ChainPolicy, ReportsUntrustedRootsAndIncompleteChainsUnlessUnknownAuthoritiesAreAccepted)
+{
+    const TTestCert self = MakeCertificate({.CommonName = "localhost", .AltNames = "DNS:localhost"});
+    EXPECT_EQ(PolicyError(self, u"localhost"), CERT_E_UNTRUSTEDROOT);
+    EXPECT_EQ(PolicyError(self, u"localhost", 0, SECURITY_FLAG_IGNORE_UNKNOWN_CA), 0u);
+    EXPECT_EQ(PolicyError(self, u"localhost", CERT_CHAIN_POLICY_ALLOW_UNKNOWN_CA_FLAG), 0u);
+
+    const TTestCert otherAuthority =
+        MakeCertificate({.CommonName = "Other CA", .Serial = {7}, .CertificateAuthority = true, .ExtendedKeyUsage = ""});
+    const TTestCert orphan =
+        MakeCertificate({.CommonName = "localhost", .AltNames = "DNS:localhost"}, &otherAuthority);
+    EXPECT_EQ(PolicyError(orphan, u"localhost"), CERT_E_CHAINING);
+    EXPECT_EQ(PolicyError(orphan, u"localhost", 0, SECURITY_FLAG_IGNORE_UNKNOWN_CA), 0u);
+}
+
+TEST_F(ChainPolicy, ReportsExpiredAndNotYetValidCertificatesUnlessDatesAreIgnored)
+{
+    const TTestCert expired = Issue({.CommonName = "localhost", .AltNames = "DNS:localhost",
+        .NotBeforeDays = -30, .NotAfterDays = -1});
+    const TTestCert future = Issue({.CommonName = "localhost", .AltNames = "DNS:localhost",
+        .NotBeforeDays = 2, .NotAfterDays = 30});
+    EXPECT_EQ(PolicyError(expired, u"localhost"), CERT_E_EXPIRED);
+    EXPECT_EQ(PolicyError(future, u"localhost"), CERT_E_EXPIRED);
+    EXPECT_EQ(PolicyError(expired, u"localhost", 0, SECURITY_FLAG_IGNORE_CERT_DATE_INVALID), 0u);
+    EXPECT_EQ(PolicyError(expired, u"localhost", CERT_CHAIN_POLICY_IGNORE_NOT_TIME_VALID_FLAG), 0u);
+}
+
+TEST_F(ChainPolicy, MatchesHostNamesAndAddressesAsRfc6125Says)
+{
+    const TTestCert other = Issue({.CommonName = "other.invalid", .AltNames = "DNS:other.invalid"});
+    EXPECT_EQ(PolicyError(other, u"localhost"), CERT_E_CN_NO_MATCH);
+    EXPECT_EQ(PolicyError(other, u"localhost", 0, SECURITY_FLAG_IGNORE_CERT_CN_INVALID), 0u);
+    // Every chain flag accepted: the name is still checked.
+    EXPECT_EQ(PolicyError(other, u"localhost", 0xFFFF), CERT_E_CN_NO_MATCH);
+    EXPECT_EQ(PolicyError(other, u""), CERT_E_CN_NO_MATCH);
+
+    // An address is matched only against address names, never against DNS names or the CN.
+    const TTestCert dnsOnly = Issue({.CommonName = "127.0.0.1", .AltNames = "DNS:127.0.0.1"});
+    EXPECT_EQ(PolicyError(dnsOnly, u"127.0.0.1"), CERT_E_CN_NO_MATCH);
+    const TTestCert ipOnly = Issue({.CommonName = "ip", .AltNames = "IP:127.0.0.1,IP:::1"});
+    EXPECT_EQ(PolicyError(ipOnly, u"127.0.0.1"), 0u);
+    EXPECT_EQ(PolicyError(ipOnly, u"[::1]"), 0u);
+    EXPECT_EQ(PolicyError(ipOnly, u"127.0.0.2"), CERT_E_CN_NO_MATCH);
+    EXPECT_EQ(PolicyError(ipOnly, u"localhost"), CERT_E_CN_NO_MATCH);
+
+    // The common name counts only when there are no DNS names.
+    const TTestCert cnOnly = Issue({.CommonName = "mail.example.test", .AltNames = ""});
+    EXPECT_EQ(PolicyError(cnOnly, u"mail.example.test"), 0u);
+    const TTestCert cnAndDns = Issue({.CommonName = "mail.example.test", .AltNames = "DNS:pop.example.test"});
+    EXPECT_EQ(PolicyError(cnAndDns, u"mail.example.test"), CERT_E_CN_NO_MATCH);
+}
+
+TEST_F(ChainPolicy, WildcardsCoverExactlyOneWholeLeftmostLabel)
+{
+    const TTestCert wildcard = Issue({.CommonName = "wild", .AltNames = "DNS:*.example.test,DNS:w*.other.test"});
+    EXPECT_EQ(PolicyError(wildcard, u"pop.example.test"), 0u);
+    EXPECT_EQ(PolicyError(wildcard, u"example.test"), CERT_E_CN_NO_MATCH);
+    EXPECT_EQ(PolicyError(wildcard, u"a.pop.example.test"), CERT_E_CN_NO_MATCH);
+    EXPECT_EQ(PolicyError(wildcard, u"www.other.test"), CERT_E_CN_NO_MATCH);
+    const TTestCert inner = Issue({.CommonName = "inner", .AltNames = "DNS:pop.*.example.test"});
+    EXPECT_EQ(PolicyError(inner, u"pop.mail.example.test"), CERT_E_CN_NO_MATCH);
+}
+
+TEST_F(ChainPolicy, ReportsAServerCertificateWithoutServerUsageUnlessUsageIsIgnored)
+{
+    const TTestCert client = Issue({.CommonName = "localhost", .AltNames = "DNS:localhost",
+        .ExtendedKeyUsage = "clientAuth"});
+    EXPECT_EQ(PolicyError(client, u"localhost"), CERT_E_WRONG_USAGE);
+    EXPECT_EQ(PolicyError(client, u"localhost", 0, SECURITY_FLAG_IGNORE_WRONG_USAGE), 0u);
+    EXPECT_EQ(PolicyError(client, u"localhost", CERT_CHAIN_POLICY_IGNORE_WRONG_USAGE_FLAG), 0u);
+    const TTestCert anyUsage = Issue({.CommonName = "localhost", .AltNames = "DNS:localhost", .ExtendedKeyUsage = ""});
+    EXPECT_EQ(PolicyError(anyUsage, u"localhost"), 0u);
+}
+
+TEST_F(ChainPolicy, ChecksRevocationAgainstTheListsOfTheTrustStoreWhenAsked)
+{
+    const TTestCert revoked = Issue({.CommonName = "localhost", .AltNames = "DNS:localhost", .Serial = {0x66}});
+    const TTestCert good = Issue({.CommonName = "localhost", .AltNames = "DNS:localhost", .Serial = {0x67}});
+    // No list for the authority: the status is unknown, which is refused unless accepted.
+    EXPECT_EQ(PolicyError(good, u"localhost", 0, 0, CERT_CHAIN_REVOCATION_CHECK_END_CERT), CRYPT_E_REVOCATION_OFFLINE);
+    EXPECT_EQ(PolicyError(good, u"localhost", 0, SECURITY_FLAG_IGNORE_REVOCATION,
+                  CERT_CHAIN_REVOCATION_CHECK_END_CERT), 0u);
+    EXPECT_EQ(PolicyError(revoked, u"localhost"), 0u);
+
+    TrustOnly(Authority->Pem() + MakeCrlPem(*Authority, {&revoked}));
+    EXPECT_EQ(PolicyError(revoked, u"localhost", 0, 0, CERT_CHAIN_REVOCATION_CHECK_END_CERT), CRYPT_E_REVOKED);
+    EXPECT_EQ(PolicyError(revoked, u"localhost", 0xFFFF, SECURITY_FLAG_IGNORE_REVOCATION,
+                  CERT_CHAIN_REVOCATION_CHECK_END_CERT), CRYPT_E_REVOKED);
+    EXPECT_EQ(PolicyError(good, u"localhost", 0, 0, CERT_CHAIN_REVOCATION_CHECK_END_CERT), 0u);
+    TrustOnly(Authority->Pem());
+}
+
+TEST_F(ChainPolicy, UsesTheAdditionalStoreForIntermediates)
+{
+    const TTestCert intermediate = Issue({.CommonName = "ix Intermediate", .Serial = {9},
+        .CertificateAuthority = true, .ExtendedKeyUsage = ""});
+    const TTestCert server = MakeCertificate({.CommonName = "localhost", .AltNames = "DNS:localhost"}, &intermediate);
+    EXPECT_EQ(PolicyError(server, u"localhost"), CERT_E_CHAINING);
+
+    const std::string path = WriteTempFile("chain.pem", server.Pem() + server.KeyPem() + intermediate.Pem());
+    const TContextPtr context(CertCreateContextFromPemFile(path.c_str(), nullptr, nullptr));
+    ASSERT_NE(context, nullptr);
+    PCCERT_CHAIN_CONTEXT built = nullptr;
+    ASSERT_TRUE(CertGetCertificateChain(nullptr, context.get(), nullptr, context->hCertStore, nullptr, 0,
+        nullptr, &built));
+    EXPECT_EQ(built->rgpChain[0]->cElement, 3u);
+    EXPECT_EQ(built->TrustStatus.dwErrorStatus, CERT_TRUST_NO_ERROR);
+    CertFreeCertificateChain(built);
+}
+
+TEST_F(ChainPolicy, RefusesBadArgumentsInsteadOfReadingThem)
+{
+    const TTestCert server = Issue({.CommonName = "localhost", .AltNames = "DNS:localhost"});
+    const TContextPtr context = ContextOf(server);
+    PCCERT_CHAIN_CONTEXT chain = nullptr;
+    ASSERT_TRUE(CertGetCertificateChain(nullptr, context.get(), nullptr, nullptr, nullptr, 0, nullptr, &chain));
+    CERT_CHAIN_POLICY_STATUS status{};
+    status.cbSize = 12;   // too small to hold the answer
+    EXPECT_FALSE(CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, nullptr, &status));
+    EXPECT_EQ(GetLastError(), E_INVALIDARG);
+    status.cbSize = sizeof(status);
+    SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{16, AUTHTYPE_SERVER, 0, const_cast<char16_t*>(u"localhost")};
+    CERT_CHAIN_POLICY_PARA policy{sizeof(policy), 0, &ssl};
+    EXPECT_FALSE(CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status));
+    CertFreeCertificateChain(chain);
+
+    EXPECT_FALSE(CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, nullptr, &status));
+    CERT_CONTEXT fake{};
+    EXPECT_FALSE(CertGetCertificateChain(nullptr, &fake, nullptr, nullptr, nullptr, 0, nullptr, &chain));
+    EXPECT_EQ(GetLastError(), E_INVALIDARG);
+}

@@ -1,0 +1,83 @@
+// Certificates made by the tests with OpenSSL: a test authority, server and client
+// certificates, expired ones, ones for other hosts, and revocation lists; plus a trust store
+// made of exactly the certificates a test names.
+#pragma once
+
+#include "platform/ixOsCrypt.h"
+
+#include <openssl/types.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace ix::test {
+
+/// What a certificate made by MakeCertificate holds.
+struct TCertSpec
+{
+    std::string CommonName{};
+    std::string Organization{};
+    /// The subject's e-mail attribute; none when empty.
+    std::string EmailAttribute{};
+    /// Subject alternative names in OpenSSL's notation ("DNS:a.test,IP:127.0.0.1,email:x@a.test").
+    std::string AltNames{};
+    /// The serial number's bytes, most significant first.
+    std::vector<uint8_t> Serial{0x01};
+    /// Validity relative to now, in days.
+    long NotBeforeDays = -1;
+    long NotAfterDays = 365;
+    bool CertificateAuthority = false;
+    /// Extended key usage in OpenSSL's notation ("serverAuth,clientAuth"); none when empty.
+    std::string ExtendedKeyUsage = "serverAuth";
+    bool SubjectKeyIdentifier = true;
+};
+
+/// A certificate with its private key.
+class TTestCert
+{
+public:
+    TTestCert(X509* ACert, EVP_PKEY* AKey);   // takes both over
+    ~TTestCert();
+    TTestCert(TTestCert&& AOther) noexcept;
+    TTestCert(const TTestCert&) = delete;
+    TTestCert& operator=(const TTestCert&) = delete;
+    TTestCert& operator=(TTestCert&&) = delete;
+
+    X509* Cert() const noexcept { return FCert; }
+    EVP_PKEY* Key() const noexcept { return FKey; }
+    std::vector<uint8_t> Der() const;
+    std::string Pem() const;
+    std::string KeyPem() const;
+
+private:
+    X509* FCert;
+    EVP_PKEY* FKey;
+};
+
+/// Makes a certificate signed by AIssuer, or self-signed when AIssuer is null. Leaf keys are
+/// RSA 2048 bits (one key for all of them), authorities' keys EC P-256.
+TTestCert MakeCertificate(const TCertSpec& ASpec, const TTestCert* AIssuer = nullptr);
+
+/// A revocation list of AIssuer that lists the serial numbers of ARevoked, PEM-encoded.
+std::string MakeCrlPem(const TTestCert& AIssuer, const std::vector<const TTestCert*>& ARevoked);
+
+struct TContextFree
+{
+    void operator()(os::PCCERT_CONTEXT AContext) const noexcept { os::CertFreeCertificateContext(AContext); }
+};
+/// An owned certificate context.
+using TContextPtr = std::unique_ptr<const os::CERT_CONTEXT, TContextFree>;
+
+/// A certificate context of ACert.
+TContextPtr ContextOf(const TTestCert& ACert);
+
+/// Writes AText to AName in this process's temporary directory; returns the path.
+std::string WriteTempFile(const std::string& AName, const std::string& AText);
+
+/// Makes OpenSSL's default verify paths trust exactly ATrustedPem (certificates and lists):
+/// SSL_CERT_FILE names a file holding it, SSL_CERT_DIR an empty directory.
+void TrustOnly(const std::string& ATrustedPem);
+
+} // namespace ix::test
