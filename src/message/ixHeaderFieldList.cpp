@@ -1,6 +1,7 @@
 #include "message/ixHeaderFieldList.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "core/ixSysUtils.h"
 #include "util/ixUtils.h"
@@ -14,16 +15,6 @@ constexpr std::string_view CrLf = "\r\n";
 bool Contains(std::string_view ASet, char AChar) noexcept
 {
     return ASet.find(AChar) != std::string_view::npos;
-}
-
-/// Rounds ANumerator / ADenominator to the nearest integer, ties to even.
-int32_t RoundedQuotient(int32_t ANumerator, int32_t ADenominator) noexcept
-{
-    const int32_t quotient = ANumerator / ADenominator;
-    const int32_t twice = 2 * (ANumerator % ADenominator);
-    if (twice > ADenominator || (twice == ADenominator && quotient % 2 != 0))
-        return quotient + 1;
-    return quotient;
 }
 
 /// Calls AProc with each non-empty line of AText (lines end at CR LF, LF or CR).
@@ -180,6 +171,11 @@ std::string TixHeaderFieldList::GetFieldName(int32_t AIndex) const
 
 std::string TixHeaderFieldList::GetFieldValueRaw(int32_t AIndex)
 {
+    return UnfoldField(AIndex, false);
+}
+
+std::string TixHeaderFieldList::UnfoldField(int32_t AIndex, bool ASeparateAddresses) const
+{
     if (!ValidIndex(AIndex))
         return {};
     const int32_t first = GetFieldLine(AIndex);
@@ -191,9 +187,18 @@ std::string TixHeaderFieldList::GetFieldValueRaw(int32_t AIndex)
         const std::string& continuation = FSource->Get(next);
         if (!IsContinuationLine(continuation))
             break;
+        if (ASeparateAddresses && TrimRight(value).ends_with('>'))
+            value += ',';
         value.append(continuation, continuation[0] == '\t' ? 1 : 0);
     }
     return value;
+}
+
+int32_t TixHeaderFieldList::RoundHalfEven(int32_t ANumerator, int32_t ADenominator) noexcept
+{
+    // lrint rounds halves to even in the default rounding mode; the quotient of two 32-bit
+    // integers is exact enough for that (a half is representable).
+    return static_cast<int32_t>(std::lrint(static_cast<double>(ANumerator) / ADenominator));
 }
 
 int32_t TixHeaderFieldList::GetFieldEnd(int32_t AIndex) const
@@ -316,7 +321,7 @@ int32_t TixHeaderFieldList::InsertFolded(int32_t ALineIndex, std::string_view AT
     // One more than the text for the item delimiter that may follow it.
     const int32_t total = static_cast<int32_t>(AText.size()) + 1;
     const int32_t pieces = total / FCharsPerLine + (total % FCharsPerLine != 0 ? 1 : 0);
-    const int32_t pieceLength = std::max(1, RoundedQuotient(total, pieces));
+    const int32_t pieceLength = RoundHalfEven(total, pieces);
     const std::string_view sticky = GetStickyChars();
     int32_t line = ALineIndex;
     for (int32_t at = 0; at + 1 < total; at += pieceLength) {

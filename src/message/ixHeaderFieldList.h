@@ -123,6 +123,12 @@ protected:
     /// returns the index after the last inserted line.
     int32_t InsertFolded(int32_t ALineIndex, std::string_view AText, std::string_view AFirstPrefix,
         std::string_view ANextPrefix);
+    /// The field's lines joined: one blank after the colon and one leading TAB of each
+    /// continuation line dropped. With ASeparateAddresses a "," goes in before a continuation
+    /// line that follows a ">" (an address whose list was folded without its comma).
+    std::string UnfoldField(int32_t AIndex, bool ASeparateAddresses) const;
+    /// ANumerator / ADenominator rounded to the nearest integer, halves to even.
+    static int32_t RoundHalfEven(int32_t ANumerator, int32_t ADenominator) noexcept;
     /// Inserts one line into Source and keeps the field index current.
     void InsertSourceLine(int32_t ALineIndex, std::string AText);
 

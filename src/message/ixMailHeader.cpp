@@ -1,0 +1,351 @@
+#include "message/ixMailHeader.h"
+
+#include <algorithm>
+
+#include "core/ixStreams.h"
+#include "core/ixSysUtils.h"
+#include "message/ixPercentEncoder.h"
+#include "util/ixTranslator.h"
+#include "util/ixUtils.h"
+
+namespace ix {
+
+namespace {
+
+constexpr std::string_view Blanks = " \t\r\n";
+
+/// Fields whose folded lines hold message identifiers in angle brackets, not addresses: no
+/// comma goes between them.
+bool IsIdentifierField(std::string_view ALowerName) noexcept
+{
+    return ALowerName == "references" || ALowerName == "in-reply-to" || ALowerName == "message-id" ||
+        ALowerName == "resent-message-id" || ALowerName == "content-id";
+}
+
+/// One encoded word found in a text: =?charset?X?text?=.
+struct TEncodedWord
+{
+    std::string_view CharSet;
+    char Letter = 0;
+    std::string_view Text;
+    size_t End = 0;  // index after "?="
+};
+
+/// Reads the encoded word that begins with the "=?" at AStart; false when there is none.
+bool ReadEncodedWord(std::string_view AText, size_t AStart, TEncodedWord& AWord)
+{
+    const size_t letterMark = AText.find('?', AStart + 2);
+    if (letterMark == std::string_view::npos || letterMark + 2 >= AText.size() || AText[letterMark + 2] != '?')
+        return false;
+    const size_t end = AText.find("?=", letterMark + 3);
+    if (end == std::string_view::npos)
+        return false;
+    AWord.CharSet = AText.substr(AStart + 2, letterMark - AStart - 2);
+    // RFC 2231 lets a language follow the character set: "utf-8*en".
+    AWord.CharSet = AWord.CharSet.substr(0, AWord.CharSet.find('*'));
+    AWord.Letter = static_cast<char>(UpCase(AText[letterMark + 1]));
+    AWord.Text = AText.substr(letterMark + 3, end - letterMark - 3);
+    AWord.End = end + 2;
+    return true;
+}
+
+std::string DecodeWord(const TEncodedWord& AWord)
+{
+    if (AWord.Letter == 'Q') {
+        std::string text(AWord.Text);
+        std::replace(text.begin(), text.end(), '_', ' ');
+        return TixMailHeaderFieldList::DecodeText(text, AWord.CharSet, cmQuotedPrintable);
+    }
+    return TixMailHeaderFieldList::DecodeText(AWord.Text, AWord.CharSet, AWord.Letter == 'B' ? cmBase64 : cmNone);
+}
+
+/// The position after the blanks that separate a decoded word from the next text: all of them
+/// when another encoded word follows, else one leading TAB.
+size_t SkipAfterWord(std::string_view AText, size_t APosition)
+{
+    const size_t next = AText.find_first_not_of(Blanks, APosition);
+    if (next != std::string_view::npos && AText.substr(next).starts_with("=?"))
+        return next;
+    return APosition < AText.size() && AText[APosition] == '\t' ? APosition + 1 : APosition;
+}
+
+/// Number of pieces of at most AMaxLength that ALength needs (one when there is no limit).
+int32_t PieceCount(size_t ALength, int32_t AMaxLength) noexcept
+{
+    if (AMaxLength < 1)
+        return 1;
+    const auto maxLength = static_cast<size_t>(AMaxLength);
+    return std::max<int32_t>(1, static_cast<int32_t>(ALength / maxLength + (ALength % maxLength != 0 ? 1 : 0)));
+}
+
+/// Clears a flag when the scope ends, however it ends.
+class TFlagScope
+{
+public:
+    TFlagScope(bool& AFlag, bool AValue) noexcept : FFlag(AFlag) { FFlag = AValue; }
+    ~TFlagScope() { FFlag = false; }
+    TFlagScope(const TFlagScope&) = delete;
+    TFlagScope& operator=(const TFlagScope&) = delete;
+
+private:
+    bool& FFlag;
+};
+
+} // namespace
+
+TixMailHeaderFieldList::TixMailHeaderFieldList(std::string ACharSet, int32_t ACharsPerLine, TixEncodeMethod AEncoding)
+    : FCharSet(std::move(ACharSet)), FEncoding(AEncoding)
+{
+    SetCharsPerLine(ACharsPerLine);
+}
+
+std::string_view TixMailHeaderFieldList::GetQuoteChars() const
+{
+    return FRfc2231Mode ? "\"" : TixHeaderFieldList::GetQuoteChars();
+}
+
+std::string TixMailHeaderFieldList::GetFieldValue(int32_t AIndex)
+{
+    if (AIndex < 0 || AIndex >= GetFieldCount())
+        return {};
+    const std::string& name = GetFieldNames().Get(AIndex);
+    if (name == "subject")
+        return GetFieldValueRaw(AIndex);
+    return Trim(UnfoldField(AIndex, !IsIdentifierField(name)));
+}
+
+// ---- Decoding ------------------------------------------------------------------------------
+
+std::string TixMailHeaderFieldList::DecodeText(std::string_view AText, std::string_view ACharSet,
+    TixEncodeMethod AEncoding)
+{
+    if (AEncoding == cmNone) {
+        const auto* bytes = reinterpret_cast<const uint8_t*>(AText.data());
+        return TixTranslator::GetString(std::span<const uint8_t>(bytes, AText.size()), ACharSet);
+    }
+    return TixTranslator::GetString(TixEncoder::DecodeBytesWith(AEncoding, AText), ACharSet);
+}
+
+std::string TixMailHeaderFieldList::DecodeEncodedWords(std::string_view AText, std::string_view ACharSet)
+{
+    std::string result;
+    bool decodedAny = false;
+    size_t position = 0;
+    while (position < AText.size()) {
+        const size_t start = AText.find("=?", position);
+        TEncodedWord word;
+        if (start == std::string_view::npos || !ReadEncodedWord(AText, start, word)) {
+            result.append(AText.substr(position));
+            break;
+        }
+        result.append(AText.substr(position, start - position));
+        try {
+            result += DecodeWord(word);
+        } catch (const EixEncoderError&) {
+            // Not decodable: the "=?" stays, and the rest of the word is read as text.
+            result += "=?";
+            position = start + 2;
+            continue;
+        }
+        decodedAny = true;
+        position = SkipAfterWord(AText, word.End);
+    }
+    return decodedAny ? result : DecodeText(AText, ACharSet, cmNone);
+}
+
+std::string TixMailHeaderFieldList::GetDecodedFieldValue(std::string_view AName)
+{
+    return DecodeEncodedWords(TixHeaderFieldList::GetFieldValue(AName), FCharSet);
+}
+
+std::string TixMailHeaderFieldList::DecodeEmail(std::string_view AText) const
+{
+    TixEmailAddressItem item;
+    item.SetFullAddress(AText);
+    if (item.GetName().empty() || item.GetEmail().empty())
+        return std::string(AText);
+    item.SetName(DecodeEncodedWords(item.GetName(), FCharSet));
+    return item.GetFullAddress();
+}
+
+std::string TixMailHeaderFieldList::GetDecodedEmail(std::string_view AName)
+{
+    return DecodeEmail(TixHeaderFieldList::GetFieldValue(AName));
+}
+
+void TixMailHeaderFieldList::GetDecodedEmailList(std::string_view AName, TixEmailAddressList& AList)
+{
+    AList.Clear();
+    TStringList pieces;
+    SplitQuotedText(TixHeaderFieldList::GetFieldValue(AName), pieces, ',', "\"(", "\")", true);
+    for (int32_t i = 0; i < pieces.Count(); ++i) {
+        const std::string piece = Trim(pieces[i]);
+        if (!piece.empty())
+            AList.AddAddress(DecodeEmail(piece));
+    }
+}
+
+std::string TixMailHeaderFieldList::GetDecodedItemValue(std::string_view AFieldValue, std::string_view AItemName)
+{
+    const TFlagScope mode(FRfc2231Mode, AItemName.ends_with('*'));
+    const std::string value = GetItemValue(AFieldValue, AItemName);
+    if (!FRfc2231Mode)
+        return DecodeEncodedWords(value, FCharSet);
+    if (!value.empty())
+        return TixRfc2231HeaderEncoder().DecodeParam(value);
+    return DecodeExtendedPieces(AFieldValue, AItemName);
+}
+
+std::string TixMailHeaderFieldList::DecodeExtendedPieces(std::string_view AFieldValue, std::string_view AItemName)
+{
+    // Extended pieces (name*0*, name*1*, ...) are joined as bytes before the conversion, so that
+    // a character whose bytes were split between two pieces comes out whole.
+    TixRfc2231HeaderEncoder encoder;
+    bool haveCharSet = false;
+    TixByteArray pending;
+    std::string result;
+    const auto flush = [&]() {
+        result += TixTranslator::GetString(pending, encoder.GetCharSet());
+        pending.clear();
+    };
+    for (int32_t n = 0;; ++n) {
+        const std::string name = std::string(AItemName) + std::to_string(n);
+        const std::string plain = GetItemValue(AFieldValue, name);
+        if (!plain.empty()) {
+            flush();
+            result += DecodeEncodedWords(plain, FCharSet);
+            continue;
+        }
+        const std::string extended = GetItemValue(AFieldValue, name + "*");
+        if (extended.empty())
+            break;
+        std::string charSet;
+        std::string language;
+        std::string text;
+        if (n > 0 && haveCharSet) {
+            text = extended;
+        } else if (encoder.ParseParamValue(extended, charSet, text, language)) {
+            flush();
+            encoder.DecodeParam(extended);
+            haveCharSet = true;
+        } else {
+            flush();
+            result += extended;
+            continue;
+        }
+        const TixByteArray bytes = encoder.DecodeBytes(text);
+        pending.insert(pending.end(), bytes.begin(), bytes.end());
+    }
+    flush();
+    return result;
+}
+
+// ---- Encoding ------------------------------------------------------------------------------
+
+std::string TixMailHeaderFieldList::EncodeWord(std::string_view AText, std::string_view ACharSet,
+    TixEncodeMethod& AEncoding)
+{
+    const TixByteArray bytes = TixTranslator::GetBytes(AText, ACharSet);
+    TMemoryStream source;
+    if (!bytes.empty())
+        source.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
+    source.SetPosition(0);
+    if (AEncoding == cmNone)
+        AEncoding = TixEncoder().GetPreferredEncoding(source);
+    std::string encoded = TixEncoder::EncodeLineWith(AEncoding, source);
+    if (AEncoding == cmQuotedPrintable) {
+        encoded = StringReplace(encoded, "_", "=5F");
+        encoded = StringReplace(encoded, "?", "=3F");
+        encoded = StringReplace(encoded, " ", "_");
+        // The encoder keeps a CR LF pair as a line break; a word must stay on its line.
+        encoded = StringReplace(encoded, "\r\n", "=0D=0A");
+    }
+    if (AEncoding != cmQuotedPrintable && AEncoding != cmBase64)
+        return encoded;
+    return Format("=?%s?%s?%s?=", ACharSet, AEncoding == cmQuotedPrintable ? "Q" : "B", encoded);
+}
+
+std::string TixMailHeaderFieldList::EncodeHeaderText(std::string_view AText, std::string_view ACharSet,
+    int32_t AMaxLength, TixEncodeMethod AEncoding)
+{
+    if (AText.empty() || AEncoding == cmUUEncode)
+        return std::string(AText);
+    TixEncodeMethod method = AEncoding;
+    int32_t pieces = PieceCount(EncodeWord(AText, ACharSet, method).size(), AMaxLength);
+    if (method == cmNone && pieces > 1) {
+        method = cmQuotedPrintable;
+        pieces = PieceCount(EncodeWord(AText, ACharSet, method).size(), AMaxLength);
+    }
+    // Pieces of even length (differing by one at most), the last one ending with the text.
+    const auto count = static_cast<size_t>(std::min<int64_t>(pieces, static_cast<int64_t>(AText.size())));
+    std::string words;
+    for (size_t piece = 0; piece < count; ++piece) {
+        const size_t begin = piece * AText.size() / count;
+        const size_t end = (piece + 1) * AText.size() / count;
+        TixEncodeMethod pieceMethod = method;
+        if (piece > 0)
+            words += "\r\n";
+        words += EncodeWord(AText.substr(begin, end - begin), ACharSet, pieceMethod);
+    }
+    words = Trim(words);
+    return words.empty() ? std::string(AText) : words;
+}
+
+void TixMailHeaderFieldList::BuildExtendedItem(std::string_view AItemName, std::string_view AValue,
+    TStrings& ALines) const
+{
+    TixRfc2231HeaderEncoder encoder;
+    // Cut the value so that each piece, once encoded, fits its line.
+    const int64_t limit = static_cast<int64_t>(GetCharsPerLine()) - 1 - static_cast<int64_t>(AItemName.size()) - 7;
+    std::vector<std::string> pieces(1);
+    size_t encodedLength = 0;
+    for (const char c : AValue) {
+        const size_t charLength = encoder.EncodeString(std::string_view(&c, 1), FCharSet).size();
+        if (GetCharsPerLine() >= 1 && !pieces.back().empty() && static_cast<int64_t>(encodedLength + charLength) > limit) {
+            pieces.emplace_back();
+            encodedLength = 0;
+        }
+        pieces.back() += c;
+        encodedLength += charLength;
+    }
+    if (pieces.size() == 1) {
+        ALines.Add(std::string(AItemName) + "=" + encoder.EncodeParam(AValue, FCharSet));
+        return;
+    }
+    for (size_t n = 0; n < pieces.size(); ++n) {
+        const std::string text = n == 0 ? encoder.EncodeParam(pieces[n], FCharSet) : encoder.EncodeString(pieces[n], FCharSet);
+        ALines.Add(std::string(AItemName) + std::to_string(n) + "*=" + text + (n + 1 < pieces.size() ? ";" : ""));
+    }
+}
+
+void TixMailHeaderFieldList::BuildQuotedItem(std::string_view AItemName, std::string_view AValue, TStrings& ALines) const
+{
+    const int64_t maxLength = static_cast<int64_t>(GetCharsPerLine()) - 1 - static_cast<int64_t>(AItemName.size()) - 3;
+    const std::string words =
+        EncodeHeaderText(AValue, FCharSet, static_cast<int32_t>(std::max<int64_t>(maxLength, 0)), FEncoding);
+    ALines.SetText(std::string(AItemName) + "=" + QuoteString(words));
+}
+
+void TixMailHeaderFieldList::AddEncodedFieldItem(std::string_view AName, std::string_view AItemName,
+    std::string_view AValue)
+{
+    AddEncodedFieldItem(GetFieldIndex(AName), AItemName, AValue);
+}
+
+void TixMailHeaderFieldList::AddEncodedFieldItem(int32_t AIndex, std::string_view AItemName, std::string_view AValue)
+{
+    if (GetFieldLine(AIndex) < 0 || Trim(AValue).empty())
+        return;
+    TStringList lines;
+    if (AItemName.ends_with('*'))
+        BuildExtendedItem(AItemName, AValue, lines);
+    else
+        BuildQuotedItem(AItemName, AValue, lines);
+    const int32_t last = GetFieldEnd(AIndex);
+    const std::string line = TrimRight(GetSource()->Get(last));
+    if (!line.ends_with(':') && !line.ends_with(';'))
+        GetSource()->Put(last, GetSource()->Get(last) + ";");
+    InsertPrefixedLines(last + 1, lines, "\t", "\t");
+}
+
+} // namespace ix

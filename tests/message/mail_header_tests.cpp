@@ -1,0 +1,229 @@
+#include "message/ixMailHeader.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "message/ixPercentEncoder.h"
+
+using namespace ix;
+
+namespace {
+
+std::string Decode(std::string_view AText, std::string_view ACharSet = "iso-8859-1")
+{
+    return TixMailHeaderFieldList::DecodeEncodedWords(AText, ACharSet);
+}
+
+/// Encoded words as a folded header would carry them, read back unfolded.
+std::string Unfold(const std::string& AWords)
+{
+    return StringReplace(AWords, "\r\n", "\r\n\t");
+}
+
+/// Random text of characters that survive a trip through ACharSet and back.
+std::string RandomText(std::mt19937& AGenerator, std::string_view ACharSet)
+{
+    std::string alphabet = "abcXYZ019 !\"#$%&'()*+,-./:;<>?@[\\]^_`{|}~";
+    for (int c = SameText(ACharSet, "koi8-r") ? 0xC0 : 0xA0; c <= 0xFF; ++c)
+        alphabet += static_cast<char>(c);
+    std::uniform_int_distribution<size_t> length(1, 150);
+    std::uniform_int_distribution<size_t> pick(0, alphabet.size() - 1);
+    std::string text(length(AGenerator), ' ');
+    for (char& c : text)
+        c = alphabet[pick(AGenerator)];
+    text.front() = 'a';  // plain text loses surrounding blanks, as headers do
+    text.back() = 'z';
+    return text;
+}
+
+} // namespace
+
+TEST(EncodedWords, DecodeJoinsWordsAndKeepsWhatItCannotDecode)
+{
+    struct Case
+    {
+        std::string_view Text;
+        std::string_view CharSet;
+        std::string_view Decoded;
+    };
+    const Case cases[] = {
+        // Adjacent words join, also across a folded line; plain text after a word keeps its blank.
+        {"=?iso-8859-1?q?a?= =?iso-8859-1?q?b?=", "iso-8859-1", "ab"},
+        {"=?iso-8859-1?q?a?=\r\n\t =?iso-8859-1?q?b?=", "iso-8859-1", "ab"},
+        {"=?iso-8859-1?q?a?= b", "iso-8859-1", "a b"},
+        {"x =?iso-8859-1?q?a?=\tb", "iso-8859-1", "x ab"},
+        // "_" is a blank and "=5F" an underscore; letters in either case; a language suffix.
+        {"=?iso-8859-1?Q?a_b=5Fc?=", "iso-8859-1", "a b_c"},
+        {"=?ISO-8859-1?b?SGk=?= =?utf-8?B?w6k=?=", "iso-8859-1", "Hi\xE9"},
+        {"=?utf-8*en?q?=C3=A9?=", "iso-8859-1", "\xE9"},
+        // The only word fails: the whole value is converted as plain text.
+        {"\xC1 =?koi8-r?b?QU*J?=", "koi8-r", "\xE0 =?koi8-r?b?QU*J?="},
+        // Next to a word that decodes, the failed one is copied as it stands.
+        {"=?iso-8859-1?q?ok?= =?iso-8859-1?b?QU*J?=", "iso-8859-1", "ok=?iso-8859-1?b?QU*J?="},
+        // Unknown letters decode as plain text; an unfinished word ends the scan.
+        {"=?iso-8859-1?x?abc?=", "iso-8859-1", "abc"},
+        {"=?iso-8859-1?q?a?= =?broken", "iso-8859-1", "a=?broken"},
+        {"=?iso-8859-1?qq?abc?=", "iso-8859-1", "=?iso-8859-1?qq?abc?="},
+        {"", "iso-8859-1", ""},
+        // 8-bit text is converted from the list's character set only where no word decoded.
+        {"\xC1\xC2", "koi8-r", "\xE0\xE1"},
+        {"\xC1 =?us-ascii?q?x?=", "koi8-r", "\xC1 x"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Decode(c.Text, c.CharSet), c.Decoded) << c.Text;
+}
+
+TEST(EncodedWords, EncodingChoosesAndMarksTheWord)
+{
+    TixEncodeMethod method = cmNone;
+    EXPECT_EQ(TixMailHeaderFieldList::EncodeWord("plain", "utf-8", method), "plain");
+    EXPECT_EQ(method, cmNone);
+    method = cmNone;
+    EXPECT_EQ(TixMailHeaderFieldList::EncodeWord("caf\xE9 a_b?", "iso-8859-1", method),
+        "=?iso-8859-1?Q?caf=E9_a=5Fb=3F?=");
+    EXPECT_EQ(method, cmQuotedPrintable);
+    method = cmBase64;
+    EXPECT_EQ(TixMailHeaderFieldList::EncodeWord("Hi", "us-ascii", method), "=?us-ascii?B?SGk=?=");
+    method = cmQuotedPrintable;
+    EXPECT_EQ(TixMailHeaderFieldList::EncodeWord("a\r\nb", "us-ascii", method), "=?us-ascii?Q?a=0D=0Ab?=");
+    EXPECT_EQ(TixMailHeaderFieldList::EncodeHeaderText("", "utf-8", 10, cmBase64), "");
+    EXPECT_EQ(TixMailHeaderFieldList::EncodeHeaderText("abc", "utf-8", 10, cmUUEncode), "abc");
+}
+
+TEST(EncodedWords, LongTextIsSplitIntoWordsOfTheMaximumLength)
+{
+    const std::string text(100, 'x');
+    const std::string words = TixMailHeaderFieldList::EncodeHeaderText(text, "us-ascii", 40, cmNone);
+    // Plain text that must be split switches to quoted-printable words.
+    EXPECT_EQ(words.find("=?us-ascii?Q?"), 0u);
+    TStringList lines;
+    lines.SetText(words);
+    EXPECT_EQ(lines.Count(), 3);
+    for (int32_t i = 0; i < lines.Count(); ++i)
+        EXPECT_LE(lines[i].size(), 60u);
+    EXPECT_EQ(Decode(Unfold(words)), text);
+}
+
+TEST(EncodedWords, EncodeThenDecodeGivesTheTextBackInEachCharacterSet)
+{
+    std::mt19937 generator(2047);
+    for (const char* charSet : {"utf-8", "iso-8859-1", "koi8-r"}) {
+        for (const TixEncodeMethod method : {cmNone, cmQuotedPrintable, cmBase64}) {
+            for (int i = 0; i < 300; ++i) {
+                const std::string text = RandomText(generator, charSet);
+                const std::string words = TixMailHeaderFieldList::EncodeHeaderText(text, charSet, 30, method);
+                ASSERT_EQ(Decode(Unfold(words), charSet), text) << charSet << " " << int(method) << " " << words;
+            }
+        }
+    }
+}
+
+TEST(MailHeaderFieldList, SubjectKeepsItsBlanksAndFoldedAddressesGainCommas)
+{
+    TStringList source{"Subject: hi  ", "To: A <a@x.example>", "\tB <b@y.example>", "References: <1@x.example>",
+        " <2@y.example>"};
+    TixMailHeaderFieldList list("iso-8859-1", 76, cmNone);
+    list.Parse(0, source);
+    EXPECT_EQ(list.GetFieldValue("subject"), "hi  ");
+    EXPECT_EQ(list.GetFieldValue("to"), "A <a@x.example>,B <b@y.example>");
+    EXPECT_EQ(list.GetFieldValue("references"), "<1@x.example> <2@y.example>");
+}
+
+TEST(MailHeaderFieldList, AddressFieldsDecodeTheirDisplayNames)
+{
+    TStringList source{"From: =?iso-8859-1?q?J=F6rg?= <j@x.example>",
+        "To: \"Doe, John\" <jd@x.example>, =?utf-8?b?w6k=?= <e@x.example>,",
+        "\t(comment, with comma) c@x.example,, plain@x.example", "Reply-To: r@x.example", "Subject: =?utf-8?q?s?="};
+    TixMailHeaderFieldList list("iso-8859-1", 76, cmNone);
+    list.Parse(0, source);
+    EXPECT_EQ(list.GetDecodedEmail("from"), "J\xF6rg <j@x.example>");
+    EXPECT_EQ(list.GetDecodedEmail("reply-to"), "r@x.example");
+    EXPECT_EQ(list.GetDecodedFieldValue("subject"), "s");
+    EXPECT_EQ(list.GetDecodedFieldValue("absent"), "");
+    TixEmailAddressList addresses;
+    list.GetDecodedEmailList("to", addresses);
+    ASSERT_EQ(addresses.Count(), 4);
+    EXPECT_EQ(addresses[0].GetName(), "Doe, John");
+    EXPECT_EQ(addresses[1].GetName(), "\xE9");
+    EXPECT_EQ(addresses[1].GetEmail(), "e@x.example");
+    EXPECT_EQ(addresses[2].GetEmail(), "c@x.example");
+    EXPECT_EQ(addresses[2].GetName(), "comment, with comma");
+    EXPECT_EQ(addresses[3].GetEmail(), "plain@x.example");
+}
+
+TEST(MailHeaderFieldList, ExtendedParametersDecodeInPieces)
+{
+    TixMailHeaderFieldList list("iso-8859-1", 76, cmNone);
+    EXPECT_EQ(list.GetDecodedItemValue(
+                  "attachment; filename*0*=utf-8''%E2%82%AC; filename*1*=%20rate; filename*2*=s.txt", "filename*"),
+        "\x80 rates.txt");
+    // A character split between two pieces comes out whole.
+    EXPECT_EQ(list.GetDecodedItemValue("a; name*0*=utf-8''%C3; name*1*=%A9.txt", "name*"), "\xE9.txt");
+    EXPECT_EQ(list.GetDecodedItemValue("a; name*0=\"plain \"; name*1*=%41", "name*"), "plain %41");
+    EXPECT_EQ(list.GetDecodedItemValue("a; filename*=iso-8859-1'en'caf%E9", "filename*"), "caf\xE9");
+    EXPECT_EQ(list.GetDecodedItemValue("a; filename*=no-quotes%41", "filename*"), "no-quotes%41");
+    EXPECT_EQ(list.GetDecodedItemValue("a; name=\"=?utf-8?q?=C3=A9?=\"", "name"), "\xE9");
+    EXPECT_EQ(list.GetDecodedItemValue("a; name=O'Brien.txt", "name"), "O'Brien.txt");
+    EXPECT_FALSE(list.GetRfc2231Mode());
+}
+
+TEST(MailHeaderFieldList, EncodedItemsReadBackAsTheyWereWritten)
+{
+    const std::string value = "R\xE9sum\xE9 of the year, with a rather long name; 100% \"real\" " + std::string(80, 'x') + ".pdf";
+    for (const int32_t width : {0, 40, 76}) {
+        TStringList source{"Content-Disposition: attachment", "Content-Type: application/pdf", ""};
+        TixMailHeaderFieldList list("utf-8", width, cmNone);
+        list.Parse(0, source);
+        list.AddEncodedFieldItem("content-disposition", "filename*", value);
+        list.AddEncodedFieldItem("content-type", "name", "R\xE9sum\xE9 " + std::string(80, 'y') + ".pdf");
+        list.AddEncodedFieldItem("content-type", "ignored", "  ");
+        list.AddEncodedFieldItem("absent", "name", "x");
+        EXPECT_EQ(list.GetDecodedItemValue(list.GetFieldValue("content-disposition"), "filename*"), value) << width;
+        EXPECT_EQ(list.GetDecodedItemValue(list.GetFieldValue("content-type"), "name"),
+            "R\xE9sum\xE9 " + std::string(80, 'y') + ".pdf") << width;
+        EXPECT_EQ(list.GetFieldCount(), 2);
+        for (int32_t line = 0; width > 0 && line < list.GetHeaderEnd(); ++line)
+            EXPECT_LE(source[line].size(), static_cast<size_t>(width + 30)) << source[line];
+    }
+}
+
+TEST(MailHeaderFieldList, ExtendedItemPiecesAreNumberedAndSeparated)
+{
+    TStringList source{"Content-Disposition: attachment;"};
+    TixMailHeaderFieldList list("iso-8859-1", 40, cmNone);
+    list.Parse(0, source);
+    list.AddEncodedFieldItem(0, "filename*", std::string(30, 'a'));
+    ASSERT_EQ(source.Count(), 3);
+    EXPECT_EQ(source[0], "Content-Disposition: attachment;");
+    EXPECT_EQ(source[1], "\tfilename*0*=iso-8859-1''" + std::string(23, 'a') + ";");
+    EXPECT_EQ(source[2], "\tfilename*1*=" + std::string(7, 'a'));
+}
+
+TEST(PercentEncoder, EscapesWhatItMustAndDecodesEitherCase)
+{
+    TixRfc2231HeaderEncoder encoder;
+    EXPECT_EQ(encoder.EncodeString("a b;c=d%e,f\xE9", "iso-8859-1"), "a%20b%3Bc%3Dd%25e%2Cf%E9");
+    EXPECT_EQ(encoder.DecodeString("%41%4a%4A%G1%4", "iso-8859-1"), "AJJ%G1%4");
+    EXPECT_EQ(encoder.DecodeString("", "utf-8"), "");
+    std::string charSet;
+    std::string text;
+    std::string language;
+    EXPECT_FALSE(encoder.ParseParamValue("utf-8'abc", charSet, text, language));
+    EXPECT_EQ(text, "utf-8'abc");
+    EXPECT_EQ(charSet, "");
+    EXPECT_TRUE(encoder.ParseParamValue("utf-8'en'a'b", charSet, text, language));
+    EXPECT_EQ(charSet, "utf-8");
+    EXPECT_EQ(language, "en");
+    EXPECT_EQ(text, "a'b");
+    EXPECT_EQ(encoder.EncodeParam("x y", ""), "x y");
+    EXPECT_EQ(encoder.EncodeParam("x y", "us-ascii"), "us-ascii''x%20y");
+
+    TixPercentEncoder plain;
+    EXPECT_EQ(plain.EncodeString("a b\x01", {}), "a b\x01");
+    plain.SetEscapeChars(" ");
+    EXPECT_EQ(plain.EncodeString("a b\x01%", {}), "a%20b%01%");
+    plain.SetKeepEscapes(true);
+    EXPECT_EQ(plain.EncodeString("%41 %4", {}), "%41%20%4");
+}
