@@ -284,7 +284,9 @@ struct TSocketState
             events |= POLLIN;
         if ((Mask & FD_WRITE) != 0 && WriteArmed)
             events |= POLLOUT;
-        if (IsStream() && (Mask & FD_CLOSE) != 0 && !CloseReported)
+        // The peer's close is watched while FD_CLOSE is due, and with every read watch: at the
+        // end of the stream poll reports POLLIN too, which only bytes make an FD_READ.
+        if (IsStream() && (((Mask & FD_CLOSE) != 0 && !CloseReported) || (events & POLLIN) != 0))
             events |= POLLRDHUP;
         return events;
     }
@@ -360,7 +362,6 @@ private:
     {
         const LONG before = Recorded;
         const bool hangup = IsStream() && (AEvents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
-        // At the end of the stream poll reports POLLIN too; only bytes make an FD_READ.
         if ((AEvents & POLLIN) != 0 && ReadArmed.exchange(false) && (!hangup || BytesReady() > 0))
             Note(FD_READ_BIT, 0);
         if ((AEvents & POLLOUT) != 0 && WriteArmed.exchange(false))
@@ -1164,7 +1165,8 @@ ULONG(ntohl)(ULONG netlong) noexcept
 
 ULONG inet_addr(const char* cp) noexcept
 {
-    if (cp == nullptr)
+    // inet_aton stops at white space and ignores what follows; an address text has none.
+    if (cp == nullptr || std::strpbrk(cp, " \t\r\n\v\f") != nullptr)
         return win::InaddrNone;
     return ::inet_addr(cp);
 }

@@ -322,7 +322,7 @@ USHORT ntohs(USHORT netshort) noexcept;
 ULONG htonl(ULONG hostlong) noexcept;
 ULONG ntohl(ULONG netlong) noexcept;
 /// The address of a dotted text in network order (every form inet_aton accepts: "10.1",
-/// "0x7f.1"...), or INADDR_NONE.
+/// "0x7f.1"...), or INADDR_NONE (also for a text with white space in it).
 ULONG inet_addr(const char* cp) noexcept;
 /// The dotted text of an address, in a buffer of the calling thread valid until its next call.
 char* inet_ntoa(IN_ADDR in) noexcept;

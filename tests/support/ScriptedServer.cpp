@@ -1,0 +1,371 @@
+#include "support/ScriptedServer.h"
+
+#include "platform/ixOsMessages.h"
+#include "platform/ixOsSockets.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+
+namespace ix::test {
+
+namespace {
+
+const char* KindName(Step::TKind AKind)
+{
+    static constexpr const char* Names[] = {"Expect", "Send", "Receive", "Drain", "Stall", "WaitSignal", "Close"};
+    return Names[AKind];
+}
+
+std::string Printable(const std::string& ABytes)
+{
+    std::string text;
+    for (const char c : ABytes.substr(0, 200))
+        if (c == '\r')
+            text += "\\r";
+        else if (c == '\n')
+            text += "\\n";
+        else if (static_cast<unsigned char>(c) < 32)
+            text += '?';
+        else
+            text += c;
+    return ABytes.size() > 200 ? text + "..." : text;
+}
+
+/// The script step failed; the message says how.
+struct TStepFailure : std::runtime_error
+{
+    using std::runtime_error::runtime_error;
+};
+
+/// The server is being destroyed.
+struct TStopped
+{
+};
+
+} // namespace
+
+// --- Steps --------------------------------------------------------------------------------
+
+Step Step::Expect(std::string ALine)
+{
+    return {skExpect, std::move(ALine) + "\r\n"};
+}
+
+Step Step::ExpectBytes(std::string ABytes)
+{
+    return {skExpect, std::move(ABytes)};
+}
+
+Step Step::Send(std::string ABytes)
+{
+    return {skSend, std::move(ABytes)};
+}
+
+Step Step::Receive(size_t ACount, size_t AChunk)
+{
+    return {skReceive, {}, ACount, AChunk};
+}
+
+Step Step::Drain()
+{
+    return {skDrain};
+}
+
+Step Step::Stall(std::chrono::milliseconds ADuration)
+{
+    Step step{skStall};
+    step.Duration = ADuration;
+    return step;
+}
+
+Step Step::WaitSignal()
+{
+    return {skWaitSignal};
+}
+
+Step Step::Close()
+{
+    return {skClose};
+}
+
+// --- The server ---------------------------------------------------------------------------
+
+class ScriptedServer::TImpl
+{
+public:
+    TImpl(std::vector<Step> AScript, ScriptedServerOptions AOptions)
+        : FScript(std::move(AScript)), FOptions(AOptions)
+    {
+        os::WSADATA data;
+        if (os::WSAStartup(os::MAKEWORD(2, 2), &data) != 0)
+            throw std::runtime_error("WSAStartup failed");
+        FNetEvent = os::WSACreateEvent();
+        FStopEvent = os::CreateEventA(nullptr, os::TRUE, os::FALSE, nullptr);
+        FSignalEvent = os::CreateEventA(nullptr, os::FALSE, os::FALSE, nullptr);
+        OpenListener();
+        FThread = std::thread([this] { Run(); });
+    }
+
+    ~TImpl()
+    {
+        (void)os::SetEvent(FStopEvent);
+        if (FThread.joinable())
+            FThread.join();
+        CloseSocket(FClient);
+        CloseSocket(FListener);
+        (void)os::WSACloseEvent(FNetEvent);
+        (void)os::CloseHandle(FStopEvent);
+        (void)os::CloseHandle(FSignalEvent);
+        (void)os::WSACleanup();
+    }
+
+    uint16_t Port() const noexcept { return FPort; }
+
+    void Signal() { (void)os::SetEvent(FSignalEvent); }
+
+    std::string Received() const
+    {
+        std::lock_guard lock(FLock);
+        return FReceived;
+    }
+
+    std::string Finish(std::chrono::milliseconds ALimit)
+    {
+        std::unique_lock lock(FLock);
+        if (!FEnded.wait_for(lock, ALimit, [this] { return FDone; }))
+        {
+            const size_t step = FStep;
+            return "the script did not end: stuck at step " + std::to_string(step + 1) + " of "
+                + std::to_string(FScript.size()) + " (" + KindName(FScript[step].Kind) + ")";
+        }
+        return FFailure;
+    }
+
+private:
+    static void CloseSocket(os::SOCKET& ASocket)
+    {
+        if (ASocket != os::INVALID_SOCKET)
+            (void)os::closesocket(ASocket);
+        ASocket = os::INVALID_SOCKET;
+    }
+
+    void OpenListener()
+    {
+        FListener = os::socket(os::AF_INET, os::SOCK_STREAM, os::IPPROTO_TCP);
+        if (FListener == os::INVALID_SOCKET)
+            throw std::runtime_error("socket failed");
+        if (FOptions.ReceiveBuffer > 0)
+            (void)os::setsockopt(FListener, os::SOL_SOCKET, os::SO_RCVBUF,
+                reinterpret_cast<const char*>(&FOptions.ReceiveBuffer), sizeof(int));
+        os::SOCKADDR_IN address{};
+        address.sin_family = os::AF_INET;
+        address.sin_addr.S_un.S_addr = os::htonl(os::INADDR_LOOPBACK);
+        int length = sizeof address;
+        if (os::bind(FListener, reinterpret_cast<os::SOCKADDR*>(&address), length) != 0
+            || os::listen(FListener, 1) != 0
+            || os::getsockname(FListener, reinterpret_cast<os::SOCKADDR*>(&address), &length) != 0)
+            throw std::runtime_error("cannot listen on 127.0.0.1");
+        FPort = os::ntohs(address.sin_port);
+    }
+
+    void Run()
+    {
+        std::string failure;
+        try
+        {
+            Accept();
+            for (; FStep < FScript.size(); ++FStep)
+                RunStep(FScript[FStep]);
+        }
+        catch (const TStepFailure& error)
+        {
+            const size_t step = FStep;
+            failure = "step " + std::to_string(step + 1) + " (" + KindName(FScript[step].Kind) + "): " + error.what();
+        }
+        catch (const TStopped&)
+        {
+            failure = "stopped at step " + std::to_string(FStep + 1);
+        }
+        std::lock_guard lock(FLock);
+        FFailure = failure;
+        FDone = true;
+        FEnded.notify_all();
+    }
+
+    /// Waits for a network event (which it resets) or a timer; raises on stop and time-out.
+    void WaitNetwork(const char* AWhat)
+    {
+        const os::HANDLE handles[2] = {FNetEvent, FStopEvent};
+        const os::DWORD result =
+            os::WaitForMultipleObjects(2, handles, os::FALSE, static_cast<os::DWORD>(FOptions.StepLimit.count()));
+        if (result == os::WAIT_OBJECT_0 + 1)
+            throw TStopped{};
+        if (result != os::WAIT_OBJECT_0)
+            throw TStepFailure(std::string("timed out waiting for ") + AWhat);
+        os::WSANETWORKEVENTS events;
+        const os::SOCKET socket = FClient != os::INVALID_SOCKET ? FClient : FListener;
+        (void)os::WSAEnumNetworkEvents(socket, FNetEvent, &events);
+    }
+
+    void Accept()
+    {
+        (void)os::WSAEventSelect(FListener, FNetEvent, os::FD_ACCEPT);
+        for (;;)
+        {
+            const os::SOCKET client = os::accept(FListener, nullptr, nullptr);
+            if (client != os::INVALID_SOCKET)
+            {
+                CloseSocket(FListener); // one connection per script
+                FClient = client;
+                (void)os::WSAEventSelect(FClient, FNetEvent, os::FD_READ | os::FD_WRITE | os::FD_CLOSE);
+                return;
+            }
+            if (os::WSAGetLastError() != os::WSAEWOULDBLOCK)
+                throw TStepFailure("accept failed");
+            WaitNetwork("a connection");
+        }
+    }
+
+    /// Receives at most AMax bytes into FPending; false once the client has closed.
+    bool ReceiveMore(size_t AMax, const char* AWhat)
+    {
+        std::string buffer(AMax, '\0');
+        for (;;)
+        {
+            const int received = os::recv(FClient, buffer.data(), static_cast<int>(AMax), 0);
+            if (received > 0)
+            {
+                FPending.append(buffer.data(), static_cast<size_t>(received));
+                std::lock_guard lock(FLock);
+                FReceived.append(buffer.data(), static_cast<size_t>(received));
+                return true;
+            }
+            if (received == 0)
+                return false;
+            if (os::WSAGetLastError() != os::WSAEWOULDBLOCK)
+                throw TStepFailure("receive failed with " + std::to_string(os::WSAGetLastError()));
+            WaitNetwork(AWhat);
+        }
+    }
+
+    /// Takes ACount bytes from what the client sent.
+    std::string Take(size_t ACount, size_t AChunk, const char* AWhat)
+    {
+        while (FPending.size() < ACount)
+            if (!ReceiveMore(std::min(AChunk, ACount - FPending.size()), AWhat))
+                throw TStepFailure("the client closed after " + std::to_string(FPending.size()) + " of "
+                    + std::to_string(ACount) + " bytes: \"" + Printable(FPending) + "\"");
+        std::string taken = FPending.substr(0, ACount);
+        FPending.erase(0, ACount);
+        return taken;
+    }
+
+    void SendAll(const std::string& ABytes)
+    {
+        size_t sent = 0;
+        while (sent < ABytes.size())
+        {
+            const int result = os::send(FClient, ABytes.data() + sent, static_cast<int>(ABytes.size() - sent), 0);
+            if (result >= 0)
+                sent += static_cast<size_t>(result);
+            else if (os::WSAGetLastError() == os::WSAEWOULDBLOCK)
+                WaitNetwork("room to send");
+            else
+                throw TStepFailure("send failed with " + std::to_string(os::WSAGetLastError()));
+        }
+    }
+
+    void RunStep(const Step& AStep)
+    {
+        switch (AStep.Kind)
+        {
+        case Step::skExpect:
+        {
+            const std::string got = Take(AStep.Bytes.size(), AStep.Bytes.size(), "the expected bytes");
+            if (got != AStep.Bytes)
+                throw TStepFailure("expected \"" + Printable(AStep.Bytes) + "\", got \"" + Printable(got) + "\"");
+            break;
+        }
+        case Step::skSend: SendAll(AStep.Bytes); break;
+        case Step::skReceive:
+            (void)Take(AStep.Count, AStep.Chunk, "the bytes to receive");
+            break;
+        case Step::skDrain:
+            while (ReceiveMore(65536, "the client's close"))
+                FPending.clear();
+            FPending.clear();
+            break;
+        case Step::skStall:
+            if (os::WaitForSingleObject(FStopEvent, static_cast<os::DWORD>(AStep.Duration.count())) == os::WAIT_OBJECT_0)
+                throw TStopped{};
+            break;
+        case Step::skWaitSignal:
+        {
+            const os::HANDLE handles[2] = {FSignalEvent, FStopEvent};
+            const os::DWORD result = os::WaitForMultipleObjects(2, handles, os::FALSE,
+                static_cast<os::DWORD>(FOptions.StepLimit.count()));
+            if (result == os::WAIT_OBJECT_0 + 1)
+                throw TStopped{};
+            if (result != os::WAIT_OBJECT_0)
+                throw TStepFailure("no signal from the test");
+            break;
+        }
+        case Step::skClose:
+            (void)os::shutdown(FClient, os::SD_SEND);
+            CloseSocket(FClient);
+            break;
+        }
+    }
+
+    const std::vector<Step> FScript;
+    const ScriptedServerOptions FOptions;
+    os::WSAEVENT FNetEvent = nullptr;
+    os::HANDLE FStopEvent = nullptr;
+    os::HANDLE FSignalEvent = nullptr;
+    os::SOCKET FListener = os::INVALID_SOCKET;
+    os::SOCKET FClient = os::INVALID_SOCKET;
+    uint16_t FPort = 0;
+    std::string FPending; // received, not yet taken by a step (server thread only)
+
+    mutable std::mutex FLock; // guards the fields below
+    std::condition_variable FEnded;
+    std::string FReceived;
+    std::string FFailure;
+    std::atomic<size_t> FStep{0}; // written by the server thread only
+    bool FDone = false;
+
+    std::thread FThread;
+};
+
+ScriptedServer::ScriptedServer(std::vector<Step> AScript, ScriptedServerOptions AOptions)
+    : FImpl(std::make_unique<TImpl>(std::move(AScript), AOptions))
+{
+}
+
+ScriptedServer::~ScriptedServer() = default;
+
+uint16_t ScriptedServer::Port() const noexcept
+{
+    return FImpl->Port();
+}
+
+void ScriptedServer::Signal()
+{
+    FImpl->Signal();
+}
+
+std::string ScriptedServer::Received() const
+{
+    return FImpl->Received();
+}
+
+std::string ScriptedServer::Finish(std::chrono::milliseconds ALimit)
+{
+    return FImpl->Finish(ALimit);
+}
+
+} // namespace ix::test

@@ -1,0 +1,78 @@
+#pragma once
+// A scripted in-process TCP server on 127.0.0.1 for tests: one thread accepts one connection
+// and plays a transcript of steps (expect what the client sends, send bytes, stall, wait for
+// the test's signal, close). It records everything the client sent and reports every step that
+// did not happen as scripted. Every wait of the server is capped, so a broken client makes the
+// test fail instead of hang.
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace ix::test {
+
+/// One step of a server's script.
+struct Step
+{
+    enum TKind : uint8_t { skExpect, skSend, skReceive, skDrain, skStall, skWaitSignal, skClose };
+
+    /// The client's next bytes must be ALine followed by CR LF.
+    static Step Expect(std::string ALine);
+    /// The client's next bytes must be exactly ABytes.
+    static Step ExpectBytes(std::string ABytes);
+    /// One send of exactly these bytes.
+    static Step Send(std::string ABytes);
+    /// Receives ACount bytes, at most AChunk per receive call (a slow reader with small chunks).
+    static Step Receive(size_t ACount, size_t AChunk = 65536);
+    /// Receives until the client closes its side.
+    static Step Drain();
+    /// Sends nothing for ADuration (cut short when the server is destroyed).
+    static Step Stall(std::chrono::milliseconds ADuration);
+    /// Waits until the test calls Signal().
+    static Step WaitSignal();
+    /// Closes the connection gracefully.
+    static Step Close();
+
+    TKind Kind;
+    std::string Bytes{};
+    size_t Count = 0;
+    size_t Chunk = 0;
+    std::chrono::milliseconds Duration{0};
+};
+
+/// Options of the listening socket.
+struct ScriptedServerOptions
+{
+    /// Receive buffer size of the connection (0: the system's default).
+    int ReceiveBuffer = 0;
+    /// The longest a single step waits for the client.
+    std::chrono::milliseconds StepLimit{10000};
+};
+
+class ScriptedServer
+{
+public:
+    explicit ScriptedServer(std::vector<Step> AScript, ScriptedServerOptions AOptions = {});
+    /// Stops the script, closes every socket and joins the thread; never throws.
+    ~ScriptedServer();
+    ScriptedServer(const ScriptedServer&) = delete;
+    ScriptedServer& operator=(const ScriptedServer&) = delete;
+
+    /// The listening port on 127.0.0.1.
+    uint16_t Port() const noexcept;
+    /// Releases a WaitSignal step.
+    void Signal();
+    /// Everything the client sent so far.
+    std::string Received() const;
+    /// Waits (at most ALimit) until the script has ended; returns what went wrong, empty when
+    /// every step ran as scripted.
+    std::string Finish(std::chrono::milliseconds ALimit = std::chrono::milliseconds(20000));
+
+private:
+    class TImpl;
+    std::unique_ptr<TImpl> FImpl;
+};
+
+} // namespace ix::test
