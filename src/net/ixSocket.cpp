@@ -743,13 +743,19 @@ void TixTcpConnection::SetActive(bool AValue)
 void TixTcpConnection::ReadData(TStream* AData)
 {
     ReadPass(AData);
+    FollowNextActions([&] { ReadPass(AData); }, [this] { WriteData(nullptr); });
+}
+
+template <typename TOnRead, typename TOnWrite>
+void TixTcpConnection::FollowNextActions(TOnRead&& AOnRead, TOnWrite&& AOnWrite)
+{
     for (;;)
     {
         const uint8_t action = GetNetworkStream()->GetNextAction();
         if (action == naRead)
-            ReadPass(AData);
+            AOnRead();
         else if (action == naWrite)
-            WriteData(nullptr);
+            AOnWrite();
         else
             break;
     }
@@ -805,16 +811,7 @@ void TixTcpConnection::ReadPass(TStream* AData)
 void TixTcpConnection::WriteData(TStream* AData)
 {
     WritePass(AData);
-    for (;;)
-    {
-        const uint8_t action = GetNetworkStream()->GetNextAction();
-        if (action == naRead)
-            ReadData(nullptr);
-        else if (action == naWrite)
-            WritePass(nullptr);
-        else
-            break;
-    }
+    FollowNextActions([this] { ReadData(nullptr); }, [this] { WritePass(nullptr); });
 }
 
 void TixTcpConnection::WritePass(TStream* AData)

@@ -343,6 +343,9 @@ public:
     void ProcessNextAction() override;
 
 private:
+    /// Performs the stream's pending actions until none is left.
+    template <typename TOnRead, typename TOnWrite>
+    void FollowNextActions(TOnRead&& AOnRead, TOnWrite&& AOnWrite);
     void ReadPass(TStream* AData);
     void WritePass(TStream* AData);
     void WaitAndWrite(TixNetworkStream& AStream, TStream* AData);

@@ -25,6 +25,7 @@ constexpr int AiCanonName = AI_CANONNAME;
 constexpr int AiNumericHost = AI_NUMERICHOST;
 } // namespace ix::os::win
 
+#include "platform/internal/ixObjectTable.h"
 #include "platform/internal/ixOsModuleExports.h"
 #include "platform/internal/ixUniqueFd.h"
 #include "platform/internal/ixWaitable.h"
@@ -459,52 +460,20 @@ private:
 };
 
 /// The sockets of the process by their SOCKET value (never reused).
-class TSocketTable
+internal::TObjectTable<TSocketState>& Sockets()
 {
-public:
-    SOCKET Add(TSocketPtr ASocket)
-    {
-        const SOCKET value = internal::NextHandleValue();
-        std::lock_guard lock(FLock);
-        FSockets.emplace(value, std::move(ASocket));
-        return value;
-    }
-
-    TSocketPtr Find(SOCKET ASocket) const
-    {
-        std::lock_guard lock(FLock);
-        const auto it = FSockets.find(ASocket);
-        return it == FSockets.end() ? nullptr : it->second;
-    }
-
-    TSocketPtr Remove(SOCKET ASocket)
-    {
-        std::lock_guard lock(FLock);
-        const auto it = FSockets.find(ASocket);
-        if (it == FSockets.end())
-            return nullptr;
-        TSocketPtr removed = std::move(it->second);
-        FSockets.erase(it);
-        return removed;
-    }
-
-private:
-    mutable std::mutex FLock;
-    std::unordered_map<SOCKET, TSocketPtr> FSockets;
-};
-
-TSocketTable& Sockets()
-{
-    static auto* table = new TSocketTable; // never destroyed: usable during process exit
+    static auto* table = new internal::TObjectTable<TSocketState>; // never destroyed: usable during process exit
     return *table;
 }
 
-/// Adds a descriptor to the table; INVALID_SOCKET (and closes it) when the table cannot take it.
+/// Adds a descriptor to the table.
 SOCKET AddSocket(int AFd, int AType, bool ANonBlocking, TPhase APhase)
 {
     auto state = std::make_shared<TSocketState>(AFd, AType, ANonBlocking);
     state->Phase = APhase;
-    return Sockets().Add(std::move(state));
+    const SOCKET value = internal::NextHandleValue();
+    Sockets().Add(value, std::move(state));
+    return value;
 }
 
 /// Associates (or, with a null event or mask 0, dissociates) a socket and an event.
