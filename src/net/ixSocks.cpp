@@ -86,10 +86,16 @@ public:
     /// The port in two bytes, network order.
     TRequestBuilder& Port(int32_t APort)
     {
+        CheckPort(APort);
+        return Byte(static_cast<uint8_t>(APort >> 8)).Byte(static_cast<uint8_t>(APort & 0xFF));
+    }
+
+    /// Raises when APort does not fit the two-byte port field.
+    static void CheckPort(int32_t APort)
+    {
         if (APort < 0 || APort > 0xFFFF)
             RaiseSocksError(Format("SOCKS error: port %d is not a TCP port", APort),
                 EixSocksFirewallError::InvalidRequestValue);
-        return Byte(static_cast<uint8_t>(APort >> 8)).Byte(static_cast<uint8_t>(APort & 0xFF));
     }
 
     /// The four bytes of an IPv4 address text (every form that inet_addr reads).
@@ -429,6 +435,7 @@ void TixSocks5NetworkStream::BuildRequest(TixByteArray& ARequest)
         TRequestBuilder::CheckCounted(GetPassword(), "Password");
         if (!TixIPAddress::IsValidIP(GetHost()))
             TRequestBuilder::CheckCounted(GetHost(), "Host name");
+        TRequestBuilder::CheckPort(GetPort());
         request.Byte(Socks5Version).Byte(1);
         request.Byte(GetUserName().empty() ? MethodNoAuthentication : MethodUserPassword);
         FExpectedReplySize = 2;

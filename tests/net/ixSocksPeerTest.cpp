@@ -1,0 +1,173 @@
+// SOCKS 4, 4a and 5 against real proxies started by tests/peers/socks (Dante, microsocks and
+// OpenSSH's ssh -D), each reaching the loopback greeting server that the same script starts.
+#include "net/ixTcpClient.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <string>
+
+#include "net/ixSocks.h"
+#include "net/ixNetTestUtils.h"
+
+namespace ix {
+namespace {
+
+constexpr std::string_view Greeting = "+OK ix greeting server ready\r\n";
+
+/// The ports and credentials that the peer script wrote; fails the test when it is missing.
+class SocksPeers : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        std::ifstream file(IX_SOCKS_PEER_STATE);
+        ASSERT_TRUE(file) << "the SOCKS peers are not running (no " << IX_SOCKS_PEER_STATE << ")";
+        std::string line;
+        while (std::getline(file, line))
+            if (const size_t equals = line.find('='); equals != std::string::npos)
+                FValues[line.substr(0, equals)] = line.substr(equals + 1);
+        ASSERT_FALSE(Value("GREETING_PORT").empty());
+    }
+
+    std::string Value(const std::string& AKey) { return FValues[AKey]; }
+    int32_t PortOf(const std::string& AKey) { return std::stoi(Value(AKey)); }
+
+    /// Aims AClient at the greeting server through the proxy on AProxyPort.
+    void AimThroughProxy(TixTcpClient& AClient, int32_t AProxyPort)
+    {
+        AClient.GetFirewallSettings().SetServer("127.0.0.1");
+        AClient.GetFirewallSettings().SetPort(AProxyPort);
+        AClient.SetPort(PortOf("GREETING_PORT"));
+        AClient.SetTimeOut(10000);
+    }
+
+    /// Opens AClient through the proxy on AProxyPort, reads the greeting, has a line echoed
+    /// and closes.
+    void ExpectGreetingAndEcho(TixTcpClient& AClient, int32_t AProxyPort)
+    {
+        AimThroughProxy(AClient, AProxyPort);
+        AClient.Open();
+        ASSERT_TRUE(AClient.IsActive());
+        TMemoryStream received;
+        ReadUntil(*AClient.GetConnection(), received, Greeting);
+        EXPECT_EQ(received.View(), Greeting);
+
+        AClient.GetConnection()->WriteString("PING through the tunnel\r\n", "");
+        TMemoryStream echoed;
+        ReadUntil(*AClient.GetConnection(), echoed, "\r\n");
+        EXPECT_EQ(echoed.View(), "PING through the tunnel\r\n");
+        AClient.Close();
+        EXPECT_FALSE(AClient.IsActive());
+    }
+
+private:
+    std::map<std::string, std::string> FValues;
+};
+
+TEST_F(SocksPeers, DanteGrantsSocks4ToANumericDestination)
+{
+    TixTcpClient client;
+    client.SetServer("127.0.0.1");
+    client.GetFirewallSettings().SetFirewallType(ftSocks4);
+    client.GetFirewallSettings().SetUserName("ixtest");
+    ExpectGreetingAndEcho(client, PortOf("DANTE_PORT"));
+}
+
+TEST_F(SocksPeers, Socks4ResolvesTheDestinationNameItself)
+{
+    TixTcpClient client;
+    client.SetServer("localhost");
+    client.GetFirewallSettings().SetFirewallType(ftSocks4);
+    ExpectGreetingAndEcho(client, PortOf("DANTE_PORT"));
+}
+
+TEST_F(SocksPeers, DanteGrantsSocks5WithoutAuthentication)
+{
+    TixTcpClient client;
+    client.SetServer("127.0.0.1");
+    client.GetFirewallSettings().SetFirewallType(ftSocks5);
+    ExpectGreetingAndEcho(client, PortOf("DANTE_PORT"));
+}
+
+TEST_F(SocksPeers, MicrosocksGrantsSocks5WithoutAuthentication)
+{
+    TixTcpClient client;
+    client.SetServer("127.0.0.1");
+    client.GetFirewallSettings().SetFirewallType(ftSocks5);
+    ExpectGreetingAndEcho(client, PortOf("MICROSOCKS_PORT"));
+}
+
+TEST_F(SocksPeers, MicrosocksGrantsSocks5WithUserAndPasswordAndAHostName)
+{
+    TixTcpClient client;
+    client.SetServer("localhost");
+    client.GetFirewallSettings().SetFirewallType(ftSocks5);
+    client.GetFirewallSettings().SetUserName(Value("MICROSOCKS_USER"));
+    client.GetFirewallSettings().SetPassword(Value("MICROSOCKS_PASSWORD"));
+    ExpectGreetingAndEcho(client, PortOf("MICROSOCKS_AUTH_PORT"));
+}
+
+TEST_F(SocksPeers, MicrosocksRefusesAWrongPassword)
+{
+    TixTcpClient client;
+    client.SetServer("127.0.0.1");
+    AimThroughProxy(client, PortOf("MICROSOCKS_AUTH_PORT"));
+    client.GetFirewallSettings().SetFirewallType(ftSocks5);
+    client.GetFirewallSettings().SetUserName(Value("MICROSOCKS_USER"));
+    client.GetFirewallSettings().SetPassword("not the password");
+    try
+    {
+        client.Open();
+        FAIL() << "a wrong password was accepted";
+    }
+    catch (const EixSocksFirewallError& E)
+    {
+        EXPECT_EQ(E.Message(), "SOCKS error: authentication failed");
+        EXPECT_NE(E.ErrorCode(), 0);
+    }
+    EXPECT_FALSE(client.IsActive());
+}
+
+TEST_F(SocksPeers, SshGrantsSocks4aWithAHostNameThatTheProxyResolves)
+{
+    TixTcpClient client;
+    client.SetServer("localhost");
+    client.GetFirewallSettings().SetFirewallType(ftSocks4a);
+    ExpectGreetingAndEcho(client, PortOf("SSH_SOCKS_PORT"));
+}
+
+TEST_F(SocksPeers, SshGrantsSocks4aWithANumericDestination)
+{
+    TixTcpClient client;
+    client.SetServer("127.0.0.1");
+    client.GetFirewallSettings().SetFirewallType(ftSocks4a);
+    ExpectGreetingAndEcho(client, PortOf("SSH_SOCKS_PORT"));
+}
+
+TEST_F(SocksPeers, SshGrantsSocks5WithAHostName)
+{
+    TixTcpClient client;
+    client.SetServer("localhost");
+    client.GetFirewallSettings().SetFirewallType(ftSocks5);
+    ExpectGreetingAndEcho(client, PortOf("SSH_SOCKS_PORT"));
+}
+
+TEST_F(SocksPeers, ManyTunnelsLeaveNoDescriptorOrThreadBehind)
+{
+    const auto tunnel = [this](TixFirewallType AType) {
+        TixTcpClient client;
+        client.SetServer("127.0.0.1");
+        client.GetFirewallSettings().SetFirewallType(AType);
+        ExpectGreetingAndEcho(client, PortOf("DANTE_PORT"));
+    };
+    tunnel(ftSocks5); // the thread's message queue and the socket library are made once
+    const TResourceCount before = CountResources();
+    for (int round = 0; round < 4; ++round)
+        tunnel(round % 2 == 0 ? ftSocks4 : ftSocks5);
+    EXPECT_EQ(CountResources(), before);
+}
+
+} // namespace
+} // namespace ix
