@@ -1,0 +1,260 @@
+#include "message/ixMailMessage.h"
+
+#include <gtest/gtest.h>
+
+#include "message/message_test_support.h"
+#include "util/ixUtils.h"
+
+using namespace ix;
+
+namespace {
+
+/// Loads AText into a fresh message.
+class MailMessageTest : public ::testing::Test
+{
+protected:
+    void Load(std::string_view AText)
+    {
+        FSource.SetText(AText);
+        Message.LoadMessage(FSource);
+    }
+
+    TixMailMessage Message;
+
+private:
+    TStringList FSource;
+};
+
+/// Counts the verify calls and remembers the lines it was given.
+class TRecordingVerifier : public TComponent, public IixMessageVerifier
+{
+public:
+    void Verify(TStrings& AMessage) override
+    {
+        ++Calls;
+        FirstLine = AMessage.IsEmpty() ? std::string() : AMessage[0];
+    }
+
+    int Calls = 0;
+    std::string FirstLine;
+};
+
+TDateTime MailDate(std::string_view AText)
+{
+    TDateTime date = 0;
+    TDateTime zone = 0;
+    ParseMailDate(AText, date, zone);
+    return date;
+}
+
+} // namespace
+
+TEST(MailMessageDefaults, NewMessageHasThePublishedDefaults)
+{
+    TixMailMessage message;
+    EXPECT_EQ(message.GetCharSet(), "iso-8859-1");
+    EXPECT_EQ(message.GetContentType(), "text/plain");
+    EXPECT_EQ(message.GetMessageFormat(), mfNone);
+    EXPECT_EQ(message.GetPriority(), mpNormal);
+    EXPECT_EQ(message.GetEncoding(), cmNone);
+    EXPECT_EQ(message.GetCharsPerLine(), 76);
+    EXPECT_FALSE(message.GetAllowESC());
+    EXPECT_EQ(message.GetErrorProcessing(), meExtractMaximumData);
+    EXPECT_EQ(message.GetBodies().Count(), 0);
+    EXPECT_FALSE(message.IsMultipart());
+    EXPECT_EQ(message.GetKnownFields().Count(), 21);
+    EXPECT_EQ(message.GetKnownFields().IndexOf("list-unsubscribe"), -1);
+}
+
+TEST_F(MailMessageTest, HeaderFieldsBecomeDecodedProperties)
+{
+    Load("From: =?utf-8?Q?J=C3=B6rg?= <joerg@example.com>\n"
+         "To: a@example.com, \"B, C\" <b@example.com>\n"
+         "Cc: c@example.com\n"
+         "Subject: =?iso-8859-1?Q?Gr=FC=DFe?= and more\n"
+         "Reply-To: Reply <reply@example.com>\n"
+         "Message-ID: <id@example.com>\n"
+         "In-Reply-To: <prev@example.com>\n"
+         "X-Mailer: Test Mailer\n"
+         "Newsgroups: comp.a,comp.b\n"
+         "References: <r1@x> <r2@x>\n"
+         "X-Custom: folded\n"
+         " value\n"
+         "no colon on this line\n"
+         "\n"
+         "body\n");
+    EXPECT_EQ(Message.GetFrom().GetName(), "J\xF6rg");
+    EXPECT_EQ(Message.GetFrom().GetEmail(), "joerg@example.com");
+    ASSERT_EQ(Message.GetToList().Count(), 2);
+    EXPECT_EQ(Message.GetToList()[1].GetName(), "B, C");
+    EXPECT_EQ(Message.GetCCList()[0].GetEmail(), "c@example.com");
+    EXPECT_EQ(Message.GetSubject(), "Gr\xFC\xDF" "e and more");
+    EXPECT_EQ(Message.GetReplyTo(), "Reply <reply@example.com>");
+    EXPECT_EQ(Message.GetMessageID(), "<id@example.com>");
+    EXPECT_EQ(Message.GetInReplyTo(), "<prev@example.com>");
+    EXPECT_EQ(Message.GetMailer(), "Test Mailer");
+    EXPECT_EQ(Message.GetNewsGroups().Count(), 2);
+    EXPECT_EQ(Message.GetReferences().Join("|"), "<r1@x>|<r2@x>");
+    EXPECT_EQ(Message.GetExtraFields().Join("|"), "X-Custom: folded value");
+    EXPECT_EQ(Message.GetRawHeader().Count(), 13);
+    EXPECT_EQ(Message.GetBodyStart(), 14);
+    EXPECT_EQ(Message.MessageText().Join("|"), "body");
+}
+
+TEST_F(MailMessageTest, MessageWithoutContentTypeOrMimeVersionIsUUencodeFormat)
+{
+    Load("Subject: plain\n\ntext\n");
+    EXPECT_EQ(Message.GetMessageFormat(), mfUUencode);
+    EXPECT_EQ(Message.GetContentType(), "");
+    Load("MIME-Version: 1.0\n\ntext\n");
+    EXPECT_EQ(Message.GetMessageFormat(), mfMIME);
+}
+
+TEST_F(MailMessageTest, PriorityComesFromImportanceFirstAndWholeValues)
+{
+    Load("X-Priority: 1\n\n");
+    EXPECT_EQ(Message.GetPriority(), mpHigh);
+    Load("X-Priority: 1 (Highest)\n\n");
+    EXPECT_EQ(Message.GetPriority(), mpNormal);
+    Load("X-Priority: 1\nImportance: low\n\n");
+    EXPECT_EQ(Message.GetPriority(), mpLow);
+    Load("X-MSMail-Priority: HIGH\n\n");
+    EXPECT_EQ(Message.GetPriority(), mpHigh);
+}
+
+TEST_F(MailMessageTest, DateFallsBackToTheFirstReceivedFieldAfterItsLastSemicolon)
+{
+    Load("Received: from a; by b; Tue, 3 Jun 2008 10:20:30 +0000\n"
+         "Received: from c; Wed, 4 Jun 2008 11:00:00 +0000\n\n");
+    EXPECT_DOUBLE_EQ(Message.GetDate(), MailDate("Tue, 3 Jun 2008 10:20:30 +0000"));
+    Load("Date: Fri, 6 Jun 2008 08:00:00 +0200\nReceived: x; Tue, 3 Jun 2008 10:20:30 +0000\n\n");
+    EXPECT_DOUBLE_EQ(Message.GetDate(), MailDate("Fri, 6 Jun 2008 08:00:00 +0200"));
+    EXPECT_DOUBLE_EQ(Message.GetTimeZoneOffset(), 2.0 / 24);
+}
+
+TEST_F(MailMessageTest, UnusableDatesLeaveTheTimeOfLoading)
+{
+    for (std::string_view text : {"Received: from a without date\n\n", "Date: 32 Foo 2008\n\n", "Date: soon\n\n",
+             "Date: 31 Feb 2008 10:00:00\n\n"}) {
+        const TDateTime before = Now();
+        Load(text);
+        const TDateTime after = Now();
+        EXPECT_GE(Message.GetDate(), before) << text;
+        EXPECT_LE(Message.GetDate(), after) << text;
+    }
+}
+
+TEST_F(MailMessageTest, TransferEncodingIsReadWithoutRegardToCase)
+{
+    Load("Content-Transfer-Encoding: BASE64\n\n");
+    EXPECT_EQ(Message.GetEncoding(), cmBase64);
+    Load("Content-Transfer-Encoding: Quoted-Printable\n\n");
+    EXPECT_EQ(Message.GetEncoding(), cmQuotedPrintable);
+    Load("Content-Transfer-Encoding: x-uuencode\n\n");
+    EXPECT_EQ(Message.GetEncoding(), cmNone);
+}
+
+TEST_F(MailMessageTest, ListUnsubscribeIsBothAPropertyAndAnExtraField)
+{
+    Load("List-Unsubscribe: <mailto:leave@example.com>\n\n");
+    EXPECT_EQ(Message.GetListUnsubscribe(), "<mailto:leave@example.com>");
+    EXPECT_EQ(Message.GetExtraFields().Join("|"), "List-Unsubscribe: <mailto:leave@example.com>");
+}
+
+TEST_F(MailMessageTest, CharSetIsKeptUntilAMessageStatesAnother)
+{
+    Load("Content-Type: text/plain; charset=koi8-r\n\n");
+    EXPECT_EQ(Message.GetCharSet(), "koi8-r");
+    Load("Content-Type: text/plain\nSubject: next\n\n");
+    EXPECT_EQ(Message.GetCharSet(), "koi8-r");
+    EXPECT_EQ(Message.GetSubject(), "next");
+    Message.Clear();
+    EXPECT_EQ(Message.GetCharSet(), "koi8-r");
+    EXPECT_EQ(Message.GetSubject(), "");
+}
+
+TEST_F(MailMessageTest, SettingIso2022JpSwitchesToEightBitWithEscapes)
+{
+    Message.SetCharSet("ISO-2022-JP");
+    EXPECT_EQ(Message.GetCharSet(), "iso-2022-jp");
+    EXPECT_EQ(Message.GetEncoding(), cm8Bit);
+    EXPECT_TRUE(Message.GetAllowESC());
+}
+
+TEST_F(MailMessageTest, AlternativeMessageShowsItsHtmlPart)
+{
+    Load("Content-Type: multipart/alternative; boundary=b\n\n"
+         "--b\nContent-Type: text/plain\n\nplain text\n"
+         "--b\nContent-Type: text/html\n\n<p>html</p>\n--b--\n");
+    EXPECT_TRUE(Message.IsMultipart());
+    EXPECT_EQ(Message.MessageText().Join("|"), "<p>html</p>");
+}
+
+TEST_F(MailMessageTest, MessageTextCollectsPlainTextsThenAnyText)
+{
+    Load("Content-Type: multipart/mixed; boundary=b\n\n"
+         "--b\nContent-Type: text/plain\n\none\n"
+         "--b\nContent-Type: text/plain\n\ntwo\n--b--\n");
+    EXPECT_EQ(Message.MessageText().Join("|"), "one|two");
+    Load("Content-Type: multipart/mixed; boundary=b\n\n"
+         "--b\nContent-Type: text/enriched\n\nrich\n--b--\n");
+    EXPECT_EQ(Message.MessageText().Join("|"), "rich");
+}
+
+TEST_F(MailMessageTest, HeaderOnlyLoadKeepsBodiesEmpty)
+{
+    TStringList source;
+    source.SetText("Subject: only\nContent-Type: text/plain\n\nbody\n");
+    Message.LoadHeader(source);
+    EXPECT_EQ(Message.GetSubject(), "only");
+    EXPECT_EQ(Message.GetBodies().Count(), 0);
+    EXPECT_TRUE(Message.MessageText().IsEmpty());
+}
+
+TEST(MailMessageNotification, LoadFiresOnChangedOnceAndUpdatesNest)
+{
+    TixMailMessage message;
+    int changes = 0;
+    message.OnChanged = [&](TObject*) { ++changes; };
+    TStringList source;
+    source.SetText("Subject: a\nX-Other: b\n\nbody\n");
+    message.LoadMessage(source);
+    EXPECT_EQ(changes, 1);
+
+    changes = 0;
+    message.BeginUpdate();
+    message.BeginUpdate();
+    message.SetSubject("x");
+    message.EndUpdate();
+    EXPECT_EQ(changes, 0);
+    message.EndUpdate();
+    EXPECT_EQ(changes, 1);
+    message.EndUpdate(); // never below 0: the next change fires at once
+    message.SetSubject("y");
+    EXPECT_EQ(changes, 3);
+    message.SetSubject("y");
+    EXPECT_EQ(changes, 3);
+
+    message.BeginLoading();
+    message.SetSubject("z");
+    EXPECT_EQ(changes, 3);
+    message.EndLoading();
+    EXPECT_EQ(changes, 4);
+}
+
+TEST(MailMessageDkim, VerifierIsCalledAfterALoadAndForgottenWhenDestroyed)
+{
+    TixMailMessage message;
+    auto* verifier = new TRecordingVerifier;
+    message.SetDkim(verifier);
+    TStringList source;
+    source.SetText("Subject: signed\n\nbody\n");
+    message.LoadMessage(source);
+    EXPECT_EQ(verifier->Calls, 1);
+    EXPECT_EQ(verifier->FirstLine, "Subject: signed");
+    message.LoadHeader(source);
+    EXPECT_EQ(verifier->Calls, 1);
+    delete verifier;
+    EXPECT_EQ(message.GetDkim(), nullptr);
+    message.LoadMessage(source);
+}

@@ -1,0 +1,65 @@
+// Shared piece of the message tests: a recorder of the data the message hands out through its
+// events.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "message/ixMailMessage.h"
+
+namespace ix::test {
+
+/// Gives every attachment a memory stream and keeps what each body's data decoded to.
+class TBodyDataRecorder
+{
+public:
+    struct TSaved
+    {
+        std::string FileName;
+        std::string Data;
+    };
+
+    explicit TBodyDataRecorder(TixMailMessage& AMessage)
+    {
+        AMessage.OnSaveAttachment = [this](TObject*, TixMessageBody*, std::string& AFileName,
+                                        std::unique_ptr<TStream>& AData, bool&) {
+            if (!FRenameTo.empty())
+                AFileName = FRenameTo;
+            if (FGiveStreams)
+                AData = std::make_unique<TMemoryStream>();
+        };
+        AMessage.OnAttachmentSaved = [this](TObject*, TixMessageBody*, const std::string& AFileName, TStream& AData) {
+            Saved.push_back({AFileName, ReadAll(AData)});
+        };
+        AMessage.OnDataAdded = [this](TObject*, TixMessageBody* ABody, TStream& AData) {
+            DataAdded[ABody] += ReadAll(AData);
+            ++DataAddedCount;
+        };
+    }
+
+    /// Whether attachments get a stream (without one their data is not decoded).
+    void SetGiveStreams(bool AValue) { FGiveStreams = AValue; }
+    /// A file name the save event returns instead of the body's.
+    void SetRenameTo(std::string AValue) { FRenameTo = std::move(AValue); }
+
+    static std::string ReadAll(TStream& AStream)
+    {
+        std::string data(static_cast<size_t>(AStream.Remaining()), '\0');
+        AStream.ReadBuffer(data.data(), static_cast<int64_t>(data.size()));
+        AStream.Seek(0, soBeginning);
+        return data;
+    }
+
+    std::vector<TSaved> Saved;
+    std::map<const TixMessageBody*, std::string> DataAdded;
+    int DataAddedCount = 0;
+
+private:
+    bool FGiveStreams = true;
+    std::string FRenameTo;
+};
+
+} // namespace ix::test
