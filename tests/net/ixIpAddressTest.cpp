@@ -1,0 +1,178 @@
+#include "net/ixIpAddress.h"
+
+#include "core/ixStrings.h"
+#include "net/ixSocketTestUtils.h"
+#include "net/ixWinSock2.h"
+
+#include <gtest/gtest.h>
+
+namespace ix::test {
+namespace {
+
+/// Makes the socket library look like one without getaddrinfo for one test.
+class TWithoutResolver
+{
+public:
+    TWithoutResolver()
+    {
+        os::SetResolverExportsHidden(true);
+        FreeWinSockLibraries();
+    }
+    ~TWithoutResolver()
+    {
+        os::SetResolverExportsHidden(false);
+        FreeWinSockLibraries();
+    }
+    TWithoutResolver(const TWithoutResolver&) = delete;
+    TWithoutResolver& operator=(const TWithoutResolver&) = delete;
+};
+
+std::string IPv6Text(std::initializer_list<int> AGroups)
+{
+    os::IN6_ADDR address{};
+    int i = 0;
+    for (const int group : AGroups)
+    {
+        address.u.Byte[i++] = static_cast<os::BYTE>(group >> 8);
+        address.u.Byte[i++] = static_cast<os::BYTE>(group & 0xFF);
+    }
+    return IPv6ToText(address);
+}
+
+TEST(IPv6Text, CompressesOnlyTheFirstRunOfTwoOrMoreZeroGroups)
+{
+    EXPECT_EQ(IPv6Text({0xfe80, 0, 0, 0, 0, 0, 0, 0}), "FE80::");
+    EXPECT_EQ(IPv6Text({0, 0, 0, 0, 0, 0, 0, 1}), "::1");
+    EXPECT_EQ(IPv6Text({0x2001, 0xdb8, 0, 0, 1, 0, 0, 1}), "2001:DB8::1:0:0:1");
+    EXPECT_EQ(IPv6Text({1, 2, 3, 4, 5, 6, 7, 0}), "1:2:3:4:5:6:7:0");
+    EXPECT_EQ(IPv6Text({0xfe80, 0, 0, 0, 0, 0, 0, 1}), "FE80::1");
+    EXPECT_EQ(IPv6Text({1, 0, 2, 0, 0, 0, 0, 3}), "1:0:2:0:0:0:0:3");
+    EXPECT_EQ(IPv6Text({0, 0, 0, 0, 0, 0, 0, 0}), "::");
+    EXPECT_EQ(IPv6Text({0, 1, 0, 0, 0, 0, 0, 0}), "0:1:0:0:0:0:0:0"); // a single zero ends the chance
+}
+
+TEST(IPAddress, ParsesNumericTextsIntoTheirFamilies)
+{
+    TWinSockStartup startup;
+    const auto v4 = TixIPAddress::CreateIpAddress("10.1.2.3");
+    EXPECT_EQ(v4->GetFamily(), 2);
+    EXPECT_FALSE(v4->IsIpV6());
+    EXPECT_EQ(v4->GetSockAddrLen(), 16);
+    EXPECT_EQ(v4->GetText(), "10.1.2.3");
+    const auto v6 = TixIPAddress::CreateIpAddress("fe80::1");
+    EXPECT_EQ(v6->GetFamily(), 23);
+    EXPECT_TRUE(v6->IsIpV6());
+    EXPECT_EQ(v6->GetSockAddrLen(), 28);
+    EXPECT_EQ(v6->GetText(), "FE80::1");
+    v6->SetPort(995);
+    EXPECT_EQ(v6->GetPort(), 995);
+    EXPECT_EQ(os::ntohs(reinterpret_cast<os::SOCKADDR_IN6*>(v6->GetSockAddr())->sin6_port), 995);
+}
+
+TEST(IPAddress, RefusesBadTextsPortsAndFamilies)
+{
+    TWinSockStartup startup;
+    EXPECT_EQ(SocketErrorOf([] { TixIPAddress::CreateIpAddress("pop.example.test"); }),
+        std::make_pair(-2, std::string("Invalid host address")));
+    EXPECT_EQ(SocketErrorOf([] { TixIPAddress::CreateIpAddress("255.255.255.255x"); }).first, -2);
+    TixIPAddress4 address;
+    EXPECT_FALSE(address.Parse("255.255.255.255")); // the value of a failed inet_addr
+    EXPECT_FALSE(address.Parse("1.2.3.4 junk"));
+    EXPECT_EQ(SocketErrorOf([&] { address.SetPort(-1); }), std::make_pair(-3, std::string("Invalid port number")));
+    EXPECT_EQ(SocketErrorOf([&] { address.SetPort(65536); }).first, -3);
+    EXPECT_NO_THROW(address.SetPort(0));
+    EXPECT_EQ(SocketErrorOf([&] { address.SetFamily(23); }), std::make_pair(-7, std::string("Invalid address family")));
+    TixIPAddress6 empty;
+    EXPECT_EQ(empty.GetFamily(), 0);
+    EXPECT_EQ(empty.GetText(), "");
+    EXPECT_EQ(SocketErrorOf([&] { empty.SetPort(25); }).first, -2);
+    EXPECT_EQ(SocketErrorOf([&] { empty.SetFamily(17); }).first, -7);
+}
+
+TEST(IPAddress, EmptyAndAnyAddressesServeAsBuffersAndBindings)
+{
+    TWinSockStartup startup;
+    const auto any6 = TixIPAddress::CreateAnyAddress(23);
+    EXPECT_EQ(any6->GetText(), "::");
+    const auto any4 = TixIPAddress::CreateBindingAddress("", 2);
+    EXPECT_EQ(any4->GetText(), "0.0.0.0");
+    EXPECT_EQ(TixIPAddress::CreateBindingAddress("127.0.0.1", 2)->GetText(), "127.0.0.1");
+    EXPECT_EQ(TixIPAddress::CreateEmpty(23)->GetSockAddrLen(), 28);
+}
+
+TEST(IPAddress, IsValidIPAcceptsOnlyNumericTexts)
+{
+    TWinSockStartup startup;
+    EXPECT_FALSE(TixIPAddress::IsValidIP(""));
+    EXPECT_FALSE(TixIPAddress::IsValidIP("localhost"));
+    EXPECT_TRUE(TixIPAddress::IsValidIP("10.1.2.3"));
+    EXPECT_TRUE(TixIPAddress::IsValidIP("::1"));
+}
+
+TEST(ResolveHost, ReturnsNumericTextUnchangedWithoutALookup)
+{
+    TWinSockStartup startup;
+    // A lookup would have given "127.0.0.1" for this short form.
+    std::string ip;
+    TixHostResolver::ResolveHost("127.1", false, ip);
+    EXPECT_EQ(ip, "127.1");
+    TixHostResolver::ResolveHost("::1", true, ip);
+    EXPECT_EQ(ip, "::1");
+}
+
+TEST(ResolveHost, PrefersTheAskedFamilyAndFallsBackToTheFirstRecord)
+{
+    TWinSockStartup startup;
+    std::string ip;
+    TixHostResolver6(false).GetIPAddress("localhost", ip);
+    EXPECT_EQ(ip, "127.0.0.1");
+    TixHostResolver6(true).GetIPAddress("localhost", ip); // the hosts file gives IPv4 only
+    EXPECT_EQ(ip, "127.0.0.1");
+    TStringList list;
+    TixHostResolver6(false).GetIPList("localhost", list);
+    ASSERT_GE(list.Count(), 1);
+    EXPECT_EQ(list[0], "127.0.0.1");
+}
+
+TEST(ResolveHost, ReportsAnUnknownNumericFormAsHostNotFound)
+{
+    TWinSockStartup startup;
+    // Numeric-only lookups never leave the machine.
+    os::ADDRINFOA hints{};
+    hints.ai_flags = os::AI_NUMERICHOST;
+    os::ADDRINFOA* list = nullptr;
+    EXPECT_EQ(os::getaddrinfo("not-a-number", nullptr, &hints, &list), 11001);
+    EXPECT_EQ(list, nullptr);
+}
+
+TEST(WithoutResolver, AddressesAreIPv4AndIPv6TextsAreRejected)
+{
+    TWinSockStartup startup;
+    TWithoutResolver without;
+    EXPECT_FALSE(IsIpV6Available());
+    EXPECT_EQ(ix::getaddrinfo("::1", nullptr, nullptr, nullptr), 11003);
+
+    EXPECT_FALSE(TixIPAddress::IsValidIP("::1"));
+    EXPECT_EQ(SocketErrorOf([] { TixIPAddress::CreateIpAddress("::1"); }).first, -2);
+    EXPECT_NE(dynamic_cast<TixIPAddress4*>(TixIPAddress::CreateIpAddress("10.1.2.3").get()), nullptr);
+    EXPECT_NE(dynamic_cast<TixIPAddress4*>(TixIPAddress::CreateEmpty(2).get()), nullptr);
+    EXPECT_EQ(SocketErrorOf([] { TixIPAddress::CreateEmpty(23); }).first, -7);
+}
+
+TEST(WithoutResolver, HostsAreResolvedByTheMessageBasedLookup)
+{
+    TWinSockStartup startup;
+    TWithoutResolver without;
+    std::string ip;
+    TixHostResolver::ResolveHost("localhost", true, ip);
+    EXPECT_EQ(ip, "127.0.0.1");
+    TixHostResolver::ResolveHost("127.1", false, ip);
+    EXPECT_EQ(ip, "127.1");
+    TStringList list;
+    TixHostResolver4().GetIPList("localhost", list);
+    ASSERT_GE(list.Count(), 1);
+    EXPECT_EQ(list[0], "127.0.0.1");
+}
+
+} // namespace
+} // namespace ix::test

@@ -1,0 +1,445 @@
+#include "net/ixSocket.h"
+
+#include "net/ixNetTestUtils.h"
+#include "net/ixSocketTestUtils.h"
+#include "platform/ixOsKernel.h"
+#include "support/ScriptedServer.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <random>
+
+namespace ix::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+/// A plain stream that records what its socket calls returned.
+class TRecordingStream : public TixNetworkStream
+{
+public:
+    bool* Destroyed = nullptr;
+    int SendBufferSize = 0; // set on the socket before connecting (0: leave it)
+    int ConnectedAtOnce = -1;
+    int PartialSends = 0;
+    int BlockedSends = 0;
+
+    ~TRecordingStream() override
+    {
+        if (Destroyed != nullptr)
+            *Destroyed = true;
+    }
+
+    bool Connect(TixIPAddress& AAddress, int32_t APort) override
+    {
+        const bool result = TixNetworkStream::Connect(AAddress, APort);
+        ConnectedAtOnce = result ? 1 : 0;
+        return result;
+    }
+
+    void OpenClientSession() override
+    {
+        if (SendBufferSize > 0)
+            (void)os::setsockopt(Handle(), os::SOL_SOCKET, os::SO_SNDBUF,
+                reinterpret_cast<const char*>(&SendBufferSize), sizeof SendBufferSize);
+    }
+
+    int32_t WriteBuffer(const void* ABuffer, int32_t ASize) override
+    {
+        const int32_t result = TixNetworkStream::WriteBuffer(ABuffer, ASize);
+        if (result == os::SOCKET_ERROR)
+            ++BlockedSends;
+        else if (result < ASize)
+            ++PartialSends;
+        return result;
+    }
+};
+
+/// A listener with backlog 0 that already holds one connection: it drops further SYNs, so a
+/// connect to it stays pending.
+struct TFullListener
+{
+    TFullListener()
+    {
+        Listener = BindLoopback(os::SOCK_STREAM, Port);
+        EXPECT_EQ(os::listen(Listener.Get(), 0), 0);
+        Filler.Reset(os::socket(os::AF_INET, os::SOCK_STREAM, 0));
+        const os::SOCKADDR_IN address = LoopbackAddress(Port);
+        EXPECT_EQ(os::connect(Filler.Get(), reinterpret_cast<const os::SOCKADDR*>(&address), sizeof address), 0);
+    }
+
+    uint16_t Port = 0;
+    TTestSocket Listener;
+    TTestSocket Filler;
+};
+
+class ConnectionTest : public ::testing::Test
+{
+protected:
+    ConnectionTest()
+    {
+        auto stream = std::make_unique<TRecordingStream>();
+        Stream = stream.get();
+        Connection.SetNetworkStream(std::move(stream));
+        Connection.SetTimeOut(5000);
+    }
+
+    /// Reads until the peer has closed (bounded); returns what arrived.
+    std::string ReadToClose()
+    {
+        TMemoryStream data;
+        for (int i = 0; i < 1000 && Connection.GetActive(); ++i)
+            Connection.ReadData(&data);
+        return std::string(data.View());
+    }
+
+    TWinSockStartup Startup;
+    TixTcpClientConnection Connection;
+    TRecordingStream* Stream = nullptr;
+};
+
+TEST_F(ConnectionTest, ConnectThatCompletesAtOnceSkipsTheWaitAndReportsBothAddresses)
+{
+    ScriptedServer server({Step::Send("+OK hello\r\n"), Step::Expect("QUIT"), Step::Close()});
+    int ready = 0;
+    Connection.OnReady = [&ready](TObject*) { ++ready; };
+
+    Connection.Connect("127.0.0.1", server.Port());
+
+    EXPECT_EQ(Stream->ConnectedAtOnce, 1);
+    EXPECT_TRUE(Connection.GetActive());
+    EXPECT_EQ(ready, 1);
+    EXPECT_EQ(Connection.GetPeerIP(), "127.0.0.1");
+    EXPECT_EQ(Connection.GetPeerPort(), server.Port());
+    EXPECT_EQ(Connection.GetLocalIP(), "127.0.0.1");
+    EXPECT_GT(Connection.GetLocalPort(), 0);
+    TMemoryStream data;
+    ReadUntil(Connection, data, "+OK hello\r\n");
+    Connection.WriteString("QUIT\r\n", "");
+    EXPECT_EQ(ReadToClose(), "");
+    EXPECT_FALSE(Connection.GetActive());
+    EXPECT_EQ(server.Finish(), "");
+}
+
+TEST_F(ConnectionTest, RefusedConnectRaisesTheSystemErrorWithItsText)
+{
+    uint16_t port = 0;
+    const TTestSocket unused = BindLoopback(os::SOCK_STREAM, port); // bound, never listening
+
+    const auto [code, text] = SocketErrorOf([&] { Connection.Connect("127.0.0.1", port); });
+
+    EXPECT_EQ(code, 10061);
+    EXPECT_EQ(text, "No connection could be made because the target machine actively refused it.");
+    EXPECT_FALSE(Connection.GetActive());
+}
+
+TEST_F(ConnectionTest, ConnectRejectsTextThatIsNoAddressAndNeedsAStream)
+{
+    EXPECT_EQ(SocketErrorOf([&] { Connection.Connect("mail.example.test", 110); }),
+        std::make_pair(-2, std::string("Invalid host address")));
+    TixTcpClientConnection bare;
+    EXPECT_EQ(SocketErrorOf([&] { bare.Connect("127.0.0.1", 110); }),
+        std::make_pair(-5, std::string("NetworkStream is required")));
+}
+
+TEST_F(ConnectionTest, ReadTimesOutWithoutClosingTheConnection)
+{
+    ScriptedServer server({Step::WaitSignal(), Step::Send("late\r\n")});
+    Connection.SetTimeOut(200);
+    Connection.Connect("127.0.0.1", server.Port());
+    TMemoryStream data;
+
+    EXPECT_EQ(SocketErrorOf([&] { Connection.ReadData(&data); }),
+        std::make_pair(-1, std::string("Timeout error occured")));
+
+    EXPECT_TRUE(Connection.GetActive());
+    server.Signal();
+    Connection.SetTimeOut(5000);
+    ReadUntil(Connection, data, "late\r\n");
+    EXPECT_EQ(server.Finish(), "");
+}
+
+TEST_F(ConnectionTest, ReadTimesOutWhileWindowMessagesKeepArriving)
+{
+    ScriptedServer server({Step::WaitSignal()});
+    Connection.SetTimeOut(300);
+    Connection.Connect("127.0.0.1", server.Port());
+    TTimerWindow timer(10, [] {});
+    TMemoryStream data;
+
+    EXPECT_EQ(SocketErrorOf([&] { Connection.ReadData(&data); }).first, -1);
+
+    EXPECT_GT(timer.Ticks(), 1); // the handler ran inside the wait
+    server.Signal();
+    EXPECT_EQ(server.Finish(), "");
+}
+
+TEST_F(ConnectionTest, GracefulPeerCloseReturnsTheDataThenRaisesNotASocket)
+{
+    ScriptedServer server({Step::Send("last words"), Step::Close()});
+    Connection.Connect("127.0.0.1", server.Port());
+
+    EXPECT_EQ(ReadToClose(), "last words");
+
+    EXPECT_FALSE(Connection.GetActive());
+    TMemoryStream data;
+    const auto [code, text] = SocketErrorOf([&] { Connection.ReadData(&data); });
+    EXPECT_EQ(code, 10038);
+    EXPECT_EQ(text, "An operation was attempted on something that is not a socket.");
+    EXPECT_EQ(SocketErrorOf([&] { Connection.WriteString("NOOP\r\n", ""); }).first, 10038);
+    EXPECT_EQ(server.Finish(), "");
+}
+
+TEST_F(ConnectionTest, AbortFromAMessageHandlerEndsAReadWithoutAnException)
+{
+    ScriptedServer server({Step::WaitSignal()});
+    Connection.SetTimeOut(20000);
+    Connection.Connect("127.0.0.1", server.Port());
+    TTimerWindow timer(20, [this] { Connection.Abort(); });
+    TMemoryStream data;
+
+    Connection.ReadData(&data);
+
+    EXPECT_TRUE(Connection.GetIsAborted());
+    EXPECT_EQ(data.Size(), 0);
+    EXPECT_TRUE(Connection.GetActive()); // an aborted read closes nothing
+    server.Signal();
+    EXPECT_EQ(server.Finish(), "");
+}
+
+TEST_F(ConnectionTest, AbortDuringAConnectWaitClosesTheSocketWithoutAnException)
+{
+    const TFullListener listener;
+    Connection.SetConnectTimeOut(20000);
+    TTimerWindow timer(50, [this] { Connection.Abort(); });
+
+    Connection.Connect("127.0.0.1", listener.Port);
+
+    EXPECT_EQ(Stream->ConnectedAtOnce, 0);
+    EXPECT_TRUE(Connection.GetIsAborted());
+    EXPECT_FALSE(Connection.GetActive());
+    EXPECT_EQ(Connection.GetSocket().GetHandle(), os::INVALID_SOCKET);
+}
+
+TEST_F(ConnectionTest, ConnectTimeOutBoundsTheConnectWait)
+{
+    const TFullListener listener;
+    Connection.SetTimeOut(60000);
+    Connection.SetConnectTimeOut(200);
+
+    EXPECT_EQ(SocketErrorOf([&] { Connection.Connect("127.0.0.1", listener.Port); }).first, -1);
+}
+
+TEST_F(ConnectionTest, PartialSendsResumeAtTheRightPosition)
+{
+    constexpr size_t Size = 8 << 20;
+    ScriptedServer server({Step::Receive(Size, 4096), Step::Send("+OK\r\n")}, {.ReceiveBuffer = 8192});
+    std::string payload(Size, '\0');
+    std::mt19937 random(7);
+    for (char& c : payload)
+        c = static_cast<char>(random());
+    Stream->SendBufferSize = 8192;
+    Connection.SetBatchSize(1 << 20);
+    int64_t reported = 0;
+    Connection.OnProgress = [&reported](TObject*, int64_t ABytesProceed, int64_t) { reported = ABytesProceed; };
+    Connection.Connect("127.0.0.1", server.Port());
+    TMemoryStream source;
+    source.WriteText(payload);
+    source.SetPosition(0);
+    Connection.InitProgress(0, Size);
+
+    Connection.WriteData(&source);
+
+    EXPECT_EQ(source.Position(), static_cast<int64_t>(Size));
+    EXPECT_EQ(reported, static_cast<int64_t>(Size));
+    TMemoryStream reply;
+    ReadUntil(Connection, reply, "+OK\r\n");
+    EXPECT_EQ(server.Finish(), "");
+    EXPECT_TRUE(server.Received() == payload) << "the server received other bytes";
+    EXPECT_GT(Stream->PartialSends, 0);
+    EXPECT_GT(Stream->BlockedSends, 0);
+}
+
+TEST_F(ConnectionTest, ThrottlingDelaysEverySocketCallByItsShare)
+{
+    ScriptedServer server({Step::Receive(3000)});
+    Connection.Connect("127.0.0.1", server.Port());
+    Connection.SetBatchSize(1000);
+    Connection.SetBitsPerSec(80000); // 1000 bytes = 100 ms
+    TMemoryStream source;
+    source.WriteText(std::string(3000, 'x'));
+    source.SetPosition(0);
+    const os::ULONGLONG start = os::GetTickCount64();
+
+    Connection.WriteData(&source);
+
+    EXPECT_GE(os::GetTickCount64() - start, 250u); // three calls of 100 ms, with slack
+    EXPECT_EQ(server.Finish(), "");
+}
+
+TEST_F(ConnectionTest, ThrottlingComputesTheDelayOfLargeBatchesIn64Bits)
+{
+    // 1 MB at 40 Mbit/s is 200 ms; 1000000 * 8 * 1000 does not fit 32 bits.
+    Connection.SetBitsPerSec(40000000);
+    const os::ULONGLONG start = os::GetTickCount64();
+
+    Stream->ThrottleTransfer(1000000);
+
+    EXPECT_GE(os::GetTickCount64() - start, 150u);
+}
+
+TEST_F(ConnectionTest, BatchSizeIsCheckedAndLimitedByTheBytesToProceed)
+{
+    Connection.SetBatchSize(0);
+    EXPECT_EQ(SocketErrorOf([&] { Stream->GetBatchSize(); }), std::make_pair(-4, std::string("Invalid Batch Size")));
+    Connection.SetBatchSize(100);
+    EXPECT_EQ(Stream->GetBatchSize(), 100);
+    Connection.SetBytesToProceed(30);
+    EXPECT_EQ(Stream->GetBatchSize(), 30);
+    EXPECT_FALSE(Stream->IsProceedLimit());
+    Connection.SetBytesToProceed(0);
+    EXPECT_TRUE(Stream->IsProceedLimit());
+}
+
+TEST_F(ConnectionTest, BytesToProceedLeavesTheRestOfTheDataInTheSocket)
+{
+    ScriptedServer server({Step::Send("0123456789")});
+    Connection.Connect("127.0.0.1", server.Port());
+    Connection.SetBytesToProceed(4);
+    Stream->ResetProceed();
+    TMemoryStream data;
+    ReadUntil(Connection, data, "0123");
+    EXPECT_EQ(data.View(), "0123");
+    Connection.SetBytesToProceed(-1);
+    ReadUntil(Connection, data, "456789");
+    EXPECT_EQ(data.View(), "0123456789");
+    EXPECT_EQ(server.Finish(), "");
+}
+
+TEST_F(ConnectionTest, WriteStringConvertsToTheCharacterSet)
+{
+    ScriptedServer server({Step::ExpectBytes("caf\xC3\xA9\r\n")});
+    Connection.Connect("127.0.0.1", server.Port());
+
+    Connection.WriteString("caf\xE9\r\n", "utf-8"); // é in the ANSI code page
+
+    EXPECT_EQ(server.Finish(), "");
+}
+
+TEST_F(ConnectionTest, SettingAStreamHandsOverTheAddressesAndDestroysTheOldOne)
+{
+    ScriptedServer server({});
+    Connection.Connect("127.0.0.1", server.Port());
+    bool oldDestroyed = false;
+    Stream->Destroyed = &oldDestroyed;
+    auto replacement = std::make_unique<TRecordingStream>();
+    TRecordingStream* next = replacement.get();
+
+    Connection.SetNetworkStream(std::move(replacement));
+
+    EXPECT_TRUE(oldDestroyed);
+    EXPECT_EQ(next->GetPeerPort(), server.Port());
+    EXPECT_EQ(next->GetPeerIP(), "127.0.0.1");
+    EXPECT_EQ(next->GetConnection(), &Connection);
+    Connection.SetNetworkStream(std::unique_ptr<TixNetworkStream>(next)); // the same again: nothing
+    EXPECT_EQ(Connection.GetNetworkStream(), next);
+}
+
+TEST_F(ConnectionTest, BindRangeChecksItsBoundsAndReportsTheLastPortsError)
+{
+    Connection.CreateSocket(os::AF_INET, os::SOCK_STREAM, os::IPPROTO_TCP);
+    auto address = TixIPAddress::CreateIpAddress("127.0.0.1");
+    EXPECT_EQ(SocketErrorOf([&] { Stream->BindRange(*address, 5, 4); }).first, -3);
+    EXPECT_EQ(SocketErrorOf([&] { Stream->BindRange(*address, 0, 10); }),
+        std::make_pair(-3, std::string("Invalid port number")));
+
+    // Two neighbouring ports taken by other sockets.
+    uint16_t first = 0;
+    TTestSocket a;
+    TTestSocket b;
+    for (int attempt = 0; attempt < 50 && !b.IsValid(); ++attempt)
+    {
+        first = 0;
+        a = BindLoopback(os::SOCK_STREAM, first);
+        uint16_t second = first + 1;
+        b = BindLoopback(os::SOCK_STREAM, second);
+    }
+    ASSERT_TRUE(b.IsValid());
+    EXPECT_EQ(SocketErrorOf([&] { Stream->BindRange(*address, first, first + 1); }).first, 10048);
+}
+
+TEST_F(ConnectionTest, EnableBroadcastRefusesIPv6Sockets)
+{
+    Connection.CreateSocket(os::AF_INET6, os::SOCK_DGRAM, os::IPPROTO_UDP);
+    EXPECT_EQ(SocketErrorOf([&] { Stream->EnableBroadcast(); }),
+        std::make_pair(-7, std::string("Invalid address family")));
+    Connection.CreateSocket(os::AF_INET, os::SOCK_DGRAM, os::IPPROTO_UDP);
+    EXPECT_NO_THROW(Stream->EnableBroadcast());
+}
+
+TEST(UdpConnection, SendsAndReceivesDatagramsOnLoopback)
+{
+    TWinSockStartup startup;
+    uint16_t port = 0;
+    const TTestSocket peer = BindLoopback(os::SOCK_DGRAM, port);
+    TixUdpClientConnection connection;
+    connection.SetNetworkStream(std::make_unique<TixNetworkStream>());
+    connection.SetTimeOut(5000);
+    connection.Connect("127.0.0.1", port);
+    TMemoryStream query;
+    query.WriteText("question");
+    query.SetPosition(0);
+
+    connection.WriteData(&query);
+
+    char buffer[64];
+    os::SOCKADDR_IN from{};
+    int length = sizeof from;
+    const int received = os::recvfrom(peer.Get(), buffer, sizeof buffer, 0, reinterpret_cast<os::SOCKADDR*>(&from), &length);
+    ASSERT_EQ(std::string(buffer, static_cast<size_t>(std::max(received, 0))), "question");
+    ASSERT_EQ(os::sendto(peer.Get(), "answer", 6, 0, reinterpret_cast<os::SOCKADDR*>(&from), length), 6);
+    TMemoryStream reply;
+    connection.ReadData(&reply);
+    EXPECT_EQ(reply.View(), "answer");
+    EXPECT_EQ(connection.GetPeerPort(), port);
+    EXPECT_EQ(connection.GetLocalPort(), os::ntohs(from.sin_port));
+}
+
+TEST(UdpConnection, ReceiveTimesOutWhenNoDatagramArrives)
+{
+    TWinSockStartup startup;
+    uint16_t port = 0;
+    const TTestSocket peer = BindLoopback(os::SOCK_DGRAM, port);
+    TixUdpClientConnection connection;
+    connection.SetNetworkStream(std::make_unique<TixNetworkStream>());
+    connection.SetTimeOut(100);
+    connection.Connect("127.0.0.1", port);
+    TMemoryStream reply;
+    EXPECT_EQ(SocketErrorOf([&] { connection.ReadData(&reply); }).first, -1);
+}
+
+TEST(ConnectionResources, EveryDescriptorAndThreadIsReleased)
+{
+    const auto session = [] {
+        TWinSockStartup startup;
+        ScriptedServer server({Step::Send("+OK\r\n"), Step::Expect("QUIT"), Step::Close()});
+        TixTcpClientConnection connection;
+        connection.SetNetworkStream(std::make_unique<TixNetworkStream>());
+        connection.Connect("127.0.0.1", server.Port());
+        TMemoryStream data;
+        ReadUntil(connection, data, "+OK\r\n");
+        connection.WriteString("QUIT\r\n", "");
+        EXPECT_EQ(server.Finish(), "");
+        std::string resolved;
+        TixHostResolver4().GetIPAddress("localhost", resolved);
+        EXPECT_EQ(resolved, "127.0.0.1");
+    };
+    session(); // makes what lives as long as the thread (its message queue)
+    const TResourceCount before = CountResources();
+    session();
+    EXPECT_EQ(CountResources(), before);
+}
+
+} // namespace
+} // namespace ix::test
