@@ -175,6 +175,22 @@ TEST_F(ConnectionTest, ReadTimesOutWhileWindowMessagesKeepArriving)
     EXPECT_EQ(server.Finish(), "");
 }
 
+TEST_F(ConnectionTest, WaitsWithoutGuiProcessingLeaveWindowMessagesQueued)
+{
+    ScriptedServer server({Step::WaitSignal()});
+    Connection.SetTimeOut(200);
+    Connection.SetDisableGuiProcessing(true);
+    Connection.Connect("127.0.0.1", server.Port());
+    TTimerWindow timer(10, [] {});
+    TMemoryStream data;
+
+    EXPECT_EQ(SocketErrorOf([&] { Connection.ReadData(&data); }).first, -1);
+
+    EXPECT_EQ(timer.Ticks(), 0);
+    server.Signal();
+    EXPECT_EQ(server.Finish(), "");
+}
+
 TEST_F(ConnectionTest, GracefulPeerCloseReturnsTheDataThenRaisesNotASocket)
 {
     ScriptedServer server({Step::Send("last words"), Step::Close()});
