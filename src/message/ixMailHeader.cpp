@@ -1,6 +1,7 @@
 #include "message/ixMailHeader.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "core/ixStreams.h"
 #include "core/ixSysUtils.h"
@@ -76,6 +77,36 @@ int32_t PieceCount(size_t ALength, int32_t AMaxLength) noexcept
         return 1;
     const auto maxLength = static_cast<size_t>(AMaxLength);
     return std::max<int32_t>(1, static_cast<int32_t>(ALength / maxLength + (ALength % maxLength != 0 ? 1 : 0)));
+}
+
+/// The items of an address list: split at commas outside quoted strings and comments, with
+/// "\\" escaping the next character in both.
+std::vector<std::string_view> SplitAddressList(std::string_view AText)
+{
+    std::vector<std::string_view> items;
+    size_t begin = 0;
+    bool inQuote = false;
+    bool escaped = false;
+    int32_t commentDepth = 0;
+    for (size_t i = 0; i < AText.size(); ++i) {
+        const char c = AText[i];
+        if (escaped || c == '\\') {
+            escaped = !escaped;
+        } else if (inQuote) {
+            inQuote = c != '"';
+        } else if (c == '"' && commentDepth == 0) {
+            inQuote = true;
+        } else if (c == '(') {
+            ++commentDepth;
+        } else if (c == ')' && commentDepth > 0) {
+            --commentDepth;
+        } else if (c == ',' && commentDepth == 0) {
+            items.push_back(AText.substr(begin, i - begin));
+            begin = i + 1;
+        }
+    }
+    items.push_back(AText.substr(begin));
+    return items;
 }
 
 /// Clears a flag when the scope ends, however it ends.
@@ -176,12 +207,11 @@ std::string TixMailHeaderFieldList::GetDecodedEmail(std::string_view AName)
 void TixMailHeaderFieldList::GetDecodedEmailList(std::string_view AName, TixEmailAddressList& AList)
 {
     AList.Clear();
-    TStringList pieces;
-    SplitQuotedText(TixHeaderFieldList::GetFieldValue(AName), pieces, ',', "\"(", "\")", true);
-    for (int32_t i = 0; i < pieces.Count(); ++i) {
-        const std::string piece = Trim(pieces[i]);
-        if (!piece.empty())
-            AList.AddAddress(DecodeEmail(piece));
+    const std::string value = TixHeaderFieldList::GetFieldValue(AName);
+    for (const std::string_view item : SplitAddressList(value)) {
+        const std::string address = Trim(item);
+        if (!address.empty())
+            AList.AddAddress(DecodeEmail(address));
     }
 }
 
