@@ -378,7 +378,12 @@ TixSspiStatus TixTlsSspi::RunSteps(TStream& AData, TixCertificateList& AExtraCer
         if (status == os::SEC_E_OK)
         {
             if (extra == 0)
+            {
+                // Everything was consumed and nothing is to be sent: AData must not look
+                // like a token to the caller.
+                ReplaceContent(AData, {});
                 return tsOk;
+            }
             AData.SetPosition(AData.GetSize() - static_cast<int64_t>(extra));
             return tsExtraData;
         }
