@@ -9,6 +9,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 namespace ix::test {
 
@@ -16,7 +17,7 @@ namespace {
 
 const char* KindName(Step::TKind AKind)
 {
-    static constexpr const char* Names[] = {"Expect", "Send", "Receive", "Drain", "Stall", "WaitSignal", "Close"};
+    static constexpr const char* Names[] = {"Expect", "Send", "Receive", "Drain", "Stall", "WaitSignal", "Close", "Call"};
     return Names[AKind];
 }
 
@@ -92,9 +93,16 @@ Step Step::Close()
     return {skClose};
 }
 
+Step Step::Call(std::function<void(ScriptIo&)> AAction)
+{
+    Step step{skCall};
+    step.Action = std::move(AAction);
+    return step;
+}
+
 // --- The server ---------------------------------------------------------------------------
 
-class ScriptedServer::TImpl
+class ScriptedServer::TImpl : private ScriptIo
 {
 public:
     TImpl(std::vector<Step> AScript, ScriptedServerOptions AOptions)
@@ -279,6 +287,29 @@ private:
         }
     }
 
+    // ScriptIo, for Call steps.
+    std::string Take(size_t ACount) override { return Take(ACount, ACount, "the client's bytes"); }
+
+    std::string TakeSome() override
+    {
+        if (FPending.empty() && !ReceiveMore(65536, "the client's bytes"))
+            return {};
+        return std::exchange(FPending, std::string());
+    }
+
+    void Send(const std::string& ABytes) override { SendAll(ABytes); }
+
+    void WaitSignal() override
+    {
+        const os::HANDLE handles[2] = {FSignalEvent, FStopEvent};
+        const os::DWORD result = os::WaitForMultipleObjects(2, handles, os::FALSE,
+            static_cast<os::DWORD>(FOptions.StepLimit.count()));
+        if (result == os::WAIT_OBJECT_0 + 1)
+            throw TStopped{};
+        if (result != os::WAIT_OBJECT_0)
+            throw TStepFailure("no signal from the test");
+    }
+
     void RunStep(const Step& AStep)
     {
         switch (AStep.Kind)
@@ -303,20 +334,20 @@ private:
             if (os::WaitForSingleObject(FStopEvent, static_cast<os::DWORD>(AStep.Duration.count())) == os::WAIT_OBJECT_0)
                 throw TStopped{};
             break;
-        case Step::skWaitSignal:
-        {
-            const os::HANDLE handles[2] = {FSignalEvent, FStopEvent};
-            const os::DWORD result = os::WaitForMultipleObjects(2, handles, os::FALSE,
-                static_cast<os::DWORD>(FOptions.StepLimit.count()));
-            if (result == os::WAIT_OBJECT_0 + 1)
-                throw TStopped{};
-            if (result != os::WAIT_OBJECT_0)
-                throw TStepFailure("no signal from the test");
-            break;
-        }
+        case Step::skWaitSignal: WaitSignal(); break;
         case Step::skClose:
             (void)os::shutdown(FClient, os::SD_SEND);
             CloseSocket(FClient);
+            break;
+        case Step::skCall:
+            try
+            {
+                AStep.Action(*this);
+            }
+            catch (const std::exception& error)
+            {
+                throw TStepFailure(error.what());
+            }
             break;
         }
     }

@@ -7,16 +7,33 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace ix::test {
 
+/// What a Call step may do on the server's connection (a protocol the transcript cannot spell
+/// out, such as TLS).
+class ScriptIo
+{
+public:
+    virtual ~ScriptIo() = default;
+    /// The client's next ACount bytes; fails the step when the client closes first.
+    virtual std::string Take(size_t ACount) = 0;
+    /// Whatever the client sends next (at least one byte); empty once the client has closed.
+    virtual std::string TakeSome() = 0;
+    /// One send of exactly these bytes.
+    virtual void Send(const std::string& ABytes) = 0;
+    /// Waits until the test calls Signal().
+    virtual void WaitSignal() = 0;
+};
+
 /// One step of a server's script.
 struct Step
 {
-    enum TKind : uint8_t { skExpect, skSend, skReceive, skDrain, skStall, skWaitSignal, skClose };
+    enum TKind : uint8_t { skExpect, skSend, skReceive, skDrain, skStall, skWaitSignal, skClose, skCall };
 
     /// The client's next bytes must be ALine followed by CR LF.
     static Step Expect(std::string ALine);
@@ -34,12 +51,15 @@ struct Step
     static Step WaitSignal();
     /// Closes the connection gracefully.
     static Step Close();
+    /// Runs AAction on the server's thread; an exception it throws fails the step.
+    static Step Call(std::function<void(ScriptIo&)> AAction);
 
     TKind Kind;
     std::string Bytes{};
     size_t Count = 0;
     size_t Chunk = 0;
     std::chrono::milliseconds Duration{0};
+    std::function<void(ScriptIo&)> Action{};
 };
 
 /// Options of the listening socket.

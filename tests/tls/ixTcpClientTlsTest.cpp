@@ -1,0 +1,242 @@
+// The TLS client component: its settings and their change notification, when a connection is
+// encrypted, the stream it builds, and switching a live plain connection to TLS.
+#include "tls/ixTcpClientTls.h"
+
+#include "net/ixNetTestUtils.h"
+#include "net/ixSocketUtils.h"
+#include "support/ScriptedServer.h"
+#include "tls/TlsClientTestUtils.h"
+#include "tls/TlsServerSteps.h"
+#include "tls/TlsTestPeer.h"
+#include "tls/ixTestCertificates.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace ix {
+namespace {
+
+using test::ScriptedServer;
+using test::Step;
+using test::TlsServerSteps;
+using test::TlsStreamOf;
+
+/// A client of a line protocol with the default port 110 whose STARTTLS command is "STLS",
+/// and whose close says "QUIT" first unless an exchange is in progress (as a protocol
+/// client's does).
+class TStlsClient : public TixTcpClientTls
+{
+public:
+    using TixTcpClientTls::CreateNetworkStream;
+
+    int32_t StartTlsCalls = 0;
+    bool SendStls = true;
+    bool LogoutAttempted = false;
+
+    void StartTls() override
+    {
+        ++StartTlsCalls;
+        if (!SendStls)
+            return;
+        GetConnection()->WriteString("STLS\r\n", "");
+        TMemoryStream reply;
+        ReadUntil(*GetConnection(), reply, "\r\n");
+        TixTcpClientTls::StartTls();
+    }
+
+protected:
+    int32_t GetDefaultPort() override { return 110; }
+
+    void InternalClose(bool ANotify) override
+    {
+        if (IsActive() && !GetInProgress())
+        {
+            LogoutAttempted = true;
+            GetConnection()->WriteString("QUIT\r\n", "");
+        }
+        TixTcpClientTls::InternalClose(ANotify);
+    }
+};
+
+TEST(TcpClientTls, DefaultsAreThePublishedOnes)
+{
+    TixTcpClientTls client;
+    EXPECT_EQ(client.GetUseTLS(), ctNone);
+    EXPECT_EQ(client.GetTLSFlags().Value(), 28u);
+    EXPECT_TRUE(client.GetUseSystemTLSFlags());
+    EXPECT_TRUE(client.GetCertificateFlags().Empty());
+    EXPECT_TRUE(client.GetCertChainFlags().Empty());
+    EXPECT_EQ(client.GetCertChainRetrievalTimeout(), 0);
+    EXPECT_FALSE(client.GetSendRootCertificate());
+    EXPECT_FALSE(client.GetUseStrongCryptoAlgorithms());
+    EXPECT_EQ(client.GetSecurityPackage(), "");
+}
+
+TEST(TcpClientTls, EverySetterNotifiesOnlyARealChange)
+{
+    TixTcpClientTls client;
+    int changes = 0;
+    client.OnChanged = [&](TObject* ASender) {
+        EXPECT_EQ(ASender, &client);
+        ++changes;
+    };
+    const auto twice = [&](auto ASet) {
+        const int before = changes;
+        ASet();
+        ASet();
+        return changes - before;
+    };
+    EXPECT_EQ(twice([&] { client.SetUseTLS(ctImplicit); }), 1);
+    EXPECT_EQ(twice([&] { client.SetCertificateFlags({cfIgnoreDateInvalid}); }), 1);
+    EXPECT_EQ(twice([&] { client.SetCertChainFlags({rfCheckAll}); }), 1);
+    EXPECT_EQ(twice([&] { client.SetCertChainRetrievalTimeout(500); }), 1);
+    EXPECT_EQ(twice([&] { client.SetTLSFlags({tfUseTLS12, tfUseTLS13}); }), 1);
+    EXPECT_EQ(twice([&] { client.SetUseSystemTLSFlags(false); }), 1);
+    EXPECT_EQ(twice([&] { client.SetSendRootCertificate(true); }), 1);
+    EXPECT_EQ(twice([&] { client.SetUseStrongCryptoAlgorithms(true); }), 1);
+    EXPECT_EQ(twice([&] { client.SetSecurityPackage("Microsoft Unified Security Protocol Provider"); }), 1);
+    EXPECT_EQ(twice([&] { client.SetSecurityPackage("microsoft unified security protocol provider"); }), 1)
+        << "package names compare case-sensitively";
+}
+
+TEST(TcpClientTls, TlsStreamCarriesTheSettingsAndTheServerAsTyped)
+{
+    TixTcpClientTls client;
+    client.SetServer("Mail.Example.Test");
+    client.SetCertificateFlags({cfIgnoreUnknownAuthority, cfIgnoreRevocation});
+    client.SetCertChainFlags({rfCacheEndCert});
+    client.SetCertChainRetrievalTimeout(1234);
+    client.SetTLSFlags({tfUseTLS13});
+    client.SetUseSystemTLSFlags(false);
+    client.SetSendRootCertificate(true);
+    client.SetUseStrongCryptoAlgorithms(true);
+    client.SetSecurityPackage(" Microsoft Unified Security Protocol Provider ");
+    const std::unique_ptr<TixTlsNetworkStream> stream = client.CreateTlsStream();
+    EXPECT_EQ(stream->GetTargetName(), "Mail.Example.Test");
+    EXPECT_EQ(stream->GetCertificateFlags(), client.GetCertificateFlags());
+    EXPECT_EQ(stream->GetCertChainFlags(), client.GetCertChainFlags());
+    EXPECT_EQ(stream->GetCertChainRetrievalTimeout(), 1234);
+    EXPECT_EQ(stream->GetTLSFlags(), client.GetTLSFlags());
+    EXPECT_FALSE(stream->GetUseSystemTLSFlags());
+    EXPECT_TRUE(stream->GetSendRootCertificate());
+    EXPECT_TRUE(stream->GetUseStrongCryptoAlgorithms());
+    EXPECT_EQ(stream->GetSecurityPackage(), " Microsoft Unified Security Protocol Provider ");
+}
+
+TEST(TcpClientTls, ModeAndPortDecideBetweenPlainAndTlsStreams)
+{
+    struct TCase
+    {
+        TixClientTlsMode Mode;
+        int32_t Port;
+        bool Tls;
+        bool StartsTls;
+    };
+    const TCase cases[] = {
+        {ctNone, 110, false, false},
+        {ctNone, 995, false, false},
+        {ctAutomatic, 110, false, true},
+        {ctAutomatic, 995, true, false},
+        {ctImplicit, 110, true, false},
+        {ctExplicit, 110, false, true},
+        {ctExplicit, 995, false, true},
+    };
+    for (const TCase& item : cases)
+    {
+        TStlsClient client;
+        client.SendStls = false;
+        client.SetUseTLS(item.Mode);
+        client.SetPort(item.Port);
+        const std::unique_ptr<TixNetworkStream> stream = client.CreateNetworkStream();
+        EXPECT_EQ(dynamic_cast<TixTlsNetworkStream*>(stream.get()) != nullptr, item.Tls)
+            << "mode " << int(item.Mode) << ", port " << item.Port;
+        EXPECT_EQ(client.StartTlsIfNeeded(), item.StartsTls)
+            << "mode " << int(item.Mode) << ", port " << item.Port;
+        EXPECT_EQ(client.StartTlsCalls, item.StartsTls ? 1 : 0);
+    }
+}
+
+class TcpClientStartTls : public testing::Test
+{
+protected:
+    void SetUp() override { test::TrustOnly(test::TestCaPem()); }
+
+    /// Opens AClient in plain text against AServer and reads the greeting.
+    static void OpenPlain(TStlsClient& AClient, const ScriptedServer& AServer)
+    {
+        AClient.SetServer("127.0.0.1");
+        AClient.SetPort(AServer.Port());
+        AClient.SetTimeOut(10000);
+        AClient.Open();
+        TMemoryStream greeting;
+        ReadUntil(*AClient.GetConnection(), greeting, "\r\n");
+        EXPECT_EQ(greeting.View(), "+OK ready\r\n");
+    }
+};
+
+TEST_F(TcpClientStartTls, LivePlainConnectionSwitchesToTlsAfterTheCommand)
+{
+    TlsServerSteps tls(13);
+    ScriptedServer server({Step::Send("+OK ready\r\n"), Step::Expect("STLS"),
+        Step::Send("+OK begin TLS\r\n"), tls.Handshake(), tls.ExpectText("NOOP\r\n"),
+        tls.SendRecords({"+OK\r\n"}), tls.ExpectText("QUIT\r\n"), tls.ExpectClose()});
+    TStlsClient client;
+    OpenPlain(client, server);
+    int changes = 0;
+    client.OnChanged = [&](TObject*) { ++changes; };
+    client.StartTls();
+    EXPECT_EQ(client.GetUseTLS(), ctExplicit);
+    EXPECT_EQ(changes, 1);
+    EXPECT_TRUE(TlsStreamOf(client).GetVerified());
+    EXPECT_EQ(client.GetConnection()->GetPeerPort(), server.Port()) << "address state handed over";
+    client.GetConnection()->WriteString("NOOP\r\n", "");
+    TMemoryStream reply;
+    ReadUntil(*client.GetConnection(), reply, "\r\n");
+    EXPECT_EQ(reply.View(), "+OK\r\n");
+    client.Close();
+    EXPECT_TRUE(client.LogoutAttempted);
+    EXPECT_EQ(server.Finish(), "");
+}
+
+TEST_F(TcpClientStartTls, FailedSwitchClosesTheClientWithoutLogout)
+{
+    TlsServerSteps tls(13, "self");
+    ScriptedServer server({Step::Send("+OK ready\r\n"), Step::Expect("STLS"),
+        Step::Send("+OK begin TLS\r\n"), tls.Handshake(), Step::Drain()});
+    TStlsClient client;
+    client.SetUseTLS(ctExplicit);
+    OpenPlain(client, server);
+    try
+    {
+        client.StartTls();
+        FAIL() << "an untrusted server was accepted";
+    }
+    catch (const EixSocketError& error)
+    {
+        EXPECT_EQ(error.ErrorCode(), static_cast<int32_t>(os::CERT_E_UNTRUSTEDROOT));
+    }
+    EXPECT_FALSE(client.IsActive());
+    EXPECT_FALSE(client.GetInProgress());
+    EXPECT_FALSE(client.LogoutAttempted);
+    (void)server.Finish();
+    EXPECT_EQ(server.Received().find("QUIT"), std::string::npos);
+}
+
+TEST_F(TcpClientStartTls, SettingsChangedWhileOpenApplyToTheNextConnectionOnly)
+{
+    TlsServerSteps tls(13);
+    ScriptedServer server({tls.Handshake(), tls.ExpectClose()});
+    TixTcpClientTls client;
+    test::AimTls(client, server.Port());
+    client.Open();
+    client.SetTLSFlags({tfUseTLS12});
+    client.SetCertificateFlags({cfIgnoreDateInvalid});
+    EXPECT_EQ(TlsStreamOf(client).GetTLSFlags().Value(), 28u);
+    EXPECT_TRUE(TlsStreamOf(client).GetCertificateFlags().Empty());
+    client.Close();
+    EXPECT_EQ(server.Finish(), "");
+}
+
+}  // namespace
+}  // namespace ix

@@ -1,0 +1,339 @@
+// The TLS stream under a TLS client, against an in-process OpenSSL server on a scripted
+// loopback connection: handshakes, records cut and joined at chosen places, closing, the
+// server's verification and client certificates.
+#include "tls/ixTlsStream.h"
+
+#include "net/ixNetTestUtils.h"
+#include "net/ixSocketUtils.h"
+#include "platform/ixOsCrypt.h"
+#include "support/ScriptedServer.h"
+#include "tls/TlsClientTestUtils.h"
+#include "tls/TlsServerSteps.h"
+#include "tls/TlsTestPeer.h"
+#include "tls/ixSspi.h"
+#include "tls/ixTcpClientTls.h"
+#include "tls/ixTestCertificates.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace ix {
+namespace {
+
+using test::AimTls;
+using test::ScriptedServer;
+using test::Step;
+using test::TestCertFile;
+using test::TlsServerSteps;
+using test::TlsStreamOf;
+
+class TlsStream : public testing::TestWithParam<int>
+{
+protected:
+    void SetUp() override { test::TrustOnly(test::TestCaPem()); }
+
+    /// Opens AClient against AServer with the version of the test's parameter.
+    void Open(TixTcpClientTls& AClient, const ScriptedServer& AServer)
+    {
+        AimTls(AClient, AServer.Port());
+        AClient.Open();
+        ASSERT_TRUE(AClient.IsActive());
+        ASSERT_TRUE(TlsStreamOf(AClient).GetVerified());
+    }
+
+    int Version() const { return GetParam(); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Versions, TlsStream, testing::Values(12, 13),
+    [](const testing::TestParamInfo<int>& AInfo) { return "Tls" + std::to_string(AInfo.param); });
+
+TEST_P(TlsStream, HandshakeIsVerifiedAndRecordsFlowBothWays)
+{
+    TlsServerSteps tls(Version());
+    ScriptedServer server({tls.Handshake(), tls.ExpectText("hello server\r\n"),
+        tls.SendRecords({"hello client\r\n"}), tls.ExpectClose()});
+    TixTcpClientTls client;
+    Open(client, server);
+    client.GetConnection()->WriteString("hello server\r\n", "");
+    TMemoryStream received;
+    ReadUntil(*client.GetConnection(), received, "\r\n");
+    EXPECT_EQ(received.View(), "hello client\r\n");
+    client.Close();
+    EXPECT_EQ(server.Finish(), "");
+    EXPECT_EQ(tls.Server().Version(), Version());
+    EXPECT_EQ(tls.Server().ServerName(), "") << "no server name indication for an address";
+}
+
+TEST_P(TlsStream, SeveralRecordsInOneReadAreAllDecryptedInThatRead)
+{
+    TlsServerSteps tls(Version());
+    ScriptedServer server({tls.Handshake("first "), tls.SendRecords({"one ", "two ", "three"}),
+        tls.ExpectClose()});
+    TixTcpClientTls client;
+    Open(client, server);
+    TMemoryStream received;
+    ReadUntil(*client.GetConnection(), received, "first ");
+    const int64_t before = received.GetSize();
+    client.GetConnection()->ReadData(&received);
+    EXPECT_EQ(received.View().substr(static_cast<size_t>(before)), "one two three");
+    client.Close();
+    EXPECT_EQ(server.Finish(), "");
+}
+
+TEST_P(TlsStream, RecordSplitAcrossReadsIsHeldUntilItsRestArrives)
+{
+    TlsServerSteps tls(Version());
+    // The last 9 bytes of the second record come only when the test signals.
+    ScriptedServer server({tls.Handshake(), tls.SendRecords({"first record, ", "second record"}, 9),
+        tls.ExpectClose()});
+    TixTcpClientTls client;
+    Open(client, server);
+    TixTlsNetworkStream& stream = TlsStreamOf(client);
+    bool heldIncomplete = false;
+    client.GetConnection()->OnProgress = [&](TObject*, int64_t, int64_t) {
+        if (stream.GetLastStatus() == tsIncompleteMessage && !heldIncomplete)
+        {
+            heldIncomplete = true;  // the first record is out; now the rest of the second
+            server.Signal();
+        }
+    };
+    TMemoryStream received;
+    ReadUntil(*client.GetConnection(), received, "second record");
+    EXPECT_EQ(received.View(), "first record, second record");
+    EXPECT_TRUE(heldIncomplete);
+    client.Close();
+    EXPECT_EQ(server.Finish(), "");
+}
+
+TEST_P(TlsStream, ApplicationDataBehindTheLastHandshakeFlightIsDelivered)
+{
+    TlsServerSteps tls(Version());
+    ScriptedServer server({tls.Handshake("+OK ready\r\n"), tls.ExpectClose()});
+    TixTcpClientTls client;
+    Open(client, server);
+    // TLS 1.2: the greeting came in the read that ended the handshake; it waits decrypted.
+    if (Version() == 12)
+    {
+        EXPECT_TRUE(TlsStreamOf(client).GetReadPending());
+    }
+    TMemoryStream received;
+    ReadUntil(*client.GetConnection(), received, "\r\n");
+    EXPECT_EQ(received.View(), "+OK ready\r\n");
+    client.Close();
+    EXPECT_EQ(server.Finish(), "");
+}
+
+TEST_P(TlsStream, ServersCloseNotificationEndsTheConnectionAfterItsData)
+{
+    TlsServerSteps tls(Version());
+    ScriptedServer server({tls.Handshake(), tls.SendRecords({"bye\r\n"}), tls.SendClose(),
+        Step::Drain()});
+    TixTcpClientTls client;
+    Open(client, server);
+    TMemoryStream received;
+    ReadUntil(*client.GetConnection(), received, "bye\r\n");
+    while (client.IsActive())
+        client.GetConnection()->ReadData(&received);
+    EXPECT_EQ(received.View(), "bye\r\n");
+    EXPECT_TRUE(client.GetConnection()->PeerClosed());
+    client.Close();
+    EXPECT_EQ(server.Finish(), "");
+}
+
+TEST_P(TlsStream, ProgressCountsApplicationBytesNotRecordBytes)
+{
+    TlsServerSteps tls(Version());
+    ScriptedServer server({tls.Handshake(), tls.ExpectText(std::string(1000, 'w')),
+        tls.SendRecords({std::string(300, 'r'), std::string(200, 'r')}), tls.ExpectClose()});
+    TixTcpClientTls client;
+    Open(client, server);
+    TixTcpClientConnection& connection = *client.GetConnection();
+    connection.InitProgress(0, 0);
+    connection.WriteString(std::string(1000, 'w'), "");
+    EXPECT_EQ(connection.GetBytesProceed(), 1000);
+    TMemoryStream received;
+    while (received.GetSize() < 500)
+        connection.ReadData(&received);
+    EXPECT_EQ(connection.GetBytesProceed(), 1500);
+    EXPECT_GT(TlsStreamOf(client).GetRawBytesProceed(), 1500) << "records carry overhead";
+    client.Close();
+    EXPECT_EQ(server.Finish(), "");
+}
+
+TEST_P(TlsStream, LargeTransfersKeepEveryByteInOrder)
+{
+    const std::string pattern = "0123456789abcdefghijklmnopqrstuvwxyz-";
+    const size_t upload = 3 * 1024 * 1024 + 17;
+    std::vector<std::string> records;
+    std::string expected;
+    for (size_t i = 0; i < 300; ++i)
+    {
+        records.push_back(std::string(1 + (i * 7919) % 16000, static_cast<char>('A' + i % 26)));
+        expected += records.back();
+    }
+    TlsServerSteps tls(Version());
+    ScriptedServer server({tls.Handshake(), tls.ExpectPattern(upload, pattern),
+        tls.SendRecords(records), tls.ExpectClose()});
+    TixTcpClientTls client;
+    Open(client, server);
+    TMemoryStream source;
+    for (size_t i = 0; i < upload; ++i)
+        source.WriteBuffer(&pattern[i % pattern.size()], 1);
+    source.SetPosition(0);
+    client.GetConnection()->WriteData(&source);
+    EXPECT_EQ(source.GetPosition(), static_cast<int64_t>(upload));
+    TMemoryStream received;
+    while (received.GetSize() < static_cast<int64_t>(expected.size()) && client.IsActive())
+        client.GetConnection()->ReadData(&received);
+    EXPECT_TRUE(received.View() == expected) << "received " << received.GetSize() << " bytes";
+    client.Close();
+    EXPECT_EQ(server.Finish(), "");
+}
+
+// ---- verification ---------------------------------------------------------------------------
+
+struct TRejectCase
+{
+    const char* CertName;
+    os::DWORD Code;
+};
+
+class TlsStreamRejects : public testing::TestWithParam<TRejectCase>
+{
+protected:
+    void SetUp() override { test::TrustOnly(test::TestCaPem()); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Policy, TlsStreamRejects,
+    testing::Values(TRejectCase{"self", os::CERT_E_UNTRUSTEDROOT},
+        TRejectCase{"expired", os::CERT_E_EXPIRED}, TRejectCase{"other", os::CERT_E_CN_NO_MATCH}),
+    [](const testing::TestParamInfo<TRejectCase>& AInfo) { return std::string(AInfo.param.CertName); });
+
+TEST_P(TlsStreamRejects, ServerFailingThePolicyRaisesItsCodeAndText)
+{
+    TlsServerSteps tls(13, GetParam().CertName);
+    ScriptedServer server({tls.Handshake(), Step::Drain()});
+    TixTcpClientTls client;
+    AimTls(client, server.Port());
+    int32_t seenCode = 0;
+    bool seenVerified = true;
+    client.OnVerifyServer = [&](TObject* ASender, TixCertificate* ACertificate,
+                                const std::string& AText, int32_t ACode, bool& AVerified) {
+        EXPECT_EQ(ASender, &client);
+        EXPECT_NE(ACertificate, nullptr);
+        EXPECT_EQ(AText, GetSspiErrorText(ACode));
+        seenCode = ACode;
+        seenVerified = AVerified;
+    };
+    const auto code = static_cast<int32_t>(GetParam().Code);
+    try
+    {
+        client.Open();
+        FAIL() << "the server was accepted";
+    }
+    catch (const EixSocketError& error)
+    {
+        EXPECT_EQ(error.ErrorCode(), code);
+        EXPECT_EQ(error.Message(), GetSspiErrorText(code));
+    }
+    EXPECT_EQ(seenCode, code);
+    EXPECT_FALSE(seenVerified);
+    EXPECT_FALSE(client.IsActive());
+    (void)server.Finish();  // the server saw the client hang up inside its handshake
+}
+
+TEST_P(TlsStreamRejects, ApplicationMayAcceptAServerThatFailedThePolicy)
+{
+    TlsServerSteps tls(13, GetParam().CertName);
+    ScriptedServer server({tls.Handshake(), tls.ExpectText("accepted\r\n"), tls.ExpectClose()});
+    TixTcpClientTls client;
+    AimTls(client, server.Port());
+    client.OnVerifyServer = [](TObject*, TixCertificate*, const std::string&, int32_t, bool& AVerified) {
+        AVerified = true;
+    };
+    client.Open();
+    client.GetConnection()->WriteString("accepted\r\n", "");
+    client.Close();
+    EXPECT_EQ(server.Finish(), "");
+}
+
+TEST(TlsStreamVerification, ApplicationMayRejectAServerThatPassed)
+{
+    test::TrustOnly(test::TestCaPem());
+    TlsServerSteps tls(13);
+    ScriptedServer server({tls.Handshake(), Step::Drain()});
+    TixTcpClientTls client;
+    AimTls(client, server.Port());
+    bool passed = false;
+    client.OnVerifyServer = [&](TObject*, TixCertificate*, const std::string&, int32_t, bool& AVerified) {
+        passed = AVerified;
+        AVerified = false;
+    };
+    EXPECT_THROW(client.Open(), EixSocketError);
+    EXPECT_TRUE(passed);
+    EXPECT_FALSE(client.IsActive());
+    (void)server.Finish();  // the client hung up before its last flight
+}
+
+TEST(TlsStreamVerification, ServerNameIsIndicatedAndMatchedForAHostName)
+{
+    test::TrustOnly(test::TestCaPem());
+    TlsServerSteps tls(13);
+    ScriptedServer server({tls.Handshake(), tls.ExpectClose()});
+    TixTcpClientTls client;
+    AimTls(client, server.Port(), "localhost");
+    client.Open();
+    EXPECT_TRUE(TlsStreamOf(client).GetVerified());
+    client.Close();
+    EXPECT_EQ(server.Finish(), "");
+    EXPECT_EQ(tls.Server().ServerName(), "localhost");
+}
+
+// ---- client certificates --------------------------------------------------------------------
+
+TEST(TlsStreamClientCertificate, CertificateRequestedByTheServerIsOfferedThroughTheEvent)
+{
+    test::TrustOnly(test::TestCaPem());
+    for (const int version : {12, 13})
+    {
+        TlsServerSteps tls(version, "server", true);
+        ScriptedServer server({tls.Handshake(), tls.ExpectText("with certificate\r\n"),
+            tls.ExpectClose()});
+        const std::unique_ptr<TixCertificate> certificate
+            = test::LoadPemCertificate(TestCertFile("client"), TestCertFile("client", ".key"));
+        TixTcpClientTls client;
+        AimTls(client, server.Port());
+        int asked = 0;
+        client.OnGetCertificate = [&](TObject* ASender, TixCertificate*& ACertificate,
+                                      TixCertificateList&, bool&) {
+            EXPECT_EQ(ASender, &client);
+            ++asked;
+            ACertificate = certificate.get();
+        };
+        client.Open();
+        client.GetConnection()->WriteString("with certificate\r\n", "");
+        client.Close();
+        EXPECT_EQ(server.Finish(), "") << "TLS 1." << version - 10;
+        EXPECT_EQ(asked, 1);
+        EXPECT_TRUE(tls.Server().ClientSentCertificate());
+    }
+}
+
+TEST(TlsStreamClientCertificate, WithoutACertificateTheHandshakeGoesOnWithoutOne)
+{
+    test::TrustOnly(test::TestCaPem());
+    TlsServerSteps tls(13, "server", true);
+    ScriptedServer server({tls.Handshake(), tls.ExpectText("anonymous\r\n"), tls.ExpectClose()});
+    TixTcpClientTls client;
+    AimTls(client, server.Port());
+    client.Open();
+    client.GetConnection()->WriteString("anonymous\r\n", "");
+    client.Close();
+    EXPECT_EQ(server.Finish(), "");
+    EXPECT_FALSE(tls.Server().ClientSentCertificate());
+}
+
+}  // namespace
+}  // namespace ix
