@@ -1,0 +1,346 @@
+#include "command/ixTcpCommandClient.h"
+
+#include "core/ixStreams.h"
+#include "tls/ixSspi.h"
+#include "util/ixUtils.h"
+
+#include <utility>
+
+namespace ix {
+
+namespace {
+
+/// The code of the line that ends a multi-line reply.
+constexpr int32_t TerminatorCode = 1;
+const TixResponseCodes TerminatorOnly{TerminatorCode};
+
+/// Marks the client InProgress for one exchange and clears the mark whatever happens.
+class TInProgressScope
+{
+public:
+    explicit TInProgressScope(TixTcpClient& AClient) : FClient(AClient) { FClient.SetInProgress(true); }
+    ~TInProgressScope() { FClient.SetInProgress(false); }
+    TInProgressScope(const TInProgressScope&) = delete;
+    TInProgressScope& operator=(const TInProgressScope&) = delete;
+
+private:
+    TixTcpClient& FClient;
+};
+
+/// Points the connection's progress event at the engine for one multi-line wait.
+class TProgressScope
+{
+public:
+    TProgressScope(TixConnection& AConnection, TixProgressEvent AHandler) : FConnection(AConnection)
+    {
+        FConnection.OnProgress = std::move(AHandler);
+    }
+    ~TProgressScope() { FConnection.OnProgress = nullptr; }
+    TProgressScope(const TProgressScope&) = delete;
+    TProgressScope& operator=(const TProgressScope&) = delete;
+
+private:
+    TixConnection& FConnection;
+};
+
+/// Removes the first character of every line that begins with ".." (RFC 1939, 3).
+void UnstuffDots(TStringList& ALines)
+{
+    for (int32_t i = 0; i < ALines.Count(); ++i)
+    {
+        std::string& line = ALines.Line(i);
+        if (line.size() >= 2 && line[0] == '.' && line[1] == '.')
+            line.erase(0, 1);
+    }
+}
+
+} // namespace
+
+bool IsOkResponse(int32_t ACode, const TixResponseCodes& AOkResponses) noexcept
+{
+    for (const int32_t code : AOkResponses)
+    {
+        if (code == 0)
+            return false;
+        if (code == ACode)
+            return true;
+    }
+    return false;
+}
+
+TixTcpCommandClient::TixTcpCommandClient(TComponent* AOwner)
+    : TixTcpClientTls(AOwner), FResponse(std::make_unique<TStringList>())
+{
+}
+
+TixTcpCommandClient::~TixTcpCommandClient()
+{
+    Destroying();
+    try
+    {
+        Close();
+    }
+    catch (...) // a destructor reports nothing; the transport is released below in any case
+    {
+    }
+}
+
+// ---- Properties --------------------------------------------------------------------------
+
+void TixTcpCommandClient::SetUserName(const std::string& AValue)
+{
+    if (AssignIfChanged(FUserName, AValue))
+        Changed();
+}
+
+void TixTcpCommandClient::SetPassword(const std::string& AValue)
+{
+    if (AssignIfChanged(FPassword, AValue))
+        Changed();
+}
+
+void TixTcpCommandClient::SetAuthorization(const std::string& AValue)
+{
+    if (AssignIfChanged(FAuthorization, AValue))
+        Changed();
+}
+
+void TixTcpCommandClient::SetCharSet(const std::string& AValue)
+{
+    if (AssignIfChanged(FCharSet, AValue))
+        Changed();
+}
+
+// ---- Sending -----------------------------------------------------------------------------
+
+void TixTcpCommandClient::SendCommand(const std::string& ACommand)
+{
+    CheckActive();
+    // A command is one line: a CR or LF inside it (say in a user name) would let the text
+    // after it reach the server as a command of its own.
+    if (ACommand.find_first_of("\r\n") != std::string::npos)
+        throw EixTcpClientError(std::string(CommandLineBreakError), CommandLineBreakCode);
+    const std::string line = ACommand + "\r\n";
+    TixTcpClientConnection* connection = GetConnection();
+    connection->InitProgress(0, 0);
+    std::string charSet;
+    GetCommandCharSet(ACommand, charSet);
+    connection->WriteString(line, charSet);
+    DoSendCommand(line);
+}
+
+void TixTcpCommandClient::SendCommandSync(const std::string& ACommand, const TixResponseCodes& AOkResponses)
+{
+    TInProgressScope exchange(*this);
+    InternalSendCommandSync(ACommand, AOkResponses);
+}
+
+void TixTcpCommandClient::SendCommandSync(std::string_view AFormat, const TixResponseCodes& AOkResponses,
+    const std::vector<TFormatArg>& AArgs)
+{
+    SendCommandSync(FormatArgs(AFormat, AArgs), AOkResponses);
+}
+
+void TixTcpCommandClient::SendSilentCommand(const std::string& ACommand, const TixResponseCodes& AOkResponses)
+{
+    CheckActive();
+    try
+    {
+        SendCommandSync(ACommand, AOkResponses);
+    }
+    catch (const EixSocketError&) // includes EixTcpClientError: the exchange may fail quietly
+    {
+    }
+    catch (const EixSSPIError&)
+    {
+    }
+}
+
+void TixTcpCommandClient::InternalSendCommandSync(const std::string& ACommand, const TixResponseCodes& AOkResponses)
+{
+    SendCommand(ACommand);
+    WaitResponse(AOkResponses);
+}
+
+// ---- Receiving ---------------------------------------------------------------------------
+
+bool TixTcpCommandClient::ReceiveResponseLines(bool AAddToLastLine)
+{
+    TMemoryStream data;
+    GetConnection()->ReadData(&data);
+    data.SetPosition(0);
+    std::string charSet;
+    GetResponseCharSet(data, charSet);
+    TixStringsUtils lines(*FResponse, charSet);
+    return lines.AddTextStream(data, AAddToLastLine) != 0;
+}
+
+int32_t TixTcpCommandClient::WaitForResponse(int32_t AStartIndex, const TixResponseCodes& AOkResponses)
+{
+    // Every read ends with complete lines, so a line once classified never changes: each pass
+    // classifies only the lines that arrived since the last one. LastResponseCode and the
+    // accepted index come out as a rescan of the whole reply would give them, without the
+    // quadratic cost of rescanning a long multi-line reply after each of its reads.
+    int32_t scanned = AStartIndex;
+    int32_t lastCode = 0;
+    for (;;)
+    {
+        bool incomplete = ReceiveResponseLines(false);
+        while (incomplete)
+            incomplete = ReceiveResponseLines(true);
+        FLastResponseCode = lastCode;
+        if (FResponse->Count() == AStartIndex && AOkResponses.empty())
+            return -1;
+        const int32_t accepted = FindResponseCode(scanned, AOkResponses);
+        if (accepted >= 0)
+            return accepted;
+        scanned = FResponse->Count();
+        lastCode = FLastResponseCode;
+        if (AOkResponses.size() == 1 && AOkResponses[0] == TerminatorCode)
+            continue; // look-alike reply lines inside a body never raise
+        if (FLastResponseCode == 0)
+            continue; // no coded line yet
+        RaiseRefusedReply();
+    }
+}
+
+int32_t TixTcpCommandClient::FindResponseCode(int32_t AFrom, const TixResponseCodes& AOkResponses)
+{
+    for (int32_t i = AFrom; i < FResponse->Count(); ++i)
+    {
+        const int32_t code = GetResponseCode((*FResponse)[i]);
+        if (code == 0)
+            continue;
+        FLastResponseCode = code;
+        if (IsOkResponse(code, AOkResponses))
+            return i;
+    }
+    return -1;
+}
+
+void TixTcpCommandClient::RaiseRefusedReply()
+{
+    throw EixTcpClientError(Trim(FResponse->GetText()), FLastResponseCode);
+}
+
+void TixTcpCommandClient::WaitResponse(const TixResponseCodes& AOkResponses)
+{
+    FResponse->Clear();
+    WaitForResponse(0, AOkResponses);
+    DoReceiveResponse(*FResponse);
+}
+
+void TixTcpCommandClient::WaitMultipleLines(int64_t ATotalBytes)
+{
+    TixTcpClientConnection& connection = *GetConnection();
+    {
+        TProgressScope progress(connection, [this](TObject*, int64_t ABytesProceed, int64_t ATotal) {
+            ConnectionProgress(ABytesProceed, ATotal);
+        });
+        TInProgressScope exchange(*this);
+        if (ATotalBytes > 0)
+            connection.InitProgress(GetStringsSize(*FResponse), ATotalBytes);
+        else
+            connection.InitProgress(0, 0);
+        CollectMultipleLines();
+    }
+    if (ATotalBytes > 0)
+        DoProgress(ATotalBytes, ATotalBytes);
+}
+
+void TixTcpCommandClient::CollectMultipleLines()
+{
+    if (!FResponse->IsEmpty())
+        FResponse->Delete(0); // the status line
+    // The terminator may have come with the status line. Lines after it (which a POP3 server
+    // never sends unasked) are dropped with it, so that they are taken neither for body lines
+    // nor for the reply to the next command.
+    int32_t terminator = FResponse->IndexOf(".");
+    if (terminator < 0)
+        terminator = WaitForResponse(0, TerminatorOnly);
+    while (FResponse->Count() > terminator)
+        FResponse->Delete(FResponse->Count() - 1);
+    UnstuffDots(*FResponse);
+}
+
+void TixTcpCommandClient::ConnectionProgress(int64_t ABytesProceed, int64_t ATotalBytes)
+{
+    if (ABytesProceed <= ATotalBytes)
+        DoProgress(ABytesProceed, ATotalBytes);
+}
+
+int32_t TixTcpCommandClient::GetResponseCode(const std::string& AResponse)
+{
+    int32_t code = 0;
+    DoGetResponseCode(AResponse, code);
+    return code;
+}
+
+void TixTcpCommandClient::GetCommandCharSet(const std::string&, std::string& ACharSet)
+{
+    ACharSet = FCharSet;
+}
+
+void TixTcpCommandClient::GetResponseCharSet(TStream&, std::string& ACharSet)
+{
+    ACharSet = FCharSet;
+}
+
+// ---- Session -----------------------------------------------------------------------------
+
+void TixTcpCommandClient::OpenSession() {}
+
+void TixTcpCommandClient::CloseSession() {}
+
+void TixTcpCommandClient::InternalOpen()
+{
+    TixTcpClientTls::InternalOpen();
+    OpenSession();
+}
+
+void TixTcpCommandClient::InternalClose(bool ANotify)
+{
+    if (IsActive() && !GetInProgress())
+    {
+        try
+        {
+            CloseSession();
+        }
+        catch (...) // the transport is closed whatever the goodbye did
+        {
+            TixTcpClientTls::InternalClose(ANotify);
+            throw;
+        }
+    }
+    TixTcpClientTls::InternalClose(ANotify);
+}
+
+void TixTcpCommandClient::CleanUp()
+{
+    FResponse->Clear();
+    TixTcpClientTls::CleanUp();
+}
+
+// ---- Notifications -----------------------------------------------------------------------
+
+void TixTcpCommandClient::DoSendCommand(const std::string& AText)
+{
+    CallEvent(OnSendCommand, this, AText);
+}
+
+void TixTcpCommandClient::DoReceiveResponse(TStrings& AList)
+{
+    CallEvent(OnReceiveResponse, this, AList);
+}
+
+void TixTcpCommandClient::DoProgress(int64_t ABytesProceed, int64_t ATotalBytes)
+{
+    CallEvent(OnProgress, this, ABytesProceed, ATotalBytes);
+}
+
+void TixTcpCommandClient::DoGetResponseCode(const std::string& AResponse, int32_t& AResponseCode)
+{
+    CallEvent(OnGetResponseCode, this, AResponse, AResponseCode);
+}
+
+} // namespace ix
