@@ -1,0 +1,211 @@
+#include "pop3/ixPop3.h"
+
+#include "message/ixMailMessage.h"
+#include "util/ixUtils.h"
+
+#include <string_view>
+
+namespace ix {
+
+namespace {
+
+constexpr TixCharSet WordDelimiters{' '};
+
+const TixResponseCodes AcceptOk{TixPop3::ReplyOk};
+
+/// The line trimmed of blanks and control characters is "+" (a bare continuation).
+bool IsBarePlus(std::string_view ALine) noexcept
+{
+    size_t first = 0;
+    size_t last = ALine.size();
+    while (first < last && static_cast<unsigned char>(ALine[first]) <= ' ')
+        ++first;
+    while (last > first && static_cast<unsigned char>(ALine[last - 1]) <= ' ')
+        --last;
+    return ALine.substr(first, last - first) == "+";
+}
+
+/// The APOP time stamp of a greeting: from the first "<" to the first ">", when ">" follows.
+std::string ExtractTimeStamp(const std::string& AGreeting)
+{
+    const size_t open = AGreeting.find('<');
+    const size_t close = AGreeting.find('>');
+    if (open == std::string::npos || close == std::string::npos || close < open)
+        return {};
+    return AGreeting.substr(open, close - open + 1);
+}
+
+/// Cuts everything up to and including the first blank, keeping at most 100 characters.
+std::string CutFirstWord(std::string_view AText)
+{
+    return Copy(AText, static_cast<int64_t>(Pos(" ", AText)) + 1, 100);
+}
+
+/// Removes the first occurrence of AChar, when there is one.
+void RemoveFirst(std::string& AText, char AChar)
+{
+    if (const size_t at = AText.find(AChar); at != std::string::npos)
+        AText.erase(at, 1);
+}
+
+} // namespace
+
+TixPop3::TixPop3(TComponent* AOwner)
+    : TixCustomMail(AOwner)
+{
+    SetPort(DefaultPort);
+}
+
+TixPop3::~TixPop3()
+{
+    Destroying();
+    try
+    {
+        Close();
+    }
+    catch (...) // a destructor reports nothing; the transport is released in any case
+    {
+    }
+}
+
+int32_t TixPop3::GetDefaultPort()
+{
+    return DefaultPort;
+}
+
+// ---- Session -----------------------------------------------------------------------------
+
+void TixPop3::OpenSession()
+{
+    FMessageCount = -1;
+    FMailBoxSize = -1;
+    WaitResponse(AcceptOk);
+    FTimeStamp = ExtractTimeStamp(GetResponse().GetText());
+    StartTlsIfNeeded();
+    if (GetUseSasl())
+    {
+        Authenticate();
+        return;
+    }
+    SendCommandSync("USER %s", AcceptOk, {GetUserName()});
+    SendCommandSync("PASS %s", AcceptOk, {GetPassword()});
+}
+
+void TixPop3::Authenticate()
+{
+    throw EixTcpClientError("Unable to logon to the server using Secure Password Authentication", -400);
+}
+
+void TixPop3::StartTls()
+{
+    SendCommandSync("STLS", AcceptOk);
+    TixCustomMail::StartTls();
+}
+
+void TixPop3::CloseSession()
+{
+    SendSilentCommand("QUIT", AcceptOk);
+}
+
+void TixPop3::KeepAliveTick()
+{
+    // The tick arrives from a wait that services window messages; a running exchange is left
+    // alone and the next period tries again.
+    if (!GetInProgress())
+        Noop();
+}
+
+// ---- Mailbox commands ----------------------------------------------------------------------
+
+int32_t TixPop3::GetMessageCount()
+{
+    if (FMessageCount < 0)
+        GetMailBoxInfo();
+    return FMessageCount;
+}
+
+void TixPop3::GetMailBoxInfo()
+{
+    SendCommandSync("STAT", AcceptOk);
+    const std::string text = GetResponse().GetText();
+    if (WordCount(text, WordDelimiters) != 3)
+    {
+        FMessageCount = -1;
+        FMailBoxSize = -1;
+        return;
+    }
+    FMessageCount = StrToIntDef(Trim(ExtractWord(2, text, WordDelimiters)), 0);
+    FMailBoxSize = StrToInt64Def(Trim(ExtractWord(3, text, WordDelimiters)), 0);
+}
+
+int64_t TixPop3::GetMessageSize(int32_t AIndex)
+{
+    FMessageNumber = AIndex;
+    SendCommandSync("LIST %d", AcceptOk, {AIndex});
+    std::string text = GetResponse().GetText();
+    RemoveFirst(text, '\n');
+    RemoveFirst(text, '\r');
+    text = CutFirstWord(CutFirstWord(text)); // "+OK n size": the size remains
+    return StrToInt64Def(text, 0);
+}
+
+std::string TixPop3::GetUidl(int32_t AIndex)
+{
+    SendCommandSync("UIDL %d", AcceptOk, {AIndex});
+    const std::string text = Trim(GetResponse().GetText());
+    if (WordCount(text, WordDelimiters) != 3)
+        return {};
+    return ExtractWord(3, text, WordDelimiters);
+}
+
+void TixPop3::RetrieveHeader(int32_t AIndex, TixMailMessage* AMessage)
+{
+    FMessageNumber = AIndex;
+    SendCommandSync("TOP %d 0", AcceptOk, {AIndex});
+    WaitMultipleLines(0);
+    if (AMessage != nullptr)
+        AMessage->LoadHeader(GetResponse());
+}
+
+void TixPop3::Retrieve(int32_t AIndex, TixMailMessage* AMessage)
+{
+    FMessageNumber = AIndex;
+    const int64_t size = OnProgress ? GetMessageSize(AIndex) : 0;
+    SendCommandSync("RETR %d", AcceptOk, {AIndex});
+    WaitMultipleLines(size);
+    if (AMessage != nullptr)
+        AMessage->LoadMessage(GetResponse());
+}
+
+void TixPop3::Delete(int32_t AIndex)
+{
+    FMessageNumber = AIndex;
+    SendCommandSync("DELE %d", AcceptOk, {AIndex});
+    if (FMessageCount >= 0)
+        --FMessageCount; // 0 becomes -1: unknown, fetched again when asked for
+}
+
+void TixPop3::Noop()
+{
+    SendCommandSync("NOOP", AcceptOk);
+}
+
+// ---- Reply codes ---------------------------------------------------------------------------
+
+int32_t TixPop3::GetResponseCode(const std::string& AResponse)
+{
+    const int32_t code = TixCustomMail::GetResponseCode(AResponse);
+    if (code != 0)
+        return code;
+    if (AResponse.starts_with("+ ") || IsBarePlus(AResponse))
+        return ReplyContinue;
+    if (AResponse.starts_with("+OK"))
+        return ReplyOk;
+    if (AResponse.starts_with("-ERR"))
+        return ReplyError;
+    if (AResponse == ".")
+        return ReplyTerminator;
+    return 0;
+}
+
+} // namespace ix

@@ -1,0 +1,81 @@
+#pragma once
+// The POP3 client (RFC 1939, STLS of RFC 2595): the session from the greeting to QUIT and the
+// mailbox commands. Every operation runs synchronously on the caller's thread.
+
+#include "pop3/ixMC.h"
+
+#include <cstdint>
+#include <string>
+
+namespace ix {
+
+class TixMailMessage;
+
+/// The POP3 client component.
+class TixPop3 : public TixCustomMail
+{
+public:
+    /// The POP3 port.
+    static constexpr int32_t DefaultPort = 110;
+
+    // Reply codes (GetResponseCode).
+    static constexpr int32_t ReplyTerminator = 1; ///< a line that is exactly "."
+    static constexpr int32_t ReplyOk = 10;        ///< "+OK ..."
+    static constexpr int32_t ReplyError = 20;     ///< "-ERR ..."
+    static constexpr int32_t ReplyContinue = 30;  ///< "+ ..." or "+"
+
+    explicit TixPop3(TComponent* AOwner = nullptr);
+    /// Closes the session (QUIT first when one is open).
+    ~TixPop3() override;
+
+    /// The number of messages: the cached value, or STAT when it is unknown (still -1 when the
+    /// reply cannot be read).
+    int32_t GetMessageCount();
+    /// The mailbox size in octets from the last STAT; -1 when unknown.
+    int64_t GetMailBoxSize() const noexcept { return FMailBoxSize; }
+    /// The number that the last RETR, TOP, DELE or LIST carried; -1 before the first.
+    int32_t GetMessageNumber() const noexcept { return FMessageNumber; }
+    /// The APOP time stamp of the greeting, brackets included; empty when it had none.
+    const std::string& GetTimeStamp() const noexcept { return FTimeStamp; }
+
+    /// "STAT": refreshes MessageCount and MailBoxSize.
+    void GetMailBoxInfo();
+    /// "TOP n 0": the header of message AIndex, loaded into AMessage when given.
+    void RetrieveHeader(int32_t AIndex, TixMailMessage* AMessage);
+    /// "RETR n": message AIndex, loaded into AMessage when given. With an OnProgress handler
+    /// the size is asked first ("LIST n") and progress is reported against it.
+    void Retrieve(int32_t AIndex, TixMailMessage* AMessage);
+    /// "DELE n"; a known MessageCount drops by one.
+    void Delete(int32_t AIndex);
+    /// "LIST n": the size of message AIndex in octets; 0 when the reply cannot be read.
+    int64_t GetMessageSize(int32_t AIndex);
+    /// "UIDL n": the unique id of message AIndex; empty when the reply cannot be read.
+    std::string GetUidl(int32_t AIndex);
+    /// "NOOP".
+    void Noop();
+
+    /// The handler's code, else 30 ("+ " or "+"), 10 ("+OK"), 20 ("-ERR"), 1 ("."), 0.
+    int32_t GetResponseCode(const std::string& AResponse) override;
+    /// "STLS", then the switch of the connection to TLS.
+    void StartTls() override;
+
+protected:
+    int32_t GetDefaultPort() override;
+    /// "NOOP", skipped while an exchange runs.
+    void KeepAliveTick() override;
+    /// Greeting, APOP time stamp, STLS where asked, login.
+    void OpenSession() override;
+    /// "QUIT"; its failures are swallowed.
+    void CloseSession() override;
+    /// The secure login (SASL methods, then APOP). Raises EixTcpClientError "Unable to logon
+    /// to the server using Secure Password Authentication" (-400) when no method is usable.
+    virtual void Authenticate();
+
+private:
+    int32_t FMessageCount = -1;
+    int64_t FMailBoxSize = -1;
+    int32_t FMessageNumber = -1;
+    std::string FTimeStamp;
+};
+
+} // namespace ix
