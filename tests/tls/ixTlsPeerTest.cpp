@@ -1,0 +1,223 @@
+// The TLS client against real TLS servers started by tests/peers/tls: GnuTLS's gnutls-serv (an
+// independent TLS implementation) and openssl s_server sending records of at most 512 bytes.
+#include "tls/ixTcpClientTls.h"
+
+#include "net/ixNetTestUtils.h"
+#include "net/ixSocketUtils.h"
+#include "platform/ixOsCrypt.h"
+#include "tls/TlsClientTestUtils.h"
+#include "tls/ixSspi.h"
+#include "tls/ixTestCertificates.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace ix {
+namespace {
+
+using test::AimTls;
+using test::TlsStreamOf;
+
+/// The ports and the certificate directory that the peer script wrote; fails the test when
+/// the peers are not running.
+class TlsPeers : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        std::ifstream file(IX_TLS_PEER_STATE);
+        ASSERT_TRUE(file) << "the TLS peers are not running (no " << IX_TLS_PEER_STATE << ")";
+        std::string line;
+        while (std::getline(file, line))
+            if (const size_t equals = line.find('='); equals != std::string::npos)
+                FValues[line.substr(0, equals)] = line.substr(equals + 1);
+        std::ifstream ca(CertFile("ca.pem"));
+        ASSERT_TRUE(ca) << "no test authority in " << FValues["CERT_DIR"];
+        std::stringstream pem;
+        pem << ca.rdbuf();
+        test::TrustOnly(pem.str());
+    }
+
+    int32_t PortOf(const std::string& AKey) { return std::stoi(FValues.at(AKey)); }
+    std::string CertFile(const std::string& AName) { return FValues["CERT_DIR"] + "/" + AName; }
+
+    /// Sends ALine with a line end and returns the reply line (without its end).
+    static std::string Exchange(TixTcpClientTls& AClient, const std::string& ALine)
+    {
+        AClient.GetConnection()->WriteString(ALine + "\n", "");
+        TMemoryStream reply;
+        ReadUntil(*AClient.GetConnection(), reply, "\n");
+        std::string text(reply.View());
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+            text.pop_back();
+        return text;
+    }
+
+    /// The record trailer of the session: 17 for TLS 1.3, 16 for TLS 1.2 with AES-GCM.
+    static uint32_t TrailerOf(TixTcpClientTls& AClient)
+    {
+        return TlsStreamOf(AClient).GetSspi()->GetStreamSizes().cbTrailer;
+    }
+
+private:
+    std::map<std::string, std::string> FValues;
+};
+
+TEST_F(TlsPeers, GnuTlsHandshakesWithTls13AndEchoes)
+{
+    TixTcpClientTls client;
+    AimTls(client, PortOf("GNUTLS_PORT"));
+    client.Open();
+    EXPECT_EQ(TrailerOf(client), 17u) << "TLS 1.3";
+    EXPECT_EQ(Exchange(client, "hello GnuTLS"), "hello GnuTLS");
+    EXPECT_EQ(Exchange(client, std::string(20000, 'g')), std::string(20000, 'g'));
+    client.Close();
+    EXPECT_FALSE(client.IsActive());
+}
+
+TEST_F(TlsPeers, GnuTlsHandshakesWithTls12WhenTheFlagsSaySo)
+{
+    TixTcpClientTls client;
+    AimTls(client, PortOf("GNUTLS_PORT"), "localhost");
+    client.SetUseSystemTLSFlags(false);
+    client.SetTLSFlags({tfUseTLS12});
+    client.Open();
+    EXPECT_EQ(TrailerOf(client), 16u) << "TLS 1.2";
+    EXPECT_EQ(Exchange(client, "hello TLS 1.2"), "hello TLS 1.2");
+    client.Close();
+
+    TixTcpClientTls onlyTls12Server;
+    AimTls(onlyTls12Server, PortOf("GNUTLS12_PORT"));
+    onlyTls12Server.Open();
+    EXPECT_EQ(TrailerOf(onlyTls12Server), 16u);
+    EXPECT_EQ(Exchange(onlyTls12Server, "system protocols"), "system protocols");
+    onlyTls12Server.Close();
+}
+
+TEST_F(TlsPeers, SmallRecordsOfOpenSslArriveManyToAReadWithoutLoss)
+{
+    // Four lines of about 15000 bytes in one write; s_server answers each reversed, in records
+    // of at most 512 bytes, which reads take many at a time and cut where the batch ends.
+    std::vector<std::string> lines;
+    std::string request;
+    std::string expected;
+    for (int l = 0; l < 4; ++l)
+    {
+        std::string line;
+        for (int i = 0; line.size() < 15000; ++i)
+            line += std::to_string(l * 100000 + i) + ",";
+        request += line + "\n";
+        expected += std::string(line.rbegin(), line.rend()) + "\n";
+    }
+    for (const bool tls13 : {true, false})
+    {
+        TixTcpClientTls client;
+        AimTls(client, PortOf("OPENSSL_PORT"));
+        client.SetUseSystemTLSFlags(tls13);
+        client.Open();
+        EXPECT_EQ(TrailerOf(client), tls13 ? 17u : 16u);
+        client.GetConnection()->WriteString(request, "");
+        TMemoryStream reply;
+        while (reply.GetSize() < static_cast<int64_t>(expected.size()) && client.IsActive())
+            client.GetConnection()->ReadData(&reply);
+        EXPECT_TRUE(reply.View() == expected)
+            << (tls13 ? "TLS 1.3: " : "TLS 1.2: ") << reply.GetSize() << " bytes";
+        client.Close();
+    }
+}
+
+struct TPeerRejectCase
+{
+    const char* PortKey;
+    os::DWORD Code;
+};
+
+class TlsPeerRejects : public TlsPeers, public testing::WithParamInterface<TPeerRejectCase>
+{
+};
+
+INSTANTIATE_TEST_SUITE_P(Policy, TlsPeerRejects,
+    testing::Values(TPeerRejectCase{"GNUTLS_SELF_PORT", os::CERT_E_UNTRUSTEDROOT},
+        TPeerRejectCase{"GNUTLS_EXPIRED_PORT", os::CERT_E_EXPIRED},
+        TPeerRejectCase{"GNUTLS_OTHER_PORT", os::CERT_E_CN_NO_MATCH}),
+    [](const testing::TestParamInfo<TPeerRejectCase>& AInfo) {
+        std::string name = AInfo.param.PortKey;
+        name.erase(std::remove(name.begin(), name.end(), '_'), name.end());
+        return name;
+    });
+
+TEST_P(TlsPeerRejects, ServerFailingThePolicyIsRejectedUnlessTheApplicationAccepts)
+{
+    const auto code = static_cast<int32_t>(GetParam().Code);
+    TixTcpClientTls rejecting;
+    AimTls(rejecting, PortOf(GetParam().PortKey));
+    try
+    {
+        rejecting.Open();
+        FAIL() << "the server was accepted";
+    }
+    catch (const EixSocketError& error)
+    {
+        EXPECT_EQ(error.ErrorCode(), code);
+        EXPECT_EQ(error.Message(), GetSspiErrorText(code));
+    }
+    EXPECT_FALSE(rejecting.IsActive());
+
+    TixTcpClientTls accepting;
+    AimTls(accepting, PortOf(GetParam().PortKey));
+    accepting.OnVerifyServer = [&](TObject*, TixCertificate* ACertificate, const std::string&,
+                                   int32_t ACode, bool& AVerified) {
+        EXPECT_EQ(ACode, code);
+        EXPECT_NE(ACertificate, nullptr);
+        AVerified = true;
+    };
+    accepting.Open();
+    EXPECT_EQ(Exchange(accepting, "accepted by the application"), "accepted by the application");
+    accepting.Close();
+}
+
+TEST_F(TlsPeers, ApplicationMayRejectAServerThatPassed)
+{
+    TixTcpClientTls client;
+    AimTls(client, PortOf("GNUTLS_PORT"));
+    client.OnVerifyServer = [](TObject*, TixCertificate*, const std::string&, int32_t, bool& AVerified) {
+        EXPECT_TRUE(AVerified);
+        AVerified = false;
+    };
+    EXPECT_THROW(client.Open(), EixSocketError);
+    EXPECT_FALSE(client.IsActive());
+}
+
+TEST_F(TlsPeers, ClientCertificateIsOfferedWhenTheServerRequiresOne)
+{
+    const std::unique_ptr<TixCertificate> certificate
+        = test::LoadPemCertificate(CertFile("client.pem"), CertFile("client.key"));
+    TixTcpClientTls client;
+    AimTls(client, PortOf("GNUTLS_CLIENT_CERT_PORT"));
+    client.OnGetCertificate = [&](TObject*, TixCertificate*& ACertificate, TixCertificateList&, bool&) {
+        ACertificate = certificate.get();
+    };
+    client.Open();
+    EXPECT_EQ(Exchange(client, "with a certificate"), "with a certificate");
+    client.Close();
+
+    // Without one the server refuses: in TLS 1.3 its alert comes after the client's last
+    // flight, so it surfaces at the first read (as the alert, or as the reset behind it).
+    TixTcpClientTls without;
+    AimTls(without, PortOf("GNUTLS_CLIENT_CERT_PORT"));
+    EXPECT_THROW(
+        {
+            without.Open();
+            Exchange(without, "without a certificate");
+        },
+        Exception);
+}
+
+}  // namespace
+}  // namespace ix
