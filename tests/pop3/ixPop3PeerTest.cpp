@@ -1,0 +1,244 @@
+// The POP3 client against a real Dovecot started by tests/peers/dovecot/start.sh (the CTest
+// fixtures peer_dovecot and peer_dovecot_self). The scripts write each instance's ports and CA to
+// STATE/dovecot.env and the exact bytes of every message to STATE/expected/<user>/<n>.eml.
+#include "pop3/ixPop3.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace ix {
+namespace {
+
+/// One Dovecot instance as its start script described it.
+struct TDovecot
+{
+    std::string State;
+    int32_t PlainPort = 0;
+    int32_t TlsPort = 0;
+    std::string CaFile;
+
+    static TDovecot Load(const std::string& AState)
+    {
+        std::ifstream file(AState + "/dovecot.env");
+        std::map<std::string, std::string> values;
+        for (std::string line; std::getline(file, line);)
+            if (const size_t at = line.find('='); at != std::string::npos)
+                values[line.substr(0, at)] = line.substr(at + 1);
+        TDovecot peer;
+        peer.State = AState;
+        if (values.empty())
+            return peer;
+        peer.PlainPort = std::stoi(values["DOVECOT_PLAIN_PORT"]);
+        peer.TlsPort = std::stoi(values["DOVECOT_TLS_PORT"]);
+        peer.CaFile = values["DOVECOT_CA"];
+        return peer;
+    }
+
+    /// The bytes a client must receive for message ANumber of AUser.
+    std::string Expected(const std::string& AUser, int32_t ANumber) const
+    {
+        std::ifstream file(State + "/expected/" + AUser + "/" + std::to_string(ANumber) + ".eml", std::ios::binary);
+        std::ostringstream bytes;
+        bytes << file.rdbuf();
+        return bytes.str();
+    }
+
+    int32_t ExpectedCount(const std::string& AUser) const
+    {
+        int32_t count = 0;
+        for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(State + "/expected/" + AUser))
+            ++count;
+        return count;
+    }
+};
+
+std::string Password(const std::string& AUser)
+{
+    return AUser == "IvoryTester" ? "samplepasswd" : "secret-" + AUser;
+}
+
+/// Response as the bytes of the message: every line followed by CR LF.
+std::string Received(const TixPop3& AClient)
+{
+    return AClient.GetResponse().GetText();
+}
+
+class Pop3Dovecot : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        Peer = TDovecot::Load(IX_DOVECOT_STATE);
+        SelfPeer = TDovecot::Load(IX_DOVECOT_SELF_STATE);
+        // Trust the test authority that signed the server certificate (OpenSSL's default paths).
+        if (!Peer.CaFile.empty())
+            ::setenv("SSL_CERT_FILE", Peer.CaFile.c_str(), 1);
+    }
+
+    void SetUp() override
+    {
+        ASSERT_NE(Peer.PlainPort, 0) << "Dovecot is not running: start it with tests/peers/dovecot/start.sh "
+                                     << IX_DOVECOT_STATE << " (ctest does so through its fixture)";
+        Client.OnSendCommand = [this](TObject*, const std::string& AText) { Sent.push_back(AText); };
+    }
+
+    void Configure(const TDovecot& APeer, TixClientTlsMode AMode, bool ATlsPort, const std::string& AUser)
+    {
+        Client.SetServer("127.0.0.1");
+        Client.SetPort(ATlsPort ? APeer.TlsPort : APeer.PlainPort);
+        Client.SetUseTLS(AMode);
+        Client.SetUserName(AUser);
+        Client.SetPassword(Password(AUser));
+    }
+
+    int CountSent(const std::string& ACommand) const
+    {
+        int count = 0;
+        for (const std::string& line : Sent)
+            count += line == ACommand + "\r\n" ? 1 : 0;
+        return count;
+    }
+
+    static inline TDovecot Peer;
+    static inline TDovecot SelfPeer;
+    std::vector<std::string> Sent; // outlives Client, whose destructor may still say QUIT
+    TixPop3 Client;
+};
+
+TEST_F(Pop3Dovecot, OpenWorksInEveryTlsMode)
+{
+    struct TCase
+    {
+        TixClientTlsMode Mode;
+        bool TlsPort;
+        bool SendsStls;
+    };
+    for (const TCase& mode : {TCase{ctNone, false, false}, TCase{ctExplicit, false, true},
+             TCase{ctImplicit, true, false}, TCase{ctAutomatic, true, false}})
+    {
+        Sent.clear();
+        Configure(Peer, mode.Mode, mode.TlsPort, "few");
+        Client.Open();
+        EXPECT_EQ(Client.GetMessageCount(), 3) << "mode " << int(mode.Mode);
+        EXPECT_NE(Client.GetTimeStamp(), ""); // Dovecot offers APOP: its greeting has one
+        Client.Close();
+        EXPECT_EQ(CountSent("STLS"), mode.SendsStls ? 1 : 0) << "mode " << int(mode.Mode);
+        EXPECT_EQ(CountSent("QUIT"), 1);
+    }
+}
+
+TEST_F(Pop3Dovecot, WrongPasswordRaisesTheServerTextAndClosesWithoutQuit)
+{
+    Configure(Peer, ctNone, false, "few");
+    Client.SetPassword("wrong");
+    try
+    {
+        Client.Open();
+        FAIL() << "a wrong password was accepted";
+    }
+    catch (const EixTcpClientError& E)
+    {
+        EXPECT_EQ(E.ErrorCode(), 20);
+        EXPECT_TRUE(E.Message().starts_with("-ERR ")) << E.Message();
+        EXPECT_EQ(E.Message(), Trim(Client.GetResponse().GetText()));
+    }
+    EXPECT_FALSE(Client.IsActive());
+    EXPECT_EQ(CountSent("QUIT"), 0);
+}
+
+TEST_F(Pop3Dovecot, EveryMessageArrivesByteForByte)
+{
+    for (const bool tls : {false, true})
+        for (const std::string user : {"empty", "few", "dots", "large", "IvoryTester"})
+        {
+            Configure(Peer, tls ? ctImplicit : ctNone, tls, user);
+            Client.Open();
+            const int32_t count = Peer.ExpectedCount(user);
+            ASSERT_EQ(Client.GetMessageCount(), count) << user;
+            int64_t total = 0;
+            for (int32_t n = 1; n <= count; ++n)
+            {
+                const std::string expected = Peer.Expected(user, n);
+                total += static_cast<int64_t>(expected.size());
+                EXPECT_EQ(Client.GetMessageSize(n), static_cast<int64_t>(expected.size())) << user << " " << n;
+                EXPECT_NE(Client.GetUidl(n), "");
+                Client.RetrieveHeader(n, nullptr);
+                EXPECT_EQ(Received(Client), expected.substr(0, expected.find("\r\n\r\n") + 4)) << user << " " << n;
+                Client.Retrieve(n, nullptr);
+                EXPECT_TRUE(Received(Client) == expected) << user << " " << n << " differs";
+            }
+            EXPECT_EQ(Client.GetMailBoxSize(), total);
+            Client.Close();
+        }
+}
+
+TEST_F(Pop3Dovecot, ProgressEndsWithTheAnnouncedSize)
+{
+    for (const bool tls : {false, true})
+    {
+        Configure(Peer, tls ? ctImplicit : ctNone, tls, "large");
+        std::vector<std::pair<int64_t, int64_t>> calls;
+        Client.OnProgress = [&](TObject*, int64_t ADone, int64_t ATotal) { calls.emplace_back(ADone, ATotal); };
+        Client.Open();
+        Client.Retrieve(1, nullptr);
+        Client.Close();
+        const int64_t size = static_cast<int64_t>(Peer.Expected("large", 1).size());
+        ASSERT_FALSE(calls.empty());
+        EXPECT_EQ(calls.back(), (std::pair<int64_t, int64_t>{size, size})) << "TLS " << tls;
+        for (const auto& [done, total] : calls)
+            EXPECT_TRUE(done <= total && total == size) << done << " of " << total;
+        EXPECT_EQ(CountSent("LIST 1"), 1);
+        Sent.clear();
+    }
+}
+
+TEST_F(Pop3Dovecot, DeleteThenQuitRemovesExactlyThatMessage)
+{
+    // The self-signed instance's "few" mailbox belongs to this test alone (a fresh fixture
+    // start makes it anew).
+    Configure(SelfPeer, ctNone, false, "few");
+    Client.Open();
+    const int32_t count = Client.GetMessageCount();
+    ASSERT_GE(count, 2) << "the mailbox was used up: restart the peer_dovecot_self fixture";
+    std::vector<std::string> kept;
+    for (int32_t n = 1; n < count; ++n)
+        kept.push_back(Client.GetUidl(n));
+    Client.Delete(count);
+    EXPECT_EQ(Client.GetMessageCount(), count - 1);
+    EXPECT_EQ(CountSent("STAT"), 1);
+    Client.Close();
+
+    Client.Open();
+    ASSERT_EQ(Client.GetMessageCount(), count - 1);
+    for (int32_t n = 1; n < count; ++n)
+        EXPECT_EQ(Client.GetUidl(n), kept[static_cast<size_t>(n - 1)]);
+    Client.Close();
+}
+
+TEST_F(Pop3Dovecot, SelfSignedCertificateIsRefusedUnlessTheApplicationAcceptsIt)
+{
+    Configure(SelfPeer, ctImplicit, true, "empty");
+    int asked = 0;
+    Client.OnVerifyServer = [&](TObject*, TixCertificate*, const std::string&, int32_t, bool&) { ++asked; };
+    EXPECT_THROW(Client.Open(), EixSocketError);
+    EXPECT_FALSE(Client.IsActive());
+    EXPECT_EQ(asked, 1);
+
+    Client.OnVerifyServer = [&](TObject*, TixCertificate*, const std::string&, int32_t, bool& AVerified) {
+        EXPECT_FALSE(AVerified);
+        AVerified = true;
+    };
+    Client.Open();
+    EXPECT_EQ(Client.GetMessageCount(), 0);
+    Client.Close();
+}
+
+} // namespace
+} // namespace ix
