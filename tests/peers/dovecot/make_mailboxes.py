@@ -12,6 +12,7 @@ Every profile is one user whose password is "secret-<user>" (the demo user: "sam
   bulk     2000 messages of about 20 KB (benchmarks)
   big      20 messages of about 5 MB (benchmarks)
   huge     one message of about 50 MB (benchmarks)
+  twenty   one message of about 20 MB (the sample window's responsiveness)
 Messages are deterministic. Each is also written as STATE_DIR/expected/<user>/<n>.eml (the bytes
 a POP3 client must receive, lines ending in CR LF, before dot-stuffing), so that tests can
 compare what they retrieve byte for byte.
@@ -80,6 +81,7 @@ PROFILES = {
     "bulk": ("bulk", bulk),
     "big": ("big", lambda rng: large(rng, 5 * 1024 * 1024, 20)),
     "huge": ("huge", lambda rng: large(rng, 50 * 1024 * 1024)),
+    "twenty": ("twenty", lambda rng: large(rng, 20 * 1024 * 1024)),
 }
 
 

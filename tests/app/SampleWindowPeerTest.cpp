@@ -1,0 +1,282 @@
+// The window's handlers against Dovecot: the list, reading, deleting, disconnecting, the
+// certificate question, the error display and a window that stays responsive.
+#include "app/main.h"
+
+#include "SampleWindowTestSupport.h"
+#include "pop3/ixPop3.h"
+
+#include <QFile>
+#include <QTest>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace ix::test {
+
+namespace {
+
+const std::string FewPassword = "secret-few";
+const std::vector<std::string> FewSubjects = {"Message number 1", "Message number 2", "Message number 3"};
+
+} // namespace
+
+using SampleWindowSession = SampleWindowTest;
+
+TEST_F(SampleWindowSession, ConnectListsEveryMessageWithOneStatThenATopAndAUidlPerMessage)
+{
+    Connect("few", FewPassword);
+    ASSERT_TRUE(Form->ixPop->IsActive());
+    EXPECT_EQ(SentFrom("STAT"),
+        (std::vector<std::string>{"STAT", "TOP 1 0", "UIDL 1", "TOP 2 0", "UIDL 2", "TOP 3 0", "UIDL 3"}));
+    EXPECT_EQ(Column(1), FewSubjects);
+    EXPECT_EQ(Numbers(), (std::vector<int>{1, 2, 3}));
+    const std::vector<std::string> from = Column(0);
+    const std::vector<std::string> dates = Column(2);
+    const std::vector<std::string> uids = Column(3);
+    for (size_t i = 0; i < from.size(); ++i) {
+        EXPECT_NE(from[i].find("<sender" + std::to_string(i + 1) + "@ix.test>"), std::string::npos) << from[i];
+        EXPECT_NE(dates[i].find("2008"), std::string::npos) << dates[i];
+        EXPECT_EQ(uids[i].size(), 16u) << uids[i];
+    }
+    EXPECT_TRUE(Answerer->GetBoxes().size() == 1) << "only the certificate question";
+
+    const size_t sent = Sent.size();
+    Form->btnConnect->click();
+    EXPECT_EQ(Sent.size(), sent) << "Connect while connected does nothing";
+    EXPECT_EQ(Column(1), FewSubjects);
+}
+
+TEST_F(SampleWindowSession, EmptyMailboxGivesAnEmptyListWithoutTopOrUidl)
+{
+    Connect("empty", "secret-empty");
+    ASSERT_TRUE(Form->ixPop->IsActive());
+    EXPECT_EQ(SentFrom("STAT"), std::vector<std::string>{"STAT"});
+    EXPECT_EQ(Form->lvMessages->topLevelItemCount(), 0);
+}
+
+TEST_F(SampleWindowSession, ViewAndDeleteWithoutASelectionSendNothing)
+{
+    Connect("few", FewPassword);
+    ASSERT_EQ(Form->lvMessages->topLevelItemCount(), 3);
+    Form->lvMessages->clearSelection();
+    const size_t sent = Sent.size();
+    Form->btnView->click();
+    Form->btnDelete->click();
+    EXPECT_EQ(Sent.size(), sent);
+    EXPECT_EQ(Form->lvMessages->topLevelItemCount(), 3);
+    EXPECT_TRUE(Form->edtSubject->text().isEmpty());
+}
+
+TEST_F(SampleWindowSession, DeletingTheSecondOfThreeKeepsTheOthersWithTheirNumbers)
+{
+    Connect("few", FewPassword);
+    SelectMessage(2);
+    Form->btnDelete->click();
+    EXPECT_EQ(Sent.back(), "DELE 2");
+    EXPECT_EQ(Numbers(), (std::vector<int>{1, 3}));
+    EXPECT_EQ(Column(1), (std::vector<std::string>{FewSubjects[0], FewSubjects[2]}));
+
+    SelectMessage(3);
+    Form->btnView->click();
+    EXPECT_EQ(Sent.back(), "RETR 3");
+    EXPECT_EQ(Form->edtSubject->text().toStdString(), FewSubjects[2]);
+    EXPECT_EQ(Form->edtFrom->text().toStdString(), "\"Sender 3\" <sender3@ix.test>");
+    EXPECT_FALSE(Form->memBody->toPlainText().isEmpty());
+    DropSession();
+}
+
+TEST_F(SampleWindowSession, DisconnectClearsTheListAndTheFieldsAndSendsQuit)
+{
+    Connect("few", FewPassword);
+    SelectMessage(1);
+    Form->btnView->click();
+    ASSERT_FALSE(Form->edtSubject->text().isEmpty());
+    Form->btnDisconnect->click();
+    EXPECT_EQ(Sent.back(), "QUIT");
+    EXPECT_FALSE(Form->ixPop->IsActive());
+    EXPECT_EQ(Form->lvMessages->topLevelItemCount(), 0);
+    EXPECT_TRUE(Form->edtFrom->text().isEmpty() && Form->edtSubject->text().isEmpty());
+    EXPECT_TRUE(Form->memBody->toPlainText().isEmpty());
+}
+
+TEST_F(SampleWindowSession, ViewShowsTheHtmlPartOfAnAlternativeMessageAndDecodedHeaders)
+{
+    Connect("IvoryTester", "samplepasswd");
+    const std::vector<std::string> subjects = Column(1);
+    ASSERT_GE(subjects.size(), 3u);
+    EXPECT_EQ(subjects[0], "Welcome to your mailbox");
+    EXPECT_EQ(subjects[2], "Grüße aus München");
+    EXPECT_EQ(Column(0)[2].find("Jürgen Müller"), 1u) << Column(0)[2];
+
+    SelectMessage(2);
+    Form->btnView->click();
+    EXPECT_EQ(Form->edtFrom->text(), QStringLiteral("Finance <finance@ix.test>"));
+    EXPECT_EQ(Form->edtSubject->text(), QStringLiteral("Quarterly report (HTML)"));
+    EXPECT_TRUE(Form->memBody->toPlainText().contains(QStringLiteral("<h1>Quarterly report</h1>")))
+        << Form->memBody->toPlainText().toStdString();
+
+    // Kept for a person to look at: the connected window with a message shown.
+    const QString shot = QStringLiteral(IX_APP_SCREENSHOT_DIR "/connected-message.png");
+    SaveScreenshot(shot);
+    EXPECT_TRUE(QFile::exists(shot));
+    std::printf("screenshot: %s\n", qPrintable(shot));
+}
+
+using CertificateQuestion = SampleWindowTest;
+
+TEST_F(CertificateQuestion, AnsweredNoLeavesTheClientClosedWithTheVerificationErrorShown)
+{
+    Answer = &TixMessageBoxAnswerer::Refuse;
+    Connect("few", FewPassword);
+    EXPECT_FALSE(Form->ixPop->IsActive());
+    EXPECT_EQ(Form->lvMessages->topLevelItemCount(), 0);
+    EXPECT_TRUE(Sent.empty()) << "nothing is sent to a rejected server";
+    const std::vector<TixShownBox>& boxes = Answerer->GetBoxes();
+    ASSERT_EQ(boxes.size(), 2u);
+    const TixShownBox& question = boxes[0];
+    EXPECT_EQ(question.Icon, QMessageBox::Warning);
+    EXPECT_EQ(question.Buttons, QMessageBox::Yes | QMessageBox::No);
+    const QString proceed = QString::fromLatin1(TForm1::ProceedQuestion);
+    ASSERT_TRUE(question.Text.endsWith(proceed)) << question.Text.toStdString();
+    const QString status = question.Text.chopped(proceed.size());
+    EXPECT_FALSE(status.isEmpty());
+    EXPECT_EQ(boxes[1].Icon, QMessageBox::Critical);
+    EXPECT_TRUE(boxes[1].Text.contains(status)) << boxes[1].Text.toStdString();
+}
+
+TEST_F(CertificateQuestion, AnsweredYesConnectsAfterAskingOnce)
+{
+    Connect("few", FewPassword);
+    EXPECT_TRUE(Form->ixPop->IsActive());
+    EXPECT_EQ(Column(1), FewSubjects);
+    ASSERT_EQ(Answerer->GetBoxes().size(), 1u);
+    EXPECT_EQ(Answerer->GetBoxes()[0].Icon, QMessageBox::Warning);
+}
+
+TEST_F(CertificateQuestion, IsNotAskedForAServerThatATrustedCaVouchesFor)
+{
+    const auto peer = ReadPeerEnv(IX_APP_DOVECOT_SERVER_ENV);
+    const QByteArray trusted = qgetenv("SSL_CERT_FILE");
+    qputenv("SSL_CERT_FILE", QByteArray::fromStdString(peer.at("DOVECOT_CA")));
+    Connect("few", FewPassword, IX_APP_DOVECOT_SERVER_ENV);
+    trusted.isNull() ? qunsetenv("SSL_CERT_FILE") : qputenv("SSL_CERT_FILE", trusted);
+    EXPECT_TRUE(Form->ixPop->IsActive());
+    EXPECT_EQ(Column(1), FewSubjects);
+    EXPECT_TRUE(Answerer->GetBoxes().empty());
+}
+
+using ErrorDisplay = SampleWindowTest;
+
+TEST_F(ErrorDisplay, ShowsThePortConversionErrorBeforeAnythingIsSent)
+{
+    Form->edtPort->setText(QStringLiteral("99x"));
+    Form->btnConnect->click();
+    EXPECT_FALSE(Form->ixPop->IsActive());
+    EXPECT_TRUE(Sent.empty());
+    ASSERT_EQ(Answerer->GetBoxes().size(), 1u);
+    EXPECT_EQ(Answerer->GetBoxes()[0].Icon, QMessageBox::Critical);
+    EXPECT_EQ(Answerer->GetBoxes()[0].Text, QStringLiteral("'99x' is not a valid integer value"));
+}
+
+TEST_F(ErrorDisplay, ShowsTheServersRefusalAndConnectWorksAgainAfterIt)
+{
+    Connect("few", "not-the-password");
+    EXPECT_FALSE(Form->ixPop->IsActive());
+    const std::vector<TixShownBox> errors = Answerer->BoxesWith(QMessageBox::Critical);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_TRUE(errors[0].Text.startsWith(QStringLiteral("-ERR"))) << errors[0].Text.toStdString();
+
+    Connect("few", FewPassword);
+    EXPECT_TRUE(Form->ixPop->IsActive());
+    EXPECT_EQ(Column(1), FewSubjects);
+}
+
+using Responsiveness = SampleWindowTest;
+
+TEST_F(Responsiveness, DownloadBarFollowsTheClientsProgressReports)
+{
+    const TixProgressEvent report = Form->ixPop->OnProgress;
+    ASSERT_TRUE(report);
+    report(Form->ixPop.get(), 1, 4);
+    EXPECT_EQ(Form->pbDownload->value(), Form->pbDownload->maximum() / 4);
+    report(Form->ixPop.get(), 4, 4);
+    EXPECT_EQ(Form->pbDownload->value(), Form->pbDownload->maximum());
+    report(Form->ixPop.get(), 9, 4);
+    EXPECT_EQ(Form->pbDownload->value(), Form->pbDownload->maximum());
+}
+
+TEST_F(Responsiveness, WindowTimerKeepsFiringWhileATwentyMegabyteMessageDownloads)
+{
+    Connect("twenty", "secret-twenty");
+    SelectMessage(1);
+    int ticksDuringExchange = 0;
+    bool buttonsLocked = true;
+    bool progressVisible = true;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        if (!Form->IsExchangeRunning())
+            return;
+        ++ticksDuringExchange;
+        buttonsLocked = buttonsLocked && !Form->btnView->isEnabled() && !Form->btnConnect->isEnabled()
+            && Form->btnDisconnect->isEnabled();
+        progressVisible = progressVisible && Form->pbDownload->isVisible();
+    });
+    timer.start(5);
+    Form->btnView->click();
+    timer.stop();
+    EXPECT_GT(ticksDuringExchange, 0);
+    EXPECT_TRUE(buttonsLocked);
+    EXPECT_TRUE(progressVisible);
+    EXPECT_EQ(Form->pbDownload->value(), Form->pbDownload->maximum()) << "the last report is the whole size";
+    EXPECT_FALSE(Form->pbDownload->isVisible());
+    EXPECT_TRUE(Form->btnView->isEnabled());
+    EXPECT_EQ(Form->edtSubject->text(), QStringLiteral("Large message 1"));
+    EXPECT_TRUE(Answerer->BoxesWith(QMessageBox::Critical).empty());
+}
+
+TEST_F(Responsiveness, DisconnectDuringTheDownloadAbortsItCleanly)
+{
+    Connect("twenty", "secret-twenty");
+    SelectMessage(1);
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        if (Form->IsExchangeRunning() && Sent.back() == "RETR 1") {
+            timer.stop();
+            Form->btnDisconnect->click();
+        }
+    });
+    timer.start(5);
+    Form->btnView->click();
+    EXPECT_FALSE(timer.isActive()) << "the download ended before Disconnect could be pressed";
+    EXPECT_FALSE(Form->ixPop->IsActive());
+    EXPECT_FALSE(Form->ixPop->GetInProgress());
+    EXPECT_EQ(Form->lvMessages->topLevelItemCount(), 0);
+    EXPECT_TRUE(Form->edtSubject->text().isEmpty());
+    EXPECT_TRUE(Answerer->BoxesWith(QMessageBox::Critical).empty());
+    EXPECT_EQ(std::count(Sent.begin(), Sent.end(), "QUIT"), 0);
+
+    Connect("twenty", "secret-twenty");
+    EXPECT_TRUE(Form->ixPop->IsActive());
+    EXPECT_EQ(Form->lvMessages->topLevelItemCount(), 1);
+}
+
+TEST_F(Responsiveness, ClosingTheWindowDuringAnExchangeEndsItFirst)
+{
+    Connect("twenty", "secret-twenty");
+    SelectMessage(1);
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        if (Form->IsExchangeRunning()) {
+            timer.stop();
+            Form->close();
+            EXPECT_TRUE(Form->isVisible()) << "the window waits for its handler to return";
+        }
+    });
+    timer.start(5);
+    Form->btnView->click();
+    EXPECT_FALSE(Form->ixPop->IsActive());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !Form->isVisible(); }, 30000));
+    EXPECT_TRUE(Answerer->BoxesWith(QMessageBox::Critical).empty());
+}
+
+} // namespace ix::test

@@ -1,0 +1,158 @@
+// The window as it opens: its controls, the banner and the date display.
+#include "app/main.h"
+
+#include "SampleWindowTestSupport.h"
+
+#include <QFile>
+#include <QHeaderView>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace ix::test {
+
+namespace {
+
+struct TExpectedPlace
+{
+    const char* Name;
+    QWidget* Control;
+    QRect Place;
+};
+
+} // namespace
+
+using SampleWindowLayout = SampleWindowTest;
+
+TEST_F(SampleWindowLayout, ControlsSitAtTheirPlacesWithTheirCaptionsAndInitialContent)
+{
+    TForm1& form = *Form;
+    EXPECT_EQ(form.windowTitle(), QStringLiteral("POP3 Client with SSL / TLS support - Sample"));
+    EXPECT_EQ(form.size(), QSize(639, 480));
+    const TExpectedPlace places[] = {
+        {"edtServer", form.edtServer, {56, 8, 461, 21}},
+        {"edtPort", form.edtPort, {56, 35, 49, 21}},
+        {"cbUseTLS", form.cbUseTLS, {304, 36, 145, 17}},
+        {"edtUser", form.edtUser, {56, 64, 169, 21}},
+        {"edtPassword", form.edtPassword, {304, 64, 145, 21}},
+        {"btnConnect", form.btnConnect, {525, 8, 89, 25}},
+        {"btnDisconnect", form.btnDisconnect, {525, 39, 89, 25}},
+        {"lvMessages", form.lvMessages, {16, 107, 481, 89}},
+        {"btnView", form.btnView, {525, 107, 89, 25}},
+        {"btnDelete", form.btnDelete, {525, 139, 89, 25}},
+        {"edtFrom", form.edtFrom, {64, 203, 550, 21}},
+        {"edtSubject", form.edtSubject, {64, 232, 550, 21}},
+        {"memBody", form.memBody, {16, 260, 597, 93}},
+    };
+    for (const TExpectedPlace& place : places) {
+        EXPECT_EQ(place.Control->parentWidget(), form.pnlMain) << place.Name;
+        EXPECT_EQ(place.Control->geometry(), place.Place) << place.Name;
+    }
+    const std::pair<QLabel*, QString> labels[] = {{form.Label1, "Server"}, {form.Label2, "Port"},
+        {form.Label3, "Messages"}, {form.Label4, "User"}, {form.Label5, "Password"}, {form.Label6, "From"},
+        {form.Label7, "Subject"}};
+    for (const auto& [label, caption] : labels)
+        EXPECT_EQ(label->text(), caption);
+    EXPECT_EQ(form.Label5->pos(), QPoint(251, 67));
+
+    EXPECT_EQ(form.edtServer->text(), QStringLiteral("localhost"));
+    EXPECT_EQ(form.edtPort->text(), QStringLiteral("995"));
+    EXPECT_TRUE(form.cbUseTLS->isChecked());
+    EXPECT_EQ(form.cbUseTLS->text(), QStringLiteral("Use SSL / TLS"));
+    EXPECT_EQ(form.edtUser->text(), QStringLiteral("IvoryTester"));
+    EXPECT_EQ(form.edtPassword->text(), QStringLiteral("samplepasswd"));
+    EXPECT_EQ(form.edtPassword->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(form.btnView->text(), QStringLiteral("View Message"));
+    EXPECT_EQ(form.btnDelete->text(), QStringLiteral("Delete Message"));
+    EXPECT_TRUE(form.edtFrom->isReadOnly() && form.edtSubject->isReadOnly() && form.memBody->isReadOnly());
+    EXPECT_TRUE(form.edtFrom->text().isEmpty() && form.edtSubject->text().isEmpty());
+    EXPECT_TRUE(form.memBody->toPlainText().isEmpty());
+    EXPECT_EQ(form.lvMessages->topLevelItemCount(), 0);
+    EXPECT_FALSE(form.pbDownload->isVisible());
+}
+
+TEST_F(SampleWindowLayout, MessageListHasFourColumnsAndSelectsWholeRows)
+{
+    QTreeWidget& list = *Form->lvMessages;
+    const std::pair<QString, int> columns[] = {{"From", 120}, {"Subject", 120}, {"Date", 70}, {"UID", 100}};
+    ASSERT_EQ(list.columnCount(), 4);
+    for (int column = 0; column < 4; ++column) {
+        EXPECT_EQ(list.headerItem()->text(column), columns[column].first);
+        EXPECT_EQ(list.columnWidth(column), columns[column].second);
+    }
+    EXPECT_EQ(list.selectionBehavior(), QAbstractItemView::SelectRows);
+    EXPECT_EQ(list.selectionMode(), QAbstractItemView::SingleSelection);
+    EXPECT_EQ(list.editTriggers(), QAbstractItemView::NoEditTriggers);
+    EXPECT_EQ(list.palette().color(QPalette::Inactive, QPalette::Highlight),
+        list.palette().color(QPalette::Active, QPalette::Highlight));
+}
+
+TEST_F(SampleWindowLayout, TabVisitsTheControlsInTheTablesOrder)
+{
+    TForm1& form = *Form;
+    const std::vector<QWidget*> expected = {form.edtServer, form.edtPort, form.cbUseTLS, form.edtUser,
+        form.edtPassword, form.btnConnect, form.btnDisconnect, form.lvMessages, form.btnView, form.btnDelete,
+        form.edtFrom, form.edtSubject, form.memBody};
+    std::vector<QWidget*> visited;
+    QWidget* widget = form.edtServer;
+    do {
+        if (std::find(expected.begin(), expected.end(), widget) != expected.end())
+            visited.push_back(widget);
+        widget = widget->nextInFocusChain();
+    } while (widget != form.edtServer && visited.size() <= expected.size());
+    EXPECT_EQ(visited, expected);
+}
+
+TEST_F(SampleWindowLayout, BannerHoldsThreePicturesAcrossTheTop)
+{
+    TForm1& form = *Form;
+    EXPECT_EQ(form.pnlLogo->geometry(), QRect(0, 0, 639, 78));
+    EXPECT_EQ(form.pnlMain->geometry(), QRect(0, 78, 639, 480 - 78));
+    EXPECT_EQ(form.imLogoLeft->geometry(), QRect(0, 0, 406, 78));
+    EXPECT_EQ(form.imLogoMiggle->geometry(), QRect(406, 0, 639 - 406 - 209, 78));
+    EXPECT_EQ(form.imLogoRight->geometry(), QRect(639 - 209, 0, 209, 78));
+    for (const TixImage* image : {form.imLogoLeft, form.imLogoMiggle, form.imLogoRight}) {
+        EXPECT_FALSE(image->pixmap().isNull());
+        EXPECT_EQ(image->cursor().shape(), Qt::PointingHandCursor);
+    }
+    EXPECT_EQ(form.imLogoLeft->pixmap().size(), QSize(406, 78));
+    EXPECT_EQ(form.imLogoRight->pixmap().size(), QSize(209, 78));
+}
+
+TEST_F(SampleWindowLayout, BannerClickOpensTheSupportPageWithTheDesktopsOpenCommand)
+{
+    // A stand-in for xdg-open that writes down what it was asked to open.
+    QTemporaryDir bin;
+    ASSERT_TRUE(bin.isValid());
+    const QString opened = bin.filePath(QStringLiteral("opened"));
+    QFile script(bin.filePath(QStringLiteral("xdg-open")));
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write(QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$@\" > '%1.part' && mv '%1.part' '%1'\n")
+                     .arg(opened).toUtf8());
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", bin.path().toUtf8() + ":" + path);
+
+    QTest::mouseClick(Form->imLogoRight, Qt::LeftButton);
+    const bool ran = QTest::qWaitFor([&] { return QFile::exists(opened); }, 30000);
+    qputenv("PATH", path);
+    ASSERT_TRUE(ran) << "the banner click started no xdg-open";
+    QFile result(opened);
+    ASSERT_TRUE(result.open(QIODevice::ReadOnly));
+    EXPECT_EQ(result.readAll().trimmed().toStdString(), Form->GetSupportUrl());
+    EXPECT_EQ(Form->GetSupportUrl().rfind("file://", 0), 0u);
+    EXPECT_TRUE(Answerer->GetBoxes().empty());
+}
+
+TEST(MessageDates, ShowTheDateAloneAtMidnightAndTheTimeOtherwise)
+{
+    const QLocale locale = QLocale::system();
+    const QString date = locale.toString(QDate(2008, 6, 3), QLocale::ShortFormat);
+    EXPECT_EQ(FormatMessageDate(EncodeDate(2008, 6, 3)), date);
+    const QString withTime = FormatMessageDate(EncodeDate(2008, 6, 3) + EncodeTime(10, 20, 30, 0));
+    EXPECT_TRUE(withTime.startsWith(date + QLatin1Char(' '))) << withTime.toStdString();
+    EXPECT_TRUE(withTime.contains(QStringLiteral("20:30"))) << withTime.toStdString();
+    EXPECT_TRUE(FormatMessageDate(0).isEmpty());
+}
+
+} // namespace ix::test

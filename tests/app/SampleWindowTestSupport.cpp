@@ -1,0 +1,146 @@
+#include "SampleWindowTestSupport.h"
+
+#include "pop3/ixPop3.h"
+
+#include <QApplication>
+#include <QProcess>
+
+#include <fstream>
+
+// Qt's accessibility bridge keeps a D-Bus buffer until the process ends.
+extern "C" const char* __lsan_default_suppressions()
+{
+    return "leak:libdbus-1.so\n";
+}
+
+namespace ix::test {
+
+namespace {
+
+/// Starts Xvfb on a display number it picks itself, and the application on it.
+class TDisplayEnvironment : public testing::Environment
+{
+public:
+    void SetUp() override
+    {
+        FServer.setProgram(QStringLiteral("Xvfb"));
+        FServer.setArguments({QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+            QStringLiteral("0"), QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+        FServer.start();
+        ASSERT_TRUE(FServer.waitForStarted(30000)) << "Xvfb does not start (scripts/setup.sh installs it)";
+        while (!FServer.canReadLine())
+            ASSERT_TRUE(FServer.waitForReadyRead(30000)) << "Xvfb names no display";
+        const QByteArray display = FServer.readLine().trimmed();
+        qputenv("DISPLAY", ":" + display);
+        qputenv("QT_QPA_PLATFORM", "xcb");
+        FApplication = std::make_unique<QApplication>(FArgc, FArgv);
+    }
+
+    void TearDown() override
+    {
+        FApplication.reset();
+        FServer.terminate();
+        FServer.waitForFinished(30000);
+    }
+
+private:
+    int FArgc = 1;
+    char FName[10] = "app_tests";
+    char* FArgv[2] = {FName, nullptr};
+    QProcess FServer;
+    std::unique_ptr<QApplication> FApplication;
+};
+
+[[maybe_unused]] testing::Environment* const Display = testing::AddGlobalTestEnvironment(new TDisplayEnvironment);
+
+std::string WithoutLineEnd(std::string AText)
+{
+    while (!AText.empty() && (AText.back() == '\n' || AText.back() == '\r'))
+        AText.pop_back();
+    return AText;
+}
+
+} // namespace
+
+std::map<std::string, std::string> ReadPeerEnv(const char* APath)
+{
+    std::map<std::string, std::string> values;
+    std::ifstream file(APath);
+    EXPECT_TRUE(file.is_open()) << APath << " is missing: the Dovecot fixture did not start";
+    std::string line;
+    while (std::getline(file, line))
+        if (const size_t equals = line.find('='); equals != std::string::npos)
+            values[line.substr(0, equals)] = line.substr(equals + 1);
+    return values;
+}
+
+void SampleWindowTest::SetUp()
+{
+    Form = std::make_unique<TForm1>();
+    Form->ixPop->OnSendCommand = [this](TObject*, const std::string& AText) { Sent.push_back(WithoutLineEnd(AText)); };
+    Answerer = std::make_unique<TixMessageBoxAnswerer>([this](const TixShownBox& ABox) { return Answer(ABox); });
+    Form->show();
+}
+
+void SampleWindowTest::TearDown()
+{
+    Form.reset();
+    Answerer.reset();
+}
+
+void SampleWindowTest::Connect(const std::string& AUser, const std::string& APassword, const char* APeerEnv,
+    bool AUseTls)
+{
+    auto peer = ReadPeerEnv(APeerEnv);
+    Form->edtServer->setText(QStringLiteral("localhost"));
+    Form->edtPort->setText(QString::fromStdString(peer[AUseTls ? "DOVECOT_TLS_PORT" : "DOVECOT_PLAIN_PORT"]));
+    Form->cbUseTLS->setChecked(AUseTls);
+    Form->edtUser->setText(QString::fromStdString(AUser));
+    Form->edtPassword->setText(QString::fromStdString(APassword));
+    Form->btnConnect->click();
+}
+
+std::vector<std::string> SampleWindowTest::SentFrom(const std::string& AFirst) const
+{
+    auto first = Sent.begin();
+    if (!AFirst.empty())
+        first = std::find(Sent.begin(), Sent.end(), AFirst);
+    return {first, Sent.end()};
+}
+
+std::vector<std::string> SampleWindowTest::Column(int AColumn) const
+{
+    std::vector<std::string> texts;
+    for (int row = 0; row < Form->lvMessages->topLevelItemCount(); ++row)
+        texts.push_back(Form->lvMessages->topLevelItem(row)->text(AColumn).toStdString());
+    return texts;
+}
+
+std::vector<int> SampleWindowTest::Numbers() const
+{
+    std::vector<int> numbers;
+    for (int row = 0; row < Form->lvMessages->topLevelItemCount(); ++row)
+        numbers.push_back(Form->lvMessages->topLevelItem(row)->data(0, Qt::UserRole).toInt());
+    return numbers;
+}
+
+void SampleWindowTest::SelectMessage(int ANumber)
+{
+    for (int row = 0; row < Form->lvMessages->topLevelItemCount(); ++row) {
+        QTreeWidgetItem* item = Form->lvMessages->topLevelItem(row);
+        if (item->data(0, Qt::UserRole).toInt() == ANumber) {
+            Form->lvMessages->setCurrentItem(item);
+            return;
+        }
+    }
+    ADD_FAILURE() << "no list item carries message " << ANumber;
+}
+
+void SampleWindowTest::DropSession()
+{
+    Form->ixPop->SetInProgress(true);
+    Form->ixPop->Close();
+    Form->ixPop->SetInProgress(false);
+}
+
+} // namespace ix::test

@@ -1,0 +1,49 @@
+#pragma once
+// What the sample window's tests share: a private X server (Xvfb, started once for the test
+// binary and stopped by its PID), the Dovecot servers' settings, and a fixture that shows the
+// window, records the commands its client sends and answers its message boxes.
+
+#include "app/ixDemoWalkthrough.h"
+#include "app/main.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace ix::test {
+
+/// The KEY=VALUE lines that a peer's start script wrote; fails the test when they are missing.
+std::map<std::string, std::string> ReadPeerEnv(const char* APath);
+
+class SampleWindowTest : public testing::Test
+{
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    /// Fills in the connection fields for AUser on the Dovecot of APeerEnv (its implicit TLS
+    /// port, or with AUseTls false its plain port) and presses Connect.
+    void Connect(const std::string& AUser, const std::string& APassword,
+        const char* APeerEnv = IX_APP_DOVECOT_SELF_ENV, bool AUseTls = true);
+    /// The commands sent since (and including) the first AFirst; all of them for an empty AFirst.
+    std::vector<std::string> SentFrom(const std::string& AFirst) const;
+    /// The texts of column AColumn, one per list row.
+    std::vector<std::string> Column(int AColumn) const;
+    /// The message numbers that the list's items carry.
+    std::vector<int> Numbers() const;
+    /// Selects the row whose message number is ANumber.
+    void SelectMessage(int ANumber);
+    /// Ends the session without QUIT, so that the server forgets the deletions made in it.
+    void DropSession();
+
+    std::unique_ptr<TForm1> Form;
+    std::vector<std::string> Sent;
+    /// How the next message boxes are answered (Agree unless a test says otherwise).
+    TixMessageBoxAnswerer::TAnswerFunc Answer = &TixMessageBoxAnswerer::Agree;
+    std::unique_ptr<TixMessageBoxAnswerer> Answerer;
+};
+
+} // namespace ix::test
