@@ -514,10 +514,12 @@ TixSspiStatus TixTlsSspi::Encrypt(TStream& ASource, TStream& ADest, int64_t ACou
 
 TixSspiStatus TixTlsSspi::Decrypt(TStream& ASource, TStream& ADest, TStream& ARemainder)
 {
-    std::vector<uint8_t> work = std::exchange(FHeldInput, {});
-    const bool held = !work.empty();
-    const std::vector<uint8_t> received = RemainingBytes(ASource);
-    work.insert(work.end(), received.begin(), received.end());
+    // The received bytes are copied once; held bytes, when there are any, go in front.
+    std::vector<uint8_t> work = RemainingBytes(ASource);
+    const bool held = !FHeldInput.empty();
+    if (held)
+        work.insert(work.begin(), FHeldInput.begin(), FHeldInput.end());
+    FHeldInput.clear();
     const TixSspiStatus result = DecryptRecords(work, ADest, ARemainder);
     // Held bytes that did not make a record yet stay with the caller's remainder.
     if (held && result == tsIncompleteMessage)

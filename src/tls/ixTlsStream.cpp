@@ -39,6 +39,13 @@ void CopyAll(const TMemoryStream& ASource, TStream& ADest)
         ADest.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
 }
 
+/// Empties AStream but keeps its memory for the next bytes.
+void Empty(TMemoryStream& AStream)
+{
+    AStream.SetSize(0);
+    AStream.SetPosition(0);
+}
+
 /// True for the states of an established session: nothing held back, or the start of a
 /// record held until the rest arrives.
 bool IsEstablishedStatus(TixSspiStatus AStatus) noexcept
@@ -196,8 +203,8 @@ void TixTlsNetworkStream::InstallSspi(std::unique_ptr<TixTlsSspi> AContext)
     FRejected = false;
     FHandshakeDone = false;
     FTlsOverhead = 0;
-    FTokenBuffer.Clear();
-    FPendingOutput.Clear();
+    Empty(FTokenBuffer);
+    Empty(FPendingOutput);
     FPendingChunkSize = 0;
 }
 
@@ -293,7 +300,7 @@ bool TixTlsNetworkStream::Read(TStream* AData)
         {
             // Plaintext kept by an earlier read without a destination goes first.
             CopyAll(FDecryptedData, *AData);
-            FDecryptedData.Clear();
+            Empty(FDecryptedData);
         }
         else
             ReadAndProcess(AData != nullptr ? *AData : FDecryptedData);
@@ -359,7 +366,7 @@ void TixTlsNetworkStream::ProcessIncoming(TStream& ASource, TStream& ADest)
     {
     case tsOk:
     case tsWaitToken:
-        FTokenBuffer.Clear();
+        Empty(FTokenBuffer);
         FTokenBuffer.CopyFrom(ASource, ASource.Remaining());
         FTokenBuffer.SetPosition(0);
         if (FLastStatus == tsWaitToken)
@@ -398,10 +405,10 @@ void TixTlsNetworkStream::DecryptIncoming(TStream& ADest)
     switch (FLastStatus)
     {
     case tsOk:
-        FTokenBuffer.Clear();
+        Empty(FTokenBuffer);
         break;
     case tsRenegotiate:
-        FTokenBuffer.Clear();
+        Empty(FTokenBuffer);
         FHandshakePending = true;
         break;
     case tsPartialMessage:
@@ -409,7 +416,7 @@ void TixTlsNetworkStream::DecryptIncoming(TStream& ADest)
         break;
     case tsContextExpired:
         // The peer's close notification: nothing after it counts.
-        FTokenBuffer.Clear();
+        Empty(FTokenBuffer);
         SetPeerClosed(true);
         break;
     default:
@@ -433,12 +440,12 @@ void TixTlsNetworkStream::Handshake(TStream& ADest)
     }
     catch (...)
     {
-        FTokenBuffer.Clear();
+        Empty(FTokenBuffer);
         throw;
     }
     // Received bytes stay only while they wait for the rest of a message.
     if (FLastStatus != tsNeedMoreToken && FLastStatus != tsIncompleteMessage)
-        FTokenBuffer.Clear();
+        Empty(FTokenBuffer);
 }
 
 void TixTlsNetworkStream::ProvideCredentials(TixTlsSspi& AContext, TixCertificateList& AExtraCerts)
@@ -493,7 +500,7 @@ void TixTlsNetworkStream::ConcludeHandshake(TixTlsSspi& AContext, TStream& ADest
 {
     // The bytes that came behind the peer's last handshake message are still held by the
     // context; this step hands them back and runs the verification.
-    FTokenBuffer.Clear();
+    Empty(FTokenBuffer);
     TixCertificateList none(false);
     FLastStatus = AContext.HandshakeStep(FTokenBuffer, none, false);
     if (FLastStatus != tsOk && FLastStatus != tsExtraData)
@@ -557,7 +564,7 @@ void TixTlsNetworkStream::StreamReady()
 void TixTlsNetworkStream::QueueToken()
 {
     AppendRemaining(FTokenBuffer, FPendingOutput);
-    FTokenBuffer.Clear();
+    Empty(FTokenBuffer);
 }
 
 bool TixTlsNetworkStream::SendData(TStream* ASource, int64_t ACount)
@@ -573,13 +580,13 @@ bool TixTlsNetworkStream::SendData(TStream* ASource, int64_t ACount)
         }
         catch (...)
         {
-            FPendingOutput.Clear();
+            Empty(FPendingOutput);
             throw;
         }
     }
     if (!TixNetworkStream::Write(&FPendingOutput))
         return false;
-    FPendingOutput.Clear();
+    Empty(FPendingOutput);
     return true;
 }
 
@@ -640,7 +647,7 @@ void TixTlsNetworkStream::CloseStream(bool ANotifyPeer)
 {
     ClearNextAction();
     FLastStatus = tsOk;
-    FTokenBuffer.Clear();
+    Empty(FTokenBuffer);
     if (TixTlsSspi* context = GetSspi())
     {
         try
