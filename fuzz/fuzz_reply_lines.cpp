@@ -1,0 +1,64 @@
+// Reply-line classification and multi-line framing of the POP3 client: the input, cut into
+// reads at points it chooses itself, is served as the reply to a command and then as the rest
+// of a multi-line reply. Whatever arrives must end in a reply, a refusal or a socket error,
+// with no line end left inside a line.
+#include "pop3/ixPop3.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "command/ChunkedConnection.h"
+
+namespace {
+
+/// The first byte says how many reads to cut the rest into; the next ones where to cut.
+std::vector<std::string> Chunks(const uint8_t* AData, size_t ASize)
+{
+    if (ASize == 0)
+        return {};
+    const size_t cuts = AData[0] % 8;
+    const size_t start = 1 + std::min(cuts, ASize - 1);
+    const std::string text(reinterpret_cast<const char*>(AData + start), ASize - start);
+    std::vector<std::string> chunks;
+    size_t from = 0;
+    for (size_t i = 1; i < start && from < text.size(); ++i)
+    {
+        const size_t length = 1 + AData[i] % 64;
+        chunks.push_back(text.substr(from, length));
+        from += length;
+    }
+    if (from < text.size())
+        chunks.push_back(text.substr(from));
+    return chunks;
+}
+
+void CheckLines(ix::TStrings& ALines)
+{
+    for (int32_t i = 0; i < ALines.Count(); ++i)
+        if (ALines[i].find_first_of("\r\n") != std::string::npos)
+            std::abort();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize)
+{
+    ix::test::WithChunkedConnection<ix::TixPop3> client;
+    client.Connection.Add(Chunks(AData, ASize));
+    try
+    {
+        client.WaitResponse({ix::TixPop3::ReplyOk});
+        CheckLines(client.GetResponse());
+        client.WaitMultipleLines(static_cast<int64_t>(ASize));
+    }
+    catch (const ix::EixSocketError&) // refusals (EixTcpClientError) and the closed connection
+    {
+    }
+    CheckLines(client.GetResponse());
+    if (client.GetInProgress())
+        std::abort();
+    return 0;
+}
