@@ -1,10 +1,12 @@
 #include "platform/ixOsSecurity.h"
 
+#include "platform/internal/ixObjectTable.h"
 #include "platform/internal/ixOsModuleExports.h"
 #include "platform/internal/ixOsSecurityTls.h"
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -12,7 +14,6 @@
 #include <mutex>
 #include <span>
 #include <string_view>
-#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -50,34 +51,28 @@ class THandleTable
 public:
     SecHandle Add(std::shared_ptr<T> AObject)
     {
-        const std::lock_guard<std::mutex> lock(FLock);
-        const ULONG_PTR id = ++FLastId;
-        FObjects.emplace(id, std::move(AObject));
+        const ULONG_PTR id = FLastId.fetch_add(1, std::memory_order_relaxed) + 1;
+        FObjects.Add(id, std::move(AObject));
         return {id, Kind};
     }
 
     /// The object of AHandle; null for a handle that names none.
-    std::shared_ptr<T> Find(const SecHandle* AHandle)
+    std::shared_ptr<T> Find(const SecHandle* AHandle) const
     {
         if (AHandle == nullptr || AHandle->dwUpper != Kind)
             return nullptr;
-        const std::lock_guard<std::mutex> lock(FLock);
-        const auto found = FObjects.find(AHandle->dwLower);
-        return found == FObjects.end() ? nullptr : found->second;
+        return FObjects.Find(AHandle->dwLower);
     }
 
     bool Remove(const SecHandle* AHandle)
     {
-        if (AHandle == nullptr || AHandle->dwUpper != Kind)
-            return false;
-        const std::lock_guard<std::mutex> lock(FLock);
-        return FObjects.erase(AHandle->dwLower) == 1;
+        return AHandle != nullptr && AHandle->dwUpper == Kind
+            && FObjects.Remove(AHandle->dwLower) != nullptr;
     }
 
 private:
-    std::mutex FLock;
-    ULONG_PTR FLastId = 0;
-    std::unordered_map<ULONG_PTR, std::shared_ptr<T>> FObjects;
+    std::atomic<ULONG_PTR> FLastId{0};
+    internal::TObjectTable<T> FObjects;
 };
 
 THandleTable<TTlsCredential, 0x43524544>& Credentials()  // "CRED"

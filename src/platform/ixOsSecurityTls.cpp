@@ -13,6 +13,7 @@
 #include <array>
 #include <cctype>
 #include <cstring>
+#include <new>
 #include <string_view>
 
 namespace ix::os::internal {
@@ -185,7 +186,75 @@ int ContextIndex()
     return index;
 }
 
+// ---- the input BIO -------------------------------------------------------------------------
+
+int SourceRead(BIO* ABio, char* ABuffer, int ASize)
+{
+    BIO_clear_retry_flags(ABio);
+    auto* source = static_cast<TRecordSource*>(BIO_get_data(ABio));
+    const size_t count = ASize <= 0 ? 0
+        : source->Read(reinterpret_cast<uint8_t*>(ABuffer), static_cast<size_t>(ASize));
+    if (count != 0)
+        return static_cast<int>(count);
+    BIO_set_retry_read(ABio);  // SSL_ERROR_WANT_READ: the next record is not there yet
+    return -1;
+}
+
+long SourceControl(BIO* ABio, int ACommand, long, void*)
+{
+    switch (ACommand)
+    {
+    case BIO_CTRL_PENDING:
+        return static_cast<long>(static_cast<TRecordSource*>(BIO_get_data(ABio))->Pending());
+    case BIO_CTRL_FLUSH:
+        return 1;
+    default:
+        return 0;
+    }
+}
+
+/// The method of the input BIOs over a context's TRecordSource (made once, kept for the
+/// process's life).
+BIO_METHOD* SourceMethod()
+{
+    static BIO_METHOD* const method = [] {
+        BIO_METHOD* made = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "record source");
+        if (made != nullptr)
+        {
+            BIO_meth_set_read(made, SourceRead);
+            BIO_meth_set_ctrl(made, SourceControl);
+        }
+        return made;
+    }();
+    return method;
+}
+
 }  // namespace
+
+// ---- TRecordSource ---------------------------------------------------------------------------
+
+void TRecordSource::Keep(std::span<const uint8_t> ABytes)
+{
+    if (FKeptRead == FKept.size())
+    {
+        FKept.clear();
+        FKeptRead = 0;
+    }
+    FKept.insert(FKept.end(), ABytes.begin(), ABytes.end());
+}
+
+size_t TRecordSource::Read(uint8_t* ABuffer, size_t ACount) noexcept
+{
+    const size_t kept = std::min(ACount, FKept.size() - FKeptRead);
+    if (kept != 0)
+        std::memcpy(ABuffer, FKept.data() + FKeptRead, kept);
+    FKeptRead += kept;
+    const size_t lent = std::min(ACount - kept, FLent.size());
+    if (lent != 0)
+        std::memcpy(ABuffer + kept, FLent.data(), lent);
+    FLent = FLent.subspan(lent);
+    return kept + lent;
+}
 
 // ---- TTlsCredential --------------------------------------------------------------------------
 
@@ -343,7 +412,7 @@ SECURITY_STATUS TTlsContext::Create(const TTlsCredential& ACredential, const cha
     bool AMutualAuth, std::unique_ptr<TTlsContext>& AResult)
 {
     TSslPtr ssl(SSL_new(ACredential.Context()));
-    BIO* input = BIO_new(BIO_s_mem());
+    BIO* input = SourceMethod() == nullptr ? nullptr : BIO_new(SourceMethod());
     BIO* output = BIO_new(BIO_s_mem());
     if (!ssl || input == nullptr || output == nullptr)
     {
@@ -353,7 +422,8 @@ SECURITY_STATUS TTlsContext::Create(const TTlsCredential& ACredential, const cha
     }
     SSL_set_bio(ssl.get(), input, output);
     std::unique_ptr<TTlsContext> context(new TTlsContext(std::move(ssl)));
-    context->FInput = input;
+    BIO_set_data(input, &context->FSource);
+    BIO_set_init(input, 1);
     context->FOutput = output;
     SSL* raw = context->FSsl.get();
     SSL_set_ex_data(raw, ContextIndex(), context.get());
@@ -396,8 +466,15 @@ int TTlsContext::ClientCertificateCallback(SSL* ASsl, X509** ACert, EVP_PKEY** A
 
 bool TTlsContext::Feed(std::span<const uint8_t> ARecord) noexcept
 {
-    return BIO_write(FInput, ARecord.data(), static_cast<int>(ARecord.size()))
-        == static_cast<int>(ARecord.size());
+    try
+    {
+        FSource.Keep(ARecord);
+        return true;
+    }
+    catch (const std::bad_alloc&)
+    {
+        return false;
+    }
 }
 
 std::vector<uint8_t> TTlsContext::DrainOutput()
@@ -518,22 +595,26 @@ SECURITY_STATUS TTlsContext::Shutdown(TTlsStepResult& AResult)
 
 SECURITY_STATUS TTlsContext::ReadRecord(std::span<uint8_t> ARecord, size_t& APlainSize)
 {
-    // The plaintext replaces the record's body from its start; it is never longer than the body.
-    if (!Feed(ARecord))
-        return SEC_E_INSUFFICIENT_MEMORY;
+    // The record is lent, not copied: OpenSSL takes all of it into its record buffer before it
+    // writes any plaintext, which then replaces the record's body from its start (it is never
+    // longer than the body).
+    struct TLoan
+    {
+        TRecordSource& Source;
+        ~TLoan() { Source.Reclaim(); }
+    } loan{FSource};
+    FSource.Lend(ARecord);
     uint8_t* plain = ARecord.data() + TlsRecordHeaderSize;
     const size_t room = ARecord.size() - TlsRecordHeaderSize;
     APlainSize = 0;
-    for (;;)
+    ERR_clear_error();
+    while (APlainSize < room)
     {
-        ERR_clear_error();
         size_t count = 0;
-        std::array<uint8_t, TlsMaxPlaintext> scratch;
-        if (SSL_read_ex(FSsl.get(), scratch.data(), scratch.size(), &count) == 1)
+        if (SSL_read_ex(FSsl.get(), plain + APlainSize, room - APlainSize, &count) == 1)
         {
-            if (APlainSize + count > room)
-                return SEC_E_INTERNAL_ERROR;
-            std::memcpy(plain + APlainSize, scratch.data(), count);
+            if (FSource.LentLeft() != 0)
+                return SEC_E_INTERNAL_ERROR;  // plaintext over bytes not read yet
             APlainSize += count;
             continue;
         }
@@ -542,7 +623,7 @@ SECURITY_STATUS TTlsContext::ReadRecord(std::span<uint8_t> ARecord, size_t& APla
         case SSL_ERROR_WANT_READ:
             // The record is used up; a record that carried only a post-handshake message
             // (a session ticket, a key update) or a warning alert leaves no plaintext.
-            return SEC_E_OK;
+            return FSource.LentLeft() == 0 ? SEC_E_OK : SEC_E_INTERNAL_ERROR;
         case SSL_ERROR_ZERO_RETURN:
             FPeerClosed = true;
             return SEC_I_CONTEXT_EXPIRED;
@@ -550,6 +631,7 @@ SECURITY_STATUS TTlsContext::ReadRecord(std::span<uint8_t> ARecord, size_t& APla
             return StatusOfFailure(FSsl.get());
         }
     }
+    return SEC_E_OK;
 }
 
 SECURITY_STATUS TTlsContext::Decrypt(std::span<SecBuffer> ABuffers)

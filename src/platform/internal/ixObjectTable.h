@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <unordered_map>
 #include <vector>
 
@@ -21,10 +22,11 @@ public:
         FObjects.emplace(AKey, std::move(AObject));
     }
 
-    /// The object of AKey, or null.
+    /// The object of AKey, or null. Lookups do not wait for each other (every socket call of
+    /// every thread makes one).
     TObjectPtr Find(uintptr_t AKey) const
     {
-        std::lock_guard lock(FLock);
+        std::shared_lock lock(FLock);
         const auto it = FObjects.find(AKey);
         return it == FObjects.end() ? nullptr : it->second;
     }
@@ -62,7 +64,7 @@ public:
     }
 
 private:
-    mutable std::mutex FLock;
+    mutable std::shared_mutex FLock;
     std::unordered_map<uintptr_t, TObjectPtr> FObjects;
 };
 

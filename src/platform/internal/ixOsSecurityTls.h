@@ -11,6 +11,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace ix::os::internal {
@@ -75,6 +76,30 @@ struct TTlsStepResult
     size_t Missing = 0;
 };
 
+/// The received bytes that OpenSSL reads through a context's input BIO. Handshake records are
+/// kept (copied) until OpenSSL has read them; a record to decrypt is only lent for the one call,
+/// so that it is not copied before OpenSSL takes it into its own record buffer.
+class TRecordSource
+{
+public:
+    /// Keeps a copy of ABytes behind the bytes still unread.
+    void Keep(std::span<const uint8_t> ABytes);
+    /// Lends ABytes until Reclaim; they are read after the kept bytes.
+    void Lend(std::span<const uint8_t> ABytes) noexcept { FLent = ABytes; }
+    /// Ends the loan; returns the number of lent bytes that were not read.
+    size_t Reclaim() noexcept { return std::exchange(FLent, {}).size(); }
+    /// Lent bytes not read yet.
+    size_t LentLeft() const noexcept { return FLent.size(); }
+    /// Moves up to ACount bytes to ABuffer; returns how many.
+    size_t Read(uint8_t* ABuffer, size_t ACount) noexcept;
+    size_t Pending() const noexcept { return FKept.size() - FKeptRead + FLent.size(); }
+
+private:
+    std::vector<uint8_t> FKept;
+    size_t FKeptRead = 0;
+    std::span<const uint8_t> FLent;
+};
+
 /// One TLS connection: the handshake, record protection and the close notification.
 class TTlsContext
 {
@@ -137,7 +162,7 @@ private:
     void SetState(TState AState) noexcept { FState = AState; }
 
     TSslPtr FSsl;
-    BIO* FInput = nullptr;   ///< owned by FSsl
+    TRecordSource FSource;   ///< what FSsl's input BIO reads
     BIO* FOutput = nullptr;  ///< owned by FSsl
     TState FState = TState::Handshake;
     SECURITY_STATUS FFailure = SEC_E_OK;
