@@ -2,6 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
+#include <utility>
 #include <vector>
 
 #include "core/ixStreams.h"
@@ -17,15 +22,38 @@ constexpr std::string_view Utf8Name = "utf-8";
 /// WC_COMPOSITECHECK | WC_DISCARDNS | WC_SEPCHARS | WC_DEFAULTCHAR.
 constexpr os::DWORD WideToAnsiFlags = 0x270;
 constexpr int64_t StreamBlockSize = 64 * 1024;
+/// What a character without a form in the target becomes.
+constexpr uint8_t DefaultChar = '?';
+
+/// The code page the local side of each table is written in, in the order of the table.
+/// ISO-8859-1 and Latin1 are tabled against Windows-1252, which extends ISO-8859-1; KOI8-WIN and
+/// WIN-KOI8 keep Windows-1251 as their local side like the other Cyrillic sets.
+constexpr std::array<os::UINT, detail::CharSetCount> LocalCodePages = {
+    1252, // ISO-8859-1
+    1250, // ISO-8859-2
+    1250, // Windows-1250
+    1251, // ibm866
+    1251, // ISO-8859-5
+    1251, // koi8-r
+    1251, // koi8-u
+    1251, // KOI8-WIN
+    1251, // WIN-KOI8
+    1251, // Windows-1251
+    1251, // x-mac-cyrillic
+    1252, // Latin1
+};
+
+using TByteTable = std::array<uint8_t, 256>;
+using TCharTable = std::array<char16_t, 256>;
 
 bool IsUtf8(std::string_view ACharSet) noexcept
 {
     return SameText(ACharSet, Utf8Name);
 }
 
-constexpr std::array<uint8_t, 256> IdentityTable() noexcept
+constexpr TByteTable IdentityTable() noexcept
 {
-    std::array<uint8_t, 256> result{};
+    TByteTable result{};
     for (size_t i = 0; i < result.size(); ++i)
         result[i] = static_cast<uint8_t>(i);
     return result;
@@ -33,35 +61,272 @@ constexpr std::array<uint8_t, 256> IdentityTable() noexcept
 
 const TixCharSetInfo NotFound{{}, IdentityTable(), IdentityTable()};
 
+std::span<const uint8_t> AsBytes(std::string_view AText) noexcept
+{
+    return {reinterpret_cast<const uint8_t*>(AText.data()), AText.size()};
+}
+
 /// ACount bytes of ASource through ATable into ADest (which may be ASource).
-void MapBytes(const std::array<uint8_t, 256>& ATable, const uint8_t* ASource, uint8_t* ADest, size_t ACount) noexcept
+void MapBytes(const TByteTable& ATable, const uint8_t* ASource, uint8_t* ADest, size_t ACount) noexcept
 {
     const uint8_t* table = ATable.data();
     for (size_t i = 0; i < ACount; ++i)
         ADest[i] = table[ASource[i]];
 }
 
-const std::array<uint8_t, 256>* FindTable(std::string_view ACharSet, bool AToSet) noexcept
+/// The character each byte of a single-byte code page stands for.
+TCharTable CodePageChars(os::UINT ACodePage)
 {
-    const TixCharSetInfo& info = TixTranslator::GetCharSetInfo(ACharSet);
-    if (info.Name.empty())
-        return nullptr;
-    return AToSet ? &info.ToTable : &info.FromTable;
+    TCharTable result{};
+    for (size_t b = 0; b < result.size(); ++b) {
+        const char byte = static_cast<char>(b);
+        const std::u16string wide = TixTranslator::StringToWide(std::string_view(&byte, 1), ACodePage);
+        result[b] = wide.size() == 1 ? wide[0] : u'\xFFFD';
+    }
+    return result;
 }
 
-void TranslateText(std::string_view ACharSet, bool AToSet, std::string_view ASource, std::string& ADestination)
+/// From characters to the bytes that stand for them; the first byte given for a character wins.
+class TCharLookup
 {
-    ADestination.resize(ASource.size());
-    const std::array<uint8_t, 256>* table = FindTable(ACharSet, AToSet);
+public:
+    TCharLookup() = default;
+    /// Maps AChars[i] to ABytes[i] for every i.
+    TCharLookup(const TCharTable& AChars, const TByteTable& ABytes)
+    {
+        FLatin.fill(-1);
+        for (size_t i = 0; i < AChars.size(); ++i) {
+            const char16_t c = AChars[i];
+            if (c < FLatin.size()) {
+                if (FLatin[c] < 0)
+                    FLatin[c] = ABytes[i];
+            } else {
+                FOthers.emplace_back(c, ABytes[i]);
+            }
+        }
+        std::stable_sort(FOthers.begin(), FOthers.end(), [](const auto& A, const auto& B) { return A.first < B.first; });
+        FOthers.erase(std::unique(FOthers.begin(), FOthers.end(), [](const auto& A, const auto& B) { return A.first == B.first; }),
+            FOthers.end());
+    }
+
+    /// The byte of AChar, or DefaultChar when there is none.
+    uint8_t Find(char16_t AChar) const noexcept
+    {
+        if (AChar < FLatin.size())
+            return FLatin[AChar] < 0 ? DefaultChar : static_cast<uint8_t>(FLatin[AChar]);
+        const auto found = std::lower_bound(FOthers.begin(), FOthers.end(), AChar,
+            [](const std::pair<char16_t, uint8_t>& AEntry, char16_t AKey) { return AEntry.first < AKey; });
+        return found != FOthers.end() && found->first == AChar ? found->second : DefaultChar;
+    }
+
+private:
+    std::array<int16_t, 256> FLatin{};
+    std::vector<std::pair<char16_t, uint8_t>> FOthers;
+};
+
+/// The UTF-8 form of one character, padded to four bytes so that it can be stored in one move.
+struct TUtf8Char
+{
+    std::array<char, 4> Bytes{};
+    uint8_t Length = 0;
+};
+
+/// One set's translation for an ANSI code page other than its tables' local one: through the
+/// characters of the local code page to those of the ANSI code page and back.
+struct TComposedTables
+{
+    /// The ANSI code page is UTF-8: FromSetUtf8 and SetBytes apply, else FromSet and ToSet.
+    bool Utf8 = false;
+    /// A set byte to the ANSI byte of its character (DefaultChar when there is none).
+    TByteTable FromSet{};
+    /// An ANSI byte to the set byte of its character (DefaultChar when there is none).
+    TByteTable ToSet{};
+    /// A set byte to the UTF-8 form of its character.
+    std::array<TUtf8Char, 256> FromSetUtf8{};
+    /// A character to its set byte.
+    TCharLookup SetBytes;
+};
+
+std::unique_ptr<const TComposedTables> ComposeTables(const TixCharSetInfo& AInfo, os::UINT ALocalCodePage,
+    os::UINT AAnsiCodePage)
+{
+    auto result = std::make_unique<TComposedTables>();
+    const TCharTable local = CodePageChars(ALocalCodePage);
+    TCharTable setChars{};
+    for (size_t b = 0; b < setChars.size(); ++b)
+        setChars[b] = local[AInfo.FromTable[b]];
+    result->SetBytes = TCharLookup(local, AInfo.ToTable);
+    result->Utf8 = AAnsiCodePage == os::CP_UTF8;
+    if (result->Utf8) {
+        for (size_t b = 0; b < setChars.size(); ++b) {
+            const std::string utf8 = TixTranslator::Utf8Encode(std::u16string_view(&setChars[b], 1));
+            TUtf8Char& entry = result->FromSetUtf8[b];
+            std::copy(utf8.begin(), utf8.end(), entry.Bytes.begin());
+            entry.Length = static_cast<uint8_t>(utf8.size());
+        }
+        return result;
+    }
+    const TCharTable ansi = CodePageChars(AAnsiCodePage);
+    const TCharLookup ansiBytes(ansi, IdentityTable());
+    for (size_t b = 0; b < setChars.size(); ++b) {
+        result->FromSet[b] = ansiBytes.Find(setChars[b]);
+        result->ToSet[b] = result->SetBytes.Find(ansi[b]);
+    }
+    return result;
+}
+
+/// The composed tables of set AIndex for AAnsiCodePage, made on first use and kept for the
+/// process's lifetime; safe to call from any thread.
+const TComposedTables& ComposedTables(size_t AIndex, os::UINT AAnsiCodePage)
+{
+    using TKey = std::pair<size_t, os::UINT>;
+    static std::shared_mutex lock;
+    static std::map<TKey, std::unique_ptr<const TComposedTables>> cache;
+    const TKey key(AIndex, AAnsiCodePage);
+    {
+        const std::shared_lock reading(lock);
+        const auto found = cache.find(key);
+        if (found != cache.end())
+            return *found->second;
+    }
+    auto tables = ComposeTables(detail::CharSetTable[AIndex], LocalCodePages[AIndex], AAnsiCodePage);
+    const std::unique_lock writing(lock);
+    return *cache.try_emplace(key, std::move(tables)).first->second;
+}
+
+/// Appends the UTF-8 form of each byte's character.
+void AppendUtf8Chars(const std::array<TUtf8Char, 256>& ATable, std::span<const uint8_t> ASource, std::string& AOut)
+{
+    size_t total = 0;
+    for (uint8_t b : ASource)
+        total += ATable[b].Length;
+    const size_t start = AOut.size();
+    // Every entry is stored with all four bytes; the slack takes the last one's padding.
+    AOut.resize(start + total + 4);
+    char* dest = AOut.data() + start;
+    for (uint8_t b : ASource) {
+        std::memcpy(dest, ATable[b].Bytes.data(), 4);
+        dest += ATable[b].Length;
+    }
+    AOut.resize(start + total);
+}
+
+bool IsHighSurrogate(char16_t AUnit) noexcept
+{
+    return AUnit >= 0xD800 && AUnit <= 0xDBFF;
+}
+
+bool IsLowSurrogate(char16_t AUnit) noexcept
+{
+    return AUnit >= 0xDC00 && AUnit <= 0xDFFF;
+}
+
+/// Appends the set byte of each character of the UTF-8 text ASource (DefaultChar for a character
+/// the set lacks, a character beyond U+FFFF and each malformed sequence).
+void AppendSetBytes(const TCharLookup& ASetBytes, std::span<const uint8_t> ASource, std::string& AOut)
+{
     if (ASource.empty())
         return;
-    auto* dest = reinterpret_cast<uint8_t*>(ADestination.data());
-    const auto* source = reinterpret_cast<const uint8_t*>(ASource.data());
-    if (table == nullptr)
-        std::memmove(dest, source, ASource.size());
-    else
-        MapBytes(*table, source, dest, ASource.size());
+    const std::u16string wide = TixTranslator::StringToWide(
+        std::string_view(reinterpret_cast<const char*>(ASource.data()), ASource.size()), os::CP_UTF8);
+    AOut.reserve(AOut.size() + wide.size());
+    for (size_t i = 0; i < wide.size(); ++i) {
+        if (IsHighSurrogate(wide[i]) && i + 1 < wide.size() && IsLowSurrogate(wide[i + 1]))
+            ++i;
+        AOut.push_back(static_cast<char>(ASetBytes.Find(wide[i])));
+    }
 }
+
+/// The length of ASource without a UTF-8 sequence that its end cuts short.
+size_t CompleteUtf8Prefix(std::span<const uint8_t> ASource) noexcept
+{
+    const size_t size = ASource.size();
+    for (size_t back = 1; back <= std::min<size_t>(3, size); ++back) {
+        const uint8_t b = ASource[size - back];
+        if ((b & 0xC0) == 0x80)
+            continue;
+        const size_t needed = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
+        return needed > back ? size - back : size;
+    }
+    return size;
+}
+
+/// How one call converts: unchanged, byte by byte through a table, or (when the ANSI code page is
+/// UTF-8 and not the set's local code page) between set bytes and UTF-8.
+class TConversion
+{
+public:
+    /// The conversion to (AToSet) or from ACharSet for the ANSI code page in force now.
+    static TConversion For(std::string_view ACharSet, bool AToSet)
+    {
+        const TixCharSetInfo& info = TixTranslator::GetCharSetInfo(ACharSet);
+        if (info.Name.empty())
+            return TConversion();
+        const auto index = static_cast<size_t>(&info - detail::CharSetTable.data());
+        const os::UINT ansiCodePage = os::GetACP();
+        if (LocalCodePages[index] == ansiCodePage)
+            return TConversion(AToSet ? &info.ToTable : &info.FromTable);
+        const TComposedTables& composed = ComposedTables(index, ansiCodePage);
+        if (!composed.Utf8)
+            return TConversion(AToSet ? &composed.ToSet : &composed.FromSet);
+        return TConversion(&composed, AToSet);
+    }
+
+    /// True when the output has as many bytes as the input.
+    bool KeepsLength() const noexcept { return FComposed == nullptr; }
+
+    /// Converts the whole of ASource into ADestination (which may hold ASource itself).
+    void Text(std::string_view ASource, std::string& ADestination) const
+    {
+        if (!KeepsLength()) {
+            std::string result;
+            Block(AsBytes(ASource), true, result);
+            ADestination = std::move(result);
+            return;
+        }
+        ADestination.resize(ASource.size());
+        if (ASource.empty())
+            return;
+        auto* dest = reinterpret_cast<uint8_t*>(ADestination.data());
+        const auto* source = reinterpret_cast<const uint8_t*>(ASource.data());
+        if (FTable == nullptr)
+            std::memmove(dest, source, ASource.size());
+        else
+            MapBytes(*FTable, source, dest, ASource.size());
+    }
+
+    /// Appends ASource converted to AOut and returns how many of its bytes were used: all of them
+    /// but, unless AFinal, a UTF-8 sequence cut short by the end (it belongs to the next block).
+    size_t Block(std::span<const uint8_t> ASource, bool AFinal, std::string& AOut) const
+    {
+        if (FComposed == nullptr) {
+            const size_t start = AOut.size();
+            AOut.resize(start + ASource.size());
+            auto* dest = reinterpret_cast<uint8_t*>(AOut.data() + start);
+            if (FTable == nullptr)
+                std::copy(ASource.begin(), ASource.end(), dest);
+            else
+                MapBytes(*FTable, ASource.data(), dest, ASource.size());
+            return ASource.size();
+        }
+        if (!FToSet) {
+            AppendUtf8Chars(FComposed->FromSetUtf8, ASource, AOut);
+            return ASource.size();
+        }
+        const size_t used = AFinal ? ASource.size() : CompleteUtf8Prefix(ASource);
+        AppendSetBytes(FComposed->SetBytes, ASource.first(used), AOut);
+        return used;
+    }
+
+private:
+    TConversion() = default;
+    explicit TConversion(const TByteTable* ATable) : FTable(ATable) {}
+    TConversion(const TComposedTables* AComposed, bool AToSet) : FComposed(AComposed), FToSet(AToSet) {}
+
+    const TByteTable* FTable = nullptr;
+    const TComposedTables* FComposed = nullptr;
+    bool FToSet = false;
+};
 
 /// Restores a stream's position when it goes out of scope.
 class TPositionKeeper
@@ -85,18 +350,26 @@ private:
 
 void TranslateStream(std::string_view ACharSet, bool AToSet, TStream& ASource, TStream& ADestination)
 {
-    const std::array<uint8_t, 256>* table = FindTable(ACharSet, AToSet);
+    const TConversion conversion = TConversion::For(ACharSet, AToSet);
     TPositionKeeper sourcePosition(ASource);
     TPositionKeeper destinationPosition(ADestination);
     ASource.SetPosition(0);
     std::vector<uint8_t> block(static_cast<size_t>(StreamBlockSize));
+    std::string converted;
+    size_t pending = 0; // bytes of a sequence the previous block cut short, at the block's start
     for (;;) {
-        const int64_t count = ASource.Read(block.data(), StreamBlockSize);
-        if (count <= 0)
+        const int64_t count = ASource.Read(block.data() + pending, StreamBlockSize - static_cast<int64_t>(pending));
+        const bool final = count <= 0;
+        const size_t available = pending + (final ? 0 : static_cast<size_t>(count));
+        if (available == 0)
             break;
-        if (table != nullptr)
-            MapBytes(*table, block.data(), block.data(), static_cast<size_t>(count));
-        ADestination.WriteBuffer(block.data(), count);
+        converted.clear();
+        const size_t used = conversion.Block(std::span<const uint8_t>(block.data(), available), final, converted);
+        ADestination.WriteBuffer(converted.data(), static_cast<int64_t>(converted.size()));
+        pending = available - used;
+        std::memmove(block.data(), block.data() + used, pending);
+        if (final)
+            break;
     }
 }
 
@@ -161,18 +434,18 @@ char16_t DecodeSequence(uint8_t ALead, TUtf8Reader& AReader) noexcept
     return static_cast<char16_t>(((value << 6) | (last & 0x3F)) & 0xFFFF);
 }
 
-std::span<const uint8_t> AsBytes(std::string_view AText) noexcept
-{
-    return {reinterpret_cast<const uint8_t*>(AText.data()), AText.size()};
-}
-
 } // namespace
 
 int32_t TixTranslator::GetByteCount(std::string_view AText, std::string_view ACharSet)
 {
     if (IsUtf8(ACharSet))
         return static_cast<int32_t>(Utf8Encode(StringToWide(AText, os::CP_ACP)).size());
-    return static_cast<int32_t>(AText.size());
+    const TConversion conversion = TConversion::For(ACharSet, true);
+    if (conversion.KeepsLength())
+        return static_cast<int32_t>(AText.size());
+    std::string bytes;
+    conversion.Text(AText, bytes);
+    return static_cast<int32_t>(bytes.size());
 }
 
 TixByteArray TixTranslator::GetBytes(std::string_view AText, std::string_view ACharSet)
@@ -218,7 +491,7 @@ std::string TixTranslator::GetString(std::span<const uint8_t> ABytes, int32_t AI
 
 void TixTranslator::TranslateTo(std::string_view ACharSet, std::string_view ASource, std::string& ADestination)
 {
-    TranslateText(ACharSet, true, ASource, ADestination);
+    TConversion::For(ACharSet, true).Text(ASource, ADestination);
 }
 
 void TixTranslator::TranslateTo(std::string_view ACharSet, TStream& ASource, TStream& ADestination)
@@ -228,7 +501,7 @@ void TixTranslator::TranslateTo(std::string_view ACharSet, TStream& ASource, TSt
 
 void TixTranslator::TranslateFrom(std::string_view ACharSet, std::string_view ASource, std::string& ADestination)
 {
-    TranslateText(ACharSet, false, ASource, ADestination);
+    TConversion::For(ACharSet, false).Text(ASource, ADestination);
 }
 
 void TixTranslator::TranslateFrom(std::string_view ACharSet, TStream& ASource, TStream& ADestination)
@@ -243,6 +516,14 @@ const TixCharSetInfo& TixTranslator::GetCharSetInfo(std::string_view ACharSet) n
             return info;
     }
     return NotFound;
+}
+
+os::UINT TixTranslator::GetLocalCodePage(std::string_view ACharSet) noexcept
+{
+    const TixCharSetInfo& info = GetCharSetInfo(ACharSet);
+    if (info.Name.empty())
+        return 0;
+    return LocalCodePages[static_cast<size_t>(&info - detail::CharSetTable.data())];
 }
 
 std::string TixTranslator::Utf8Encode(std::u16string_view AWide)

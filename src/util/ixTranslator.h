@@ -27,6 +27,12 @@ struct TixCharSetInfo
 
 /// Stateless character-set conversions. Nothing here raises on any input: unknown sets pass
 /// bytes through, malformed UTF-8 yields U+0080 (or a blank) per bad sequence.
+///
+/// The 8-bit sets' tables have a fixed local code page (GetLocalCodePage). While the ANSI code
+/// page is that one, the tables are used as they stand. Under any other ANSI code page the set's
+/// bytes go through their characters instead: a character the ANSI code page cannot show becomes
+/// "?", and so does a character the set cannot express on the way to the set. The tables this
+/// needs are made once per set and ANSI code page, on first use, from any thread.
 class TixTranslator
 {
 public:
@@ -60,6 +66,9 @@ public:
     /// The table record of ACharSet (names compared without letter case); a record with an
     /// empty name (and identity tables) when the set is not in the table.
     static const TixCharSetInfo& GetCharSetInfo(std::string_view ACharSet) noexcept;
+    /// The code page the local side of ACharSet's tables is written in (1250, 1251 or 1252);
+    /// 0 for a set outside the table.
+    static os::UINT GetLocalCodePage(std::string_view ACharSet) noexcept;
 
     /// UTF-16 to UTF-8, code unit by code unit (surrogates become three-byte sequences each).
     static std::string Utf8Encode(std::u16string_view AWide);

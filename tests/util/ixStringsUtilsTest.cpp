@@ -159,7 +159,9 @@ TEST(TixStringsUtils, DecodesEachBatchWithItsCharacterSet)
     koi8.WriteText("\xF0\xD2\xC9\r\n");
     koi8.SetPosition(0);
     TStringList cyrillic;
+    os::SetAnsiCodePage(1251); // the koi8-r letters read as Windows-1251 text
     TixStringsUtils(cyrillic, "koi8-r").AddTextStream(koi8);
+    os::SetAnsiCodePage(saved);
     EXPECT_EQ(Lines(cyrillic), TLines{"\xCF\xF0\xE8"});
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <random>
 
@@ -36,6 +37,15 @@ private:
     os::UINT FSaved;
 };
 
+/// Every byte value once, in order.
+std::string AllBytes()
+{
+    std::string all(256, '\0');
+    for (int b = 0; b < 256; ++b)
+        all[static_cast<size_t>(b)] = static_cast<char>(b);
+    return all;
+}
+
 const char* const AllTableSets[] = {"ISO-8859-1", "ISO-8859-2", "Windows-1250", "ibm866", "ISO-8859-5", "koi8-r",
     "koi8-u", "KOI8-WIN", "WIN-KOI8", "Windows-1251", "x-mac-cyrillic", "Latin1"};
 
@@ -54,6 +64,14 @@ TEST(TixTranslator, NamesOutsideTheTablePassBytesUnchanged)
         EXPECT_EQ(TixTranslator::GetBytes(text, charSet), Bytes(text)) << charSet;
         EXPECT_EQ(TixTranslator::GetString(Bytes(text), charSet), text) << charSet;
         EXPECT_EQ(TixTranslator::GetByteCount(text, charSet), 7) << charSet;
+    }
+    for (const os::UINT codePage : {1250u, 1251u, 65001u}) {
+        const AnsiCodePage selected(codePage);
+        for (const char* charSet : {"", "utf8", "no such set"}) {
+            EXPECT_EQ(TixTranslator::GetBytes(text, charSet), Bytes(text)) << charSet << " in " << codePage;
+            EXPECT_EQ(TixTranslator::GetString(Bytes(text), charSet), text) << charSet << " in " << codePage;
+            EXPECT_EQ(TixTranslator::GetByteCount(text, charSet), 7) << charSet << " in " << codePage;
+        }
     }
 }
 
@@ -100,6 +118,7 @@ TEST(TixTranslator, GetBytesIntoABufferCopiesAtMostTheCount)
 
 TEST(TixTranslator, Iso88592DiffersFromWindows1250InNinePlaces)
 {
+    const AnsiCodePage cp1250(1250);
     const std::map<uint8_t, uint8_t> from = {{0xA6, 0x8C}, {0xA9, 0x8A}, {0xAC, 0x8F}, {0xAE, 0x8E}, {0xB6, 0x9C},
         {0xB7, 0xA1}, {0xB9, 0x9A}, {0xBC, 0x9F}, {0xBE, 0x9E}};
     const TixCharSetInfo& info = TixTranslator::GetCharSetInfo("iso-8859-2");
@@ -117,6 +136,7 @@ TEST(TixTranslator, Iso88592DiffersFromWindows1250InNinePlaces)
 
 TEST(TixTranslator, CyrillicSetsMapLettersToWindows1251)
 {
+    const AnsiCodePage cp1251(1251);
     EXPECT_EQ(TixTranslator::GetString(Bytes("\xF0\xD2\xC9\xD7\xC5\xD4"), "koi8-r"), "\xCF\xF0\xE8\xE2\xE5\xF2");
     EXPECT_EQ(TixTranslator::GetBytes("\xCF\xF0\xE8\xE2\xE5\xF2", "KOI8-R"), Bytes("\xF0\xD2\xC9\xD7\xC5\xD4"));
     EXPECT_EQ(TixTranslator::GetCharSetInfo("koi8-r").FromTable[0xC1], 0xE0);
@@ -133,9 +153,8 @@ TEST(TixTranslator, CyrillicSetsMapLettersToWindows1251)
 
 TEST(TixTranslator, EveryByteSurvivesARoundTripThroughTheCyrillicSets)
 {
-    std::string all(256, '\0');
-    for (int b = 0; b < 256; ++b)
-        all[static_cast<size_t>(b)] = static_cast<char>(b);
+    const AnsiCodePage cp1251(1251);
+    const std::string all = AllBytes();
     for (const char* charSet : {"ibm866", "ISO-8859-5", "koi8-r", "koi8-u", "KOI8-WIN", "WIN-KOI8", "x-mac-cyrillic"}) {
         const std::string text = TixTranslator::GetString(Bytes(all), charSet);
         EXPECT_EQ(Text(TixTranslator::GetBytes(text, charSet)), all) << charSet;
@@ -153,6 +172,7 @@ TEST(TixTranslator, TableLookupIgnoresLetterCaseAndGivesAnEmptyRecordWhenUnknown
 
 TEST(TixTranslator, StreamTranslationCopiesTheWholeSourceAndRestoresBothPositions)
 {
+    const AnsiCodePage cp1251(1251);
     TMemoryStream source;
     source.WriteText("\xF0\xD2\xC9");
     source.SetPosition(2);
@@ -212,6 +232,7 @@ TEST(TixTranslator, Utf8DecodeGivesU0080OrABlankForEachBadSequence)
 
 TEST(TixTranslator, NeverRaisesOnArbitraryBytes)
 {
+    const AnsiCodePage utf8(65001); // the composed tables and the UTF-8 reader of the text
     std::mt19937 random(12345);
     std::uniform_int_distribution<int> byte(0, 255);
     std::vector<std::string> sets(std::begin(AllTableSets), std::end(AllTableSets));
@@ -225,6 +246,128 @@ TEST(TixTranslator, NeverRaisesOnArbitraryBytes)
             EXPECT_NO_THROW(TixTranslator::GetBytes(data, charSet));
         }
     }
+}
+
+// --- The ANSI code page against the tables' local code page ---------------------------------
+
+const std::string PrivetKoi8 = "\xF0\xD2\xC9\xD7\xC5\xD4";
+const std::string PrivetUtf8 = "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82";
+
+/// A memory stream that hands out one byte per read, so that every character is split.
+class TTrickleStream : public TMemoryStream
+{
+public:
+    int64_t Read(void* ABuffer, int64_t ACount) override { return TMemoryStream::Read(ABuffer, std::min<int64_t>(ACount, 1)); }
+};
+
+TEST(TixTranslatorAnsiCodePage, EachSetKeepsItsOwnTablesUnderItsLocalCodePage)
+{
+    const std::map<std::string, os::UINT> localCodePages = {{"ISO-8859-1", 1252}, {"ISO-8859-2", 1250},
+        {"Windows-1250", 1250}, {"ibm866", 1251}, {"ISO-8859-5", 1251}, {"koi8-r", 1251}, {"koi8-u", 1251},
+        {"KOI8-WIN", 1251}, {"WIN-KOI8", 1251}, {"Windows-1251", 1251}, {"x-mac-cyrillic", 1251}, {"Latin1", 1252}};
+    const std::string all = AllBytes();
+    for (const char* charSet : AllTableSets) {
+        const os::UINT local = localCodePages.at(charSet);
+        EXPECT_EQ(TixTranslator::GetLocalCodePage(charSet), local) << charSet;
+        const AnsiCodePage selected(local);
+        const TixCharSetInfo& info = TixTranslator::GetCharSetInfo(charSet);
+        EXPECT_EQ(TixTranslator::GetString(Bytes(all), charSet), Text(TixByteArray(info.FromTable.begin(), info.FromTable.end())))
+            << charSet;
+        EXPECT_EQ(TixTranslator::GetBytes(all, charSet), TixByteArray(info.ToTable.begin(), info.ToTable.end())) << charSet;
+    }
+    EXPECT_EQ(TixTranslator::GetLocalCodePage("utf-8"), 0u);
+    EXPECT_EQ(TixTranslator::GetLocalCodePage(""), 0u);
+}
+
+TEST(TixTranslatorAnsiCodePage, Koi8rUnderUtf8DecodesToUtf8AndEncodesBack)
+{
+    const AnsiCodePage utf8(65001);
+    EXPECT_EQ(TixTranslator::GetString(Bytes(PrivetKoi8), "koi8-r"), PrivetUtf8);
+    EXPECT_EQ(TixTranslator::GetString(Bytes("Hi, " + PrivetKoi8), 4, 6, "koi8-r"), PrivetUtf8);
+    EXPECT_EQ(TixTranslator::GetBytes(PrivetUtf8, "KOI8-R"), Bytes(PrivetKoi8));
+    EXPECT_EQ(TixTranslator::GetByteCount(PrivetUtf8, "koi8-r"), 6);
+    std::string text = "Hi, " + PrivetKoi8;
+    TixTranslator::TranslateFrom("koi8-r", text, text);
+    EXPECT_EQ(text, "Hi, " + PrivetUtf8);
+    // Characters koi8-r lacks, one beyond U+FFFF and a malformed byte each become one "?".
+    const std::string foreign = "caf\xC3\xA9 \xF0\x9F\x98\x80 \xFF";
+    EXPECT_EQ(TixTranslator::GetBytes(foreign, "koi8-r"), Bytes("caf? ? ?"));
+    EXPECT_EQ(TixTranslator::GetByteCount(foreign, "koi8-r"), 8);
+}
+
+TEST(TixTranslatorAnsiCodePage, Iso88592LettersDecodeUnderWindows1250AndUtf8)
+{
+    const std::string iso = "\xA3\xF3" "d\xB6"; // "Łódś"
+    {
+        const AnsiCodePage cp1250(1250);
+        EXPECT_EQ(TixTranslator::GetString(Bytes(iso), "ISO-8859-2"), "\xA3\xF3" "d\x9C");
+        EXPECT_EQ(TixTranslator::GetBytes("\xA3\xF3" "d\x9C", "iso-8859-2"), Bytes(iso));
+    }
+    const AnsiCodePage utf8(65001);
+    const std::string utf8Text = "\xC5\x81\xC3\xB3" "d\xC5\x9B";
+    EXPECT_EQ(TixTranslator::GetString(Bytes(iso), "ISO-8859-2"), utf8Text);
+    EXPECT_EQ(TixTranslator::GetBytes(utf8Text, "ISO-8859-2"), Bytes(iso));
+    EXPECT_EQ(TixTranslator::GetString(Bytes("\x9C"), "Windows-1250"), "\xC5\x9B");
+}
+
+TEST(TixTranslatorAnsiCodePage, SetsReadUnderWindows1252GiveQuestionMarksForWhatItCannotShow)
+{
+    const AnsiCodePage cp1252(1252);
+    EXPECT_EQ(TixTranslator::GetString(Bytes("Hi " + PrivetKoi8), "koi8-r"), "Hi ??????");
+    EXPECT_EQ(TixTranslator::GetString(Bytes("\xCF\xF0"), "Windows-1251"), "??");
+    // koi8-r BF is the copyright sign, which Windows-1252 has at A9 (as Windows-1251 does).
+    EXPECT_EQ(TixTranslator::GetString(Bytes("\xBF"), "koi8-r"), "\xA9");
+    EXPECT_EQ(TixTranslator::GetBytes("\xA9", "koi8-r"), Bytes("\xBF"));
+    // Windows-1252 letters that koi8-r cannot express.
+    EXPECT_EQ(TixTranslator::GetBytes("caf\xE9", "koi8-r"), Bytes("caf?"));
+    EXPECT_EQ(TixTranslator::GetByteCount("caf\xE9", "koi8-r"), 4);
+    // ISO-8859-2 shares é with Windows-1252 but neither Ł nor à.
+    EXPECT_EQ(TixTranslator::GetString(Bytes("\xE9\xA3"), "ISO-8859-2"), "\xE9?");
+    EXPECT_EQ(TixTranslator::GetBytes("\xE9\xE0", "ISO-8859-2"), Bytes("\xE9?"));
+    // Windows-1250 text read in a Windows-1251 process.
+    const AnsiCodePage cp1251(1251);
+    EXPECT_EQ(TixTranslator::GetString(Bytes("a\xA3"), "Windows-1250"), "a?");
+}
+
+TEST(TixTranslatorAnsiCodePage, EveryByteRoundTripsUnderUtf8AsUnderTheLocalCodePage)
+{
+    const std::string all = AllBytes();
+    for (const char* charSet : AllTableSets) {
+        TixByteArray local;
+        {
+            const AnsiCodePage selected(TixTranslator::GetLocalCodePage(charSet));
+            local = TixTranslator::GetBytes(TixTranslator::GetString(Bytes(all), charSet), charSet);
+        }
+        const AnsiCodePage utf8(65001);
+        const std::string text = TixTranslator::GetString(Bytes(all), charSet);
+        EXPECT_EQ(TixTranslator::GetBytes(text, charSet), local) << charSet;
+        EXPECT_EQ(TixTranslator::GetByteCount(text, charSet), 256) << charSet;
+        EXPECT_EQ(text.substr(0, 128), all.substr(0, 128)) << charSet << ": ASCII is unchanged";
+    }
+}
+
+TEST(TixTranslatorAnsiCodePage, StreamsUnderUtf8JoinCharactersSplitBetweenReads)
+{
+    const AnsiCodePage utf8(65001);
+    TTrickleStream source;
+    source.WriteText("Hi " + PrivetUtf8);
+    TMemoryStream bytes;
+    TixTranslator::TranslateTo("koi8-r", source, bytes);
+    EXPECT_EQ(bytes.View(), "Hi " + PrivetKoi8);
+    EXPECT_EQ(source.Position(), source.Size());
+
+    TTrickleStream koi8;
+    koi8.WriteText(PrivetKoi8);
+    TMemoryStream text;
+    TixTranslator::TranslateFrom("koi8-r", koi8, text);
+    EXPECT_EQ(text.View(), PrivetUtf8);
+
+    // A stream that ends inside a character: the cut sequence becomes one "?".
+    TTrickleStream cut;
+    cut.WriteText("a\xD0");
+    TMemoryStream out;
+    TixTranslator::TranslateTo("koi8-r", cut, out);
+    EXPECT_EQ(out.View(), "a?");
 }
 
 } // namespace
