@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <span>
 #include <utility>
@@ -72,6 +73,11 @@ void ReplaceContent(TStream& AStream, std::span<const uint8_t> ABytes)
 std::span<const uint8_t> BytesOf(const os::SecBuffer& ABuffer) noexcept
 {
     return {static_cast<const uint8_t*>(ABuffer.pvBuffer), ABuffer.cbBuffer};
+}
+
+std::span<uint8_t> MutableBytesOf(const os::SecBuffer& ABuffer) noexcept
+{
+    return {static_cast<uint8_t*>(ABuffer.pvBuffer), ABuffer.cbBuffer};
 }
 
 /// Raises the error a failed CryptoAPI call left, with ACode's text as the fallback.
@@ -520,17 +526,48 @@ TixSspiStatus TixTlsSspi::Decrypt(TStream& ASource, TStream& ADest, TStream& ARe
     if (held)
         work.insert(work.begin(), FHeldInput.begin(), FHeldInput.end());
     FHeldInput.clear();
-    const TixSspiStatus result = DecryptRecords(work, ADest, ARemainder);
+    std::optional<std::span<uint8_t>> rest;
+    const TixSspiStatus result = DecryptRecords(work, ADest, rest);
+    if (rest)
+        ReplaceContent(ARemainder, *rest);
     // Held bytes that did not make a record yet stay with the caller's remainder.
     if (held && result == tsIncompleteMessage)
         ReplaceContent(ARemainder, work);
     return result;
 }
 
-TixSspiStatus TixTlsSspi::DecryptRecords(std::vector<uint8_t>& AWork, TStream& ADest,
-    TStream& ARemainder)
+TixSspiStatus TixTlsSspi::DecryptInPlace(TMemoryStream& ABuffer, TStream& ADest)
 {
-    std::span<uint8_t> rest(AWork);
+    if (!FHeldInput.empty())
+    {
+        // Held bytes go in front of the received ones.
+        std::vector<uint8_t> work = std::exchange(FHeldInput, {});
+        const std::vector<uint8_t> received = RemainingBytes(ABuffer);
+        work.insert(work.end(), received.begin(), received.end());
+        ReplaceContent(ABuffer, work);
+    }
+    const int64_t position = ABuffer.GetPosition();
+    const std::span<uint8_t> work(ABuffer.Memory() + position,
+        static_cast<size_t>(std::max<int64_t>(ABuffer.GetSize() - position, 0)));
+    std::optional<std::span<uint8_t>> rest;
+    const TixSspiStatus result = DecryptRecords(work, ADest, rest);
+    if (rest)
+    {
+        // What is kept moves to the front; the bytes before it were consumed.
+        if (!rest->empty())
+            std::memmove(ABuffer.Memory(), rest->data(), rest->size());
+        ABuffer.SetSize(static_cast<int64_t>(rest->size()));
+        ABuffer.SetPosition(0);
+    }
+    else if (result != tsIncompleteMessage)
+        ABuffer.SetSize(0);  // everything was consumed
+    return result;
+}
+
+TixSspiStatus TixTlsSspi::DecryptRecords(std::span<uint8_t> AWork, TStream& ADest,
+    std::optional<std::span<uint8_t>>& ARest)
+{
+    std::span<uint8_t> rest = AWork;
     bool decrypted = false;
     for (;;)
     {
@@ -539,7 +576,7 @@ TixSspiStatus TixTlsSspi::DecryptRecords(std::vector<uint8_t>& AWork, TStream& A
         {
             if (!decrypted)
                 return tsIncompleteMessage;
-            ReplaceContent(ARemainder, rest);
+            ARest = rest;
             return tsPartialMessage;
         }
         os::SecBuffer buffers[4] = {
@@ -556,7 +593,7 @@ TixSspiStatus TixTlsSspi::DecryptRecords(std::vector<uint8_t>& AWork, TStream& A
             {
                 if (result == tsIncompleteMessage || result == tsContextExpired)
                 {
-                    ReplaceContent(ARemainder, BytesOf(item));
+                    ARest = MutableBytesOf(item);
                     if (result == tsIncompleteMessage)
                         result = tsPartialMessage;
                 }
@@ -568,12 +605,12 @@ TixSspiStatus TixTlsSspi::DecryptRecords(std::vector<uint8_t>& AWork, TStream& A
             }
             else if (item.BufferType == os::SECBUFFER_EXTRA)
             {
-                rest = {static_cast<uint8_t*>(item.pvBuffer), item.cbBuffer};
+                rest = MutableBytesOf(item);
                 more = true;
             }
             else if (item.BufferType == os::SECBUFFER_MISSING)
             {
-                ReplaceContent(ARemainder, rest);
+                ARest = rest;
                 return decrypted ? tsPartialMessage : tsIncompleteMessage;
             }
         }

@@ -11,6 +11,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -120,6 +122,10 @@ public:
     /// Decrypts the records of ASource (from its position) and appends their plaintext to
     /// ADest; an incomplete record is written to ARemainder (which may be ASource).
     TixSspiStatus Decrypt(TStream& ASource, TStream& ADest, TStream& ARemainder);
+    /// The same outcome as Decrypt(ABuffer, ADest, ABuffer), without copying the received
+    /// bytes first: the records are decrypted where they lie (ADest must be another stream).
+    /// Afterwards ABuffer holds, rewound, only the bytes not consumed (the start of a record).
+    TixSspiStatus DecryptInPlace(TMemoryStream& ABuffer, TStream& ADest);
 
     /// The last security status, or the policy error of the last verification.
     int32_t GetLastSecurityStatus() const noexcept { return FLastSecurityStatus; }
@@ -199,8 +205,10 @@ private:
     std::vector<uint8_t> FHeldInput;
 
     std::vector<uint8_t> TakeInput(TStream& AData);
-    TixSspiStatus DecryptRecords(std::vector<uint8_t>& AWork, TStream& ADest,
-        TStream& ARemainder);
+    /// Decrypts the records of AWork in place into ADest; ARest receives the bytes to keep
+    /// for the next call, when the outcome leaves any.
+    TixSspiStatus DecryptRecords(std::span<uint8_t> AWork, TStream& ADest,
+        std::optional<std::span<uint8_t>>& ARest);
 };
 
 /// The client side: the context a TLS client stream uses.

@@ -401,7 +401,7 @@ void TixTlsNetworkStream::CheckSessionReady()
 void TixTlsNetworkStream::DecryptIncoming(TStream& ADest)
 {
     CheckSessionReady();
-    FLastStatus = Context().Decrypt(FTokenBuffer, ADest, FTokenBuffer);
+    FLastStatus = Context().DecryptInPlace(FTokenBuffer, ADest);
     switch (FLastStatus)
     {
     case tsOk:

@@ -73,6 +73,26 @@ public:
         return client;
     }
 
+    /// Runs the handshake up to the client's last flight (TLS 1.3 Finished) and returns it;
+    /// the server has not seen it yet.
+    std::string ClientLastFlight()
+    {
+        TMemoryStream toServer;
+        TMemoryStream toClient;
+        EXPECT_EQ(Client.HandshakeStep(toServer, FNone, false), tsSendToken);
+        EXPECT_EQ(Server.HandshakeStep(toServer, FServerCerts, false), tsSendToken);
+        Fill(toClient, Text(toServer));
+        EXPECT_EQ(Client.HandshakeStep(toClient, FNone, false), tsSendToken);
+        return Text(toClient);
+    }
+
+    /// The server's handshake step over AInput.
+    TixSspiStatus ServerStep(const std::string& AInput)
+    {
+        Fill(FToServer, AInput);
+        return Server.HandshakeStep(FToServer, FServerCerts, false);
+    }
+
     /// ATexts as records from one side, joined.
     static std::string Records(TixTlsSspi& AFrom, std::initializer_list<std::string> ATexts)
     {
@@ -308,6 +328,36 @@ TEST_F(SspiTls, SeveralRecordsDecryptInOneCallAndASplitOneWaitsForItsRest)
     EXPECT_EQ(std::string(plain.View()), "one two " + std::string(5000, 'z'));
 }
 
+TEST_F(SspiTls, DecryptingInPlaceKeepsOnlyTheStartOfAnIncompleteRecord)
+{
+    TSspiPair pair;
+    ASSERT_EQ(pair.Handshake(), tsExtraData);
+    const std::string complete = TSspiPair::Records(pair.Server, {"one ", "two "});
+    const std::string last = TSspiPair::Records(pair.Server, {std::string(5000, 'z')});
+    const std::string bytes = complete + last;
+    const size_t cut = bytes.size() - 100;
+    TMemoryStream buffer;
+    TMemoryStream plain;
+    Fill(buffer, "used" + bytes.substr(0, cut));
+    buffer.SetPosition(4);  // the bytes before the position were consumed earlier
+    EXPECT_EQ(pair.Client.DecryptInPlace(buffer, plain), tsPartialMessage);
+    EXPECT_EQ(std::string(plain.View()), "one two ");
+    EXPECT_EQ(buffer.Position(), 0);
+    EXPECT_EQ(std::string(buffer.View()), last.substr(0, last.size() - 100))
+        << "the incomplete record alone, rewound";
+    // Too short for a record header: left as it is.
+    TMemoryStream tiny;
+    Fill(tiny, bytes.substr(0, 5));
+    EXPECT_EQ(pair.Client.DecryptInPlace(tiny, plain), tsIncompleteMessage);
+    EXPECT_EQ(std::string(tiny.View()), bytes.substr(0, 5));
+    buffer.Seek(0, soEnd);
+    buffer.WriteText(bytes.substr(cut));
+    buffer.SetPosition(0);
+    EXPECT_EQ(pair.Client.DecryptInPlace(buffer, plain), tsOk);
+    EXPECT_EQ(std::string(plain.View()), "one two " + std::string(5000, 'z'));
+    EXPECT_EQ(buffer.Size(), 0) << "everything was consumed";
+}
+
 TEST_F(SspiTls, EncryptCutsLargeDataIntoRecordsAndLeavesTheSourcePosition)
 {
     TSspiPair pair;
@@ -327,24 +377,33 @@ TEST_F(SspiTls, EncryptCutsLargeDataIntoRecordsAndLeavesTheSourcePosition)
 TEST_F(SspiTls, ApplicationDataBehindTheClientsLastFlightReachesTheServer)
 {
     TSspiPair pair;
-    TixCertificateList none(false);
-    TixCertificateList serverCerts(false);
-    std::unique_ptr<TixCertificate> serverCert = LoadCertificate("server");
-    serverCerts.Add(serverCert.get());
-    TMemoryStream toServer;
-    TMemoryStream toClient;
-    ASSERT_EQ(pair.Client.HandshakeStep(toServer, none, false), tsSendToken);
-    ASSERT_EQ(pair.Server.HandshakeStep(toServer, serverCerts, false), tsSendToken);
-    Fill(toClient, Text(toServer));
-    ASSERT_EQ(pair.Client.HandshakeStep(toClient, none, false), tsSendToken);  // TLS 1.3 Finished
-    std::string flight = Text(toClient);
-    flight += TSspiPair::Records(pair.Client, {"CAPA\r\n"});
-    Fill(toServer, flight);
-    ASSERT_EQ(pair.Server.HandshakeStep(toServer, serverCerts, false), tsOk);  // tickets to send
+    const std::string flight = pair.ClientLastFlight();
+    ASSERT_EQ(pair.ServerStep(flight + TSspiPair::Records(pair.Client, {"CAPA\r\n"})), tsOk);
     TMemoryStream empty;
     TMemoryStream plain;
     EXPECT_EQ(pair.Server.Decrypt(empty, plain, empty), tsOk);
     EXPECT_EQ(std::string(plain.View()), "CAPA\r\n");
+}
+
+TEST_F(SspiTls, HeldApplicationDataGoesInFrontWhenDecryptingInPlace)
+{
+    TSspiPair pair;
+    const std::string flight = pair.ClientLastFlight();
+    const std::string records = TSspiPair::Records(pair.Client, {"USER a\r\n", "PASS b\r\n"});
+    const size_t secondStart = records.size() / 2;  // both records have the same size
+    ASSERT_EQ(pair.ServerStep(flight + records.substr(0, secondStart + 3)), tsOk);
+    // The held bytes (a record and the start of the next) come before the rest received.
+    TMemoryStream buffer;
+    TMemoryStream plain;
+    Fill(buffer, records.substr(secondStart + 3, 2));
+    EXPECT_EQ(pair.Server.DecryptInPlace(buffer, plain), tsPartialMessage);
+    EXPECT_EQ(std::string(plain.View()), "USER a\r\n");
+    EXPECT_EQ(std::string(buffer.View()), records.substr(secondStart, 5));
+    buffer.Seek(0, soEnd);
+    buffer.WriteText(records.substr(secondStart + 5));
+    buffer.SetPosition(0);
+    EXPECT_EQ(pair.Server.DecryptInPlace(buffer, plain), tsOk);
+    EXPECT_EQ(std::string(plain.View()), "USER a\r\nPASS b\r\n");
 }
 
 TEST_F(SspiTls, ShutdownSendsTheCloseNotificationAndTheContextStartsAgain)
