@@ -11,6 +11,7 @@
 
 #include "core/ixStreams.h"
 #include "core/ixStrings.h"
+#include "platform/ixOsKernel.h"
 #include "util/ixTranslator.h"
 #include "util/ixUtils.h"
 
@@ -100,13 +101,23 @@ int main()
     PrintRow("TixStringsUtils.AddTextStream, CR LF", text.size(), split, MemcpySeconds(text));
 
     const std::string bytes = MakeIso88592Bytes();
-    std::string local;
-    const double translate = BestSeconds([&] { TixTranslator::TranslateFrom("ISO-8859-2", bytes, local); });
     const double copy = MemcpySeconds(bytes);
-    PrintRow("TixTranslator.TranslateFrom ISO-8859-2", bytes.size(), translate, copy);
     const std::span<const uint8_t> view(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-    const double getString = BestSeconds([&] { local = TixTranslator::GetString(view, "ISO-8859-2"); });
-    PrintRow("TixTranslator.GetString ISO-8859-2", bytes.size(), getString, copy);
+    const os::UINT savedCodePage = os::GetACP();
+    // 1250 is the ISO-8859-2 table's own code page; the others go through the composed tables.
+    for (const os::UINT codePage : {1250u, 1252u, 65001u}) {
+        os::SetAnsiCodePage(codePage);
+        std::string local;
+        const double translate = BestSeconds([&] { TixTranslator::TranslateFrom("ISO-8859-2", bytes, local); });
+        PrintRow(("TranslateFrom ISO-8859-2, ACP " + std::to_string(codePage)).c_str(), bytes.size(), translate, copy);
+        const double getString = BestSeconds([&] { local = TixTranslator::GetString(view, "ISO-8859-2"); });
+        PrintRow(("GetString ISO-8859-2, ACP " + std::to_string(codePage)).c_str(), bytes.size(), getString, copy);
+        std::string back;
+        const double translateTo = BestSeconds([&] { TixTranslator::TranslateTo("ISO-8859-2", local, back); });
+        PrintRow(("TranslateTo ISO-8859-2, ACP " + std::to_string(codePage)).c_str(), local.size(), translateTo,
+            MemcpySeconds(local));
+    }
+    os::SetAnsiCodePage(savedCodePage);
 
     std::printf("(%zu lines; best of %d rounds)\n", lines, Rounds);
     return 0;

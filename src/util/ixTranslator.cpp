@@ -1,7 +1,9 @@
 #include "util/ixTranslator.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -90,46 +92,63 @@ TCharTable CodePageChars(os::UINT ACodePage)
 class TCharLookup
 {
 public:
-    TCharLookup() = default;
+    TCharLookup() { FLow.fill(NoByte); }
     /// Maps AChars[i] to ABytes[i] for every i.
-    TCharLookup(const TCharTable& AChars, const TByteTable& ABytes)
+    TCharLookup(const TCharTable& AChars, const TByteTable& ABytes) : TCharLookup()
     {
-        FLatin.fill(-1);
         for (size_t i = 0; i < AChars.size(); ++i) {
             const char16_t c = AChars[i];
-            if (c < FLatin.size()) {
-                if (FLatin[c] < 0)
-                    FLatin[c] = ABytes[i];
-            } else {
-                FOthers.emplace_back(c, ABytes[i]);
-            }
+            if (c >= FLow.size())
+                FHigh.emplace_back(c, ABytes[i]);
+            else if (FLow[c] == NoByte)
+                FLow[c] = ABytes[i];
         }
-        std::stable_sort(FOthers.begin(), FOthers.end(), [](const auto& A, const auto& B) { return A.first < B.first; });
-        FOthers.erase(std::unique(FOthers.begin(), FOthers.end(), [](const auto& A, const auto& B) { return A.first == B.first; }),
-            FOthers.end());
+        std::stable_sort(FHigh.begin(), FHigh.end(), [](const TEntry& A, const TEntry& B) { return A.first < B.first; });
+        FHigh.erase(std::unique(FHigh.begin(), FHigh.end(), [](const TEntry& A, const TEntry& B) { return A.first == B.first; }),
+            FHigh.end());
     }
 
     /// The byte of AChar, or DefaultChar when there is none.
-    uint8_t Find(char16_t AChar) const noexcept
+    uint8_t Find(char32_t AChar) const noexcept
     {
-        if (AChar < FLatin.size())
-            return FLatin[AChar] < 0 ? DefaultChar : static_cast<uint8_t>(FLatin[AChar]);
-        const auto found = std::lower_bound(FOthers.begin(), FOthers.end(), AChar,
-            [](const std::pair<char16_t, uint8_t>& AEntry, char16_t AKey) { return AEntry.first < AKey; });
-        return found != FOthers.end() && found->first == AChar ? found->second : DefaultChar;
+        if (AChar < FLow.size())
+            return FLow[AChar] == NoByte ? DefaultChar : static_cast<uint8_t>(FLow[AChar]);
+        const auto found = std::lower_bound(FHigh.begin(), FHigh.end(), AChar,
+            [](const TEntry& AEntry, char32_t AKey) { return AEntry.first < AKey; });
+        return found != FHigh.end() && found->first == AChar ? found->second : DefaultChar;
     }
 
 private:
-    std::array<int16_t, 256> FLatin{};
-    std::vector<std::pair<char16_t, uint8_t>> FOthers;
+    using TEntry = std::pair<char32_t, uint8_t>;
+    static constexpr uint16_t NoByte = 0xFFFF;
+
+    /// The characters below U+0800 (the Latin, Greek and Cyrillic letters), looked up directly.
+    std::array<uint16_t, 0x800> FLow{};
+    /// The others, sorted.
+    std::vector<TEntry> FHigh;
 };
 
-/// The UTF-8 form of one character, padded to four bytes so that it can be stored in one move.
-struct TUtf8Char
+/// The UTF-8 form of one character (one to three bytes) in memory order, with its length in the
+/// fourth byte, so that it is stored with one move.
+using TUtf8Char = uint32_t;
+
+TUtf8Char PackUtf8(std::string_view AUtf8) noexcept
 {
-    std::array<char, 4> Bytes{};
-    uint8_t Length = 0;
-};
+    std::array<char, 4> bytes{};
+    std::copy_n(AUtf8.begin(), std::min<size_t>(AUtf8.size(), 3), bytes.begin());
+    bytes[3] = static_cast<char>(AUtf8.size());
+    TUtf8Char result = 0;
+    std::memcpy(&result, bytes.data(), sizeof result);
+    return result;
+}
+
+size_t Utf8Length(TUtf8Char AChar) noexcept
+{
+    if constexpr (std::endian::native == std::endian::little)
+        return AChar >> 24;
+    else
+        return AChar & 0xFF;
+}
 
 /// One set's translation for an ANSI code page other than its tables' local one: through the
 /// characters of the local code page to those of the ANSI code page and back.
@@ -158,12 +177,8 @@ std::unique_ptr<const TComposedTables> ComposeTables(const TixCharSetInfo& AInfo
     result->SetBytes = TCharLookup(local, AInfo.ToTable);
     result->Utf8 = AAnsiCodePage == os::CP_UTF8;
     if (result->Utf8) {
-        for (size_t b = 0; b < setChars.size(); ++b) {
-            const std::string utf8 = TixTranslator::Utf8Encode(std::u16string_view(&setChars[b], 1));
-            TUtf8Char& entry = result->FromSetUtf8[b];
-            std::copy(utf8.begin(), utf8.end(), entry.Bytes.begin());
-            entry.Length = static_cast<uint8_t>(utf8.size());
-        }
+        for (size_t b = 0; b < setChars.size(); ++b)
+            result->FromSetUtf8[b] = PackUtf8(TixTranslator::Utf8Encode(std::u16string_view(&setChars[b], 1)));
         return result;
     }
     const TCharTable ansi = CodePageChars(AAnsiCodePage);
@@ -197,58 +212,82 @@ const TComposedTables& ComposedTables(size_t AIndex, os::UINT AAnsiCodePage)
 /// Appends the UTF-8 form of each byte's character.
 void AppendUtf8Chars(const std::array<TUtf8Char, 256>& ATable, std::span<const uint8_t> ASource, std::string& AOut)
 {
-    size_t total = 0;
-    for (uint8_t b : ASource)
-        total += ATable[b].Length;
-    const size_t start = AOut.size();
-    // Every entry is stored with all four bytes; the slack takes the last one's padding.
-    AOut.resize(start + total + 4);
-    char* dest = AOut.data() + start;
-    for (uint8_t b : ASource) {
-        std::memcpy(dest, ATable[b].Bytes.data(), 4);
-        dest += ATable[b].Length;
+    // Pieces small enough that the room made for their longest form stays in the cache.
+    constexpr size_t Piece = 16 * 1024;
+    AOut.reserve(AOut.size() + ASource.size() * 2);
+    for (size_t offset = 0; offset < ASource.size(); offset += Piece) {
+        const std::span<const uint8_t> piece = ASource.subspan(offset, std::min(Piece, ASource.size() - offset));
+        const size_t start = AOut.size();
+        AOut.resize(start + piece.size() * 3 + 1); // each character is stored with all four bytes
+        char* dest = AOut.data() + start;
+        for (uint8_t b : piece) {
+            std::memcpy(dest, &ATable[b], sizeof(TUtf8Char));
+            dest += Utf8Length(ATable[b]);
+        }
+        AOut.resize(static_cast<size_t>(dest - AOut.data()));
     }
-    AOut.resize(start + total);
 }
 
-bool IsHighSurrogate(char16_t AUnit) noexcept
+/// Reads the UTF-8 sequence at the start of ABytes (not empty) as RFC 3629 defines it: sets AChar
+/// to its character, or to U+FFFD for an ill-formed part, and returns the bytes it takes; 0 when
+/// ABytes ends inside a sequence that is well-formed so far.
+size_t ReadUtf8Char(std::span<const uint8_t> ABytes, char32_t& AChar) noexcept
 {
-    return AUnit >= 0xD800 && AUnit <= 0xDBFF;
-}
-
-bool IsLowSurrogate(char16_t AUnit) noexcept
-{
-    return AUnit >= 0xDC00 && AUnit <= 0xDFFF;
+    const uint8_t lead = ABytes[0];
+    AChar = 0xFFFD;
+    if (lead < 0xC2 || lead > 0xF4)
+        return 1;
+    const size_t length = lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    // The second byte's range shuts out overlong forms, surrogates and values past U+10FFFF.
+    const uint8_t secondLow = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+    const uint8_t secondHigh = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+    char32_t value = lead & (0x7F >> length);
+    for (size_t i = 1; i < length; ++i) {
+        if (i == ABytes.size())
+            return 0;
+        const uint8_t b = ABytes[i];
+        if (b < (i == 1 ? secondLow : 0x80) || b > (i == 1 ? secondHigh : 0xBF))
+            return i;
+        value = (value << 6) | (b & 0x3F);
+    }
+    AChar = value;
+    return length;
 }
 
 /// Appends the set byte of each character of the UTF-8 text ASource (DefaultChar for a character
-/// the set lacks, a character beyond U+FFFF and each malformed sequence).
-void AppendSetBytes(const TCharLookup& ASetBytes, std::span<const uint8_t> ASource, std::string& AOut)
+/// the set lacks and for each ill-formed part) and returns the bytes used: all of them but, unless
+/// AFinal, a sequence that the end cuts short.
+size_t AppendSetBytes(const TCharLookup& ASetBytes, std::span<const uint8_t> ASource, bool AFinal, std::string& AOut)
 {
-    if (ASource.empty())
-        return;
-    const std::u16string wide = TixTranslator::StringToWide(
-        std::string_view(reinterpret_cast<const char*>(ASource.data()), ASource.size()), os::CP_UTF8);
-    AOut.reserve(AOut.size() + wide.size());
-    for (size_t i = 0; i < wide.size(); ++i) {
-        if (IsHighSurrogate(wide[i]) && i + 1 < wide.size() && IsLowSurrogate(wide[i + 1]))
-            ++i;
-        AOut.push_back(static_cast<char>(ASetBytes.Find(wide[i])));
+    const size_t start = AOut.size();
+    AOut.resize(start + ASource.size()); // never more characters than bytes
+    auto* dest = reinterpret_cast<uint8_t*>(AOut.data() + start);
+    size_t used = 0;
+    while (used < ASource.size()) {
+        char32_t c = ASource[used];
+        size_t length = 1;
+        if (c >= 0xC2 && c <= 0xDF && used + 1 < ASource.size() && (ASource[used + 1] & 0xC0) == 0x80) {
+            c = ((c & 0x1F) << 6) | (ASource[used + 1] & 0x3F); // the common two-byte form, read inline
+            length = 2;
+        } else if (c >= 0x80) {
+            length = ReadUtf8Char(ASource.subspan(used), c);
+            if (length == 0 && !AFinal)
+                break;
+            if (length == 0)
+                length = ASource.size() - used;
+        }
+        *dest++ = ASetBytes.Find(c);
+        used += length;
     }
+    AOut.resize(static_cast<size_t>(reinterpret_cast<char*>(dest) - AOut.data()));
+    return used;
 }
 
-/// The length of ASource without a UTF-8 sequence that its end cuts short.
-size_t CompleteUtf8Prefix(std::span<const uint8_t> ASource) noexcept
+/// True when AText lies in the memory of AString.
+bool Overlaps(std::string_view AText, const std::string& AString) noexcept
 {
-    const size_t size = ASource.size();
-    for (size_t back = 1; back <= std::min<size_t>(3, size); ++back) {
-        const uint8_t b = ASource[size - back];
-        if ((b & 0xC0) == 0x80)
-            continue;
-        const size_t needed = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
-        return needed > back ? size - back : size;
-    }
-    return size;
+    const std::less<const char*> before;
+    return !before(AText.data(), AString.data()) && before(AText.data(), AString.data() + AString.capacity());
 }
 
 /// How one call converts: unchanged, byte by byte through a table, or (when the ANSI code page is
@@ -279,9 +318,13 @@ public:
     void Text(std::string_view ASource, std::string& ADestination) const
     {
         if (!KeepsLength()) {
-            std::string result;
+            // Writes into ADestination's own memory unless that holds the source.
+            std::string separate;
+            std::string& result = Overlaps(ASource, ADestination) ? separate : ADestination;
+            result.clear();
             Block(AsBytes(ASource), true, result);
-            ADestination = std::move(result);
+            if (&result == &separate)
+                ADestination = std::move(separate);
             return;
         }
         ADestination.resize(ASource.size());
@@ -313,9 +356,7 @@ public:
             AppendUtf8Chars(FComposed->FromSetUtf8, ASource, AOut);
             return ASource.size();
         }
-        const size_t used = AFinal ? ASource.size() : CompleteUtf8Prefix(ASource);
-        AppendSetBytes(FComposed->SetBytes, ASource.first(used), AOut);
-        return used;
+        return AppendSetBytes(FComposed->SetBytes, ASource, AFinal, AOut);
     }
 
 private:

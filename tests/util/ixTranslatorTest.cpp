@@ -295,6 +295,26 @@ TEST(TixTranslatorAnsiCodePage, Koi8rUnderUtf8DecodesToUtf8AndEncodesBack)
     EXPECT_EQ(TixTranslator::GetByteCount(foreign, "koi8-r"), 8);
 }
 
+TEST(TixTranslatorAnsiCodePage, IllFormedUtf8GivesOneQuestionMarkPerIllFormedPart)
+{
+    const AnsiCodePage utf8(65001);
+    const std::pair<std::string, std::string> cases[] = {
+        {"\xC0\xAF", "??"},               // overlong form: no lead byte
+        {"\xE0\x80\x80", "???"},          // overlong three-byte form
+        {"\xED\xA0\x80", "???"},          // an encoded surrogate
+        {"\xF4\x90\x80\x80", "????"},     // past U+10FFFF
+        {"\xD0" "A\xD0", "?A?"},           // cut short by a letter and by the end
+        {"\xE2\x82" "A", "?A"},            // one "?" for the well-formed start of a sequence
+        {"\xE2\x82", "?"},
+        {"\x80\xBF", "??"},                // lone continuation bytes
+        {"\xE2\x82\xAC\xE2\x84\x96", "\x88\xB9"}, // euro and numero signs, three bytes each
+    };
+    for (const auto& [text, bytes] : cases) {
+        EXPECT_EQ(Text(TixTranslator::GetBytes(text, "Windows-1251")), bytes) << ::testing::PrintToString(text);
+        EXPECT_EQ(TixTranslator::GetByteCount(text, "Windows-1251"), static_cast<int32_t>(bytes.size()));
+    }
+}
+
 TEST(TixTranslatorAnsiCodePage, Iso88592LettersDecodeUnderWindows1250AndUtf8)
 {
     const std::string iso = "\xA3\xF3" "d\xB6"; // "Łódś"
@@ -361,6 +381,12 @@ TEST(TixTranslatorAnsiCodePage, StreamsUnderUtf8JoinCharactersSplitBetweenReads)
     TMemoryStream text;
     TixTranslator::TranslateFrom("koi8-r", koi8, text);
     EXPECT_EQ(text.View(), PrivetUtf8);
+
+    TTrickleStream signs;
+    signs.WriteText("\xE2\x82\xAC\xE2\x84\x96");
+    TMemoryStream windows1251;
+    TixTranslator::TranslateTo("Windows-1251", signs, windows1251);
+    EXPECT_EQ(windows1251.View(), "\x88\xB9");
 
     // A stream that ends inside a character: the cut sequence becomes one "?".
     TTrickleStream cut;
