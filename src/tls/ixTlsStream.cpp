@@ -53,6 +53,33 @@ bool IsEstablishedStatus(TixSspiStatus AStatus) noexcept
     return AStatus == tsOk || AStatus == tsIncompleteMessage;
 }
 
+/// Received bytes held before the records among them are decrypted while a read drains the
+/// socket: a peer that sends as fast as we read never lets the socket run dry, and the bytes
+/// would otherwise pile up for the whole transfer.
+constexpr int64_t DecryptWhileReadingAt = 256 * 1024;
+
+/// The destination of the raw reads: hands each batch to AOnBatch as it arrives.
+template <typename TOnBatch>
+class TBatchSink final : public TStream
+{
+public:
+    explicit TBatchSink(TOnBatch AOnBatch) : FOnBatch(std::move(AOnBatch)) {}
+
+    int64_t Read(void*, int64_t) override { return 0; }
+    int64_t Write(const void* ABuffer, int64_t ACount) override
+    {
+        FOnBatch(ABuffer, ACount);
+        FSize += ACount;
+        return ACount;
+    }
+    int64_t Seek(int64_t, TSeekOrigin) override { return FSize; }
+    void SetSize(int64_t) override {}
+
+private:
+    TOnBatch FOnBatch;
+    int64_t FSize = 0;
+};
+
 }  // namespace
 
 TixTlsNetworkStream::TixTlsNetworkStream() : FTargetName(FloatText(Now()))
@@ -320,15 +347,7 @@ void TixTlsNetworkStream::ReadAndProcess(TStream& ADest)
 {
     if (FHandshakeDone && IsEstablishedStatus(FLastStatus))
     {
-        // Established: TokenBuffer holds nothing or the start of a record, so the bytes that
-        // arrive can go straight behind it.
-        const int64_t position = FTokenBuffer.GetPosition();
-        const int64_t size = FTokenBuffer.GetSize();
-        FTokenBuffer.Seek(0, soEnd);
-        TixNetworkStream::Read(&FTokenBuffer);
-        FTokenBuffer.SetPosition(position);
-        if (FTokenBuffer.GetSize() > size)
-            DecryptIncoming(ADest);
+        ReadRecords(ADest);
         return;
     }
     TMemoryStream received;
@@ -338,6 +357,35 @@ void TixTlsNetworkStream::ReadAndProcess(TStream& ADest)
         received.SetPosition(0);
         ProcessIncoming(received, ADest);
     }
+}
+
+void TixTlsNetworkStream::ReadRecords(TStream& ADest)
+{
+    // TokenBuffer holds nothing or the start of a record, so the bytes that arrive go straight
+    // behind it; the records among them are decrypted as they pile up, and once more at the end.
+    int64_t start = FTokenBuffer.GetPosition();
+    int64_t decryptedUpTo = FTokenBuffer.GetSize();
+    const auto decrypt = [&] {
+        FTokenBuffer.SetPosition(start);
+        DecryptIncoming(ADest);
+        start = FTokenBuffer.GetPosition();
+        decryptedUpTo = FTokenBuffer.GetSize();
+    };
+    FTokenBuffer.Seek(0, soEnd);
+    TBatchSink sink([&](const void* ABytes, int64_t ACount) {
+        FTokenBuffer.WriteBuffer(ABytes, ACount);
+        if (FTokenBuffer.GetSize() - start >= DecryptWhileReadingAt && IsEstablishedStatus(FLastStatus))
+        {
+            decrypt();
+            FTokenBuffer.Seek(0, soEnd);
+        }
+    });
+    TixNetworkStream::Read(&sink);
+    FTokenBuffer.SetPosition(start);
+    if (!IsEstablishedStatus(FLastStatus))
+        Empty(FTokenBuffer);  // the peer closed the session: nothing after that counts
+    else if (FTokenBuffer.GetSize() > decryptedUpTo)
+        decrypt();
 }
 
 void TixTlsNetworkStream::RequestNextAction()

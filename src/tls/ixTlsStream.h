@@ -124,6 +124,9 @@ protected:
     void Handshake(TStream& ADest);
     /// Reads what the socket has and hands it on (see ProcessIncoming).
     void ReadAndProcess(TStream& ADest);
+    /// The established session's read: appends what the socket has to TokenBuffer and decrypts
+    /// the records into ADest.
+    void ReadRecords(TStream& ADest);
     /// Routes received bytes by LastStatus: to the handshake or to decryption into ADest.
     void ProcessIncoming(TStream& ASource, TStream& ADest);
     /// Sends what is pending, else the token to send, else ACount bytes of ASource encrypted.

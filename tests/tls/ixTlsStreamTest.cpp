@@ -29,6 +29,19 @@ using test::TestCertFile;
 using test::TlsServerSteps;
 using test::TlsStreamOf;
 
+/// ACount record texts of sizes from 1 to 16384 bytes (stepping by AStride), each one letter
+/// from AFirst on; AJoined receives them joined.
+std::vector<std::string> MixedRecords(size_t ACount, size_t AStride, char AFirst, std::string& AJoined)
+{
+    std::vector<std::string> records;
+    for (size_t i = 0; i < ACount; ++i)
+    {
+        records.push_back(std::string(1 + (i * AStride) % 16384, static_cast<char>(AFirst + i % 26)));
+        AJoined += records.back();
+    }
+    return records;
+}
+
 class TlsStream : public testing::TestWithParam<int>
 {
 protected:
@@ -166,13 +179,8 @@ TEST_P(TlsStream, LargeTransfersKeepEveryByteInOrder)
 {
     const std::string pattern = "0123456789abcdefghijklmnopqrstuvwxyz-";
     const size_t upload = 3 * 1024 * 1024 + 17;
-    std::vector<std::string> records;
     std::string expected;
-    for (size_t i = 0; i < 300; ++i)
-    {
-        records.push_back(std::string(1 + (i * 7919) % 16000, static_cast<char>('A' + i % 26)));
-        expected += records.back();
-    }
+    const std::vector<std::string> records = MixedRecords(300, 7919, 'A', expected);
     TlsServerSteps tls(Version());
     ScriptedServer server({tls.Handshake(), tls.ExpectPattern(upload, pattern),
         tls.SendRecords(records), tls.ExpectClose()});
@@ -188,6 +196,27 @@ TEST_P(TlsStream, LargeTransfersKeepEveryByteInOrder)
     while (received.GetSize() < static_cast<int64_t>(expected.size()) && client.IsActive())
         client.GetConnection()->ReadData(&received);
     EXPECT_TRUE(received.View() == expected) << "received " << received.GetSize() << " bytes";
+    client.Close();
+    EXPECT_EQ(server.Finish(), "");
+}
+
+TEST_P(TlsStream, RecordsArrivingFasterThanTheyAreReadAreAllDeliveredBeforeTheCloseNotification)
+{
+    // The socket does not run dry while the client drains it: the records are decrypted as
+    // they pile up, and the close notification ends the session after the last of them.
+    std::string expected;
+    const std::vector<std::string> records = MixedRecords(400, 104729, 'a', expected);
+    TlsServerSteps tls(Version());
+    ScriptedServer server({tls.Handshake(), tls.SendRecords(records), tls.SendClose(),
+        Step::Drain()});
+    TixTcpClientTls client;
+    Open(client, server);
+    TMemoryStream received;
+    while (client.IsActive())
+        client.GetConnection()->ReadData(&received);
+    EXPECT_TRUE(received.View() == expected) << "received " << received.GetSize() << " of "
+                                             << expected.size() << " bytes";
+    EXPECT_TRUE(client.GetConnection()->PeerClosed());
     client.Close();
     EXPECT_EQ(server.Finish(), "");
 }
