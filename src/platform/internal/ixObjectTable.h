@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <shared_mutex>
 #include <unordered_map>
 #include <vector>
 
@@ -22,11 +21,10 @@ public:
         FObjects.emplace(AKey, std::move(AObject));
     }
 
-    /// The object of AKey, or null. Lookups do not wait for each other (every socket call of
-    /// every thread makes one).
+    /// The object of AKey, or null.
     TObjectPtr Find(uintptr_t AKey) const
     {
-        std::shared_lock lock(FLock);
+        std::lock_guard lock(FLock);
         const auto it = FObjects.find(AKey);
         return it == FObjects.end() ? nullptr : it->second;
     }
@@ -64,7 +62,7 @@ public:
     }
 
 private:
-    mutable std::shared_mutex FLock;
+    mutable std::mutex FLock;
     std::unordered_map<uintptr_t, TObjectPtr> FObjects;
 };
 
