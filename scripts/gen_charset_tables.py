@@ -10,8 +10,9 @@ no character of the set reaches: first each such byte with itself when that posi
 too, then the rest in ascending order. Every table is therefore a permutation and "to" is the
 exact inverse of "from", so bytes survive a round trip through any of the sets.
 
-ISO-8859-2 is tabled against Windows-1250 in the nine positions where the two differ for the
-letters both share; the other positions are the identity.
+ISO-8859-2 is tabled against Windows-1250 the same way: the two share every letter, at
+different positions in fifteen places (Ą ą Ľ ľ Ś ś Š š Ť ť Ź ź Ž ž and the caron), and the
+bytes without a counterpart are paired as above.
 
 Usage: scripts/gen_charset_tables.py > src/util/ixTranslatorTables.cpp
 """
@@ -19,11 +20,12 @@ Usage: scripts/gen_charset_tables.py > src/util/ixTranslatorTables.cpp
 import sys
 
 LOCAL_CYRILLIC = "cp1251"
+LOCAL_CENTRAL = "cp1250"
 
 # (record name, kind, argument), searched in this order by TixTranslator.
 RECORDS = [
     ("ISO-8859-1", "identity", None),
-    ("ISO-8859-2", "iso8859_2", None),
+    ("ISO-8859-2", "codec", ("iso8859_2", LOCAL_CENTRAL)),
     ("Windows-1250", "identity", None),
     ("ibm866", "codec", "cp866"),
     ("ISO-8859-5", "codec", "iso8859_5"),
@@ -36,11 +38,6 @@ RECORDS = [
     ("Latin1", "identity", None),
 ]
 
-# ISO-8859-2 byte -> Windows-1250 byte where they differ.
-ISO8859_2_FROM = {
-    0xA6: 0x8C, 0xA9: 0x8A, 0xAC: 0x8F, 0xAE: 0x8E, 0xB6: 0x9C,
-    0xB7: 0xA1, 0xB9: 0x9A, 0xBC: 0x9F, 0xBE: 0x9E,
-}
 
 
 def identity():
@@ -55,18 +52,12 @@ def inverse(table):
     return result
 
 
-def iso8859_2_from():
-    table = identity()
-    for source, target in ISO8859_2_FROM.items():
-        table[source] = target
-    return table
-
-
-def codec_from(codec):
+def codec_from(argument):
+    codec, local = argument if isinstance(argument, tuple) else (argument, LOCAL_CYRILLIC)
     table = [None] * 256
     for byte in range(256):
         try:
-            table[byte] = bytes([byte]).decode(codec).encode(LOCAL_CYRILLIC)[0]
+            table[byte] = bytes([byte]).decode(codec).encode(local)[0]
         except UnicodeError:
             pass
     taken = {t for t in table if t is not None}
@@ -86,12 +77,6 @@ def tables(kind, argument):
     if kind == "identity":
         table = identity()
         return table, table
-    if kind == "iso8859_2":
-        table = iso8859_2_from()
-        to = identity()
-        for source, target in ISO8859_2_FROM.items():
-            to[target] = source
-        return table, to
     from_table = codec_from(argument)
     if kind == "swapped":
         return inverse(from_table), from_table
