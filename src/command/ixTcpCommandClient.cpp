@@ -4,6 +4,7 @@
 #include "tls/ixSspi.h"
 #include "util/ixUtils.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace ix {
@@ -175,27 +176,35 @@ bool TixTcpCommandClient::ReceiveResponseLines(bool AAddToLastLine)
     return lines.AddTextStream(data, AAddToLastLine) != 0;
 }
 
+int32_t TixTcpCommandClient::CompleteLineCount() const noexcept
+{
+    return FResponse->Count() - (FLastLineOpen ? 1 : 0);
+}
+
 int32_t TixTcpCommandClient::WaitForResponse(int32_t AStartIndex, const TixResponseCodes& AOkResponses)
 {
-    // Every read ends with complete lines, so a line once classified never changes: each pass
-    // classifies only the lines that arrived since the last one. LastResponseCode and the
-    // accepted index come out as a rescan of the whole reply would give them, without the
-    // quadratic cost of rescanning a long multi-line reply after each of its reads.
+    // A complete line never changes, so each pass classifies only the lines completed since the
+    // last one, and LastResponseCode follows the last non-zero code among them: the results of
+    // rescanning the whole reply after every read, without the quadratic cost on long replies.
+    // An accepted line ends the wait as soon as it is complete, even when the read ended inside
+    // a later line: that line stays open for the next read to continue, so a multi-line reply
+    // is not swallowed whole by the wait for its status line. Every other decision is taken
+    // only when a read ends on a line boundary.
     int32_t scanned = AStartIndex;
     int32_t lastCode = 0;
     for (;;)
     {
-        bool incomplete = ReceiveResponseLines(false);
-        while (incomplete)
-            incomplete = ReceiveResponseLines(true);
+        FLastLineOpen = ReceiveResponseLines(FLastLineOpen);
+        const int32_t complete = CompleteLineCount();
+        const int32_t accepted = FindResponseCode(scanned, complete, AOkResponses, lastCode);
         FLastResponseCode = lastCode;
-        if (FResponse->Count() == AStartIndex && AOkResponses.empty())
-            return -1;
-        const int32_t accepted = FindResponseCode(scanned, AOkResponses);
         if (accepted >= 0)
             return accepted;
-        scanned = FResponse->Count();
-        lastCode = FLastResponseCode;
+        scanned = std::max(scanned, complete);
+        if (FLastLineOpen)
+            continue; // the rest of a line is on its way
+        if (FResponse->Count() == AStartIndex && AOkResponses.empty())
+            return -1;
         if (AOkResponses.size() == 1 && AOkResponses[0] == TerminatorCode)
             continue; // look-alike reply lines inside a body never raise
         if (FLastResponseCode == 0)
@@ -204,14 +213,15 @@ int32_t TixTcpCommandClient::WaitForResponse(int32_t AStartIndex, const TixRespo
     }
 }
 
-int32_t TixTcpCommandClient::FindResponseCode(int32_t AFrom, const TixResponseCodes& AOkResponses)
+int32_t TixTcpCommandClient::FindResponseCode(int32_t AFrom, int32_t ATo, const TixResponseCodes& AOkResponses,
+    int32_t& ALastCode)
 {
-    for (int32_t i = AFrom; i < FResponse->Count(); ++i)
+    for (int32_t i = AFrom; i < ATo; ++i)
     {
         const int32_t code = GetResponseCode((*FResponse)[i]);
         if (code == 0)
             continue;
-        FLastResponseCode = code;
+        ALastCode = code;
         if (IsOkResponse(code, AOkResponses))
             return i;
     }
@@ -226,6 +236,7 @@ void TixTcpCommandClient::RaiseRefusedReply()
 void TixTcpCommandClient::WaitResponse(const TixResponseCodes& AOkResponses)
 {
     FResponse->Clear();
+    FLastLineOpen = false;
     WaitForResponse(0, AOkResponses);
     DoReceiveResponse(*FResponse);
 }
@@ -239,7 +250,7 @@ void TixTcpCommandClient::WaitMultipleLines(int64_t ATotalBytes)
         });
         TInProgressScope exchange(*this);
         if (ATotalBytes > 0)
-            connection.InitProgress(GetStringsSize(*FResponse), ATotalBytes);
+            connection.InitProgress(ReceivedSize(), ATotalBytes);
         else
             connection.InitProgress(0, 0);
         CollectMultipleLines();
@@ -252,15 +263,38 @@ void TixTcpCommandClient::CollectMultipleLines()
 {
     if (!FResponse->IsEmpty())
         FResponse->Delete(0); // the status line
-    // The terminator may have come with the status line. Lines after it (which a POP3 server
-    // never sends unasked) are dropped with it, so that they are taken neither for body lines
-    // nor for the reply to the next command.
-    int32_t terminator = FResponse->IndexOf(".");
+    // The terminator may have come with the status line. When the read that brought the status
+    // line ended inside a line, the reads that complete it still belong to the status line's
+    // batch: a terminator among them ends the reply as one that came with the status line.
+    int32_t terminator = FindTerminatorLine(0);
+    while (terminator < 0 && FLastLineOpen)
+    {
+        const int32_t searched = CompleteLineCount();
+        FLastLineOpen = ReceiveResponseLines(true);
+        terminator = FindTerminatorLine(searched);
+    }
     if (terminator < 0)
         terminator = WaitForResponse(0, TerminatorOnly);
+    // Lines after the terminator (which a POP3 server never sends unasked) are dropped with it,
+    // so that they are taken neither for body lines nor for the reply to the next command.
     while (FResponse->Count() > terminator)
         FResponse->Delete(FResponse->Count() - 1);
+    FLastLineOpen = false;
     UnstuffDots(*FResponse);
+}
+
+int32_t TixTcpCommandClient::FindTerminatorLine(int32_t AFrom) const
+{
+    for (int32_t i = AFrom; i < CompleteLineCount(); ++i)
+        if ((*FResponse)[i] == ".")
+            return i;
+    return -1;
+}
+
+int64_t TixTcpCommandClient::ReceivedSize() const noexcept
+{
+    // Each complete line came with its line end; an open one has none yet.
+    return GetStringsSize(*FResponse) - (FLastLineOpen ? 2 : 0);
 }
 
 void TixTcpCommandClient::ConnectionProgress(int64_t ABytesProceed, int64_t ATotalBytes)

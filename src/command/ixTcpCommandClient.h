@@ -133,11 +133,17 @@ private:
     /// Reads one batch into Response; true when its last line is still incomplete.
     bool ReceiveResponseLines(bool AAddToLastLine);
     /// Reads until a line from AStartIndex on is accepted; returns its index (-1: nothing
-    /// arrived and nothing was asked for).
+    /// arrived and nothing was asked for). The last line may be left open behind it.
     int32_t WaitForResponse(int32_t AStartIndex, const TixResponseCodes& AOkResponses);
-    /// Classifies the lines from AFrom on; the index of the first accepted one, else -1.
-    /// LastResponseCode follows the last non-zero code.
-    int32_t FindResponseCode(int32_t AFrom, const TixResponseCodes& AOkResponses);
+    /// Classifies the lines AFrom to ATo - 1; the index of the first accepted one, else -1.
+    /// ALastCode follows the last non-zero code.
+    int32_t FindResponseCode(int32_t AFrom, int32_t ATo, const TixResponseCodes& AOkResponses, int32_t& ALastCode);
+    /// The lines of Response that are complete (all but an open last line).
+    int32_t CompleteLineCount() const noexcept;
+    /// The bytes that Response holds, line ends included.
+    int64_t ReceivedSize() const noexcept;
+    /// The first complete line from AFrom on that is exactly "."; -1 when none.
+    int32_t FindTerminatorLine(int32_t AFrom) const;
     /// Reads until the terminator line, leaving the body lines in Response.
     void CollectMultipleLines();
     void ConnectionProgress(int64_t ABytesProceed, int64_t ATotalBytes);
@@ -147,6 +153,8 @@ private:
     std::string FPassword;
     std::unique_ptr<TStringList> FResponse;
     int32_t FLastResponseCode = 0;
+    /// The last line of Response still waits for the rest of its bytes (and its line end).
+    bool FLastLineOpen = false;
     std::string FAuthorization;
     std::string FCharSet;
 };

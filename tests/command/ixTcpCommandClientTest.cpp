@@ -47,6 +47,7 @@ struct TOutcome
     int32_t LastCode = 0;
     int32_t Error = 0; // the error code of the exception, 0 for none
     int Reads = 0;
+    std::vector<std::string> NextLines; // the reply to a following command, when one was read
 
     bool operator==(const TOutcome&) const = default;
 };
@@ -67,7 +68,7 @@ class TRescanModel
 public:
     explicit TRescanModel(const std::vector<std::string>& AChunks) : FChunks(AChunks.begin(), AChunks.end()) {}
 
-    TOutcome Run(bool AMultiLine)
+    TOutcome Run(bool AMultiLine, bool AReadNext)
     {
         TOutcome outcome;
         try
@@ -84,6 +85,12 @@ public:
         outcome.Lines = LinesOf(FResponse);
         outcome.LastCode = FLastCode;
         outcome.Reads = FReads;
+        if (AReadNext && outcome.Error == 0)
+        {
+            FResponse.Clear();
+            Wait(0, {CodeOk});
+            outcome.NextLines = LinesOf(FResponse);
+        }
         return outcome;
     }
 
@@ -149,7 +156,7 @@ private:
     bool FActive = true;
 };
 
-TOutcome RunEngine(const std::vector<std::string>& AChunks, bool AMultiLine)
+TOutcome RunEngine(const std::vector<std::string>& AChunks, bool AMultiLine, bool AReadNext = false)
 {
     TEngine engine(AChunks);
     TOutcome outcome;
@@ -166,14 +173,23 @@ TOutcome RunEngine(const std::vector<std::string>& AChunks, bool AMultiLine)
     outcome.Lines = LinesOf(engine.GetResponse());
     outcome.LastCode = engine.GetLastResponseCode();
     outcome.Reads = engine.Connection.Reads();
+    if (AReadNext && outcome.Error == 0)
+    {
+        engine.WaitResponse({CodeOk});
+        outcome.NextLines = LinesOf(engine.GetResponse());
+    }
     return outcome;
 }
+
+/// The reply to the command after the one under test, read as its own chunk.
+const std::string NextReply = "+OK next\r\n";
 
 struct TReplyCase
 {
     const char* Name;
     std::string Reply;
     bool MultiLine;
+    bool Complete = true; // the reply ends normally: the next reply follows it
 };
 
 const std::vector<TReplyCase>& ReplyCases()
@@ -183,19 +199,25 @@ const std::vector<TReplyCase>& ReplyCases()
         {"uncoded lines first", "hello\r\nthere\r\n+OK ready <1.2@ix.test>\r\n", false},
         {"refusal", "-ERR no such message\r\n", false},
         {"refusal then acceptance", "-ERR a\r\n+OK b\r\n", false},
-        {"uncoded lines then close", "hello\r\n", false},
+        {"uncoded lines then close", "hello\r\n", false, false},
         {"body", "+OK\r\nSubject: s\r\n\r\n..dotted\r\n..\r\n-ERR body\r\n+OK body\r\n.\r\n", true},
         {"empty body", "+OK\r\n.\r\n", true},
-        {"body cut short", "+OK 3\r\nline one\r\nline", true},
+        {"body cut short", "+OK 3\r\nline one\r\nline", true, false},
         {"lone LF line ends", "+OK\nA\n.\n", true},
+        {"dot-led lines first", "+OK\r\n...\r\n.x\r\n..\r\n.\r\n", true},
+        {"uncoded lines before a body", "x\r\n+OK\r\n.\r\n", true},
+        {"body of long lines", "+OK 2\r\n" + std::string(40, 'a') + "\r\n" + std::string(30, 'b') + "\r\n.\r\n", true},
     };
     return cases;
 }
 
-void ExpectSameAsRescan(const TReplyCase& ACase, const std::vector<std::string>& AChunks)
+void ExpectSameAsRescan(const TReplyCase& ACase, std::vector<std::string> AChunks)
 {
-    const TOutcome expected = TRescanModel(AChunks).Run(ACase.MultiLine);
-    const TOutcome actual = RunEngine(AChunks, ACase.MultiLine);
+    if (ACase.Complete)
+        AChunks.push_back(NextReply);
+    const TOutcome expected = TRescanModel(AChunks).Run(ACase.MultiLine, ACase.Complete);
+    const TOutcome actual = RunEngine(AChunks, ACase.MultiLine, ACase.Complete);
+    ASSERT_EQ(actual.Lines, expected.Lines) << ACase.Name << ", chunks: " << ::testing::PrintToString(AChunks);
     ASSERT_EQ(actual, expected) << ACase.Name << ", chunks: " << ::testing::PrintToString(AChunks);
 }
 
@@ -349,6 +371,48 @@ TEST(CommandEngine, ProgressCountsFromTheLinesAlreadyReadAndEndsAtTheTotal)
     EXPECT_EQ(calls, (std::vector<std::pair<int64_t, int64_t>>{{28, 40}, {31, 40}, {40, 40}}));
     EXPECT_FALSE(engine.GetInProgress());
     EXPECT_FALSE(engine.Connection.OnProgress);
+}
+
+TEST(CommandEngine, ProgressAdvancesWhileALargeReplyArrivesInReadsThatEndInsideLines)
+{
+    // 300 body lines; every read but the last ends in the middle of a line, as reads of a
+    // large message usually do, so no read ends the status line's batch before the terminator.
+    std::vector<std::string> body;
+    std::string reply = "+OK message follows\r\n";
+    std::vector<std::string> chunks;
+    for (int i = 0; i < 300; ++i)
+    {
+        body.push_back("line " + std::to_string(i) + std::string(60, 'x'));
+        const std::string line = body.back() + "\r\n";
+        if (i % 10 != 9)
+        {
+            reply += line;
+            continue;
+        }
+        chunks.push_back(reply + line.substr(0, 20));
+        reply = line.substr(20);
+    }
+    chunks.push_back(reply + ".\r\n");
+    int64_t total = 0;
+    for (const std::string& line : body)
+        total += static_cast<int64_t>(line.size()) + 2;
+
+    TEngine engine(chunks);
+    std::vector<std::pair<int64_t, int64_t>> calls;
+    engine.OnProgress = [&](TObject*, int64_t ADone, int64_t ATotal) { calls.emplace_back(ADone, ATotal); };
+    engine.WaitResponse({CodeOk});
+    EXPECT_EQ(engine.Connection.Reads(), 1) << "the status line's wait read past the status line";
+    engine.WaitMultipleLines(total);
+
+    EXPECT_EQ(LinesOf(engine.GetResponse()), body);
+    ASSERT_GE(calls.size(), 25u);
+    EXPECT_EQ(calls.back(), (std::pair<int64_t, int64_t>{total, total}));
+    for (size_t i = 0; i + 1 < calls.size(); ++i)
+    {
+        EXPECT_LT(calls[i].first, total) << "call " << i;
+        EXPECT_EQ(calls[i].second, total) << "call " << i;
+        EXPECT_TRUE(i == 0 || calls[i].first > calls[i - 1].first) << "call " << i;
+    }
 }
 
 TEST(CommandEngine, ProgressBeyondTheAnnouncedTotalIsNotReported)
