@@ -373,8 +373,10 @@ void TixTlsNetworkStream::ReadRecords(TStream& ADest)
     };
     FTokenBuffer.Seek(0, soEnd);
     TBatchSink sink([&](const void* ABytes, int64_t ACount) {
+        if (!IsEstablishedStatus(FLastStatus))
+            return;  // the peer closed the session: nothing after that counts
         FTokenBuffer.WriteBuffer(ABytes, ACount);
-        if (FTokenBuffer.GetSize() - start >= DecryptWhileReadingAt && IsEstablishedStatus(FLastStatus))
+        if (FTokenBuffer.GetSize() - start >= DecryptWhileReadingAt)
         {
             decrypt();
             FTokenBuffer.Seek(0, soEnd);
@@ -382,9 +384,7 @@ void TixTlsNetworkStream::ReadRecords(TStream& ADest)
     });
     TixNetworkStream::Read(&sink);
     FTokenBuffer.SetPosition(start);
-    if (!IsEstablishedStatus(FLastStatus))
-        Empty(FTokenBuffer);  // the peer closed the session: nothing after that counts
-    else if (FTokenBuffer.GetSize() > decryptedUpTo)
+    if (IsEstablishedStatus(FLastStatus) && FTokenBuffer.GetSize() > decryptedUpTo)
         decrypt();
 }
 
