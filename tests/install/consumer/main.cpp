@@ -1,0 +1,21 @@
+// Parses a message and builds a POP3 client with the installed headers and libraries.
+#include "core/ixStrings.h"
+#include "message/ixMailMessage.h"
+#include "pop3/ixPop3.h"
+
+#include <iostream>
+
+int main()
+{
+    ix::TStringList lines;
+    lines.Add("From: Ivory Tester <ivory@ix.test>");
+    lines.Add("Subject: =?utf-8?q?Gr=C3=BC=C3=9Fe?=");
+    lines.Add("");
+    lines.Add("Hello");
+    ix::TixMailMessage message;
+    message.LoadMessage(lines);
+    ix::TixPop3 client;
+    const bool ok = message.GetFrom().GetEmail() == "ivory@ix.test" && client.GetPort() == 110;
+    std::cout << (ok ? "consumer: ok" : "consumer: unexpected values") << '\n';
+    return ok ? 0 : 1;
+}
