@@ -313,13 +313,26 @@ void TixTlsNetworkStream::ReportProgress(int64_t ADelta)
 
 // ---- reading ---------------------------------------------------------------------------------
 
+void TixTlsNetworkStream::ReportDelivered()
+{
+    if (FReadDest == nullptr)
+        return;
+    const int64_t position = FReadDest->GetPosition();
+    const int64_t delta = position - FReportedUpTo;
+    FReportedUpTo = position;
+    ReportProgress(delta);
+}
+
 bool TixTlsNetworkStream::Read(TStream* AData)
 {
-    const int64_t start = AData != nullptr ? AData->GetPosition() : -1;
     ClearNextAction();
-    const auto report = [&] {
-        if (AData != nullptr)
-            ReportProgress(AData->GetPosition() - start);
+    // Progress follows the application bytes as they reach AData, also while one read keeps
+    // draining a socket that a fast peer keeps full.
+    FReadDest = AData;
+    FReportedUpTo = AData != nullptr ? AData->GetPosition() : 0;
+    const auto report = [this] {
+        ReportDelivered();
+        FReadDest = nullptr;
     };
     try
     {
@@ -370,6 +383,7 @@ void TixTlsNetworkStream::ReadRecords(TStream& ADest)
         DecryptIncoming(ADest);
         start = FTokenBuffer.GetPosition();
         decryptedUpTo = FTokenBuffer.GetSize();
+        ReportDelivered();
     };
     FTokenBuffer.Seek(0, soEnd);
     TBatchSink sink([&](const void* ABytes, int64_t ACount) {

@@ -144,6 +144,9 @@ private:
     void ApplyToSspi(TApply&& AApply);
     /// Reports application bytes to the connection's progress (the inherited UpdateProgress).
     void ReportProgress(int64_t ADelta);
+    /// Reports the application bytes that reached the current read's destination since the
+    /// last report (nothing when the read has no destination).
+    void ReportDelivered();
     /// Asks the application for a certificate and repeats the step with it (or without one).
     void ProvideCredentials(TixTlsSspi& AContext, TixCertificateList& AExtraCerts);
     /// The handshake step's outcome: sends a token, concludes, or decrypts early data.
@@ -190,6 +193,10 @@ private:
     bool FRejected = false;
     std::string FRejectedText;
     int32_t FRejectedCode = 0;
+    /// The destination of the read in progress (null between reads) and its position at the
+    /// last progress report.
+    TStream* FReadDest = nullptr;
+    int64_t FReportedUpTo = 0;
 };
 
 }  // namespace ix

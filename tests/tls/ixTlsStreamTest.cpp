@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -217,6 +218,46 @@ TEST_P(TlsStream, RecordsArrivingFasterThanTheyAreReadAreAllDeliveredBeforeTheCl
     EXPECT_TRUE(received.View() == expected) << "received " << received.GetSize() << " of "
                                              << expected.size() << " bytes";
     EXPECT_TRUE(client.GetConnection()->PeerClosed());
+    client.Close();
+    EXPECT_EQ(server.Finish(), "");
+}
+
+TEST_P(TlsStream, ProgressFollowsTheBytesWhileOneReadDrainsAFastPeer)
+{
+    // Throttled to about 8 MB/s, the client leaves the server time to keep the socket full, so
+    // a read drains the whole transfer; its progress must still advance step by step.
+    const std::vector<std::string> records(256, std::string(16384, 'p'));
+    const int64_t total = 256 * 16384;
+    TlsServerSteps tls(Version());
+    ScriptedServer server({tls.Handshake(), tls.SendRecords(records), tls.SendClose(),
+        Step::Drain()});
+    TixTcpClientTls client;
+    Open(client, server);
+    TixTcpClientConnection& connection = *client.GetConnection();
+    connection.SetBatchSize(65536);
+    connection.SetBitsPerSec(64 * 1024 * 1024);
+    connection.InitProgress(0, total);
+    std::vector<int64_t> reports;
+    connection.OnProgress = [&](TObject*, int64_t ABytesProceed, int64_t ATotalBytes) {
+        EXPECT_EQ(ATotalBytes, total);
+        reports.push_back(ABytesProceed);
+    };
+    TMemoryStream received;
+    while (client.IsActive())
+        connection.ReadData(&received);
+    ASSERT_EQ(received.GetSize(), total);
+    ASSERT_GT(reports.size(), 1u);
+    EXPECT_EQ(reports.back(), total);
+    EXPECT_EQ(connection.GetBytesProceed(), total);
+    int64_t previous = 0;
+    int64_t largestStep = 0;
+    for (const int64_t report : reports)
+    {
+        EXPECT_GT(report, previous);
+        largestStep = std::max(largestStep, report - previous);
+        previous = report;
+    }
+    EXPECT_LE(largestStep, 512 * 1024) << "progress held back over " << largestStep << " bytes";
     client.Close();
     EXPECT_EQ(server.Finish(), "");
 }
