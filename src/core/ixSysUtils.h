@@ -5,6 +5,7 @@
 #include <exception>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -23,6 +24,22 @@ public:
 
 private:
     std::string FMessage;
+};
+
+/// Base of the exceptions that carry a numeric error code beside their message (a system,
+/// Windows Sockets or security status code, or a negative code of the library's own).
+class EixCodedError : public Exception
+{
+public:
+    EixCodedError(std::string AMessage, int32_t AErrorCode)
+        : Exception(std::move(AMessage)), FErrorCode(AErrorCode)
+    {
+    }
+
+    int32_t ErrorCode() const noexcept { return FErrorCode; }
+
+private:
+    int32_t FErrorCode;
 };
 
 /// A text could not be converted (number, date, time) or a value could not be assigned.

@@ -15,18 +15,10 @@
 namespace ix {
 
 /// A failed call of the crypto provider; ErrorCode is the system error code.
-class EixCryptError : public Exception
+class EixCryptError : public EixCodedError
 {
 public:
-    EixCryptError(std::string AMessage, int32_t AErrorCode)
-        : Exception(std::move(AMessage)), FErrorCode(AErrorCode)
-    {
-    }
-
-    int32_t ErrorCode() const noexcept { return FErrorCode; }
-
-private:
-    int32_t FErrorCode;
+    using EixCodedError::EixCodedError;
 };
 
 /// The system's text for ACode (at most 256 characters, trailing control characters, blanks

@@ -20,15 +20,10 @@ enum TixEncodeMethod : uint8_t { cmNone, cmQuotedPrintable, cmBase64, cmUUEncode
 enum TixEncodeErrorProcessing : uint8_t { epStop, epContinue };
 
 /// Raised by TixEncoder: -1 "Unsupported format.", -2 "Wrong symbols in source stream.".
-class EixEncoderError : public Exception
+class EixEncoderError : public EixCodedError
 {
 public:
-    EixEncoderError(std::string AMessage, int32_t AErrorCode)
-        : Exception(std::move(AMessage)), FErrorCode(AErrorCode) {}
-    int32_t ErrorCode() const noexcept { return FErrorCode; }
-
-private:
-    int32_t FErrorCode;
+    using EixCodedError::EixCodedError;
 };
 
 /// Converts byte streams into a content transfer encoding and back.

@@ -13,15 +13,10 @@ namespace ix {
 
 /// A failure of the network layer. Negative codes are this library's own (below); positive
 /// codes are Windows Sockets or system error numbers, with the system's text.
-class EixSocketError : public Exception
+class EixSocketError : public EixCodedError
 {
 public:
-    EixSocketError(std::string AMessage, int32_t AErrorCode) : Exception(std::move(AMessage)), FErrorCode(AErrorCode) {}
-
-    int32_t ErrorCode() const noexcept { return FErrorCode; }
-
-private:
-    int32_t FErrorCode;
+    using EixCodedError::EixCodedError;
 };
 
 // The library's own codes of EixSocketError.

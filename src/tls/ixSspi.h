@@ -14,18 +14,10 @@ namespace ix {
 
 /// A failure of the security interface. ErrorCode is a library code (negative, or 20) or a
 /// security status, certificate policy error or system error number.
-class EixSSPIError : public Exception
+class EixSSPIError : public EixCodedError
 {
 public:
-    EixSSPIError(std::string AMessage, int32_t AErrorCode)
-        : Exception(std::move(AMessage)), FErrorCode(AErrorCode)
-    {
-    }
-
-    int32_t ErrorCode() const noexcept { return FErrorCode; }
-
-private:
-    int32_t FErrorCode;
+    using EixCodedError::EixCodedError;
 };
 
 /// Outcome of a security context operation (shared with the TLS stream).

@@ -58,14 +58,10 @@ private:
 };
 
 /// An operating-system call failed; ErrorCode is the system's error code.
-class EOSError : public Exception
+class EOSError : public EixCodedError
 {
 public:
-    EOSError(std::string AMessage, int32_t AErrorCode) : Exception(std::move(AMessage)), FErrorCode(AErrorCode) {}
-    int32_t ErrorCode() const noexcept { return FErrorCode; }
-
-private:
-    int32_t FErrorCode;
+    using EixCodedError::EixCodedError;
 };
 
 // ---- Dates and times ----------------------------------------------------------------------
