@@ -35,6 +35,18 @@ public:
 protected:
     /// Lets the source copy itself into ADest; the default raises the conversion error.
     virtual void AssignTo(TPersistent& ADest) const;
+
+    /// ASource as a TSource, for an Assign that copies from that class. When ASource is none,
+    /// the inherited Assign runs (the source's AssignTo, else the conversion error) and the
+    /// result is null.
+    template <typename TSource>
+    const TSource* AssignSource(const TPersistent& ASource)
+    {
+        const auto* source = dynamic_cast<const TSource*>(&ASource);
+        if (source == nullptr)
+            TPersistent::Assign(ASource);
+        return source;
+    }
 };
 
 using TNotifyEvent = std::function<void(TObject* Sender)>;

@@ -250,12 +250,8 @@ void TStrings::SaveToFile(const std::string& AFileName) const
 
 void TStrings::Assign(const TPersistent& ASource)
 {
-    const auto* source = dynamic_cast<const TStrings*>(&ASource);
-    if (!source) {
-        TPersistent::Assign(ASource);
-        return;
-    }
-    if (source == this)
+    const auto* source = AssignSource<TStrings>(ASource);
+    if (!source || source == this)
         return;
     BeginUpdate();
     try {

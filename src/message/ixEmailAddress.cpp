@@ -212,11 +212,9 @@ void TixEmailAddressItem::SetFullAddress(std::string_view AValue)
 
 void TixEmailAddressItem::Assign(const TPersistent& ASource)
 {
-    const auto* source = dynamic_cast<const TixEmailAddressItem*>(&ASource);
-    if (!source) {
-        TPersistent::Assign(ASource);
+    const auto* source = AssignSource<TixEmailAddressItem>(ASource);
+    if (!source)
         return;
-    }
     FName = source->FName;
     FEmail = source->FEmail;
 }
@@ -285,12 +283,8 @@ void TixEmailAddressList::Clear() noexcept
 
 void TixEmailAddressList::Assign(const TPersistent& ASource)
 {
-    const auto* source = dynamic_cast<const TixEmailAddressList*>(&ASource);
-    if (!source) {
-        TPersistent::Assign(ASource);
-        return;
-    }
-    if (source == this)
+    const auto* source = AssignSource<TixEmailAddressList>(ASource);
+    if (!source || source == this)
         return;
     Clear();
     for (const auto& item : source->FItems)

@@ -241,12 +241,8 @@ void TixMessageBodies::Clear()
 
 void TixMessageBodies::Assign(const TPersistent& ASource)
 {
-    const auto* source = dynamic_cast<const TixMessageBodies*>(&ASource);
-    if (!source) {
-        TPersistent::Assign(ASource);
-        return;
-    }
-    if (source == this)
+    const auto* source = AssignSource<TixMessageBodies>(ASource);
+    if (!source || source == this)
         return;
     Clear();
     for (const auto& body : source->FItems)
@@ -377,11 +373,9 @@ void TixMessageBody::SetEncodedSize(int32_t ASize, int32_t ALines) noexcept
 
 void TixMessageBody::Assign(const TPersistent& ASource)
 {
-    const auto* source = dynamic_cast<const TixMessageBody*>(&ASource);
-    if (!source) {
-        TPersistent::Assign(ASource);
+    const auto* source = AssignSource<TixMessageBody>(ASource);
+    if (!source)
         return;
-    }
     SetContentType(source->FContentType);
     SetEncoding(source->FEncoding);
     SetContentDisposition(source->FContentDisposition);

@@ -4,12 +4,9 @@ namespace ix {
 
 void TixFirewallSettings::Assign(const TPersistent& ASource)
 {
-    const auto* source = dynamic_cast<const TixFirewallSettings*>(&ASource);
-    if (source == nullptr)
-    {
-        TPersistent::Assign(ASource);
+    const auto* source = AssignSource<TixFirewallSettings>(ASource);
+    if (!source)
         return;
-    }
     FFirewallType = source->FFirewallType;
     FUserName = source->FUserName;
     FPassword = source->FPassword;
