@@ -5,6 +5,7 @@
 #include "net/ixSocket.h"
 #include "platform/ixOsMessages.h"
 #include "platform/ixOsSockets.h"
+#include "support/LoopbackListener.h"
 #include "util/ixUtils.h"
 
 #include <gtest/gtest.h>
@@ -63,15 +64,6 @@ struct TixTestSocketTraits
     static void Close(THandle AHandle) noexcept { (void)os::closesocket(AHandle); }
 };
 using TTestSocket = TixUniqueHandle<TixTestSocketTraits>;
-
-inline os::SOCKADDR_IN LoopbackAddress(uint16_t APort)
-{
-    os::SOCKADDR_IN address{};
-    address.sin_family = os::AF_INET;
-    address.sin_port = os::htons(APort);
-    address.sin_addr.S_un.S_addr = os::htonl(os::INADDR_LOOPBACK);
-    return address;
-}
 
 /// A socket of AType bound to 127.0.0.1:APort (0: any free port); APort receives the port.
 inline TTestSocket BindLoopback(int AType, uint16_t& APort)

@@ -1,4 +1,5 @@
 #include "support/ScriptedServer.h"
+#include "support/LoopbackListener.h"
 
 #include "platform/ixOsMessages.h"
 #include "platform/ixOsSockets.h"
@@ -114,7 +115,7 @@ public:
         FNetEvent = os::WSACreateEvent();
         FStopEvent = os::CreateEventA(nullptr, os::TRUE, os::FALSE, nullptr);
         FSignalEvent = os::CreateEventA(nullptr, os::FALSE, os::FALSE, nullptr);
-        OpenListener();
+        FListener = ListenOnLoopback(FPort, 1, FOptions.ReceiveBuffer);
         FThread = std::thread([this] { Run(); });
     }
 
@@ -159,25 +160,6 @@ private:
         if (ASocket != os::INVALID_SOCKET)
             (void)os::closesocket(ASocket);
         ASocket = os::INVALID_SOCKET;
-    }
-
-    void OpenListener()
-    {
-        FListener = os::socket(os::AF_INET, os::SOCK_STREAM, os::IPPROTO_TCP);
-        if (FListener == os::INVALID_SOCKET)
-            throw std::runtime_error("socket failed");
-        if (FOptions.ReceiveBuffer > 0)
-            (void)os::setsockopt(FListener, os::SOL_SOCKET, os::SO_RCVBUF,
-                reinterpret_cast<const char*>(&FOptions.ReceiveBuffer), sizeof(int));
-        os::SOCKADDR_IN address{};
-        address.sin_family = os::AF_INET;
-        address.sin_addr.S_un.S_addr = os::htonl(os::INADDR_LOOPBACK);
-        int length = sizeof address;
-        if (os::bind(FListener, reinterpret_cast<os::SOCKADDR*>(&address), length) != 0
-            || os::listen(FListener, 1) != 0
-            || os::getsockname(FListener, reinterpret_cast<os::SOCKADDR*>(&address), &length) != 0)
-            throw std::runtime_error("cannot listen on 127.0.0.1");
-        FPort = os::ntohs(address.sin_port);
     }
 
     void Run()
