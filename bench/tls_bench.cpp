@@ -7,18 +7,16 @@
 // Receivers are "bare" and client batch sizes (default: bare 8192 65536); naming one alone
 // helps a profiler see that receiver only.
 
-#include "tls/ixTcpClientTls.h"
+#include "bench_util.h"
 #include "platform/ixOsSockets.h"
+#include "tls/ixTcpClientTls.h"
 
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
-#include <time.h>
-
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -30,25 +28,7 @@ using namespace ix;
 
 namespace {
 
-[[noreturn]] void Fail(const char* AWhat)
-{
-    std::fprintf(stderr, "tls_bench: %s\n", AWhat);
-    std::exit(1);
-}
-
-/// A destination that only counts the bytes written to it.
-class TByteCounter : public TStream
-{
-public:
-    int64_t Read(void*, int64_t) override { return 0; }
-    int64_t Write(const void*, int64_t ACount) override { return FTotal += ACount, ACount; }
-    int64_t Seek(int64_t, TSeekOrigin) override { return FTotal; }
-    void SetSize(int64_t) override {}
-    int64_t Total() const noexcept { return FTotal; }
-
-private:
-    int64_t FTotal = 0;
-};
+using namespace ix::bench;
 
 /// A self-signed server certificate and key for the in-process server.
 struct TServerIdentity
@@ -154,33 +134,16 @@ public:
         if (SSL_CTX_use_certificate(FContext, FIdentity.Cert) != 1
             || SSL_CTX_use_PrivateKey(FContext, FIdentity.Key) != 1)
             Fail("server certificate");
-        FListener = os::socket(os::AF_INET, os::SOCK_STREAM, os::IPPROTO_TCP);
-        os::SOCKADDR_IN address{};
-        address.sin_family = os::AF_INET;
-        address.sin_addr.S_un.S_addr = os::htonl(os::INADDR_LOOPBACK);
-        int length = sizeof address;
-        if (os::bind(FListener, reinterpret_cast<os::SOCKADDR*>(&address), length) != 0
-            || os::listen(FListener, 4) != 0
-            || os::getsockname(FListener, reinterpret_cast<os::SOCKADDR*>(&address), &length) != 0)
-            Fail("cannot listen on 127.0.0.1");
-        FPort = os::ntohs(address.sin_port);
     }
-    ~TServer()
-    {
-        (void)os::closesocket(FListener);
-        SSL_CTX_free(FContext);
-    }
+    ~TServer() { SSL_CTX_free(FContext); }
 
-    uint16_t Port() const noexcept { return FPort; }
+    uint16_t Port() const noexcept { return FListener.Port(); }
 
     /// Serves the next connection on a thread.
     std::thread Serve(int64_t ABytes)
     {
         return std::thread([this, ABytes] {
-            const os::SOCKET peer = os::accept(FListener, nullptr, nullptr);
-            if (peer == os::INVALID_SOCKET)
-                Fail("accept failed");
-            TSslPipe pipe(FContext, peer, true);
+            TSslPipe pipe(FContext, FListener.Accept(), true);
             pipe.Handshake();
             const std::vector<char> block(16384, 'x');
             for (int64_t left = ABytes; left > 0;)
@@ -198,48 +161,14 @@ public:
 private:
     TServerIdentity FIdentity;
     SSL_CTX* FContext;
-    os::SOCKET FListener = os::INVALID_SOCKET;
-    uint16_t FPort = 0;
+    TListener FListener{4};
 };
-
-struct TSample
-{
-    double MBps = 0;
-    double CpuMsPerMB = 0;
-};
-
-double ThreadCpuSeconds()
-{
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-}
-
-/// Times the download of AReceive (which returns the application bytes it got) from its start.
-template <typename TReceive>
-TSample Timed(int64_t ABytes, TReceive&& AReceive)
-{
-    const auto wallStart = std::chrono::steady_clock::now();
-    const double cpuStart = ThreadCpuSeconds();
-    if (AReceive() != ABytes)
-        Fail("short transfer");
-    const double cpu = ThreadCpuSeconds() - cpuStart;
-    const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - wallStart;
-    const double megabytes = static_cast<double>(ABytes) / 1e6;
-    return {megabytes / wall.count(), cpu * 1000 / megabytes};
-}
 
 TSample BareOpenSsl(TServer& AServer, int64_t ABytes)
 {
     std::thread server = AServer.Serve(ABytes);
     SSL_CTX* context = SSL_CTX_new(TLS_client_method());
-    const os::SOCKET socket = os::socket(os::AF_INET, os::SOCK_STREAM, os::IPPROTO_TCP);
-    os::SOCKADDR_IN address{};
-    address.sin_family = os::AF_INET;
-    address.sin_port = os::htons(AServer.Port());
-    address.sin_addr.S_un.S_addr = os::htonl(os::INADDR_LOOPBACK);
-    if (os::connect(socket, reinterpret_cast<os::SOCKADDR*>(&address), sizeof address) != 0)
-        Fail("connect failed");
+    const os::SOCKET socket = Connect(AServer.Port());
     TSample sample;
     {
         TSslPipe pipe(context, socket, false);
@@ -277,30 +206,14 @@ TSample ThroughClient(TServer& AServer, int64_t ABytes, int32_t ABatchSize)
     };
     client.Open();
     const TSample sample = Timed(ABytes, [&] {
-        TByteCounter sink;
+        TCountingSink sink;
         while (client.IsActive())
             client.GetConnection()->ReadData(&sink);
-        return sink.Total();
+        return sink.Count();
     });
     client.Close();
     server.join();
     return sample;
-}
-
-template <typename TRun>
-TSample Median(int ARuns, TRun&& ARun)
-{
-    std::vector<double> rates;
-    std::vector<double> cpu;
-    for (int i = 0; i < ARuns; ++i)
-    {
-        const TSample sample = ARun();
-        rates.push_back(sample.MBps);
-        cpu.push_back(sample.CpuMsPerMB);
-    }
-    std::sort(rates.begin(), rates.end());
-    std::sort(cpu.begin(), cpu.end());
-    return {rates[rates.size() / 2], cpu[cpu.size() / 2]};
 }
 
 }  // namespace
@@ -315,9 +228,7 @@ int main(int argc, char** argv)
     if (receivers.empty())
         receivers = {"bare", "8192", "65536"};
     const int64_t bytes = megabytes * 1000 * 1000;
-    os::WSADATA data;
-    if (os::WSAStartup(os::MAKEWORD(2, 2), &data) != 0)
-        Fail("WSAStartup failed");
+    StartSockets();
     TServer server;
 
     std::printf("Downloading %lld MB over TLS 1.3 (AES-128-GCM) on loopback, median of %d runs\n",
