@@ -14,6 +14,9 @@ namespace ix {
 
 namespace {
 
+/// The most batches one stream read takes in before it returns to its caller.
+constexpr int32_t MaxBatchesPerRead = 8;
+
 /// The Windows Sockets errors of a send after which the peer counts as gone.
 bool IsConnectionLost(int AError) noexcept
 {
@@ -309,6 +312,11 @@ bool TixNetworkStream::Read(TStream* AData)
         return true;
     std::unique_ptr<char[]> buffer;
     int32_t capacity = 0;
+    // What is immediately available is taken, but a sender that keeps the socket full does not
+    // keep one call here for a whole transfer: the caller sees (and reports) the data in steps
+    // of at most MaxBatchesPerRead batches.
+    int64_t taken = 0;
+    const int64_t enough = int64_t{MaxBatchesPerRead} * FConnection->GetBatchSize();
     for (;;)
     {
         const int32_t size = GetReadBatchSize();
@@ -334,7 +342,9 @@ bool TixNetworkStream::Read(TStream* AData)
         }
         AData->WriteBuffer(buffer.get(), received);
         UpdateProgress(received);
-        if (NeedStop())
+        taken += received;
+        // A short receive emptied the socket: asking again would only hear WSAEWOULDBLOCK.
+        if (received < size || taken >= enough || NeedStop())
             return true;
     }
 }
@@ -742,8 +752,19 @@ void TixTcpConnection::SetActive(bool AValue)
 
 void TixTcpConnection::ReadData(TStream* AData)
 {
+    const int64_t start = AData != nullptr ? AData->GetPosition() : 0;
     ReadPass(AData);
-    FollowNextActions([&] { ReadPass(AData); }, [this] { WriteData(nullptr); });
+    FollowNextActions(
+        [&] {
+            // A stream layer asks for another read while its message is incomplete (the rest
+            // of a TLS record). Once bytes were delivered the caller has its batch, and the
+            // next read brings the rest.
+            if (AData != nullptr && AData->GetPosition() > start)
+                GetNetworkStream()->ClearNextAction();
+            else
+                ReadPass(AData);
+        },
+        [this] { WriteData(nullptr); });
 }
 
 template <typename TOnRead, typename TOnWrite>

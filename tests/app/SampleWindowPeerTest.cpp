@@ -9,7 +9,9 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 
 namespace ix::test {
 
@@ -212,6 +214,11 @@ TEST_F(Responsiveness, WindowTimerKeepsFiringWhileATwentyMegabyteMessageDownload
     int ticksDuringExchange = 0;
     bool buttonsLocked = true;
     bool progressVisible = true;
+    std::vector<int> barValues;
+    QObject::connect(Form->pbDownload, &QProgressBar::valueChanged, [&](int AValue) {
+        if (Form->IsExchangeRunning())
+            barValues.push_back(AValue);
+    });
     QTimer timer;
     QObject::connect(&timer, &QTimer::timeout, [&] {
         if (!Form->IsExchangeRunning())
@@ -228,6 +235,11 @@ TEST_F(Responsiveness, WindowTimerKeepsFiringWhileATwentyMegabyteMessageDownload
     EXPECT_TRUE(buttonsLocked);
     EXPECT_TRUE(progressVisible);
     EXPECT_EQ(Form->pbDownload->value(), Form->pbDownload->maximum()) << "the last report is the whole size";
+    const int maximum = Form->pbDownload->maximum();
+    const auto intermediate = std::count_if(barValues.begin(), barValues.end(),
+        [&](int AValue) { return AValue > 0 && AValue < maximum; });
+    EXPECT_GE(intermediate, 10) << "the bar jumped instead of moving along";
+    EXPECT_TRUE(std::is_sorted(barValues.begin(), barValues.end()));
     EXPECT_FALSE(Form->pbDownload->isVisible());
     EXPECT_TRUE(Form->btnView->isEnabled());
     EXPECT_EQ(Form->edtSubject->text(), QStringLiteral("Large message 1"));

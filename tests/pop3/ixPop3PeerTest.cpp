@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -194,6 +195,11 @@ TEST_F(Pop3Dovecot, ProgressEndsWithTheAnnouncedSize)
         EXPECT_EQ(calls.back(), (std::pair<int64_t, int64_t>{size, size})) << "TLS " << tls;
         for (const auto& [done, total] : calls)
             EXPECT_TRUE(done <= total && total == size) << done << " of " << total;
+        // Progress moves along the body, not only at its end.
+        const auto moving = std::count_if(calls.begin(), calls.end(),
+            [&](const auto& ACall) { return ACall.first > 0 && ACall.first < size / 2; });
+        EXPECT_GE(moving, 10) << "TLS " << tls << ", " << calls.size() << " calls";
+        EXPECT_TRUE(std::is_sorted(calls.begin(), calls.end())) << "TLS " << tls;
         EXPECT_EQ(CountSent("LIST 1"), 1);
         Sent.clear();
     }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -349,6 +350,35 @@ TEST(Pop3Session, ServerClosingMidReplyEndsWithTheSocketError)
     ExpectError<EixSocketError>([&] { client.Retrieve(1, nullptr); }, 10038);
     EXPECT_FALSE(client.GetInProgress());
     EXPECT_FALSE(client.IsActive());
+    EXPECT_EQ(server.Finish(), "");
+}
+
+TEST(Pop3Session, ProgressOfAMessageSentInOneGoStartsWithItsFirstLines)
+{
+    // The server writes 2 MB at once and keeps the socket full: neither the wait for the status
+    // line nor any single read may take in the whole message before progress is reported.
+    std::string body;
+    for (int i = 0; body.size() < 2 * 1024 * 1024; ++i)
+        body += "Line " + std::to_string(i) + " of a long message, long enough to make many reads\r\n";
+    const auto size = static_cast<int64_t>(body.size());
+    ScriptedServer server(Login() + std::vector<Step>{Step::Expect("LIST 1"),
+        Step::Send("+OK 1 " + std::to_string(size) + "\r\n"), Step::Expect("RETR 1"),
+        Step::Send("+OK message follows\r\n" + body + ".\r\n")} + Quit);
+    TixPop3 client;
+    Configure(client, server);
+    std::vector<int64_t> done;
+    client.OnProgress = [&](TObject*, int64_t ADone, int64_t ATotal) {
+        EXPECT_EQ(ATotal, size);
+        done.push_back(ADone);
+    };
+    client.Open();
+    client.Retrieve(1, nullptr);
+    ASSERT_GE(done.size(), 10u);
+    EXPECT_LT(done.front(), size / 10) << "the first report came late";
+    EXPECT_TRUE(std::is_sorted(done.begin(), done.end()));
+    EXPECT_EQ(done.back(), size);
+    EXPECT_EQ(client.GetResponse().GetText(), body);
+    client.Close();
     EXPECT_EQ(server.Finish(), "");
 }
 
