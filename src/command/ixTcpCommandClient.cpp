@@ -168,7 +168,12 @@ void TixTcpCommandClient::InternalSendCommandSync(const std::string& ACommand, c
 bool TixTcpCommandClient::ReceiveResponseLines(bool AAddToLastLine)
 {
     TMemoryStream data;
-    GetConnection()->ReadData(&data);
+    TixTcpClientConnection& connection = *GetConnection();
+    connection.ReadData(&data);
+    // A read may bring nothing while the connection stays up (a TLS message without data): a
+    // line that was open is then still open. After a close it is as complete as it will get.
+    if (data.GetSize() == 0 && connection.GetActive())
+        return AAddToLastLine && !FResponse->IsEmpty();
     data.SetPosition(0);
     std::string charSet;
     GetResponseCharSet(data, charSet);

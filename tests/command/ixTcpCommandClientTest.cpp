@@ -248,6 +248,14 @@ TEST(CommandEngine, MultiLineReplyUnstuffsDotsAndDropsStatusAndTerminator)
     EXPECT_EQ(outcome.Reads, 1); // status line and terminator in one read: no other read
 }
 
+TEST(CommandEngine, ReadThatBringsNothingLeavesAnOpenLineOpen)
+{
+    TEngine engine({"+OK\r\nfirst ha", "", "lf\r\n", "", ".\r\n"});
+    engine.WaitResponse({CodeOk});
+    engine.WaitMultipleLines(0);
+    EXPECT_EQ(LinesOf(engine.GetResponse()), std::vector<std::string>{"first half"});
+}
+
 TEST(CommandEngine, LinesAfterTheTerminatorAreNotTakenForBodyOrNextReply)
 {
     TEngine engine({"+OK\r\nbody\r\n.\r\n+OK unasked\r\n", "+OK next\r\n"});
