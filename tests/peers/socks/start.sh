@@ -9,32 +9,11 @@
 # Writes STATE_DIR/socks.env: KEY=VALUE lines with the ports, the credentials, the PIDs and the
 # temporary directory. stop.sh STATE_DIR stops every process by its PID and removes the directory.
 set -euo pipefail
-state=$(mkdir -p "${1:?usage: start.sh STATE_DIR}" && cd "$1" && pwd)/socks.env
 here=$(cd "$(dirname "$0")" && pwd)
-common=$here/../common
-[ -f "$state" ] && "$here/stop.sh" "$(dirname "$state")"
-dir=$(mktemp -d "${TMPDIR:-/tmp}/ix-socks-peers.XXXXXX")
-pids=()
+# shellcheck source=../common/peers.sh
+. "$here/../common/peers.sh"
+peers_begin socks "${1:-}" "$here/stop.sh"
 
-fail() {
-  echo "socks peers: $*" >&2
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  tail -n 20 "$dir"/*.log "$dir"/*.out >&2 2>/dev/null || true
-  rm -rf "$dir"
-  exit 1
-}
-
-free_port() {
-  python3 "$common/free_port.py"
-}
-
-wait_listening() {
-  python3 "$common/wait_port.py" "$1" 10 || fail "nothing listens on 127.0.0.1:$1 ($2)"
-}
-
-need() {
-  command -v "$1" >/dev/null || fail "$1 is not installed (scripts/setup.sh installs it)"
-}
 for tool in python3 danted microsocks ssh ssh-keygen; do need "$tool"; done
 [ -x /usr/sbin/sshd ] || fail "/usr/sbin/sshd is not installed (openssh-server)"
 

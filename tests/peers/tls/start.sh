@@ -9,28 +9,15 @@
 # Writes STATE_DIR/tls.env: KEY=VALUE lines with the ports, the certificate directory, the PIDs
 # and the temporary directory. stop.sh STATE_DIR stops every process by its PID.
 set -euo pipefail
-state=$(mkdir -p "${1:?usage: start.sh STATE_DIR}" && cd "$1" && pwd)/tls.env
 here=$(cd "$(dirname "$0")" && pwd)
-common=$here/../common
-[ -f "$state" ] && "$here/stop.sh" "$(dirname "$state")"
-dir=$(mktemp -d "${TMPDIR:-/tmp}/ix-tls-peers.XXXXXX")
-pids=()
+# shellcheck source=../common/peers.sh
+. "$here/../common/peers.sh"
+peers_begin tls "${1:-}" "$here/stop.sh"
 
-fail() {
-  echo "tls peers: $*" >&2
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  tail -n 20 "$dir"/*.log >&2 2>/dev/null || true
-  rm -rf "$dir"
-  exit 1
-}
-
-need() {
-  command -v "$1" >/dev/null || fail "$1 is not installed (scripts/setup.sh installs it)"
-}
 for tool in python3 openssl gnutls-serv; do need "$tool"; done
 
 certs=$dir/certs
-bash "$common/certs.sh" "$certs" || fail "cannot make the certificates"
+bash "$peers_common/certs.sh" "$certs" || fail "cannot make the certificates"
 # A client certificate from the same test authority, for the server that requires one.
 openssl req -newkey rsa:2048 -nodes -subj "/O=ix tests/CN=ix test client" \
   -keyout "$certs/client.key" -out "$certs/client.csr" >/dev/null 2>&1 || fail "client key"
@@ -39,10 +26,6 @@ printf 'basicConstraints = CA:FALSE\nextendedKeyUsage = clientAuth\nsubjectAltNa
 openssl x509 -req -in "$certs/client.csr" -CA "$certs/ca.pem" -CAkey "$certs/ca.key" -days 3650 \
   -set_serial "0x$(openssl rand -hex 8)" -extfile "$certs/client.ext" -out "$certs/client.pem" \
   >/dev/null 2>&1 || fail "client certificate"
-
-free_port() {
-  python3 "$common/free_port.py"
-}
 
 # gnutls NAME CERT [options...]: an echo server presenting CERT; its port goes to NAME_PORT.
 gnutls() {
@@ -68,7 +51,7 @@ pids+=($!)
 
 for port in "$gnutls_port" "$gnutls12_port" "$gnutls_client_cert_port" "$gnutls_self_port" \
   "$gnutls_expired_port" "$gnutls_other_port" "$openssl_port"; do
-  python3 "$common/wait_port.py" "$port" 10 || fail "nothing listens on 127.0.0.1:$port"
+  wait_listening "$port" "tls peer"
 done
 
 cat >"$state" <<STATE
