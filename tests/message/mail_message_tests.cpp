@@ -9,20 +9,8 @@ using namespace ix;
 
 namespace {
 
-/// Loads AText into a fresh message.
-class MailMessageTest : public ::testing::Test
+class MailMessageTest : public test::MessageLoadTest
 {
-protected:
-    void Load(std::string_view AText)
-    {
-        FSource.SetText(AText);
-        Message.LoadMessage(FSource);
-    }
-
-    TixMailMessage Message;
-
-private:
-    TStringList FSource;
 };
 
 /// Counts the verify calls and remembers the lines it was given.

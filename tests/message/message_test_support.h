@@ -1,6 +1,8 @@
-// Shared piece of the message tests: a recorder of the data the message hands out through its
-// events.
+// Shared pieces of the message tests: a fixture that loads a message from its lines, and a
+// recorder of the data the message hands out through its events.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <map>
 #include <memory>
@@ -11,6 +13,21 @@
 #include "message/ixMailMessage.h"
 
 namespace ix::test {
+
+/// A fresh message and the lines it is loaded from.
+class MessageLoadTest : public ::testing::Test
+{
+protected:
+    /// Loads AText into Message.
+    void Load(std::string_view AText)
+    {
+        Source.SetText(AText);
+        Message.LoadMessage(Source);
+    }
+
+    TixMailMessage Message;
+    TStringList Source;
+};
 
 /// Gives every attachment a memory stream and keeps what each body's data decoded to.
 class TBodyDataRecorder

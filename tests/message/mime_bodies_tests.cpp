@@ -11,15 +11,9 @@ using ix::test::TBodyDataRecorder;
 
 namespace {
 
-class MimeBodiesTest : public ::testing::Test
+class MimeBodiesTest : public test::MessageLoadTest
 {
 protected:
-    void Load(std::string_view AText)
-    {
-        Source.SetText(AText);
-        Message.LoadMessage(Source);
-    }
-
     TixMessageBody& Body(int32_t AIndex) { return Message.GetBodies()[AIndex]; }
 
     template <typename T>
@@ -28,9 +22,7 @@ protected:
         return dynamic_cast<T*>(&Body(AIndex));
     }
 
-    TixMailMessage Message;
     TBodyDataRecorder Recorder{Message};
-    TStringList Source;
 };
 
 constexpr std::string_view BadBase64Message = "Content-Type: multipart/mixed; boundary=b\n\n"
