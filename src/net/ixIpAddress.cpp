@@ -416,11 +416,13 @@ void TixHostResolver4::WaitForLookup(os::HANDLE AEvent, int32_t ATimeOut)
         FTaskHandle = nullptr;
     };
     FIsAborted = false;
+    // The limit runs from the start of the lookup: dispatched messages do not restart it.
+    const os::DWORD start = os::GetTickCount();
     try
     {
         do
         {
-            if (WaitForNetworkEvent(AEvent, nullptr, os::GetTickCount(), FDisableGuiProcessing, ATimeOut))
+            if (WaitForNetworkEvent(AEvent, nullptr, start, FDisableGuiProcessing, ATimeOut))
                 return;
         } while (!FIsAborted);
     }

@@ -529,25 +529,65 @@ struct THostEntryImage
     WORD Needed = 0;
 };
 
-THostEntryImage BuildHostEntry(const TLookupTask& ATask)
+/// The resolver of the asynchronous lookups while a test replaces the system's.
+struct THostLookupHookSlot
 {
-    THostEntryImage image;
+    std::mutex Lock;
+    THostLookupHook Hook;
+};
+
+THostLookupHookSlot& HostLookupHook()
+{
+    static auto* slot = new THostLookupHookSlot; // never destroyed: workers may outlive main
+    return *slot;
+}
+
+/// The system's IPv4 addresses of AName.
+THostLookupResult SystemHostLookup(const std::string& AName)
+{
+    THostLookupResult result;
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_flags = AI_CANONNAME;
     addrinfo* list = nullptr;
-    const int result = ::getaddrinfo(ATask.Name.c_str(), nullptr, &hints, &list);
-    if (result != 0)
+    const int status = ::getaddrinfo(AName.c_str(), nullptr, &hints, &list);
+    if (status != 0)
     {
-        image.Error = static_cast<WORD>(GaiToWsa(result, errno));
+        result.Error = GaiToWsa(status, errno);
+        return result;
+    }
+    if (list->ai_canonname != nullptr)
+        result.CanonicalName = list->ai_canonname;
+    for (const addrinfo* item = list; item != nullptr; item = item->ai_next)
+        result.Addresses.push_back(reinterpret_cast<const sockaddr_in*>(item->ai_addr)->sin_addr.s_addr);
+    ::freeaddrinfo(list);
+    return result;
+}
+
+/// Looks AName up with the test's hook when one is set, else with the system's resolver.
+THostLookupResult LookupHostIPv4(const std::string& AName)
+{
+    THostLookupHook hook;
+    {
+        THostLookupHookSlot& slot = HostLookupHook();
+        std::lock_guard lock(slot.Lock);
+        hook = slot.Hook;
+    }
+    return hook ? hook(AName) : SystemHostLookup(AName);
+}
+
+THostEntryImage BuildHostEntry(const TLookupTask& ATask)
+{
+    THostEntryImage image;
+    const THostLookupResult found = LookupHostIPv4(ATask.Name);
+    if (found.Error != 0)
+    {
+        image.Error = static_cast<WORD>(found.Error);
         return image;
     }
-    std::vector<uint32_t> addresses;
-    std::string name = list->ai_canonname != nullptr ? list->ai_canonname : ATask.Name;
-    for (const addrinfo* item = list; item != nullptr; item = item->ai_next)
-        addresses.push_back(reinterpret_cast<const sockaddr_in*>(item->ai_addr)->sin_addr.s_addr);
-    ::freeaddrinfo(list);
+    const std::vector<ULONG>& addresses = found.Addresses;
+    const std::string& name = found.CanonicalName.empty() ? ATask.Name : found.CanonicalName;
     if (addresses.empty())
     {
         image.Error = WSANO_DATA;
@@ -1299,6 +1339,13 @@ int WSACancelAsyncRequest(HANDLE hAsyncTaskHandle)
 void SetResolverExportsHidden(bool AHidden) noexcept
 {
     ResolverHidden = AHidden;
+}
+
+void SetHostLookupHookForTests(THostLookupHook AHook)
+{
+    THostLookupHookSlot& slot = HostLookupHook();
+    std::lock_guard lock(slot.Lock);
+    slot.Hook = std::move(AHook);
 }
 
 namespace internal {

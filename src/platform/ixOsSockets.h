@@ -20,6 +20,10 @@
 
 #include "platform/ixOsTypes.h"
 
+#include <functional>
+#include <string>
+#include <vector>
+
 namespace ix::os {
 
 // --- Versions and start-up ----------------------------------------------------------------
@@ -365,5 +369,20 @@ int WSACancelAsyncRequest(HANDLE hAsyncTaskHandle);
 /// Makes "ws2_32.dll" export neither "getaddrinfo" nor "freeaddrinfo" (a system without the
 /// protocol-independent resolver) while AHidden is true. Takes effect at its next load.
 void SetResolverExportsHidden(bool AHidden) noexcept;
+
+/// The outcome of one IPv4 host lookup: a Windows Sockets error (0: found) and, when found, the
+/// addresses (network byte order) and the canonical name (empty: the name that was asked for).
+struct THostLookupResult
+{
+    int Error = 0;
+    std::vector<ULONG> Addresses;
+    std::string CanonicalName;
+};
+using THostLookupHook = std::function<THostLookupResult(const std::string& AName)>;
+
+/// Replaces the system resolver that WSAAsyncGetHostByName's worker threads call with AHook
+/// (empty: the system's again), so that a lookup can block until a test releases it, or fail
+/// with a chosen error. Lookups already running keep the resolver they started with.
+void SetHostLookupHookForTests(THostLookupHook AHook);
 
 } // namespace ix::os

@@ -1,10 +1,17 @@
 #include "net/ixIpAddress.h"
 
 #include "core/ixStrings.h"
+#include "net/ixNetTestUtils.h"
 #include "net/ixSocketTestUtils.h"
 #include "net/ixWinSock2.h"
 
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
 
 namespace ix::test {
 namespace {
@@ -25,6 +32,63 @@ public:
     }
     TWithoutResolver(const TWithoutResolver&) = delete;
     TWithoutResolver& operator=(const TWithoutResolver&) = delete;
+};
+
+/// Puts AHook in place of the system resolver of the message-based lookups for one test.
+class TLookupHook
+{
+public:
+    explicit TLookupHook(os::THostLookupHook AHook) { os::SetHostLookupHookForTests(std::move(AHook)); }
+    ~TLookupHook() { os::SetHostLookupHookForTests(nullptr); }
+    TLookupHook(const TLookupHook&) = delete;
+    TLookupHook& operator=(const TLookupHook&) = delete;
+};
+
+/// Holds the lookups that pass it until the test releases them.
+class TLookupGate
+{
+public:
+    void Pass()
+    {
+        std::unique_lock lock(FLock);
+        FChanged.wait(lock, [this] { return FReleased; });
+    }
+    void Release()
+    {
+        {
+            std::lock_guard lock(FLock);
+            FReleased = true;
+        }
+        FChanged.notify_all();
+    }
+
+private:
+    std::mutex FLock;
+    std::condition_variable FChanged;
+    bool FReleased = false;
+};
+
+/// A lookup in place of the system resolver that blocks until released, then finds AFound;
+/// released at the latest when it goes out of scope.
+class TBlockedLookup
+{
+public:
+    explicit TBlockedLookup(os::THostLookupResult AFound)
+        : FGate(std::make_shared<TLookupGate>()), FHook([gate = FGate, found = std::move(AFound)](const std::string&) {
+              gate->Pass();
+              return found;
+          })
+    {
+    }
+    ~TBlockedLookup() { Release(); }
+    TBlockedLookup(const TBlockedLookup&) = delete;
+    TBlockedLookup& operator=(const TBlockedLookup&) = delete;
+
+    void Release() { FGate->Release(); }
+
+private:
+    std::shared_ptr<TLookupGate> FGate;
+    TLookupHook FHook;
 };
 
 std::string IPv6Text(std::initializer_list<int> AGroups)
@@ -172,6 +236,61 @@ TEST(WithoutResolver, HostsAreResolvedByTheMessageBasedLookup)
     TixHostResolver4().GetIPList("localhost", list);
     ASSERT_GE(list.Count(), 1);
     EXPECT_EQ(list[0], "127.0.0.1");
+}
+
+TEST(MessageBasedLookup, TimesOutWhileMessagesKeepArrivingAndTheCancelledLookupLeavesNoTrace)
+{
+    const TResourceCount before = CountResources();
+    {
+        TWinSockStartup startup;
+        // Released after the time-out, the lookup finds an address: a lookup that was not
+        // cancelled would write it into the freed buffer (which the sanitizer reports).
+        TBlockedLookup lookup(os::THostLookupResult{0, {os::inet_addr("10.1.2.3")}, ""});
+        TTimerWindow ticker(50, [&ticker] {
+            if (ticker.Ticks() > 4 * TixHostResolver4::LookupTimeOut / 50)
+                throw std::runtime_error("the lookup outlived its time-out");
+        });
+        const auto started = std::chrono::steady_clock::now();
+        const auto [code, text] = SocketErrorOf([] {
+            std::string ip;
+            TixHostResolver4().GetIPAddress("slow.example", ip);
+        });
+        const auto waited = std::chrono::steady_clock::now() - started;
+        EXPECT_EQ(code, -1);
+        EXPECT_EQ(text, "Timeout error occured");
+        EXPECT_GE(waited, std::chrono::milliseconds(TixHostResolver4::LookupTimeOut - 50));
+        EXPECT_GT(ticker.Ticks(), 0) << "messages were dispatched during the wait";
+        lookup.Release();
+    } // the socket library's clean-up joins the lookup's worker
+    EXPECT_EQ(CountResources(), before);
+}
+
+TEST(MessageBasedLookup, FailedLookupRaisesItsErrorWithItsText)
+{
+    TWinSockStartup startup;
+    const TLookupHook hook([](const std::string&) { return os::THostLookupResult{os::WSAHOST_NOT_FOUND, {}, ""}; });
+    const auto [code, text] = SocketErrorOf([] {
+        TStringList list;
+        TixHostResolver4().GetIPList("nowhere.example", list);
+    });
+    EXPECT_EQ(code, 11001);
+    EXPECT_EQ(text, "No such host is known.");
+}
+
+TEST(MessageBasedLookup, EveryAddressOfTheLookupIsListedInItsOrder)
+{
+    TWinSockStartup startup;
+    std::string asked;
+    const TLookupHook hook([&asked](const std::string& AName) {
+        asked = AName;
+        return os::THostLookupResult{0, {os::inet_addr("10.0.0.2"), os::inet_addr("192.168.7.1")}, "mx.example"};
+    });
+    TStringList list;
+    TixHostResolver4().GetIPList("mail.example", list);
+    EXPECT_EQ(asked, "mail.example");
+    ASSERT_EQ(list.Count(), 2);
+    EXPECT_EQ(list[0], "10.0.0.2");
+    EXPECT_EQ(list[1], "192.168.7.1");
 }
 
 } // namespace
