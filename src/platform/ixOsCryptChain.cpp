@@ -1,6 +1,7 @@
 // CryptoAPI certificate chains and the base and SSL chain policies over OpenSSL's verifier.
 // Trust comes from OpenSSL's default verify paths (SSL_CERT_FILE / SSL_CERT_DIR honoured);
-// revocation is checked against the certificate revocation lists found there.
+// revocation is checked against the certificate revocation lists found there. The trust store
+// is loaded once and shared by every chain until what it was loaded from changes.
 #include "platform/ixOsCrypt.h"
 
 #include "platform/internal/ixOsCryptContext.h"
@@ -10,8 +11,16 @@
 #include <openssl/x509_vfy.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <string>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 namespace ix::os {
 
@@ -194,6 +203,87 @@ std::vector<PCCERT_CONTEXT> ElementContexts(PCCERT_CONTEXT ALeaf, STACK_OF(X509)
 using TX509StorePtr = std::unique_ptr<X509_STORE, TOpenSslFree<X509_STORE, X509_STORE_free>>;
 using TStoreContextPtr = std::unique_ptr<X509_STORE_CTX, TOpenSslFree<X509_STORE_CTX, X509_STORE_CTX_free>>;
 
+// ---- the trust store -----------------------------------------------------------------------
+
+/// What OpenSSL's default verify paths load the trust store from, as it is now: the bundle
+/// file's name and bytes (a bundle rewritten in place counts as changed at once) and the
+/// certificate directories with their modification times (certificates added or removed).
+struct TTrustInputs
+{
+    std::string File;
+    std::string FileBytes;
+    std::string Directories;
+    std::vector<std::filesystem::file_time_type> DirectoryTimes;
+
+    bool operator==(const TTrustInputs&) const = default;
+};
+
+/// The value of the environment variable AName as OpenSSL reads it, else ADefault.
+std::string TrustPath(const char* AName, const char* ADefault)
+{
+    const char* value = secure_getenv(AName);
+    return value != nullptr ? value : ADefault;
+}
+
+std::string FileBytes(const std::string& APath)
+{
+    std::ifstream file(APath, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+TTrustInputs CurrentTrustInputs()
+{
+    TTrustInputs inputs;
+    inputs.File = TrustPath(X509_get_default_cert_file_env(), X509_get_default_cert_file());
+    inputs.FileBytes = FileBytes(inputs.File);
+    inputs.Directories = TrustPath(X509_get_default_cert_dir_env(), X509_get_default_cert_dir());
+    std::string_view rest = inputs.Directories;
+    while (!rest.empty())
+    {
+        const size_t end = std::min(rest.find(':'), rest.size());
+        std::error_code error;
+        inputs.DirectoryTimes.push_back(std::filesystem::last_write_time(rest.substr(0, end), error));
+        rest.remove_prefix(std::min(end + 1, rest.size()));
+    }
+    return inputs;
+}
+
+/// The trust store shared by all chains; loaded again when its inputs have changed. OpenSSL's
+/// stores may serve several verifications at once; each chain holds a reference of its own.
+class TTrustStoreCache
+{
+public:
+    /// A new reference to the store for the current inputs; null when none can be made.
+    TX509StorePtr Get()
+    {
+        // Taken before the load: a change during the load only causes one more load later.
+        TTrustInputs inputs = CurrentTrustInputs();
+        const std::lock_guard lock(FLock);
+        if (!FStore || !(inputs == FInputs))
+        {
+            TX509StorePtr store(X509_STORE_new());
+            if (!store || X509_STORE_set_default_paths(store.get()) != 1)
+                return nullptr;
+            FStore = std::move(store);
+            FInputs = std::move(inputs);
+        }
+        if (X509_STORE_up_ref(FStore.get()) != 1)
+            return nullptr;
+        return TX509StorePtr(FStore.get());
+    }
+
+private:
+    std::mutex FLock;
+    TTrustInputs FInputs;
+    TX509StorePtr FStore;
+};
+
+TX509StorePtr TrustStore()
+{
+    static auto* cache = new TTrustStoreCache; // never destroyed: usable during process exit
+    return cache->Get();
+}
+
 void FreeX509Stack(STACK_OF(X509) * AStack)
 {
     sk_X509_pop_free(AStack, X509_free);
@@ -209,11 +299,11 @@ std::pair<STACK_OF(X509)*, std::vector<TVerifyError>> Verify(X509* ACert, TCertS
     const FILETIME* ATime, DWORD AChainFlags)
 {
     std::vector<TVerifyError> errors;
-    const TX509StorePtr trust(X509_STORE_new());
+    const TX509StorePtr trust = TrustStore();
     const TStoreContextPtr context(X509_STORE_CTX_new());
     const std::unique_ptr<STACK_OF(X509), TOpenSslFree<STACK_OF(X509), FreeX509StackShallow>>
         untrusted(sk_X509_new_null());
-    if (!trust || !context || !untrusted || X509_STORE_set_default_paths(trust.get()) != 1)
+    if (!trust || !context || !untrusted)
         return {nullptr, errors};
     if (AExtra != nullptr)
     {
