@@ -233,16 +233,11 @@ void ReserveLines(TStrings& AStrings, std::string_view AText)
         AStrings.SetCapacity(static_cast<int32_t>(capacity));
 }
 
-/// A text ends inside a line unless it is exactly one LF, or it has two characters or more
-/// and its next-to-last character is CR or its last is LF.
+/// A text ends inside a line unless its last character is LF. (A CR followed by one more
+/// character ends inside that character's line: the next text continues it.)
 bool EndsInsideLine(std::string_view AText) noexcept
 {
-    const size_t n = AText.size();
-    if (n == 1)
-        return AText[0] != '\n';
-    if (n >= 2)
-        return AText[n - 2] != '\r' && AText[n - 1] != '\n';
-    return true;
+    return AText.empty() || AText.back() != '\n';
 }
 
 std::span<const uint8_t> AsBytes(std::string_view AText) noexcept

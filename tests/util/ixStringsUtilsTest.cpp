@@ -48,11 +48,22 @@ TEST(TixStringsUtils, SplitsLinesAtCrLfLfOrCr)
 TEST(TixStringsUtils, ReportsWhetherATextEndsInsideALine)
 {
     const std::pair<std::string, int64_t> cases[] = {
-        {"\n", 0}, {"\r", 1}, {"a", 1}, {"", 0}, {"ab\r", 3}, {"ab\r\n", 0}, {"ab\n", 0}, {"\r\n", 0}, {"a\n\r", 3}};
+        {"\n", 0}, {"\r", 1}, {"a", 1}, {"", 0}, {"ab\r", 3}, {"ab\r\n", 0}, {"ab\n", 0}, {"\r\n", 0}, {"a\n\r", 3},
+        {"a\rX", 3}};
     for (const auto& [text, expected] : cases) {
         TStringList list;
         EXPECT_EQ(AddTextToStrings(list, text), expected) << ::testing::PrintToString(text);
     }
+}
+
+// A read that ends one character after a lone CR is still inside that character's line: the
+// next read continues it instead of starting a new line (which would split the line in two).
+TEST(TixStringsUtils, ALineAfterALoneCrContinuesIntoTheNextText)
+{
+    TStringList list;
+    EXPECT_EQ(AddTextToStrings(list, "a\rX"), 3);
+    EXPECT_EQ(AddTextToStrings(list, "YZ\r\n", true), 0);
+    EXPECT_EQ(Lines(list), (TLines{"a", "XYZ"}));
 }
 
 // The command engine reads a reply in pieces and continues the last line while the previous
