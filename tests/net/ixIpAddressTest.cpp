@@ -4,6 +4,7 @@
 #include "net/ixNetTestUtils.h"
 #include "net/ixSocketTestUtils.h"
 #include "net/ixWinSock2.h"
+#include "platform/ixOsMessages.h"
 
 #include <gtest/gtest.h>
 
@@ -240,6 +241,7 @@ TEST(WithoutResolver, HostsAreResolvedByTheMessageBasedLookup)
 
 TEST(MessageBasedLookup, TimesOutWhileMessagesKeepArrivingAndTheCancelledLookupLeavesNoTrace)
 {
+    (void)os::GetMessageQueueFd(); // the thread's message queue lives as long as the thread
     const TResourceCount before = CountResources();
     {
         TWinSockStartup startup;
