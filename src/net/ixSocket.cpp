@@ -314,9 +314,11 @@ bool TixNetworkStream::Read(TStream* AData)
     int32_t capacity = 0;
     // What is immediately available is taken, but a sender that keeps the socket full does not
     // keep one call here for a whole transfer: the caller sees (and reports) the data in steps
-    // of at most MaxBatchesPerRead batches.
+    // of at most MaxBatchesPerRead batches. Once the peer has closed, everything it sent is
+    // taken, because the connection closes after this read.
     int64_t taken = 0;
     const int64_t enough = int64_t{MaxBatchesPerRead} * FConnection->GetBatchSize();
+    const bool draining = FConnection->PeerClosed();
     for (;;)
     {
         const int32_t size = GetReadBatchSize();
@@ -343,8 +345,10 @@ bool TixNetworkStream::Read(TStream* AData)
         AData->WriteBuffer(buffer.get(), received);
         UpdateProgress(received);
         taken += received;
+        if (NeedStop())
+            return true;
         // A short receive emptied the socket: asking again would only hear WSAEWOULDBLOCK.
-        if (received < size || taken >= enough || NeedStop())
+        if (!draining && (received < size || taken >= enough))
             return true;
     }
 }

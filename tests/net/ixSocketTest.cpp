@@ -207,6 +207,24 @@ TEST_F(ConnectionTest, GracefulPeerCloseReturnsTheDataThenRaisesNotASocket)
     EXPECT_EQ(server.Finish(), "");
 }
 
+// A read hands data over in steps of a few batches; once the peer has closed, the rest of what
+// it sent must still be taken before the connection closes.
+TEST_F(ConnectionTest, EverythingSentBeforeThePeersCloseIsReadEvenWhenItTakesManyBatches)
+{
+    std::string payload(64 * 1024, '\0');
+    for (size_t i = 0; i < payload.size(); ++i)
+        payload[i] = static_cast<char>('a' + i % 26);
+    ScriptedServer server({Step::Send(payload), Step::Close()});
+    Connection.SetBatchSize(512);
+    Connection.Connect("127.0.0.1", server.Port());
+    EXPECT_EQ(server.Finish(), ""); // all sent and closed before the first read
+
+    const std::string received = ReadToClose();
+    EXPECT_EQ(received.size(), payload.size());
+    EXPECT_TRUE(received == payload);
+    EXPECT_FALSE(Connection.GetActive());
+}
+
 TEST_F(ConnectionTest, AbortFromAMessageHandlerEndsAReadWithoutAnException)
 {
     ScriptedServer server({Step::WaitSignal()});
