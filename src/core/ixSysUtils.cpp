@@ -41,21 +41,21 @@ int ReadNumber(std::string_view AFormat, size_t& AIndex)
 
 TFormatSpec ReadSpec(std::string_view AFormat, size_t& AIndex)
 {
-    TFormatSpec spec;
+    TFormatSpec directive;
     if (AIndex < AFormat.size() && AFormat[AIndex] == '-') {
-        spec.LeftAlign = true;
+        directive.LeftAlign = true;
         ++AIndex;
     }
     if (AIndex < AFormat.size() && AFormat[AIndex] >= '0' && AFormat[AIndex] <= '9')
-        spec.Width = ReadNumber(AFormat, AIndex);
+        directive.Width = ReadNumber(AFormat, AIndex);
     if (AIndex < AFormat.size() && AFormat[AIndex] == '.') {
         ++AIndex;
-        spec.Precision = ReadNumber(AFormat, AIndex);
+        directive.Precision = ReadNumber(AFormat, AIndex);
     }
     if (AIndex >= AFormat.size())
         RaiseFormatError(AFormat);
-    spec.Kind = AFormat[AIndex++];
-    return spec;
+    directive.Kind = AFormat[AIndex++];
+    return directive;
 }
 
 std::string Pad(std::string AText, const TFormatSpec& ASpec)
@@ -147,10 +147,10 @@ std::string FormatArgs(std::string_view AFormat, const std::vector<TFormatArg>& 
             ++i;
             continue;
         }
-        const TFormatSpec spec = ReadSpec(AFormat, i);
+        const TFormatSpec directive = ReadSpec(AFormat, i);
         if (next >= AArgs.size())
             RaiseFormatError(AFormat);
-        result += FormatOne(AFormat, spec, AArgs[next++]);
+        result += FormatOne(AFormat, directive, AArgs[next++]);
     }
     return result;
 }
