@@ -352,19 +352,19 @@ private:
     /// Arms the timerfd for the earliest due time (an expired one fires at once), or disarms it.
     void ArmTimerFdLocked()
     {
-        itimerspec spec{};
+        itimerspec due{};
         const auto earliest = std::min_element(FTimers.begin(), FTimers.end(),
             [](const TTimer& a, const TTimer& b) { return a.Due < b.Due; });
         if (earliest != FTimers.end())
         {
             const auto ns =
                 std::chrono::duration_cast<std::chrono::nanoseconds>(earliest->Due.time_since_epoch()).count();
-            spec.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
-            spec.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
-            if (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0)
-                spec.it_value.tv_nsec = 1; // zero would disarm
+            due.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
+            due.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
+            if (due.it_value.tv_sec == 0 && due.it_value.tv_nsec == 0)
+                due.it_value.tv_nsec = 1; // zero would disarm
         }
-        (void)::timerfd_settime(FTimerFd.Get(), TFD_TIMER_ABSTIME, &spec, nullptr);
+        (void)::timerfd_settime(FTimerFd.Get(), TFD_TIMER_ABSTIME, &due, nullptr);
     }
 
     std::vector<TTimer>::iterator FirstDueLocked(TClock::time_point ANow, const TMessageFilter& AFilter)
