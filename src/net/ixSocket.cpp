@@ -14,8 +14,10 @@ namespace ix {
 
 namespace {
 
-/// The most batches one stream read takes in before it returns to its caller.
+/// One stream read takes in this many batches, or this many bytes when that is more (so that
+/// small batches do not wait once every few kilobytes), before it returns to its caller.
 constexpr int32_t MaxBatchesPerRead = 8;
+constexpr int64_t MinBytesPerRead = 128 * 1024;
 
 /// The Windows Sockets errors of a send after which the peer counts as gone.
 bool IsConnectionLost(int AError) noexcept
@@ -313,11 +315,12 @@ bool TixNetworkStream::Read(TStream* AData)
     std::unique_ptr<char[]> buffer;
     int32_t capacity = 0;
     // What is immediately available is taken, but a sender that keeps the socket full does not
-    // keep one call here for a whole transfer: the caller sees (and reports) the data in steps
-    // of at most MaxBatchesPerRead batches. Once the peer has closed, everything it sent is
-    // taken, because the connection closes after this read.
+    // keep one call here for a whole transfer: the caller sees (and reports) the data in steps.
+    // Once the peer has closed, everything it sent is taken, because the connection closes
+    // after this read.
     int64_t taken = 0;
-    const int64_t enough = int64_t{MaxBatchesPerRead} * FConnection->GetBatchSize();
+    const int64_t enough =
+        std::max(int64_t{MaxBatchesPerRead} * FConnection->GetBatchSize(), MinBytesPerRead);
     const bool draining = FConnection->PeerClosed();
     for (;;)
     {
