@@ -1,5 +1,6 @@
 #include "core/ixStrings.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "core/ixStreams.h"
@@ -384,8 +385,11 @@ void TStringList::Clear()
 
 void TStringList::SetCapacity(int32_t ACapacity)
 {
-    if (ACapacity > 0)
-        FItems.reserve(static_cast<size_t>(ACapacity));
+    // Room grows at least by half each time, so that a list filled in many steps, each asking
+    // for just what it adds, is not moved once per step.
+    const auto wanted = static_cast<size_t>(std::max(ACapacity, 0));
+    if (wanted > FItems.capacity())
+        FItems.reserve(std::max(wanted, FItems.capacity() + FItems.capacity() / 2));
 }
 
 } // namespace ix
