@@ -14,15 +14,9 @@ constexpr TixCharSet WordDelimiters{' '};
 const TixResponseCodes AcceptOk{TixPop3::ReplyOk};
 
 /// The line trimmed of blanks and control characters is "+" (a bare continuation).
-bool IsBarePlus(std::string_view ALine) noexcept
+bool IsBarePlus(std::string_view ALine)
 {
-    size_t first = 0;
-    size_t last = ALine.size();
-    while (first < last && static_cast<unsigned char>(ALine[first]) <= ' ')
-        ++first;
-    while (last > first && static_cast<unsigned char>(ALine[last - 1]) <= ' ')
-        --last;
-    return ALine.substr(first, last - first) == "+";
+    return Trim(ALine) == "+";
 }
 
 /// The APOP time stamp of a greeting: from the first "<" to the first ">", when ">" follows.
