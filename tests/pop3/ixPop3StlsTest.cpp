@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "platform/ixOsSockets.h"
+#include "support/LoopbackListener.h"
 #include "tls/TlsTestPeer.h"
 
 namespace ix {
@@ -24,16 +25,7 @@ public:
     {
         os::WSADATA data;
         (void)os::WSAStartup(os::MAKEWORD(2, 2), &data);
-        FListener = os::socket(os::AF_INET, os::SOCK_STREAM, os::IPPROTO_TCP);
-        os::SOCKADDR_IN address{};
-        address.sin_family = os::AF_INET;
-        address.sin_addr.S_un.S_addr = os::htonl(os::INADDR_LOOPBACK);
-        int length = sizeof address;
-        if (os::bind(FListener, reinterpret_cast<os::SOCKADDR*>(&address), length) != 0
-            || os::listen(FListener, 1) != 0
-            || os::getsockname(FListener, reinterpret_cast<os::SOCKADDR*>(&address), &length) != 0)
-            throw std::runtime_error("cannot listen on 127.0.0.1");
-        FPort = os::ntohs(address.sin_port);
+        FListener = test::ListenOnLoopback(FPort);
         FThread = std::thread([this] { Run(); });
     }
 
