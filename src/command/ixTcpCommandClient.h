@@ -6,6 +6,7 @@
 // A normal exchange is SendCommand, WaitResponse, and for a multi-line reply WaitMultipleLines;
 // SendCommandSync bundles the first two and marks the client InProgress meanwhile.
 
+#include "core/ixErrorCodes.h"
 #include "core/ixStrings.h"
 #include "core/ixSysUtils.h"
 #include "tls/ixTcpClientTls.h"
@@ -29,8 +30,7 @@ using TixTcpTextEvent = std::function<void(TObject* Sender, const std::string& A
 using TixTcpResponseCodeEvent =
     std::function<void(TObject* Sender, const std::string& AResponse, int32_t& AResponseCode)>;
 
-/// Code and text of EixTcpClientError for a command text that holds a CR or LF.
-inline constexpr int32_t CommandLineBreakCode = -102;
+/// Text of EixTcpClientError CommandLineBreakCode, for a command text that holds a CR or LF.
 inline constexpr std::string_view CommandLineBreakError = "The command contains a line break";
 
 /// True when ACode is in AOkResponses before the first 0 entry.
@@ -70,7 +70,7 @@ public:
 
     /// Writes ACommand followed by CR LF, unchanged. Raises EixSocketError "The connection to
     /// the server is not active" (-6) when not active, and EixTcpClientError
-    /// CommandLineBreakError (-102), sending nothing, when ACommand holds a CR or LF.
+    /// CommandLineBreakError (CommandLineBreakCode), sending nothing, when ACommand holds a CR or LF.
     void SendCommand(const std::string& ACommand);
     /// SendCommand, then WaitResponse, with InProgress set meanwhile.
     void SendCommandSync(const std::string& ACommand, const TixResponseCodes& AOkResponses);

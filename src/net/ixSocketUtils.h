@@ -2,6 +2,7 @@
 // The socket error of the network layer, its library codes and texts, the owners of the event
 // handles a connection waits on, and the message-pumping wait for a network event.
 
+#include "core/ixErrorCodes.h"
 #include "core/ixSysUtils.h"
 #include "platform/ixOsTypes.h"
 
@@ -11,22 +12,13 @@
 
 namespace ix {
 
-/// A failure of the network layer. Negative codes are this library's own (below); positive
+/// A failure of the network layer. Negative codes are this library's own (core/ixErrorCodes.h); positive
 /// codes are Windows Sockets or system error numbers, with the system's text.
 class EixSocketError : public EixCodedError
 {
 public:
     using EixCodedError::EixCodedError;
 };
-
-// The library's own codes of EixSocketError.
-inline constexpr int32_t SocketErrorTimeout = -1;          ///< "Timeout error occured"
-inline constexpr int32_t SocketErrorInvalidHost = -2;      ///< "Invalid host address"
-inline constexpr int32_t SocketErrorInvalidPort = -3;      ///< "Invalid port number"
-inline constexpr int32_t SocketErrorInvalidBatchSize = -4; ///< "Invalid Batch Size"
-inline constexpr int32_t SocketErrorNoNetworkStream = -5;  ///< "NetworkStream is required"
-inline constexpr int32_t SocketErrorNotActive = -6;        ///< "The connection to the server is not active"
-inline constexpr int32_t SocketErrorInvalidFamily = -7;    ///< "Invalid address family"
 
 /// The text of a code: the library's text for -1..-7, else the system's text (maybe empty).
 std::string GetSocketErrorText(int32_t ACode);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "core/ixClasses.h"
+#include "core/ixErrorCodes.h"
 #include "core/ixStreams.h"
 #include "net/ixSocket.h"
 
@@ -24,10 +25,10 @@ public:
 
     /// A host name, user name or password that does not fit its field, or a request longer
     /// than the request buffer.
-    static constexpr int32_t RequestTooLong = -102;
+    static constexpr int32_t RequestTooLong = SocksRequestTooLongCode;
     /// A value that the request cannot carry: a destination that is not an IPv4 address where
     /// one is needed, a text with a zero byte, a port outside 0..65535.
-    static constexpr int32_t InvalidRequestValue = -103;
+    static constexpr int32_t InvalidRequestValue = SocksInvalidRequestValueCode;
 };
 
 /// Negotiation states of a SOCKS stream.

@@ -323,7 +323,7 @@ std::unique_ptr<TixNetworkStream> TixTcpClient::CreateSocksStream(std::unique_pt
     case ftSocks4: result = std::make_unique<TixSocks4NetworkStream>(std::move(AInner)); break;
     case ftSocks5: result = std::make_unique<TixSocks5NetworkStream>(std::move(AInner)); break;
     case ftSocks4a: result = std::make_unique<TixSocks4aNetworkStream>(std::move(AInner)); break;
-    default: throw EixTcpClientError("Unsupported firewall type", -101);
+    default: throw EixTcpClientError("Unsupported firewall type", TcpClientErrorUnsupportedFirewall);
     }
     result->SetPort(APort);
     result->SetUserName(FFirewallSettings->GetUserName());

@@ -87,7 +87,8 @@ void TixPop3::OpenSession()
 
 void TixPop3::Authenticate()
 {
-    throw EixTcpClientError("Unable to logon to the server using Secure Password Authentication", -400);
+    throw EixTcpClientError("Unable to logon to the server using Secure Password Authentication",
+        TcpClientErrorSecureLogon);
 }
 
 void TixPop3::StartTls()

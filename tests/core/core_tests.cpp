@@ -1,5 +1,6 @@
 #include "core/ixClasses.h"
 #include "core/ixDateUtils.h"
+#include "core/ixErrorCodes.h"
 #include "core/ixStreams.h"
 #include "core/ixStrings.h"
 #include "core/ixSysUtils.h"
@@ -7,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <set>
 
 using namespace ix;
 
@@ -288,4 +290,16 @@ TEST(DateTime, EncodesAndDecodesTheCalendar)
     EXPECT_EQ(DateTimeToStr(EncodeDate(2008, 6, 3)), "2008-06-03");
     EXPECT_EQ(DateTimeToUnix(UnixToDateTime(1212488430)), 1212488430);
     EXPECT_EQ(DecodeDateTime(EncodeDate(1600, 2, 29)).Day, 29);
+}
+
+TEST(ErrorCodes, EveryLibraryCodeHasItsOwnNumber)
+{
+    std::set<int32_t> seen;
+    for (int32_t code : FixedErrorCodes)
+        EXPECT_TRUE(seen.insert(code).second) << code;
+    for (int32_t code : LibraryOwnErrorCodes)
+    {
+        EXPECT_LE(code, -100) << "codes above -100 are the per-class codes of other errors";
+        EXPECT_TRUE(seen.insert(code).second) << code << " is used twice";
+    }
 }

@@ -408,16 +408,18 @@ TEST(SocksRequests, ValuesThatDoNotFitAreRefusedBeforeAnythingIsSent)
         int32_t Code;
     };
     const std::string long256(256, 'a');
+    constexpr int32_t TooLong = EixSocksFirewallError::RequestTooLong;
+    constexpr int32_t Invalid = EixSocksFirewallError::InvalidRequestValue;
     const std::vector<TCase> cases{
-        {ftSocks5, long256 + ".invalid", "", "", DestinationPort, "SOCKS error: Host name is longer than 255 bytes", -102},
-        {ftSocks5, "127.0.0.1", long256, "", DestinationPort, "SOCKS error: User name is longer than 255 bytes", -102},
-        {ftSocks5, "127.0.0.1", "alice", long256, DestinationPort, "SOCKS error: Password is longer than 255 bytes", -102},
+        {ftSocks5, long256 + ".invalid", "", "", DestinationPort, "SOCKS error: Host name is longer than 255 bytes", TooLong},
+        {ftSocks5, "127.0.0.1", long256, "", DestinationPort, "SOCKS error: User name is longer than 255 bytes", TooLong},
+        {ftSocks5, "127.0.0.1", "alice", long256, DestinationPort, "SOCKS error: Password is longer than 255 bytes", TooLong},
         {ftSocks4a, std::string(500, 'h'), std::string(600, 'u'), "", DestinationPort,
-            "SOCKS error: the request is longer than 1024 bytes", -102},
+            "SOCKS error: the request is longer than 1024 bytes", TooLong},
         {ftSocks4, "127.0.0.1", std::string("al\0ce", 5), "", DestinationPort,
-            "SOCKS error: User name contains a zero byte", -103},
-        {ftSocks4, "::1", "", "", DestinationPort, "SOCKS error: ::1 is not an IPv4 address", -103},
-        {ftSocks5, "127.0.0.1", "", "", 70000, "SOCKS error: port 70000 is not a TCP port", -103},
+            "SOCKS error: User name contains a zero byte", Invalid},
+        {ftSocks4, "::1", "", "", DestinationPort, "SOCKS error: ::1 is not an IPv4 address", Invalid},
+        {ftSocks5, "127.0.0.1", "", "", 70000, "SOCKS error: port 70000 is not a TCP port", Invalid},
     };
     for (const TCase& test : cases)
     {
