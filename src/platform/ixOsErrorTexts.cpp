@@ -144,6 +144,7 @@ constexpr TErrorText SecurityTexts[] = {
     {0x80090308, "The token supplied to the function is invalid"},
     {0x8009030D, "The credentials supplied to the package were not recognized"},
     {0x8009030E, "No credentials are available in the security package"},
+    {0x80090310, "The message supplied for verification is out of sequence"},
     {0x80090317, "The context has expired and can no longer be used."},
     {0x80090318, "The supplied message is incomplete. The signature was not verified."},
     {0x80090321, "The buffers supplied to a function was too small."},

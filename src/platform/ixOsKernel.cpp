@@ -221,6 +221,12 @@ void SetLastError(DWORD dwErrCode) noexcept
     LastError = dwErrCode;
 }
 
+void SecureZeroMemory(void* ADestination, SIZE_T ALength) noexcept
+{
+    if (ADestination != nullptr)
+        ::explicit_bzero(ADestination, ALength);
+}
+
 // --- Error texts --------------------------------------------------------------------------
 
 DWORD FormatMessageA(DWORD dwFlags, LPCVOID /*lpSource*/, DWORD dwMessageId, DWORD /*dwLanguageId*/, LPSTR lpBuffer,

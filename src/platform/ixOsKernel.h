@@ -18,6 +18,10 @@ DWORD GetLastError() noexcept;
 /// Sets the calling thread's last error code.
 void SetLastError(DWORD dwErrCode) noexcept;
 
+/// Overwrites ALength bytes at ADestination with zeros, in a way the compiler does not remove
+/// (memory that held a secret, before it is released).
+void SecureZeroMemory(void* ADestination, SIZE_T ALength) noexcept;
+
 // --- Error texts --------------------------------------------------------------------------
 inline constexpr DWORD FORMAT_MESSAGE_ALLOCATE_BUFFER = 0x00000100;
 inline constexpr DWORD FORMAT_MESSAGE_IGNORE_INSERTS = 0x00000200;

@@ -1,6 +1,6 @@
 #include "platform/ixOsSecurity.h"
 
-#include "platform/internal/ixObjectTable.h"
+#include "platform/internal/ixOsSecurityPackage.h"
 #include "platform/internal/ixOsModuleExports.h"
 #include "platform/internal/ixOsSecurityTls.h"
 
@@ -25,55 +25,17 @@ using internal::TTlsContext;
 using internal::TTlsCredential;
 using internal::TTlsStepResult;
 
-// ---- memory handed to the caller (FreeContextBuffer) -------------------------------------------
+using internal::THandleTable;
+using internal::NeverExpires;
+using internal::AllocateContextBuffer;
+using internal::BuffersOf;
+using internal::InputToken;
+using internal::OutputToken;
 
 std::mutex BufferLock;
 std::unordered_set<void*> Buffers;
 
-void* AllocateContextBuffer(size_t ASize)
-{
-    void* memory = std::malloc(std::max<size_t>(ASize, 1));
-    if (memory != nullptr)
-    {
-        const std::lock_guard<std::mutex> lock(BufferLock);
-        Buffers.insert(memory);
-    }
-    return memory;
-}
-
 // ---- handles -----------------------------------------------------------------------------------
-
-/// Objects behind SecHandle values: dwLower numbers the object, dwUpper tells the kind, so that
-/// a context handle given as a credential (or a stale or made-up value) is refused.
-template <typename T, ULONG_PTR Kind>
-class THandleTable
-{
-public:
-    SecHandle Add(std::shared_ptr<T> AObject)
-    {
-        const ULONG_PTR id = FLastId.fetch_add(1, std::memory_order_relaxed) + 1;
-        FObjects.Add(id, std::move(AObject));
-        return {id, Kind};
-    }
-
-    /// The object of AHandle; null for a handle that names none.
-    std::shared_ptr<T> Find(const SecHandle* AHandle) const
-    {
-        if (AHandle == nullptr || AHandle->dwUpper != Kind)
-            return nullptr;
-        return FObjects.Find(AHandle->dwLower);
-    }
-
-    bool Remove(const SecHandle* AHandle)
-    {
-        return AHandle != nullptr && AHandle->dwUpper == Kind
-            && FObjects.Remove(AHandle->dwLower) != nullptr;
-    }
-
-private:
-    std::atomic<ULONG_PTR> FLastId{0};
-    internal::TObjectTable<T> FObjects;
-};
 
 THandleTable<TTlsCredential, 0x43524544>& Credentials()  // "CRED"
 {
@@ -86,8 +48,6 @@ THandleTable<TTlsContext, 0x43545854>& Contexts()  // "CTXT"
     static THandleTable<TTlsContext, 0x43545854> table;
     return table;
 }
-
-constexpr TimeStamp NeverExpires = std::numeric_limits<TimeStamp>::max();
 
 // ---- packages ----------------------------------------------------------------------------------
 
@@ -113,28 +73,6 @@ bool IsSchannel(const char* APackage) noexcept
 
 // ---- buffer descriptions -----------------------------------------------------------------------
 
-std::span<SecBuffer> BuffersOf(PSecBufferDesc ADesc) noexcept
-{
-    if (ADesc == nullptr || ADesc->pBuffers == nullptr)
-        return {};
-    return {ADesc->pBuffers, ADesc->cBuffers};
-}
-
-/// The received bytes of a handshake step: the first SECBUFFER_TOKEN buffer.
-bool InputToken(PSecBufferDesc AInput, std::span<const uint8_t>& AToken) noexcept
-{
-    AToken = {};
-    for (const SecBuffer& item : BuffersOf(AInput))
-        if (item.BufferType == SECBUFFER_TOKEN)
-        {
-            if (item.pvBuffer == nullptr && item.cbBuffer != 0)
-                return false;
-            AToken = {static_cast<const uint8_t*>(item.pvBuffer), item.cbBuffer};
-            return true;
-        }
-    return true;
-}
-
 /// Reports unprocessed (SECBUFFER_EXTRA) or missing (SECBUFFER_MISSING) bytes in the first
 /// empty input buffer, as Schannel does in the second buffer of its input.
 void ReportInputRest(PSecBufferDesc AInput, const TTlsStepResult& AResult) noexcept
@@ -150,29 +88,6 @@ void ReportInputRest(PSecBufferDesc AInput, const TTlsStepResult& AResult) noexc
         *empty = {static_cast<ULONG>(AResult.Extra), SECBUFFER_EXTRA, nullptr};
     else
         *empty = {static_cast<ULONG>(AResult.Missing), SECBUFFER_MISSING, nullptr};
-}
-
-/// Hands the step's token to the first output buffer: in memory that FreeContextBuffer releases
-/// when AAllocate, else copied into the caller's buffer.
-SECURITY_STATUS OutputToken(PSecBufferDesc AOutput, bool AAllocate,
-    const std::vector<uint8_t>& AToken)
-{
-    std::span<SecBuffer> buffers = BuffersOf(AOutput);
-    if (buffers.empty() || buffers[0].BufferType != SECBUFFER_TOKEN)
-        return AToken.empty() ? SEC_E_OK : SEC_E_INVALID_TOKEN;
-    SecBuffer& token = buffers[0];
-    if (AAllocate)
-    {
-        token.pvBuffer = nullptr;
-        if (!AToken.empty() && (token.pvBuffer = AllocateContextBuffer(AToken.size())) == nullptr)
-            return SEC_E_INSUFFICIENT_MEMORY;
-    }
-    else if (token.cbBuffer < AToken.size() || (token.pvBuffer == nullptr && !AToken.empty()))
-        return SEC_E_BUFFER_TOO_SMALL;
-    if (!AToken.empty())
-        std::memcpy(token.pvBuffer, AToken.data(), AToken.size());
-    token.cbBuffer = static_cast<ULONG>(AToken.size());
-    return SEC_E_OK;
 }
 
 /// The attribute bits of a returned context: the same bit means the same in requests and
@@ -292,7 +207,7 @@ SECURITY_STATUS AcquireCredentialsHandleA(SEC_CHAR*, SEC_CHAR* pszPackage,
     if (phCredential == nullptr)
         return SEC_E_INVALID_PARAMETER;
     if (pszPackage != nullptr && std::strcmp(pszPackage, NTLMSP_NAME_A) == 0)
-        return SEC_E_UNSUPPORTED_FUNCTION;
+        return internal::NtlmAcquireCredentialsHandle(fCredentialUse, pAuthData, phCredential, ptsExpiry);
     if (!IsSchannel(pszPackage))
         return SEC_E_SECPKG_NOT_FOUND;
     if (fCredentialUse != SECPKG_CRED_INBOUND && fCredentialUse != SECPKG_CRED_OUTBOUND)
@@ -310,6 +225,8 @@ SECURITY_STATUS AcquireCredentialsHandleA(SEC_CHAR*, SEC_CHAR* pszPackage,
 
 SECURITY_STATUS FreeCredentialsHandle(PCredHandle phCredential)
 {
+    if (internal::IsNtlmHandle(phCredential))
+        return internal::NtlmFreeCredentialsHandle(phCredential);
     return Credentials().Remove(phCredential) ? SEC_E_OK : SEC_E_INVALID_HANDLE;
 }
 
@@ -317,6 +234,9 @@ SECURITY_STATUS InitializeSecurityContextA(PCredHandle phCredential, PCtxtHandle
     SEC_CHAR* pszTargetName, ULONG fContextReq, ULONG, ULONG, PSecBufferDesc pInput, ULONG,
     PCtxtHandle phNewContext, PSecBufferDesc pOutput, ULONG* pfContextAttr, PTimeStamp ptsExpiry)
 {
+    if (internal::IsNtlmHandle(phCredential) || internal::IsNtlmHandle(phContext))
+        return internal::NtlmInitializeSecurityContext(phCredential, phContext, fContextReq, pInput, phNewContext,
+            pOutput, pfContextAttr, ptsExpiry);
     const std::shared_ptr<TTlsCredential> credential = Credentials().Find(phCredential);
     if (credential != nullptr && credential->IsServer())
         return SEC_E_UNKNOWN_CREDENTIALS;
@@ -335,8 +255,18 @@ SECURITY_STATUS AcceptSecurityContext(PCredHandle phCredential, PCtxtHandle phCo
         phNewContext, pOutput, pfContextAttr, ptsExpiry);
 }
 
+SECURITY_STATUS CompleteAuthToken(PCtxtHandle phContext, PSecBufferDesc)
+{
+    if (internal::IsNtlmHandle(phContext))
+        return internal::NtlmCompleteAuthToken(phContext);
+    // Schannel contexts have no token to complete.
+    return Contexts().Find(phContext) != nullptr ? SEC_E_UNSUPPORTED_FUNCTION : SEC_E_INVALID_HANDLE;
+}
+
 SECURITY_STATUS DeleteSecurityContext(PCtxtHandle phContext)
 {
+    if (internal::IsNtlmHandle(phContext))
+        return internal::NtlmDeleteSecurityContext(phContext);
     return Contexts().Remove(phContext) ? SEC_E_OK : SEC_E_INVALID_HANDLE;
 }
 
@@ -418,6 +348,7 @@ SecurityFunctionTableA MakeFunctionTable() noexcept
     table.FreeCredentialsHandle = FreeCredentialsHandle;
     table.InitializeSecurityContextA = InitializeSecurityContextA;
     table.AcceptSecurityContext = AcceptSecurityContext;
+    table.CompleteAuthToken = CompleteAuthToken;
     table.DeleteSecurityContext = DeleteSecurityContext;
     table.ApplyControlToken = ApplyControlToken;
     table.QueryContextAttributesA = QueryContextAttributesA;
@@ -428,6 +359,62 @@ SecurityFunctionTableA MakeFunctionTable() noexcept
 }
 
 }  // namespace
+
+namespace internal {
+
+void* AllocateContextBuffer(size_t ASize)
+{
+    void* memory = std::malloc(std::max<size_t>(ASize, 1));
+    if (memory != nullptr)
+    {
+        const std::lock_guard<std::mutex> lock(BufferLock);
+        Buffers.insert(memory);
+    }
+    return memory;
+}
+
+std::span<SecBuffer> BuffersOf(PSecBufferDesc ADesc) noexcept
+{
+    if (ADesc == nullptr || ADesc->pBuffers == nullptr)
+        return {};
+    return {ADesc->pBuffers, ADesc->cBuffers};
+}
+
+bool InputToken(PSecBufferDesc AInput, std::span<const uint8_t>& AToken) noexcept
+{
+    AToken = {};
+    for (const SecBuffer& item : BuffersOf(AInput))
+        if (item.BufferType == SECBUFFER_TOKEN)
+        {
+            if (item.pvBuffer == nullptr && item.cbBuffer != 0)
+                return false;
+            AToken = {static_cast<const uint8_t*>(item.pvBuffer), item.cbBuffer};
+            return true;
+        }
+    return true;
+}
+
+SECURITY_STATUS OutputToken(PSecBufferDesc AOutput, bool AAllocate, const std::vector<uint8_t>& AToken)
+{
+    std::span<SecBuffer> buffers = BuffersOf(AOutput);
+    if (buffers.empty() || buffers[0].BufferType != SECBUFFER_TOKEN)
+        return AToken.empty() ? SEC_E_OK : SEC_E_INVALID_TOKEN;
+    SecBuffer& token = buffers[0];
+    if (AAllocate)
+    {
+        token.pvBuffer = nullptr;
+        if (!AToken.empty() && (token.pvBuffer = AllocateContextBuffer(AToken.size())) == nullptr)
+            return SEC_E_INSUFFICIENT_MEMORY;
+    }
+    else if (token.cbBuffer < AToken.size() || (token.pvBuffer == nullptr && !AToken.empty()))
+        return SEC_E_BUFFER_TOO_SMALL;
+    if (!AToken.empty())
+        std::memcpy(token.pvBuffer, AToken.data(), AToken.size());
+    token.cbBuffer = static_cast<ULONG>(AToken.size());
+    return SEC_E_OK;
+}
+
+}  // namespace internal
 
 PSecurityFunctionTableA InitSecurityInterfaceA()
 {

@@ -5,8 +5,11 @@
 // Windows headers. The Schannel package speaks TLS 1.0 to 1.3 through memory buffers only: the
 // caller moves every token and record between the peer and these functions.
 //
-// The package "NTLM" is listed by EnumerateSecurityPackagesA but has no implementation yet:
-// acquiring credentials for it fails with SEC_E_UNSUPPORTED_FUNCTION.
+// The package "NTLM" (client side, NTLMv2) takes an identity record (SEC_WINNT_AUTH_IDENTITY_A)
+// or, without one, the logged-on user's credentials from the environment: NTLM_USER (a
+// "DOMAIN\user" or "DOMAIN/user" form is split), NTLM_DOMAIN and NTLM_PASSWORD, or
+// NTLM_CREDENTIALS_FILE naming a file of such NAME=VALUE lines. Without a user there,
+// AcquireCredentialsHandleA returns SEC_E_NO_CREDENTIALS.
 
 #include "platform/ixOsCrypt.h"
 #include "platform/ixOsTypes.h"
@@ -39,6 +42,7 @@ constexpr SECURITY_STATUS SEC_E_SECPKG_NOT_FOUND = SecStatus(0x80090305);
 constexpr SECURITY_STATUS SEC_E_INVALID_TOKEN = SecStatus(0x80090308);
 constexpr SECURITY_STATUS SEC_E_UNKNOWN_CREDENTIALS = SecStatus(0x8009030D);
 constexpr SECURITY_STATUS SEC_E_NO_CREDENTIALS = SecStatus(0x8009030E);
+constexpr SECURITY_STATUS SEC_E_OUT_OF_SEQUENCE = SecStatus(0x80090310);
 constexpr SECURITY_STATUS SEC_E_CONTEXT_EXPIRED = SecStatus(0x80090317);
 constexpr SECURITY_STATUS SEC_E_INCOMPLETE_MESSAGE = SecStatus(0x80090318);
 constexpr SECURITY_STATUS SEC_E_BUFFER_TOO_SMALL = SecStatus(0x80090321);
@@ -117,6 +121,22 @@ inline constexpr char NTLMSP_NAME_A[] = "NTLM";
 
 constexpr ULONG SECPKG_CRED_INBOUND = 1;
 constexpr ULONG SECPKG_CRED_OUTBOUND = 2;
+
+constexpr ULONG SEC_WINNT_AUTH_IDENTITY_ANSI = 1;
+constexpr ULONG SEC_WINNT_AUTH_IDENTITY_UNICODE = 2;
+
+/// The credentials of a user for the NTLM package: each text with its length in characters and
+/// without its terminating zero; a null text with length 0 is empty.
+struct SEC_WINNT_AUTH_IDENTITY_A
+{
+    unsigned char* User;
+    ULONG UserLength;
+    unsigned char* Domain;
+    ULONG DomainLength;
+    unsigned char* Password;
+    ULONG PasswordLength;
+    ULONG Flags;
+};
 
 constexpr DWORD SCHANNEL_CRED_VERSION = 4;
 constexpr DWORD SCH_CREDENTIALS_VERSION = 5;
@@ -198,6 +218,7 @@ struct SCH_CREDENTIALS
 
 // ---- context requirements, attributes and control tokens --------------------------------------
 
+constexpr ULONG ISC_REQ_DELEGATE = 0x1;
 constexpr ULONG ISC_REQ_MUTUAL_AUTH = 0x2;
 constexpr ULONG ISC_REQ_REPLAY_DETECT = 0x4;
 constexpr ULONG ISC_REQ_SEQUENCE_DETECT = 0x8;

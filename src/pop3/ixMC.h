@@ -30,6 +30,11 @@ public:
     /// A new non-empty token set outside loading also turns UseSasl on.
     void SetAuthorization(const std::string& AValue) override;
 
+    /// The XOAUTH2 client response in base64 on one line: "user=" UserName, 0x01, "auth="
+    /// Authorization, 0x01, 0x01. A token without a blank is sent as "Bearer <token>"; a value
+    /// that names its scheme ("Bearer ...") is sent unchanged.
+    std::string GetXOAuth2String();
+
 protected:
     void Notification(TComponent* AComponent, TOperation AOperation) override;
 

@@ -1,8 +1,13 @@
 #include "pop3/ixPop3.h"
 
+#include "crypto/ixCryptHash.h"
+#include "crypto/ixCryptMac.h"
+#include "message/ixEncoder.h"
 #include "message/ixMailMessage.h"
+#include "pop3/ixSspiAuth.h"
 #include "util/ixUtils.h"
 
+#include <memory>
 #include <string_view>
 
 namespace ix {
@@ -12,6 +17,22 @@ namespace {
 constexpr TixCharSet WordDelimiters{' '};
 
 const TixResponseCodes AcceptOk{TixPop3::ReplyOk};
+const TixResponseCodes AcceptContinue{TixPop3::ReplyContinue};
+const TixResponseCodes AcceptOkOrContinue{TixPop3::ReplyOk, TixPop3::ReplyContinue};
+const TixResponseCodes AcceptOkOrError{TixPop3::ReplyOk, TixPop3::ReplyError};
+
+/// The text of a continuation reply after its "+ " (the line end stays for the decoder).
+std::string ContinuationText(const TStrings& AResponse)
+{
+    const std::string text = AResponse.GetText();
+    return text.size() > 2 ? text.substr(2) : std::string();
+}
+
+[[noreturn]] void RaiseSecureLoginError()
+{
+    throw EixTcpClientError("Unable to logon to the server using Secure Password Authentication",
+        TcpClientErrorSecureLogon);
+}
 
 /// The line trimmed of blanks and control characters is "+" (a bare continuation).
 bool IsBarePlus(std::string_view ALine)
@@ -85,10 +106,89 @@ void TixPop3::OpenSession()
     SendCommandSync("PASS %s", AcceptOk, {GetPassword()});
 }
 
+// ---- Secure login ----------------------------------------------------------------------------
+
 void TixPop3::Authenticate()
 {
-    throw EixTcpClientError("Unable to logon to the server using Secure Password Authentication",
-        TcpClientErrorSecureLogon);
+    if (!GetAuthorization().empty())
+    {
+        LoginXOAuth2();
+        return;
+    }
+    SendCommandSync("AUTH", AcceptOkOrError);
+    if (GetLastResponseCode() == ReplyOk)
+    {
+        WaitMultipleLines(0);
+        const auto listed = [this](std::string_view AName) {
+            const TStrings& lines = GetResponse();
+            for (int32_t i = 0; i < lines.Count(); ++i)
+                if (SameText(lines[i], AName))
+                    return true;
+            return false;
+        };
+        if (listed("NTLM"))
+        {
+            LoginNtlm();
+            return;
+        }
+        if (listed("CRAM-MD5"))
+        {
+            LoginCramMd5();
+            return;
+        }
+    }
+    if (GetSaslOnly())
+        RaiseSecureLoginError();
+    LoginApop();
+}
+
+void TixPop3::LoginXOAuth2()
+{
+    SendCommandSync("AUTH %s", AcceptContinue, {std::string("XOAUTH2")});
+    SendCommandSync(GetXOAuth2String(), AcceptOk);
+}
+
+void TixPop3::LoginCramMd5()
+{
+    SendCommandSync("AUTH CRAM-MD5", AcceptOkOrContinue);
+    std::string challenge = TixEncoder::DecodeWith(cmBase64, ContinuationText(GetResponse()));
+    std::string response = GetUserName() + " " + HmacMd5(challenge, GetPassword());
+    const std::string line = TixEncoder::EncodeLineWith(cmBase64, response);
+    WipeString(response);
+    SendCommandSync(line, AcceptOk);
+}
+
+void TixPop3::LoginApop()
+{
+    const std::string digest = GetTimeStamp().empty() ? std::string() : Md5Hex(GetTimeStamp() + GetPassword());
+    SendCommandSync("APOP %s %s", AcceptOk, {GetUserName(), digest});
+}
+
+void TixPop3::LoginNtlm()
+{
+    SendCommandSync("AUTH NTLM", AcceptOkOrContinue);
+    TixNtAuthClientSspi context;
+    TMemoryStream buffer;
+    std::unique_ptr<TixAuthIdentity> identity;
+    if (!GetUserName().empty())
+        identity = std::make_unique<TixAuthIdentity>(GetUserName(), GetPassword());
+    while (!context.GenChallenge(os::NTLMSP_NAME_A, buffer, GetServer(), identity.get()))
+    {
+        buffer.SetPosition(0);
+        SendCommandSync(TixEncoder::EncodeLineWith(cmBase64, buffer), AcceptContinue);
+        buffer.SetSize(0);
+        TixEncoder::DecodeWith(cmBase64, ContinuationText(GetResponse()), buffer);
+        buffer.SetPosition(0);
+        // An empty token would start the exchange over, and a server could keep it going
+        // round for ever.
+        if (buffer.GetSize() == 0)
+            RaiseSspiError(os::SEC_E_INVALID_TOKEN);
+    }
+    if (buffer.GetSize() > 0)
+    {
+        buffer.SetPosition(0);
+        SendCommandSync(TixEncoder::EncodeLineWith(cmBase64, buffer), AcceptOk);
+    }
 }
 
 void TixPop3::StartTls()

@@ -67,9 +67,20 @@ protected:
     void OpenSession() override;
     /// "QUIT"; its failures are swallowed.
     void CloseSession() override;
-    /// The secure login (SASL methods, then APOP). Raises EixTcpClientError "Unable to logon
-    /// to the server using Secure Password Authentication" (-400) when no method is usable.
+    /// The secure login: XOAUTH2 when Authorization is set; else the mechanisms that "AUTH"
+    /// lists (NTLM, then CRAM-MD5), else APOP. With SaslOnly and no usable mechanism, raises
+    /// EixTcpClientError "Unable to logon to the server using Secure Password Authentication"
+    /// (-400). A method that fails raises its error; no other method is tried.
     virtual void Authenticate();
+    /// "APOP user digest" with the MD5 of TimeStamp and Password.
+    void LoginApop();
+    /// "AUTH CRAM-MD5" (RFC 2195): the user and the HMAC-MD5 of the server's challenge.
+    void LoginCramMd5();
+    /// "AUTH NTLM" through the security interface's NTLM package, as UserName (the logged-on
+    /// user when it is empty).
+    void LoginNtlm();
+    /// "AUTH XOAUTH2" with GetXOAuth2String.
+    void LoginXOAuth2();
 
 private:
     int32_t FMessageCount = -1;

@@ -316,19 +316,6 @@ TEST(Pop3Session, RefusedGreetingOrStlsClosesWithoutQuit)
     }
 }
 
-TEST(Pop3Session, SecureLoginWithoutAUsableMethodFails)
-{
-    ScriptedServer server({Step::Send("+OK ready\r\n"), Step::Drain()});
-    TixPop3 client;
-    Configure(client, server);
-    client.SetUseSasl(true);
-    EXPECT_EQ(ExpectError<EixTcpClientError>([&] { client.Open(); }, -400),
-        "Unable to logon to the server using Secure Password Authentication");
-    EXPECT_FALSE(client.IsActive());
-    EXPECT_EQ(server.Finish(), "");
-    EXPECT_EQ(server.Received(), "");
-}
-
 TEST(Pop3Session, RefusedQuitStillClosesSilently)
 {
     ScriptedServer server(Login() + std::vector<Step>{Step::Expect("QUIT"), Step::Send("-ERR no\r\n"), Step::Drain()});

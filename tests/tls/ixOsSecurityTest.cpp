@@ -251,7 +251,7 @@ TEST(SecurityInterface, CredentialsAreRefusedForUnknownPackagesBlocksAndProtocol
             nullptr, AData, nullptr, nullptr, &handle, nullptr);
     };
     EXPECT_EQ(acquire("Microsoft SSL 3.0", &block), SEC_E_SECPKG_NOT_FOUND);
-    EXPECT_EQ(acquire("NTLM", nullptr), SEC_E_UNSUPPORTED_FUNCTION);
+    EXPECT_EQ(acquire("NTLM", nullptr, SECPKG_CRED_INBOUND), SEC_E_UNSUPPORTED_FUNCTION); // client side only
     block.grbitEnabledProtocols = SP_PROT_SSL2_CLIENT;
     EXPECT_EQ(acquire(UNISP_NAME_A, &block), SEC_E_ALGORITHM_MISMATCH);
     block.grbitEnabledProtocols = 0;
