@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
@@ -71,6 +72,27 @@ std::string Received(const TixPop3& AClient)
     return AClient.GetResponse().GetText();
 }
 
+/// A client whose test can pick the login method that the secure login runs.
+class TSecurePop3 : public TixPop3
+{
+public:
+    using TixPop3::LoginApop;
+    using TixPop3::LoginCramMd5;
+    using TixPop3::LoginXOAuth2;
+
+    /// Runs instead of the choice of method when set.
+    std::function<void(TSecurePop3&)> Method;
+
+protected:
+    void Authenticate() override
+    {
+        if (Method)
+            Method(*this);
+        else
+            TixPop3::Authenticate();
+    }
+};
+
 class Pop3Dovecot : public ::testing::Test
 {
 protected:
@@ -110,7 +132,7 @@ protected:
     static inline TDovecot Peer;
     static inline TDovecot SelfPeer;
     std::vector<std::string> Sent; // outlives Client, whose destructor may still say QUIT
-    TixPop3 Client;
+    TSecurePop3 Client;
 };
 
 TEST_F(Pop3Dovecot, OpenWorksInEveryTlsMode)
@@ -244,6 +266,119 @@ TEST_F(Pop3Dovecot, SelfSignedCertificateIsRefusedUnlessTheApplicationAcceptsIt)
     Client.Open();
     EXPECT_EQ(Client.GetMessageCount(), 0);
     Client.Close();
+}
+
+// ---- Secure logins ---------------------------------------------------------------------------
+
+class Pop3DovecotLogin : public Pop3Dovecot
+{
+protected:
+    /// Open must fail with EixTcpClientError ACode, leaving the client closed without QUIT.
+    void ExpectLoginFails(int32_t ACode)
+    {
+        try
+        {
+            Client.Open();
+            ADD_FAILURE() << "the login was accepted";
+        }
+        catch (const EixTcpClientError& E)
+        {
+            EXPECT_EQ(E.ErrorCode(), ACode) << E.Message();
+        }
+        EXPECT_FALSE(Client.IsActive());
+        EXPECT_EQ(CountSent("QUIT"), 0);
+    }
+};
+
+TEST_F(Pop3DovecotLogin, EverySecureMethodLogsIn)
+{
+    struct TCase
+    {
+        const char* Name;
+        std::function<void(TSecurePop3&)> Method;
+        std::string Token;
+        std::string Command; // the first command of the login
+    };
+    const TCase table[] = {
+        {"APOP", [](TSecurePop3& AClient) { AClient.LoginApop(); }, "", "APOP few "},
+        {"CRAM-MD5 by choice", nullptr, "", "AUTH"},
+        {"XOAUTH2, bare token", nullptr, "ix-token-few", "AUTH XOAUTH2"},
+        {"XOAUTH2, Bearer token", nullptr, "Bearer ix-token-few", "AUTH XOAUTH2"},
+    };
+    for (const bool tls : {false, true})
+        for (const TCase& item : table)
+        {
+            Sent.clear();
+            Configure(Peer, tls ? ctImplicit : ctNone, tls, "few");
+            Client.SetUseSasl(true);
+            Client.SetAuthorization(item.Token);
+            Client.Method = item.Method;
+            Client.Open();
+            EXPECT_EQ(Client.GetMessageCount(), 3) << item.Name;
+            Client.Close();
+            ASSERT_FALSE(Sent.empty());
+            EXPECT_TRUE(Sent[0].starts_with(item.Command)) << item.Name << ": " << Sent[0];
+        }
+    // The choice read Dovecot's mechanism list and took CRAM-MD5 from it.
+    Sent.clear();
+    Configure(Peer, ctNone, false, "few");
+    Client.SetAuthorization("");
+    Client.Method = nullptr;
+    Client.Open();
+    Client.Close();
+    EXPECT_EQ(CountSent("AUTH"), 1);
+    EXPECT_EQ(CountSent("AUTH CRAM-MD5"), 1);
+}
+
+TEST_F(Pop3DovecotLogin, AuthorizationAloneTurnsXOAuth2On)
+{
+    Configure(Peer, ctNone, false, "few");
+    ASSERT_FALSE(Client.GetUseSasl());
+    Client.SetAuthorization("ix-token-few");
+    Client.Open();
+    EXPECT_EQ(Client.GetMessageCount(), 3);
+    Client.Close();
+    EXPECT_EQ(CountSent("AUTH XOAUTH2"), 1);
+    EXPECT_EQ(CountSent("USER few"), 0);
+}
+
+TEST_F(Pop3DovecotLogin, RefusedSecureLoginsRaiseTheServersAnswer)
+{
+    // A bad token: Dovecot answers the response with a continuation carrying its error.
+    Configure(Peer, ctNone, false, "few");
+    Client.SetAuthorization("ix-token-nobody");
+    ExpectLoginFails(30);
+    EXPECT_TRUE(Trim(Client.GetResponse().GetText()).starts_with("+ ey"));
+
+    // A wrong password through APOP and CRAM-MD5.
+    Client.SetAuthorization("");
+    for (const bool apop : {true, false})
+    {
+        Sent.clear();
+        Configure(Peer, ctNone, false, "few");
+        Client.SetPassword("wrong");
+        Client.SetUseSasl(true);
+        Client.Method = apop ? std::function<void(TSecurePop3&)>([](TSecurePop3& AClient) { AClient.LoginApop(); })
+                             : nullptr;
+        ExpectLoginFails(20);
+        EXPECT_TRUE(Client.GetResponse().GetText().starts_with("-ERR")) << apop;
+    }
+}
+
+TEST_F(Pop3DovecotLogin, SaslOnlyWithoutAUsableMechanismStopsAfterAuth)
+{
+    // The second instance offers PLAIN and LOGIN only.
+    Configure(SelfPeer, ctNone, false, "few");
+    Client.SetSaslOnly(true);
+    Client.SetUseSasl(true);
+    ExpectLoginFails(-400);
+    EXPECT_EQ(Sent, std::vector<std::string>{"AUTH\r\n"});
+
+    // Without SaslOnly APOP follows, and its greeting had no time stamp.
+    Sent.clear();
+    Client.SetSaslOnly(false);
+    ExpectLoginFails(20);
+    EXPECT_EQ(Sent.back(), "APOP few \r\n");
 }
 
 } // namespace

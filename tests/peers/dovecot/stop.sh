@@ -13,4 +13,5 @@ if kill -0 "$DOVECOT_PID" 2> /dev/null; then
   done
   kill -9 "$DOVECOT_PID" 2> /dev/null || true
 fi
+[ -n "${TOKENINFO_PID:-}" ] && kill "$TOKENINFO_PID" 2> /dev/null
 rm -f "$state/dovecot.env"
