@@ -78,6 +78,7 @@ class TSecurePop3 : public TixPop3
 public:
     using TixPop3::LoginApop;
     using TixPop3::LoginCramMd5;
+    using TixPop3::LoginNtlm;
     using TixPop3::LoginXOAuth2;
 
     /// Runs instead of the choice of method when set.
@@ -379,6 +380,119 @@ TEST_F(Pop3DovecotLogin, SaslOnlyWithoutAUsableMechanismStopsAfterAuth)
     Client.SetSaslOnly(false);
     ExpectLoginFails(20);
     EXPECT_EQ(Sent.back(), "APOP few \r\n");
+}
+
+// ---- Cyrus pop3d with Cyrus SASL's NTLM (tests/peers/cyrus) ----------------------------------
+
+/// The Cyrus instance as its start script described it.
+struct TCyrus
+{
+    int32_t Port = 0;
+    std::map<std::string, std::string> Passwords;
+
+    static TCyrus Load()
+    {
+        std::ifstream file(IX_CYRUS_STATE "/cyrus.env");
+        TCyrus peer;
+        for (std::string line; std::getline(file, line);)
+        {
+            if (line.starts_with("CYRUS_PORT="))
+                peer.Port = std::stoi(line.substr(11));
+            if (line.starts_with("CYRUS_USERS="))
+            {
+                std::istringstream users(line.substr(12));
+                for (std::string pair; users >> pair;)
+                    peer.Passwords[pair.substr(0, pair.find(':'))] = pair.substr(pair.find(':') + 1);
+            }
+        }
+        return peer;
+    }
+};
+
+class Pop3Cyrus : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite() { Peer = TCyrus::Load(); }
+
+    void SetUp() override
+    {
+        ASSERT_NE(Peer.Port, 0) << "Cyrus is not running: start it with tests/peers/cyrus/start.sh " << IX_CYRUS_STATE;
+        Client.OnSendCommand = [this](TObject*, const std::string& AText) { Sent.push_back(AText); };
+        Client.SetServer("127.0.0.1");
+        Client.SetPort(Peer.Port);
+        Client.SetUseSasl(true);
+    }
+
+    /// Logs in as AUser with APassword, checks the delivered message, closes.
+    void LogIn(const std::string& AUser, const std::string& APassword)
+    {
+        Sent.clear();
+        Client.SetUserName(AUser);
+        Client.SetPassword(APassword);
+        Client.Open();
+        EXPECT_EQ(Client.GetMessageCount(), 1) << AUser;
+        Client.Close();
+    }
+
+    static inline TCyrus Peer;
+    std::vector<std::string> Sent;
+    TSecurePop3 Client;
+};
+
+TEST_F(Pop3Cyrus, NtlmLogsInWithAndWithoutADomain)
+{
+    const std::string password = Peer.Passwords["ntlmuser"];
+    // Cyrus SASL checks the NTLMv2 response with the user and domain that the client sent.
+    for (const std::string user : {"ntlmuser", "WORKGROUP\\ntlmuser", "WORKGROUP/ntlmuser"})
+    {
+        LogIn(user, password);
+        ASSERT_GE(Sent.size(), 2u);
+        EXPECT_EQ(Sent[1], "AUTH NTLM\r\n") << user;
+    }
+}
+
+TEST_F(Pop3Cyrus, NtlmWithoutUserNameTakesTheLoggedOnUser)
+{
+    ::setenv("NTLM_USER", "ntlmuser", 1);
+    ::setenv("NTLM_PASSWORD", Peer.Passwords["ntlmuser"].c_str(), 1);
+    LogIn("", "");
+    ::unsetenv("NTLM_USER");
+    ::unsetenv("NTLM_PASSWORD");
+}
+
+TEST_F(Pop3Cyrus, CramMd5AndApopLogIn)
+{
+    Client.Method = [](TSecurePop3& AClient) { AClient.LoginCramMd5(); };
+    LogIn("tim", Peer.Passwords["tim"]);
+    EXPECT_EQ(Sent[0], "AUTH CRAM-MD5\r\n");
+    Client.Method = [](TSecurePop3& AClient) { AClient.LoginApop(); };
+    LogIn("tim", Peer.Passwords["tim"]);
+    EXPECT_TRUE(Sent[0].starts_with("APOP tim ")) << Sent[0];
+}
+
+TEST_F(Pop3Cyrus, WrongPasswordFailsWithTheServersRefusal)
+{
+    using TMethod = std::function<void(TSecurePop3&)>;
+    for (const TMethod& method : {TMethod(), TMethod([](TSecurePop3& AClient) { AClient.LoginCramMd5(); }),
+             TMethod([](TSecurePop3& AClient) { AClient.LoginApop(); })})
+    {
+        Sent.clear();
+        Client.Method = method;
+        Client.SetUserName(method ? "tim" : "ntlmuser");
+        Client.SetPassword("wrong");
+        try
+        {
+            Client.Open();
+            ADD_FAILURE() << "a wrong password was accepted";
+        }
+        catch (const EixTcpClientError& E)
+        {
+            EXPECT_EQ(E.ErrorCode(), 20) << E.Message();
+            EXPECT_TRUE(E.Message().starts_with("-ERR")) << E.Message();
+        }
+        EXPECT_FALSE(Client.IsActive());
+        EXPECT_EQ(std::count(Sent.begin(), Sent.end(), "QUIT\r\n"), 0);
+    }
 }
 
 } // namespace
