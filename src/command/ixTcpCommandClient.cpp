@@ -1,6 +1,7 @@
 #include "command/ixTcpCommandClient.h"
 
 #include "core/ixStreams.h"
+#include "platform/ixOsKernel.h"
 #include "tls/ixSspi.h"
 #include "util/ixUtils.h"
 
@@ -84,6 +85,17 @@ TixTcpCommandClient::~TixTcpCommandClient()
     catch (...) // a destructor reports nothing; the transport is released below in any case
     {
     }
+    AssignSecret(FPassword, {});
+    AssignSecret(FAuthorization, {});
+}
+
+bool TixTcpCommandClient::AssignSecret(std::string& ASecret, const std::string& AValue)
+{
+    if (ASecret == AValue)
+        return false;
+    os::SecureZeroMemory(ASecret.data(), ASecret.size()); // the old text leaves no copy behind
+    ASecret = AValue;
+    return true;
 }
 
 // ---- Properties --------------------------------------------------------------------------
@@ -96,13 +108,13 @@ void TixTcpCommandClient::SetUserName(const std::string& AValue)
 
 void TixTcpCommandClient::SetPassword(const std::string& AValue)
 {
-    if (AssignIfChanged(FPassword, AValue))
+    if (AssignSecret(FPassword, AValue))
         Changed();
 }
 
 void TixTcpCommandClient::SetAuthorization(const std::string& AValue)
 {
-    if (AssignIfChanged(FAuthorization, AValue))
+    if (AssignSecret(FAuthorization, AValue))
         Changed();
 }
 

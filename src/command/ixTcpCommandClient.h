@@ -148,6 +148,8 @@ private:
     void CollectMultipleLines();
     void ConnectionProgress(int64_t ABytesProceed, int64_t ATotalBytes);
     [[noreturn]] void RaiseRefusedReply();
+    /// Stores a changed AValue in ASecret after zeroing the old text; true when it changed.
+    static bool AssignSecret(std::string& ASecret, const std::string& AValue);
 
     std::string FUserName;
     std::string FPassword;

@@ -1,5 +1,7 @@
 #include "crypto/ixCryptHash.h"
 
+#include "platform/ixOsKernel.h"
+
 #include "util/ixTranslator.h"
 #include "util/ixUtils.h"
 
@@ -47,10 +49,11 @@ std::string Md5Hex(std::string_view AText)
 {
     if (AText.empty())
         return {};
-    const TixByteArray bytes = TixTranslator::GetBytes(AText, {});
+    TixByteArray bytes = TixTranslator::GetBytes(AText, {});
     TixMd5 md5;
     md5.Init();
     md5.Update(bytes, 0, static_cast<int32_t>(bytes.size()));
+    os::SecureZeroMemory(bytes.data(), bytes.size()); // the APOP secret follows its time stamp
     TixByteArray digest;
     md5.Done(digest);
     return LowerHex(digest);

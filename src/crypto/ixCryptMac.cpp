@@ -1,6 +1,7 @@
 #include "crypto/ixCryptMac.h"
 
 #include "crypto/ixCryptHash.h"
+#include "platform/ixOsKernel.h"
 #include "util/ixTranslator.h"
 
 #include <algorithm>
@@ -27,13 +28,18 @@ void TixMac::Update(int32_t AValue)
     Update(bytes, 0, 4);
 }
 
+TixCryptApiHmac::~TixCryptApiHmac()
+{
+    Release();
+}
+
 void TixCryptApiHmac::Release() noexcept
 {
     FHash.Reset();
     FProvider.Reset();
     FProviderName.Clear();
-    FInnerPad.fill(0);
-    FOuterPad.fill(0);
+    os::SecureZeroMemory(FInnerPad.data(), FInnerPad.size());
+    os::SecureZeroMemory(FOuterPad.data(), FOuterPad.size());
 }
 
 void TixCryptApiHmac::Init(const TixByteArray& AKey, int32_t AIndex, int32_t ACount)
@@ -57,6 +63,7 @@ void TixCryptApiHmac::Init(const TixByteArray& AKey, int32_t AIndex, int32_t ACo
         FInnerPad[i] = block[i] ^ InnerPadByte;
         FOuterPad[i] = block[i] ^ OuterPadByte;
     }
+    os::SecureZeroMemory(block.data(), block.size());
 }
 
 void TixCryptApiHmac::Update(const TixByteArray& ABuffer, int32_t AIndex, int32_t ACount)
@@ -85,8 +92,10 @@ std::string HmacMd5(std::string_view AText, std::string_view AKey)
     if (AText.empty() || AKey.empty())
         return {};
     const TixByteArray text = TixTranslator::GetBytes(AText, {});
+    TixByteArray key = TixTranslator::GetBytes(AKey, {});
     TixHmacMd5 hmac;
-    hmac.Init(TixTranslator::GetBytes(AKey, {}));
+    hmac.Init(key);
+    os::SecureZeroMemory(key.data(), key.size()); // a password, as a rule
     hmac.Update(text, 0, static_cast<int32_t>(text.size()));
     TixByteArray code;
     hmac.Done(code);

@@ -37,6 +37,9 @@ public:
     using TixMac::Init;
     using TixMac::Update;
 
+    /// Zeroes the key pads.
+    ~TixCryptApiHmac() override;
+
     void Init(const TixByteArray& AKey, int32_t AIndex, int32_t ACount) override;
     void Update(const TixByteArray& ABuffer, int32_t AIndex, int32_t ACount) override;
     void Done(TixByteArray& ACode) override;

@@ -97,6 +97,7 @@ public:
         for (size_t i = 0; i < 16; ++i)
             digest[i] = static_cast<uint8_t>(FState[i / 4] >> (8 * (i % 4)));
         Wipe(FBlock);
+        Wipe(FState);
         return digest;
     }
 

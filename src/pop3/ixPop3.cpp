@@ -160,7 +160,9 @@ void TixPop3::LoginCramMd5()
 
 void TixPop3::LoginApop()
 {
-    const std::string digest = GetTimeStamp().empty() ? std::string() : Md5Hex(GetTimeStamp() + GetPassword());
+    std::string secret = GetTimeStamp() + GetPassword();
+    const std::string digest = GetTimeStamp().empty() ? std::string() : Md5Hex(secret);
+    WipeString(secret);
     SendCommandSync("APOP %s %s", AcceptOk, {GetUserName(), digest});
 }
 
