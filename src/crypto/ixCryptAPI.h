@@ -11,6 +11,7 @@ namespace ix {
 using os::CryptAcquireContextA;
 using os::CryptCreateHash;
 using os::CryptDestroyHash;
+using os::CryptGenRandom;
 using os::CryptGetHashParam;
 using os::CryptHashData;
 using os::CryptReleaseContext;

@@ -3,6 +3,7 @@
 #include "net/ixWinSock2.h"
 #include "platform/ixOsKernel.h"
 #include "platform/ixOsMessages.h"
+#include "platform/ixOsSockets.h"
 #include "util/ixUtils.h"
 
 #include <array>
@@ -92,6 +93,18 @@ void TixWSAEventTraits::Close(THandle AHandle) noexcept
 void TixWindowTraits::Close(THandle AHandle) noexcept
 {
     DeallocateWindow(AHandle);
+}
+
+TixSocketLibraryUse::TixSocketLibraryUse()
+{
+    constexpr os::WORD SocketsVersion = 0x0202;
+    if (os::WSAStartup(SocketsVersion, nullptr) != 0)
+        RaiseSocketError(os::WSAGetLastError());
+}
+
+TixSocketLibraryUse::~TixSocketLibraryUse()
+{
+    os::WSACleanup();
 }
 
 TixEventHandle CreateAutoResetEvent()

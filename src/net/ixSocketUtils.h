@@ -98,6 +98,17 @@ struct TixWindowTraits
 };
 using TixWindowHandle = TixUniqueHandle<TixWindowTraits>;
 
+/// One use of the socket library, held by each client component for its lifetime: WSAStartup
+/// 2.2 when made (raises EixSocketError when the library cannot start), WSACleanup when destroyed.
+class TixSocketLibraryUse
+{
+public:
+    TixSocketLibraryUse();
+    ~TixSocketLibraryUse();
+    TixSocketLibraryUse(const TixSocketLibraryUse&) = delete;
+    TixSocketLibraryUse& operator=(const TixSocketLibraryUse&) = delete;
+};
+
 /// A new auto-reset, non-signalled event; raises the socket error of GetLastError on failure.
 TixEventHandle CreateAutoResetEvent();
 

@@ -10,23 +10,6 @@
 
 namespace ix {
 
-namespace {
-
-constexpr os::WORD SocketsVersion = 0x0202;
-
-} // namespace
-
-TixTcpClient::TSocketLibraryUse::TSocketLibraryUse()
-{
-    if (os::WSAStartup(SocketsVersion, nullptr) != 0)
-        RaiseSocketError(os::WSAGetLastError());
-}
-
-TixTcpClient::TSocketLibraryUse::~TSocketLibraryUse()
-{
-    os::WSACleanup();
-}
-
 TixTcpClient::TixTcpClient(TComponent* AOwner)
     : TComponent(AOwner)
 {

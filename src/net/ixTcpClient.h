@@ -138,16 +138,6 @@ protected:
     void StopKeepAlive();
 
 private:
-    /// One use of the socket library (WSAStartup 2.2 ... WSACleanup).
-    class TSocketLibraryUse
-    {
-    public:
-        TSocketLibraryUse();
-        ~TSocketLibraryUse();
-        TSocketLibraryUse(const TSocketLibraryUse&) = delete;
-        TSocketLibraryUse& operator=(const TSocketLibraryUse&) = delete;
-    };
-
     /// Sets a connection-backed property and calls Changed when it differs.
     template <typename T, typename TGetter, typename TSetter>
     void SetConnectionValue(const T& AValue, TGetter AGetter, TSetter ASetter);
@@ -155,7 +145,7 @@ private:
     void OpenThroughProxy(const std::string& AServer, int32_t APort);
     void OpenDirect(const std::string& AServer, int32_t APort);
 
-    TSocketLibraryUse FSocketLibrary; // first: released after everything else
+    TixSocketLibraryUse FSocketLibrary; // first: released after everything else
     std::unique_ptr<TixTcpClientConnection> FConnection;
     std::string FServer;
     int32_t FPort = 0;

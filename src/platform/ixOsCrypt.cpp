@@ -5,6 +5,7 @@
 #include "platform/ixOsKernel.h"
 
 #include <openssl/evp.h>
+#include <openssl/rand.h>
 
 #include <algorithm>
 #include <atomic>
@@ -265,6 +266,17 @@ BOOL CryptReleaseContext(HCRYPTPROV hProv, DWORD dwFlags)
     if (dwFlags != 0)
         return Fail(NTE_BAD_FLAGS);
     return Providers().Remove(hProv) ? TRUE : Fail(NTE_BAD_UID);
+}
+
+BOOL CryptGenRandom(HCRYPTPROV hProv, DWORD dwLen, BYTE* pbBuffer)
+{
+    if (pbBuffer == nullptr && dwLen != 0)
+        return Fail(ERROR_INVALID_PARAMETER);
+    if (Providers().Find(hProv) == nullptr)
+        return Fail(NTE_BAD_UID);
+    if (dwLen > static_cast<DWORD>(INT32_MAX) || RAND_bytes(pbBuffer, static_cast<int>(dwLen)) != 1)
+        return Fail(NTE_FAIL);
+    return TRUE;
 }
 
 BOOL CryptCreateHash(HCRYPTPROV hProv, ALG_ID Algid, HCRYPTKEY hKey, DWORD dwFlags,

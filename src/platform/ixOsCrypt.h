@@ -51,6 +51,7 @@ constexpr DWORD NTE_BAD_FLAGS = 0x80090009;
 constexpr DWORD NTE_BAD_TYPE = 0x8009000A;
 constexpr DWORD NTE_BAD_HASH_STATE = 0x8009000C;
 constexpr DWORD NTE_NO_MEMORY = 0x8009000E;
+constexpr DWORD NTE_FAIL = 0x80090020;
 constexpr DWORD NTE_BAD_KEYSET = 0x80090016;
 constexpr DWORD NTE_PROV_TYPE_NOT_DEF = 0x80090017;
 constexpr DWORD NTE_KEYSET_NOT_DEF = 0x80090019;
@@ -440,6 +441,9 @@ constexpr DWORD SECURITY_FLAG_IGNORE_CERT_DATE_INVALID = 0x2000;
 BOOL CryptAcquireContextA(HCRYPTPROV* phProv, LPCSTR szContainer, LPCSTR szProvider,
     DWORD dwProvType, DWORD dwFlags);
 BOOL CryptReleaseContext(HCRYPTPROV hProv, DWORD dwFlags);
+/// Fills pbBuffer with dwLen bytes from the system's cryptographic random generator;
+/// NTE_FAIL when it cannot give them.
+BOOL CryptGenRandom(HCRYPTPROV hProv, DWORD dwLen, BYTE* pbBuffer);
 BOOL CryptCreateHash(HCRYPTPROV hProv, ALG_ID Algid, HCRYPTKEY hKey, DWORD dwFlags,
     HCRYPTHASH* phHash);
 BOOL CryptHashData(HCRYPTHASH hHash, const BYTE* pbData, DWORD dwDataLen, DWORD dwFlags);

@@ -196,6 +196,7 @@ constexpr TErrorText CryptTexts[] = {
     {0x80090017, "Provider type not defined."},
     {0x80090019, "The keyset is not defined."},
     {0x8009001B, "Provider type does not match registered value."},
+    {0x80090020, "An internal error occurred."},
     {0x80092004, "Cannot find object or property."},
     {0x80093106, "ASN1 corrupted data."},
     {0x8009310B, "ASN1 bad tag value met."},
