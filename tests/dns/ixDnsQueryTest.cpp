@@ -1,0 +1,298 @@
+// The DNS query component against scripted in-process servers: which UDP replies it accepts,
+// the repeat over TCP and the TCP framing, referrals, the choice of servers and the system's
+// name servers.
+#include "dns/ixDnsQuery.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <set>
+
+#include "dns/ScriptedDnsServer.h"
+#include "support/ScriptedServer.h"
+
+namespace ix {
+namespace {
+
+using test::ReplyTo;
+using test::ScriptedDnsServer;
+using test::TDnsDatagram;
+
+/// Adds a TXT answer for the query's name to AReply.
+std::function<void(TixDnsMessage&)> TxtAnswer(const std::string& AText)
+{
+    return [AText](TixDnsMessage& AReply) {
+        auto* record = static_cast<TixDnsTXTRecord*>(AReply.GetAnswers().Add(AReply.CreateRecord(DnsTypeTXT)));
+        record->SetName(AReply.GetQueries()[0]->GetName());
+        record->SetText(AText);
+    };
+}
+
+/// A query component aimed at 127.0.0.1:APort with a short time-out.
+class DnsQueryTest : public ::testing::Test
+{
+protected:
+    void Aim(uint16_t APort, int32_t ATimeOut = 2000)
+    {
+        FQuery.SetServer("127.0.0.1");
+        FQuery.SetPort(APort);
+        FQuery.SetTimeOut(ATimeOut);
+        FQuery.SetDisableGuiProcessing(true);
+    }
+
+    std::string ResolveTXT(const std::string& AName)
+    {
+        std::string text;
+        FQuery.ResolveTXT(AName, text);
+        return text;
+    }
+
+    TixDnsQuery FQuery;
+};
+
+TEST_F(DnsQueryTest, OnlyTheReplyFromTheServerAskedWithItsIdAndQuestionIsTaken)
+{
+    ScriptedDnsServer server("127.0.0.1", 0, [](TixDnsMessage& AQuery) {
+        TixDnsMessage otherId;
+        otherId.Assign(AQuery);
+        otherId.GetHeader().SetID((AQuery.GetHeader().GetID() + 1) & 0xFFFF);
+        TixDnsMessage otherQuestion;
+        otherQuestion.Assign(AQuery);
+        otherQuestion.GetQueries()[0]->SetName("other.test");
+        return std::vector<TDnsDatagram>{{ReplyTo(otherId, TxtAnswer("wrong id"))},
+            {ReplyTo(otherQuestion, TxtAnswer("wrong question"))}, {ReplyTo(AQuery, TxtAnswer("other port")), true},
+            {"\x01\x02garbage"}, {ReplyTo(AQuery, TxtAnswer("right"))}};
+    });
+    Aim(server.Port());
+    int received = 0;
+    FQuery.OnReceivePacket = [&](TObject*, TStream*) { ++received; };
+    EXPECT_EQ(ResolveTXT("Key.Example.TEST"), "right");
+    EXPECT_EQ(received, 5) << "every datagram that arrived is reported";
+}
+
+TEST_F(DnsQueryTest, OnlyWrongRepliesEndInTheTimeOut)
+{
+    ScriptedDnsServer server("127.0.0.1", 0, [](TixDnsMessage& AQuery) {
+        TixDnsMessage otherId;
+        otherId.Assign(AQuery);
+        otherId.GetHeader().SetID((AQuery.GetHeader().GetID() + 1) & 0xFFFF);
+        return std::vector<TDnsDatagram>{{ReplyTo(otherId, TxtAnswer("wrong id"))}, {ReplyTo(AQuery), true}};
+    });
+    Aim(server.Port(), 300);
+    try
+    {
+        ResolveTXT("example.test");
+        FAIL() << "a wrong reply was taken";
+    }
+    catch (const EixSocketError& E)
+    {
+        EXPECT_EQ(E.ErrorCode(), -1);
+    }
+}
+
+TEST_F(DnsQueryTest, EveryQueryGoesOutFromAFreshSocketWithAFreshId)
+{
+    ScriptedDnsServer server("127.0.0.1", 0, [](TixDnsMessage& AQuery) {
+        return std::vector<TDnsDatagram>{{ReplyTo(AQuery, TxtAnswer("ok"))}};
+    });
+    Aim(server.Port());
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(ResolveTXT("example.test"), "ok");
+    const auto ports = server.ClientPorts();
+    const auto ids = server.QueryIds();
+    EXPECT_EQ(std::set<uint16_t>(ports.begin(), ports.end()).size(), 3u);
+    EXPECT_EQ(std::set<int32_t>(ids.begin(), ids.end()).size(), 3u);
+}
+
+TEST_F(DnsQueryTest, AResponseCodeOfTheServerIsRaised)
+{
+    ScriptedDnsServer server("127.0.0.1", 0, [](TixDnsMessage& AQuery) {
+        TixDnsMessage refused;
+        refused.Assign(AQuery);
+        refused.GetHeader().SetResponseCode(5);
+        return std::vector<TDnsDatagram>{{ReplyTo(refused)}};
+    });
+    Aim(server.Port());
+    try
+    {
+        ResolveTXT("example.test");
+        FAIL() << "REFUSED was not raised";
+    }
+    catch (const EixDnsError& E)
+    {
+        EXPECT_EQ(E.ErrorCode(), 5);
+        EXPECT_EQ(E.Message(), "Refused");
+    }
+}
+
+// ---- TCP ------------------------------------------------------------------------------------
+
+/// A TCP script step that reads one length-prefixed query and answers with AReply's pieces:
+/// the reply is cut at the given offsets, with a short stall between the pieces.
+test::Step AnswerOverTcp(std::function<std::string(TixDnsMessage&)> AReply, std::vector<size_t> ACuts)
+{
+    return test::Step::Call([AReply, ACuts](test::ScriptIo& AIo) {
+        const std::string prefix = AIo.Take(2);
+        const size_t length = static_cast<uint8_t>(prefix[0]) << 8 | static_cast<uint8_t>(prefix[1]);
+        const std::string bytes = AIo.Take(length);
+        TixDnsMessage query;
+        query.Parse(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+        const std::string reply = AReply(query);
+        size_t start = 0;
+        for (const size_t cut : ACuts)
+        {
+            AIo.Send(reply.substr(start, cut - start));
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            start = cut;
+        }
+        AIo.Send(reply.substr(start));
+    });
+}
+
+std::string Framed(const std::string& AMessage)
+{
+    return std::string{static_cast<char>(AMessage.size() >> 8), static_cast<char>(AMessage.size() & 0xFF)} + AMessage;
+}
+
+TEST_F(DnsQueryTest, ATruncatedReplyIsRepeatedOverTcpAndReadAcrossSegments)
+{
+    test::ScriptedServer tcp({AnswerOverTcp(
+        [](TixDnsMessage& AQuery) { return Framed(ReplyTo(AQuery, TxtAnswer(std::string(700, 't')))); }, {1, 40})});
+    ScriptedDnsServer udp("127.0.0.1", tcp.Port(), [](TixDnsMessage& AQuery) {
+        TixDnsMessage truncated;
+        truncated.Assign(AQuery);
+        truncated.GetHeader().SetIsTruncated(true);
+        return std::vector<TDnsDatagram>{{ReplyTo(truncated, TxtAnswer("partial"))}};
+    });
+    Aim(tcp.Port());
+    EXPECT_EQ(ResolveTXT("example.test"), std::string(700, 't'));
+    EXPECT_EQ(tcp.Finish(), "");
+}
+
+TEST_F(DnsQueryTest, UdpOnlyKeepsTheTruncatedReply)
+{
+    ScriptedDnsServer udp("127.0.0.1", 0, [](TixDnsMessage& AQuery) {
+        TixDnsMessage truncated;
+        truncated.Assign(AQuery);
+        truncated.GetHeader().SetIsTruncated(true);
+        return std::vector<TDnsDatagram>{{ReplyTo(truncated, TxtAnswer("partial"))}};
+    });
+    Aim(udp.Port());
+    FQuery.SetProtocol(dpUseUdp);
+    EXPECT_EQ(ResolveTXT("example.test"), "partial");
+    EXPECT_TRUE(FQuery.GetResponse().GetHeader().GetIsTruncated());
+}
+
+TEST_F(DnsQueryTest, ATcpReplyCutShortByTheServerIsAnError)
+{
+    test::ScriptedServer tcp({AnswerOverTcp(
+        [](TixDnsMessage& AQuery) { return Framed(ReplyTo(AQuery, TxtAnswer("whole"))).substr(0, 20); }, {}),
+        test::Step::Close()});
+    Aim(tcp.Port());
+    FQuery.SetProtocol(dpUseTcp);
+    try
+    {
+        ResolveTXT("example.test");
+        FAIL() << "a reply cut short was taken";
+    }
+    catch (const EixDnsError& E)
+    {
+        EXPECT_EQ(E.ErrorCode(), -1);
+    }
+    EXPECT_EQ(tcp.Finish(), "");
+}
+
+// ---- Referrals and servers ------------------------------------------------------------------
+
+TEST_F(DnsQueryTest, ReferralsAreFollowedAndServerIsKept)
+{
+    // 127.0.0.1 refers to ns.child.test (127.0.0.2, given as glue), which answers.
+    ScriptedDnsServer parent("127.0.0.1", 0, [](TixDnsMessage& AQuery) {
+        return std::vector<TDnsDatagram>{{ReplyTo(AQuery, [](TixDnsMessage& AReply) {
+            auto* ns = static_cast<TixDnsNSRecord*>(AReply.GetNameServers().Add(AReply.CreateRecord(DnsTypeNS)));
+            ns->SetName("child.test");
+            ns->SetNameServer("ns.child.test");
+            auto* glue = static_cast<TixDnsARecord*>(AReply.GetAdditionalRecords().Add(AReply.CreateRecord(DnsTypeA)));
+            glue->SetName("NS.child.test");
+            glue->SetIPAddress("127.0.0.2");
+        })}};
+    });
+    ScriptedDnsServer child("127.0.0.2", parent.Port(), [](TixDnsMessage& AQuery) {
+        return std::vector<TDnsDatagram>{{ReplyTo(AQuery, TxtAnswer("from the child"))}};
+    });
+    Aim(parent.Port());
+    FQuery.SetUseRecursiveQueries(true);
+    EXPECT_EQ(ResolveTXT("key.child.test"), "from the child");
+    EXPECT_EQ(FQuery.GetServer(), "127.0.0.1");
+    ASSERT_NE(FQuery.GetHostInfo(), nullptr);
+    EXPECT_EQ(FQuery.GetHostInfo()->GetIPAddress(), "127.0.0.2");
+    EXPECT_EQ(FQuery.GetHostInfo()->GetName(), "ns.child.test");
+
+    FQuery.SetUseRecursiveQueries(false);
+    EXPECT_EQ(ResolveTXT("key.child.test"), "");
+    EXPECT_EQ(FQuery.GetNameServerNames().Count(), 1);
+}
+
+TEST_F(DnsQueryTest, WhenNoRootNameServerAnswersTheLastErrorIsRaised)
+{
+    ScriptedDnsServer unused("127.0.0.1", 0, [](TixDnsMessage&) { return std::vector<TDnsDatagram>{}; });
+    Aim(unused.Port(), 200);
+    FQuery.SetServer("");
+    FQuery.SetRootNameServers(TStringList{"127.0.0.2", "127.0.0.3"});
+    try
+    {
+        ResolveTXT("example.test");
+        FAIL() << "silent servers gave an answer";
+    }
+    catch (const EixSocketError& E)
+    {
+        EXPECT_EQ(E.ErrorCode(), -1);
+    }
+    EXPECT_EQ(FQuery.GetServer(), "");
+}
+
+/// Sets IX_RESOLV_CONF to a file with AText for the lifetime of the object.
+class TResolverConfig
+{
+public:
+    explicit TResolverConfig(const std::string& AText)
+    {
+        std::ofstream(FPath) << AText;
+        setenv("IX_RESOLV_CONF", FPath.c_str(), 1);
+    }
+    ~TResolverConfig()
+    {
+        unsetenv("IX_RESOLV_CONF");
+        std::remove(FPath.c_str());
+    }
+
+private:
+    std::string FPath = ::testing::TempDir() + "ix-resolv.conf";
+};
+
+TEST(DnsSystemNameServers, NameserverLinesInOrderWithoutDuplicates)
+{
+    const TResolverConfig config("# generated\nsearch example.test\nnameserver 192.0.2.53\n"
+                                 "  nameserver\t2001:db8::53  # second\n;nameserver 192.0.2.99\n"
+                                 "nameserver fe80::1%eth0\nnameserver 192.0.2.53\noptions ndots:2\nnameserver\n");
+    TStringList servers;
+    TixDnsQuery::GetSystemNameServers(servers);
+    EXPECT_EQ(servers.Join(" "), "192.0.2.53 2001:db8::53 fe80::1%eth0");
+}
+
+TEST_F(DnsQueryTest, WithoutAServerTheSystemsNameServersAreAsked)
+{
+    ScriptedDnsServer server("127.0.0.1", 0, [](TixDnsMessage& AQuery) {
+        return std::vector<TDnsDatagram>{{ReplyTo(AQuery, TxtAnswer("via resolv.conf"))}};
+    });
+    const TResolverConfig config("nameserver 127.0.0.3\nnameserver 127.0.0.1\n");
+    Aim(server.Port(), 300);
+    FQuery.SetServer("");
+    EXPECT_EQ(ResolveTXT("example.test"), "via resolv.conf");
+    EXPECT_EQ(FQuery.GetRootNameServers().Join(" "), "127.0.0.3 127.0.0.1");
+    EXPECT_EQ(FQuery.GetServer(), "127.0.0.1");
+}
+
+} // namespace
+} // namespace ix
