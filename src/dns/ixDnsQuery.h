@@ -181,7 +181,8 @@ public:
     /// Clears Query, Response and the result lists, and drops HostInfo.
     void Clear();
 
-    /// The name servers of the system's resolver configuration (see the top of this header).
+    /// Appends the name servers of the system's resolver configuration (see the top of this
+    /// header) that AList does not hold yet; nothing when the file cannot be read.
     static void GetSystemNameServers(TStrings& AList);
 
     // ---- Events

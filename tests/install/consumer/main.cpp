@@ -1,5 +1,7 @@
-// Parses a message and builds a POP3 client with the installed headers and libraries.
+// Parses a message and builds a POP3 client and a DNS query component with the installed
+// headers and libraries.
 #include "core/ixStrings.h"
+#include "dns/ixDnsQuery.h"
 #include "message/ixMailMessage.h"
 #include "pop3/ixPop3.h"
 
@@ -15,7 +17,9 @@ int main()
     ix::TixMailMessage message;
     message.LoadMessage(lines);
     ix::TixPop3 client;
-    const bool ok = message.GetFrom().GetEmail() == "ivory@ix.test" && client.GetPort() == 110;
+    ix::TixDnsQuery query;
+    const bool ok = message.GetFrom().GetEmail() == "ivory@ix.test" && client.GetPort() == 110
+        && query.GetPort() == 53;
     std::cout << (ok ? "consumer: ok" : "consumer: unexpected values") << '\n';
     return ok ? 0 : 1;
 }
