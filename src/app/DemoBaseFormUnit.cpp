@@ -96,11 +96,15 @@ std::string TixDemoBaseForm::GetSupportUrl() const
 
 void TixDemoBaseForm::imLogoLeftClick()
 {
-    const std::string url = GetSupportUrl();
+    ShellOpen(GetSupportUrl());
+}
+
+void TixDemoBaseForm::ShellOpen(const std::string& ATarget)
+{
     const auto result = reinterpret_cast<intptr_t>(
-        os::ShellExecuteA(nullptr, "open", url.c_str(), nullptr, nullptr, os::SW_RESTORE));
+        os::ShellExecuteA(nullptr, "open", ATarget.c_str(), nullptr, nullptr, os::SW_RESTORE));
     if (result <= 32)
-        throw Exception(Format("Cannot open %s (error %d)", url, result));
+        throw Exception(Format("Cannot open %s (error %d)", ATarget, result));
 }
 
 void TixDemoBaseForm::RunHandler(const std::function<void()>& AHandler)

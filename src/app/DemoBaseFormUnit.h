@@ -59,6 +59,9 @@ public:
     QWidget* pnlMain;
 
 protected:
+    /// Hands ATarget (a file or an address) to the desktop's handler with the shell's "open"
+    /// verb; raises Exception when no handler can be started.
+    void ShellOpen(const std::string& ATarget);
     /// Runs an event handler; an exception that ends it goes to ShowException.
     void RunHandler(const std::function<void()>& AHandler);
     /// The default error display: a message box with the exception's message.
