@@ -4,7 +4,8 @@
 # self-signed certificate, and opens the window on it. The server listens on localhost:995 when
 # that port can be bound, else on a free high port that the window is given. Without a display
 # the window runs under Xvfb and walks through the session by itself (connect, accept the
-# certificate, read a message), saving screenshots. Closing the window stops the server.
+# certificate, read the HTML newsletter with its attachments at 1280 x 900), saving
+# screenshots. Closing the window stops the server.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
@@ -33,6 +34,6 @@ if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
 else
   shots="$dir/demo-screenshots"
   echo "demo: no display; the window runs under Xvfb and walks through the session by itself"
-  xvfb-run -a -s "-screen 0 1024x768x24" "$app" --port "$port" --walkthrough "$shots"
+  xvfb-run -a -s "-screen 0 1400x1050x24" "$app" --port "$port" --walkthrough "$shots"
   echo "demo: screenshots are in $shots"
 fi

@@ -16,6 +16,9 @@ namespace ix {
 namespace {
 
 constexpr int AnswerPollMs = 10;
+/// The size the session is shown at after the first picture: a reader's window.
+constexpr int ReaderWidth = 1280;
+constexpr int ReaderHeight = 900;
 
 /// Lets the window paint what the last step changed before it is pictured.
 void SettleWindows()
@@ -36,6 +39,7 @@ public:
     int Run()
     {
         Shot("1-window");
+        FForm.resize(ReaderWidth, ReaderHeight);
         FForm.btnConnect->click();
         if (!CheckNoError("Connect"))
             return 1;
@@ -49,16 +53,21 @@ public:
         if (!CheckNoError("View"))
             return 1;
         Shot("4-message");
+        if (FForm.lvAttachments->isVisible()) {
+            FForm.lvAttachments->setFocus();
+            Shot("5-attachments");
+        }
         std::printf("walkthrough: connected to %s, read \"%s\"\n", qPrintable(FForm.edtServer->text()),
             qPrintable(FForm.edtSubject->text()));
         return 0;
     }
 
 private:
+    /// The last HTML message: the demo mailbox's newsletter with pictures and attachments.
     QTreeWidgetItem* PickMessage() const
     {
         const QList<QTreeWidgetItem*> html = FForm.lvMessages->findItems(QStringLiteral("HTML"), Qt::MatchContains, 1);
-        return html.isEmpty() ? FForm.lvMessages->topLevelItem(0) : html.first();
+        return html.isEmpty() ? FForm.lvMessages->topLevelItem(0) : html.last();
     }
 
     bool CheckNoError(const char* AStep)

@@ -55,8 +55,9 @@ private:
 /// as PNG to APath; raises Exception when it cannot be written.
 void SaveScreenshot(const QString& APath);
 
-/// Runs the demo session on AForm: connect (accepting the server's certificate), read the first
-/// HTML message, save a screenshot after each step into AFolder and print the paths. Returns 0
+/// Runs the demo session on AForm: a picture of the window as it opens, then at 1280 x 900:
+/// connect (accepting the server's certificate), read the last HTML message (with its
+/// attachments), save a screenshot after each step into AFolder and print the paths. Returns 0
 /// when every step worked, 1 otherwise (the error is printed).
 int RunWalkthrough(TForm1& AForm, const QString& AFolder);
 

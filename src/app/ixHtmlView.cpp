@@ -7,11 +7,12 @@ namespace ix {
 
 namespace {
 
-/// What a refused picture shows: a light box of the size the text gives it.
+/// What a refused picture shows: nothing, in the room the text gives it (a refused
+/// background leaves the background as it is).
 QImage BlockedPicture()
 {
     QImage picture(1, 1, QImage::Format_ARGB32);
-    picture.fill(QColor(0xE4, 0xE4, 0xE4));
+    picture.fill(Qt::transparent);
     return picture;
 }
 

@@ -399,18 +399,21 @@ void TForm1::ArrangeControls()
     btnConnect->move(right, btnConnect->y());
     btnDisconnect->move(right, btnDisconnect->y());
 
-    // The list and the text share the height that the attachments leave, the list a third of
+    // The list and the text share the height that the attachments leave, the list a quarter of
     // what the window grew by unless the user dragged the border.
     const int pane = lvAttachments->isVisible() ? AttachmentPaneHeight + 4 : 0;
     const int shared = ListHeight + BodyHeight + higher - pane;
-    const int list = std::clamp(ListHeight + higher * 3 / 8 + FSplitOffset, MinListHeight,
+    const int list = std::clamp(ListHeight + higher / 4 + FSplitOffset, MinListHeight,
         std::max(MinListHeight, shared - MinBodyHeight));
     const int body = std::max(MinBodyHeight, shared - list);
     const int down = list - ListHeight;
 
     const int listWidth = 481 + wider;
+    // A wider list widens the sender's column by a third of the change, the subject's by the rest.
+    const int grown = listWidth - lvMessages->width();
+    lvMessages->setColumnWidth(mcFrom, std::max(MinColumnWidth, lvMessages->columnWidth(mcFrom) + grown / 3));
     lvMessages->setColumnWidth(mcSubject,
-        std::max(MinColumnWidth, lvMessages->columnWidth(mcSubject) + listWidth - lvMessages->width()));
+        std::max(MinColumnWidth, lvMessages->columnWidth(mcSubject) + grown - grown / 3));
     lvMessages->setGeometry(Margin, ListTop, listWidth, list);
     btnView->move(right, ListTop);
     btnDelete->move(right, ListTop + ButtonStep);

@@ -76,7 +76,7 @@ std::map<std::string, std::string> ReadPeerEnv(const char* APath)
 
 void SampleWindowTest::SetUp()
 {
-    Form = std::make_unique<TForm1>();
+    Form = std::make_unique<TTestForm>();
     Form->ixPop->OnSendCommand = [this](TObject*, const std::string& AText) { Sent.push_back(WithoutLineEnd(AText)); };
     Answerer = std::make_unique<TixMessageBoxAnswerer>([this](const TixShownBox& ABox) { return Answer(ABox); });
     Form->show();

@@ -18,6 +18,18 @@ namespace ix::test {
 /// The KEY=VALUE lines that a peer's start script wrote; fails the test when they are missing.
 std::map<std::string, std::string> ReadPeerEnv(const char* APath);
 
+/// The window with its file dialogs answered by the test.
+class TTestForm : public TForm1
+{
+public:
+    /// What the folder dialog of Save All answers.
+    QString Folder;
+
+protected:
+    QString AskFolder() override { return Folder; }
+    QString AskSaveFileName(const QString& ASuggested) override { return ASuggested; }
+};
+
 class SampleWindowTest : public testing::Test
 {
 protected:
@@ -39,7 +51,7 @@ protected:
     /// Ends the session without QUIT, so that the server forgets the deletions made in it.
     void DropSession();
 
-    std::unique_ptr<TForm1> Form;
+    std::unique_ptr<TTestForm> Form;
     std::vector<std::string> Sent;
     /// How the next message boxes are answered (Agree unless a test says otherwise).
     TixMessageBoxAnswerer::TAnswerFunc Answer = &TixMessageBoxAnswerer::Agree;

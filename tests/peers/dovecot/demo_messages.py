@@ -91,7 +91,8 @@ def _newsletter():
     alt = MIMEMultipart("alternative")
     alt.attach(MIMEText("Spring launch\n\nDear Ivory,\nour spring range is here.\n"
                         "The plan and the figures are attached.\n", "plain", "utf-8"))
-    alt.attach(MIMEText(html, "html", "utf-8"))
+    # ASCII, sent as it stands: the remote addresses can be read in the message source.
+    alt.attach(MIMEText(html, "html", "us-ascii"))
     related = MIMEMultipart("related")
     related.attach(alt)
     chart = MIMEImage(_png(160, 80), "png")
@@ -173,7 +174,7 @@ def demo_messages():
     out.append(_common(_newsletter(), "Marketing <marketing@ix.test>", "ivory@ix.test", NEWSLETTER_SUBJECT,
                        "Mon, 9 Jun 2008 11:05:00 +0200"))
     out.append(_common(_awkward(), "Mallory <mallory@ix.test>", "ivory@ix.test", AWKWARD_SUBJECT,
-                       "Mon, 19 May 2008 23:59:00 -0700"))
+                       "Tue, 10 Jun 2008 08:30:00 +0200"))
     return [msg.as_bytes() for msg in out]
 
 
