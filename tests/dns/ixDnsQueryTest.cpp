@@ -234,6 +234,25 @@ TEST_F(DnsQueryTest, ReferralsAreFollowedAndServerIsKept)
     EXPECT_EQ(FQuery.GetNameServerNames().Count(), 1);
 }
 
+TEST_F(DnsQueryTest, ReferralsWithoutGlueEndAtTheDepthLimit)
+{
+    // Every reply refers to ns.loop.test without its address, and looking that name up meets
+    // the same referral again.
+    ScriptedDnsServer server("127.0.0.1", 0, [](TixDnsMessage& AQuery) {
+        return std::vector<TDnsDatagram>{{ReplyTo(AQuery, [](TixDnsMessage& AReply) {
+            auto* ns = static_cast<TixDnsNSRecord*>(AReply.GetNameServers().Add(AReply.CreateRecord(DnsTypeNS)));
+            ns->SetName("loop.test");
+            ns->SetNameServer("ns.loop.test");
+        })}};
+    });
+    Aim(server.Port());
+    FQuery.SetRootNameServers(TStringList{"127.0.0.1"});
+    FQuery.SetUseRecursiveQueries(true);
+    EXPECT_EQ(ResolveTXT("key.loop.test"), "");
+    EXPECT_EQ(FQuery.GetServer(), "127.0.0.1");
+    EXPECT_LE(server.QueryIds().size(), 10u);
+}
+
 TEST_F(DnsQueryTest, WhenNoRootNameServerAnswersTheLastErrorIsRaised)
 {
     ScriptedDnsServer unused("127.0.0.1", 0, [](TixDnsMessage&) { return std::vector<TDnsDatagram>{}; });
