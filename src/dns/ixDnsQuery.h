@@ -48,7 +48,9 @@ public:
     {
     }
 
+    /// The address as text ("192.0.2.1", "2001:DB8::1"); empty when it is not known.
     const std::string& GetIPAddress() const noexcept { return FIPAddress; }
+    /// The host's name (the owner name of its record).
     const std::string& GetName() const noexcept { return FName; }
 
 private:
