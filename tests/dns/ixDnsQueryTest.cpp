@@ -10,6 +10,7 @@
 #include <set>
 
 #include "dns/ScriptedDnsServer.h"
+#include "dns/ixUdpClient.h"
 #include "support/ScriptedServer.h"
 
 namespace ix {
@@ -124,6 +125,28 @@ TEST_F(DnsQueryTest, AResponseCodeOfTheServerIsRaised)
         EXPECT_EQ(E.ErrorCode(), 5);
         EXPECT_EQ(E.Message(), "Refused");
     }
+}
+
+TEST_F(DnsQueryTest, TransportSettingsReachTheClientThatExists)
+{
+    ScriptedDnsServer server("127.0.0.1", 0, [](TixDnsMessage& AQuery) {
+        return std::vector<TDnsDatagram>{{ReplyTo(AQuery, TxtAnswer("ok"))}};
+    });
+    Aim(server.Port());
+    std::vector<std::pair<int32_t, int32_t>> setups;
+    FQuery.OnSetupUdpClient = [&](TObject*, TixUdpClient* AClient) {
+        setups.emplace_back(AClient->GetTimeOut(), AClient->GetDatagramSize());
+    };
+    int changes = 0;
+    FQuery.OnChanged = [&](TObject*) { ++changes; };
+    FQuery.SetTimeOut(2000);
+    EXPECT_EQ(changes, 0) << "an unchanged value";
+    EXPECT_TRUE(setups.empty()) << "no client before the first query";
+    EXPECT_EQ(ResolveTXT("example.test"), "ok");
+    FQuery.SetTimeOut(1234);
+    EXPECT_EQ(changes, 1);
+    const std::vector<std::pair<int32_t, int32_t>> expected{{2000, 512}, {1234, 512}};
+    EXPECT_EQ(setups, expected);
 }
 
 // ---- TCP ------------------------------------------------------------------------------------
