@@ -31,6 +31,11 @@ constexpr DWORD NtLmChallenge = 2;
 constexpr DWORD NtLmAuthenticate = 3;
 
 constexpr uint16_t MsvAvEOL = 0;
+/// The longest target information whose NTLMv2 response (16 + 28 + info + 4 bytes) still fits
+/// a 16-bit length field.
+constexpr size_t MaxTargetInfo = 0xFFFF - 48;
+/// The longest user or domain name (in characters) the package takes.
+constexpr size_t MaxNameLength = 256;
 constexpr uint16_t MsvAvTimestamp = 7;
 
 /// Product 10.0, build 19041, NTLM revision 15.
@@ -322,6 +327,8 @@ bool ParseNtlmChallenge(std::span<const uint8_t> AMessage, TNtlmChallenge& AChal
     const size_t offset = ReadLe(AMessage, 44, 4);
     if (length == 0)
         return true;
+    if (length > MaxTargetInfo)
+        return false; // the answer's NTLMv2 response could not carry it
     const std::span<const uint8_t> info = AMessage.subspan(offset, length);
     for (size_t at = 0;;)
     {
@@ -521,7 +528,11 @@ SECURITY_STATUS MakeCredential(const SEC_WINNT_AUTH_IDENTITY_A* AIdentity, TNtlm
     }
     ACredential.User.NtHash = NtlmPasswordHash(password);
     Wipe(password);
-    return ACredential.User.User.empty() ? SEC_E_NO_CREDENTIALS : SEC_E_OK;
+    if (ACredential.User.User.empty())
+        return SEC_E_NO_CREDENTIALS;
+    if (ACredential.User.User.size() > MaxNameLength || ACredential.User.Domain.size() > MaxNameLength)
+        return SEC_E_UNKNOWN_CREDENTIALS;
+    return SEC_E_OK;
 }
 
 /// The short name of this machine.

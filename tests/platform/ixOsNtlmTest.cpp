@@ -168,6 +168,19 @@ TEST(NtlmPackage, MalformedChallengesAreRefused)
         TNtlmChallenge challenge;
         EXPECT_FALSE(ParseNtlmChallenge(message, challenge)) << name;
     }
+    // Well-formed target information too long for the answer's 16-bit length field.
+    TNtlmBytes longInfo(good.begin(), good.begin() + 0x44);
+    const size_t pair = 0xFFFF - 48 - 8 + 1;
+    longInfo.insert(longInfo.end(), {1, 0, static_cast<uint8_t>(pair), static_cast<uint8_t>(pair >> 8)});
+    longInfo.resize(longInfo.size() + pair + 4, 0);
+    const size_t info = pair + 8;
+    longInfo[40] = longInfo[42] = static_cast<uint8_t>(info);
+    longInfo[41] = longInfo[43] = static_cast<uint8_t>(info >> 8);
+    TNtlmChallenge challenge;
+    EXPECT_FALSE(ParseNtlmChallenge(longInfo, challenge));
+    longInfo[40] = longInfo[42] = static_cast<uint8_t>(info - 1); // one byte less: it fits
+    longInfo[0x44 + 2] = static_cast<uint8_t>(pair - 1);
+    EXPECT_TRUE(ParseNtlmChallenge(longInfo, challenge));
 }
 
 // ---- through the function table ---------------------------------------------------------------
