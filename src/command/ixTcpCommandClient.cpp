@@ -124,6 +124,24 @@ void TixTcpCommandClient::SetCharSet(const std::string& AValue)
         Changed();
 }
 
+void TixTcpCommandClient::SetMaxLineLength(int64_t AValue)
+{
+    if (AssignIfChanged(FMaxLineLength, AValue))
+        Changed();
+}
+
+void TixTcpCommandClient::SetMaxBodyLineLength(int64_t AValue)
+{
+    if (AssignIfChanged(FMaxBodyLineLength, AValue))
+        Changed();
+}
+
+void TixTcpCommandClient::SetMaxReplySize(int64_t AValue)
+{
+    if (AssignIfChanged(FMaxReplySize, AValue))
+        Changed();
+}
+
 // ---- Sending -----------------------------------------------------------------------------
 
 void TixTcpCommandClient::SendCommand(const std::string& ACommand)
@@ -134,6 +152,7 @@ void TixTcpCommandClient::SendCommand(const std::string& ACommand)
     if (ACommand.find_first_of("\r\n") != std::string::npos)
         throw EixTcpClientError(std::string(CommandLineBreakError), CommandLineBreakCode);
     const std::string line = ACommand + "\r\n";
+    FReplyPending = true; // from the first byte written, the stream owes a reply
     TixTcpClientConnection* connection = GetConnection();
     connection->InitProgress(0, 0);
     std::string charSet;
@@ -144,8 +163,32 @@ void TixTcpCommandClient::SendCommand(const std::string& ACommand)
 
 void TixTcpCommandClient::SendCommandSync(const std::string& ACommand, const TixResponseCodes& AOkResponses)
 {
+    RunExchange([&] { InternalSendCommandSync(ACommand, AOkResponses); });
+}
+
+template <typename TExchange>
+void TixTcpCommandClient::RunExchange(TExchange&& AExchange)
+{
     TInProgressScope exchange(*this);
-    InternalSendCommandSync(ACommand, AOkResponses);
+    try
+    {
+        AExchange();
+    }
+    catch (...)
+    {
+        // Bytes of the unread reply would be taken for the replies of later commands.
+        if (std::exchange(FReplyPending, false))
+        {
+            try
+            {
+                CloseWithoutGoodbye(false);
+            }
+            catch (...) // the failure of the exchange is what the caller needs to see
+            {
+            }
+        }
+        throw;
+    }
 }
 
 void TixTcpCommandClient::SendCommandSync(std::string_view AFormat, const TixResponseCodes& AOkResponses,
@@ -182,6 +225,7 @@ bool TixTcpCommandClient::ReceiveResponseLines(bool AAddToLastLine)
     TMemoryStream data;
     TixTcpClientConnection& connection = *GetConnection();
     connection.ReadData(&data);
+    FReplyBytes += data.GetSize();
     // A read may bring nothing while the connection stays up (a TLS message without data): a
     // line that was open is then still open. After a close it is as complete as it will get.
     if (data.GetSize() == 0 && connection.GetActive())
@@ -217,6 +261,7 @@ int32_t TixTcpCommandClient::WaitForResponse(int32_t AStartIndex, const TixRespo
         FLastResponseCode = lastCode;
         if (accepted >= 0)
             return accepted;
+        CheckReplyLimits();
         scanned = std::max(scanned, complete);
         if (FLastLineOpen)
             continue; // the rest of a line is on its way
@@ -247,31 +292,69 @@ int32_t TixTcpCommandClient::FindResponseCode(int32_t AFrom, int32_t ATo, const 
 
 void TixTcpCommandClient::RaiseRefusedReply()
 {
+    FReplyPending = false; // the reply ended with the refusal
     throw EixTcpClientError(Trim(FResponse->GetText()), FLastResponseCode);
+}
+
+void TixTcpCommandClient::CheckReplyLimits()
+{
+    if (FReplyLimit > 0 && FReplyBytes > FReplyLimit)
+        RaiseLimitError(Format("The reply is larger than %d bytes", FReplyLimit), ReplyTooLargeCode);
+    if (!FInBody && FMaxLineLength > 0 && FReplyBytes > FMaxLineLength)
+        RaiseLimitError(Format("The reply line is longer than %d bytes", FMaxLineLength), ReplyLineTooLongCode);
+    if (FInBody && FMaxBodyLineLength > 0 && FLastLineOpen &&
+        static_cast<int64_t>((*FResponse)[FResponse->Count() - 1].size()) > FMaxBodyLineLength)
+        RaiseLimitError(Format("The reply line is longer than %d bytes", FMaxBodyLineLength), ReplyLineTooLongCode);
+}
+
+void TixTcpCommandClient::RaiseLimitError(const std::string& AMessage, int32_t ACode)
+{
+    FReplyPending = false;
+    try
+    {
+        CloseWithoutGoodbye(false);
+    }
+    catch (...) // the crossed limit is what the caller needs to see
+    {
+    }
+    throw EixTcpClientError(AMessage, ACode);
+}
+
+void TixTcpCommandClient::RestrictReplySize(int64_t ASize) noexcept
+{
+    if (FReplyLimit <= 0 || ASize < FReplyLimit)
+        FReplyLimit = ASize;
 }
 
 void TixTcpCommandClient::WaitResponse(const TixResponseCodes& AOkResponses)
 {
     FResponse->Clear();
     FLastLineOpen = false;
+    FInBody = false;
+    FReplyBytes = 0;
+    FReplyLimit = FMaxReplySize;
     WaitForResponse(0, AOkResponses);
+    if (!FLastLineOpen)
+        FReplyPending = false; // a multi-line wait sets it again for the body
     DoReceiveResponse(*FResponse);
 }
 
 void TixTcpCommandClient::WaitMultipleLines(int64_t ATotalBytes)
 {
     TixTcpClientConnection& connection = *GetConnection();
-    {
+    RunExchange([&] {
         TProgressScope progress(connection, [this](TObject*, int64_t ABytesProceed, int64_t ATotal) {
             ConnectionProgress(ABytesProceed, ATotal);
         });
-        TInProgressScope exchange(*this);
+        FReplyPending = true;
+        FInBody = true;
         if (ATotalBytes > 0)
             connection.InitProgress(ReceivedSize(), ATotalBytes);
         else
             connection.InitProgress(0, 0);
         CollectMultipleLines();
-    }
+        FReplyPending = false;
+    });
     if (ATotalBytes > 0)
         DoProgress(ATotalBytes, ATotalBytes);
 }
@@ -288,6 +371,7 @@ void TixTcpCommandClient::CollectMultipleLines()
     {
         const int32_t searched = CompleteLineCount();
         FLastLineOpen = ReceiveResponseLines(true);
+        CheckReplyLimits();
         terminator = FindTerminatorLine(searched);
     }
     if (terminator < 0)

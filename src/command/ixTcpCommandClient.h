@@ -37,9 +37,18 @@ inline constexpr std::string_view CommandLineBreakError = "The command contains 
 bool IsOkResponse(int32_t ACode, const TixResponseCodes& AOkResponses) noexcept;
 
 /// The generic command/response client: credentials, character set, reply lines and codes.
+///
+/// A reply that crosses MaxLineLength, MaxBodyLineLength or MaxReplySize raises
+/// EixTcpClientError ReplyLineTooLongCode or ReplyTooLargeCode and closes the connection. So
+/// does every failure inside an exchange after the command was sent and before its reply was
+/// read to its end (a time-out, a transport error): the reply stream can no longer be trusted,
+/// so the connection is closed without the protocol's goodbye and the failure passes on.
 class TixTcpCommandClient : public TixTcpClientTls
 {
 public:
+    static constexpr int64_t DefaultMaxLineLength = int64_t{1} << 20;
+    static constexpr int64_t DefaultMaxBodyLineLength = int64_t{256} << 20;
+
     explicit TixTcpCommandClient(TComponent* AOwner = nullptr);
     /// Closes the session (the subclass's CloseSession has run in the subclass's destructor).
     ~TixTcpCommandClient() override;
@@ -58,6 +67,17 @@ public:
     /// Character set of commands and replies; empty: bytes pass unconverted.
     const std::string& GetCharSet() const noexcept { return FCharSet; }
     void SetCharSet(const std::string& AValue);
+    /// The most bytes a single-line reply may take: its status line and any lines without a
+    /// code before it (default DefaultMaxLineLength, 1 MB; 0 or less: no limit).
+    int64_t GetMaxLineLength() const noexcept { return FMaxLineLength; }
+    void SetMaxLineLength(int64_t AValue);
+    /// The longest line of a multi-line reply body (default DefaultMaxBodyLineLength, 256 MB;
+    /// 0 or less: no limit).
+    int64_t GetMaxBodyLineLength() const noexcept { return FMaxBodyLineLength; }
+    void SetMaxBodyLineLength(int64_t AValue);
+    /// The most bytes of one reply, status line and body (default 0; 0 or less: no limit).
+    int64_t GetMaxReplySize() const noexcept { return FMaxReplySize; }
+    void SetMaxReplySize(int64_t AValue);
 
     // ---- Reply state
 
@@ -123,6 +143,9 @@ protected:
     void InternalClose(bool ANotify) override;
     /// Releases the reply lines, then the inherited clean-up.
     void CleanUp() override;
+    /// Bounds the rest of the current reply to ASize bytes in all (with what arrived so far),
+    /// below MaxReplySize when that is set.
+    void RestrictReplySize(int64_t ASize) noexcept;
 
     virtual void DoSendCommand(const std::string& AText);
     virtual void DoReceiveResponse(TStrings& AList);
@@ -150,6 +173,13 @@ private:
     [[noreturn]] void RaiseRefusedReply();
     /// Stores a changed AValue in ASecret after zeroing the old text; true when it changed.
     static bool AssignSecret(std::string& ASecret, const std::string& AValue);
+    /// Raises (and closes) when the reply crossed one of its limits.
+    void CheckReplyLimits();
+    [[noreturn]] void RaiseLimitError(const std::string& AMessage, int32_t ACode);
+    /// Runs AExchange with InProgress set; a failure while a reply is pending closes the
+    /// connection before it passes on.
+    template <typename TExchange>
+    void RunExchange(TExchange&& AExchange);
 
     std::string FUserName;
     std::string FPassword;
@@ -157,6 +187,16 @@ private:
     int32_t FLastResponseCode = 0;
     /// The last line of Response still waits for the rest of its bytes (and its line end).
     bool FLastLineOpen = false;
+    /// A command was sent and its reply is not yet read to its end.
+    bool FReplyPending = false;
+    /// The wait collects the body of a multi-line reply.
+    bool FInBody = false;
+    /// Bytes received for the current reply, and the most it may take (0: no limit).
+    int64_t FReplyBytes = 0;
+    int64_t FReplyLimit = 0;
+    int64_t FMaxLineLength = DefaultMaxLineLength;
+    int64_t FMaxBodyLineLength = DefaultMaxBodyLineLength;
+    int64_t FMaxReplySize = 0;
     std::string FAuthorization;
     std::string FCharSet;
 };

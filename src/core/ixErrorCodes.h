@@ -39,6 +39,12 @@ inline constexpr int32_t SocksInvalidRequestValueCode = -103;
 /// EixSocksFirewallError: a name or credential longer than its field, or a request longer than
 /// the request buffer.
 inline constexpr int32_t SocksRequestTooLongCode = -104;
+/// EixTcpClientError: a reply line longer than the command client's MaxLineLength or
+/// MaxBodyLineLength.
+inline constexpr int32_t ReplyLineTooLongCode = -105;
+/// EixTcpClientError: a reply larger than the command client's MaxReplySize (or the size a
+/// POP3 server listed for the message).
+inline constexpr int32_t ReplyTooLargeCode = -106;
 
 /// The fixed codes of the socket error family above.
 inline constexpr std::array FixedErrorCodes{SocketErrorTimeout, SocketErrorInvalidHost,
@@ -51,6 +57,8 @@ inline constexpr std::array LibraryOwnErrorCodes{
     CommandLineBreakCode,
     SocksInvalidRequestValueCode,
     SocksRequestTooLongCode,
+    ReplyLineTooLongCode,
+    ReplyTooLargeCode,
 };
 
 } // namespace ix

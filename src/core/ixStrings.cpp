@@ -11,6 +11,13 @@ namespace ix {
 
 void TStrings::SetCapacity(int32_t) {}
 
+void TStrings::AppendToLine(int32_t AIndex, std::string_view AText)
+{
+    std::string line = Get(AIndex);
+    line.append(AText);
+    Put(AIndex, line);
+}
+
 int32_t TStrings::Add(std::string AValue)
 {
     const int32_t index = Count();
@@ -317,6 +324,14 @@ void TStringList::Put(int32_t AIndex, const std::string& AValue)
     TItem& item = Item(AIndex);
     Changing();
     item.Text = AValue;
+    Changed();
+}
+
+void TStringList::AppendToLine(int32_t AIndex, std::string_view AText)
+{
+    TItem& item = Item(AIndex);
+    Changing();
+    item.Text.append(AText);
     Changed();
 }
 

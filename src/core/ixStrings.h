@@ -31,6 +31,9 @@ public:
     virtual void Clear() = 0;
     /// Reserves room for ACapacity lines (a hint).
     virtual void SetCapacity(int32_t ACapacity);
+    /// Appends AText to line AIndex. Here through Get and Put; a list that can grow a line in
+    /// place does so, so that a line built in many steps costs time linear in its length.
+    virtual void AppendToLine(int32_t AIndex, std::string_view AText);
 
     const std::string& operator[](int32_t AIndex) const { return Get(AIndex); }
     bool IsEmpty() const noexcept { return Count() == 0; }
@@ -110,6 +113,7 @@ public:
     int32_t Count() const noexcept override { return static_cast<int32_t>(FItems.size()); }
     const std::string& Get(int32_t AIndex) const override;
     void Put(int32_t AIndex, const std::string& AValue) override;
+    void AppendToLine(int32_t AIndex, std::string_view AText) override;
     /// Direct access to line AIndex for in-place editing; no change events fire.
     std::string& Line(int32_t AIndex);
     TObject* GetObject(int32_t AIndex) const override;

@@ -7,7 +7,9 @@
 #include "platform/ixOsMessages.h"
 #include "util/ixUtils.h"
 
+#include <atomic>
 #include <cstring>
+#include <thread>
 #include <utility>
 
 namespace ix {
@@ -48,13 +50,45 @@ os::USHORT* PortField(os::SOCKADDR* AAddress)
     return &reinterpret_cast<os::SOCKADDR_IN*>(AAddress)->sin_port;
 }
 
-/// getaddrinfo of AHost with AHints; raises the socket error of a failure.
-TAddrInfoPtr LookUp(const std::string& AHost, const os::ADDRINFOA& AHints)
+/// One getaddrinfo on a worker thread, shared with it: a lookup that the caller gave up on
+/// finishes on its own and frees its result with this state.
+struct TLookupState
 {
-    os::ADDRINFOA* list = nullptr;
-    if (const int error = ix::getaddrinfo(AHost.c_str(), nullptr, &AHints, &list))
-        RaiseSocketError(error);
-    return TAddrInfoPtr(list);
+    TixEventHandle Done = CreateAutoResetEvent();
+    std::atomic<bool> Finished{false};
+    int Error = 0;
+    TAddrInfoPtr Result;
+};
+
+/// getaddrinfo of AHost with AHints (on a worker that AWait waits for, when given); raises the
+/// socket error of a failure.
+TAddrInfoPtr LookUp(const std::string& AHost, const os::ADDRINFOA& AHints, const TixLookupWait& AWait)
+{
+    if (!AWait)
+    {
+        os::ADDRINFOA* list = nullptr;
+        if (const int error = ix::getaddrinfo(AHost.c_str(), nullptr, &AHints, &list))
+            RaiseSocketError(error);
+        return TAddrInfoPtr(list);
+    }
+    auto state = std::make_shared<TLookupState>();
+    std::thread([state, AHost, AHints] {
+        os::ADDRINFOA* list = nullptr;
+        state->Error = ix::getaddrinfo(AHost.c_str(), nullptr, &AHints, &list);
+        state->Result.reset(list);
+        state->Finished.store(true, std::memory_order_release);
+        (void)os::SetEvent(state->Done.Get());
+    }).detach();
+    bool finished = false;
+    while (!finished)
+    {
+        if (!AWait(state->Done.Get()))
+            RaiseSocketError(SocketErrorNotActive);
+        finished = state->Finished.load(std::memory_order_acquire);
+    }
+    if (state->Error != 0)
+        RaiseSocketError(state->Error);
+    return std::move(state->Result);
 }
 
 template <typename TAddress>
@@ -325,11 +359,12 @@ std::string TixIPAddress6::GetText() const
 
 // --- TixHostResolver ------------------------------------------------------------------------
 
-void TixHostResolver::ResolveHost(const std::string& AHost, bool AUseIpV6, std::string& AIP)
+void TixHostResolver::ResolveHost(const std::string& AHost, bool AUseIpV6, std::string& AIP,
+    const TixLookupWait& AWait)
 {
     std::unique_ptr<TixHostResolver> resolver;
     if (IsIpV6Available())
-        resolver = std::make_unique<TixHostResolver6>(AUseIpV6);
+        resolver = std::make_unique<TixHostResolver6>(AUseIpV6, AWait);
     else
         resolver = std::make_unique<TixHostResolver4>();
     resolver->GetIPAddress(AHost, AIP);
@@ -442,7 +477,7 @@ void TixHostResolver6::GetIPAddress(const std::string& AHost, std::string& AIP)
     AIP = AHost;
     if (TixIPAddress::IsValidIP(AHost))
         return;
-    const TAddrInfoPtr list = LookUp(AHost, os::ADDRINFOA{});
+    const TAddrInfoPtr list = LookUp(AHost, os::ADDRINFOA{}, FWait);
     const int wanted = FUseIpV6 ? os::AF_INET6 : os::AF_INET;
     const os::ADDRINFOA* taken = list.get();
     for (const os::ADDRINFOA* item = list.get(); item != nullptr; item = item->ai_next)
@@ -457,7 +492,7 @@ void TixHostResolver6::GetIPAddress(const std::string& AHost, std::string& AIP)
 void TixHostResolver6::GetIPList(const std::string& AHost, TStrings& AList)
 {
     AList.Clear();
-    const TAddrInfoPtr list = LookUp(AHost, os::ADDRINFOA{});
+    const TAddrInfoPtr list = LookUp(AHost, os::ADDRINFOA{}, FWait);
     for (const os::ADDRINFOA* item = list.get(); item != nullptr; item = item->ai_next)
         if (item->ai_family == os::AF_INET6 || item->ai_family == os::AF_INET)
             AList.Add(AddrInfoText(*item));

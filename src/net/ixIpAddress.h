@@ -6,6 +6,7 @@
 #include "platform/ixOsSockets.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -107,6 +108,11 @@ std::string IPv6ToText(const os::IN6_ADDR& AAddress);
 /// The text of an IPv4 address from its four bytes in network order ("%d.%d.%d.%d").
 std::string IPv4BytesToText(const uint8_t* ABytes);
 
+/// Waits for a lookup that runs on a worker thread until its event ADone is signalled (true),
+/// or until the caller gives it up (false: aborted); raises what ends the wait otherwise (the
+/// time-out error).
+using TixLookupWait = std::function<bool(os::HANDLE ADone)>;
+
 /// Resolves host names to address texts.
 class TixHostResolver : public TObject
 {
@@ -118,7 +124,11 @@ public:
 
     /// Resolves AHost with the resolver the system offers (IPv6-capable when it exists; then
     /// AUseIpV6 prefers IPv6 addresses). A numeric AHost is returned unchanged, unlooked-up.
-    static void ResolveHost(const std::string& AHost, bool AUseIpV6, std::string& AIP);
+    /// With AWait, the IPv6-capable lookup runs on a worker thread that AWait waits for; a
+    /// lookup given up raises "The connection to the server is not active" (-6) and its worker
+    /// finishes on its own.
+    static void ResolveHost(const std::string& AHost, bool AUseIpV6, std::string& AIP,
+        const TixLookupWait& AWait = nullptr);
 };
 
 /// IPv4 lookups with the asynchronous, message-based lookup of Windows Sockets 1.1: the
@@ -145,17 +155,22 @@ private:
     bool FDisableGuiProcessing = false;
 };
 
-/// Lookups with getaddrinfo (blocking, without a time-out of its own).
+/// Lookups with getaddrinfo: blocking, without a time-out of its own, unless AWait is given
+/// (the lookup then runs on a worker thread, see ResolveHost).
 class TixHostResolver6 : public TixHostResolver
 {
 public:
-    explicit TixHostResolver6(bool AUseIpV6) : FUseIpV6(AUseIpV6) {}
+    explicit TixHostResolver6(bool AUseIpV6, TixLookupWait AWait = nullptr)
+        : FUseIpV6(AUseIpV6), FWait(std::move(AWait))
+    {
+    }
 
     void GetIPAddress(const std::string& AHost, std::string& AIP) override;
     void GetIPList(const std::string& AHost, TStrings& AList) override;
 
 private:
     bool FUseIpV6;
+    TixLookupWait FWait;
 };
 
 } // namespace ix

@@ -722,6 +722,22 @@ void TixSyncConnection::Abort()
         (void)os::SetEvent(FAbortEvent.Get());
 }
 
+std::string TixSyncConnection::ResolveHost(const std::string& AHost)
+{
+    // An Abort of an earlier operation (every Close aborts) must not end this one.
+    FIsAborted = false;
+    (void)os::ResetEvent(FAbortEvent.Get());
+    MarkStartTick();
+    std::string result;
+    TixHostResolver::ResolveHost(AHost, GetUseIpV6(), result, [this](os::HANDLE ADone) {
+        while (!WaitForNetworkEvent(ADone, FAbortEvent.Get(), FStartTick, GetDisableGuiProcessing(), FTimeOut))
+            if (FIsAborted)
+                return false;
+        return true;
+    });
+    return result;
+}
+
 bool TixSyncConnection::WaitForEvent(int32_t ATimeOut)
 {
     return WaitForNetworkEvent(FNetworkEvent.Get(), FAbortEvent.Get(), FStartTick, GetDisableGuiProcessing(), ATimeOut);

@@ -178,15 +178,18 @@ class TixConnection : public TObject
 {
 public:
     static constexpr int32_t DefaultBatchSize = 8192;
+    /// The largest BatchSize: a larger value is stored as this one.
+    static constexpr int32_t MaxBatchSize = 1 << 20;
 
     TixConnection();
     ~TixConnection() override;
 
     TixSocket& GetSocket() const noexcept { return *FSocket; }
 
-    /// Bytes moved per socket call.
+    /// Bytes moved per socket call (at most MaxBatchSize, 1 MB: a larger value is stored as
+    /// MaxBatchSize; below 1 the next transfer raises "Invalid Batch Size").
     int32_t GetBatchSize() const noexcept { return FBatchSize; }
-    void SetBatchSize(int32_t AValue) noexcept { FBatchSize = AValue; }
+    void SetBatchSize(int32_t AValue) noexcept { FBatchSize = AValue < MaxBatchSize ? AValue : MaxBatchSize; }
     /// Throttling limit; 0 or negative: none.
     int32_t GetBitsPerSec() const noexcept { return FBitsPerSec; }
     void SetBitsPerSec(int32_t AValue) noexcept { FBitsPerSec = AValue; }
@@ -306,6 +309,11 @@ public:
     void SelectEvents(int32_t AMask);
     /// StartTick := now.
     void MarkStartTick() noexcept;
+    /// The address text of AHost (TixHostResolver::ResolveHost with UseIpV6). The lookup runs
+    /// on a worker thread, waited for as every wait of the connection: window messages are
+    /// dispatched meanwhile, TimeOut raises "Timeout error occured" (-1), Abort ends it with
+    /// "The connection to the server is not active" (-6); a lookup given up finishes on its own.
+    std::string ResolveHost(const std::string& AHost);
 
     void ReleaseResources() override;
     void Abort() override;

@@ -8,6 +8,9 @@
 #include "platform/ixOsSockets.h"
 #include "util/ixUtils.h"
 
+#include <algorithm>
+#include <utility>
+
 namespace ix {
 
 TixTcpClient::TixTcpClient(TComponent* AOwner)
@@ -91,7 +94,8 @@ int32_t TixTcpClient::GetBatchSize()
 
 void TixTcpClient::SetBatchSize(int32_t AValue)
 {
-    SetConnectionValue(AValue, &TixTcpClientConnection::GetBatchSize, &TixTcpClientConnection::SetBatchSize);
+    SetConnectionValue(std::min(AValue, TixConnection::MaxBatchSize), &TixTcpClientConnection::GetBatchSize,
+        &TixTcpClientConnection::SetBatchSize);
 }
 
 int32_t TixTcpClient::GetTimeOut()
@@ -205,6 +209,7 @@ void TixTcpClient::Open()
 {
     if (IsActive())
         return;
+    FOpenNotified = false;
     try
     {
         InternalOpen();
@@ -213,22 +218,11 @@ void TixTcpClient::Open()
     }
     catch (...)
     {
-        // Close the transport without the protocol's goodbye; an exception of the clean-up
-        // replaces the one that ended the open.
-        FInProgress = true;
-        try
-        {
-            StopKeepAlive();
-            InternalClose(false);
-        }
-        catch (...)
-        {
-            FInProgress = false;
-            throw;
-        }
-        FInProgress = false;
+        // An exception of the clean-up replaces the one that ended the open.
+        CloseWithoutGoodbye(false);
         throw;
     }
+    FOpenNotified = true;
 }
 
 void TixTcpClient::Close()
@@ -236,7 +230,27 @@ void TixTcpClient::Close()
     StopKeepAlive();
     const bool wasActive = IsActive();
     InternalClose(true);
-    if (wasActive)
+    // A close inside the goodbye (an exchange that failed) may have notified already.
+    if (wasActive && std::exchange(FOpenNotified, false))
+        DoClose();
+}
+
+void TixTcpClient::CloseWithoutGoodbye(bool ANotifyPeer)
+{
+    const bool wasInProgress = std::exchange(FInProgress, true);
+    const bool wasActive = IsActive();
+    try
+    {
+        StopKeepAlive();
+        InternalClose(ANotifyPeer);
+    }
+    catch (...)
+    {
+        FInProgress = wasInProgress;
+        throw;
+    }
+    FInProgress = wasInProgress;
+    if (wasActive && std::exchange(FOpenNotified, false))
         DoClose();
 }
 
@@ -284,17 +298,14 @@ void TixTcpClient::OpenDirect(const std::string& AServer, int32_t APort)
     TixTcpClientConnection* connection = GetConnection();
     connection->SetNetworkStream(nullptr);
     std::unique_ptr<TixNetworkStream> stream = CreateNetworkStream();
-    std::string address;
     if (!FFirewallSettings->GetServer().empty())
     {
         connection->SetNetworkStream(CreateSocksStream(std::move(stream), AServer, APort));
-        TixHostResolver::ResolveHost(FFirewallSettings->GetServer(), connection->GetUseIpV6(), address);
-        connection->Connect(address, FFirewallSettings->GetPort());
+        connection->Connect(connection->ResolveHost(FFirewallSettings->GetServer()), FFirewallSettings->GetPort());
         return;
     }
     connection->SetNetworkStream(std::move(stream));
-    TixHostResolver::ResolveHost(AServer, connection->GetUseIpV6(), address);
-    connection->Connect(address, APort);
+    connection->Connect(connection->ResolveHost(AServer), APort);
 }
 
 std::unique_ptr<TixNetworkStream> TixTcpClient::CreateSocksStream(std::unique_ptr<TixNetworkStream> AInner,
@@ -311,10 +322,7 @@ std::unique_ptr<TixNetworkStream> TixTcpClient::CreateSocksStream(std::unique_pt
     result->SetPort(APort);
     result->SetUserName(FFirewallSettings->GetUserName());
     result->SetPassword(FFirewallSettings->GetPassword());
-    std::string host = AServer;
-    if (!FFirewallSettings->GetNeedResolveIP())
-        TixHostResolver::ResolveHost(AServer, GetConnection()->GetUseIpV6(), host);
-    result->SetHost(host);
+    result->SetHost(FFirewallSettings->GetNeedResolveIP() ? AServer : GetConnection()->ResolveHost(AServer));
     return result;
 }
 
@@ -368,7 +376,16 @@ os::LRESULT TixTcpClient::KeepAliveWindowProc(os::HWND AWindow, os::UINT AMessag
     {
         // A failing keep-alive never reaches the user; the next period tries again.
     }
-    StartKeepAlive();
+    try
+    {
+        if (IsActive()) // a tick that failed may have closed the session
+            StartKeepAlive();
+    }
+    catch (...)
+    {
+        // The tick may run inside the wait of an exchange, which must not fail for a timer that
+        // cannot be re-armed: the keep-alive ends instead.
+    }
     return 0;
 }
 

@@ -53,7 +53,8 @@ public:
     /// Local address to bind before connecting; empty: none.
     std::string GetLocalBinding();
     void SetLocalBinding(const std::string& AValue);
-    /// Bytes moved per socket call (default 8192).
+    /// Bytes moved per socket call (default 8192; at most TixConnection::MaxBatchSize, 1 MB, and
+    /// a larger value is stored as that).
     virtual int32_t GetBatchSize();
     virtual void SetBatchSize(int32_t AValue);
     /// Milliseconds without progress before an operation fails with a time-out (default 60000).
@@ -87,7 +88,8 @@ public:
     /// Connects and starts the session; does nothing when already active. On failure the
     /// transport is closed (without a protocol goodbye) and the exception passes on.
     void Open();
-    /// Ends the session and disconnects; fires OnClose only when the client was active.
+    /// Ends the session and disconnects; fires OnClose only when the client was active and
+    /// OnOpen had fired for its session.
     void Close();
     /// The connection is open.
     bool IsActive();
@@ -133,6 +135,11 @@ protected:
     /// APort). Raises EixTcpClientError "Unsupported firewall type" (-101) for an unknown type.
     std::unique_ptr<TixNetworkStream> CreateSocksStream(std::unique_ptr<TixNetworkStream> AInner,
         const std::string& AServer, int32_t APort);
+    /// Closes the transport without the protocol's goodbye (InProgress is set meanwhile): a
+    /// failed Open, a failed switch to TLS, an exchange whose reply stream can no longer be
+    /// trusted. Fires OnClose when OnOpen had fired for this session. ANotifyPeer: let the
+    /// stream say goodbye (a TLS close notification).
+    void CloseWithoutGoodbye(bool ANotifyPeer);
     /// Starts the keep-alive timer when KeepAlive > 0 (the timer window is made on first use).
     void StartKeepAlive();
     void StopKeepAlive();
@@ -150,6 +157,7 @@ private:
     std::string FServer;
     int32_t FPort = 0;
     bool FInProgress = false;
+    bool FOpenNotified = false; // OnOpen fired and no OnClose yet
     std::unique_ptr<TixFirewallSettings> FFirewallSettings;
     int32_t FKeepAlive = 0;
     TixWindowHandle FTimerWindow;

@@ -565,15 +565,18 @@ THostLookupResult SystemHostLookup(const std::string& AName)
     return result;
 }
 
+/// The test's lookup hook; empty when none is set.
+THostLookupHook CurrentHostLookupHook()
+{
+    THostLookupHookSlot& slot = HostLookupHook();
+    std::lock_guard lock(slot.Lock);
+    return slot.Hook;
+}
+
 /// Looks AName up with the test's hook when one is set, else with the system's resolver.
 THostLookupResult LookupHostIPv4(const std::string& AName)
 {
-    THostLookupHook hook;
-    {
-        THostLookupHookSlot& slot = HostLookupHook();
-        std::lock_guard lock(slot.Lock);
-        hook = slot.Hook;
-    }
+    const THostLookupHook hook = CurrentHostLookupHook();
     return hook ? hook(AName) : SystemHostLookup(AName);
 }
 
@@ -1188,6 +1191,33 @@ char* inet_ntoa(IN_ADDR in) noexcept
     return text;
 }
 
+namespace {
+
+/// getaddrinfo's answer from a test hook's IPv4 result.
+int HookedAddrInfo(const THostLookupResult& AFound, const ADDRINFOA& AHints, PADDRINFOA* ppResult)
+{
+    if (AFound.Error != 0)
+        return Fail(AFound.Error, AFound.Error);
+    std::vector<sockaddr_in> addresses(AFound.Addresses.size());
+    std::vector<addrinfo> records(AFound.Addresses.size());
+    for (size_t i = 0; i < records.size(); ++i)
+    {
+        addresses[i].sin_family = AF_INET;
+        addresses[i].sin_addr.s_addr = AFound.Addresses[i];
+        records[i].ai_family = AF_INET;
+        records[i].ai_socktype = SOCK_STREAM;
+        records[i].ai_addrlen = sizeof(sockaddr_in);
+        records[i].ai_addr = reinterpret_cast<sockaddr*>(&addresses[i]);
+        records[i].ai_next = i + 1 < records.size() ? &records[i + 1] : nullptr;
+    }
+    *ppResult = ConvertAddrInfo(records.empty() ? nullptr : records.data(), AHints);
+    if (*ppResult == nullptr)
+        return Fail(WSANO_DATA, WSANO_DATA);
+    return 0;
+}
+
+} // namespace
+
 int getaddrinfo(const char* pNodeName, const char* pServiceName, const ADDRINFOA* pHints, PADDRINFOA* ppResult)
 {
     if (ppResult == nullptr)
@@ -1203,6 +1233,9 @@ int getaddrinfo(const char* pNodeName, const char* pServiceName, const ADDRINFOA
     native.ai_flags = MapAiFlagsToNative(hints.ai_flags);
     native.ai_socktype = hints.ai_socktype;
     native.ai_protocol = hints.ai_protocol;
+    const THostLookupHook hook = CurrentHostLookupHook();
+    if (hook && pNodeName != nullptr && (hints.ai_flags & AI_NUMERICHOST) == 0)
+        return HookedAddrInfo(hook(pNodeName), hints, ppResult);
     addrinfo* list = nullptr;
     const int result = ::getaddrinfo(pNodeName, pServiceName, &native, &list);
     if (result != 0)

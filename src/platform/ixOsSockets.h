@@ -380,9 +380,10 @@ struct THostLookupResult
 };
 using THostLookupHook = std::function<THostLookupResult(const std::string& AName)>;
 
-/// Replaces the system resolver that WSAAsyncGetHostByName's worker threads call with AHook
-/// (empty: the system's again), so that a lookup can block until a test releases it, or fail
-/// with a chosen error. Lookups already running keep the resolver they started with.
+/// Replaces the system resolver that WSAAsyncGetHostByName's worker threads and getaddrinfo
+/// (for names that are not numeric addresses; IPv4 answers only) call with AHook (empty: the
+/// system's again), so that a lookup can block until a test releases it, or fail with a chosen
+/// error. Lookups already running keep the resolver they started with.
 void SetHostLookupHookForTests(THostLookupHook AHook);
 
 } // namespace ix::os

@@ -34,6 +34,9 @@ std::string ContinuationText(const TStrings& AResponse)
         TcpClientErrorSecureLogon);
 }
 
+/// Room a RETR reply may take beyond twice the listed size: status line, terminator.
+constexpr int64_t ListSizeSlack = 64 * 1024;
+
 /// The line trimmed of blanks and control characters is "+" (a bare continuation).
 bool IsBarePlus(std::string_view ALine)
 {
@@ -81,6 +84,12 @@ TixPop3::~TixPop3()
     catch (...) // a destructor reports nothing; the transport is released in any case
     {
     }
+}
+
+void TixPop3::SetLimitRetrieveToListSize(bool AValue)
+{
+    if (AssignIfChanged(FLimitRetrieveToListSize, AValue))
+        Changed();
 }
 
 int32_t TixPop3::GetDefaultPort()
@@ -267,9 +276,11 @@ void TixPop3::RetrieveHeader(int32_t AIndex, TixMailMessage* AMessage)
 void TixPop3::Retrieve(int32_t AIndex, TixMailMessage* AMessage)
 {
     FMessageNumber = AIndex;
-    const int64_t size = OnProgress ? GetMessageSize(AIndex) : 0;
+    const int64_t size = OnProgress || FLimitRetrieveToListSize ? GetMessageSize(AIndex) : 0;
     SendCommandSync("RETR %d", AcceptOk, {AIndex});
-    WaitMultipleLines(size);
+    if (FLimitRetrieveToListSize && size > 0)
+        RestrictReplySize(2 * size + ListSizeSlack);
+    WaitMultipleLines(OnProgress ? size : 0);
     if (AMessage != nullptr)
         AMessage->LoadMessage(GetResponse());
 }

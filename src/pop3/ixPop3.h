@@ -38,12 +38,19 @@ public:
     /// The APOP time stamp of the greeting, brackets included; empty when it had none.
     const std::string& GetTimeStamp() const noexcept { return FTimeStamp; }
 
+    /// When true, Retrieve asks for the message's size first ("LIST n") and refuses a reply
+    /// larger than twice that size plus 64 KB (room for dot-stuffing and for servers that count
+    /// bare LF line ends), with ReplyTooLargeCode. Default false.
+    bool GetLimitRetrieveToListSize() const noexcept { return FLimitRetrieveToListSize; }
+    void SetLimitRetrieveToListSize(bool AValue);
+
     /// "STAT": refreshes MessageCount and MailBoxSize.
     void GetMailBoxInfo();
     /// "TOP n 0": the header of message AIndex, loaded into AMessage when given.
     void RetrieveHeader(int32_t AIndex, TixMailMessage* AMessage);
     /// "RETR n": message AIndex, loaded into AMessage when given. With an OnProgress handler
-    /// the size is asked first ("LIST n") and progress is reported against it.
+    /// the size is asked first ("LIST n") and progress is reported against it; see also
+    /// LimitRetrieveToListSize.
     void Retrieve(int32_t AIndex, TixMailMessage* AMessage);
     /// "DELE n"; a known MessageCount drops by one.
     void Delete(int32_t AIndex);
@@ -87,6 +94,7 @@ private:
     int64_t FMailBoxSize = -1;
     int32_t FMessageNumber = -1;
     std::string FTimeStamp;
+    bool FLimitRetrieveToListSize = false;
 };
 
 } // namespace ix

@@ -136,6 +136,7 @@ public:
 
     TixCertificateVerifyFlags GetCertificateFlags() const noexcept { return FCertificateFlags; }
     void SetCertificateFlags(TixCertificateVerifyFlags AValue) noexcept { FCertificateFlags = AValue; }
+    /// Protocol versions offered; used only when UseSystemTLSFlags is false.
     TixTlsFlags GetTLSFlags() const noexcept { return FTLSFlags; }
     void SetTLSFlags(TixTlsFlags AValue) noexcept { FTLSFlags = AValue; }
     const std::string& GetSecurityPackage() const noexcept { return FSecurityPackage; }
@@ -148,6 +149,7 @@ public:
     void SetCertChainFlags(TixCertificateChainVerifyFlags AValue) noexcept { FCertChainFlags = AValue; }
     int32_t GetCertChainRetrievalTimeout() const noexcept { return FCertChainRetrievalTimeout; }
     void SetCertChainRetrievalTimeout(int32_t AValue) noexcept { FCertChainRetrievalTimeout = AValue; }
+    /// Leave the protocol choice to the system; TLSFlags then have no effect.
     bool GetUseSystemTLSFlags() const noexcept { return FUseSystemTLSFlags; }
     void SetUseSystemTLSFlags(bool AValue) noexcept { FUseSystemTLSFlags = AValue; }
 

@@ -131,15 +131,13 @@ void TixTcpClientTls::StartTls()
         // Close without the protocol's logout; the failure of the switch is what the caller
         // needs to see, so an error of this close is dropped.
         const std::exception_ptr error = std::current_exception();
-        SetInProgress(true);
         try
         {
-            Close();
+            CloseWithoutGoodbye(true);
         }
         catch (...)
         {
         }
-        SetInProgress(false);
         std::rethrow_exception(error);
     }
 }

@@ -48,7 +48,7 @@ public:
     /// Protocol versions offered when UseSystemTLSFlags is false (default TLS 1.0 to 1.2).
     TixTlsFlags GetTLSFlags() const noexcept { return FTLSFlags; }
     void SetTLSFlags(TixTlsFlags AValue);
-    /// Leave the protocol choice to the system (default true).
+    /// Leave the protocol choice to the system (default true); TLSFlags then have no effect.
     bool GetUseSystemTLSFlags() const noexcept { return FUseSystemTLSFlags; }
     void SetUseSystemTLSFlags(bool AValue);
     /// Send the root certificate with a client certificate chain.

@@ -6,12 +6,19 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstdio>
 #include <utility>
 
 namespace ix {
 
 namespace {
+
+/// A batch size grown by the record overhead, computed in 64 bits and kept within 32 bits.
+int32_t WithOverhead(int32_t ABatchSize, int32_t AOverhead)
+{
+    return static_cast<int32_t>(std::min<int64_t>(int64_t{ABatchSize} + AOverhead, INT32_MAX));
+}
 
 /// The framework's default float-to-text conversion (15 significant digits).
 std::string FloatText(double AValue)
@@ -96,7 +103,6 @@ TixTlsNetworkStream::~TixTlsNetworkStream()
 template <typename TApply>
 void TixTlsNetworkStream::ApplyToSspi(TApply&& AApply)
 {
-    const std::lock_guard<std::mutex> lock(FLock);
     if (FSspi)
         AApply(*FSspi);
 }
@@ -187,12 +193,6 @@ void TixTlsNetworkStream::Assign(const TixNetworkStream& ASource)
 
 // ---- the context -----------------------------------------------------------------------------
 
-TixTlsSspi* TixTlsNetworkStream::GetSspi()
-{
-    const std::lock_guard<std::mutex> lock(FLock);
-    return FSspi.get();
-}
-
 TixTlsSspi& TixTlsNetworkStream::Context()
 {
     TixTlsSspi* context = GetSspi();
@@ -203,12 +203,8 @@ TixTlsSspi& TixTlsNetworkStream::Context()
 
 void TixTlsNetworkStream::FreeSspi()
 {
-    std::unique_ptr<TixTlsSspi> old;
-    {
-        const std::lock_guard<std::mutex> lock(FLock);
-        old = std::move(FSspi);
-        FVerified = false;
-    }
+    FSspi.reset();
+    FVerified = false;
 }
 
 void TixTlsNetworkStream::InstallSspi(std::unique_ptr<TixTlsSspi> AContext)
@@ -221,12 +217,8 @@ void TixTlsNetworkStream::InstallSspi(std::unique_ptr<TixTlsSspi> AContext)
     AContext->SetSendRootCertificate(FSendRootCertificate);
     AContext->SetUseStrongCryptoAlgorithms(FUseStrongCryptoAlgorithms);
     AContext->SetSecurityPackage(FSecurityPackage);
-    std::unique_ptr<TixTlsSspi> old;
-    {
-        const std::lock_guard<std::mutex> lock(FLock);
-        old = std::exchange(FSspi, std::move(AContext));
-        FVerified = false;
-    }
+    FSspi = std::move(AContext);
+    FVerified = false;
     FRejected = false;
     FHandshakeDone = false;
     FTlsOverhead = 0;
@@ -278,12 +270,12 @@ int32_t TixTlsNetworkStream::GetTlsOverhead()
 
 int32_t TixTlsNetworkStream::GetReadBatchSize()
 {
-    return TixNetworkStream::GetReadBatchSize() + GetTlsOverhead();
+    return WithOverhead(TixNetworkStream::GetReadBatchSize(), GetTlsOverhead());
 }
 
 int32_t TixTlsNetworkStream::GetWriteBatchSize()
 {
-    return TixNetworkStream::GetWriteBatchSize() + GetTlsOverhead();
+    return WithOverhead(TixNetworkStream::GetWriteBatchSize(), GetTlsOverhead());
 }
 
 bool TixTlsNetworkStream::IsProceedLimit()

@@ -5,6 +5,9 @@
 // checks) is done by the security context it owns; the stream feeds the context the bytes that
 // arrive, sends the bytes it produces, and asks the connection (NextAction) for the extra
 // socket reads and writes that a handshake or a close needs.
+//
+// A stream, like its connection, is used only on the thread that owns the connection (message
+// handlers that run inside its waits included); it has no lock.
 
 #include "core/ixClasses.h"
 #include "core/ixStreams.h"
@@ -16,7 +19,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 
 namespace ix {
@@ -65,7 +67,7 @@ public:
     /// URL retrieval time-out of the chain building in ms; 0: the system's default.
     int32_t GetCertChainRetrievalTimeout() const noexcept { return FCertChainRetrievalTimeout; }
     void SetCertChainRetrievalTimeout(int32_t AValue);
-    /// Leave the protocol choice to the system.
+    /// Leave the protocol choice to the system (default true); TLSFlags then have no effect.
     bool GetUseSystemTLSFlags() const noexcept { return FUseSystemTLSFlags; }
     void SetUseSystemTLSFlags(bool AValue);
 
@@ -77,8 +79,8 @@ public:
     bool GetVerified() const noexcept { return FVerified; }
     /// Encrypted bytes moved since ResetProceed.
     int64_t GetRawBytesProceed() const noexcept { return FRawBytesProceed; }
-    /// The security context (null until a session is opened); taken under the stream's lock.
-    TixTlsSspi* GetSspi();
+    /// The security context (null until a session is opened).
+    TixTlsSspi* GetSspi() noexcept { return FSspi.get(); }
 
     // ---- Overridden stream operations
 
@@ -180,7 +182,6 @@ private:
     TixTlsFlags FTLSFlags{tfUseTLS, tfUseTLS11, tfUseTLS12};
     bool FVerified = false;
     bool FRequireClientCertificate = false;
-    std::mutex FLock;
     int64_t FRawBytesProceed = 0;
     std::string FSecurityPackage;
     bool FUseStrongCryptoAlgorithms = false;

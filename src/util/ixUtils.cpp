@@ -699,8 +699,7 @@ int64_t TixStringsUtils::AddChunk(std::span<char> AText, bool AAddToLastString)
         const size_t end = scanner.LineEnd(i);
         const std::string_view piece = text.substr(i, end - i);
         if (appendFirst) {
-            const int32_t last = FStrings.Count() - 1;
-            FStrings.Put(last, FStrings.Get(last) + std::string(piece));
+            FStrings.AppendToLine(FStrings.Count() - 1, piece);
             appendFirst = false;
         } else {
             FStrings.Add(std::string(piece));

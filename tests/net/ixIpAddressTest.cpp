@@ -3,6 +3,7 @@
 #include "core/ixStrings.h"
 #include "net/ixNetTestUtils.h"
 #include "net/ixSocketTestUtils.h"
+#include "net/ixTcpClient.h"
 #include "net/ixWinSock2.h"
 #include "platform/ixOsMessages.h"
 
@@ -13,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <stdexcept>
+#include <thread>
 
 namespace ix::test {
 namespace {
@@ -293,6 +295,44 @@ TEST(MessageBasedLookup, EveryAddressOfTheLookupIsListedInItsOrder)
     ASSERT_EQ(list.Count(), 2);
     EXPECT_EQ(list[0], "10.0.0.2");
     EXPECT_EQ(list[1], "192.168.7.1");
+}
+
+/// Waits (at most 5 s) until the process has no more threads than AExpected has.
+void WaitForThreads(const TResourceCount& AExpected)
+{
+    for (int i = 0; i < 500 && CountResources().Threads > AExpected.Threads; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
+TEST(StalledLookup, OpenWaitsNoLongerThanTimeOutAndCloseEndsIt)
+{
+    (void)os::GetMessageQueueFd();
+    const TResourceCount before = CountResources();
+    {
+        TixTcpClient client;
+        client.SetServer("stalled.example");
+        client.SetPort(110);
+        // A lookup that never answered would freeze the caller: the first client gives up after
+        // its TimeOut, the second when a message handler closes it.
+        TBlockedLookup lookup(os::THostLookupResult{0, {os::inet_addr("127.0.0.1")}, ""});
+        client.SetTimeOut(300);
+        int ticks = 0;
+        TTimerWindow ticker(20, [&] {
+            if (++ticks == 25)
+                client.Close();
+        });
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(SocketErrorOf([&] { client.Open(); }).first, SocketErrorTimeout);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
+        EXPECT_GT(ticks, 0) << "messages were dispatched during the lookup";
+        client.SetTimeOut(60000);
+        EXPECT_EQ(SocketErrorOf([&] { client.Open(); }).first, SocketErrorNotActive);
+        EXPECT_GE(ticks, 25);
+        EXPECT_FALSE(client.IsActive());
+        lookup.Release();
+    }
+    WaitForThreads(before);
+    EXPECT_EQ(CountResources(), before);
 }
 
 } // namespace

@@ -165,7 +165,13 @@ TEST_F(ConnectionTest, ReadTimesOutWhileWindowMessagesKeepArriving)
     ScriptedServer server({Step::WaitSignal()});
     Connection.SetTimeOut(300);
     Connection.Connect("127.0.0.1", server.Port());
-    TTimerWindow timer(10, [] {});
+    // A wait that never times out is ended by the handler after 3 s, so that the fault shows
+    // as a read without the time-out instead of a hung test.
+    const auto start = std::chrono::steady_clock::now();
+    TTimerWindow timer(10, [&] {
+        if (std::chrono::steady_clock::now() - start > std::chrono::seconds(3))
+            Connection.Abort();
+    });
     TMemoryStream data;
 
     EXPECT_EQ(SocketErrorOf([&] { Connection.ReadData(&data); }).first, -1);

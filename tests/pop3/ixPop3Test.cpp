@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "Pop3TestUtils.h"
 #include "command/ChunkedConnection.h"
 #include "message/ixMailMessage.h"
 #include "support/ScriptedServer.h"
@@ -17,6 +18,7 @@ namespace {
 using test::ScriptedServer;
 using test::Step;
 using test::WithChunkedConnection;
+using test::ExpectError;
 
 /// A POP3 client over the connection double, with its keep-alive tick reachable.
 class TPop3 : public WithChunkedConnection<TixPop3>
@@ -206,23 +208,6 @@ void Configure(TixPop3& AClient, const ScriptedServer& AServer)
     AClient.SetTimeOut(10000);
 }
 
-/// Runs AAction, which must raise the error class TError with ACode; returns its message.
-template <typename TError, typename TAction>
-std::string ExpectError(TAction AAction, int32_t ACode)
-{
-    try
-    {
-        AAction();
-    }
-    catch (const TError& E)
-    {
-        EXPECT_EQ(E.ErrorCode(), ACode) << E.Message();
-        return E.Message();
-    }
-    ADD_FAILURE() << "no error with code " << ACode;
-    return {};
-}
-
 TEST(Pop3Session, OpenTakesTheTimeStampLogsInAndCloseSaysQuit)
 {
     ScriptedServer server(Login("+OK POP3 <1896.697170952@dbc.mtview.ca.us> ready\r\n") + Quit);
@@ -379,6 +364,7 @@ TEST(Pop3Session, StallingServerEndsWithTheTimeOut)
     client.SetTimeOut(200);
     ExpectError<EixSocketError>([&] { client.GetMailBoxInfo(); }, -1);
     EXPECT_FALSE(client.GetInProgress());
+    EXPECT_FALSE(client.IsActive()); // the rest of the reply would be taken for the next one
 }
 
 TEST(Pop3Session, SessionCommandsUseTheirExactText)

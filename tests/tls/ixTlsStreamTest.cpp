@@ -4,6 +4,7 @@
 #include "tls/ixTlsStream.h"
 
 #include "net/ixNetTestUtils.h"
+#include "net/ixSocketTestUtils.h"
 #include "net/ixSocketUtils.h"
 #include "platform/ixOsCrypt.h"
 #include "support/ScriptedServer.h"
@@ -17,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -25,6 +27,7 @@ namespace {
 
 using test::AimTls;
 using test::ScriptedServer;
+using test::SocketErrorOf;
 using test::Step;
 using test::TestCertFile;
 using test::TlsServerSteps;
@@ -186,6 +189,8 @@ TEST_P(TlsStream, LargeTransfersKeepEveryByteInOrder)
     ScriptedServer server({tls.Handshake(), tls.ExpectPattern(upload, pattern),
         tls.SendRecords(records), tls.ExpectClose()});
     TixTcpClientTls client;
+    client.SetBatchSize(INT32_MAX); // stored as the largest batch; sizes grow without overflow
+    EXPECT_EQ(client.GetBatchSize(), TixConnection::MaxBatchSize);
     Open(client, server);
     TMemoryStream source;
     for (size_t i = 0; i < upload; ++i)
@@ -347,6 +352,25 @@ TEST(TlsStreamVerification, ApplicationMayRejectAServerThatPassed)
     EXPECT_TRUE(passed);
     EXPECT_FALSE(client.IsActive());
     (void)server.Finish();  // the client hung up before its last flight
+}
+
+TEST(TlsStreamVerification, NoApplicationByteLeavesAfterARejectedServer)
+{
+    test::TrustOnly(test::TestCaPem());
+    TlsServerSteps tls(13, "self");
+    ScriptedServer server({tls.Handshake(), Step::Drain()});
+    TixTcpClientConnection connection;
+    connection.SetTimeOut(10000);
+    connection.SetNetworkStream(std::make_unique<TixTlsNetworkStream>());
+    auto& stream = dynamic_cast<TixTlsNetworkStream&>(*connection.GetNetworkStream());
+    const auto rejected = SocketErrorOf([&] { connection.Connect("127.0.0.1", server.Port()); });
+    ASSERT_EQ(rejected.first, static_cast<int32_t>(os::CERT_E_UNTRUSTEDROOT));
+    ASSERT_TRUE(connection.GetActive());
+    const int64_t raw = stream.GetRawBytesProceed();
+    EXPECT_EQ(SocketErrorOf([&] { connection.WriteString("USER alice\r\n", ""); }), rejected);
+    EXPECT_EQ(stream.GetRawBytesProceed(), raw);
+    connection.Close(false);
+    (void)server.Finish(); // the server saw the client hang up inside its handshake
 }
 
 TEST(TlsStreamVerification, ServerNameIsIndicatedAndMatchedForAHostName)

@@ -1,0 +1,132 @@
+// Long reply lines: the POP3 client retrieving one message that is a single line of 1, 4, 16
+// and 64 MB, beside the same bytes as 78-character lines, and a greeting line of the same
+// sizes, from an in-process server over loopback. Prints the client thread's CPU time per MB
+// (the median of several runs) and the ratio of the long line to the normal lines: a line that
+// grows over many reads must cost time linear in its length, so the ratio stays near 1 at
+// every size.
+//
+// Usage: reply_lines_bench [runs, default 3]
+
+#include "bench_util.h"
+#include "pop3/ixPop3.h"
+#include "util/ixUtils.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+using namespace ix;
+
+namespace {
+
+using namespace ix::bench;
+
+/// Sends all of ABytes; false when the client has gone.
+bool SendAll(os::SOCKET APeer, const std::string& ABytes)
+{
+    for (size_t done = 0; done < ABytes.size();)
+    {
+        const int sent = os::send(APeer, ABytes.data() + done, static_cast<int>(ABytes.size() - done), 0);
+        if (sent <= 0)
+            return false;
+        done += static_cast<size_t>(sent);
+    }
+    return true;
+}
+
+/// Serves one POP3 session: AGreeting, "+OK" to every command, and AMessage to "RETR".
+std::thread StartServer(const TListener& AListener, std::string AGreeting, std::string AMessage)
+{
+    const os::SOCKET peer = AListener.Accept();
+    return std::thread([peer, greeting = std::move(AGreeting), message = std::move(AMessage)] {
+        std::string pending;
+        bool open = SendAll(peer, greeting);
+        while (open)
+        {
+            const size_t end = pending.find("\r\n");
+            if (end == std::string::npos)
+            {
+                char buffer[4096];
+                const int received = os::recv(peer, buffer, sizeof buffer, 0);
+                open = received > 0;
+                pending.append(buffer, static_cast<size_t>(std::max(received, 0)));
+                continue;
+            }
+            const std::string command = pending.substr(0, end);
+            pending.erase(0, end + 2);
+            open = SendAll(peer, command.starts_with("RETR") ? "+OK\r\n" + message + ".\r\n" : "+OK\r\n")
+                && command != "QUIT";
+        }
+        (void)os::closesocket(peer);
+    });
+}
+
+/// One session: opens (reading AGreeting), retrieves AMessage when given, closes. ABytes is
+/// what the timed part receives.
+TSample Session(const std::string& AGreeting, const std::string& AMessage, int64_t ABytes)
+{
+    const TListener listener;
+    TixPop3 client;
+    client.SetServer("127.0.0.1");
+    client.SetPort(listener.Port());
+    client.SetUserName("user");
+    client.SetPassword("password");
+    client.SetMaxLineLength(0);
+    std::thread server;
+    std::thread opener([&] { server = StartServer(listener, AGreeting, AMessage); });
+    TSample sample;
+    if (AMessage.empty())
+    {
+        sample = Timed(ABytes, [&] {
+            client.Open();
+            opener.join();
+            return static_cast<int64_t>(client.GetResponse()[0].size());
+        });
+    }
+    else
+    {
+        client.Open();
+        opener.join();
+        sample = Timed(ABytes, [&] {
+            client.Retrieve(1, nullptr);
+            return GetStringsSize(client.GetResponse());
+        });
+    }
+    client.Close();
+    server.join();
+    return sample;
+}
+
+std::string NormalLines(size_t ASize)
+{
+    const std::string line = std::string(76, 'a') + "\r\n";
+    std::string result;
+    result.reserve(ASize);
+    while (result.size() + line.size() <= ASize)
+        result += line;
+    return result + std::string(ASize - result.size() - 2, 'a') + "\r\n";
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const int runs = argc > 1 ? std::atoi(argv[1]) : 3;
+    StartSockets();
+    std::printf("%-8s %18s %18s %8s %20s\n", "line MB", "one line ms/MB", "78-char ms/MB", "ratio",
+        "greeting line ms/MB");
+    for (const size_t megabytes : {1, 4, 16, 64})
+    {
+        const size_t size = megabytes << 20;
+        const std::string longLine = std::string(size - 2, 'a') + "\r\n";
+        const std::string normal = NormalLines(size);
+        const auto bytes = static_cast<int64_t>(size);
+        const TSample line = Median(runs, [&] { return Session("+OK\r\n", longLine, bytes); });
+        const TSample lines = Median(runs, [&] { return Session("+OK\r\n", normal, bytes); });
+        const TSample greeting = Median(runs, [&] { return Session("+OK " + longLine, "", bytes + 2); });
+        std::printf("%-8zu %18.2f %18.2f %8.2f %20.2f\n", megabytes, line.CpuMsPerMB, lines.CpuMsPerMB,
+            line.CpuMsPerMB / lines.CpuMsPerMB, greeting.CpuMsPerMB);
+    }
+    return 0;
+}
