@@ -39,7 +39,7 @@ struct TExpected
 
 std::filesystem::path CorpusScript()
 {
-    return std::filesystem::path(__FILE__).parent_path() / "corpus" / "make_corpus.py";
+    return std::filesystem::path(IX_MESSAGE_TEST_DIR) / "corpus" / "make_corpus.py";
 }
 
 /// A fresh directory that is removed again at the end of the test.

@@ -147,7 +147,7 @@ std::vector<std::string> DecodeWithPython()
     for (const CrossCase& c : Cases)
         input += std::string(1, c.Kind) + "\t" + Hex(c.Value) + "\t" + std::string(c.Item) + "\n";
     const TempFile cases(input);
-    const std::filesystem::path script = std::filesystem::path(__FILE__).parent_path() / "python_crosscheck.py";
+    const std::filesystem::path script = std::filesystem::path(IX_MESSAGE_TEST_DIR) / "python_crosscheck.py";
     const std::string command = "/usr/bin/python3 '" + script.string() + "' < '" + cases.Path().string() + "'";
     std::unique_ptr<std::FILE, PipeCloser> pipe(popen(command.c_str(), "r"));
     if (!pipe)
