@@ -11,10 +11,18 @@ namespace ix {
 using os::CryptAcquireContextA;
 using os::CryptCreateHash;
 using os::CryptDestroyHash;
+using os::CryptDestroyKey;
+using os::CryptExportKey;
+using os::CryptGenKey;
 using os::CryptGenRandom;
 using os::CryptGetHashParam;
+using os::CryptGetKeyParam;
+using os::CryptGetUserKey;
 using os::CryptHashData;
+using os::CryptImportKey;
 using os::CryptReleaseContext;
+using os::CryptSignHashA;
+using os::CryptVerifySignatureA;
 
 // Certificates, encoded objects, chains ("crypt32.dll").
 using os::CertDuplicateCertificateContext;
@@ -28,6 +36,9 @@ using os::CertGetNameStringW;
 using os::CertGetPublicKeyLength;
 using os::CertVerifyCertificateChainPolicy;
 using os::CryptDecodeObject;
+using os::CryptDecodeObjectEx;
+using os::CryptEncodeObjectEx;
 using os::CryptFindOIDInfo;
+using os::CryptImportPublicKeyInfoEx;
 
 } // namespace ix

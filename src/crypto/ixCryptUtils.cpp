@@ -51,6 +51,19 @@ void ReleaseCryptHash(os::HCRYPTHASH AHandle) noexcept
     CryptDestroyHash(AHandle);
 }
 
+void ReleaseCryptKey(os::HCRYPTKEY AHandle) noexcept
+{
+    CryptDestroyKey(AHandle);
+}
+
+void WipeBytes(TixByteArray& ABytes) noexcept
+{
+    volatile uint8_t* data = ABytes.data();
+    for (size_t index = 0; index < ABytes.size(); ++index)
+        data[index] = 0;
+    ABytes.clear();
+}
+
 const char* TixProviderNameCopy::Get(const std::string& AName)
 {
     if (!FName && !Trim(AName).empty())

@@ -70,8 +70,26 @@ private:
 
 void ReleaseCryptProvider(os::HCRYPTPROV AHandle) noexcept;
 void ReleaseCryptHash(os::HCRYPTHASH AHandle) noexcept;
+void ReleaseCryptKey(os::HCRYPTKEY AHandle) noexcept;
 using TixCryptProvider = TixCryptHandle<os::HCRYPTPROV, ReleaseCryptProvider>;
 using TixCryptHashHandle = TixCryptHandle<os::HCRYPTHASH, ReleaseCryptHash>;
+using TixCryptKeyHandle = TixCryptHandle<os::HCRYPTKEY, ReleaseCryptKey>;
+
+/// Overwrites ABytes with zeros in a way the compiler keeps, then empties it: for key material.
+void WipeBytes(TixByteArray& ABytes) noexcept;
+
+/// Bytes holding private key material, wiped when released.
+class TixSecretBytes
+{
+public:
+    TixSecretBytes() = default;
+    explicit TixSecretBytes(TixByteArray ABytes) noexcept : Bytes(std::move(ABytes)) {}
+    TixSecretBytes(const TixSecretBytes&) = delete;
+    TixSecretBytes& operator=(const TixSecretBytes&) = delete;
+    ~TixSecretBytes() { WipeBytes(Bytes); }
+
+    TixByteArray Bytes;
+};
 
 /// A zero-terminated copy of a provider name, made on first use; none (null) when the name is
 /// empty after trimming.

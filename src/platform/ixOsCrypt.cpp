@@ -2,66 +2,23 @@
 #include "platform/ixOsCrypt.h"
 
 #include "platform/internal/ixOsCryptFlat.h"
+#include "platform/internal/ixOsCryptHandles.h"
 #include "platform/ixOsKernel.h"
 
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace ix::os {
 
-using internal::CopyToCaller;
-using internal::Fail;
+using namespace internal;
 
 namespace {
-
-/// Handle values are never reused and never shared between the tables.
-std::atomic<ULONG_PTR> LastHandle{0x1000};
-
-/// Objects named by integer handles; unknown or released handles are refused, not dereferenced.
-template <typename T>
-class THandleTable
-{
-public:
-    ULONG_PTR Add(std::unique_ptr<T> AItem)
-    {
-        const ULONG_PTR handle = ++LastHandle;
-        std::lock_guard lock(FLock);
-        FItems.emplace(handle, std::move(AItem));
-        return handle;
-    }
-
-    T* Find(ULONG_PTR AHandle)
-    {
-        std::lock_guard lock(FLock);
-        const auto found = FItems.find(AHandle);
-        return found == FItems.end() ? nullptr : found->second.get();
-    }
-
-    bool Remove(ULONG_PTR AHandle)
-    {
-        std::unique_ptr<T> item;
-        std::lock_guard lock(FLock);
-        const auto found = FItems.find(AHandle);
-        if (found == FItems.end())
-            return false;
-        item = std::move(found->second);
-        FItems.erase(found);
-        return true;
-    }
-
-private:
-    std::mutex FLock;
-    std::unordered_map<ULONG_PTR, std::unique_ptr<T>> FItems;
-};
 
 // ---- providers -------------------------------------------------------------------------------
 
@@ -78,17 +35,6 @@ constexpr TProviderName ProviderNames[] = {
     {MS_ENH_RSA_AES_PROV_A, PROV_RSA_AES},
 };
 
-struct TProvider
-{
-    DWORD Type;
-};
-
-THandleTable<TProvider>& Providers()
-{
-    static THandleTable<TProvider> table;
-    return table;
-}
-
 /// Checks a provider name and type as the system's provider registry would.
 DWORD CheckProvider(LPCSTR AName, DWORD AType)
 {
@@ -104,25 +50,6 @@ DWORD CheckProvider(LPCSTR AName, DWORD AType)
 }
 
 // ---- hashes --------------------------------------------------------------------------------
-
-struct TEvpMdCtxFree
-{
-    void operator()(EVP_MD_CTX* AValue) const noexcept { EVP_MD_CTX_free(AValue); }
-};
-
-struct THash
-{
-    ALG_ID Algid = 0;
-    std::unique_ptr<EVP_MD_CTX, TEvpMdCtxFree> Context{EVP_MD_CTX_new()};
-    std::vector<BYTE> Value;   ///< Set by the first read of HP_HASHVAL; the hash is then closed.
-    bool Finished = false;
-};
-
-THandleTable<THash>& Hashes()
-{
-    static THandleTable<THash> table;
-    return table;
-}
 
 /// The digest of an algorithm that a provider of AType offers; null when it offers none.
 const EVP_MD* DigestOf(ALG_ID AAlgid, DWORD AType)
@@ -148,20 +75,6 @@ BOOL CopyDword(DWORD AValue, BYTE* AData, DWORD* ASize)
 {
     return CopyToCaller(AData, ASize, sizeof(AValue),
         [AValue](BYTE* ADest) { std::memcpy(ADest, &AValue, sizeof(AValue)); });
-}
-
-/// Closes the hash on the first read of its value.
-bool Finish(THash& AHash)
-{
-    if (AHash.Finished)
-        return true;
-    unsigned int size = 0;
-    AHash.Value.resize(EVP_MAX_MD_SIZE);
-    if (EVP_DigestFinal_ex(AHash.Context.get(), AHash.Value.data(), &size) != 1)
-        return false;
-    AHash.Value.resize(size);
-    AHash.Finished = true;
-    return true;
 }
 
 // ---- object identifier information ---------------------------------------------------------
@@ -245,6 +158,35 @@ const std::vector<CRYPT_OID_INFO>& OidInfos()
 
 } // namespace
 
+namespace internal {
+
+THandleTable<TCryptProvider>& CryptProviders()
+{
+    static THandleTable<TCryptProvider> table;
+    return table;
+}
+
+THandleTable<TCryptHash>& CryptHashes()
+{
+    static THandleTable<TCryptHash> table;
+    return table;
+}
+
+bool FinishHash(TCryptHash& AHash)
+{
+    if (AHash.Finished)
+        return true;
+    unsigned int size = 0;
+    AHash.Value.resize(EVP_MAX_MD_SIZE);
+    if (EVP_DigestFinal_ex(AHash.Context.get(), AHash.Value.data(), &size) != 1)
+        return false;
+    AHash.Value.resize(size);
+    AHash.Finished = true;
+    return true;
+}
+
+} // namespace internal
+
 BOOL CryptAcquireContextA(HCRYPTPROV* phProv, LPCSTR szContainer, LPCSTR szProvider,
     DWORD dwProvType, DWORD dwFlags)
 {
@@ -257,7 +199,7 @@ BOOL CryptAcquireContextA(HCRYPTPROV* phProv, LPCSTR szContainer, LPCSTR szProvi
         return Fail(NTE_BAD_KEYSET);
     if (const DWORD error = CheckProvider(szProvider, dwProvType); error != ERROR_SUCCESS)
         return Fail(error);
-    *phProv = Providers().Add(std::make_unique<TProvider>(TProvider{dwProvType}));
+    *phProv = CryptProviders().Add(std::make_unique<TCryptProvider>(TCryptProvider{dwProvType, {}, {}}));
     return TRUE;
 }
 
@@ -265,7 +207,7 @@ BOOL CryptReleaseContext(HCRYPTPROV hProv, DWORD dwFlags)
 {
     if (dwFlags != 0)
         return Fail(NTE_BAD_FLAGS);
-    return Providers().Remove(hProv) ? TRUE : Fail(NTE_BAD_UID);
+    return CryptProviders().Remove(hProv) ? TRUE : Fail(NTE_BAD_UID);
 }
 
 BOOL CryptGenRandom(HCRYPTPROV hProv, DWORD dwLen, BYTE* pbBuffer)
@@ -284,7 +226,7 @@ BOOL CryptCreateHash(HCRYPTPROV hProv, ALG_ID Algid, HCRYPTKEY hKey, DWORD dwFla
 {
     if (phHash == nullptr)
         return Fail(ERROR_INVALID_PARAMETER);
-    const TProvider* provider = Providers().Find(hProv);
+    const TCryptProvider* provider = CryptProviders().Find(hProv);
     if (provider == nullptr)
         return Fail(NTE_BAD_UID);
     if (dwFlags != 0)
@@ -294,17 +236,18 @@ BOOL CryptCreateHash(HCRYPTPROV hProv, ALG_ID Algid, HCRYPTKEY hKey, DWORD dwFla
     const EVP_MD* digest = DigestOf(Algid, provider->Type);
     if (digest == nullptr)
         return Fail(NTE_BAD_ALGID);
-    auto hash = std::make_unique<THash>();
+    auto hash = std::make_unique<TCryptHash>();
     hash->Algid = Algid;
+    hash->Provider = hProv;
     if (!hash->Context || EVP_DigestInit_ex(hash->Context.get(), digest, nullptr) != 1)
         return Fail(NTE_NO_MEMORY);
-    *phHash = Hashes().Add(std::move(hash));
+    *phHash = CryptHashes().Add(std::move(hash));
     return TRUE;
 }
 
 BOOL CryptHashData(HCRYPTHASH hHash, const BYTE* pbData, DWORD dwDataLen, DWORD dwFlags)
 {
-    THash* hash = Hashes().Find(hHash);
+    TCryptHash* hash = CryptHashes().Find(hHash);
     if (hash == nullptr)
         return Fail(NTE_BAD_HASH);
     if (dwFlags != 0)
@@ -321,7 +264,7 @@ BOOL CryptHashData(HCRYPTHASH hHash, const BYTE* pbData, DWORD dwDataLen, DWORD 
 BOOL CryptGetHashParam(HCRYPTHASH hHash, DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen,
     DWORD dwFlags)
 {
-    THash* hash = Hashes().Find(hHash);
+    TCryptHash* hash = CryptHashes().Find(hHash);
     if (hash == nullptr)
         return Fail(NTE_BAD_HASH);
     if (dwFlags != 0)
@@ -334,7 +277,7 @@ BOOL CryptGetHashParam(HCRYPTHASH hHash, DWORD dwParam, BYTE* pbData, DWORD* pdw
         return CopyDword(static_cast<DWORD>(EVP_MD_CTX_get_size(hash->Context.get())), pbData,
             pdwDataLen);
     case HP_HASHVAL:
-        if (pbData != nullptr && !Finish(*hash))
+        if (pbData != nullptr && !FinishHash(*hash))
             return Fail(NTE_BAD_HASH);
         return CopyToCaller(pbData, pdwDataLen,
             static_cast<size_t>(EVP_MD_CTX_get_size(hash->Context.get())),
@@ -346,7 +289,7 @@ BOOL CryptGetHashParam(HCRYPTHASH hHash, DWORD dwParam, BYTE* pbData, DWORD* pdw
 
 BOOL CryptDestroyHash(HCRYPTHASH hHash)
 {
-    return Hashes().Remove(hHash) ? TRUE : Fail(NTE_BAD_HASH);
+    return CryptHashes().Remove(hHash) ? TRUE : Fail(NTE_BAD_HASH);
 }
 
 PCCRYPT_OID_INFO CryptFindOIDInfo(DWORD dwKeyType, void* pvKey, DWORD dwGroupId)

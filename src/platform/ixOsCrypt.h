@@ -32,6 +32,34 @@ inline constexpr char MS_ENHANCED_PROV_A[] = "Microsoft Enhanced Cryptographic P
 inline constexpr char MS_STRONG_PROV_A[] = "Microsoft Strong Cryptographic Provider";
 inline constexpr char MS_ENH_RSA_AES_PROV_A[] = "Microsoft Enhanced RSA and AES Cryptographic Provider";
 
+// RSA keys and their blobs (BLOBHEADER, RSAPUBKEY, then little-endian numbers).
+constexpr ALG_ID CALG_RSA_SIGN = 0x2400;
+constexpr ALG_ID CALG_RSA_KEYX = 0xA400;
+constexpr DWORD CRYPT_EXPORTABLE = 0x1;
+constexpr DWORD KP_ALGID = 7;
+constexpr DWORD KP_KEYLEN = 9;
+constexpr BYTE PUBLICKEYBLOB = 0x6;
+constexpr BYTE PRIVATEKEYBLOB = 0x7;
+constexpr BYTE CUR_BLOB_VERSION = 2;
+constexpr DWORD RSA1_MAGIC = 0x31415352;   ///< "RSA1": a public key.
+constexpr DWORD RSA2_MAGIC = 0x32415352;   ///< "RSA2": a private key.
+
+struct BLOBHEADER
+{
+    BYTE bType;
+    BYTE bVersion;
+    WORD reserved;
+    ALG_ID aiKeyAlg;
+};
+using PUBLICKEYSTRUC = BLOBHEADER;
+
+struct RSAPUBKEY
+{
+    DWORD magic;
+    DWORD bitlen;   ///< Modulus length in bits.
+    DWORD pubexp;
+};
+
 constexpr DWORD HP_ALGID = 1;
 constexpr DWORD HP_HASHVAL = 2;
 constexpr DWORD HP_HASHSIZE = 4;
@@ -45,11 +73,16 @@ constexpr DWORD E_INVALIDARG = 0x80070057;
 constexpr DWORD NTE_BAD_UID = 0x80090001;
 constexpr DWORD NTE_BAD_HASH = 0x80090002;
 constexpr DWORD NTE_BAD_KEY = 0x80090003;
+constexpr DWORD NTE_BAD_LEN = 0x80090004;
 constexpr DWORD NTE_BAD_DATA = 0x80090005;
+constexpr DWORD NTE_BAD_SIGNATURE = 0x80090006;
+constexpr DWORD NTE_BAD_VER = 0x80090007;
 constexpr DWORD NTE_BAD_ALGID = 0x80090008;
 constexpr DWORD NTE_BAD_FLAGS = 0x80090009;
 constexpr DWORD NTE_BAD_TYPE = 0x8009000A;
+constexpr DWORD NTE_BAD_KEY_STATE = 0x8009000B;
 constexpr DWORD NTE_BAD_HASH_STATE = 0x8009000C;
+constexpr DWORD NTE_NO_KEY = 0x8009000D;
 constexpr DWORD NTE_NO_MEMORY = 0x8009000E;
 constexpr DWORD NTE_FAIL = 0x80090020;
 constexpr DWORD NTE_BAD_KEYSET = 0x80090016;
@@ -59,6 +92,8 @@ constexpr DWORD NTE_PROV_TYPE_NO_MATCH = 0x8009001B;
 constexpr DWORD CRYPT_E_NOT_FOUND = 0x80092004;
 constexpr DWORD CRYPT_E_REVOKED = 0x80092010;
 constexpr DWORD CRYPT_E_REVOCATION_OFFLINE = 0x80092013;
+constexpr DWORD CRYPT_E_ASN1_EOD = 0x80093102;
+constexpr DWORD CRYPT_E_ASN1_LARGE = 0x80093104;
 constexpr DWORD CRYPT_E_ASN1_CORRUPT = 0x80093106;
 constexpr DWORD CRYPT_E_ASN1_BADTAG = 0x8009310B;
 constexpr DWORD TRUST_E_CERT_SIGNATURE = 0x80096004;
@@ -178,6 +213,7 @@ struct CRYPT_KEY_PROV_INFO
 constexpr DWORD CERT_NAME_SIMPLE_DISPLAY_TYPE = 4;
 constexpr DWORD CERT_NAME_ISSUER_FLAG = 0x1;
 
+inline constexpr char szOID_RSA_RSA[] = "1.2.840.113549.1.1.1";
 inline constexpr char szOID_COMMON_NAME[] = "2.5.4.3";
 inline constexpr char szOID_ORGANIZATIONAL_UNIT_NAME[] = "2.5.4.11";
 inline constexpr char szOID_ORGANIZATION_NAME[] = "2.5.4.10";
@@ -274,6 +310,9 @@ inline LPCSTR CryptStructType(uintptr_t AValue) noexcept
     return reinterpret_cast<LPCSTR>(AValue);
 }
 constexpr uintptr_t X509_NAME = 7;
+constexpr uintptr_t X509_PUBLIC_KEY_INFO = 8;       ///< CERT_PUBLIC_KEY_INFO <-> SubjectPublicKeyInfo.
+constexpr uintptr_t RSA_CSP_PUBLICKEYBLOB = 19;     ///< PUBLICKEYBLOB <-> PKCS #1 RSAPublicKey.
+constexpr uintptr_t PKCS_RSA_PRIVATE_KEY = 43;      ///< PRIVATEKEYBLOB <-> PKCS #1 RSAPrivateKey.
 constexpr uintptr_t X509_ALTERNATE_NAME = 12;
 constexpr uintptr_t X509_OCTET_STRING = 25;
 constexpr uintptr_t X509_ENHANCED_KEY_USAGE = 36;
@@ -451,6 +490,39 @@ BOOL CryptGetHashParam(HCRYPTHASH hHash, DWORD dwParam, BYTE* pbData, DWORD* pdw
     DWORD dwFlags);
 BOOL CryptDestroyHash(HCRYPTHASH hHash);
 
+// RSA keys: generated, or imported from and exported to key blobs, in the provider's ephemeral
+// container. Generating or importing a private key makes it the provider's user key of its kind
+// (CALG_RSA_KEYX: AT_KEYEXCHANGE, CALG_RSA_SIGN: AT_SIGNATURE). An imported key is checked
+// first: an inconsistent one fails with NTE_BAD_KEY.
+
+/// Algid: AT_KEYEXCHANGE, AT_SIGNATURE, CALG_RSA_KEYX or CALG_RSA_SIGN; the bit length in the
+/// high word of dwFlags (0: 1024; 384 to 16384 in steps of 8), CRYPT_EXPORTABLE in the low word.
+BOOL CryptGenKey(HCRYPTPROV hProv, ALG_ID Algid, DWORD dwFlags, HCRYPTKEY* phKey);
+BOOL CryptDestroyKey(HCRYPTKEY hKey);
+/// A new handle to the provider's user key of dwKeySpec; NTE_NO_KEY when it has none.
+BOOL CryptGetUserKey(HCRYPTPROV hProv, DWORD dwKeySpec, HCRYPTKEY* phUserKey);
+/// KP_KEYLEN (bits) and KP_ALGID, each a DWORD.
+BOOL CryptGetKeyParam(HCRYPTKEY hKey, DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen,
+    DWORD dwFlags);
+/// PUBLICKEYBLOB, or PRIVATEKEYBLOB of an exportable private key, without a wrapping key.
+BOOL CryptExportKey(HCRYPTKEY hKey, HCRYPTKEY hExpKey, DWORD dwBlobType, DWORD dwFlags,
+    BYTE* pbData, DWORD* pdwDataLen);
+/// A plain PUBLICKEYBLOB or PRIVATEKEYBLOB (hPubKey 0); dwFlags may hold CRYPT_EXPORTABLE.
+BOOL CryptImportKey(HCRYPTPROV hProv, const BYTE* pbData, DWORD dwDataLen, HCRYPTKEY hPubKey,
+    DWORD dwFlags, HCRYPTKEY* phKey);
+/// An RSA public key (szOID_RSA_RSA) of a CERT_PUBLIC_KEY_INFO; aiKeyAlg 0 means CALG_RSA_KEYX.
+BOOL CryptImportPublicKeyInfoEx(HCRYPTPROV hCryptProv, DWORD dwCertEncodingType,
+    PCERT_PUBLIC_KEY_INFO pInfo, ALG_ID aiKeyAlg, DWORD dwFlags, void* pvAuxInfo,
+    HCRYPTKEY* phKey);
+/// PKCS #1 v1.5 signature of the hash's value with the hash provider's user key of dwKeySpec,
+/// least significant byte first. The hash is closed.
+BOOL CryptSignHashA(HCRYPTHASH hHash, DWORD dwKeySpec, LPCSTR szDescription, DWORD dwFlags,
+    BYTE* pbSignature, DWORD* pdwSigLen);
+/// Checks a signature given least significant byte first; NTE_BAD_SIGNATURE when it does not
+/// match or does not have the modulus's length.
+BOOL CryptVerifySignatureA(HCRYPTHASH hHash, const BYTE* pbSignature, DWORD dwSigLen,
+    HCRYPTKEY hPubKey, LPCSTR szDescription, DWORD dwFlags);
+
 PCCERT_CONTEXT CertCreateCertificateContext(DWORD dwCertEncodingType, const BYTE* pbCertEncoded,
     DWORD cbCertEncoded);
 PCCERT_CONTEXT CertDuplicateCertificateContext(PCCERT_CONTEXT pCertContext);
@@ -465,6 +537,16 @@ DWORD CertGetNameStringW(PCCERT_CONTEXT pCertContext, DWORD dwType, DWORD dwFlag
     void* pvTypePara, LPWSTR pszNameString, DWORD cchNameString);
 BOOL CryptDecodeObject(DWORD dwCertEncodingType, LPCSTR lpszStructType, const BYTE* pbEncoded,
     DWORD cbEncoded, DWORD dwFlags, void* pvStructInfo, DWORD* pcbStructInfo);
+/// Encodes PKCS_RSA_PRIVATE_KEY (from a PRIVATEKEYBLOB), RSA_CSP_PUBLICKEYBLOB (from a
+/// PUBLICKEYBLOB) or X509_PUBLIC_KEY_INFO (from a CERT_PUBLIC_KEY_INFO) as DER. pEncodePara must
+/// be null and dwFlags 0.
+BOOL CryptEncodeObjectEx(DWORD dwCertEncodingType, LPCSTR lpszStructType, const void* pvStructInfo,
+    DWORD dwFlags, const void* pEncodePara, void* pvEncoded, DWORD* pcbEncoded);
+/// Decodes the structures of CryptEncodeObjectEx, and those of CryptDecodeObject. pDecodePara
+/// must be null and dwFlags 0.
+BOOL CryptDecodeObjectEx(DWORD dwCertEncodingType, LPCSTR lpszStructType, const BYTE* pbEncoded,
+    DWORD cbEncoded, DWORD dwFlags, const void* pDecodePara, void* pvStructInfo,
+    DWORD* pcbStructInfo);
 PCERT_EXTENSION CertFindExtension(LPCSTR pszObjId, DWORD cExtensions,
     CERT_EXTENSION rgExtensions[]);
 BOOL CertGetEnhancedKeyUsage(PCCERT_CONTEXT pCertContext, DWORD dwFlags,

@@ -239,9 +239,10 @@ BOOL DecodeStruct(TStructType AType, const BYTE* AData, DWORD ASize, TCryptFlatB
     }
 }
 
-// ---- public key length ---------------------------------------------------------------------
+} // namespace
 
-/// A DER element: tag, definite length, content.
+namespace internal {
+
 std::vector<BYTE> DerElement(BYTE ATag, const std::vector<BYTE>& AContent)
 {
     std::vector<BYTE> result{ATag};
@@ -265,7 +266,6 @@ std::vector<BYTE> BlobBytes(const BYTE* AData, DWORD ASize)
     return AData == nullptr ? std::vector<BYTE>() : std::vector<BYTE>(AData, AData + ASize);
 }
 
-/// The DER SubjectPublicKeyInfo of a CERT_PUBLIC_KEY_INFO; empty when its identifier is bad.
 std::vector<BYTE> EncodePublicKeyInfo(const CERT_PUBLIC_KEY_INFO& AInfo)
 {
     ASN1_OBJECT* oid = AInfo.Algorithm.pszObjId == nullptr ? nullptr
@@ -288,10 +288,6 @@ std::vector<BYTE> EncodePublicKeyInfo(const CERT_PUBLIC_KEY_INFO& AInfo)
     content.insert(content.end(), bitString.begin(), bitString.end());
     return DerElement(0x30, content);
 }
-
-} // namespace
-
-namespace internal {
 
 void BuildAltNameInfo(TCryptFlatBlock& ABlock, const GENERAL_NAMES* ANames)
 {

@@ -273,7 +273,6 @@ struct SecPkgContext_StreamSizes
 // Algorithm identifiers of the connection information beyond those of the CryptoAPI header.
 constexpr ALG_ID CALG_AES_128 = 0x660E;
 constexpr ALG_ID CALG_AES_256 = 0x6610;
-constexpr ALG_ID CALG_RSA_KEYX = 0xA400;
 constexpr ALG_ID CALG_DH_EPHEM = 0xAA02;
 constexpr ALG_ID CALG_ECDH_EPHEM = 0xAE06;
 

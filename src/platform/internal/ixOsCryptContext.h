@@ -156,6 +156,15 @@ std::string Utf16ToUtf8(std::u16string_view AText);
 /// The text of an ASN.1 string as UTF-16 (empty when it cannot be converted).
 std::u16string Asn1StringToUtf16(const ASN1_STRING* AValue);
 
+/// A DER element: tag, definite length, content.
+std::vector<BYTE> DerElement(BYTE ATag, const std::vector<BYTE>& AContent);
+
+/// The bytes of a blob (empty for a null one).
+std::vector<BYTE> BlobBytes(const BYTE* AData, DWORD ASize);
+
+/// The DER SubjectPublicKeyInfo of a CERT_PUBLIC_KEY_INFO; empty when its identifier is bad.
+std::vector<BYTE> EncodePublicKeyInfo(const CERT_PUBLIC_KEY_INFO& AInfo);
+
 /// Lays out a CERT_ALT_NAME_INFO of ANames at the start of ABlock.
 void BuildAltNameInfo(TCryptFlatBlock& ABlock, const GENERAL_NAMES* ANames);
 

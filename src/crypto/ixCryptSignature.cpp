@@ -1,0 +1,342 @@
+#include "crypto/ixCryptSignature.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace ix {
+
+namespace {
+
+constexpr os::DWORD EncodingType = os::X509_ASN_ENCODING | os::PKCS_7_ASN_ENCODING;
+constexpr size_t BlobHeaderSize = sizeof(os::BLOBHEADER) + sizeof(os::RSAPUBKEY);
+constexpr size_t KeyParamBufferSize = 256;
+
+/// The NULL parameters of the rsaEncryption algorithm identifier.
+constexpr os::BYTE RsaParameters[] = {0x05, 0x00};
+
+[[noreturn]] void RaiseKeyRequired()
+{
+    throw EixCryptError(CryptKeyRequiredText, CryptKeyRequiredError);
+}
+
+os::DWORD Size(const TixByteArray& ABytes)
+{
+    return static_cast<os::DWORD>(ABytes.size());
+}
+
+TixByteArray Reversed(const TixByteArray& ABytes)
+{
+    return TixByteArray(ABytes.rbegin(), ABytes.rend());
+}
+
+TixByteArray EncodeObject(uintptr_t AStructType, const void* AInfo)
+{
+    const os::LPCSTR type = os::CryptStructType(AStructType);
+    os::DWORD size = 0;
+    CheckCrypt(CryptEncodeObjectEx(EncodingType, type, AInfo, 0, nullptr, nullptr, &size),
+        "CryptEncodeObjectEx");
+    TixByteArray encoded(size);
+    CheckCrypt(CryptEncodeObjectEx(EncodingType, type, AInfo, 0, nullptr, encoded.data(), &size),
+        "CryptEncodeObjectEx");
+    encoded.resize(std::min<size_t>(size, encoded.size()));
+    return encoded;
+}
+
+TixByteArray DecodeObject(uintptr_t AStructType, const TixByteArray& AEncoded)
+{
+    const os::LPCSTR type = os::CryptStructType(AStructType);
+    os::DWORD size = 0;
+    CheckCrypt(CryptDecodeObjectEx(EncodingType, type, AEncoded.data(), Size(AEncoded), 0, nullptr,
+                   nullptr, &size),
+        "CryptDecodeObjectEx");
+    TixByteArray decoded(size);
+    CheckCrypt(CryptDecodeObjectEx(EncodingType, type, AEncoded.data(), Size(AEncoded), 0, nullptr,
+                   decoded.data(), &size),
+        "CryptDecodeObjectEx");
+    decoded.resize(std::min<size_t>(size, decoded.size()));
+    return decoded;
+}
+
+TixCryptKeyHandle ImportKeyBlob(const TixCryptProvider& AProvider, const TixByteArray& ABlob,
+    os::DWORD AFlags)
+{
+    os::HCRYPTKEY handle = 0;
+    CheckCrypt(CryptImportKey(AProvider.Get(), ABlob.data(), Size(ABlob), 0, AFlags, &handle),
+        "CryptImportKey");
+    TixCryptKeyHandle key;
+    key.Reset(handle);
+    return key;
+}
+
+TixByteArray ExportKeyBlob(const TixCryptKeyHandle& AKey, os::BYTE ABlobType)
+{
+    os::DWORD size = 0;
+    CheckCrypt(CryptExportKey(AKey.Get(), 0, ABlobType, 0, nullptr, &size), "CryptExportKey");
+    TixByteArray blob(size);
+    CheckCrypt(CryptExportKey(AKey.Get(), 0, ABlobType, 0, blob.data(), &size), "CryptExportKey");
+    blob.resize(std::min<size_t>(size, blob.size()));
+    return blob;
+}
+
+/// The public exponent of a modulus-and-exponent key: the first four big-endian bytes at most.
+os::DWORD ExponentValue(const TixByteArray& AExponent)
+{
+    os::DWORD value = 0;
+    for (size_t index = 0; index < std::min<size_t>(AExponent.size(), 4); ++index)
+        value = (value << 8) | AExponent[index];
+    return value;
+}
+
+/// The PUBLICKEYBLOB of a big-endian modulus without leading zero bytes.
+TixByteArray PublicKeyBlob(const TixByteArray& AModulus, os::DWORD AExponent)
+{
+    const os::BLOBHEADER header{os::PUBLICKEYBLOB, os::CUR_BLOB_VERSION, 0, os::CALG_RSA_KEYX};
+    const os::RSAPUBKEY key{os::RSA1_MAGIC, Size(AModulus) * 8, AExponent};
+    TixByteArray blob(BlobHeaderSize);
+    std::memcpy(blob.data(), &header, sizeof(header));
+    std::memcpy(blob.data() + sizeof(header), &key, sizeof(key));
+    blob.insert(blob.end(), AModulus.rbegin(), AModulus.rend());
+    return blob;
+}
+
+TixByteArray WithoutLeadingZeros(TixByteArray::const_iterator AFirst, TixByteArray::const_iterator ALast)
+{
+    return TixByteArray(std::find_if(AFirst, ALast, [](uint8_t AByte) { return AByte != 0; }), ALast);
+}
+
+} // namespace
+
+// ---- signatures ------------------------------------------------------------------------------
+
+void TixCryptApiSignatureRsa::Release() noexcept
+{
+    FKey.Reset();
+    FHash.Reset();
+    FProvider.Reset();
+    FProviderName.Clear();
+}
+
+void TixCryptApiSignatureRsa::Init()
+{
+    Release();
+    FProvider = AcquireVerifyContext(FProviderName.Get(GetProviderName()), GetProviderType());
+    FHash = CreateHash(FProvider, GetAlgorithm());
+}
+
+void TixCryptApiSignatureRsa::Update(const TixByteArray& ABuffer, int32_t AIndex, int32_t ACount)
+{
+    const auto [index, count] = ClipRange(ABuffer.size(), AIndex, ACount);
+    HashData(FHash, ABuffer.data() + index, count);
+}
+
+TixByteArray TixCryptApiSignatureRsa::Sign()
+{
+    const auto keySpec = static_cast<os::DWORD>(FKeySpec);
+    os::DWORD size = 0;
+    CheckCrypt(CryptSignHashA(FHash.Get(), keySpec, nullptr, 0, nullptr, &size), "CryptSignHash");
+    TixByteArray signature(size);
+    CheckCrypt(CryptSignHashA(FHash.Get(), keySpec, nullptr, 0, signature.data(), &size),
+        "CryptSignHash");
+    signature.resize(std::min<size_t>(size, signature.size()));
+    // The provider gives the least significant byte first; PKCS #1 writes it last.
+    std::reverse(signature.begin(), signature.end());
+    return signature;
+}
+
+bool TixCryptApiSignatureRsa::VerifySignature(const TixByteArray& ASignature)
+{
+    if (!FKey.IsValid())
+        RaiseKeyRequired();
+    const TixByteArray reversed = Reversed(ASignature);
+    return CryptVerifySignatureA(FHash.Get(), reversed.data(), Size(reversed), FKey.Get(), nullptr, 0)
+        != os::FALSE;
+}
+
+void TixCryptApiSignatureRsa::Verify(const TixByteArray& ASignature)
+{
+    if (!VerifySignature(ASignature))
+        RaiseCryptError("CryptVerifySignature");
+}
+
+void TixCryptApiSignatureRsa::ImportKey(const TixByteArray& AKey, uintptr_t AStructType)
+{
+    if (AKey.empty())
+        RaiseKeyRequired();
+    FKey.Reset();
+    TixSecretBytes blob(DecodeObject(AStructType, AKey));
+    // A private key decodes as a key exchange key; one taken as a signature key is imported as
+    // such, so that the provider signs with it under that key spec.
+    if (FKeySpec == os::AT_SIGNATURE && blob.Bytes.size() >= sizeof(os::BLOBHEADER))
+    {
+        const os::ALG_ID algid = os::CALG_RSA_SIGN;
+        std::memcpy(blob.Bytes.data() + offsetof(os::BLOBHEADER, aiKeyAlg), &algid, sizeof(algid));
+    }
+    FKey = ImportKeyBlob(FProvider, blob.Bytes, 0);
+}
+
+void TixCryptApiSignatureRsa::SetPrivateKey(TixRsaKey& AKey)
+{
+    FKeySpec = AKey.GetKeySpec();
+    const TixSecretBytes key(AKey.GetRsaPrivateKey());
+    ImportKey(key.Bytes, os::PKCS_RSA_PRIVATE_KEY);
+}
+
+void TixCryptApiSignatureRsa::SetPublicKey(TixRsaKey& AKey)
+{
+    ImportKey(AKey.GetRsaPublicKey(), os::RSA_CSP_PUBLICKEYBLOB);
+}
+
+// ---- keys ------------------------------------------------------------------------------------
+
+void TixCryptApiRsaKey::Release() noexcept
+{
+    FKey.Reset();
+    FProvider.Reset();
+    FProviderName.Clear();
+}
+
+void TixCryptApiRsaKey::Init()
+{
+    Release();
+    FProvider = AcquireVerifyContext(FProviderName.Get(GetProviderName()), GetProviderType());
+}
+
+void TixCryptApiRsaKey::CheckKey() const
+{
+    if (!FKey.IsValid())
+        RaiseKeyRequired();
+}
+
+void TixCryptApiRsaKey::GenerateKey()
+{
+    FKey.Reset();
+    os::HCRYPTKEY handle = 0;
+    const auto flags = (static_cast<os::DWORD>(FKeyLength) << 16) | os::CRYPT_EXPORTABLE;
+    CheckCrypt(CryptGenKey(FProvider.Get(), static_cast<os::ALG_ID>(FKeySpec), flags, &handle),
+        "CryptGenKey");
+    FKey.Reset(handle);
+}
+
+TixByteArray TixCryptApiRsaKey::ExportEncoded(os::BYTE ABlobType, uintptr_t AStructType)
+{
+    CheckKey();
+    const TixSecretBytes blob(ExportKeyBlob(FKey, ABlobType));
+    return EncodeObject(AStructType, blob.Bytes.data());
+}
+
+TixByteArray TixCryptApiRsaKey::GetRsaPrivateKey()
+{
+    return ExportEncoded(os::PRIVATEKEYBLOB, os::PKCS_RSA_PRIVATE_KEY);
+}
+
+TixByteArray TixCryptApiRsaKey::GetRsaPublicKey()
+{
+    return ExportEncoded(os::PUBLICKEYBLOB, os::RSA_CSP_PUBLICKEYBLOB);
+}
+
+TixByteArray TixCryptApiRsaKey::GetPublicKeyInfo()
+{
+    TixByteArray publicKey = GetRsaPublicKey();
+    char oid[] = "1.2.840.113549.1.1.1";
+    os::BYTE parameters[sizeof(RsaParameters)];
+    std::memcpy(parameters, RsaParameters, sizeof(parameters));
+    os::CERT_PUBLIC_KEY_INFO info{};
+    info.Algorithm.pszObjId = oid;
+    info.Algorithm.Parameters = {sizeof(parameters), parameters};
+    info.PublicKey = {Size(publicKey), publicKey.data(), 0};
+    return EncodeObject(os::X509_PUBLIC_KEY_INFO, &info);
+}
+
+void TixCryptApiRsaKey::ImportBlob(const TixByteArray& ABlob, os::DWORD AFlags)
+{
+    FKey.Reset();
+    FKey = ImportKeyBlob(FProvider, ABlob, AFlags);
+    UpdateKeyInfo();
+}
+
+void TixCryptApiRsaKey::ImportEncoded(const TixByteArray& AKey, uintptr_t AStructType)
+{
+    if (AKey.empty())
+        RaiseKeyRequired();
+    FKey.Reset();
+    const TixSecretBytes blob(DecodeObject(AStructType, AKey));
+    ImportBlob(blob.Bytes, os::CRYPT_EXPORTABLE);
+}
+
+void TixCryptApiRsaKey::SetRsaPrivateKey(const TixByteArray& AKey)
+{
+    ImportEncoded(AKey, os::PKCS_RSA_PRIVATE_KEY);
+}
+
+void TixCryptApiRsaKey::SetRsaPublicKey(const TixByteArray& AKey)
+{
+    ImportEncoded(AKey, os::RSA_CSP_PUBLICKEYBLOB);
+}
+
+void TixCryptApiRsaKey::SetPublicKeyInfo(const TixByteArray& AKey)
+{
+    if (AKey.empty())
+        RaiseKeyRequired();
+    FKey.Reset();
+    const TixByteArray decoded = DecodeObject(os::X509_PUBLIC_KEY_INFO, AKey);
+    os::HCRYPTKEY handle = 0;
+    auto* info = reinterpret_cast<os::CERT_PUBLIC_KEY_INFO*>(const_cast<uint8_t*>(decoded.data()));
+    CheckCrypt(CryptImportPublicKeyInfoEx(FProvider.Get(), EncodingType, info, 0, 0, nullptr, &handle),
+        "CryptImportPublicKeyInfoEx");
+    FKey.Reset(handle);
+    UpdateKeyInfo();
+}
+
+void TixCryptApiRsaKey::SetRsaKey(const TixByteArray& AModulus, const TixByteArray& AExponent)
+{
+    const TixByteArray modulus = WithoutLeadingZeros(AModulus.begin(), AModulus.end());
+    ImportBlob(PublicKeyBlob(modulus, ExponentValue(AExponent)), 0);
+}
+
+void TixCryptApiRsaKey::GetRsaKey(TixByteArray& AModulus, TixByteArray& AExponent)
+{
+    CheckKey();
+    const TixByteArray blob = ExportKeyBlob(FKey, os::PUBLICKEYBLOB);
+    os::RSAPUBKEY key{};
+    if (blob.size() >= BlobHeaderSize)
+        std::memcpy(&key, blob.data() + sizeof(os::BLOBHEADER), sizeof(key));
+    const TixByteArray exponent{static_cast<uint8_t>(key.pubexp >> 24),
+        static_cast<uint8_t>(key.pubexp >> 16), static_cast<uint8_t>(key.pubexp >> 8),
+        static_cast<uint8_t>(key.pubexp)};
+    AExponent = WithoutLeadingZeros(exponent.begin(), exponent.end());
+    const auto first = blob.begin() + static_cast<ptrdiff_t>(std::min(blob.size(), BlobHeaderSize));
+    const auto last = first + std::min<ptrdiff_t>(key.bitlen / 8, blob.end() - first);
+    const TixByteArray modulus(std::make_reverse_iterator(last), std::make_reverse_iterator(first));
+    AModulus = WithoutLeadingZeros(modulus.begin(), modulus.end());
+}
+
+void TixCryptApiRsaKey::UpdateKeyInfo()
+{
+    for (const os::DWORD keySpec : {os::AT_KEYEXCHANGE, os::AT_SIGNATURE})
+    {
+        os::HCRYPTKEY userKey = 0;
+        if (CryptGetUserKey(FProvider.Get(), keySpec, &userKey) != os::FALSE)
+        {
+            CryptDestroyKey(userKey);
+            FKeySpec = static_cast<int32_t>(keySpec);
+            break;
+        }
+    }
+    os::BYTE buffer[KeyParamBufferSize] = {};
+    os::DWORD size = sizeof(buffer);
+    if (CryptGetKeyParam(FKey.Get(), os::KP_KEYLEN, buffer, &size, 0) != os::FALSE && size >= 4)
+    {
+        os::DWORD length = 0;
+        std::memcpy(&length, buffer, sizeof(length));
+        FKeyLength = static_cast<int32_t>(length);
+    }
+}
+
+void RegisterRsaClasses(TixConfig& AConfig)
+{
+    AConfig.RegisterClass("rsa-sha1", ConfigClassOf<TixSignatureRsaSha1>());
+    AConfig.RegisterClass("rsa-sha256", ConfigClassOf<TixSignatureRsaSha256>());
+    AConfig.RegisterClass("rsa", ConfigClassOf<TixCryptApiRsaKey>());
+}
+
+} // namespace ix

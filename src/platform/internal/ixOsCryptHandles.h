@@ -1,0 +1,96 @@
+// The objects behind CryptoAPI provider, hash and key handles, shared by the CryptoAPI sources
+// (internal: not installed).
+#pragma once
+
+#include "platform/ixOsCrypt.h"
+
+#include <openssl/evp.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+namespace ix::os::internal {
+
+/// The last handle value given out; values are never reused and never shared between tables.
+inline std::atomic<ULONG_PTR> LastCryptHandle{0x1000};
+
+/// Objects named by integer handles; unknown or released handles are refused, not dereferenced.
+template <typename T>
+class THandleTable
+{
+public:
+    ULONG_PTR Add(std::unique_ptr<T> AItem)
+    {
+        const ULONG_PTR handle = ++LastCryptHandle;
+        std::lock_guard lock(FLock);
+        FItems.emplace(handle, std::move(AItem));
+        return handle;
+    }
+
+    T* Find(ULONG_PTR AHandle)
+    {
+        std::lock_guard lock(FLock);
+        const auto found = FItems.find(AHandle);
+        return found == FItems.end() ? nullptr : found->second.get();
+    }
+
+    bool Remove(ULONG_PTR AHandle)
+    {
+        std::unique_ptr<T> item;
+        std::lock_guard lock(FLock);
+        const auto found = FItems.find(AHandle);
+        if (found == FItems.end())
+            return false;
+        item = std::move(found->second);
+        FItems.erase(found);
+        return true;
+    }
+
+private:
+    std::mutex FLock;
+    std::unordered_map<ULONG_PTR, std::unique_ptr<T>> FItems;
+};
+
+/// An RSA key as a provider holds it. Copies share the OpenSSL key.
+struct TCryptKey
+{
+    ALG_ID Algid = 0;                  ///< CALG_RSA_KEYX or CALG_RSA_SIGN.
+    std::shared_ptr<EVP_PKEY> Key;
+    bool Private = false;
+    bool Exportable = false;
+    std::vector<BYTE> PublicBlob;      ///< The key's PUBLICKEYBLOB.
+};
+
+struct TCryptProvider
+{
+    DWORD Type = 0;
+    /// The user keys (AT_KEYEXCHANGE, AT_SIGNATURE) that generating or importing a private key
+    /// leaves in the provider's ephemeral container.
+    std::shared_ptr<const TCryptKey> ExchangeKey;
+    std::shared_ptr<const TCryptKey> SignatureKey;
+};
+
+struct TEvpMdCtxFree
+{
+    void operator()(EVP_MD_CTX* AValue) const noexcept { EVP_MD_CTX_free(AValue); }
+};
+
+struct TCryptHash
+{
+    ALG_ID Algid = 0;
+    HCRYPTPROV Provider = 0;
+    std::unique_ptr<EVP_MD_CTX, TEvpMdCtxFree> Context{EVP_MD_CTX_new()};
+    std::vector<BYTE> Value;   ///< Set by the first read of the value; the hash is then closed.
+    bool Finished = false;
+};
+
+THandleTable<TCryptProvider>& CryptProviders();
+THandleTable<TCryptHash>& CryptHashes();
+
+/// Closes the hash and keeps its value (once; later calls keep the first value).
+bool FinishHash(TCryptHash& AHash);
+
+} // namespace ix::os::internal
