@@ -331,7 +331,7 @@ void AppendDerHeader(TSecretBytes& AOut, BYTE ATag, size_t ALength)
 size_t DerHeaderSize(size_t ALength)
 {
     size_t size = 2;
-    for (size_t rest = ALength; rest >= 0x80; rest >>= 8)
+    for (size_t rest = ALength; ALength >= 0x80 && rest != 0; rest >>= 8)
         ++size;
     return size;
 }
@@ -470,9 +470,10 @@ DWORD NumbersToKey(const TRsaNumbers& ANumbers, std::shared_ptr<EVP_PKEY>& AKey)
     if (!builder || OSSL_PARAM_BLD_push_BN(builder.get(), OSSL_PKEY_PARAM_RSA_N, n.get()) != 1
         || OSSL_PARAM_BLD_push_BN(builder.get(), OSSL_PKEY_PARAM_RSA_E, e.get()) != 1)
         return NTE_NO_MEMORY;
+    // The builder keeps pointers to the numbers until it makes the parameters.
+    std::array<TBnPtr, 6> parts;
     if (ANumbers.Private)
     {
-        std::array<TBnPtr, 6> parts;
         const auto values = ANumbers.PrivateParts();
         for (size_t index = 0; index < parts.size(); ++index)
         {
