@@ -29,32 +29,33 @@ TixByteArray Reversed(const TixByteArray& ABytes)
     return TixByteArray(ABytes.rbegin(), ABytes.rend());
 }
 
+/// The bytes a provider function gives by the two-call protocol: the size first, then the data.
+/// ACall(ABuffer, ASize) is the function's call; failures raise naming AFunctionName.
+template <typename TCall>
+TixByteArray ReadSized(std::string_view AFunctionName, TCall ACall)
+{
+    os::DWORD size = 0;
+    CheckCrypt(ACall(nullptr, &size), AFunctionName);
+    TixByteArray bytes(size);
+    CheckCrypt(ACall(bytes.data(), &size), AFunctionName);
+    bytes.resize(std::min<size_t>(size, bytes.size()));
+    return bytes;
+}
+
 TixByteArray EncodeObject(uintptr_t AStructType, const void* AInfo)
 {
-    const os::LPCSTR type = os::CryptStructType(AStructType);
-    os::DWORD size = 0;
-    CheckCrypt(CryptEncodeObjectEx(EncodingType, type, AInfo, 0, nullptr, nullptr, &size),
-        "CryptEncodeObjectEx");
-    TixByteArray encoded(size);
-    CheckCrypt(CryptEncodeObjectEx(EncodingType, type, AInfo, 0, nullptr, encoded.data(), &size),
-        "CryptEncodeObjectEx");
-    encoded.resize(std::min<size_t>(size, encoded.size()));
-    return encoded;
+    return ReadSized("CryptEncodeObjectEx", [&](os::BYTE* ABuffer, os::DWORD* ASize) {
+        return CryptEncodeObjectEx(EncodingType, os::CryptStructType(AStructType), AInfo, 0, nullptr,
+            ABuffer, ASize);
+    });
 }
 
 TixByteArray DecodeObject(uintptr_t AStructType, const TixByteArray& AEncoded)
 {
-    const os::LPCSTR type = os::CryptStructType(AStructType);
-    os::DWORD size = 0;
-    CheckCrypt(CryptDecodeObjectEx(EncodingType, type, AEncoded.data(), Size(AEncoded), 0, nullptr,
-                   nullptr, &size),
-        "CryptDecodeObjectEx");
-    TixByteArray decoded(size);
-    CheckCrypt(CryptDecodeObjectEx(EncodingType, type, AEncoded.data(), Size(AEncoded), 0, nullptr,
-                   decoded.data(), &size),
-        "CryptDecodeObjectEx");
-    decoded.resize(std::min<size_t>(size, decoded.size()));
-    return decoded;
+    return ReadSized("CryptDecodeObjectEx", [&](os::BYTE* ABuffer, os::DWORD* ASize) {
+        return CryptDecodeObjectEx(EncodingType, os::CryptStructType(AStructType), AEncoded.data(),
+            Size(AEncoded), 0, nullptr, ABuffer, ASize);
+    });
 }
 
 TixCryptKeyHandle ImportKeyBlob(const TixCryptProvider& AProvider, const TixByteArray& ABlob,
@@ -63,19 +64,14 @@ TixCryptKeyHandle ImportKeyBlob(const TixCryptProvider& AProvider, const TixByte
     os::HCRYPTKEY handle = 0;
     CheckCrypt(CryptImportKey(AProvider.Get(), ABlob.data(), Size(ABlob), 0, AFlags, &handle),
         "CryptImportKey");
-    TixCryptKeyHandle key;
-    key.Reset(handle);
-    return key;
+    return TixCryptKeyHandle(handle);
 }
 
 TixByteArray ExportKeyBlob(const TixCryptKeyHandle& AKey, os::BYTE ABlobType)
 {
-    os::DWORD size = 0;
-    CheckCrypt(CryptExportKey(AKey.Get(), 0, ABlobType, 0, nullptr, &size), "CryptExportKey");
-    TixByteArray blob(size);
-    CheckCrypt(CryptExportKey(AKey.Get(), 0, ABlobType, 0, blob.data(), &size), "CryptExportKey");
-    blob.resize(std::min<size_t>(size, blob.size()));
-    return blob;
+    return ReadSized("CryptExportKey", [&](os::BYTE* ABuffer, os::DWORD* ASize) {
+        return CryptExportKey(AKey.Get(), 0, ABlobType, 0, ABuffer, ASize);
+    });
 }
 
 /// The public exponent of a modulus-and-exponent key: the first four big-endian bytes at most.
@@ -131,13 +127,9 @@ void TixCryptApiSignatureRsa::Update(const TixByteArray& ABuffer, int32_t AIndex
 
 TixByteArray TixCryptApiSignatureRsa::Sign()
 {
-    const auto keySpec = static_cast<os::DWORD>(FKeySpec);
-    os::DWORD size = 0;
-    CheckCrypt(CryptSignHashA(FHash.Get(), keySpec, nullptr, 0, nullptr, &size), "CryptSignHash");
-    TixByteArray signature(size);
-    CheckCrypt(CryptSignHashA(FHash.Get(), keySpec, nullptr, 0, signature.data(), &size),
-        "CryptSignHash");
-    signature.resize(std::min<size_t>(size, signature.size()));
+    TixByteArray signature = ReadSized("CryptSignHash", [this](os::BYTE* ABuffer, os::DWORD* ASize) {
+        return CryptSignHashA(FHash.Get(), static_cast<os::DWORD>(FKeySpec), nullptr, 0, ABuffer, ASize);
+    });
     // The provider gives the least significant byte first; PKCS #1 writes it last.
     std::reverse(signature.begin(), signature.end());
     return signature;
@@ -283,7 +275,7 @@ void TixCryptApiRsaKey::SetPublicKeyInfo(const TixByteArray& AKey)
     auto* info = reinterpret_cast<os::CERT_PUBLIC_KEY_INFO*>(const_cast<uint8_t*>(decoded.data()));
     CheckCrypt(CryptImportPublicKeyInfoEx(FProvider.Get(), EncodingType, info, 0, 0, nullptr, &handle),
         "CryptImportPublicKeyInfoEx");
-    FKey.Reset(handle);
+    FKey = TixCryptKeyHandle(handle);
     UpdateKeyInfo();
 }
 

@@ -76,18 +76,14 @@ TixCryptProvider AcquireVerifyContext(const char* AProviderName, os::DWORD AType
     os::HCRYPTPROV handle = 0;
     CheckCrypt(CryptAcquireContextA(&handle, nullptr, AProviderName, AType, os::CRYPT_VERIFYCONTEXT),
         "CryptAcquireContext");
-    TixCryptProvider provider;
-    provider.Reset(handle);
-    return provider;
+    return TixCryptProvider(handle);
 }
 
 TixCryptHashHandle CreateHash(const TixCryptProvider& AProvider, os::ALG_ID AAlgorithm)
 {
     os::HCRYPTHASH handle = 0;
     CheckCrypt(CryptCreateHash(AProvider.Get(), AAlgorithm, 0, 0, &handle), "CryptCreateHash");
-    TixCryptHashHandle hash;
-    hash.Reset(handle);
-    return hash;
+    return TixCryptHashHandle(handle);
 }
 
 void HashData(const TixCryptHashHandle& AHash, const uint8_t* AData, size_t ACount)

@@ -46,6 +46,8 @@ class TixCryptHandle
 {
 public:
     TixCryptHandle() noexcept = default;
+    /// Takes ownership of AHandle.
+    explicit TixCryptHandle(THandle AHandle) noexcept : FHandle(AHandle) {}
     TixCryptHandle(TixCryptHandle&& AOther) noexcept : FHandle(std::exchange(AOther.FHandle, 0)) {}
     TixCryptHandle& operator=(TixCryptHandle&& AOther) noexcept
     {
