@@ -175,6 +175,7 @@ void TixCryptApiSignatureRsa::SetPrivateKey(TixRsaKey& AKey)
 
 void TixCryptApiSignatureRsa::SetPublicKey(TixRsaKey& AKey)
 {
+    FKeySpec = AKey.GetKeySpec();
     ImportKey(AKey.GetRsaPublicKey(), os::RSA_CSP_PUBLICKEYBLOB);
 }
 

@@ -43,7 +43,7 @@ public:
     /// Takes AKey's private key (and its KeySpec) for Sign. Raises EixCryptError
     /// CryptKeyRequiredError when AKey has none.
     virtual void SetPrivateKey(TixRsaKey& AKey) = 0;
-    /// Takes AKey's public key for Verify. Raises EixCryptError CryptKeyRequiredError when AKey
+    /// Takes AKey's public key (and its KeySpec) for Verify. Raises EixCryptError CryptKeyRequiredError when AKey
     /// has none.
     virtual void SetPublicKey(TixRsaKey& AKey) = 0;
 };
@@ -63,7 +63,9 @@ public:
 
     /// The CryptoAPI identifier of the digest signed.
     virtual os::ALG_ID GetAlgorithm() = 0;
+    /// The name of the provider that hashes and signs.
     virtual std::string GetProviderName() = 0;
+    /// The type of that provider (PROV_RSA_FULL, PROV_RSA_AES).
     virtual os::DWORD GetProviderType() = 0;
 
     /// The provider key (AT_KEYEXCHANGE 1 or AT_SIGNATURE 2) that signs.
@@ -158,7 +160,9 @@ public:
     void SetRsaKey(const TixByteArray& AModulus, const TixByteArray& AExponent) override;
     void GetRsaKey(TixByteArray& AModulus, TixByteArray& AExponent) override;
 
+    /// The name of the provider that holds the key.
     virtual std::string GetProviderName() { return os::MS_ENHANCED_PROV_A; }
+    /// The type of that provider.
     virtual os::DWORD GetProviderType() { return os::PROV_RSA_FULL; }
 
 private:

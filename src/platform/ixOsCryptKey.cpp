@@ -553,23 +553,23 @@ DWORD KeySpecOf(ALG_ID AAlgid)
     return AAlgid == CALG_RSA_SIGN ? AT_SIGNATURE : AT_KEYEXCHANGE;
 }
 
-/// Makes a key of an OpenSSL key: a handle to it, and for a private key the provider's user
-/// key of its kind.
-BOOL AddKey(TCryptProvider& AProvider, std::shared_ptr<EVP_PKEY> AKey, ALG_ID AAlgid, bool APrivate,
-    bool AExportable, HCRYPTKEY* AHandle)
+/// Makes a key of an OpenSSL key whose public numbers are ANumbers: a handle to it, and for a
+/// private key the provider's user key of its kind.
+BOOL AddKey(TCryptProvider& AProvider, std::shared_ptr<EVP_PKEY> AKey, const TRsaNumbers& ANumbers,
+    ALG_ID AAlgid, bool APrivate, bool AExportable, HCRYPTKEY* AHandle)
 {
+    TRsaNumbers publicNumbers;
+    publicNumbers.BitLength = ANumbers.BitLength;
+    publicNumbers.Exponent = ANumbers.Exponent;
+    publicNumbers.Modulus = ANumbers.Modulus;
+    TSecretBytes blob;
+    if (const DWORD error = BuildBlob(publicNumbers, AAlgid, blob); error != ERROR_SUCCESS)
+        return Fail(error);
     auto key = std::make_shared<TCryptKey>();
     key->Algid = AAlgid;
     key->Key = std::move(AKey);
     key->Private = APrivate;
     key->Exportable = AExportable;
-    TRsaNumbers numbers;
-    TSecretBytes blob;
-    DWORD error = KeyToNumbers(key->Key.get(), false, numbers);
-    if (error == ERROR_SUCCESS)
-        error = BuildBlob(numbers, AAlgid, blob);
-    if (error != ERROR_SUCCESS)
-        return Fail(error);
     key->PublicBlob.assign(blob.begin(), blob.end());
     if (APrivate)
         *UserKeySlot(AProvider, KeySpecOf(AAlgid)) = key;
@@ -583,7 +583,7 @@ BOOL ImportNumbers(TCryptProvider& AProvider, const TRsaNumbers& ANumbers, ALG_I
     std::shared_ptr<EVP_PKEY> key;
     if (const DWORD error = NumbersToKey(ANumbers, key); error != ERROR_SUCCESS)
         return Fail(error);
-    return AddKey(AProvider, std::move(key), AAlgid, ANumbers.Private,
+    return AddKey(AProvider, std::move(key), ANumbers, AAlgid, ANumbers.Private,
         (AFlags & CRYPT_EXPORTABLE) != 0, AHandle);
 }
 
@@ -661,8 +661,12 @@ BOOL CryptGenKey(HCRYPTPROV hProv, ALG_ID Algid, DWORD dwFlags, HCRYPTKEY* phKey
     ERR_clear_error();
     if (key == nullptr)
         return Fail(NTE_NO_MEMORY);
-    return AddKey(*provider, std::shared_ptr<EVP_PKEY>(key, EVP_PKEY_free), algid, true,
-        (dwFlags & CRYPT_EXPORTABLE) != 0, phKey);
+    std::shared_ptr<EVP_PKEY> owner(key, EVP_PKEY_free);
+    TRsaNumbers numbers;
+    if (const DWORD error = KeyToNumbers(key, false, numbers); error != ERROR_SUCCESS)
+        return Fail(error);
+    return AddKey(*provider, std::move(owner), numbers, algid, true, (dwFlags & CRYPT_EXPORTABLE) != 0,
+        phKey);
 }
 
 BOOL CryptDestroyKey(HCRYPTKEY hKey)
