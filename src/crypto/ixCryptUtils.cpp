@@ -58,9 +58,7 @@ void ReleaseCryptKey(os::HCRYPTKEY AHandle) noexcept
 
 void WipeBytes(TixByteArray& ABytes) noexcept
 {
-    volatile uint8_t* data = ABytes.data();
-    for (size_t index = 0; index < ABytes.size(); ++index)
-        data[index] = 0;
+    os::SecureZeroMemory(ABytes.data(), ABytes.size());
     ABytes.clear();
 }
 

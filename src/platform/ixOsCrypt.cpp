@@ -214,7 +214,7 @@ BOOL CryptGenRandom(HCRYPTPROV hProv, DWORD dwLen, BYTE* pbBuffer)
 {
     if (pbBuffer == nullptr && dwLen != 0)
         return Fail(ERROR_INVALID_PARAMETER);
-    if (Providers().Find(hProv) == nullptr)
+    if (CryptProviders().Find(hProv) == nullptr)
         return Fail(NTE_BAD_UID);
     if (dwLen > static_cast<DWORD>(INT32_MAX) || RAND_bytes(pbBuffer, static_cast<int>(dwLen)) != 1)
         return Fail(NTE_FAIL);
