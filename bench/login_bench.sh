@@ -6,19 +6,4 @@
 # plain and over TLS, each the median of RUNS logins (default 50).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-root=$(cd "$here/.." && pwd)
-build=${1:-$root/build-bench}
-runs=${2:-50}
-state=$(mktemp -d /tmp/ix-login-bench.XXXXXX)
-cleanup() {
-  "$root/tests/peers/dovecot/stop.sh" "$state" || true
-  rm -rf "$state"
-}
-trap cleanup EXIT
-
-if [ ! -f "$build/CMakeCache.txt" ]; then
-  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DIX_BUILD_TESTS=OFF -DIX_BUILD_APP=OFF > /dev/null
-fi
-cmake --build "$build" --target login_bench > "$state/build.log" || { cat "$state/build.log" >&2; exit 1; }
-"$root/tests/peers/dovecot/start.sh" "$state" --profiles "few" > /dev/null
-/usr/bin/python3 "$here/login_bench.py" "$state/dovecot.env" "$build/bench/login_bench" "$runs"
+exec "$here/with_dovecot.sh" "${1:-$here/../build-bench}" login_bench "few" "${2:-50}"

@@ -28,6 +28,7 @@ public:
     const std::string& GetUser() const noexcept { return FUser; }
     /// The domain; empty when the user text named none.
     const std::string& GetDomain() const noexcept { return FDomain; }
+    /// The password as given.
     const std::string& GetPassword() const noexcept { return FPassword; }
 
     /// The identity record (ANSI, flags 1) over fresh copies of the three texts; an empty
@@ -52,6 +53,7 @@ private:
 class TixNtAuthSspi : public TixSspi
 {
 public:
+    /// Releases the context and the credentials.
     ~TixNtAuthSspi() override;
 
 protected:
