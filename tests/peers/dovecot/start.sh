@@ -41,7 +41,8 @@ mapfile -t ports < <(/usr/bin/python3 "$here/../common/free_port.py" 3)
 plain_port=${plain_port:-${ports[0]}}
 tls_port=${tls_port:-${ports[1]}}
 tokeninfo_port=${ports[2]}
-cut -d: -f1 "$state/users" | xargs /usr/bin/python3 "$here/tokeninfo.py" "$tokeninfo_port" > "$state/tokeninfo.out" 2>&1 &
+mapfile -t users < <(cut -d: -f1 "$state/users")
+/usr/bin/python3 "$here/tokeninfo.py" "$tokeninfo_port" "${users[@]}" > "$state/tokeninfo.out" 2>&1 &
 tokeninfo_pid=$!
 cat > "$state/dovecot-oauth2.conf.ext" <<CONF
 tokeninfo_url = http://127.0.0.1:$tokeninfo_port/tokeninfo?access_token=
