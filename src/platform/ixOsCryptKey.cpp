@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <mutex>
 #include <span>
 
 namespace ix::os {
@@ -553,10 +554,9 @@ DWORD KeySpecOf(ALG_ID AAlgid)
     return AAlgid == CALG_RSA_SIGN ? AT_SIGNATURE : AT_KEYEXCHANGE;
 }
 
-/// Makes a key of an OpenSSL key whose public numbers are ANumbers: a handle to it, and for a
-/// private key the provider's user key of its kind.
-BOOL AddKey(TCryptProvider& AProvider, std::shared_ptr<EVP_PKEY> AKey, const TRsaNumbers& ANumbers,
-    ALG_ID AAlgid, bool APrivate, bool AExportable, HCRYPTKEY* AHandle)
+/// Makes the key of an OpenSSL key whose public numbers are ANumbers (not yet exportable).
+DWORD MakeKey(std::shared_ptr<EVP_PKEY> AKey, const TRsaNumbers& ANumbers, ALG_ID AAlgid,
+    bool APrivate, TCryptKey& AResult)
 {
     TRsaNumbers publicNumbers;
     publicNumbers.BitLength = ANumbers.BitLength;
@@ -564,27 +564,92 @@ BOOL AddKey(TCryptProvider& AProvider, std::shared_ptr<EVP_PKEY> AKey, const TRs
     publicNumbers.Modulus = ANumbers.Modulus;
     TSecretBytes blob;
     if (const DWORD error = BuildBlob(publicNumbers, AAlgid, blob); error != ERROR_SUCCESS)
-        return Fail(error);
-    auto key = std::make_shared<TCryptKey>();
-    key->Algid = AAlgid;
-    key->Key = std::move(AKey);
-    key->Private = APrivate;
-    key->Exportable = AExportable;
-    key->PublicBlob.assign(blob.begin(), blob.end());
-    if (APrivate)
-        *UserKeySlot(AProvider, KeySpecOf(AAlgid)) = key;
+        return error;
+    AResult.Algid = AAlgid;
+    AResult.Key = std::move(AKey);
+    AResult.Private = APrivate;
+    AResult.Exportable = false;
+    AResult.PublicBlob.assign(blob.begin(), blob.end());
+    return ERROR_SUCCESS;
+}
+
+/// Gives AKey a handle and, for a private key, makes it the provider's user key of its kind.
+BOOL AddKey(TCryptProvider& AProvider, TCryptKey AKey, HCRYPTKEY* AHandle)
+{
+    auto key = std::make_shared<const TCryptKey>(std::move(AKey));
+    if (key->Private)
+        *UserKeySlot(AProvider, KeySpecOf(key->Algid)) = key;
     *AHandle = Keys().Add(std::make_unique<TCryptKey>(*key));
     return TRUE;
 }
 
-BOOL ImportNumbers(TCryptProvider& AProvider, const TRsaNumbers& ANumbers, ALG_ID AAlgid,
-    DWORD AFlags, HCRYPTKEY* AHandle)
+/// The keys made from the last few blobs imported, so that importing the same key again (a
+/// signature object per message, as DKIM verification does) takes the checked OpenSSL key
+/// with its cached Montgomery and blinding values instead of building and checking it anew.
+class TKeyCache
 {
-    std::shared_ptr<EVP_PKEY> key;
-    if (const DWORD error = NumbersToKey(ANumbers, key); error != ERROR_SUCCESS)
-        return Fail(error);
-    return AddKey(AProvider, std::move(key), ANumbers, AAlgid, ANumbers.Private,
-        (AFlags & CRYPT_EXPORTABLE) != 0, AHandle);
+public:
+    /// The key made from a blob equal to ABlob; false when there is none.
+    bool Find(std::span<const BYTE> ABlob, TCryptKey& AKey)
+    {
+        std::lock_guard lock(FLock);
+        const auto found = std::find_if(FEntries.begin(), FEntries.end(), [ABlob](const TEntry& AEntry) {
+            return std::equal(AEntry.Blob.begin(), AEntry.Blob.end(), ABlob.begin(), ABlob.end());
+        });
+        if (found == FEntries.end())
+            return false;
+        AKey = found->Key;
+        std::rotate(FEntries.begin(), found, found + 1);   // most recent first
+        return true;
+    }
+
+    void Add(std::span<const BYTE> ABlob, const TCryptKey& AKey)
+    {
+        std::lock_guard lock(FLock);
+        if (FEntries.size() == Capacity)
+            FEntries.pop_back();
+        FEntries.insert(FEntries.begin(), TEntry{TSecretBytes(ABlob.begin(), ABlob.end()), AKey});
+    }
+
+private:
+    static constexpr size_t Capacity = 16;
+
+    struct TEntry
+    {
+        TSecretBytes Blob;
+        TCryptKey Key;
+    };
+
+    std::mutex FLock;
+    std::vector<TEntry> FEntries;
+};
+
+TKeyCache& KeyCache()
+{
+    static TKeyCache cache;
+    return cache;
+}
+
+/// Imports a key blob: parsed, checked and made into an OpenSSL key, or found in the cache.
+BOOL ImportBlob(TCryptProvider& AProvider, std::span<const BYTE> ABlob, DWORD AFlags, HCRYPTKEY* AHandle)
+{
+    TCryptKey key;
+    if (!KeyCache().Find(ABlob, key))
+    {
+        TRsaNumbers numbers;
+        ALG_ID algid = 0;
+        std::shared_ptr<EVP_PKEY> openSslKey;
+        DWORD error = ParseBlob(ABlob.data(), ABlob.size(), numbers, algid);
+        if (error == ERROR_SUCCESS)
+            error = NumbersToKey(numbers, openSslKey);
+        if (error == ERROR_SUCCESS)
+            error = MakeKey(std::move(openSslKey), numbers, algid, numbers.Private, key);
+        if (error != ERROR_SUCCESS)
+            return Fail(error);
+        KeyCache().Add(ABlob, key);
+    }
+    key.Exportable = (AFlags & CRYPT_EXPORTABLE) != 0;
+    return AddKey(AProvider, std::move(key), AHandle);
 }
 
 /// The private key blob of a key.
@@ -663,10 +728,14 @@ BOOL CryptGenKey(HCRYPTPROV hProv, ALG_ID Algid, DWORD dwFlags, HCRYPTKEY* phKey
         return Fail(NTE_NO_MEMORY);
     std::shared_ptr<EVP_PKEY> owner(key, EVP_PKEY_free);
     TRsaNumbers numbers;
-    if (const DWORD error = KeyToNumbers(key, false, numbers); error != ERROR_SUCCESS)
+    TCryptKey made;
+    DWORD error = KeyToNumbers(key, false, numbers);
+    if (error == ERROR_SUCCESS)
+        error = MakeKey(std::move(owner), numbers, algid, true, made);
+    if (error != ERROR_SUCCESS)
         return Fail(error);
-    return AddKey(*provider, std::move(owner), numbers, algid, true, (dwFlags & CRYPT_EXPORTABLE) != 0,
-        phKey);
+    made.Exportable = (dwFlags & CRYPT_EXPORTABLE) != 0;
+    return AddKey(*provider, std::move(made), phKey);
 }
 
 BOOL CryptDestroyKey(HCRYPTKEY hKey)
@@ -743,11 +812,9 @@ BOOL CryptImportKey(HCRYPTPROV hProv, const BYTE* pbData, DWORD dwDataLen, HCRYP
         return Fail(NTE_BAD_KEY);
     if ((dwFlags & ~CRYPT_EXPORTABLE) != 0)
         return Fail(NTE_BAD_FLAGS);
-    TRsaNumbers numbers;
-    ALG_ID algid = 0;
-    if (const DWORD error = ParseBlob(pbData, dwDataLen, numbers, algid); error != ERROR_SUCCESS)
-        return Fail(error);
-    return ImportNumbers(*provider, numbers, algid, dwFlags, phKey);
+    if (pbData == nullptr)
+        return Fail(NTE_BAD_DATA);
+    return ImportBlob(*provider, std::span(pbData, dwDataLen), dwFlags, phKey);
 }
 
 BOOL CryptImportPublicKeyInfoEx(HCRYPTPROV hCryptProv, DWORD dwCertEncodingType,
@@ -769,10 +836,13 @@ BOOL CryptImportPublicKeyInfoEx(HCRYPTPROV hCryptProv, DWORD dwCertEncodingType,
     if (pInfo->PublicKey.cUnusedBits != 0 || (pInfo->PublicKey.pbData == nullptr && pInfo->PublicKey.cbData != 0))
         return Fail(CRYPT_E_ASN1_CORRUPT);
     TRsaNumbers numbers;
-    if (const DWORD error = DecodeRsaDer(pInfo->PublicKey.pbData, pInfo->PublicKey.cbData, false, numbers);
-        error != ERROR_SUCCESS)
+    TSecretBytes blob;
+    DWORD error = DecodeRsaDer(pInfo->PublicKey.pbData, pInfo->PublicKey.cbData, false, numbers);
+    if (error == ERROR_SUCCESS)
+        error = BuildBlob(numbers, algid, blob);
+    if (error != ERROR_SUCCESS)
         return Fail(error);
-    return ImportNumbers(*provider, numbers, algid, 0, phKey);
+    return ImportBlob(*provider, blob, 0, phKey);
 }
 
 // ---- signatures ------------------------------------------------------------------------------

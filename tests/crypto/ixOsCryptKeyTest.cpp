@@ -123,6 +123,25 @@ TEST_F(OsCryptKeys, PrivateBlobRoundTripsThroughPkcs1)
     CryptDestroyKey(key);
 }
 
+TEST_F(OsCryptKeys, ImportingOneBlobTwiceGivesKeysWithTheirOwnFlags)
+{
+    HCRYPTKEY generated = 0;
+    ASSERT_TRUE(CryptGenKey(FProvider, AT_KEYEXCHANGE, (512u << 16) | CRYPT_EXPORTABLE, &generated));
+    const std::vector<BYTE> blob = Export(generated, PRIVATEKEYBLOB);
+    CryptDestroyKey(generated);
+    HCRYPTKEY exportable = 0;
+    HCRYPTKEY locked = 0;
+    ASSERT_TRUE(CryptImportKey(FProvider, blob.data(), static_cast<DWORD>(blob.size()), 0, CRYPT_EXPORTABLE, &exportable));
+    ASSERT_TRUE(CryptImportKey(FProvider, blob.data(), static_cast<DWORD>(blob.size()), 0, 0, &locked));
+    EXPECT_EQ(Export(exportable, PRIVATEKEYBLOB), blob);
+    CryptDestroyKey(exportable);
+    DWORD size = 0;
+    EXPECT_FALSE(CryptExportKey(locked, 0, PRIVATEKEYBLOB, 0, nullptr, &size));
+    EXPECT_EQ(GetLastError(), NTE_BAD_KEY_STATE);
+    EXPECT_EQ(Export(locked, PUBLICKEYBLOB).size(), 20u + 64u);
+    CryptDestroyKey(locked);
+}
+
 struct TBlobChange
 {
     size_t Offset;
