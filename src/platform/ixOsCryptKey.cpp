@@ -61,7 +61,7 @@ struct TBnFree
 };
 using TBnPtr = std::unique_ptr<BIGNUM, TBnFree>;
 using TBnCtxPtr = std::unique_ptr<BN_CTX, TOpenSslFree<BN_CTX, BN_CTX_free>>;
-using TPkeyCtxPtr = std::unique_ptr<EVP_PKEY_CTX, TOpenSslFree<EVP_PKEY_CTX, EVP_PKEY_CTX_free>>;
+using TPkeyCtxPtr = TEvpPkeyCtxPtr;
 
 // ---- the numbers of a key --------------------------------------------------------------------
 
@@ -570,6 +570,7 @@ DWORD MakeKey(std::shared_ptr<EVP_PKEY> AKey, const TRsaNumbers& ANumbers, ALG_I
     AResult.Private = APrivate;
     AResult.Exportable = false;
     AResult.PublicBlob.assign(blob.begin(), blob.end());
+    AResult.Contexts = std::make_shared<TSignatureContexts>();
     return ERROR_SUCCESS;
 }
 
@@ -688,15 +689,24 @@ DWORD ParseCallerBlob(const void* AData, TRsaNumbers& ANumbers, ALG_ID& AAlgid)
     return ParseBlob(data, needed, ANumbers, AAlgid);
 }
 
-/// A signing or verifying context for a key and the digest of a hash.
-TPkeyCtxPtr SignatureContext(EVP_PKEY* AKey, const TCryptHash& AHash, bool ASign)
+/// A signing or verifying context of a key for the digest of a hash: an idle one of the key's,
+/// or a new one. Hand it back with ReleaseContext.
+TPkeyCtxPtr SignatureContext(const TCryptKey& AKey, const TCryptHash& AHash, bool ASign)
 {
-    TPkeyCtxPtr context(EVP_PKEY_CTX_new_from_pkey(nullptr, AKey, nullptr));
+    const EVP_MD* digest = EVP_MD_CTX_get0_md(AHash.Context.get());
+    if (TPkeyCtxPtr idle = AKey.Contexts->Take(digest, ASign))
+        return idle;
+    TPkeyCtxPtr context(EVP_PKEY_CTX_new_from_pkey(nullptr, AKey.Key.get(), nullptr));
     if (!context || (ASign ? EVP_PKEY_sign_init(context.get()) : EVP_PKEY_verify_init(context.get())) != 1
         || EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_PKCS1_PADDING) != 1
-        || EVP_PKEY_CTX_set_signature_md(context.get(), EVP_MD_CTX_get0_md(AHash.Context.get())) != 1)
+        || EVP_PKEY_CTX_set_signature_md(context.get(), digest) != 1)
         context.reset();
     return context;
+}
+
+void ReleaseContext(const TCryptKey& AKey, const TCryptHash& AHash, TPkeyCtxPtr AContext, bool ASign)
+{
+    AKey.Contexts->Give(std::move(AContext), EVP_MD_CTX_get0_md(AHash.Context.get()), ASign);
 }
 
 bool IsEncoding(DWORD AEncodingType)
@@ -869,7 +879,7 @@ BOOL CryptSignHashA(HCRYPTHASH hHash, DWORD dwKeySpec, LPCSTR szDescription, DWO
         return CopyToCaller(nullptr, pdwSigLen, static_cast<size_t>(EVP_PKEY_get_size(key)), [](BYTE*) {});
     if (!FinishHash(*hash))
         return Fail(NTE_BAD_HASH);
-    const TPkeyCtxPtr context = SignatureContext(key, *hash, true);
+    TPkeyCtxPtr context = SignatureContext(**slot, *hash, true);
     std::vector<BYTE> signature(static_cast<size_t>(EVP_PKEY_get_size(key)));
     size_t size = signature.size();
     const bool signed_ = context
@@ -877,6 +887,7 @@ BOOL CryptSignHashA(HCRYPTHASH hHash, DWORD dwKeySpec, LPCSTR szDescription, DWO
     ERR_clear_error();
     if (!signed_)
         return Fail(NTE_BAD_KEY);
+    ReleaseContext(**slot, *hash, std::move(context), true);
     signature.resize(size);
     return CopyBytesOut(signature, pbSignature, pdwSigLen, true);
 }
@@ -900,12 +911,14 @@ BOOL CryptVerifySignatureA(HCRYPTHASH hHash, const BYTE* pbSignature, DWORD dwSi
         return Fail(NTE_BAD_HASH);
     const std::vector<BYTE> signature(std::reverse_iterator(pbSignature + dwSigLen),
         std::reverse_iterator(pbSignature));
-    const TPkeyCtxPtr context = SignatureContext(key->Key.get(), *hash, false);
-    const bool verified = context
-        && EVP_PKEY_verify(context.get(), signature.data(), signature.size(), hash->Value.data(),
-               hash->Value.size()) == 1;
+    TPkeyCtxPtr context = SignatureContext(*key, *hash, false);
+    const int result = context
+        ? EVP_PKEY_verify(context.get(), signature.data(), signature.size(), hash->Value.data(), hash->Value.size())
+        : -1;
     ERR_clear_error();
-    return verified ? TRUE : Fail(NTE_BAD_SIGNATURE);
+    if (result >= 0)   // a match or a mismatch; the context stays usable
+        ReleaseContext(*key, *hash, std::move(context), false);
+    return result == 1 ? TRUE : Fail(NTE_BAD_SIGNATURE);
 }
 
 // ---- encoded keys ----------------------------------------------------------------------------

@@ -54,7 +54,59 @@ private:
     std::unordered_map<ULONG_PTR, std::unique_ptr<T>> FItems;
 };
 
-/// An RSA key as a provider holds it. Copies share the OpenSSL key.
+struct TEvpPkeyCtxFree
+{
+    void operator()(EVP_PKEY_CTX* AValue) const noexcept { EVP_PKEY_CTX_free(AValue); }
+};
+using TEvpPkeyCtxPtr = std::unique_ptr<EVP_PKEY_CTX, TEvpPkeyCtxFree>;
+
+/// The signing and verifying contexts of one key, kept prepared for their digest and reused:
+/// preparing one costs about a tenth of verifying with a 2048-bit key.
+class TSignatureContexts
+{
+public:
+    /// An idle context prepared for ADigest and ASign (signing, else verifying); null when
+    /// there is none.
+    TEvpPkeyCtxPtr Take(const EVP_MD* ADigest, bool ASign)
+    {
+        const int id = Id(ADigest, ASign);
+        std::lock_guard lock(FLock);
+        for (auto idle = FIdle.begin(); idle != FIdle.end(); ++idle)
+        {
+            if (idle->Id == id)
+            {
+                TEvpPkeyCtxPtr context = std::move(idle->Context);
+                FIdle.erase(idle);
+                return context;
+            }
+        }
+        return nullptr;
+    }
+
+    /// Keeps AContext, prepared for ADigest and ASign, for a later Take.
+    void Give(TEvpPkeyCtxPtr AContext, const EVP_MD* ADigest, bool ASign)
+    {
+        std::lock_guard lock(FLock);
+        if (AContext && FIdle.size() < MaxIdle)
+            FIdle.push_back({Id(ADigest, ASign), std::move(AContext)});
+    }
+
+private:
+    static constexpr size_t MaxIdle = 8;
+
+    static int Id(const EVP_MD* ADigest, bool ASign) { return EVP_MD_get_type(ADigest) * 2 + (ASign ? 1 : 0); }
+
+    struct TIdle
+    {
+        int Id;
+        TEvpPkeyCtxPtr Context;
+    };
+
+    std::mutex FLock;
+    std::vector<TIdle> FIdle;
+};
+
+/// An RSA key as a provider holds it. Copies share the OpenSSL key and its contexts.
 struct TCryptKey
 {
     ALG_ID Algid = 0;                  ///< CALG_RSA_KEYX or CALG_RSA_SIGN.
@@ -62,6 +114,7 @@ struct TCryptKey
     bool Private = false;
     bool Exportable = false;
     std::vector<BYTE> PublicBlob;      ///< The key's PUBLICKEYBLOB.
+    std::shared_ptr<TSignatureContexts> Contexts;
 };
 
 struct TCryptProvider
