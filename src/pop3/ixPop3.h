@@ -6,10 +6,28 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace ix {
 
 class TixMailMessage;
+
+/// One message of a mailbox listing (TixPop3::ListMailBox).
+struct TixPop3ListItem
+{
+    /// The message number.
+    int32_t Number = 0;
+    /// The size in octets as "LIST" gave it.
+    int64_t Size = 0;
+    /// The unique id from "UIDL"; empty when the server offers none.
+    std::string Uid;
+    /// The header lines from "TOP n 0" (dots un-stuffed), when HeaderRead.
+    std::vector<std::string> Header;
+    /// The header arrived.
+    bool HeaderRead = false;
+    /// The server's refusal of "TOP" for this message (trimmed); empty otherwise.
+    std::string HeaderError;
+};
 
 /// The POP3 client component.
 class TixPop3 : public TixCustomMail
@@ -61,6 +79,20 @@ public:
     /// "NOOP".
     void Noop();
 
+    /// "CAPA" (RFC 2449): the capability lines into ALines; false (ALines empty) when the
+    /// server refuses the command.
+    bool GetCapabilities(TStrings& ALines);
+    /// Sizes and UIDs of every message from one "LIST" and one "UIDL", and with AWithHeaders
+    /// the header of each from "TOP n 0". When "CAPA" lists PIPELINING, up to PipelineDepth TOP
+    /// commands are sent ahead of their replies, else one at a time. A refused TOP is noted in
+    /// that message's HeaderError; a refused LIST raises.
+    std::vector<TixPop3ListItem> ListMailBox(bool AWithHeaders = true);
+    /// The most commands ListMailBox keeps in flight on a server with PIPELINING (default
+    /// DefaultPipelineDepth; 1 or less: one at a time).
+    int32_t GetPipelineDepth() const noexcept { return FPipelineDepth; }
+    void SetPipelineDepth(int32_t AValue);
+    static constexpr int32_t DefaultPipelineDepth = 64;
+
     /// The handler's code, else 30 ("+ " or "+"), 10 ("+OK"), 20 ("-ERR"), 1 ("."), 0.
     int32_t GetResponseCode(const std::string& AResponse) override;
     /// "STLS", then the switch of the connection to TLS.
@@ -90,6 +122,12 @@ protected:
     void LoginXOAuth2();
 
 private:
+    /// "TOP n 0" for every item, ADepth commands in flight at most.
+    void ReadHeaders(std::vector<TixPop3ListItem>& AItems, int32_t ADepth);
+    /// Writes "TOP n 0" for AItems[AFrom] to AItems[ATo - 1] in one write.
+    void SendTopCommands(const std::vector<TixPop3ListItem>& AItems, size_t AFrom, size_t ATo);
+
+    int32_t FPipelineDepth = DefaultPipelineDepth;
     int32_t FMessageCount = -1;
     int64_t FMailBoxSize = -1;
     int32_t FMessageNumber = -1;

@@ -203,6 +203,33 @@ TEST_F(Pop3Dovecot, EveryMessageArrivesByteForByte)
         }
 }
 
+TEST_F(Pop3Dovecot, PipelinedListingAgreesWithOneCommandAtATime)
+{
+    for (const bool tls : {false, true})
+        for (const std::string user : {"empty", "few", "dots", "large", "IvoryTester"})
+        {
+            Configure(Peer, tls ? ctImplicit : ctNone, tls, user);
+            Client.SetPipelineDepth(4); // several refills even on the small mailboxes
+            Client.Open();
+            Sent.clear();
+            const std::vector<TixPop3ListItem> items = Client.ListMailBox();
+            EXPECT_EQ(CountSent("CAPA"), items.empty() ? 0 : 1);
+            ASSERT_EQ(static_cast<int32_t>(items.size()), Client.GetMessageCount()) << user;
+            for (const TixPop3ListItem& item : items)
+            {
+                EXPECT_EQ(item.Size, Client.GetMessageSize(item.Number)) << user << " " << item.Number;
+                EXPECT_EQ(item.Uid, Client.GetUidl(item.Number));
+                Client.RetrieveHeader(item.Number, nullptr);
+                ASSERT_TRUE(item.HeaderRead) << item.HeaderError;
+                TStringList header;
+                for (const std::string& line : item.Header)
+                    header.Add(line);
+                EXPECT_EQ(header.GetText(), Received(Client)) << user << " " << item.Number;
+            }
+            Client.Close();
+        }
+}
+
 TEST_F(Pop3Dovecot, ProgressEndsWithTheAnnouncedSize)
 {
     for (const bool tls : {false, true})
