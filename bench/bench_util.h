@@ -71,7 +71,7 @@ TSample Timed(int64_t ABytes, TReceive&& AReceive)
     const double cpu = ThreadCpuSeconds() - cpuStart;
     const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
     if (received != ABytes)
-        Fail("short transfer");
+        Fail("short transfer: " + std::to_string(received) + " of " + std::to_string(ABytes) + " bytes");
     const double megabytes = static_cast<double>(ABytes) / 1e6;
     return {megabytes / seconds.count(), cpu * 1000 / megabytes};
 }

@@ -78,10 +78,15 @@ TSample Session(const std::string& AGreeting, const std::string& AMessage, int64
     TSample sample;
     if (AMessage.empty())
     {
+        int64_t greeting = -1;
+        client.OnReceiveResponse = [&](TObject*, TStrings& ALines) {
+            if (greeting < 0)
+                greeting = static_cast<int64_t>(ALines[0].size());
+        };
         sample = Timed(ABytes, [&] {
             client.Open();
             opener.join();
-            return static_cast<int64_t>(client.GetResponse()[0].size());
+            return greeting;
         });
     }
     else
