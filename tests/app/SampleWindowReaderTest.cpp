@@ -116,7 +116,7 @@ TEST_F(MailReader, HtmlNewsletterIsRenderedWithItsOwnPictureAndNoRequestLeavesTh
     EXPECT_FALSE(TixHtmlView::IsOpenableLink(QUrl(QStringLiteral("file:///etc/passwd"))));
 }
 
-TEST_F(MailReader, SaveAllWritesTheEmbeddedBytesOnlyInsideTheChosenFolderAndAsksBeforeReplacing)
+TEST_F(MailReader, AttachmentsAreSavedAndOpenedByteForByteOnlyInsideTheChosenFolderAndNeverReplacedUnasked)
 {
     ConnectToDemo();
     View(Newsletter);
@@ -127,6 +127,13 @@ TEST_F(MailReader, SaveAllWritesTheEmbeddedBytesOnlyInsideTheChosenFolderAndAsks
     ASSERT_TRUE(QDir().mkpath(Form->Folder));
     Form->btnSaveAll->click();
     EXPECT_EQ(FilesBelow(Form->Folder), newsletter);
+    {
+        TFakeDesktopOpener opener;
+        Form->lvAttachments->setFocus();
+        QTest::keyClick(Form->lvAttachments, Qt::Key_Return);
+        EXPECT_TRUE(opener.WaitForTarget().endsWith(QStringLiteral("/Launch plan.pdf")));
+        EXPECT_EQ(opener.OpenedContent(), newsletter.at(QStringLiteral("Launch plan.pdf")));
+    }
 
     View(AwkwardNames);
     const std::map<QString, QByteArray> awkward = EmbeddedAttachments(AwkwardSubject);

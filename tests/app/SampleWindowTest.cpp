@@ -120,26 +120,9 @@ TEST_F(SampleWindowLayout, BannerHoldsThreePicturesAcrossTheTop)
 
 TEST_F(SampleWindowLayout, BannerClickOpensTheSupportPageWithTheDesktopsOpenCommand)
 {
-    // A stand-in for xdg-open that writes down what it was asked to open.
-    QTemporaryDir bin;
-    ASSERT_TRUE(bin.isValid());
-    const QString opened = bin.filePath(QStringLiteral("opened"));
-    QFile script(bin.filePath(QStringLiteral("xdg-open")));
-    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
-    script.write(QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$@\" > '%1.part' && mv '%1.part' '%1'\n")
-                     .arg(opened).toUtf8());
-    script.close();
-    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    const QByteArray path = qgetenv("PATH");
-    qputenv("PATH", bin.path().toUtf8() + ":" + path);
-
+    TFakeDesktopOpener opener;
     QTest::mouseClick(Form->imLogoRight, Qt::LeftButton);
-    const bool ran = QTest::qWaitFor([&] { return QFile::exists(opened); }, 30000);
-    qputenv("PATH", path);
-    ASSERT_TRUE(ran) << "the banner click started no xdg-open";
-    QFile result(opened);
-    ASSERT_TRUE(result.open(QIODevice::ReadOnly));
-    EXPECT_EQ(result.readAll().trimmed().toStdString(), Form->GetSupportUrl());
+    EXPECT_EQ(opener.WaitForTarget().toStdString(), Form->GetSupportUrl()) << "the banner click started no xdg-open";
     EXPECT_EQ(Form->GetSupportUrl().rfind("file://", 0), 0u);
     EXPECT_TRUE(Answerer->GetBoxes().empty());
 }

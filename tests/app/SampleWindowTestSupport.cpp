@@ -3,7 +3,9 @@
 #include "pop3/ixPop3.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QProcess>
+#include <QTest>
 
 #include <fstream>
 
@@ -72,6 +74,39 @@ std::map<std::string, std::string> ReadPeerEnv(const char* APath)
         if (const size_t equals = line.find('='); equals != std::string::npos)
             values[line.substr(0, equals)] = line.substr(equals + 1);
     return values;
+}
+
+TFakeDesktopOpener::TFakeDesktopOpener() : FPath(qgetenv("PATH"))
+{
+    EXPECT_TRUE(FFolder.isValid());
+    QFile script(FFolder.filePath(QStringLiteral("xdg-open")));
+    EXPECT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write(QStringLiteral("#!/bin/sh\n[ -f \"$1\" ] && cp \"$1\" '%1/content'\n"
+                                "printf '%s\\n' \"$@\" > '%1/target.part' && mv '%1/target.part' '%1/target'\n")
+                     .arg(FFolder.path())
+                     .toUtf8());
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("PATH", FFolder.path().toUtf8() + ":" + FPath);
+}
+
+TFakeDesktopOpener::~TFakeDesktopOpener()
+{
+    qputenv("PATH", FPath);
+}
+
+QString TFakeDesktopOpener::WaitForTarget()
+{
+    QFile target(FFolder.filePath(QStringLiteral("target")));
+    if (!QTest::qWaitFor([&] { return target.exists(); }, 30000) || !target.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(target.readAll().trimmed());
+}
+
+QByteArray TFakeDesktopOpener::OpenedContent() const
+{
+    QFile content(FFolder.filePath(QStringLiteral("content")));
+    return content.open(QIODevice::ReadOnly) ? content.readAll() : QByteArray();
 }
 
 void SampleWindowTest::SetUp()

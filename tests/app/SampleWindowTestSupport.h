@@ -6,6 +6,8 @@
 #include "app/ixDemoWalkthrough.h"
 #include "app/main.h"
 
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 
 #include <map>
@@ -17,6 +19,27 @@ namespace ix::test {
 
 /// The KEY=VALUE lines that a peer's start script wrote; fails the test when they are missing.
 std::map<std::string, std::string> ReadPeerEnv(const char* APath);
+
+/// A stand-in for the desktop's xdg-open, first on PATH while it lives: it writes down what it
+/// was asked to open and keeps a copy of an opened file.
+class TFakeDesktopOpener
+{
+public:
+    TFakeDesktopOpener();
+    /// Restores PATH.
+    ~TFakeDesktopOpener();
+    TFakeDesktopOpener(const TFakeDesktopOpener&) = delete;
+    TFakeDesktopOpener& operator=(const TFakeDesktopOpener&) = delete;
+
+    /// What it was asked to open; empty when it was not started within 30 s.
+    QString WaitForTarget();
+    /// The bytes of the file it was asked to open, as they were then.
+    QByteArray OpenedContent() const;
+
+private:
+    QTemporaryDir FFolder;
+    QByteArray FPath;
+};
 
 /// The window with its file dialogs answered by the test.
 class TTestForm : public TForm1
