@@ -585,6 +585,8 @@ void TForm1::ClearDisplay()
     edtSubject->clear();
     memBody->clear();
     wbBody->ClearHtml();
+    // The bodies behind the data of an ended retrieval may be gone.
+    FPartData.clear();
     FAttachments.clear();
     lvAttachments->clear();
     tbBody->setCurrentIndex(btText);
@@ -637,7 +639,8 @@ void TForm1::ShowMessage()
     ShowAttachments(htmlText);
     TixHtmlView::TPartData parts;
     for (const auto& [body, data] : FPartData)
-        if (const auto* attachment = dynamic_cast<const TixAttachmentBody*>(body); !attachment->GetContentID().empty())
+        if (const auto* attachment = dynamic_cast<const TixAttachmentBody*>(body);
+            attachment && !attachment->GetContentID().empty())
             parts.insert(ToDisplay(attachment->GetContentID()).toLower(), data);
     wbBody->ShowHtml(htmlText, std::move(parts));
     tbBody->setTabEnabled(btHtml, html != nullptr);
@@ -653,6 +656,8 @@ void TForm1::ShowAttachments(const QString& AHtml)
     lvAttachments->setSortingEnabled(false);
     for (const auto& [body, data] : FPartData) {
         const auto* attachment = dynamic_cast<const TixAttachmentBody*>(body);
+        if (!attachment)
+            continue;
         // A picture that the HTML text shows is part of the text, not an attachment.
         const QString id = ToDisplay(attachment->GetContentID());
         if (dynamic_cast<const TixImageBody*>(body) && !id.isEmpty()

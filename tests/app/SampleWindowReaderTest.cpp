@@ -110,6 +110,11 @@ TEST_F(MailReader, HtmlNewsletterIsRenderedWithItsOwnPictureAndNoRequestLeavesTh
     const QImage chart =
         Form->wbBody->document()->resource(QTextDocument::ImageResource, QUrl(QStringLiteral("cid:chart@ix.test"))).value<QImage>();
     EXPECT_EQ(chart.size(), QSize(160, 80)) << "the picture comes from the message's own part";
+    Form->wbBody->ShowHtml(QStringLiteral("<img src=\"cid:chart@ix.test\">"), {});
+    EXPECT_NE(Form->wbBody->document()->resource(QTextDocument::ImageResource, QUrl(QStringLiteral("cid:chart@ix.test")))
+                  .value<QImage>().size(),
+        QSize(160, 80))
+        << "the next message cannot show the parts of the last one";
     EXPECT_TRUE(Form->memBody->toPlainText().contains(QStringLiteral("<h1>Spring launch</h1>")))
         << "memBody keeps the message text as it stands";
     EXPECT_TRUE(TixHtmlView::IsOpenableLink(QUrl(QStringLiteral("https://www.example.com/spring"))));
