@@ -343,6 +343,10 @@ void TForm1::CreateMessageArea()
     splList->OnDrag = [this](int ADistance) {
         FSplitOffset = FSplitDragStart + ADistance;
         ArrangeControls();
+        // Dragged past where the layout lets it go, the border stays there: a drag back
+        // moves it at once.
+        FSplitOffset -= FSplitExcess;
+        FSplitDragStart -= FSplitExcess;
     };
     memBody = Place(new QPlainTextEdit(panel), {Margin, BodyTop, BodyWidth, BodyHeight});
     memBody->setReadOnly(true);
@@ -401,10 +405,11 @@ void TForm1::ArrangeControls()
 
     // The list and the text share the height that the attachments leave, the list a quarter of
     // what the window grew by unless the user dragged the border.
-    const int pane = lvAttachments->isVisible() ? AttachmentPaneHeight + 4 : 0;
+    const int pane = lvAttachments->isHidden() ? 0 : AttachmentPaneHeight + 4;
     const int shared = ListHeight + BodyHeight + higher - pane;
-    const int list = std::clamp(ListHeight + higher / 4 + FSplitOffset, MinListHeight,
-        std::max(MinListHeight, shared - MinBodyHeight));
+    const int wanted = ListHeight + higher / 4 + FSplitOffset;
+    const int list = std::clamp(wanted, MinListHeight, std::max(MinListHeight, shared - MinBodyHeight));
+    FSplitExcess = wanted - list;
     const int body = std::max(MinBodyHeight, shared - list);
     const int down = list - ListHeight;
 

@@ -161,6 +161,8 @@ private:
     /// Extra height of the message list that the user dragged splList by.
     int FSplitOffset = 0;
     int FSplitDragStart = 0;
+    /// How far the last layout fell short of the list height that FSplitOffset asked for.
+    int FSplitExcess = 0;
     /// Decoded data of the attachment bodies of the message being retrieved.
     std::vector<std::pair<const TixMessageBody*, QByteArray>> FPartData;
     std::vector<TixShownAttachment> FAttachments;
