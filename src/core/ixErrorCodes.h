@@ -46,6 +46,31 @@ inline constexpr int32_t ReplyLineTooLongCode = -105;
 /// POP3 server listed for the message).
 inline constexpr int32_t ReplyTooLargeCode = -106;
 
+// ---- Codes of EixDkimError (-10 .. -29; their texts are beside the class in dkim/ixDkimUtils.h)
+
+inline constexpr int32_t DkimInvalidFormatCode = -10;    ///< "The format of the DKIM-Signature header field is ivalid"
+inline constexpr int32_t DkimSignatureParamsCode = -11;  ///< "There are errors in signature parameters"
+inline constexpr int32_t DkimInvalidAlgorithmCode = -12; ///< "The SignatureAlgorithm is invalid"
+inline constexpr int32_t DkimBodyHashCode = -13;         ///< "Body hash values differ"
+inline constexpr int32_t DkimUnknownVersionCode = -14;   ///< "The version of the DKIM-Signature is unknown"
+inline constexpr int32_t DkimKeyRequiredCode = -15;      ///< "The key is required to complete the operation"
+inline constexpr int32_t DkimKeyRevokedCode = -18;       ///< "The key is revoked"
+inline constexpr int32_t DkimInvalidKeyCode = -19;       ///< "The publik key is invalid or has wrong parameters"
+/// Codes of the library's own for the checks of a verifier (RFC 6376 section 6.1.1, RFC 8301):
+inline constexpr int32_t DkimFromNotSignedCode = -20;  ///< "The From header field is not signed"
+inline constexpr int32_t DkimIdentityDomainCode = -21; ///< "The identity is not in the signing domain"
+/// "The key does not allow an identity in a subdomain of the signing domain" (key flag t=s).
+inline constexpr int32_t DkimStrictIdentityCode = -22;
+inline constexpr int32_t DkimExpiredCode = -23;     ///< "The signature has expired"
+inline constexpr int32_t DkimKeyTooShortCode = -24; ///< "The RSA key is shorter than 1024 bits"
+inline constexpr int32_t DkimKeyRecordCode = -25;   ///< "The format of the DKIM key record is invalid"
+
+/// The codes of EixDkimError.
+inline constexpr std::array DkimErrorCodes{DkimInvalidFormatCode, DkimSignatureParamsCode,
+    DkimInvalidAlgorithmCode, DkimBodyHashCode, DkimUnknownVersionCode, DkimKeyRequiredCode,
+    DkimKeyRevokedCode, DkimInvalidKeyCode, DkimFromNotSignedCode, DkimIdentityDomainCode,
+    DkimStrictIdentityCode, DkimExpiredCode, DkimKeyTooShortCode, DkimKeyRecordCode};
+
 /// The fixed codes of the socket error family above.
 inline constexpr std::array FixedErrorCodes{SocketErrorTimeout, SocketErrorInvalidHost,
     SocketErrorInvalidPort, SocketErrorInvalidBatchSize, SocketErrorNoNetworkStream,

@@ -1,0 +1,261 @@
+// The pieces of DKIM: tag lists, the DKIM-Signature field, canonicalization, quoted-printable
+// and key records.
+#include "dkim/ixDkimCanonicalizer.h"
+#include "dkim/ixDkimConfig.h"
+#include "dkim/ixDkimKey.h"
+#include "dkim/ixDkimSignature.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "message/ixIdnTranslator.h"
+#include "util/ixUtils.h"
+
+namespace ix {
+namespace {
+
+/// A list holding ALines.
+std::unique_ptr<TStringList> Lines(std::initializer_list<const char*> ALines)
+{
+    auto result = std::make_unique<TStringList>();
+    for (const char* line : ALines)
+        result->Add(line);
+    return result;
+}
+
+int32_t ErrorOf(const std::function<void()>& AAction)
+{
+    try {
+        AAction();
+    } catch (const EixDkimError& e) {
+        return e.ErrorCode();
+    }
+    return 0;
+}
+
+constexpr char Minimal[] = "v=1; a=rsa-sha256; d=example.com; s=sel; h=from:to; bh=AAAA; b=BBBB";
+
+// ---- Signature tags -------------------------------------------------------------------------
+
+struct TParseCase {
+    std::string Value;
+    int32_t Error;
+};
+
+class DkimSignatureParse : public testing::TestWithParam<TParseCase>
+{
+};
+
+TEST_P(DkimSignatureParse, RefusesMalformedFields)
+{
+    TixDkimSignature signature;
+    EXPECT_EQ(ErrorOf([&] { signature.Parse(GetParam().Value); }), GetParam().Error) << GetParam().Value;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, DkimSignatureParse,
+    testing::Values(TParseCase{Minimal, 0}, TParseCase{std::string(Minimal) + "; unknown=1;", 0},
+        TParseCase{std::string(Minimal) + "; d=other.com", DkimInvalidFormatCode},
+        TParseCase{std::string(Minimal) + "; l=-5", DkimInvalidFormatCode},
+        TParseCase{std::string(Minimal) + "; l=x", DkimInvalidFormatCode},
+        TParseCase{std::string(Minimal) + ";; x=1", DkimInvalidFormatCode},
+        TParseCase{std::string(Minimal) + "; novalue", DkimInvalidFormatCode},
+        TParseCase{"v=0; a=rsa-sha256; d=e; s=s; h=from; bh=A; b=B", DkimInvalidFormatCode},
+        TParseCase{"v=1; a=rsa-sha256; d=e; s=s; bh=A; b=B", DkimInvalidFormatCode},
+        TParseCase{"v=1; a=; d=e; s=s; h=from; bh=A; b=B", DkimInvalidFormatCode},
+        TParseCase{"v=1; a=rsa-sha256; d=e; s=s; h=from; bh=A", DkimInvalidFormatCode}, TParseCase{"", DkimInvalidFormatCode}));
+
+TEST(DkimSignature, ParseReadsTagsAtTheirBoundariesOnly)
+{
+    // "h" and "a" also occur inside the bh and b values; only tag names count.
+    TixDkimSignature signature;
+    signature.Parse("v=1; bh=xh=a= ; b=AB c\r\n\tD=; a=rsa-sha1; d=ex.com; s=s1; h = From : to: FROM; "
+                    "i=user=40ex.com; t=1234567890123; l=10; z=From:a=3Db|To:c; c=relaxed");
+    EXPECT_EQ(signature.BodyHash, "xh=a=");
+    EXPECT_EQ(signature.Signature, "ABcD=");
+    EXPECT_EQ(signature.SignatureAlgorithm, "rsa-sha1");
+    EXPECT_EQ(signature.SignedHeaderFields.Join(","), "From,to,FROM");
+    EXPECT_EQ(signature.UserIdentity, "user@ex.com");
+    EXPECT_EQ(signature.BodyLength, 10);
+    EXPECT_EQ(signature.CopiedHeaderFields.Join(","), "From:a=b,To:c");
+    EXPECT_EQ(DateTimeToUnix(LocalToUtc(signature.SignatureTimestamp)), 123456789012);
+    EXPECT_EQ(signature.GetHeaderCanonicalization(), "relaxed");
+    EXPECT_EQ(signature.GetBodyCanonicalization(), "simple");
+    EXPECT_EQ(signature.GetHashAlgorithm(), "sha1");
+}
+
+TEST(DkimSignature, CanonicalizationNamesAndHashAlgorithm)
+{
+    TixDkimSignature signature;
+    const std::vector<std::tuple<std::string, std::string, std::string>> cases{
+        {"", "simple", "simple"}, {"relaxed", "relaxed", "simple"}, {"relaxed/relaxed", "relaxed", "relaxed"},
+        {"simple/relaxed", "simple", "relaxed"}};
+    for (const auto& [c, header, body] : cases) {
+        signature.Canonicalization = c;
+        EXPECT_EQ(signature.GetHeaderCanonicalization(), header) << c;
+        EXPECT_EQ(signature.GetBodyCanonicalization(), body) << c;
+    }
+    for (const char* bad : {"rsa", "rsa-sha-256", "-sha1", "rsa-"}) {
+        signature.SignatureAlgorithm = bad;
+        EXPECT_EQ(ErrorOf([&] { signature.GetHashAlgorithm(); }), DkimInvalidAlgorithmCode) << bad;
+    }
+}
+
+TEST(DkimSignature, BuildWritesFoldedTagsThatParseBack)
+{
+    TixDkimSignature signature;
+    signature.Version = 1;
+    signature.SignatureAlgorithm = "rsa-sha256";
+    signature.Domain = "b\xC3\xBC" "cher.example";
+    signature.Selector = "sel";
+    signature.UserIdentity = "j; d@b\xC3\xBC" "cher.example";
+    signature.BodyHash = "47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU=";
+    for (const char* name : {"Date", "From", "To", "Subject", "MIME-Version", "Content-Type", "Message-ID", "Received"})
+        signature.SignedHeaderFields.Add(name);
+    signature.CopiedHeaderFields.Add("Subject: a|b");
+    signature.CopiedHeaderFields.Add("\tfolded");
+    const auto message = Lines({"From: a@b", "", "body"});
+    signature.Build(*message, 40);
+    signature.Signature = std::string(300, 'Q');
+    signature.SetSignatureValue(*message, 40);
+
+    TixDkimHeaderFieldList list;
+    list.Parse(0, *message);
+    ASSERT_EQ(list.GetFieldName(0), "DKIM-Signature");
+    for (int32_t i = 0; i < list.GetFieldEnd(0); ++i)
+        EXPECT_LE((*message)[i].size(), 40u) << (*message)[i];
+    TixDkimSignature parsed;
+    parsed.Parse(list.GetFieldValue(0));
+    const std::string ascii = TixIdnTranslator::EncodeDomain(signature.Domain);
+    EXPECT_TRUE(ascii.starts_with("xn--")) << ascii;
+    EXPECT_EQ(parsed.Domain, ascii);
+    EXPECT_EQ(parsed.UserIdentity, "j; d@" + ascii);
+    EXPECT_EQ(parsed.SignedHeaderFields.Join(":"), signature.SignedHeaderFields.Join(":"));
+    EXPECT_EQ(parsed.BodyHash, signature.BodyHash);
+    EXPECT_EQ(parsed.Signature, signature.Signature);
+    EXPECT_EQ(parsed.CopiedHeaderFields.Join("/"), "Subject: a/b\r\n\tfolded");
+}
+
+TEST(DkimSignature, BuildRefusesMissingValuesAndReversedDates)
+{
+    TixDkimSignature signature;
+    const auto message = Lines({"From: a@b", ""});
+    EXPECT_EQ(ErrorOf([&] { signature.Build(*message, 76); }), DkimSignatureParamsCode);
+    signature.Parse(Minimal);
+    signature.SignatureTimestamp = Now();
+    signature.SignatureExpiration = signature.SignatureTimestamp - 1;
+    EXPECT_EQ(ErrorOf([&] { signature.Build(*message, 76); }), DkimSignatureParamsCode);
+    signature.Signature.clear();
+    EXPECT_EQ(ErrorOf([&] { signature.SetSignatureValue(*message, 76); }), DkimSignatureParamsCode);
+}
+
+// ---- Quoted-printable and header list -------------------------------------------------------
+
+TEST(DkimQuotedPrintable, EncodesSeparatorsAndDecodesUpperCaseEscapes)
+{
+    EXPECT_EQ(TixDkimQuotedPrintableEncoder::Encode("a;b=c d|e:f\xC3\xBC"), "a=3Bb=3Dc=20d|e:f=C3=BC");
+    EXPECT_EQ(TixDkimQuotedPrintableEncoder::Decode("a=3Bb=3d=4=ZZ="), "a;b=3d=4=ZZ=");
+}
+
+TEST(DkimHeaderFieldList, RepeatedNamesTakeFieldsFromTheBottomUp)
+{
+    const auto message = Lines({"From: first", "To: t", "From: second", " folded", "Subject: s", "", "From: body"});
+    TixDkimHeaderFieldList list;
+    list.Parse(0, *message);
+    EXPECT_EQ(list.GetFieldValueRaw(2), "secondfolded");
+    EXPECT_EQ(list.NextFieldIndex(" FROM"), 2);
+    EXPECT_EQ(list.NextFieldIndex("to"), 1);
+    EXPECT_EQ(list.NextFieldIndex("from"), 0);
+    EXPECT_EQ(list.NextFieldIndex("from"), -1);
+    EXPECT_EQ(list.NextFieldIndex("from"), -1);
+    list.ResetUsedFields();
+    EXPECT_EQ(list.NextFieldIndex("from"), 2);
+}
+
+// ---- Canonicalization -----------------------------------------------------------------------
+
+struct TBodyCase {
+    std::vector<const char*> Body;
+    std::string Simple;
+    std::string Relaxed;
+};
+
+class DkimBodyCanonicalization : public testing::TestWithParam<TBodyCase>
+{
+};
+
+TEST_P(DkimBodyCanonicalization, GivesTheHashedText)
+{
+    const auto message = Lines({"From: a", ""});
+    for (const char* line : GetParam().Body)
+        message->Add(line);
+    TixDkimSimpleCanonicalizer simple;
+    TixDkimRelaxedCanonicalizer relaxed;
+    EXPECT_EQ(simple.CanonicalizeBody(*message), GetParam().Simple);
+    EXPECT_EQ(relaxed.CanonicalizeBody(*message), GetParam().Relaxed);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, DkimBodyCanonicalization,
+    testing::Values(TBodyCase{{}, "\r\n", ""}, TBodyCase{{"", "", ""}, "\r\n", ""}, TBodyCase{{" \t", ""}, " \t\r\n", ""},
+        TBodyCase{{"  a \t b  "}, "  a \t b  \r\n", " a b\r\n"},
+        TBodyCase{{"x", "", "y", "", ""}, "x\r\n\r\ny\r\n", "x\r\n\r\ny\r\n"}));
+
+TEST(DkimHeaderCanonicalization, SignsNamedFieldsBottomUpInBothForms)
+{
+    const auto message = Lines({"From: one", "To:  T  x", "\t y ", "Subject: s", "FROM: two", "", "body"});
+    const auto names = Lines({"from", "to", "from", "from", "cc"});
+    TixDkimSimpleCanonicalizer simple;
+    TixDkimRelaxedCanonicalizer relaxed;
+    EXPECT_EQ(simple.CanonicalizeHeader(*message, *names), "FROM: two\r\nTo:  T  x\r\n\t y \r\nFrom: one\r\n");
+    EXPECT_EQ(relaxed.CanonicalizeHeader(*message, *names), "from:two\r\nto:T x y\r\nfrom:one\r\n");
+}
+
+// ---- Key records ----------------------------------------------------------------------------
+
+TEST(DkimKey, ParseReadsMembersByTheirExactNames)
+{
+    TixDkimKey key;
+    key.Parse("v=DKIM1; h=sha1 : sha256; k=rsa; n=a=3Bb; s=email:*; t=y:s:x; p=AB\r\n CD");
+    EXPECT_EQ(key.AcceptableHashAlgorithms.Join(","), "sha1,sha256");
+    EXPECT_EQ(key.Notes, "a;b");
+    EXPECT_EQ(key.PublicKey, "ABCD");
+    EXPECT_TRUE(key.ServiceType == (TixDkimKeyServiceTypes{ddsAll, ddsEmail}));
+    EXPECT_TRUE(key.Flags == (TixDkimKeyFlags{ddfTestingDomain, ddfCheckUserIdentityDomain}));
+    key.Parse("s=Email; k=rsa");
+    EXPECT_TRUE(key.ServiceType.Empty());
+    EXPECT_EQ(key.AcceptableHashAlgorithms.Count(), 0);
+    EXPECT_EQ(ErrorOf([&] { key.Parse("k=rsa; p=A; p=B"); }), DkimKeyRecordCode);
+}
+
+TEST(DkimKey, BuildWritesPLastAndEmptyForARevokedKey)
+{
+    TixDkimKey key;
+    key.Parse("p=; k=rsa; v=DKIM1");
+    std::string record;
+    key.Build(record);
+    EXPECT_EQ(record, "v=DKIM1; k=rsa; p=");
+    key.Flags = {ddfTestingDomain};
+    key.Notes = "a b";
+    key.PublicKey = "KEY";
+    key.Build(record);
+    EXPECT_EQ(record, "v=DKIM1; k=rsa; n=a=20b; t=y; p=KEY");
+}
+
+TEST(DkimConfig, RegistersTheNamesOfSignaturesAndRecords)
+{
+    TixDkimConfig config;
+    EXPECT_EQ(config.GetClasses().Join(","), "sha1,sha256,rsa-sha1,rsa-sha256,simple,relaxed,rsa");
+    EXPECT_NE(dynamic_cast<TixDkimRelaxedCanonicalizer*>(config.CreateInstance("relaxed").get()), nullptr);
+}
+
+TEST(DkimErrors, EveryCodeHasItsOwnNumberInItsRange)
+{
+    std::set<int32_t> seen;
+    for (const int32_t code : DkimErrorCodes) {
+        EXPECT_TRUE(code <= -10 && code >= -29) << code;
+        EXPECT_TRUE(seen.insert(code).second) << code;
+    }
+}
+
+} // namespace
+} // namespace ix
