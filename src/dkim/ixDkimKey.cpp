@@ -95,17 +95,4 @@ void TixDkimKey::Build(std::string& ARecord)
     add("p", PublicKey, true);
 }
 
-TixDkimKey* TixDkimKeyList::Add(std::unique_ptr<TixDkimKey> AKey)
-{
-    FItems.push_back(std::move(AKey));
-    return FItems.back().get();
-}
-
-TixDkimKey* TixDkimKeyList::GetItems(int32_t AIndex) const
-{
-    if (AIndex < 0 || AIndex >= Count())
-        throw EListError("List index out of bounds (" + std::to_string(AIndex) + ")");
-    return FItems[static_cast<size_t>(AIndex)].get();
-}
-
 } // namespace ix

@@ -3,6 +3,7 @@
 
 #include "core/ixClasses.h"
 #include "core/ixStrings.h"
+#include "dkim/ixDkimUtils.h"
 
 #include <memory>
 #include <string>
@@ -39,20 +40,9 @@ public:
     TixDkimKeyFlags Flags;
 };
 
-/// Owning ordered list of key records.
-class TixDkimKeyList
+/// The key records of one lookup, in order.
+class TixDkimKeyList : public TixDkimObjectList<TixDkimKey>
 {
-public:
-    /// Takes AKey and returns it.
-    TixDkimKey* Add(std::unique_ptr<TixDkimKey> AKey);
-    int32_t Count() const noexcept { return static_cast<int32_t>(FItems.size()); }
-    /// Key AIndex; raises EListError outside 0..Count-1.
-    TixDkimKey* GetItems(int32_t AIndex) const;
-    TixDkimKey* operator[](int32_t AIndex) const { return GetItems(AIndex); }
-    void Clear() noexcept { FItems.clear(); }
-
-private:
-    std::vector<std::unique_ptr<TixDkimKey>> FItems;
 };
 
 } // namespace ix

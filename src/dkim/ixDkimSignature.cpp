@@ -300,19 +300,4 @@ std::string TixDkimSignature::GetHashAlgorithm() const
     return SignatureAlgorithm.substr(dash + 1);
 }
 
-// ---- Signature list -------------------------------------------------------------------------
-
-TixDkimSignature* TixDkimSignatureList::Add(std::unique_ptr<TixDkimSignature> ASignature)
-{
-    FItems.push_back(std::move(ASignature));
-    return FItems.back().get();
-}
-
-TixDkimSignature* TixDkimSignatureList::GetItems(int32_t AIndex) const
-{
-    if (AIndex < 0 || AIndex >= Count())
-        throw EListError("List index out of bounds (" + std::to_string(AIndex) + ")");
-    return FItems[static_cast<size_t>(AIndex)].get();
-}
-
 } // namespace ix

@@ -92,20 +92,9 @@ public:
     TixDkimSignatureVerifyStatus VerifyStatus;
 };
 
-/// Owning ordered list of signatures.
-class TixDkimSignatureList
+/// The signatures of one message, in order.
+class TixDkimSignatureList : public TixDkimObjectList<TixDkimSignature>
 {
-public:
-    /// Takes ASignature and returns it.
-    TixDkimSignature* Add(std::unique_ptr<TixDkimSignature> ASignature);
-    int32_t Count() const noexcept { return static_cast<int32_t>(FItems.size()); }
-    /// Signature AIndex; raises EListError outside 0..Count-1.
-    TixDkimSignature* GetItems(int32_t AIndex) const;
-    TixDkimSignature* operator[](int32_t AIndex) const { return GetItems(AIndex); }
-    void Clear() noexcept { FItems.clear(); }
-
-private:
-    std::vector<std::unique_ptr<TixDkimSignature>> FItems;
 };
 
 /// The name of the DKIM-Signature field.

@@ -8,6 +8,7 @@
 #include "core/ixSysUtils.h"
 #include "message/ixHeaderFieldList.h"
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -37,6 +38,32 @@ inline constexpr char DkimStrictIdentityText[] =
 inline constexpr char DkimExpiredText[] = "The signature has expired";
 inline constexpr char DkimKeyTooShortText[] = "The RSA key is shorter than 1024 bits";
 inline constexpr char DkimKeyRecordText[] = "The format of the DKIM key record is invalid";
+
+/// An owning ordered list of T (the signature and key lists).
+template <typename T>
+class TixDkimObjectList
+{
+public:
+    /// Takes AItem and returns it.
+    T* Add(std::unique_ptr<T> AItem)
+    {
+        FItems.push_back(std::move(AItem));
+        return FItems.back().get();
+    }
+    int32_t Count() const noexcept { return static_cast<int32_t>(FItems.size()); }
+    /// Item AIndex; raises EListError outside 0..Count-1.
+    T* GetItems(int32_t AIndex) const
+    {
+        if (AIndex < 0 || AIndex >= Count())
+            throw EListError("List index out of bounds (" + std::to_string(AIndex) + ")");
+        return FItems[static_cast<size_t>(AIndex)].get();
+    }
+    T* operator[](int32_t AIndex) const { return GetItems(AIndex); }
+    void Clear() noexcept { FItems.clear(); }
+
+private:
+    std::vector<std::unique_ptr<T>> FItems;
+};
 
 /// Raises EixDkimError with AText and ACode.
 [[noreturn]] void RaiseDkimError(const char* AText, int32_t ACode);
