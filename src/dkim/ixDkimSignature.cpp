@@ -79,6 +79,7 @@ public:
         FFirstTag = false;
         FLine += head;
         const bool names = ATag == "h";
+        const bool escapes = ATag == "z" || ATag == "i";
         size_t at = 0;
         while (at < AValue.size()) {
             size_t room = FLine.size() < FWidth ? FWidth - FLine.size() : 0;
@@ -96,6 +97,13 @@ public:
                     take = 0;
                 else
                     take = std::min(AValue.find(':', at), AValue.size() - 1) + 1 - at;
+            }
+            if (escapes && at + take < AValue.size()) {
+                // Never between "=" and its two hexadecimal digits.
+                if (take >= 1 && AValue[at + take - 1] == '=')
+                    take -= 1;
+                else if (take >= 2 && AValue[at + take - 2] == '=')
+                    take -= 2;
             }
             FLine.append(AValue, at, take);
             at += take;
