@@ -43,6 +43,11 @@ struct TParseCase {
     int32_t Error;
 };
 
+void PrintTo(const TParseCase& AValue, std::ostream* AStream)
+{
+    *AStream << testing::PrintToString(AValue.Value);
+}
+
 class DkimSignatureParse : public testing::TestWithParam<TParseCase>
 {
 };
@@ -179,6 +184,11 @@ struct TBodyCase {
     std::string Simple;
     std::string Relaxed;
 };
+
+void PrintTo(const TBodyCase& AValue, std::ostream* AStream)
+{
+    *AStream << testing::PrintToString(AValue.Simple);
+}
 
 class DkimBodyCanonicalization : public testing::TestWithParam<TBodyCase>
 {

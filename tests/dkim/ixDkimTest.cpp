@@ -72,6 +72,11 @@ struct TSignCase {
     int32_t BodyLength;
 };
 
+void PrintTo(const TSignCase& AValue, std::ostream* AStream)
+{
+    *AStream << testing::PrintToString(std::string(AValue.Algorithm) + " " + AValue.Canonicalization + " l=" + std::to_string(AValue.BodyLength));
+}
+
 class DkimSignVerify : public DkimComponent, public testing::WithParamInterface<TSignCase>
 {
 };
@@ -119,6 +124,11 @@ struct TCheckCase {
     std::function<void(TixDkim&, TixByteArray&)> Setup;
     int32_t Error;
 };
+
+void PrintTo(const TCheckCase& AValue, std::ostream* AStream)
+{
+    *AStream << testing::PrintToString(AValue.Name);
+}
 
 class DkimVerifierChecks : public DkimComponent, public testing::WithParamInterface<TCheckCase>
 {

@@ -7,6 +7,8 @@
 #   alias2.ix.test      CNAME alias.ix.test, CNAME www.ix.test (a chain)
 #   multi.ix.test       TXT "first string" "second string"
 #   sel._domainkey.ix.test  TXT: a DKIM key record of a fresh 2048-bit RSA key, in three strings
+#   revoked._domainkey.ix.test  TXT "v=DKIM1; k=rsa; p=" (a revoked key)
+#   two._domainkey.ix.test  TXT: a record naming p twice (invalid), and the sel record
 #   big.ix.test         24 TXT records of 60 bytes: too many for a 512-byte UDP reply
 # Every record has TTL 300. A name outside ix.test is refused.
 # usage: start.sh STATE_DIR
@@ -49,6 +51,9 @@ port=$(python3 "$peers_common/free_port.py")
   echo "cname=alias2.ix.test,alias.ix.test"
   echo 'txt-record=multi.ix.test,"first string","second string"'
   echo "txt-record=sel._domainkey.ix.test,\"$dkim1\",\"$dkim2\",\"$dkim3\""
+  echo 'txt-record=revoked._domainkey.ix.test,"v=DKIM1; k=rsa; p="'
+  echo 'txt-record=two._domainkey.ix.test,"v=DKIM1; p=AAAA; p=BBBB"'
+  echo "txt-record=two._domainkey.ix.test,\"$dkim1\",\"$dkim2\",\"$dkim3\""
   for n in $(seq -w 1 24); do
     echo "txt-record=big.ix.test,\"record $n $(printf 'x%.0s' $(seq 1 50))\""
   done

@@ -1,0 +1,48 @@
+#!/usr/bin/python3
+"""dkimpy on the command line for the DKIM peer tests (one process for many messages).
+
+  dkimpy_tool.py verify RECORD_FILE MESSAGE_FILE...
+      prints one line per message: "ok", or "fail" and the signature that does not verify;
+      every key lookup is answered with RECORD_FILE's text (never from DNS)
+  dkimpy_tool.py sign KEY_FILE DOMAIN OUT_DIR SPEC...  (the message on stdin)
+      SPEC is SELECTOR,CANON,ALGORITHM[,length]; writes OUT_DIR/N.eml for the Nth SPEC, signed
+      over From, To, Subject and Date. RSA keys in PEM, Ed25519 keys as base64 of their seed.
+"""
+import os
+import subprocess
+import sys
+
+import dkim
+
+
+def verify(record_file, message_files):
+    record = open(record_file, "rb").read().strip()
+    for name in message_files:
+        d = dkim.DKIM(open(name, "rb").read())
+        count = len([h for h in d.headers if h[0].lower() == b"dkim-signature"])
+        bad = [i for i in range(count) if not d.verify(idx=i, dnsfunc=lambda n, timeout=5: record)]
+        print("ok" if count and not bad else "fail %s" % bad)
+
+
+def sign(key_file, domain, out_dir, specs):
+    message = sys.stdin.buffer.read()
+    for index, spec in enumerate(specs):
+        selector, canon, algorithm, *options = spec.split(",")
+        if algorithm.startswith("ed25519"):
+            key = open(key_file, "rb").read().strip()
+        else:
+            key = subprocess.run(["openssl", "rsa", "-in", key_file, "-traditional"], check=True,
+                                 capture_output=True).stdout
+        header, _, body = canon.partition("/")
+        signature = dkim.sign(message, selector.encode(), domain.encode(), key,
+                              canonicalize=(header.encode(), (body or "simple").encode()),
+                              signature_algorithm=algorithm.encode(), length="length" in options,
+                              include_headers=[b"from", b"to", b"subject", b"date"])
+        with open(os.path.join(out_dir, "%d.eml" % index), "wb") as out:
+            out.write(signature + message)
+
+
+if sys.argv[1] == "verify":
+    verify(sys.argv[2], sys.argv[3:])
+else:
+    sign(sys.argv[2], sys.argv[3], sys.argv[4], sys.argv[5:])
