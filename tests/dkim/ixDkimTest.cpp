@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
 #include "crypto/ixCryptSignature.h"
 #include "dkim/ixDkimCanonicalizer.h"
 
@@ -30,10 +34,22 @@ class DkimComponent : public testing::Test
 protected:
     static void SetUpTestSuite()
     {
+        // One key per build tree, made aside and renamed so that test processes share it.
+        const std::filesystem::path file = std::filesystem::path(IX_TEST_KEY_DIR) / "dkim2048.der";
         FKeys = std::make_unique<TixCryptApiRsaKey>();
         FKeys->Init();
-        FKeys->SetKeyLength(2048);
-        FKeys->GenerateKey();
+        if (!std::filesystem::exists(file)) {
+            FKeys->SetKeyLength(2048);
+            FKeys->GenerateKey();
+            const TixByteArray key = FKeys->GetRsaPrivateKey();
+            std::filesystem::create_directories(file.parent_path());
+            const std::string part = file.string() + ".part" + std::to_string(getpid());
+            std::ofstream(part, std::ios::binary).write(reinterpret_cast<const char*>(key.data()),
+                static_cast<std::streamsize>(key.size()));
+            std::filesystem::rename(part, file);
+        }
+        std::ifstream in(file, std::ios::binary);
+        FKeys->SetRsaPrivateKey(TixByteArray(std::istreambuf_iterator<char>(in), {}));
     }
     static void TearDownTestSuite() { FKeys.reset(); }
 
