@@ -1,0 +1,83 @@
+// ixmail mime: the body tree of a message file, and attachments that land only inside the
+// folder named, whatever names the sender gave them.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <set>
+
+#include "ToolRunner.h"
+
+namespace ix {
+namespace {
+
+using test::RunTool;
+using test::TScratch;
+
+std::string Part(const std::string& AName, const std::string& AData)
+{
+    return "--b\r\nContent-Type: application/octet-stream\r\nContent-Transfer-Encoding: 7bit\r\n"
+           "Content-Disposition: attachment; filename=\"" + AName + "\"\r\n\r\n" + AData + "\r\n";
+}
+
+class IxmailMime : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        const std::string message = "From: a@ix.test\r\nSubject: names\r\nMIME-Version: 1.0\r\n"
+                                    "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n"
+                                    "--b\r\nContent-Type: text/plain; charset=utf-8\r\n\r\nhello\r\n" +
+            Part("../../x", "one") + Part("/etc/passwd", "two") + Part("CON", "three") + Part("", "four") +
+            Part(std::string(300, 'n') + ".txt", "five") + "--b--\r\n";
+        std::ofstream(Scratch.Path() / "m.eml", std::ios::binary) << message;
+    }
+
+    TScratch Scratch{"mime"};
+};
+
+TEST_F(IxmailMime, ShowPrintsTheBodyTree)
+{
+    const auto run = RunTool("mime show " + (Scratch.Path() / "m.eml").string(), Scratch.Path());
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_NE(run.Out.find("  text/plain charset=utf-8"), std::string::npos) << run.Out;
+    EXPECT_NE(run.Out.find("decoded 5 bytes name=\"CON\""), std::string::npos) << run.Out;
+}
+
+TEST_F(IxmailMime, HostileNamesLandOnlyInsideTheFolder)
+{
+    const std::filesystem::path folder = Scratch.Path() / "a" / "b" / "out";
+    const auto run = RunTool("mime extract " + (Scratch.Path() / "m.eml").string() + " " + folder.string(), Scratch.Path());
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    std::set<std::string> contents;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(Scratch.Path()))
+        if (entry.is_regular_file() && entry.path().parent_path() != Scratch.Path())
+        {
+            EXPECT_EQ(entry.path().parent_path(), folder) << entry.path();
+            EXPECT_LE(entry.path().filename().string().size(), 255U);
+            contents.insert(test::ReadAll(entry.path()));
+        }
+    EXPECT_EQ(contents, (std::set<std::string>{"one", "two", "three", "four", "five"}));
+    EXPECT_FALSE(std::filesystem::exists(Scratch.Path() / "a" / "x"));
+}
+
+TEST_F(IxmailMime, BadUsageAndMissingFilesGiveOneLineAndTheirStatus)
+{
+    struct TCase
+    {
+        std::string Args;
+        int Status;
+    };
+    for (const TCase& c : {TCase{"mime show", 2}, TCase{"mime frobnicate x", 2}, TCase{"nothing", 2},
+             TCase{"pop3 list --server", 2}, TCase{"pop3 list --server h --tls bogus", 2},
+             TCase{"mime show /nonexistent/m.eml", 1}})
+    {
+        const auto run = RunTool(c.Args, Scratch.Path());
+        EXPECT_EQ(run.Status, c.Status) << c.Args;
+        EXPECT_TRUE(run.Err.starts_with("ixmail: ")) << c.Args << ": " << run.Err;
+        EXPECT_EQ(std::count(run.Err.begin(), run.Err.end(), '\n'), 1) << run.Err;
+    }
+}
+
+} // namespace
+} // namespace ix

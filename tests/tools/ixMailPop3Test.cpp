@@ -1,0 +1,114 @@
+// ixmail pop3 against the project's Dovecot (tests/peers/dovecot): the listing agrees with the
+// mailbox the start script wrote, fetched files are byte-identical to it, delete removes exactly
+// what was named, and every failure is one line with its exit status.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "ToolRunner.h"
+
+namespace ix {
+namespace {
+
+using test::ReadAll;
+using test::RunTool;
+using test::TScratch;
+
+class IxmailDovecot : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        std::ifstream file(std::string(IX_DOVECOT_STATE) + "/dovecot.env");
+        for (std::string line; std::getline(file, line);)
+            if (const size_t at = line.find('='); at != std::string::npos)
+                Env[line.substr(0, at)] = line.substr(at + 1);
+        ::setenv("SSL_CERT_FILE", Env["DOVECOT_CA"].c_str(), 1);
+        ::setenv("IX_TEST_PASSWORD", "secret-few", 1);
+    }
+
+    void SetUp() override { ASSERT_FALSE(Env["DOVECOT_PLAIN_PORT"].empty()) << "Dovecot is not running"; }
+
+    /// The options of a session as AUser over the plain or the TLS port.
+    static std::string Session(const std::string& AUser, const std::string& AOptions = "--tls none")
+    {
+        const bool implicit = AOptions.find("implicit") != std::string::npos;
+        return "--server 127.0.0.1 --port " + Env[implicit ? "DOVECOT_TLS_PORT" : "DOVECOT_PLAIN_PORT"] + " --user " +
+            AUser + " --password-env IX_TEST_PASSWORD --timeout 10 " + AOptions;
+    }
+
+    static std::filesystem::path Expected(const std::string& AUser)
+    {
+        return std::filesystem::path(IX_DOVECOT_STATE) / "expected" / AUser;
+    }
+
+    static inline std::map<std::string, std::string> Env;
+    TScratch Scratch{"pop3"};
+};
+
+TEST_F(IxmailDovecot, ListAgreesWithTheMailboxInEveryTlsModeAndLoginMethod)
+{
+    for (const std::string options : {"--tls none", "--tls starttls --login cram-md5", "--tls implicit --login apop",
+             "--tls implicit --login auto", "--tls none --login user --json"})
+    {
+        const auto run = RunTool("pop3 list " + Session("few", options), Scratch.Path());
+        ASSERT_EQ(run.Status, 0) << options << ": " << run.Err;
+        for (int n = 1; n <= 3; ++n)
+        {
+            const std::string message = ReadAll(Expected("few") / (std::to_string(n) + ".eml"));
+            const std::string size = std::to_string(message.size());
+            const std::string shown = options.ends_with("--json")
+                ? "{\"number\":" + std::to_string(n) + ",\"size\":" + size + ","
+                : std::to_string(n) + "\t" + size + "\t";
+            EXPECT_NE(run.Out.find(shown), std::string::npos) << options << "\n" << run.Out;
+            EXPECT_NE(run.Out.find("Message number " + std::to_string(n)), std::string::npos) << run.Out;
+        }
+    }
+}
+
+TEST_F(IxmailDovecot, FetchWritesEveryMessageByteForByte)
+{
+    const auto run = RunTool("pop3 fetch " + Session("few", "--tls implicit") + " --out " + (Scratch.Path() / "mail").string(),
+        Scratch.Path());
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(run.Err, ""); // no progress bar off a terminal
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(Expected("few")))
+    {
+        ++files;
+        EXPECT_TRUE(ReadAll(entry.path()) == ReadAll(Scratch.Path() / "mail" / entry.path().filename()))
+            << entry.path().filename();
+    }
+    EXPECT_EQ(files, 3);
+}
+
+TEST_F(IxmailDovecot, FailuresGiveOneLineAndStatusOne)
+{
+    struct TCase
+    {
+        std::string Args;
+        std::string Error;
+    };
+    ::setenv("IX_WRONG_PASSWORD", "wrong", 1);
+    for (const TCase& c : {
+             TCase{"pop3 list " + Session("few") + " --password-env IX_WRONG_PASSWORD", "-ERR"},
+             TCase{"pop3 list --server 127.0.0.1 --port 1 --user few --password-env IX_TEST_PASSWORD", "(code 10061)"},
+             TCase{"pop3 delete " + Session("few") + " --uid no-such-uid", "no-such-uid"},
+         })
+    {
+        const auto run = RunTool(c.Args, Scratch.Path());
+        EXPECT_EQ(run.Status, 1) << c.Args;
+        EXPECT_NE(run.Err.find(c.Error), std::string::npos) << run.Err;
+        EXPECT_EQ(std::count(run.Err.begin(), run.Err.end(), '\n'), 1) << run.Err;
+    }
+    // A certificate the system does not trust is refused with its subject and issuer.
+    ::unsetenv("SSL_CERT_FILE");
+    const auto refused = RunTool("pop3 list " + Session("few", "--tls implicit"), Scratch.Path());
+    ::setenv("SSL_CERT_FILE", Env["DOVECOT_CA"].c_str(), 1);
+    EXPECT_EQ(refused.Status, 1);
+    EXPECT_NE(refused.Err.find("issuer \"ix Test CA\""), std::string::npos) << refused.Err;
+    EXPECT_EQ(RunTool("pop3 list " + Session("few", "--tls implicit --insecure"), Scratch.Path()).Status, 0);
+}
+
+} // namespace
+} // namespace ix

@@ -1,0 +1,70 @@
+#include "ixMailArgs.h"
+
+#include <charconv>
+
+namespace ixmail {
+
+TArgs::TArgs(const std::vector<std::string>& AArgs, const std::set<std::string>& ASwitches,
+    const std::set<std::string>& AValued)
+{
+    for (size_t i = 0; i < AArgs.size(); ++i)
+    {
+        const std::string& arg = AArgs[i];
+        if (!arg.starts_with("--") || arg == "--")
+        {
+            FPositional.push_back(arg);
+            continue;
+        }
+        const size_t equals = arg.find('=');
+        const std::string name = arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+        if (ASwitches.contains(name) && equals == std::string::npos)
+            FSwitches.insert(name);
+        else if (!AValued.contains(name))
+            throw TUsageError("unknown option --" + name);
+        else if (equals != std::string::npos)
+            FValues[name] = arg.substr(equals + 1);
+        else if (i + 1 < AArgs.size())
+            FValues[name] = AArgs[++i];
+        else
+            throw TUsageError("option --" + name + " needs a value");
+    }
+}
+
+std::string TArgs::Value(const std::string& AName, const std::string& ADefault) const
+{
+    const auto at = FValues.find(AName);
+    return at == FValues.end() ? ADefault : at->second;
+}
+
+std::string TArgs::Required(const std::string& AName) const
+{
+    if (!FValues.contains(AName))
+        throw TUsageError("option --" + AName + " is required");
+    return Value(AName);
+}
+
+int TArgs::Number(const std::string& AName, int ADefault, int AMin, int AMax) const
+{
+    if (!FValues.contains(AName))
+        return ADefault;
+    const std::string text = Value(AName);
+    int value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || value < AMin || value > AMax)
+        throw TUsageError("option --" + AName + " needs a number from " + std::to_string(AMin) + " to " +
+            std::to_string(AMax));
+    return value;
+}
+
+size_t Choice(const std::string& AOption, const std::string& AValue, const std::vector<std::string>& AChoices)
+{
+    for (size_t i = 0; i < AChoices.size(); ++i)
+        if (AChoices[i] == AValue)
+            return i;
+    std::string list;
+    for (const std::string& choice : AChoices)
+        list += (list.empty() ? "" : ", ") + choice;
+    throw TUsageError((AOption == "pop3" ? AOption : "option --" + AOption) + " takes one of " + list);
+}
+
+} // namespace ixmail

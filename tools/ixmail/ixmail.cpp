@@ -1,0 +1,62 @@
+// ixmail: mail from the command line through the ix library. Exit status 0 on success, 1 when
+// the operation fails, 2 for bad usage; errors go to stderr as one line.
+#include "ixMailCommands.h"
+
+#include "core/ixSysUtils.h"
+
+#include <iostream>
+
+namespace {
+
+const char* const Usage =
+    "usage: ixmail pop3 list|fetch|delete|capa ...   a POP3 mailbox (ixmail pop3 --help)\n"
+    "       ixmail mime show|extract ...             a message file (ixmail mime --help)\n";
+
+/// AText on one line: line breaks become blanks.
+std::string OneLine(std::string AText)
+{
+    for (char& c : AText)
+        if (c == '\r' || c == '\n')
+            c = ' ';
+    return AText;
+}
+
+int Run(const std::vector<std::string>& AArgs)
+{
+    if (AArgs.empty() || AArgs[0] == "--help")
+    {
+        std::cout << Usage;
+        return AArgs.empty() ? 2 : 0; // no command at all is bad usage
+    }
+    const std::vector<std::string> rest(AArgs.begin() + 1, AArgs.end());
+    if (AArgs[0] == "pop3")
+        return ixmail::Pop3Command(rest);
+    if (AArgs[0] == "mime")
+        return ixmail::MimeCommand(rest);
+    throw ixmail::TUsageError("unknown command " + AArgs[0] + " (ixmail --help)");
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    try
+    {
+        return Run(std::vector<std::string>(argv + 1, argv + argc));
+    }
+    catch (const ixmail::TUsageError& E)
+    {
+        std::cerr << "ixmail: " << OneLine(E.what()) << "\n";
+        return 2;
+    }
+    catch (const ix::EixCodedError& E)
+    {
+        std::cerr << "ixmail: " << OneLine(E.Message()) << " (code " << E.ErrorCode() << ")\n";
+        return 1;
+    }
+    catch (const std::exception& E)
+    {
+        std::cerr << "ixmail: " << OneLine(E.what()) << "\n";
+        return 1;
+    }
+}
