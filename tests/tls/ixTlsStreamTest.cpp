@@ -86,13 +86,16 @@ TEST_P(TlsStream, HandshakeIsVerifiedAndRecordsFlowBothWays)
 TEST_P(TlsStream, SeveralRecordsInOneReadAreAllDecryptedInThatRead)
 {
     TlsServerSteps tls(Version());
-    ScriptedServer server({tls.Handshake("first "), tls.SendRecords({"one ", "two ", "three"}),
-        tls.ExpectClose()});
+    // The records go out together only once "first " has been read, so that they cannot join
+    // the read that takes it.
+    ScriptedServer server({tls.Handshake("first "), Step::WaitSignal(),
+        tls.SendRecords({"one ", "two ", "three"}), tls.ExpectClose()});
     TixTcpClientTls client;
     Open(client, server);
     TMemoryStream received;
     ReadUntil(*client.GetConnection(), received, "first ");
     const int64_t before = received.GetSize();
+    server.Signal();
     client.GetConnection()->ReadData(&received);
     EXPECT_EQ(received.View().substr(static_cast<size_t>(before)), "one two three");
     client.Close();
