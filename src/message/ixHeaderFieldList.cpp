@@ -1,7 +1,6 @@
 #include "message/ixHeaderFieldList.h"
 
 #include <algorithm>
-#include <cmath>
 
 #include "core/ixSysUtils.h"
 #include "util/ixUtils.h"
@@ -11,6 +10,23 @@ namespace ix {
 namespace {
 
 constexpr std::string_view CrLf = "\r\n";
+/// The line a mailbox file puts before each message; it does not end the header it precedes.
+constexpr std::string_view MailboxSeparator = "From ";
+/// Longest line RFC 5322 allows (without its CR LF); only a longer run of text is cut.
+constexpr size_t MaxLineLength = 998;
+
+/// The blanks TrimRight takes off: the controls and the space.
+constexpr std::string_view BlankChars = std::string_view("\0\x01\x02\x03\x04\x05\x06\x07\x08\t\n\x0B\x0C\r\x0E\x0F"
+                                                         "\x10\x11\x12\x13\x14\x15\x16\x17\x18\x19\x1A\x1B\x1C\x1D\x1E\x1F ", 33);
+
+/// AText without the blanks at both ends, without a copy.
+std::string_view TrimView(std::string_view AText) noexcept
+{
+    const size_t first = AText.find_first_not_of(BlankChars);
+    if (first == std::string_view::npos)
+        return {};
+    return AText.substr(first, AText.find_last_not_of(BlankChars) - first + 1);
+}
 
 bool Contains(std::string_view ASet, char AChar) noexcept
 {
@@ -77,11 +93,22 @@ int32_t TixHeaderFieldList::Parse(int32_t AStart, TStrings& ASource)
         const std::string& text = ASource.Get(line);
         if (text.empty())
             break;
-        if (!IsContinuationLine(text) && text.find(':') != std::string::npos)
+        if (IsContinuationLine(text))
+            continue;
+        if (text.find(':') != std::string::npos)
             IndexLine(FFieldNames.Count(), line);
+        else if (line > FHeaderStart || !text.starts_with(MailboxSeparator))
+            break; // neither a field nor a continuation: the body begins without a blank line
     }
     FHeaderEnd = line;
     return FHeaderEnd;
+}
+
+int32_t TixHeaderFieldList::GetBodyStart() const noexcept
+{
+    if (!FSource)
+        return 0;
+    return FHeaderEnd < FSource->Count() && FSource->Get(FHeaderEnd).empty() ? FHeaderEnd + 1 : FHeaderEnd;
 }
 
 void TixHeaderFieldList::IndexLine(int32_t AFieldIndex, int32_t ALineIndex)
@@ -183,22 +210,24 @@ std::string TixHeaderFieldList::UnfoldField(int32_t AIndex, bool ASeparateAddres
     std::string value = line.substr(std::min(line.size(), FFieldNames.Get(AIndex).size() + 1));
     if (!value.empty() && (value[0] == '\t' || value[0] == ' '))
         value.erase(0, 1);
+    // The last character of the value that is not blank, kept as lines are added.
+    const auto lastNonBlank = [](std::string_view AText, char APrevious) {
+        const size_t at = AText.find_last_not_of(BlankChars);
+        return at == std::string_view::npos ? APrevious : AText[at];
+    };
+    char last = lastNonBlank(value, '\0');
     for (int32_t next = first + 1; next < FSource->Count(); ++next) {
         const std::string& continuation = FSource->Get(next);
         if (!IsContinuationLine(continuation))
             break;
-        if (ASeparateAddresses && TrimRight(value).ends_with('>'))
+        if (ASeparateAddresses && last == '>') {
             value += ',';
-        value.append(continuation, continuation[0] == '\t' ? 1 : 0);
+            last = ',';
+        }
+        value += continuation; // only the line break goes: the blank that folded the line stays
+        last = lastNonBlank(continuation, last);
     }
     return value;
-}
-
-int32_t TixHeaderFieldList::RoundHalfEven(int32_t ANumerator, int32_t ADenominator) noexcept
-{
-    // lrint rounds halves to even in the default rounding mode; the quotient of two 32-bit
-    // integers is exact enough for that (a half is representable).
-    return static_cast<int32_t>(std::lrint(static_cast<double>(ANumerator) / ADenominator));
 }
 
 int32_t TixHeaderFieldList::GetFieldEnd(int32_t AIndex) const
@@ -223,47 +252,99 @@ void TixHeaderFieldList::GetFieldLines(int32_t AIndex, TStrings& ALines) const
 
 // ---- Items ---------------------------------------------------------------------------------
 
+size_t TixHeaderFieldList::ItemValueEnd(std::string_view ASource, size_t AFrom) const
+{
+    // A quote at the start of the value (blanks aside) opens a quoted stretch that runs to the
+    // same quote character (in a double-quoted one, "\\" takes the next character literally);
+    // otherwise the value ends before the first item delimiter.
+    const size_t opening = ASource.find_first_not_of(GetWhitespaceChars(), AFrom);
+    if (opening == std::string_view::npos || !Contains(GetQuoteChars(), ASource[opening]))
+        return std::min(ASource.find_first_of(GetItemDelimiters(), AFrom), ASource.size());
+    const char quote = ASource[opening];
+    for (size_t i = opening + 1; i < ASource.size(); ++i) {
+        if (quote == '"' && ASource[i] == '\\')
+            ++i;
+        else if (ASource[i] == quote)
+            return i + 1;
+    }
+    return ASource.size(); // an unclosed quote runs to the end
+}
+
+template <typename TVisit>
+void TixHeaderFieldList::ScanItems(std::string_view ASource, TVisit AVisit) const
+{
+    // The first item is the value's first token, with an empty name; every later one starts
+    // after an item delimiter, so that a name is only ever matched at the start of an item.
+    const std::string_view whitespace = GetWhitespaceChars();
+    const std::string_view delimiters = GetItemDelimiters();
+    size_t end = ItemValueEnd(ASource, 0);
+    if (AVisit(TItemSpan{0, 0, 0, end}))
+        return;
+    for (size_t at = ASource.find_first_of(delimiters, end); at < ASource.size();
+         at = ASource.find_first_of(delimiters, end)) {
+        const size_t nameBegin = std::min(ASource.find_first_not_of(whitespace, at + 1), ASource.size());
+        const size_t stop = std::min(ASource.find_first_of(delimiters, nameBegin), ASource.size());
+        const size_t equals = ASource.substr(0, stop).find('=', nameBegin);
+        if (equals == std::string_view::npos) {
+            end = stop; // an item without a value
+            continue;
+        }
+        const size_t nameEnd = std::max(nameBegin, ASource.find_last_not_of(whitespace, equals - 1) + 1);
+        end = ItemValueEnd(ASource, equals + 1);
+        if (AVisit(TItemSpan{nameBegin, nameEnd, equals + 1, end}))
+            return;
+    }
+}
+
 void TixHeaderFieldList::GetItemBounds(std::string_view ASource, std::string_view AItem, int32_t& ALength,
     int32_t& AStart, std::string& AValue)
 {
     ALength = 0;
     AStart = 0;
     AValue.clear();
-    const std::string_view whitespace = GetWhitespaceChars();
-    size_t nameAt = 0;
-    size_t valueAt = 0;
-    if (AItem.empty()) {
-        if (ASource.empty())
-            return;
-    } else {
-        // Unanchored: "name" also matches the tail of "filename".
-        const std::string source = LowerCase(ASource);
-        const std::string item = LowerCase(AItem);
-        for (nameAt = source.find(item); nameAt != std::string::npos; nameAt = source.find(item, nameAt + 1)) {
-            valueAt = source.find_first_not_of(whitespace, nameAt + item.size());
-            if (valueAt != std::string::npos && source[valueAt] == '=')
-                break;
-        }
-        if (nameAt == std::string::npos)
-            return;
-        ++valueAt;
-    }
+    if (ASource.empty())
+        return;
+    ScanItems(ASource, [&](const TItemSpan& AItemSpan) {
+        const std::string_view name = ASource.substr(AItemSpan.NameBegin, AItemSpan.NameEnd - AItemSpan.NameBegin);
+        if (AItemSpan.ValueBegin == 0 ? !AItem.empty() : !SameText(name, AItem))
+            return false;
+        AValue.assign(ASource.substr(AItemSpan.ValueBegin, AItemSpan.ValueEnd - AItemSpan.ValueBegin));
+        AStart = static_cast<int32_t>(AItemSpan.NameBegin + 1);
+        ALength = static_cast<int32_t>(AItemSpan.ValueEnd - AItemSpan.NameBegin);
+        return true;
+    });
+}
 
-    // A quote at the start of the value (blanks aside) opens a quoted stretch that runs to the
-    // same quote character; otherwise the value ends before the first item delimiter.
-    const std::string_view rest = ASource.substr(valueAt);
-    const size_t opening = rest.find_first_not_of(whitespace);
-    size_t length = rest.size();
-    if (opening != std::string_view::npos && Contains(GetQuoteChars(), rest[opening])) {
-        const size_t closing = rest.find(rest[opening], opening + 1);
-        if (closing != std::string_view::npos)
-            length = closing + 1;
-    } else {
-        length = std::min(rest.find_first_of(GetItemDelimiters()), rest.size());
+std::string TixHeaderFieldList::UnquoteItemValue(std::string_view AValue, std::string_view AQuoteChars)
+{
+    const std::string_view value = TrimView(AValue);
+    if (value.empty() || !Contains(AQuoteChars, value.front()) || !Contains(AQuoteChars, value.back()))
+        return std::string(value);
+    if (value.size() < 2)
+        return {};
+    const std::string_view inner = value.substr(1, value.size() - 2);
+    if (value.front() != '"')
+        return std::string(inner);
+    std::string result;
+    result.reserve(inner.size());
+    for (size_t i = 0; i < inner.size(); ++i) {
+        if (inner[i] == '\\' && i + 1 < inner.size())
+            ++i; // a quoted-pair stands for its second character
+        result += inner[i];
     }
-    AValue.assign(rest.substr(0, length));
-    AStart = static_cast<int32_t>(nameAt + 1);
-    ALength = static_cast<int32_t>(valueAt - nameAt + length);
+    return result;
+}
+
+std::string TixHeaderFieldList::QuoteItemValue(std::string_view AText)
+{
+    std::string result = "\"";
+    result.reserve(AText.size() + 2);
+    for (const char c : AText) {
+        if (c == '"' || c == '\\')
+            result += '\\';
+        result += c;
+    }
+    return result += '"';
 }
 
 std::string TixHeaderFieldList::GetItemValue(std::string_view ASource, std::string_view AItem)
@@ -272,11 +353,20 @@ std::string TixHeaderFieldList::GetItemValue(std::string_view ASource, std::stri
     int32_t start = 0;
     std::string value;
     GetItemBounds(ASource, AItem, length, start, value);
-    value = Trim(value);
-    const std::string_view quotes = GetQuoteChars();
-    if (!value.empty() && Contains(quotes, value.front()) && Contains(quotes, value.back()))
-        return value.size() < 2 ? std::string() : value.substr(1, value.size() - 2);
-    return value;
+    return UnquoteItemValue(value, GetQuoteChars());
+}
+
+std::vector<std::pair<std::string, std::string>> TixHeaderFieldList::GetItems(std::string_view ASource)
+{
+    std::vector<std::pair<std::string, std::string>> items;
+    ScanItems(ASource, [&](const TItemSpan& AItemSpan) {
+        if (AItemSpan.ValueBegin > 0)
+            items.emplace_back(LowerCase(ASource.substr(AItemSpan.NameBegin, AItemSpan.NameEnd - AItemSpan.NameBegin)),
+                UnquoteItemValue(ASource.substr(AItemSpan.ValueBegin, AItemSpan.ValueEnd - AItemSpan.ValueBegin),
+                    GetQuoteChars()));
+        return false;
+    });
+    return items;
 }
 
 std::string TixHeaderFieldList::RemoveItem(std::string_view ASource, std::string_view AItem)
@@ -315,23 +405,42 @@ std::string TixHeaderFieldList::ClearItemValue(std::string_view ASource, std::st
 
 // ---- Editing -------------------------------------------------------------------------------
 
+size_t TixHeaderFieldList::FoldPoint(std::string_view AText, size_t ARoom) const
+{
+    // The last blank that keeps the line within the room, else the first one after it; never
+    // one that would leave the line blank, nor one that leaves a sticky character alone.
+    const size_t word = AText.find_first_not_of(" \t");
+    if (word == std::string_view::npos)
+        return AText.size();
+    size_t blank = ARoom > word ? AText.find_last_of(" \t", ARoom) : std::string_view::npos;
+    if (blank == std::string_view::npos || blank < word)
+        blank = AText.find_first_of(" \t", word);
+    if (blank == std::string_view::npos || (blank + 2 == AText.size() && Contains(GetStickyChars(), AText.back())))
+        return AText.size();
+    return blank;
+}
+
 int32_t TixHeaderFieldList::InsertFolded(int32_t ALineIndex, std::string_view AText, std::string_view AFirstPrefix,
     std::string_view ANextPrefix)
 {
-    // One more than the text for the item delimiter that may follow it.
-    const int32_t total = static_cast<int32_t>(AText.size()) + 1;
-    const int32_t pieces = total / FCharsPerLine + (total % FCharsPerLine != 0 ? 1 : 0);
-    const int32_t pieceLength = RoundHalfEven(total, pieces);
-    const std::string_view sticky = GetStickyChars();
+    // Folds only before a blank, which then begins the next line, so that unfolding (taking out
+    // the line break) gives the text back. A run without blanks stays whole unless it is longer
+    // than any line may be; only then is it cut, with ANextPrefix before the rest.
+    const auto limit = static_cast<size_t>(std::max(FCharsPerLine, 1));
     int32_t line = ALineIndex;
-    for (int32_t at = 0; at + 1 < total; at += pieceLength) {
-        const std::string_view piece = AText.substr(static_cast<size_t>(at), static_cast<size_t>(pieceLength));
-        if (at > 0 && piece.size() == 1 && Contains(sticky, piece[0])) {
-            // A lone quote, ";" or angle bracket stays with the piece before it.
-            FSource->Put(line - 1, FSource->Get(line - 1) + std::string(piece));
-            continue;
+    std::string_view prefix = AFirstPrefix;
+    while (!AText.empty()) {
+        size_t cut = AText.size();
+        if (prefix.size() + AText.size() > limit)
+            cut = FoldPoint(AText, limit > prefix.size() ? limit - prefix.size() : 0);
+        std::string_view next;
+        if (prefix.size() + cut > MaxLineLength) {
+            cut = MaxLineLength > prefix.size() ? MaxLineLength - prefix.size() : 1;
+            next = ANextPrefix;
         }
-        InsertSourceLine(line++, std::string(at == 0 ? AFirstPrefix : ANextPrefix).append(piece));
+        InsertSourceLine(line++, std::string(prefix).append(AText.substr(0, cut)));
+        AText.remove_prefix(cut);
+        prefix = next;
     }
     return line;
 }
@@ -469,7 +578,12 @@ void TixHeaderFieldList::AddFieldItem(std::string_view AName, std::string_view A
 
 void TixHeaderFieldList::AddQuotedFieldItem(std::string_view AName, std::string_view AItem, std::string_view AValue)
 {
-    AddFieldItem(AName, AItem, QuoteString(AValue));
+    // A value that is already one quoted string stays as it is; any other is quoted with its
+    // quotes and backslashes escaped, so that it cannot end early and add items of its own.
+    const std::string value = Trim(AValue);
+    const bool quoted = value.size() >= 2 && value.front() == '"' && ItemValueEnd(value, 0) == value.size() &&
+        value.back() == '"' && UnquoteItemValue(value, "\"") != value;
+    InsertFieldItem(GetFieldIndex(AName), AItem, false, quoted ? value : QuoteItemValue(value));
 }
 
 void TixHeaderFieldList::AddFields(const TStrings& ALines)

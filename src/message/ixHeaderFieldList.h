@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "core/ixClasses.h"
 #include "core/ixStrings.h"
@@ -34,8 +36,11 @@ public:
     TStrings* GetSource() const noexcept { return FSource; }
     /// Index of the first header line, from the last Parse.
     int32_t GetHeaderStart() const noexcept { return FHeaderStart; }
-    /// Index of the first line after the header (its empty line, or the line count).
+    /// Index of the first line after the header: its empty line, the first line that is neither
+    /// a field nor a continuation, or the line count.
     int32_t GetHeaderEnd() const noexcept { return FHeaderEnd; }
+    /// Index of the first line after the header and its empty line, if it has one.
+    int32_t GetBodyStart() const noexcept;
     /// One line per field in header order: the lower-case name, tagged with the index of the
     /// field's first line in Source.
     const TStringList& GetFieldNames() const noexcept { return FFieldNames; }
@@ -62,8 +67,8 @@ public:
     void InsertEmptyField(int32_t ALineIndex, std::string_view AName);
     /// Appends the item AItem=AValue (value trimmed) to the field AName; nothing for an empty value.
     void AddFieldItem(std::string_view AName, std::string_view AItem, std::string_view AValue);
-    /// As AddFieldItem with the value in double quotes (unless it already begins or ends with
-    /// one); an empty value is added as "".
+    /// As AddFieldItem with the value as a quoted string ("\\" before each double quote and
+    /// backslash), unless it already is one; an empty value is added as "".
     void AddQuotedFieldItem(std::string_view AName, std::string_view AItem, std::string_view AValue);
     /// Appends each non-empty line of ALines as a field, folded.
     void AddFields(const TStrings& ALines);
@@ -90,10 +95,12 @@ public:
     /// Characters allowed between an item name and its "=".
     virtual std::string_view GetWhitespaceChars() const;
 
-    /// The unfolded value of a field: one blank after the colon dropped, one leading TAB of
-    /// each continuation line dropped. Empty for a bad index.
+    /// The unfolded value of a field: the line breaks taken out (the blanks that fold the lines
+    /// stay), one blank after the colon dropped. Empty for a bad index.
     virtual std::string GetFieldValueRaw(int32_t AIndex);
-    /// Finds the item AItem in ASource (see the .cpp); AStart 0 and ALength 0 when absent.
+    /// Finds the item AItem in ASource: the first item whose name, at the start of an item (after
+    /// a delimiter), equals AItem without regard to letter case. AStart (1-based) and ALength
+    /// cover the name, "=" and the raw value (AValue, quotes included); 0 and 0 when absent.
     /// An empty AItem designates the value's first token.
     virtual void GetItemBounds(std::string_view ASource, std::string_view AItem, int32_t& ALength,
         int32_t& AStart, std::string& AValue);
@@ -113,26 +120,50 @@ public:
     virtual int32_t Parse(int32_t AStart, TStrings& ASource);
     /// The unfolded value of field AIndex, trimmed.
     virtual std::string GetFieldValue(int32_t AIndex);
-    /// The value of the item AItem in ASource, trimmed and without surrounding quotes.
+    /// The value of the item AItem in ASource, trimmed and without surrounding quotes; inside
+    /// double quotes a quoted-pair ("\\" and a character) stands for its character.
     virtual std::string GetItemValue(std::string_view ASource, std::string_view AItem);
+
+    /// Every item of ASource after the first token, in order: its name in lower case and its
+    /// value as GetItemValue reads it. One pass over the text.
+    std::vector<std::pair<std::string, std::string>> GetItems(std::string_view ASource);
+    /// AValue trimmed and, when its first and last characters are in AQuoteChars, without them;
+    /// quoted-pairs inside double quotes are read.
+    static std::string UnquoteItemValue(std::string_view AValue, std::string_view AQuoteChars);
+    /// AText as a quoted string: in double quotes, with "\\" before each double quote and backslash.
+    static std::string QuoteItemValue(std::string_view AText);
 
 protected:
     /// True for a non-empty line that begins with TAB or space.
     static bool IsContinuationLine(std::string_view ALine) noexcept;
-    /// Inserts AText cut into pieces of about CharsPerLine characters from ALineIndex on;
+    /// Inserts AText from ALineIndex on, folded before blanks to lines of about CharsPerLine
+    /// characters (a longer run stays whole up to the 998 characters a line may hold);
     /// returns the index after the last inserted line.
     int32_t InsertFolded(int32_t ALineIndex, std::string_view AText, std::string_view AFirstPrefix,
         std::string_view ANextPrefix);
-    /// The field's lines joined: one blank after the colon and one leading TAB of each
-    /// continuation line dropped. With ASeparateAddresses a "," goes in before a continuation
-    /// line that follows a ">" (an address whose list was folded without its comma).
+    /// The field's lines joined (only the line breaks go) with one blank after the colon
+    /// dropped. With ASeparateAddresses a "," goes in before a continuation line that follows
+    /// a ">" (an address whose list was folded without its comma).
     std::string UnfoldField(int32_t AIndex, bool ASeparateAddresses) const;
-    /// ANumerator / ADenominator rounded to the nearest integer, halves to even.
-    static int32_t RoundHalfEven(int32_t ANumerator, int32_t ADenominator) noexcept;
     /// Inserts one line into Source and keeps the field index current.
     void InsertSourceLine(int32_t ALineIndex, std::string AText);
 
 private:
+    /// Where one item lies in a field value: its name and its raw value (quotes included).
+    struct TItemSpan
+    {
+        size_t NameBegin;
+        size_t NameEnd;
+        size_t ValueBegin; // 0 for the first token, which has no name
+        size_t ValueEnd;
+    };
+    /// Calls AVisit with each item of ASource, the first token first, until it returns true.
+    template <typename TVisit>
+    void ScanItems(std::string_view ASource, TVisit AVisit) const;
+    /// The end of the raw item value that starts at AFrom.
+    size_t ItemValueEnd(std::string_view ASource, size_t AFrom) const;
+    /// Where to fold AText (its length when it stays whole) for a line with ARoom characters.
+    size_t FoldPoint(std::string_view AText, size_t ARoom) const;
     bool ValidIndex(int32_t AIndex) const noexcept { return FSource && AIndex >= 0 && AIndex < FFieldNames.Count(); }
     int32_t ClampToHeader(int32_t ALineIndex) const noexcept;
     int32_t FirstFieldAtOrAfter(int32_t ALineIndex) const;

@@ -6,6 +6,7 @@
 
 #include "core/ixStrings.h"
 #include "message/internal/ixPunycode.h"
+#include "util/ixTranslator.h"
 #include "util/ixUtils.h"
 
 namespace ix {
@@ -134,10 +135,8 @@ std::string TixIdnTranslator::EncodeLabel(std::string_view ALabel)
 {
     if (IsAscii(ALabel))
         return std::string(ALabel);
-    std::u32string codePoints(ALabel.size(), U'\0');
-    std::transform(ALabel.begin(), ALabel.end(), codePoints.begin(),
-        [](char AChar) { return static_cast<char32_t>(static_cast<uint8_t>(AChar)); });
-    return std::string(AcePrefix) + detail::PunycodeEncode(codePoints);
+    // Punycode encodes characters, not the bytes that hold them in the ANSI code page.
+    return std::string(AcePrefix) + detail::PunycodeEncode(TixTranslator::AnsiToCodePoints(ALabel));
 }
 
 std::string TixIdnTranslator::EncodeDomain(std::string_view ADomain)

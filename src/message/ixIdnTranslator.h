@@ -17,8 +17,8 @@ public:
     using Exception::Exception;
 };
 
-/// Stateless Punycode encoding of 8-bit labels; each character's value (128 to 255 for the
-/// non-ASCII ones) is taken as its code point.
+/// Stateless Punycode encoding of labels in the ANSI code page, character by character (the
+/// code points of the characters, not the bytes that hold them).
 class TixIdnTranslator
 {
 public:

@@ -1,6 +1,7 @@
 #include "message/ixMailHeader.h"
 
 #include <algorithm>
+#include <unordered_map>
 #include <vector>
 
 #include "core/ixStreams.h"
@@ -32,13 +33,39 @@ struct TEncodedWord
     size_t End = 0;  // index after "?="
 };
 
-/// Reads the encoded word that begins with the "=?" at AStart; false when there is none.
-bool ReadEncodedWord(std::string_view AText, size_t AStart, TEncodedWord& AWord)
+/// Finds the "?=" that can end an encoded word, which holds no blank (RFC 2047). Remembers the
+/// last answer, so that a text of many words that fail costs time in proportion to its length.
+class TWordEndFinder
 {
-    const size_t letterMark = AText.find('?', AStart + 2);
-    if (letterMark == std::string_view::npos || letterMark + 2 >= AText.size() || AText[letterMark + 2] != '?')
+public:
+    explicit TWordEndFinder(std::string_view AText) noexcept : FText(AText) {}
+
+    /// The position of the first "?=" at or after AFrom and before the next blank; npos if none.
+    size_t Find(size_t AFrom)
+    {
+        if (AFrom < FFrom || AFrom > FFound) {
+            FFrom = AFrom;
+            const size_t blank = std::min(FText.find_first_of(Blanks, AFrom), FText.size());
+            const size_t found = FText.substr(0, blank).find("?=", AFrom);
+            FFound = found == std::string_view::npos ? blank : found;
+        }
+        return FFound < FText.size() && FText.substr(FFound).starts_with("?=") ? FFound : std::string_view::npos;
+    }
+
+private:
+    std::string_view FText;
+    size_t FFrom = std::string_view::npos;
+    size_t FFound = 0; // the "?=" found from FFrom, or the blank (or end) that ended the search
+};
+
+/// Reads the encoded word that begins with the "=?" at AStart; false when there is none.
+bool ReadEncodedWord(std::string_view AText, size_t AStart, TWordEndFinder& AEnds, TEncodedWord& AWord)
+{
+    const size_t letterMark = AText.find_first_of("? \t\r\n", AStart + 2);
+    if (letterMark == std::string_view::npos || AText[letterMark] != '?' || letterMark + 2 >= AText.size() ||
+        AText[letterMark + 2] != '?')
         return false;
-    const size_t end = AText.find("?=", letterMark + 3);
+    const size_t end = AEnds.Find(letterMark + 3);
     if (end == std::string_view::npos)
         return false;
     AWord.CharSet = AText.substr(AStart + 2, letterMark - AStart - 2);
@@ -61,13 +88,11 @@ std::string DecodeWord(const TEncodedWord& AWord)
 }
 
 /// The position after the blanks that separate a decoded word from the next text: all of them
-/// when another encoded word follows, else one leading TAB.
+/// when another encoded word follows, else none.
 size_t SkipAfterWord(std::string_view AText, size_t APosition)
 {
     const size_t next = AText.find_first_not_of(Blanks, APosition);
-    if (next != std::string_view::npos && AText.substr(next).starts_with("=?"))
-        return next;
-    return APosition < AText.size() && AText[APosition] == '\t' ? APosition + 1 : APosition;
+    return next != std::string_view::npos && AText.substr(next).starts_with("=?") ? next : APosition;
 }
 
 /// Number of pieces of at most AMaxLength that ALength needs (one when there is no limit).
@@ -162,10 +187,11 @@ std::string TixMailHeaderFieldList::DecodeEncodedWords(std::string_view AText, s
     std::string result;
     bool decodedAny = false;
     size_t position = 0;
+    TWordEndFinder ends(AText);
     while (position < AText.size()) {
         const size_t start = AText.find("=?", position);
         TEncodedWord word;
-        if (start == std::string_view::npos || !ReadEncodedWord(AText, start, word)) {
+        if (start == std::string_view::npos || !ReadEncodedWord(AText, start, ends, word)) {
             result.append(AText.substr(position));
             break;
         }
@@ -230,6 +256,14 @@ std::string TixMailHeaderFieldList::DecodeExtendedPieces(std::string_view AField
 {
     // Extended pieces (name*0*, name*1*, ...) are joined as bytes before the conversion, so that
     // a character whose bytes were split between two pieces comes out whole.
+    // The items are read once; the first of each name counts.
+    std::unordered_map<std::string, std::string> items;
+    for (auto& [name, value] : GetItems(AFieldValue))
+        items.try_emplace(std::move(name), std::move(value));
+    const auto valueOf = [&items](const std::string& AName) {
+        const auto found = items.find(AName);
+        return found == items.end() ? std::string() : found->second;
+    };
     TixRfc2231HeaderEncoder encoder;
     bool haveCharSet = false;
     TixByteArray pending;
@@ -238,15 +272,16 @@ std::string TixMailHeaderFieldList::DecodeExtendedPieces(std::string_view AField
         result += TixTranslator::GetString(pending, encoder.GetCharSet());
         pending.clear();
     };
+    const std::string itemName = LowerCase(AItemName);
     for (int32_t n = 0;; ++n) {
-        const std::string name = std::string(AItemName) + std::to_string(n);
-        const std::string plain = GetItemValue(AFieldValue, name);
+        const std::string name = itemName + std::to_string(n);
+        const std::string plain = valueOf(name);
         if (!plain.empty()) {
             flush();
             result += DecodeEncodedWords(plain, FCharSet);
             continue;
         }
-        const std::string extended = GetItemValue(AFieldValue, name + "*");
+        const std::string extended = valueOf(name + "*");
         if (extended.empty())
             break;
         std::string charSet;
@@ -306,16 +341,20 @@ std::string TixMailHeaderFieldList::EncodeHeaderText(std::string_view AText, std
         method = cmQuotedPrintable;
         pieces = PieceCount(EncodeWord(AText, ACharSet, method).size(), AMaxLength);
     }
-    // Pieces of even length (differing by one at most), the last one ending with the text.
+    // Pieces of even length, the last one ending with the text; each ends between two
+    // characters of the ANSI code page, so that every word decodes on its own.
     const auto count = static_cast<size_t>(std::min<int64_t>(pieces, static_cast<int64_t>(AText.size())));
     std::string words;
-    for (size_t piece = 0; piece < count; ++piece) {
-        const size_t begin = piece * AText.size() / count;
-        const size_t end = (piece + 1) * AText.size() / count;
+    size_t begin = 0;
+    for (size_t piece = 0; piece < count && begin < AText.size(); ++piece) {
+        size_t end = begin;
+        while (end < AText.size() && end < (piece + 1) * AText.size() / count)
+            end += TixTranslator::CharLength(AText.substr(end));
         TixEncodeMethod pieceMethod = method;
-        if (piece > 0)
+        if (!words.empty())
             words += "\r\n";
         words += EncodeWord(AText.substr(begin, end - begin), ACharSet, pieceMethod);
+        begin = end;
     }
     words = Trim(words);
     return words.empty() ? std::string(AText) : words;
@@ -327,10 +366,13 @@ void TixMailHeaderFieldList::BuildExtendedItem(std::string_view AItemName, std::
     TixRfc2231HeaderEncoder encoder;
     // Cut the value so that each piece, once encoded, fits its line.
     const int64_t limit = static_cast<int64_t>(GetCharsPerLine()) - 1 - static_cast<int64_t>(AItemName.size()) - 7;
+    // Measured and cut per character of the ANSI code page, never inside one.
     std::vector<std::string> pieces(1);
     size_t encodedLength = 0;
-    for (const char c : AValue) {
-        const size_t charLength = encoder.EncodeString(std::string_view(&c, 1), FCharSet).size();
+    for (std::string_view rest = AValue; !rest.empty();) {
+        const std::string_view c = rest.substr(0, TixTranslator::CharLength(rest));
+        rest.remove_prefix(c.size());
+        const size_t charLength = encoder.EncodeString(c, FCharSet).size();
         if (GetCharsPerLine() >= 1 && !pieces.back().empty() && static_cast<int64_t>(encodedLength + charLength) > limit) {
             pieces.emplace_back();
             encodedLength = 0;
@@ -353,7 +395,7 @@ void TixMailHeaderFieldList::BuildQuotedItem(std::string_view AItemName, std::st
     const int64_t maxLength = static_cast<int64_t>(GetCharsPerLine()) - 1 - static_cast<int64_t>(AItemName.size()) - 3;
     const std::string words =
         EncodeHeaderText(AValue, FCharSet, static_cast<int32_t>(std::max<int64_t>(maxLength, 0)), FEncoding);
-    ALines.SetText(std::string(AItemName) + "=" + QuoteString(words));
+    ALines.SetText(std::string(AItemName) + "=" + QuoteItemValue(words));
 }
 
 void TixMailHeaderFieldList::AddEncodedFieldItem(std::string_view AName, std::string_view AItemName,

@@ -53,6 +53,13 @@ std::string FirstToken(TixHeaderFieldList& AHeader, std::string_view AName)
     return AHeader.GetItemValue(AHeader.GetFieldValue(AName), "");
 }
 
+/// The "boundary" parameter of a "Content-Type" value, plain or in the RFC 2231 form.
+std::string BoundaryOf(TixMailHeaderFieldList& AHeader, std::string_view AContentType)
+{
+    std::string boundary = AHeader.GetItemValue(AContentType, "boundary");
+    return boundary.empty() ? AHeader.GetDecodedItemValue(AContentType, "boundary*") : boundary;
+}
+
 /// The encoding a "Content-Transfer-Encoding" value names; ADefault for anything but
 /// quoted-printable and base64 (7bit, 8bit, binary, x-uuencode...).
 TixEncodeMethod TransferEncodingOf(std::string_view AValue, TixEncodeMethod ADefault)
@@ -272,8 +279,13 @@ void TixMessageBodies::ReadItems(TixBodyReader& AReader)
     const int32_t count = AReader.ReadInteger();
     if (count < 0)
         RaiseInvalidBodyData();
-    for (int32_t i = 0; i < count; ++i)
-        AddByClassName(AReader.ReadString()).ReadBodyData(AReader);
+    for (int32_t i = 0; i < count; ++i) {
+        const std::string className = AReader.ReadString();
+        // Saved bodies nest no deeper than loaded ones can.
+        if (FLevel >= TixMailMessage::MaxNestingLevel && className == "TixMultipartBody")
+            throw EReadError("Body data nested deeper than " + std::to_string(TixMailMessage::MaxNestingLevel) + " levels");
+        AddByClassName(className).ReadBodyData(AReader);
+    }
 }
 
 void TixMessageBodies::RegisterBodyClass(std::string_view AClassName, TBodyFactory AFactory)
@@ -641,7 +653,7 @@ void TixMultipartBody::ParseBodyHeader(TixMailHeaderFieldList& AHeader)
 {
     TixMessageBody::ParseBodyHeader(AHeader);
     const std::string contentType = AHeader.GetFieldValue("Content-Type");
-    SetBoundary(AHeader.GetItemValue(contentType, "boundary"));
+    SetBoundary(BoundaryOf(AHeader, contentType));
     SetContentSubType(AHeader.GetItemValue(contentType, "type"));
     SetEncoding(cmNone);
 }
@@ -812,7 +824,7 @@ std::string TixAttachmentBody::ReadFileName(TixMailHeaderFieldList& AHeader)
     if (name.empty() && SameText(GetContentType(), "message/rfc822") && AHeader.GetSource()) {
         // The embedded message's header starts right after this part's header.
         TixHeaderFieldList embedded;
-        embedded.Parse(AHeader.GetHeaderEnd() + 1, *AHeader.GetSource());
+        embedded.Parse(AHeader.GetBodyStart(), *AHeader.GetSource());
         name = embedded.GetFieldValue("Subject") + ".eml";
     }
     // Every source is untrusted: a name never carries a path or reserved characters.
@@ -874,7 +886,9 @@ void TixImageBody::ParseBodyHeader(TixMailHeaderFieldList& AHeader)
 {
     TixAttachmentBody::ParseBodyHeader(AHeader);
     const std::string contentType = AHeader.GetFieldValue("Content-Type");
-    const std::string name = AHeader.GetDecodedItemValue(contentType, "name");
+    std::string name = AHeader.GetDecodedItemValue(contentType, "name");
+    if (name.empty())
+        name = AHeader.GetDecodedItemValue(contentType, "filename");
     SetFileName(name.empty() ? name : MakeSafeFileName(name));
     SetContentType(AHeader.GetItemValue(contentType, ""));
     SetContentID(ReadContentID(AHeader));
@@ -1219,14 +1233,19 @@ void TixMailMessage::EndUpdate()
 
 void TixMailMessage::Changed()
 {
+    // The caches go even while the notification is held back: a load that fails halfway has
+    // freed the bodies they list, and no EndUpdate follows it.
+    if (FBodyListsFilled) {
+        FAttachmentList.Clear();
+        FImageList.Clear();
+        FBodyListsFilled = false;
+    }
+    if (!FMessageText->IsEmpty())
+        FMessageText->Clear();
     const TComponentState state = GetComponentState();
     if (state.Includes(csLoading) || state.Includes(csDestroying) || state.Includes(csDesigning) ||
         FUpdateCount > 0)
         return;
-    FAttachmentList.Clear();
-    FImageList.Clear();
-    FBodyListsFilled = false;
-    FMessageText->Clear();
     DoChanged();
 }
 
@@ -1365,7 +1384,7 @@ void TixMailMessage::ParseHeader(TStrings& ASource)
     SplitText(header.GetFieldValue("References"), *FReferences, ' ');
 
     CopyHeaderLines(header, *FRawHeader);
-    FBodyStart = std::min(header.GetHeaderEnd() + 1, ASource.Count());
+    FBodyStart = header.GetBodyStart();
     CollectExtraFields(header, GetKnownFields(), *FExtraFields);
 }
 
@@ -1376,7 +1395,7 @@ void TixMailMessage::ParseContentType(TixMailHeaderFieldList& AHeader)
     SetMessageFormat(mime ? mfMIME : mfUUencode);
     SetContentType(AHeader.GetItemValue(contentType, ""));
     SetContentSubType(AHeader.GetItemValue(contentType, "type"));
-    SetBoundary(AHeader.GetItemValue(contentType, "boundary"));
+    SetBoundary(BoundaryOf(AHeader, contentType));
     const std::string charSet = AHeader.GetItemValue(contentType, "charset");
     if (!charSet.empty()) {
         SetCharSet(charSet);
@@ -1497,7 +1516,7 @@ TixMessageBody& TixMailMessage::StartPart(TStrings& ASource, int32_t ABoundaryLi
     body.ParseBodyHeader(header);
     body.ReadHeaderLines(header);
     // A header that runs to the end leaves its last line as content.
-    AContentStart = headerEnd < count ? headerEnd + 1 : std::max(count - 1, ABoundaryLine + 1);
+    AContentStart = headerEnd < count ? header.GetBodyStart() : std::max(count - 1, ABoundaryLine + 1);
     body.SetPosition(FLineOffset + ABoundaryLine + 1, FLineOffset + AContentStart);
     return body;
 }
@@ -1509,7 +1528,9 @@ void TixMailMessage::SplitMultipart(TStrings& ASource)
     TixMessageBody* part = nullptr;
     int32_t contentStart = 0;
     for (int32_t i = 0; i < count;) {
-        const std::string& line = ASource[i];
+        // Blanks after a boundary are transport padding (RFC 2046, section 5.1.1).
+        std::string_view line = ASource[i];
+        line = line.substr(0, line.find_last_not_of(" \t") + 1);
         const bool isOpen = line == open;
         const bool isClose = !isOpen && line.size() == open.size() + 2 && line.starts_with(open) && line.ends_with("--");
         if (!isOpen && !isClose) {
@@ -1533,11 +1554,10 @@ void TixMailMessage::SplitMultipart(TStrings& ASource)
 void TixMailMessage::SplitSinglePart(TStrings& ASource)
 {
     const int32_t count = ASource.Count();
-    int32_t start = 0;
-    while (start < count && !ASource[start].empty())
-        ++start;
-    if (start++ >= count)
-        return; // no empty line: the source is all header
+    TixHeaderFieldList header;
+    if (header.Parse(0, ASource) >= count)
+        return; // the source is all header
+    const int32_t start = header.GetBodyStart();
     TixMessageBody& single = CreateSingleBody(ASource, *FBodies);
     single.SetPosition(FLineOffset, FLineOffset + start);
     TixMessageBody* block = nullptr;

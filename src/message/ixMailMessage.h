@@ -515,7 +515,8 @@ public:
     void ParseBodies(TStrings& ASource);
     void BeginUpdate() noexcept;
     void EndUpdate();
-    /// Empties the notification caches and fires OnChanged, unless held back.
+    /// Empties the caches of body lists and text (always: they may point at bodies that are
+    /// gone), then fires OnChanged unless held back.
     void Changed();
     /// The lines a viewer shows: the first HTML text, else the plain texts, else all texts.
     const TStringList& MessageText();

@@ -4,11 +4,17 @@
 #include "platform/internal/ixOsFail.h"
 #include "platform/ixOsKernel.h"
 
+#include <langinfo.h>
+#include <locale.h>
+
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <climits>
 #include <cstring>
 #include <string>
+#include <string_view>
+#include <utility>
 
 namespace ix::os {
 
@@ -17,7 +23,12 @@ namespace {
 using internal::Fail;
 using internal::TCodePageTable;
 
-std::atomic<UINT> AnsiCodePage{1252};
+/// The selected ANSI code page; the locale's until the application selects another.
+std::atomic<UINT>& AnsiCodePage() noexcept
+{
+    static std::atomic<UINT> codePage{internal::CodePageOfLocale("")};
+    return codePage;
+}
 
 constexpr DWORD MbKnownFlags = MB_PRECOMPOSED | MB_COMPOSITE | MB_USEGLYPHCHARS | MB_ERR_INVALID_CHARS;
 constexpr DWORD WcKnownFlags = WC_DISCARDNS | WC_SEPCHARS | WC_DEFAULTCHAR | WC_ERR_INVALID_CHARS
@@ -29,7 +40,7 @@ constexpr char16_t ReplacementChar = 0xFFFD;
 UINT ResolveCodePage(UINT ACodePage) noexcept
 {
     if (ACodePage == CP_ACP || ACodePage == CP_THREAD_ACP)
-        return AnsiCodePage.load(std::memory_order_relaxed);
+        return AnsiCodePage().load(std::memory_order_relaxed);
     if (ACodePage == CP_UTF8 || internal::FindCodePageTable(ACodePage) != nullptr)
         return ACodePage;
     return 0;
@@ -291,16 +302,46 @@ private:
 
 } // namespace
 
+namespace internal {
+
+UINT CodePageOfCharSet(std::string_view AName) noexcept
+{
+    std::string name;
+    for (const char c : AName)
+        if (std::isalnum(static_cast<unsigned char>(c)))
+            name += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    constexpr std::pair<std::string_view, UINT> Names[] = {{"cp1252", 1252}, {"windows1252", 1252},
+        {"iso88591", 1252}, {"iso885915", 1252}, {"cp1250", 1250}, {"windows1250", 1250}, {"iso88592", 1250},
+        {"cp1251", 1251}, {"windows1251", 1251}};
+    for (const auto& [known, codePage] : Names)
+        if (name == known)
+            return codePage;
+    return 0;
+}
+
+UINT CodePageOfLocale(const char* ALocaleName) noexcept
+{
+    // Read without changing the process's own locale.
+    const locale_t locale = newlocale(LC_CTYPE_MASK, ALocaleName, static_cast<locale_t>(0));
+    if (locale == static_cast<locale_t>(0))
+        return CP_UTF8;
+    const UINT codePage = CodePageOfCharSet(nl_langinfo_l(CODESET, locale));
+    freelocale(locale);
+    return codePage != 0 ? codePage : CP_UTF8;
+}
+
+} // namespace internal
+
 UINT GetACP() noexcept
 {
-    return AnsiCodePage.load(std::memory_order_relaxed);
+    return AnsiCodePage().load(std::memory_order_relaxed);
 }
 
 bool SetAnsiCodePage(UINT ACodePage) noexcept
 {
     if (ACodePage != CP_UTF8 && internal::FindCodePageTable(ACodePage) == nullptr)
         return Fail(ERROR_INVALID_PARAMETER, false);
-    AnsiCodePage.store(ACodePage, std::memory_order_relaxed);
+    AnsiCodePage().store(ACodePage, std::memory_order_relaxed);
     return true;
 }
 

@@ -58,7 +58,8 @@ inline constexpr DWORD WC_ERR_INVALID_CHARS = 0x00000080;
 inline constexpr DWORD WC_COMPOSITECHECK = 0x00000200;
 inline constexpr DWORD WC_NO_BEST_FIT_CHARS = 0x00000400;
 
-/// The process's ANSI code page: 1252 unless the application selected another.
+/// The process's ANSI code page: the page of the locale's character set (UTF-8 on a current
+/// system, and for the C and POSIX locales) unless the application selected another.
 UINT GetACP() noexcept;
 
 /// Selects the process's ANSI code page: 1250, 1251, 1252 or 65001 (UTF-8). Returns false

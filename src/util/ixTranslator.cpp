@@ -414,65 +414,43 @@ void TranslateStream(std::string_view ACharSet, bool AToSet, TStream& ASource, T
     }
 }
 
-void AppendUtf8(std::string& AOut, char16_t AUnit)
+/// What an ill-formed UTF-8 part or a lone surrogate becomes.
+constexpr char32_t ReplacementChar = 0xFFFD;
+
+void AppendUtf8(std::string& AOut, char32_t AChar)
 {
-    const unsigned w = AUnit;
-    if (w < 0x80) {
-        AOut.push_back(static_cast<char>(w));
-    } else if (w < 0x800) {
-        AOut.push_back(static_cast<char>(0xC0 | (w >> 6)));
-        AOut.push_back(static_cast<char>(0x80 | (w & 0x3F)));
-    } else {
-        AOut.push_back(static_cast<char>(0xE0 | (w >> 12)));
-        AOut.push_back(static_cast<char>(0x80 | ((w >> 6) & 0x3F)));
-        AOut.push_back(static_cast<char>(0x80 | (w & 0x3F)));
+    if (AChar < 0x80) {
+        AOut.push_back(static_cast<char>(AChar));
+        return;
     }
+    const size_t length = AChar < 0x800 ? 2 : AChar < 0x10000 ? 3 : 4;
+    constexpr uint8_t LeadMarks[] = {0, 0, 0xC0, 0xE0, 0xF0};
+    char bytes[4];
+    for (size_t i = length - 1; i > 0; --i, AChar >>= 6)
+        bytes[i] = static_cast<char>(0x80 | (AChar & 0x3F));
+    bytes[0] = static_cast<char>(LeadMarks[length] | AChar);
+    AOut.append(bytes, length);
 }
 
-/// Reads UTF-8 the lenient way: the end of the input reads as a NUL byte.
-class TUtf8Reader
+bool IsHighSurrogate(char16_t AUnit) noexcept
 {
-public:
-    explicit TUtf8Reader(std::string_view AText) : FText(AText) {}
-
-    bool AtEnd() const noexcept { return FIndex >= FText.size(); }
-    uint8_t Next() noexcept
-    {
-        const uint8_t result = AtEnd() ? 0 : static_cast<uint8_t>(FText[FIndex]);
-        ++FIndex;
-        return result;
-    }
-
-private:
-    std::string_view FText;
-    size_t FIndex = 0;
-};
-
-bool IsContinuation(uint8_t AByte) noexcept
-{
-    return (AByte & 0xC0) == 0x80;
+    return AUnit >= 0xD800 && AUnit <= 0xDBFF;
 }
 
-/// What a byte that should have continued a sequence stands for.
-char16_t BadSequence(uint8_t AByte) noexcept
+bool IsLowSurrogate(char16_t AUnit) noexcept
 {
-    return AByte == ' ' ? u' ' : u'\x80';
+    return AUnit >= 0xDC00 && AUnit <= 0xDFFF;
 }
 
-/// Decodes the sequence that starts with ALead (not ASCII).
-char16_t DecodeSequence(uint8_t ALead, TUtf8Reader& AReader) noexcept
+void AppendUtf16(std::u16string& AOut, char32_t AChar)
 {
-    unsigned value = ALead & 0x3F;
-    if ((ALead & 0x20) != 0) {
-        const uint8_t second = AReader.Next();
-        if (!IsContinuation(second))
-            return BadSequence(second);
-        value = (value << 6) | (second & 0x3F);
+    if (AChar < 0x10000) {
+        AOut.push_back(static_cast<char16_t>(AChar));
+        return;
     }
-    const uint8_t last = AReader.Next();
-    if (!IsContinuation(last))
-        return BadSequence(last);
-    return static_cast<char16_t>(((value << 6) | (last & 0x3F)) & 0xFFFF);
+    AChar -= 0x10000;
+    AOut.push_back(static_cast<char16_t>(0xD800 + (AChar >> 10)));
+    AOut.push_back(static_cast<char16_t>(0xDC00 + (AChar & 0x3FF)));
 }
 
 } // namespace
@@ -571,8 +549,14 @@ std::string TixTranslator::Utf8Encode(std::u16string_view AWide)
 {
     std::string result;
     result.reserve(AWide.size() * 3);
-    for (char16_t unit : AWide)
-        AppendUtf8(result, unit);
+    for (size_t i = 0; i < AWide.size(); ++i) {
+        char32_t c = AWide[i];
+        if (IsHighSurrogate(AWide[i]) && i + 1 < AWide.size() && IsLowSurrogate(AWide[i + 1]))
+            c = 0x10000 + ((c - 0xD800) << 10) + (AWide[++i] - 0xDC00);
+        else if (IsHighSurrogate(AWide[i]) || IsLowSurrogate(AWide[i]))
+            c = ReplacementChar;
+        AppendUtf8(result, c);
+    }
     return result;
 }
 
@@ -580,10 +564,51 @@ std::u16string TixTranslator::Utf8Decode(std::string_view AText)
 {
     std::u16string result;
     result.reserve(AText.size());
-    TUtf8Reader reader(AText);
-    while (!reader.AtEnd()) {
-        const uint8_t lead = reader.Next();
-        result.push_back(lead < 0x80 ? char16_t{lead} : DecodeSequence(lead, reader));
+    const std::span<const uint8_t> bytes = AsBytes(AText);
+    for (size_t i = 0; i < bytes.size();) {
+        if (bytes[i] < 0x80) {
+            result.push_back(bytes[i++]);
+            continue;
+        }
+        char32_t c = ReplacementChar;
+        const size_t length = ReadUtf8Char(bytes.subspan(i), c);
+        // A sequence the end cuts short is one ill-formed part.
+        i += length == 0 ? bytes.size() - i : length;
+        AppendUtf16(result, c);
+    }
+    return result;
+}
+
+size_t TixTranslator::CharLength(std::string_view AText) noexcept
+{
+    if (AText.empty())
+        return 0;
+    if (static_cast<uint8_t>(AText[0]) < 0x80 || os::GetACP() != os::CP_UTF8)
+        return 1;
+    char32_t c = 0;
+    const size_t length = ReadUtf8Char(AsBytes(AText), c);
+    return length == 0 ? AText.size() : length;
+}
+
+std::u32string TixTranslator::AnsiToCodePoints(std::string_view AText)
+{
+    // ASCII is the same in every ANSI code page; only the runs of other bytes are converted.
+    const auto isAscii = [](char AChar) { return static_cast<uint8_t>(AChar) < 0x80; };
+    std::u32string result;
+    result.reserve(AText.size());
+    for (auto at = AText.begin(); at != AText.end();) {
+        const auto run = std::find_if(at, AText.end(), [&](char AChar) { return !isAscii(AChar); });
+        result.append(at, run);
+        at = std::find_if(run, AText.end(), isAscii);
+        const std::u16string wide = StringToWide(std::string_view(run, at), os::CP_ACP);
+        for (size_t i = 0; i < wide.size(); ++i) {
+            if (IsHighSurrogate(wide[i]) && i + 1 < wide.size() && IsLowSurrogate(wide[i + 1])) {
+                result.push_back(0x10000 + ((char32_t{wide[i]} - 0xD800) << 10) + (wide[i + 1] - 0xDC00));
+                ++i;
+            } else {
+                result.push_back(wide[i]);
+            }
+        }
     }
     return result;
 }

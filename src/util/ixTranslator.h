@@ -26,7 +26,7 @@ struct TixCharSetInfo
 };
 
 /// Stateless character-set conversions. Nothing here raises on any input: unknown sets pass
-/// bytes through, malformed UTF-8 yields U+0080 (or a blank) per bad sequence.
+/// bytes through, and each ill-formed part of UTF-8 yields one U+FFFD.
 ///
 /// The 8-bit sets' tables have a fixed local code page (GetLocalCodePage). While the ANSI code
 /// page is that one, the tables are used as they stand. Under any other ANSI code page the set's
@@ -70,11 +70,18 @@ public:
     /// 0 for a set outside the table.
     static os::UINT GetLocalCodePage(std::string_view ACharSet) noexcept;
 
-    /// UTF-16 to UTF-8, code unit by code unit (surrogates become three-byte sequences each).
+    /// UTF-16 to UTF-8; a surrogate pair becomes one four-byte sequence, a lone surrogate U+FFFD.
     static std::string Utf8Encode(std::u16string_view AWide);
-    /// UTF-8 to UTF-16, values cut to 16 bits; a bad sequence gives U+0080, or a blank when the
-    /// offending byte is a blank.
+    /// UTF-8 to UTF-16 (characters past U+FFFF as surrogate pairs). Each ill-formed part (RFC
+    /// 3629: the longest start of a valid sequence, or one byte) gives one U+FFFD; the byte that
+    /// shows a sequence is broken is read again as the start of the next character.
     static std::u16string Utf8Decode(std::string_view AText);
+
+    /// The bytes of the first character of AText in the ANSI code page: one in a single-byte
+    /// page; under UTF-8 the sequence, or the ill-formed part, that starts it. 0 for no text.
+    static size_t CharLength(std::string_view AText) noexcept;
+    /// The characters (Unicode code points) of AText in the ANSI code page.
+    static std::u32string AnsiToCodePoints(std::string_view AText);
 
     /// 8-bit text of ACodePage to UTF-16 (the system conversion, MB_PRECOMPOSED).
     static std::u16string StringToWide(std::string_view AText, os::UINT ACodePage);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "command/ChunkedConnection.h"
+#include "support/AnsiCodePageScope.h"
 #include "util/ixUtils.h"
 
 namespace ix {
@@ -462,6 +463,7 @@ TEST(CommandEngine, FailedMultiLineWaitClearsInProgressAndTheProgressSlot)
 
 TEST(CommandEngine, CharSetConvertsCommandsAndReplies)
 {
+    const test::TAnsiCodePageScope cp1252(1252); // the texts below are written in its bytes
     TEngine engine({"+OK caf\xC3\xA9\r\n"});
     engine.SetCharSet("utf-8");
     engine.SendCommandSync("USER caf\xE9", {CodeOk});

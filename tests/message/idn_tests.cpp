@@ -5,6 +5,7 @@
 #include <string>
 
 #include "message/internal/ixPunycode.h"
+#include "support/AnsiCodePageScope.h"
 
 using namespace ix;
 
@@ -37,6 +38,26 @@ TEST(IdnTranslator, EncodesMixedLabelsAndLeavesTheOtherLabelsAsTheyAre)
     EXPECT_EQ(TixIdnTranslator::EncodeDomain("www.b\xFC\x63her.ch"), "www.xn--bcher-kva.ch");
     EXPECT_EQ(TixIdnTranslator::EncodeLabel("Porqu\xE9nopuedensimplementehablarenEspa\xF1ol"),
         "xn--PorqunopuedensimplementehablarenEspaol-fmd56a");
+}
+
+TEST(IdnTranslator, EncodesTheCharactersOfTheAnsiCodePageNotItsBytes)
+{
+    const struct
+    {
+        os::UINT CodePage;
+        const char* Domain;
+        const char* Ascii;
+    } cases[] = {
+        {os::CP_UTF8, "b\xC3\xBC" "cher.example", "xn--bcher-kva.example"},
+        {os::CP_UTF8, "\xD0\xBF\xD1\x80\xD0\xB8\xD0\xBC\xD0\xB5\xD1\x80", "xn--e1afmkfd"},
+        {os::CP_UTF8, "\xF0\x9F\x8E\x89", "xn--dk8h"},
+        {1251, "\xEF\xF0\xE8\xEC\xE5\xF0", "xn--e1afmkfd"},
+        {1252, "b\xFC" "cher", "xn--bcher-kva"},
+    };
+    for (const auto& c : cases) {
+        const test::TAnsiCodePageScope codePage(c.CodePage);
+        EXPECT_EQ(TixIdnTranslator::EncodeDomain(c.Domain), c.Ascii) << c.CodePage;
+    }
 }
 
 TEST(IdnTranslator, KeepsEmptyLabelsOfATrailingDot)

@@ -7,6 +7,7 @@
 
 #include "message/ixPercentEncoder.h"
 #include "platform/ixOsKernel.h"
+#include "support/AnsiCodePageScope.h"
 
 using namespace ix;
 
@@ -71,7 +72,9 @@ TEST(EncodedWords, DecodeJoinsWordsAndKeepsWhatItCannotDecode)
         {"=?iso-8859-1?q?a?= =?iso-8859-1?q?b?=", "iso-8859-1", "ab"},
         {"=?iso-8859-1?q?a?=\r\n\t =?iso-8859-1?q?b?=", "iso-8859-1", "ab"},
         {"=?iso-8859-1?q?a?= b", "iso-8859-1", "a b"},
-        {"x =?iso-8859-1?q?a?=\tb", "iso-8859-1", "x ab"},
+        {"x =?iso-8859-1?q?a?=\tb", "iso-8859-1", "x a\tb"},
+        // An encoded word holds no blank: the search for its end stops at one.
+        {"=?iso-8859-1?q?a b?=", "iso-8859-1", "=?iso-8859-1?q?a b?="},
         // "_" is a blank and "=5F" an underscore; letters in either case; a language suffix.
         {"=?iso-8859-1?Q?a_b=5Fc?=", "iso-8859-1", "a b_c"},
         {"=?ISO-8859-1?b?SGk=?= =?utf-8?B?w6k=?=", "iso-8859-1", "Hi\xE9"},
@@ -148,7 +151,7 @@ TEST(MailHeaderFieldList, SubjectKeepsItsBlanksAndFoldedAddressesGainCommas)
     TixMailHeaderFieldList list("iso-8859-1", 76, cmNone);
     list.Parse(0, source);
     EXPECT_EQ(list.GetFieldValue("subject"), "hi  ");
-    EXPECT_EQ(list.GetFieldValue("to"), "A <a@x.example>,B <b@y.example>");
+    EXPECT_EQ(list.GetFieldValue("to"), "A <a@x.example>,\tB <b@y.example>");
     EXPECT_EQ(list.GetFieldValue("references"), "<1@x.example> <2@y.example>");
 }
 
@@ -208,6 +211,47 @@ TEST(MailHeaderFieldList, EncodedItemsReadBackAsTheyWereWritten)
         for (int32_t line = 0; width > 0 && line < list.GetHeaderEnd(); ++line)
             EXPECT_LE(source[line].size(), static_cast<size_t>(width + 30)) << source[line];
     }
+}
+
+TEST(MailHeaderFieldList, QuotesAndBackslashesInAValueCannotAddItems)
+{
+    const std::string name = "report\"; size=1; x=\"y\\z.pdf";
+    TStringList source{"Content-Disposition: attachment", "Content-Type: application/pdf", ""};
+    TixMailHeaderFieldList list("us-ascii", 76, cmNone);
+    list.Parse(0, source);
+    list.AddQuotedFieldItem("content-disposition", "filename", name);
+    list.AddEncodedFieldItem("content-type", "name", name);
+    EXPECT_EQ(source[0], "Content-Disposition: attachment; filename=\"report\\\"; size=1; x=\\\"y\\\\z.pdf\"");
+    for (const char* field : {"content-disposition", "content-type"}) {
+        const std::string value = list.GetFieldValue(field);
+        EXPECT_EQ(list.GetDecodedItemValue(value, StartsText("content-d", field) ? "filename" : "name"), name);
+        EXPECT_EQ(list.GetItemValue(value, "size"), "") << value;
+    }
+    // A value that is one quoted string already stays as it is.
+    list.AddQuotedFieldItem("content-type", "x", "\"a\\\"b\"");
+    EXPECT_EQ(list.GetItemValue(list.GetFieldValue("content-type"), "x"), "a\"b");
+}
+
+TEST(MailHeaderFieldList, UnderUtf8WordsAndPiecesAreCutBetweenCharacters)
+{
+    const test::TAnsiCodePageScope utf8(os::CP_UTF8);
+    const std::string text = "\xD0\x96\xD1\x83\xD1\x80\xD0\xBD\xD0\xB0\xD0\xBB \xF0\x9F\x8E\x89 b\xC3\xBC" "cher";
+    for (int32_t length = 1; length < 40; ++length) {
+        const std::string words = TixMailHeaderFieldList::EncodeHeaderText(text, "utf-8", length, cmBase64);
+        TStringList lines;
+        lines.SetText(words);
+        for (int32_t i = 0; i < lines.Count(); ++i)
+            EXPECT_EQ(Decode(lines[i], "utf-8").find("\xEF\xBF\xBD"), std::string::npos) << lines[i];
+        EXPECT_EQ(Decode(Unfold(words), "utf-8"), text) << length;
+    }
+    TStringList source{"Content-Disposition: attachment"};
+    TixMailHeaderFieldList list("utf-8", 30, cmNone);
+    list.Parse(0, source);
+    list.AddEncodedFieldItem(0, "filename*", text);
+    // Each piece holds whole characters: no piece ends inside one.
+    for (int32_t i = 1; i < source.Count(); ++i)
+        EXPECT_FALSE(source[i].ends_with("%D0;") || source[i].ends_with("%F0%9F;")) << source[i];
+    EXPECT_EQ(list.GetDecodedItemValue(list.GetFieldValue("content-disposition"), "filename*"), text);
 }
 
 TEST(MailHeaderFieldList, ExtendedItemPiecesAreNumberedAndSeparated)

@@ -109,12 +109,41 @@ TEST_F(MimeBodiesTest, EmptyPartGetsNoData)
     EXPECT_EQ(Recorder.DataAddedCount, 1);
 }
 
-TEST_F(MimeBodiesTest, PartHeaderWithoutBlankLineTakesTheFollowingLines)
+TEST_F(MimeBodiesTest, AHeaderWithoutBlankLineEndsAtTheFirstLineThatIsNoField)
 {
     Load("Content-Type: multipart/mixed; boundary=b\n\n"
-         "--b\nContent-Type: text/plain\nX-A: 1\n--b\nContent-Type: text/html\n\nh\n--b--\n");
-    ASSERT_EQ(Message.GetBodies().Count(), 1);
-    EXPECT_EQ(Body(0).GetContentType(), "text/plain");
+         "--b\nContent-Type: text/plain\nX-A: 1\n--b\nContent-Type: text/html\n\nh\n"
+         "--b\nContent-Type: text/plain\nno blank line before this text\n--b--\n");
+    ASSERT_EQ(Message.GetBodies().Count(), 3);
+    EXPECT_EQ(Body(1).GetContentType(), "text/html");
+    EXPECT_EQ(BodyAs<TixTextBody>(2)->GetStrings().Join("|"), "no blank line before this text");
+    Load("Subject: s\nthe body\n\nmore\n");
+    EXPECT_EQ(Message.MessageText().Join("|"), "the body||more");
+}
+
+TEST_F(MimeBodiesTest, MultipartMailOfOtherProgramsIsSplitAsTheyWroteIt)
+{
+    const struct
+    {
+        const char* Text;
+        int32_t Parts;
+    } cases[] = {
+        // Blanks after a boundary are transport padding.
+        {"Content-Type: multipart/mixed; boundary=b\n\n--b \t\n\nx\n--b\t\n\ny\n--b-- \n", 2},
+        // The parameter named "boundary", not one that ends in it; also in the RFC 2231 form.
+        {"Content-Type: multipart/mixed; x-boundary=\"decoy\"; boundary=\"real\"\n\n--decoy\n\nd\n--real\n\nx\n--real--\n", 1},
+        {"Content-Type: multipart/mixed; boundary*=us-ascii'en'b%2D1\n\n--b-1\n\nx\n--b-1\n\ny\n--b-1--\n", 2},
+        {"Content-Type: multipart/mixed;\n boundary*0=\"b\"; boundary*1=\"2\"\n\n--b2\n\nx\n--b2--\n", 1},
+    };
+    for (const auto& c : cases) {
+        Load(c.Text);
+        ASSERT_EQ(Message.GetBodies().Count(), c.Parts) << c.Text;
+        EXPECT_EQ(Recorder.DataAdded[&Body(0)], "x") << c.Text;
+    }
+    Load("Content-Type: text/plain; x-charset=koi8-r; charset=utf-8\n\n\xC3\xA9\n");
+    EXPECT_EQ(Message.MessageText().Join("|"), "\xE9");
+    Load("Subject: Quarterly report for\n\tthe region\n\nx\n");
+    EXPECT_EQ(Message.GetSubject(), "Quarterly report for\tthe region");
 }
 
 TEST_F(MimeBodiesTest, TextIsConvertedFromItsCharSet)
@@ -253,6 +282,29 @@ TEST_F(MimeBodiesTest, BadBase64FollowsTheErrorProcessingMode)
     EXPECT_EQ(changes, 1);
 }
 
+TEST_F(MimeBodiesTest, AFailedLoadLeavesNoListPointingAtFreedBodies)
+{
+    Load("Content-Type: multipart/mixed; boundary=b\n\n"
+         "--b\nContent-Type: application/zip; name=old.zip\n\nx\n"
+         "--b\nContent-Type: image/gif; name=old.gif\n\nx\n--b--\n");
+    ASSERT_EQ(Message.GetAttachmentList().Count(), 1);
+    ASSERT_EQ(Message.GetImageList().Count(), 1);
+    Message.SetErrorProcessing(meStop);
+    EXPECT_THROW(Load(BadBase64Message), EixEncoderError);
+    ASSERT_EQ(Message.GetAttachmentList().Count(), 1);
+    EXPECT_EQ(Message.GetAttachmentList()[0].GetContentType(), "application/octet-stream");
+    EXPECT_EQ(Message.GetImageList().Count(), 0);
+
+    // An exception from an application's handler leaves the same way.
+    Message.OnSaveAttachment = [](TObject*, TixMessageBody*, std::string&, std::unique_ptr<TStream>&, bool&) {
+        throw Exception("disk full");
+    };
+    EXPECT_THROW(Load("Content-Type: multipart/mixed; boundary=b\n\n--b\nContent-Type: text/plain\n\nt\n"
+                      "--b\nContent-Type: application/zip\n\nx\n--b--\n"),
+        Exception);
+    EXPECT_EQ(Message.GetAttachmentList().Count(), 1);
+}
+
 TEST_F(MimeBodiesTest, AttachmentWithoutAStreamIsNotDecoded)
 {
     Recorder.SetGiveStreams(false);
@@ -350,4 +402,24 @@ TEST_F(MimeBodiesTest, BodiesPersistByClassName)
     unknown.Seek(0, soBeginning);
     TixBodyReader unknownReader(unknown);
     EXPECT_THROW(copy.GetBodies().ReadItems(unknownReader), EConvertError);
+}
+
+TEST(BodyPersistence, SavedBodiesNestNoDeeperThanLoadedOnes)
+{
+    TMemoryStream stream;
+    TixBodyWriter writer(stream);
+    for (int level = 0; level < 100000; ++level) {
+        writer.WriteInteger(1);
+        writer.WriteString("TixMultipartBody");
+        writer.WriteString({}); // subtype, then the nested bodies
+    }
+    stream.Seek(0, soBeginning);
+    TixBodyReader reader(stream);
+    TixMailMessage message;
+    try {
+        message.GetBodies().ReadItems(reader);
+        FAIL() << "no exception";
+    } catch (const EReadError& error) {
+        EXPECT_STREQ(error.what(), "Body data nested deeper than 100 levels");
+    }
 }

@@ -3,6 +3,7 @@
 #include "net/ixNetTestUtils.h"
 #include "net/ixSocketTestUtils.h"
 #include "platform/ixOsKernel.h"
+#include "support/AnsiCodePageScope.h"
 #include "support/ScriptedServer.h"
 
 #include <gtest/gtest.h>
@@ -362,7 +363,8 @@ TEST_F(ConnectionTest, WriteStringConvertsToTheCharacterSet)
     ScriptedServer server({Step::ExpectBytes("caf\xC3\xA9\r\n")});
     Connection.Connect("127.0.0.1", server.Port());
 
-    Connection.WriteString("caf\xE9\r\n", "utf-8"); // é in the ANSI code page
+    const test::TAnsiCodePageScope cp1252(1252);
+    Connection.WriteString("caf\xE9\r\n", "utf-8"); // é in Windows-1252
 
     EXPECT_EQ(server.Finish(), "");
 }

@@ -1,5 +1,7 @@
 #include "platform/ixOsKernel.h"
 
+#include "platform/internal/ixCodePageTables.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -46,7 +48,10 @@ std::string AllBytes()
 class PlatformCodePages : public ::testing::Test
 {
 protected:
-    void TearDown() override { SetAnsiCodePage(1252); }
+    void TearDown() override { SetAnsiCodePage(FSaved); }
+
+private:
+    UINT FSaved = GetACP();
 };
 
 } // namespace
@@ -128,6 +133,27 @@ TEST_F(PlatformCodePages, SizesBuffersAndArgumentsBehaveAsOnWindows)
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(MultiByteToWideChar(1252, 0x100, "abc", 3, out, 8), 0);
     EXPECT_EQ(GetLastError(), ERROR_INVALID_FLAGS);
+    ASSERT_TRUE(SetAnsiCodePage(1250));
     EXPECT_FALSE(SetAnsiCodePage(437));
-    EXPECT_EQ(GetACP(), 1252u);
+    EXPECT_EQ(GetACP(), 1250u);
+}
+
+TEST(PlatformAnsiCodePage, IsTheLocalesUntilTheApplicationSelectsOne)
+{
+    // Only the C library's own locales are sure to be installed; a locale that is not, and the
+    // C and POSIX locales, give UTF-8.
+    EXPECT_EQ(internal::CodePageOfLocale("C"), CP_UTF8);
+    EXPECT_EQ(internal::CodePageOfLocale("POSIX"), CP_UTF8);
+    EXPECT_EQ(internal::CodePageOfLocale("C.UTF-8"), CP_UTF8);
+    EXPECT_EQ(internal::CodePageOfLocale("xx_NONE.CP1251"), CP_UTF8);
+    const struct
+    {
+        const char* CharSet;
+        UINT CodePage;
+    } charSets[] = {{"UTF-8", 0}, {"ANSI_X3.4-1968", 0}, {"CP1252", 1252}, {"ISO-8859-1", 1252},
+        {"iso885915", 1252}, {"ISO-8859-2", 1250}, {"windows-1250", 1250}, {"CP1251", 1251}, {"KOI8-R", 0}};
+    for (const auto& c : charSets)
+        EXPECT_EQ(internal::CodePageOfCharSet(c.CharSet), c.CodePage) << c.CharSet;
+    // Nothing in this test binary selects a page before its fixtures do.
+    EXPECT_EQ(GetACP(), internal::CodePageOfLocale(""));
 }

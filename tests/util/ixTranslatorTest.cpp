@@ -8,6 +8,7 @@
 
 #include "core/ixStreams.h"
 #include "platform/ixOsKernel.h"
+#include "support/AnsiCodePageScope.h"
 
 namespace ix {
 namespace {
@@ -24,18 +25,11 @@ std::string Text(const TixByteArray& ABytes)
     return std::string(ABytes.begin(), ABytes.end());
 }
 
-/// Selects an ANSI code page for one test and restores the previous one.
-class AnsiCodePage
-{
-public:
-    explicit AnsiCodePage(os::UINT ACodePage) : FSaved(os::GetACP()) { os::SetAnsiCodePage(ACodePage); }
-    ~AnsiCodePage() { os::SetAnsiCodePage(FSaved); }
-    AnsiCodePage(const AnsiCodePage&) = delete;
-    AnsiCodePage& operator=(const AnsiCodePage&) = delete;
+using AnsiCodePage = test::TAnsiCodePageScope;
 
-private:
-    os::UINT FSaved;
-};
+// The utility tests write their texts in the bytes of Windows-1252 unless they select a page.
+[[maybe_unused]] testing::Environment* const Cp1252 =
+    testing::AddGlobalTestEnvironment(new test::TAnsiCodePageEnvironment(1252));
 
 /// Every byte value once, in order.
 std::string AllBytes()
@@ -86,9 +80,9 @@ TEST(TixTranslator, GetStringDecodesUtf8ToTheAnsiCodePage)
 {
     const AnsiCodePage cp1252(1252);
     EXPECT_EQ(TixTranslator::GetString(Bytes("\xC3\xA9"), "utf-8"), "\xE9");
-    // C3 41: the second byte is no continuation byte; it is consumed and U+0080 stands for both.
-    EXPECT_EQ(TixTranslator::GetString(Bytes("\xC3\x41"), "utf-8"), TixTranslator::WideToString(u"\x80", 0));
-    EXPECT_EQ(TixTranslator::GetString(Bytes("\xC3\x41"), "utf-8").size(), 1u);
+    // C3 41: the second byte is no continuation byte; the broken part is one default character
+    // and the A stays.
+    EXPECT_EQ(TixTranslator::GetString(Bytes("\xC3\x41"), "utf-8"), "?A");
     // A character without an ANSI form becomes the default character.
     EXPECT_EQ(TixTranslator::GetString(Bytes("\xD0\x9F"), "utf-8"), "?");
 }
@@ -196,24 +190,31 @@ TEST(TixTranslator, StreamTranslationCopiesTheWholeSourceAndRestoresBothPosition
     EXPECT_EQ(back.View(), "x\xF0\xD2\xC9");
 }
 
-TEST(TixTranslator, Utf8EncodeWritesOneToThreeBytesPerCodeUnit)
+TEST(TixTranslator, Utf8EncodeWritesOneToFourBytesPerCharacter)
 {
     EXPECT_EQ(TixTranslator::Utf8Encode(u"A\u00E9\u07FF\u0800\u20AC\uFFFF"),
         "A\xC3\xA9\xDF\xBF\xE0\xA0\x80\xE2\x82\xAC\xEF\xBF\xBF");
-    // A surrogate pair becomes two three-byte sequences.
-    EXPECT_EQ(TixTranslator::Utf8Encode(u"\U0001F600"), "\xED\xA0\xBD\xED\xB8\x80");
+    EXPECT_EQ(TixTranslator::Utf8Encode(u"a\U0001F389b\U0010FFFF"), "a\xF0\x9F\x8E\x89" "b\xF4\x8F\xBF\xBF");
+    // A lone surrogate has no UTF-8 form.
+    EXPECT_EQ(TixTranslator::Utf8Encode(u"\xD83Cx\xDF89"), "\xEF\xBF\xBDx\xEF\xBF\xBD");
     EXPECT_EQ(TixTranslator::Utf8Encode(u""), "");
 }
 
-TEST(TixTranslator, Utf8DecodeReadsBackEveryCodeUnitItsEncoderWrites)
+TEST(TixTranslator, Utf8DecodeReadsBackEveryCharacterItsEncoderWrites)
 {
-    for (uint32_t unit = 0; unit <= 0xFFFF; ++unit) {
-        const std::u16string wide(1, static_cast<char16_t>(unit));
-        ASSERT_EQ(TixTranslator::Utf8Decode(TixTranslator::Utf8Encode(wide)), wide) << unit;
+    for (char32_t c = 0; c <= 0x10FFFF; ++c) {
+        if (c >= 0xD800 && c <= 0xDFFF)
+            continue;
+        std::u16string wide;
+        if (c < 0x10000)
+            wide.assign(1, static_cast<char16_t>(c));
+        else
+            wide = {static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)), static_cast<char16_t>(0xDC00 + (c & 0x3FF))};
+        ASSERT_EQ(TixTranslator::Utf8Decode(TixTranslator::Utf8Encode(wide)), wide) << static_cast<uint32_t>(c);
     }
 }
 
-TEST(TixTranslator, Utf8DecodeGivesU0080OrABlankForEachBadSequence)
+TEST(TixTranslator, Utf8DecodeGivesOneReplacementPerIllFormedPartAndKeepsWhatFollows)
 {
     struct TCase
     {
@@ -221,15 +222,17 @@ TEST(TixTranslator, Utf8DecodeGivesU0080OrABlankForEachBadSequence)
         std::u16string Wide;
     };
     const TCase cases[] = {
-        {"\xC3\x41", u"\x80"},                // second byte consumed
-        {"\xC3\x20x", u" x"},                 // a blank in its place gives a blank
-        {"\xE2\x82\x41", u"\x80"},            // bad third byte
-        {"\xE2\x82\x20", u" "},               // blank third byte
-        {"\xE2\x41\x82", u"\x80\x80"},        // bad second byte; the lone continuation is a bad lead
-        {"a\xE2\x82", u"a\x80"},              // the end reads as NUL
-        {"\xC3", u"\x80"},                    // truncated two-byte sequence
-        {"\xF0\x9F\x98\x80", u"\u07D8\x80"},  // a four-byte lead is read as a three-byte lead
-        {"\xC3\x00z"s, u"\x80z"},             // a NUL byte is no continuation byte
+        {"a\xF0\x9F\x8E\x89" "b", u"a\U0001F389b"},   // a four-byte sequence is one character
+        {"\xC3\x41", u"\xFFFD" "A"},                  // the A that shows the break is kept
+        {"\xC3\x20x", u"\xFFFD x"},
+        {"\xE2\x82\x41", u"\xFFFD" "A"},              // a valid start is one part
+        {"\xE2\x41\x82", u"\xFFFD" "A\xFFFD"},        // the lone continuation is a part of its own
+        {"a\xE2\x82", u"a\xFFFD"},                    // cut short by the end
+        {"\xF0\x9F\x98", u"\xFFFD"},
+        {"\xC0\xAF", u"\xFFFD\xFFFD"},                // no overlong forms
+        {"\xED\xA0\x80", u"\xFFFD\xFFFD\xFFFD"},      // no encoded surrogates
+        {"\xF4\x90\x80\x80", u"\xFFFD\xFFFD\xFFFD\xFFFD"}, // nothing past U+10FFFF
+        {"\xC3\x00z"s, u"\xFFFD\0z"s},
         {"", u""},
     };
     for (const TCase& c : cases)

@@ -5,6 +5,7 @@
 #include "platform/ixOsTypes.h"
 
 #include <span>
+#include <string_view>
 
 namespace ix::os::internal {
 
@@ -36,5 +37,15 @@ struct TCodePageTable
 
 /// The table of code page 1250, 1251 or 1252; null for any other.
 const TCodePageTable* FindCodePageTable(UINT ACodePage) noexcept;
+
+/// The code page of a character set name as the C library spells it (its CODESET: "CP1252",
+/// "ISO-8859-2"...), letter case and punctuation aside; 0 when the conversions have no table
+/// for it.
+UINT CodePageOfCharSet(std::string_view AName) noexcept;
+
+/// The code page of the locale ALocaleName ("" names the one the environment sets: LC_ALL,
+/// LC_CTYPE, LANG): the page of its character set when the conversions know it, else UTF-8,
+/// also for the C and POSIX locales and for a locale that is not installed.
+UINT CodePageOfLocale(const char* ALocaleName) noexcept;
 
 } // namespace ix::os::internal

@@ -1,0 +1,139 @@
+// Every character of Unicode's planes 0 and 1, and sample text in twenty scripts, through the
+// transfer encoders and the header encodings, under each ANSI code page the library knows.
+#include "message/ixMailHeader.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/AnsiCodePageScope.h"
+#include "util/ixTranslator.h"
+
+using namespace ix;
+
+namespace {
+
+const char16_t* const Samples[] = {
+    u"Voix ambiguë d'un cœur qui au zéphyr préfère les jattes de kiwis",  // French
+    u"Zwölf Boxkämpfer jagen Viktor quer über den großen Sylter Deich",   // German
+    u"Zażółć gęślą jaźń",                                                  // Polish
+    u"Příliš žluťoučký kůň úpěl ďábelské ódy",                             // Czech
+    u"Съешь же ещё этих мягких французских булок, да выпей чаю",           // Russian
+    u"Чуєш їх, доцю, га? Кумедна ж ти, прощайся без ґольфів!",              // Ukrainian
+    u"Ξεσκεπάζω την ψυχοφθόρα βδελυγμία",                                   // Greek
+    u"דג סקרן שט בים מאוכזב ולפתע מצא חברה",                               // Hebrew
+    u"نص حكيم له سر قاطع وذو شأن عظيم",                                     // Arabic
+    u"ऋषियों को सताने वाले दुष्ट राक्षसों के राजा रावण",                        // Devanagari
+    u"আমি কাঁচ খেতে পারি, তাতে আমার কোনো ক্ষতি হয় না",                     // Bengali
+    u"เป็นมนุษย์สุดประเสริฐเลิศคุณค่า",                                       // Thai
+    u"我能吞下玻璃而不伤身体",                                               // Chinese
+    u"いろはにほへと ちりぬるを わかよたれそ つねならむ",                   // Japanese
+    u"다람쥐 헌 쳇바퀴에 타고파",                                            // Korean
+    u"ქართული ენა მსოფლიოს უძველესი ენაა",                                  // Georgian
+    u"Կրնամ ապակի ուտել և ինծի անհանգիստ չըներ",                            // Armenian
+    u"யாமறிந்த மொழிகளிலே தமிழ்மொழி போல் இனிதாவது",                           // Tamil
+    u"ሰማይ አይታረስ ንጉሥ አይከሰስ",                                              // Ethiopic
+    u"Emoji 🎉😀👍🏽 and 𝄞 music, 🇩🇪 flags",                                    // emoji, plane 1
+};
+
+/// Every character of planes 0 and 1 but the surrogates and CR and LF (which a header line
+/// cannot hold as text), in UTF-16, cut into pieces of about ASize characters.
+std::vector<std::u16string> AllCharacters(size_t ASize)
+{
+    std::vector<std::u16string> pieces(1);
+    for (char32_t c = 1; c < 0x20000; ++c) {
+        if ((c >= 0xD800 && c <= 0xDFFF) || c == '\r' || c == '\n')
+            continue;
+        if (pieces.back().size() >= ASize)
+            pieces.emplace_back();
+        if (c < 0x10000) {
+            pieces.back() += static_cast<char16_t>(c);
+        } else {
+            pieces.back() += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+            pieces.back() += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+        }
+    }
+    return pieces;
+}
+
+class TextRoundTrip : public testing::TestWithParam<os::UINT>
+{
+protected:
+    /// AText in the ANSI code page; checks that each character either keeps its form or
+    /// becomes the default character, never another character.
+    std::string Ansi(std::u16string_view AText)
+    {
+        const std::string ansi = TixTranslator::WideToString(AText, os::CP_ACP);
+        const std::u16string back = TixTranslator::StringToWide(ansi, os::CP_ACP);
+        if (GetParam() == os::CP_UTF8) {
+            EXPECT_TRUE(back == AText);
+        } else {
+            std::vector<bool> given(0x10000);
+            for (const char16_t c : AText)
+                given[c] = true;
+            EXPECT_EQ(back.size(), ansi.size());
+            for (const char16_t c : back)
+                EXPECT_TRUE(c == u'?' || given[c]) << int(c);
+        }
+        return ansi;
+    }
+
+    /// AText through every transfer encoder and every header encoding, and back.
+    void RoundTrip(const std::string& AText)
+    {
+        const TixByteArray bytes = TixTranslator::GetBytes(AText, "utf-8");
+        ASSERT_EQ(TixTranslator::GetString(bytes, "utf-8"), AText);
+        const std::string utf8(bytes.begin(), bytes.end());
+        for (const TixEncodeMethod method : {cmNone, cmQuotedPrintable, cmBase64, cmUUEncode, cm8Bit})
+            ASSERT_EQ(TixEncoder::DecodeWith(method, TixEncoder::EncodeWith(method, utf8)), utf8) << int(method);
+        for (const TixEncodeMethod method : {cmQuotedPrintable, cmBase64}) {
+            TixEncodeMethod chosen = method;
+            ASSERT_EQ(TixMailHeaderFieldList::DecodeEncodedWords(
+                          TixMailHeaderFieldList::EncodeWord(AText, "utf-8", chosen), "utf-8"),
+                AText);
+            const std::string words = TixMailHeaderFieldList::EncodeHeaderText(AText, "utf-8", 40, method);
+            ASSERT_EQ(TixMailHeaderFieldList::DecodeEncodedWords(StringReplace(words, "\r\n", "\r\n "), "utf-8"), AText);
+        }
+        TStringList source{"Content-Type: application/octet-stream", ""};
+        TixMailHeaderFieldList header("utf-8", 76, cmNone);
+        header.Parse(0, source);
+        header.AddEncodedFieldItem("content-type", "name", AText);
+        header.AddEncodedFieldItem("content-type", "filename*", AText);
+        const std::string value = header.GetFieldValue("content-type");
+        EXPECT_EQ(header.GetDecodedItemValue(value, "name"), AText);
+        EXPECT_EQ(header.GetDecodedItemValue(value, "filename*"), AText);
+    }
+};
+
+} // namespace
+
+TEST_P(TextRoundTrip, SampleTextInTwentyScriptsComesBackAsTheCodePageHoldsIt)
+{
+    const test::TAnsiCodePageScope codePage(GetParam());
+    for (const char16_t* sample : Samples) {
+        SCOPED_TRACE(TixTranslator::Utf8Encode(sample));
+        RoundTrip(Ansi(sample));
+    }
+}
+
+TEST_P(TextRoundTrip, EveryCharacterOfPlanesZeroAndOneComesBack)
+{
+    const test::TAnsiCodePageScope codePage(GetParam());
+    std::string held; // a single-byte page's characters, each once
+    for (const std::u16string& piece : AllCharacters(4096)) {
+        SCOPED_TRACE(static_cast<int>(piece[0]));
+        const std::string ansi = Ansi(piece);
+        if (GetParam() == os::CP_UTF8)
+            RoundTrip(ansi);
+        for (const char c : ansi)
+            if (held.find(c) == std::string::npos)
+                held += c;
+        if (HasFatalFailure())
+            return;
+    }
+    if (GetParam() != os::CP_UTF8)
+        RoundTrip(held);
+}
+
+INSTANTIATE_TEST_SUITE_P(AnsiCodePages, TextRoundTrip, testing::Values(65001u, 1252u, 1250u, 1251u));
