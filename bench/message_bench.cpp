@@ -6,12 +6,15 @@
 //   message_bench corpus     the corpus only
 //   message_bench large      the large message only
 //   message_bench tiny N     a message of N tiny parts
+//   message_bench hostile    headers that once took quadratic time, at 1x, 4x and 16x their size
 #include "message/ixMailMessage.h"
 #include "util/ixUtils.h"
 
 #include <gmime/gmime.h>
 #include <sys/resource.h>
+#include <time.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -266,6 +269,110 @@ void RunTinyParts(int APartCount)
         (PeakRssMB() - before) * 1024 * 1024 / APartCount);
 }
 
+/// A header that servers may send and that once took time growing with the square of its
+/// size: AMake(n) gives the message for n repetitions of its hostile piece.
+struct THostileHeader
+{
+    const char* Name;
+    std::string (*Make)(int ACount);
+};
+
+std::string FailingWords(int ACount)
+{
+    // Words whose base64 holds a character outside the alphabet, with one "?=" at the very end.
+    std::string subject;
+    for (int i = 0; i < ACount; ++i)
+        subject += "=?utf-8?b?QU*J";
+    return "Subject: " + subject + "?=\r\n\r\n";
+}
+
+std::string FoldedAddresses(int ACount)
+{
+    std::string to = "To: <a0@example.com>";
+    for (int i = 1; i < ACount; ++i)
+        to += "\r\n <a" + std::to_string(i) + "@example.com>";
+    return to + "\r\n\r\n";
+}
+
+std::string FileNamePieces(int ACount)
+{
+    std::string header = "Content-Type: application/octet-stream\r\nContent-Disposition: attachment";
+    for (int i = 0; i < ACount; ++i)
+        header += ";\r\n filename*" + std::to_string(i) + "*=" + (i == 0 ? "utf-8''" : "") + "%41%42";
+    return header + "\r\n\r\nx\r\n";
+}
+
+/// GMime reading the same header: the subject, the recipients and the file name.
+void GMimeReadHeader(const std::string& AText)
+{
+    GMimeStream* stream = g_mime_stream_mem_new_with_buffer(AText.data(), AText.size());
+    GMimeParser* parser = g_mime_parser_new_with_stream(stream);
+    if (GMimeMessage* message = g_mime_parser_construct_message(parser, nullptr)) {
+        g_mime_message_get_subject(message);
+        g_free(internet_address_list_to_string(g_mime_message_get_addresses(message, GMIME_ADDRESS_TYPE_TO), nullptr, FALSE));
+        if (GMimeObject* part = g_mime_message_get_mime_part(message); part && GMIME_IS_PART(part))
+            g_mime_part_get_filename(GMIME_PART(part));
+        g_object_unref(message);
+    }
+    g_object_unref(parser);
+    g_object_unref(stream);
+}
+
+double ThreadCpuSeconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+/// The median CPU time of ARun over five runs (CPU time, so that other programs on the machine
+/// do not blur the growth).
+template <typename TRun>
+double MedianCpuSeconds(TRun ARun)
+{
+    std::vector<double> times;
+    for (int run = 0; run < 5; ++run) {
+        const double start = ThreadCpuSeconds();
+        ARun();
+        times.push_back(ThreadCpuSeconds() - start);
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+/// Each hostile header at 1x, 4x and 16x its base size: the load time must grow 1x, 4x, 16x.
+void RunHostile()
+{
+    const THostileHeader headers[] = {
+        {"Subject of failing encoded words", &FailingWords},
+        {"address list folded over lines", &FoldedAddresses},
+        {"file name in RFC 2231 pieces", &FileNamePieces},
+    };
+    g_mime_init();
+    std::printf("%-34s %5s %9s %12s %8s %12s %8s\n", "hostile header (CPU time)", "size", "KB", "LoadMessage ms",
+        "ratio", "GMime ms", "ratio");
+    for (const THostileHeader& header : headers) {
+        double base = 0;
+        double gmimeBase = 0;
+        for (const int factor : {1, 4, 16}) {
+            const std::string text = header.Make(2500 * factor);
+            TStringList lines;
+            lines.SetText(text);
+            TixMailMessage message;
+            const double seconds = MedianCpuSeconds([&] { message.LoadMessage(lines); });
+            const double gmimeSeconds = MedianCpuSeconds([&] { GMimeReadHeader(text); });
+            if (factor == 1) {
+                base = seconds;
+                gmimeBase = gmimeSeconds;
+            }
+            std::printf("%-34s %4dx %9.0f %14.2f %8.1f %12.2f %8.1f\n", header.Name, factor,
+                static_cast<double>(text.size()) / 1024, seconds * 1e3, seconds / base, gmimeSeconds * 1e3,
+                gmimeSeconds / gmimeBase);
+        }
+    }
+    g_mime_shutdown();
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -275,12 +382,14 @@ int main(int argc, char** argv)
         RunCorpus();
     } else if (what == "large") {
         RunLarge();
+    } else if (what == "hostile") {
+        RunHostile();
     } else if (what == "tiny") {
         RunTinyParts(std::atoi(argc > 2 ? argv[2] : "100000"));
     } else {
         // Each run in its own process, so that each peak memory figure is its own.
         const std::string self = argv[0];
-        for (const char* run : {" corpus", " large", " tiny 250000", " tiny 1000000"})
+        for (const char* run : {" corpus", " large", " tiny 250000", " tiny 1000000", " hostile"})
             if (std::system((self + run).c_str()) != 0)
                 return 1;
     }

@@ -128,8 +128,10 @@ public:
     /// Makes room for ACount more bytes and returns where they go; Commit tells how many came.
     uint8_t* Reserve(size_t ACount)
     {
+        // Grows by doubling up to the flush size, so that a short text (an encoded word) does
+        // not pay for a whole buffer.
         if (FBuffer.size() < FUsed + ACount)
-            FBuffer.resize(std::max(FUsed + ACount, OutputFlushSize + ACount));
+            FBuffer.resize(std::max(FUsed + ACount, std::min(2 * FBuffer.size(), OutputFlushSize + ACount)));
         return FBuffer.data() + FUsed;
     }
     void Commit(const uint8_t* AEnd)

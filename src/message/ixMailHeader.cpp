@@ -31,42 +31,79 @@ struct TEncodedWord
     char Letter = 0;
     std::string_view Text;
     size_t End = 0;  // index after "?="
+    bool Decodable = true;
 };
 
-/// Finds the "?=" that can end an encoded word, which holds no blank (RFC 2047). Remembers the
-/// last answer, so that a text of many words that fail costs time in proportion to its length.
-class TWordEndFinder
+/// The first position at or after a start where ATest holds (the text's length when there is
+/// none). The last answer is kept, so that the searches of one scan, whose starts only grow,
+/// take time in proportion to the text however many words fail.
+template <typename TTest>
+class TNextFinder
 {
 public:
-    explicit TWordEndFinder(std::string_view AText) noexcept : FText(AText) {}
+    TNextFinder(std::string_view AText, TTest ATest) noexcept : FText(AText), FTest(ATest) {}
 
-    /// The position of the first "?=" at or after AFrom and before the next blank; npos if none.
     size_t Find(size_t AFrom)
     {
         if (AFrom < FFrom || AFrom > FFound) {
             FFrom = AFrom;
-            const size_t blank = std::min(FText.find_first_of(Blanks, AFrom), FText.size());
-            const size_t found = FText.substr(0, blank).find("?=", AFrom);
-            FFound = found == std::string_view::npos ? blank : found;
+            for (FFound = AFrom; FFound < FText.size() && !FTest(FText, FFound);)
+                ++FFound;
         }
-        return FFound < FText.size() && FText.substr(FFound).starts_with("?=") ? FFound : std::string_view::npos;
+        return FFound;
     }
 
 private:
     std::string_view FText;
+    TTest FTest;
     size_t FFrom = std::string_view::npos;
-    size_t FFound = 0; // the "?=" found from FFrom, or the blank (or end) that ended the search
+    size_t FFound = 0;
 };
 
-/// Reads the encoded word that begins with the "=?" at AStart; false when there is none.
-bool ReadEncodedWord(std::string_view AText, size_t AStart, TWordEndFinder& AEnds, TEncodedWord& AWord)
+bool IsBlankAt(std::string_view AText, size_t AIndex) noexcept
+{
+    return Blanks.find(AText[AIndex]) != std::string_view::npos;
+}
+
+bool IsWordEndAt(std::string_view AText, size_t AIndex) noexcept
+{
+    return AText[AIndex] == '?' && AIndex + 1 < AText.size() && AText[AIndex + 1] == '=';
+}
+
+/// A character base64 decoding refuses (it skips blanks and "=").
+bool IsNotBase64At(std::string_view AText, size_t AIndex) noexcept
+{
+    const char c = AText[AIndex];
+    const bool alphabet = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
+        c == '/';
+    return !(alphabet || c == '=' || IsBlankAt(AText, AIndex));
+}
+
+using TFinder = TNextFinder<bool (*)(std::string_view, size_t) noexcept>;
+
+/// The searches of one scan for encoded words.
+struct TWordScan
+{
+    explicit TWordScan(std::string_view AText) noexcept
+        : Blank(AText, &IsBlankAt), End(AText, &IsWordEndAt), NotBase64(AText, &IsNotBase64At)
+    {
+    }
+
+    TFinder Blank;
+    TFinder End;
+    TFinder NotBase64;
+};
+
+/// Reads the encoded word that begins with the "=?" at AStart; false when there is none. A word
+/// holds no blank (RFC 2047), so the search for its end stops at one.
+bool ReadEncodedWord(std::string_view AText, size_t AStart, TWordScan& AScan, TEncodedWord& AWord)
 {
     const size_t letterMark = AText.find_first_of("? \t\r\n", AStart + 2);
     if (letterMark == std::string_view::npos || AText[letterMark] != '?' || letterMark + 2 >= AText.size() ||
         AText[letterMark + 2] != '?')
         return false;
-    const size_t end = AEnds.Find(letterMark + 3);
-    if (end == std::string_view::npos)
+    const size_t end = AScan.End.Find(letterMark + 3);
+    if (end >= AText.size() || end > AScan.Blank.Find(letterMark + 3))
         return false;
     AWord.CharSet = AText.substr(AStart + 2, letterMark - AStart - 2);
     // RFC 2231 lets a language follow the character set: "utf-8*en".
@@ -74,6 +111,8 @@ bool ReadEncodedWord(std::string_view AText, size_t AStart, TWordEndFinder& AEnd
     AWord.Letter = static_cast<char>(UpCase(AText[letterMark + 1]));
     AWord.Text = AText.substr(letterMark + 3, end - letterMark - 3);
     AWord.End = end + 2;
+    // Base64 that holds a character outside its alphabet cannot decode; known without trying.
+    AWord.Decodable = AWord.Letter != 'B' || AScan.NotBase64.Find(letterMark + 3) >= end;
     return true;
 }
 
@@ -85,6 +124,19 @@ std::string DecodeWord(const TEncodedWord& AWord)
         return TixMailHeaderFieldList::DecodeText(text, AWord.CharSet, cmQuotedPrintable);
     }
     return TixMailHeaderFieldList::DecodeText(AWord.Text, AWord.CharSet, AWord.Letter == 'B' ? cmBase64 : cmNone);
+}
+
+/// Appends the text of AWord to AResult; false when it cannot be decoded.
+bool TryDecodeWord(const TEncodedWord& AWord, std::string& AResult)
+{
+    if (!AWord.Decodable)
+        return false;
+    try {
+        AResult += DecodeWord(AWord);
+        return true;
+    } catch (const EixEncoderError&) {
+        return false;
+    }
 }
 
 /// The position after the blanks that separate a decoded word from the next text: all of them
@@ -187,18 +239,16 @@ std::string TixMailHeaderFieldList::DecodeEncodedWords(std::string_view AText, s
     std::string result;
     bool decodedAny = false;
     size_t position = 0;
-    TWordEndFinder ends(AText);
+    TWordScan scan(AText);
     while (position < AText.size()) {
         const size_t start = AText.find("=?", position);
         TEncodedWord word;
-        if (start == std::string_view::npos || !ReadEncodedWord(AText, start, ends, word)) {
+        if (start == std::string_view::npos || !ReadEncodedWord(AText, start, scan, word)) {
             result.append(AText.substr(position));
             break;
         }
         result.append(AText.substr(position, start - position));
-        try {
-            result += DecodeWord(word);
-        } catch (const EixEncoderError&) {
+        if (!TryDecodeWord(word, result)) {
             // Not decodable: the "=?" stays, and the rest of the word is read as text.
             result += "=?";
             position = start + 2;
