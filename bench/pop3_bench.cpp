@@ -1,7 +1,9 @@
 // One run of the POP3 benchmark (bench/pop3_bench.sh runs it beside poplib and curl):
-//   pop3_bench list|retr PORT USER PASSWORD [tls]
+//   pop3_bench list|retr|listing|pipelined PORT USER PASSWORD [tls]
 // list: STAT, then "TOP n 0" and "UIDL n" for every message (what the sample's list does).
 // retr: STAT, then "RETR n" for every message. Prints the message count and the bytes received.
+// listing: STAT, then "LIST n", "UIDL n" and "TOP n 0" for every message, one at a time.
+// pipelined: the same sizes, UIDs and headers from ListMailBox.
 #include "pop3/ixPop3.h"
 #include "util/ixUtils.h"
 
@@ -9,16 +11,42 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <string>
+#include <vector>
 
 namespace {
 
-int64_t Run(ix::TixPop3& AClient, bool AList)
+/// Header bytes, sizes and UID bytes of every message from ListMailBox.
+int64_t RunPipelined(ix::TixPop3& AClient)
 {
+    int64_t bytes = 0;
+    const std::vector<ix::TixPop3ListItem> items = AClient.ListMailBox();
+    for (const ix::TixPop3ListItem& item : items)
+    {
+        for (const std::string& line : item.Header)
+            bytes += static_cast<int64_t>(line.size()) + 2;
+        bytes += static_cast<int64_t>(item.Uid.size()) + (item.Size > 0 ? 1 : 0);
+    }
+    std::printf("%zu messages, %lld bytes\n", items.size(), static_cast<long long>(bytes));
+    return bytes;
+}
+
+int64_t Run(ix::TixPop3& AClient, const std::string& AMode)
+{
+    if (AMode == "pipelined")
+        return RunPipelined(AClient);
     int64_t bytes = 0;
     const int32_t count = AClient.GetMessageCount();
     for (int32_t n = 1; n <= count; ++n)
     {
-        if (AList)
+        if (AMode == "listing")
+        {
+            bytes += AClient.GetMessageSize(n) > 0 ? 1 : 0;
+            bytes += static_cast<int64_t>(AClient.GetUidl(n).size());
+            AClient.RetrieveHeader(n, nullptr);
+            bytes += ix::GetStringsSize(AClient.GetResponse());
+        }
+        else if (AMode == "list")
         {
             AClient.RetrieveHeader(n, nullptr);
             bytes += ix::GetStringsSize(AClient.GetResponse());
@@ -38,9 +66,10 @@ int64_t Run(ix::TixPop3& AClient, bool AList)
 
 int main(int argc, char** argv)
 {
-    if (argc < 5 || (std::strcmp(argv[1], "list") != 0 && std::strcmp(argv[1], "retr") != 0))
+    const std::string mode = argc > 1 ? argv[1] : "";
+    if (argc < 5 || (mode != "list" && mode != "retr" && mode != "listing" && mode != "pipelined"))
     {
-        std::fprintf(stderr, "usage: pop3_bench list|retr PORT USER PASSWORD [tls]\n");
+        std::fprintf(stderr, "usage: pop3_bench list|retr|listing|pipelined PORT USER PASSWORD [tls]\n");
         return 2;
     }
     try
@@ -52,7 +81,7 @@ int main(int argc, char** argv)
         client.SetPassword(argv[4]);
         client.SetUseTLS(argc > 5 && std::strcmp(argv[5], "tls") == 0 ? ix::ctImplicit : ix::ctNone);
         client.Open();
-        Run(client, std::strcmp(argv[1], "list") == 0);
+        Run(client, mode);
         client.Close();
     }
     catch (const std::exception& E)
