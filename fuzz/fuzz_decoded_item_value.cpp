@@ -8,6 +8,7 @@
 #include "core/ixStrings.h"
 #include "core/ixSysUtils.h"
 #include "message/ixMailHeader.h"
+#include "platform/ixOsKernel.h"
 
 using namespace ix;
 
@@ -28,6 +29,13 @@ void CheckExtendedRoundTrip(const std::string& AValue, int32_t AWidth)
 }
 
 } // namespace
+
+// Every byte stands for a character of Windows-1252, so that any text round-trips.
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    os::SetAnsiCodePage(1252);
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize)
 {

@@ -6,6 +6,7 @@
 
 #include "core/ixSysUtils.h"
 #include "message/ixMailHeader.h"
+#include "platform/ixOsKernel.h"
 
 using namespace ix;
 
@@ -23,6 +24,13 @@ void CheckRoundTrip(const std::string& AText, int32_t AWidth, TixEncodeMethod AM
 }
 
 } // namespace
+
+// Every byte stands for a character of Windows-1252, so that any text round-trips.
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    os::SetAnsiCodePage(1252);
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize)
 {
