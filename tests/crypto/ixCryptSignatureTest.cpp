@@ -92,11 +92,16 @@ const TOpenSslKey& KeyOf(int ABits)
     const fs::path pem = dir / ("rsa" + std::to_string(ABits) + ".pem");
     if (!fs::exists(pem))
     {
-        // Made aside and renamed, so that test processes running side by side share one key.
+        // Made aside and linked into place only where no key is yet, so that test processes
+        // running side by side all use the first key made (a rename would replace a key that
+        // another process is still reading).
         const fs::path made = ScratchDir() / pem.filename();
         EXPECT_TRUE(OpenSsl("genrsa -out " + made.string() + " " + std::to_string(ABits)));
-        fs::copy_file(made, pem.string() + ".part" + std::to_string(getpid()));
-        fs::rename(pem.string() + ".part" + std::to_string(getpid()), pem);
+        const fs::path part = pem.string() + ".part" + std::to_string(getpid());
+        fs::copy_file(made, part);
+        std::error_code taken;
+        fs::create_hard_link(part, pem, taken);
+        fs::remove(part);
     }
     TOpenSslKey key{ABits, pem, ScratchDir() / ("rsa" + std::to_string(ABits) + "-pub.pem")};
     EXPECT_TRUE(OpenSsl("rsa -in " + pem.string() + " -pubout -out " + key.PublicPem.string()));
