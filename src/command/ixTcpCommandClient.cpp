@@ -3,6 +3,7 @@
 #include "core/ixStreams.h"
 #include "platform/ixOsKernel.h"
 #include "tls/ixSspi.h"
+#include "util/ixSecret.h"
 #include "util/ixUtils.h"
 
 #include <algorithm>
@@ -146,18 +147,20 @@ void TixTcpCommandClient::SetMaxReplySize(int64_t AValue)
 
 void TixTcpCommandClient::SendCommand(const std::string& ACommand)
 {
+    const bool secret = std::exchange(FSecretCommand, false);
     CheckActive();
     // A command is one line: a CR or LF inside it (say in a user name) would let the text
     // after it reach the server as a command of its own.
     if (ACommand.find_first_of("\r\n") != std::string::npos)
         throw EixTcpClientError(std::string(CommandLineBreakError), CommandLineBreakCode);
-    const std::string line = ACommand + "\r\n";
+    std::string line = ACommand + "\r\n";
+    const TWipeOnExit wipeLine(line.data(), line.size(), secret);
     FReplyPending = true; // from the first byte written, the stream owes a reply
     TixTcpClientConnection* connection = GetConnection();
     connection->InitProgress(0, 0);
     std::string charSet;
     GetCommandCharSet(ACommand, charSet);
-    connection->WriteString(line, charSet);
+    connection->WriteString(line, charSet, secret);
     DoSendCommand(line);
 }
 
@@ -189,6 +192,12 @@ void TixTcpCommandClient::RunExchange(TExchange&& AExchange)
         }
         throw;
     }
+}
+
+void TixTcpCommandClient::SendSecretCommandSync(const TSecretString& ACommand, const TixResponseCodes& AOkResponses)
+{
+    FSecretCommand = true; // taken by the SendCommand of the exchange
+    SendCommandSync(ACommand.Text(), AOkResponses);
 }
 
 void TixTcpCommandClient::SendCommandSync(std::string_view AFormat, const TixResponseCodes& AOkResponses,

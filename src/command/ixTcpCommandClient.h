@@ -10,6 +10,7 @@
 #include "core/ixStrings.h"
 #include "core/ixSysUtils.h"
 #include "tls/ixTcpClientTls.h"
+#include "util/ixSecret.h"
 
 #include <cstdint>
 #include <functional>
@@ -97,6 +98,9 @@ public:
     /// As above with the command made by Format from AFormat ("%s", "%d") and AArgs.
     void SendCommandSync(std::string_view AFormat, const TixResponseCodes& AOkResponses,
         const std::vector<TFormatArg>& AArgs);
+    /// SendCommandSync for a line that carries a secret (a password, a token, an answer to AUTH):
+    /// the copies that the way to the socket makes of it are zeroed before they are released.
+    void SendSecretCommandSync(const TSecretString& ACommand, const TixResponseCodes& AOkResponses);
     /// SendCommandSync after an active check; EixSocketError (and descendants) and EixSSPIError
     /// raised by the exchange are swallowed, other exceptions pass.
     void SendSilentCommand(const std::string& ACommand, const TixResponseCodes& AOkResponses);
@@ -189,6 +193,8 @@ private:
     bool FLastLineOpen = false;
     /// A command was sent and its reply is not yet read to its end.
     bool FReplyPending = false;
+    /// The next line SendCommand writes carries a secret.
+    bool FSecretCommand = false;
     /// The wait collects the body of a multi-line reply.
     bool FInBody = false;
     /// Bytes received for the current reply, and the most it may take (0: no limit).

@@ -924,6 +924,15 @@ std::string TixEncoder::EncodeLineWith(TixEncodeMethod AMethod, TStream& ASource
     return StreamText(destination);
 }
 
+void TixEncoder::EncodeSecretLine(std::string_view ASecret, TSecretString& AResult)
+{
+    std::string& text = AResult.Text();
+    WipeString(text);
+    text.resize((ASecret.size() + 2) / 3 * 4);
+    EncodeBase64Line({reinterpret_cast<const uint8_t*>(ASecret.data()), ASecret.size()},
+        reinterpret_cast<uint8_t*>(text.data()));
+}
+
 std::string TixEncoder::DecodeWith(TixEncodeMethod AMethod, std::string_view AText)
 {
     return MakeEncoder(AMethod, false)->DecodeString(AText);

@@ -10,6 +10,7 @@
 #include "core/ixClasses.h"
 #include "core/ixStreams.h"
 #include "core/ixSysUtils.h"
+#include "util/ixSecret.h"
 
 namespace ix {
 
@@ -94,6 +95,9 @@ public:
     static std::string EncodeLineWith(TixEncodeMethod AMethod, const TixByteArray& ABytes);
     /// ASource from its position to its end encoded on one line, without line breaks.
     static std::string EncodeLineWith(TixEncodeMethod AMethod, TStream& ASource);
+    /// ASecret (a password, a token, an answer that holds one) in base64 on one line, written
+    /// into AResult's one buffer of its size: no other buffer holds the bytes on the way.
+    static void EncodeSecretLine(std::string_view ASecret, TSecretString& AResult);
     /// AText decoded into a text of the decoded bytes.
     static std::string DecodeWith(TixEncodeMethod AMethod, std::string_view AText);
     /// AText decoded into bytes.

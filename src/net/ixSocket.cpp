@@ -4,6 +4,7 @@
 #include "net/ixWinSock2.h"
 #include "platform/ixOsKernel.h"
 #include "platform/ixOsMessages.h"
+#include "util/ixSecret.h"
 #include "util/ixTranslator.h"
 
 #include <algorithm>
@@ -49,6 +50,36 @@ std::unique_ptr<char[]> AllocateBuffer(int32_t ASize)
         RaiseSocketError(os::WSA_NOT_ENOUGH_MEMORY);
     }
 }
+
+/// The transfer buffer of one write; zeroed before release when the bytes carry a secret.
+class TWriteBuffer
+{
+public:
+    TWriteBuffer(int32_t ASize, bool ASecret) : FSecret(ASecret) { Resize(ASize); }
+    ~TWriteBuffer() { Wipe(); }
+    TWriteBuffer(const TWriteBuffer&) = delete;
+    TWriteBuffer& operator=(const TWriteBuffer&) = delete;
+
+    char* Data() const noexcept { return FData.get(); }
+    int32_t Capacity() const noexcept { return FCapacity; }
+    void Resize(int32_t ASize)
+    {
+        Wipe();
+        FData = AllocateBuffer(ASize);
+        FCapacity = ASize;
+    }
+
+private:
+    void Wipe() noexcept
+    {
+        if (FSecret && FData)
+            os::SecureZeroMemory(FData.get(), static_cast<size_t>(FCapacity));
+    }
+
+    std::unique_ptr<char[]> FData;
+    int32_t FCapacity = 0;
+    bool FSecret;
+};
 
 /// Runs ABody; then, also when it raises, AFinally (whose own exception wins).
 template <typename TBody, typename TFinally>
@@ -376,19 +407,15 @@ bool TixNetworkStream::WriteCount(TStream* AData, int64_t ACount)
     const int32_t size = GetWriteBatchSize();
     if (size < 1)
         return true;
-    std::unique_ptr<char[]> buffer = AllocateBuffer(size);
-    int32_t capacity = size;
+    TWriteBuffer buffer(size, FConnection->GetSecretWrite());
     int64_t sent = 0;
     for (;;)
     {
         const int32_t chunk = static_cast<int32_t>(std::min<int64_t>(GetWriteBatchSize(), ACount - sent));
-        if (chunk > capacity)
-        {
-            buffer = AllocateBuffer(chunk);
-            capacity = chunk;
-        }
-        AData->ReadBuffer(buffer.get(), chunk);
-        const int32_t written = WriteBuffer(buffer.get(), chunk);
+        if (chunk > buffer.Capacity())
+            buffer.Resize(chunk);
+        AData->ReadBuffer(buffer.Data(), chunk);
+        const int32_t written = WriteBuffer(buffer.Data(), chunk);
         const int error = os::WSAGetLastError();
         if (written == os::SOCKET_ERROR)
         {
@@ -586,14 +613,26 @@ void TixConnection::AddProgress(int64_t ADelta)
     DoProgress(FBytesProceed, FTotalBytes);
 }
 
-void TixConnection::WriteString(const std::string& AText, const std::string& ACharSet)
+void TixConnection::WriteString(const std::string& AText, const std::string& ACharSet, bool ASecret)
 {
-    const TixByteArray bytes = TixTranslator::GetBytes(AText, ACharSet);
+    TixByteArray bytes = TixTranslator::GetBytes(AText, ACharSet);
+    const TWipeOnExit wipeBytes(bytes.data(), bytes.size(), ASecret);
     TMemoryStream stream;
     if (!bytes.empty())
         stream.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
+    const TWipeOnExit wipeStream(stream.Memory(), bytes.size(), ASecret);
     stream.SetPosition(0);
-    WriteData(&stream);
+    FSecretWrite = ASecret;
+    try
+    {
+        WriteData(&stream);
+    }
+    catch (...)
+    {
+        FSecretWrite = false;
+        throw;
+    }
+    FSecretWrite = false;
 }
 
 void TixConnection::CreateSocket(int32_t AFamily, int32_t AType, int32_t AProtocol)

@@ -230,8 +230,11 @@ public:
     void InitProgress(int64_t ABytesProceed, int64_t ATotalBytes);
     /// Adds ADelta to BytesProceed and fires OnProgress.
     void AddProgress(int64_t ADelta);
-    /// Sends AText converted to ACharSet.
-    void WriteString(const std::string& AText, const std::string& ACharSet);
+    /// Sends AText converted to ACharSet. With ASecret (a line that carries a password or a
+    /// token), every buffer that held its bytes on the way is zeroed before it is released.
+    void WriteString(const std::string& AText, const std::string& ACharSet, bool ASecret = false);
+    /// A write of WriteString's secret line is under way: its buffers are zeroed after use.
+    bool GetSecretWrite() const noexcept { return FSecretWrite; }
     /// Makes the socket; clears the abort flag.
     void CreateSocket(int32_t AFamily, int32_t AType, int32_t AProtocol);
 
@@ -283,6 +286,7 @@ private:
     int32_t FPeerPort = 0;
     bool FUseIpV6 = false;
     bool FDisableGuiProcessing = false;
+    bool FSecretWrite = false;
 };
 
 /// A connection with blocking waits: a Windows Sockets event, an abort event and a time-out.

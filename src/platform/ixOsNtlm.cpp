@@ -10,6 +10,8 @@
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 #include <openssl/rand.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,9 +19,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwctype>
-#include <fstream>
 #include <map>
 #include <memory>
+#include <string_view>
 
 namespace ix::os::internal {
 
@@ -36,6 +38,8 @@ constexpr uint16_t MsvAvEOL = 0;
 constexpr size_t MaxTargetInfo = 0xFFFF - 48;
 /// The longest user or domain name (in characters) the package takes.
 constexpr size_t MaxNameLength = 256;
+/// A credentials file beyond this size is not a credentials file.
+constexpr off_t MaxCredentialsFileSize = 64 * 1024;
 constexpr uint16_t MsvAvTimestamp = 7;
 
 /// Product 10.0, build 19041, NTLM revision 15.
@@ -478,6 +482,26 @@ void SplitUser(std::string& AUser, std::string& ADomain)
     AUser.erase(0, at + 1);
 }
 
+/// The bytes of the file AName (at most MaxCredentialsFileSize), read straight into the one
+/// buffer returned, so that no stream buffer keeps a copy of the password; empty when the file
+/// cannot be read.
+std::string ReadSecretFile(const char* AName)
+{
+    const int handle = ::open(AName, O_RDONLY | O_CLOEXEC);
+    if (handle < 0)
+        return {};
+    std::string text;
+    struct stat info{};
+    if (::fstat(handle, &info) == 0 && info.st_size > 0 && info.st_size <= MaxCredentialsFileSize)
+    {
+        text.resize(static_cast<size_t>(info.st_size));
+        const ssize_t count = ::read(handle, text.data(), text.size());
+        text.resize(count > 0 ? static_cast<size_t>(count) : 0); // shrinks in place
+    }
+    ::close(handle);
+    return text;
+}
+
 /// NAME=VALUE lines of the file named by NTLM_CREDENTIALS_FILE, else the environment.
 std::map<std::string, std::string> LoggedOnValues()
 {
@@ -490,15 +514,18 @@ std::map<std::string, std::string> LoggedOnValues()
     values.clear();
     if (const char* file = std::getenv("NTLM_CREDENTIALS_FILE"))
     {
-        std::ifstream lines(file);
-        for (std::string line; std::getline(lines, line);)
+        std::string text = ReadSecretFile(file);
+        for (std::string_view rest = text; !rest.empty();)
         {
+            const size_t end = rest.find('\n');
+            std::string_view line = rest.substr(0, end);
+            rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
             if (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            if (const size_t at = line.find('='); at != std::string::npos)
-                values[line.substr(0, at)] = line.substr(at + 1);
-            Wipe(line);
+                line.remove_suffix(1);
+            if (const size_t at = line.find('='); at != std::string_view::npos)
+                values[std::string(line.substr(0, at))] = line.substr(at + 1);
         }
+        Wipe(text);
     }
     return values;
 }

@@ -3,6 +3,7 @@
 #include "message/ixEncoder.h"
 #include "message/ixMailMessage.h"
 #include "pop3/ixSspiAuth.h"
+#include "util/ixSecret.h"
 
 namespace ix {
 
@@ -49,12 +50,14 @@ void TixCustomMail::SetAuthorization(const std::string& AValue)
 std::string TixCustomMail::GetXOAuth2String()
 {
     const std::string& token = GetAuthorization();
-    const bool namesScheme = token.find_first_of(" \t") != std::string::npos;
-    std::string response = "user=" + GetUserName() + "\x01" + "auth=" + (namesScheme ? "" : "Bearer ") + token
-        + "\x01\x01";
-    std::string encoded = TixEncoder::EncodeLineWith(cmBase64, response);
-    WipeString(response);
-    return encoded;
+    const std::string_view scheme = token.find_first_of(" \t") != std::string::npos ? "" : "Bearer ";
+    TSecretString response;
+    std::string& text = response.Text();
+    text.reserve(GetUserName().size() + scheme.size() + token.size() + 16); // no growth, no stray copy
+    text.append("user=").append(GetUserName()).append("\x01" "auth=").append(scheme).append(token).append("\x01\x01");
+    TSecretString line;
+    TixEncoder::EncodeSecretLine(text, line);
+    return std::move(line.Text());
 }
 
 void TixCustomMail::Notification(TComponent* AComponent, TOperation AOperation)

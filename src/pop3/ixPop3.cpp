@@ -5,6 +5,7 @@
 #include "message/ixEncoder.h"
 #include "message/ixMailMessage.h"
 #include "pop3/ixSspiAuth.h"
+#include "util/ixSecret.h"
 #include "util/ixUtils.h"
 
 #include <memory>
@@ -112,7 +113,7 @@ void TixPop3::OpenSession()
         return;
     }
     SendCommandSync("USER %s", AcceptOk, {GetUserName()});
-    SendCommandSync("PASS %s", AcceptOk, {GetPassword()});
+    SendSecretCommandSync(TSecretString("PASS ", GetPassword()), AcceptOk);
 }
 
 // ---- Secure login ----------------------------------------------------------------------------
@@ -154,17 +155,21 @@ void TixPop3::Authenticate()
 void TixPop3::LoginXOAuth2()
 {
     SendCommandSync("AUTH %s", AcceptContinue, {std::string("XOAUTH2")});
-    SendCommandSync(GetXOAuth2String(), AcceptOk);
+    TSecretString line;
+    line.Text() = GetXOAuth2String(); // its buffer moves here
+    SendSecretCommandSync(line, AcceptOk);
 }
 
 void TixPop3::LoginCramMd5()
 {
     SendCommandSync("AUTH CRAM-MD5", AcceptOkOrContinue);
     std::string challenge = TixEncoder::DecodeWith(cmBase64, ContinuationText(GetResponse()));
-    std::string response = GetUserName() + " " + HmacMd5(challenge, GetPassword());
-    const std::string line = TixEncoder::EncodeLineWith(cmBase64, response);
-    WipeString(response);
-    SendCommandSync(line, AcceptOk);
+    TSecretString digest;
+    digest.Text() = HmacMd5(challenge, GetPassword());
+    const TSecretString response(GetUserName() + " ", digest.Text());
+    TSecretString line;
+    TixEncoder::EncodeSecretLine(response.Text(), line);
+    SendSecretCommandSync(line, AcceptOk);
 }
 
 void TixPop3::LoginApop()
@@ -185,8 +190,7 @@ void TixPop3::LoginNtlm()
         identity = std::make_unique<TixAuthIdentity>(GetUserName(), GetPassword());
     while (!context.GenChallenge(os::NTLMSP_NAME_A, buffer, GetServer(), identity.get()))
     {
-        buffer.SetPosition(0);
-        SendCommandSync(TixEncoder::EncodeLineWith(cmBase64, buffer), AcceptContinue);
+        SendNtlmToken(buffer.View(), AcceptContinue);
         buffer.SetSize(0);
         TixEncoder::DecodeWith(cmBase64, ContinuationText(GetResponse()), buffer);
         buffer.SetPosition(0);
@@ -196,10 +200,14 @@ void TixPop3::LoginNtlm()
             RaiseSspiError(os::SEC_E_INVALID_TOKEN);
     }
     if (buffer.GetSize() > 0)
-    {
-        buffer.SetPosition(0);
-        SendCommandSync(TixEncoder::EncodeLineWith(cmBase64, buffer), AcceptOk);
-    }
+        SendNtlmToken(buffer.View(), AcceptOk);
+}
+
+void TixPop3::SendNtlmToken(std::string_view AToken, const TixResponseCodes& AOkResponses)
+{
+    TSecretString line;
+    TixEncoder::EncodeSecretLine(AToken, line);
+    SendSecretCommandSync(line, AOkResponses);
 }
 
 void TixPop3::StartTls()

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace ix {
@@ -126,6 +127,8 @@ private:
     void ReadHeaders(std::vector<TixPop3ListItem>& AItems, int32_t ADepth);
     /// Writes "TOP n 0" for AItems[AFrom] to AItems[ATo - 1] in one write.
     void SendTopCommands(const std::vector<TixPop3ListItem>& AItems, size_t AFrom, size_t ATo);
+    /// One NTLM message in base64 as a line that carries a secret.
+    void SendNtlmToken(std::string_view AToken, const TixResponseCodes& AOkResponses);
 
     int32_t FPipelineDepth = DefaultPipelineDepth;
     int32_t FMessageCount = -1;

@@ -2,6 +2,7 @@
 
 #include "core/ixStreams.h"
 #include "platform/ixOsKernel.h"
+#include "util/ixSecret.h"
 
 #include <string_view>
 
@@ -41,12 +42,6 @@ bool IsNoHandle(const os::SecHandle& AHandle) noexcept
 }
 
 } // namespace
-
-void WipeString(std::string& AText) noexcept
-{
-    os::SecureZeroMemory(AText.data(), AText.size());
-    AText.clear();
-}
 
 // ---- TixAuthIdentity -------------------------------------------------------------------------
 

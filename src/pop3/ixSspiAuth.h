@@ -81,7 +81,4 @@ public:
         TixAuthIdentity* AIdentity);
 };
 
-/// Zeroes the bytes of AText before it is cleared (a secret that is no longer needed).
-void WipeString(std::string& AText) noexcept;
-
 } // namespace ix

@@ -422,6 +422,18 @@ TEST(EncoderConveniences, EncodeAndDecodeTextsBytesAndStreams)
     EXPECT_EQ(destination.View(), "ABC");
 }
 
+TEST(EncoderConveniences, SecretLinesEncodeAsOrdinaryLinesAndReplaceWhatTheyHeld)
+{
+    TSecretString line;
+    line.Text() = "an older, longer text";
+    const std::string texts[] = {"", "a", "ab", "abc", "user=me\x01\x01", std::string(100, '\xFF')};
+    for (const std::string& text : texts)
+    {
+        TixEncoder::EncodeSecretLine(text, line);
+        EXPECT_EQ(line.Text(), TixEncoder::EncodeLineWith(cmBase64, text)) << text.size();
+    }
+}
+
 TEST(EncoderConveniences, ConvertTextsThroughTheCharacterSet)
 {
     TixEncoder encoder;
