@@ -157,7 +157,7 @@ void TixCryptApiSignatureRsa::ImportKey(const TixByteArray& AKey, uintptr_t AStr
     FKey.Reset();
     TixSecretBytes blob(DecodeObject(AStructType, AKey));
     // A private key decodes as a key exchange key; one taken as a signature key is imported as
-    // such, so that the provider signs with it under that key spec.
+    // such, so that the provider signs with it in the signature key slot.
     if (FKeySpec == os::AT_SIGNATURE && blob.Bytes.size() >= sizeof(os::BLOBHEADER))
     {
         const os::ALG_ID algid = os::CALG_RSA_SIGN;

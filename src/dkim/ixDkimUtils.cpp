@@ -49,21 +49,21 @@ void TixDkimTagList::Parse(std::string_view AText, const char* AErrorText, int32
     size_t at = 0;
     while (at <= AText.size()) {
         const size_t end = std::min(AText.find(';', at), AText.size());
-        const std::string_view spec = TrimView(AText.substr(at, end - at));
+        const std::string_view item = TrimView(AText.substr(at, end - at));
         at = end + 1;
-        if (spec.empty()) {
+        if (item.empty()) {
             // Only the last element may be empty ("...; x=1;").
             if (end < AText.size() && !TrimView(AText.substr(at)).empty())
                 RaiseDkimError(AErrorText, AErrorCode);
             continue;
         }
-        const size_t equals = spec.find('=');
+        const size_t equals = item.find('=');
         if (equals == std::string_view::npos)
             RaiseDkimError(AErrorText, AErrorCode);
-        std::string name(TrimView(spec.substr(0, equals)));
+        std::string name(TrimView(item.substr(0, equals)));
         if (!IsTagName(name) || Has(name))
             RaiseDkimError(AErrorText, AErrorCode);
-        FTags.emplace_back(std::move(name), std::string(TrimView(spec.substr(equals + 1))));
+        FTags.emplace_back(std::move(name), std::string(TrimView(item.substr(equals + 1))));
     }
 }
 

@@ -538,7 +538,7 @@ THandleTable<TCryptKey>& Keys()
     return table;
 }
 
-/// The provider's user key slot of AKeySpec; null for an unknown key spec.
+/// The provider's user key slot of AKeySpec; null for an unknown kind of key.
 std::shared_ptr<const TCryptKey>* UserKeySlot(TCryptProvider& AProvider, DWORD AKeySpec)
 {
     switch (AKeySpec)

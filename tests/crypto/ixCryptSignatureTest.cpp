@@ -357,7 +357,7 @@ TEST(RsaKey, AKeySetAsSignatureKeySignsUnderThatKeySpec)
     TixCryptApiRsaKey key;
     key.Init();
     key.SetKeySpec(os::AT_SIGNATURE);
-    key.SetRsaPrivateKey(KeyOf(1024).PrivateDer());   // reads the key spec back: key exchange
+    key.SetRsaPrivateKey(KeyOf(1024).PrivateDer());   // reads the key kind back: key exchange
     key.SetKeySpec(os::AT_SIGNATURE);
     TixSignatureRsaSha256 signature;
     const TixByteArray signed_ = SignData(signature, key, Message);

@@ -4,8 +4,8 @@
   dkimpy_tool.py verify RECORD_FILE MESSAGE_FILE...
       prints one line per message: "ok", or "fail" and the signature that does not verify;
       every key lookup is answered with RECORD_FILE's text (never from DNS)
-  dkimpy_tool.py sign KEY_FILE DOMAIN OUT_DIR SPEC...  (the message on stdin)
-      SPEC is SELECTOR,CANON,ALGORITHM[,length]; writes OUT_DIR/N.eml for the Nth SPEC, signed
+  dkimpy_tool.py sign KEY_FILE DOMAIN OUT_DIR SIGNING...  (the message on stdin)
+      SIGNING is SELECTOR,CANON,ALGORITHM[,length]; writes OUT_DIR/N.eml for the Nth SIGNING, signed
       over From, To, Subject and Date. RSA keys in PEM, Ed25519 keys as base64 of their seed.
 """
 import os
@@ -24,10 +24,10 @@ def verify(record_file, message_files):
         print("ok" if count and not bad else "fail %s" % bad)
 
 
-def sign(key_file, domain, out_dir, specs):
+def sign(key_file, domain, out_dir, signings):
     message = sys.stdin.buffer.read()
-    for index, spec in enumerate(specs):
-        selector, canon, algorithm, *options = spec.split(",")
+    for index, signing in enumerate(signings):
+        selector, canon, algorithm, *options = signing.split(",")
         if algorithm.startswith("ed25519"):
             key = open(key_file, "rb").read().strip()
         else:

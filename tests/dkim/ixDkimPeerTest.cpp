@@ -106,16 +106,16 @@ protected:
         return Dkimpy("verify " + (FDir / "record").string() + files);
     }
 
-    /// AMessage signed by dkimpy for ix.test with the zone's key, once per spec
+    /// AMessage signed by dkimpy for ix.test with the zone's key, once per signing
     /// ("selector,canonicalization,algorithm[,length]").
-    std::vector<std::string> DkimpySign(const std::string& AMessage, const std::vector<std::string>& ASpecs)
+    std::vector<std::string> DkimpySign(const std::string& AMessage, const std::vector<std::string>& ASignings)
     {
-        std::string specs;
-        for (const std::string& spec : ASpecs)
-            specs += " " + spec;
-        Dkimpy("sign " + FState["IX_PEER_DIR"] + "/dkim.key ix.test " + FDir.string() + specs, AMessage);
+        std::string signings;
+        for (const std::string& signing : ASignings)
+            signings += " " + signing;
+        Dkimpy("sign " + FState["IX_PEER_DIR"] + "/dkim.key ix.test " + FDir.string() + signings, AMessage);
         std::vector<std::string> result;
-        for (size_t i = 0; i < ASpecs.size(); ++i)
+        for (size_t i = 0; i < ASignings.size(); ++i)
             result.push_back(ReadFile(FDir / (std::to_string(i) + ".eml")));
         return result;
     }
@@ -189,27 +189,27 @@ TEST_F(DkimPeer, MessagesSignedBySignVerifyWithDkimpy)
 
 TEST_F(DkimPeer, MessagesSignedByDkimpyVerifyWithKeysFromDns)
 {
-    const std::vector<std::string> specs{"sel,simple/simple,rsa-sha256", "sel,relaxed/simple,rsa-sha1",
+    const std::vector<std::string> signings{"sel,simple/simple,rsa-sha256", "sel,relaxed/simple,rsa-sha1",
         "sel,relaxed/relaxed,rsa-sha256", "sel,relaxed/relaxed,rsa-sha256,length", // l= of the whole body
         // "two" has a record that names p twice, then the zone's key: the bad one is skipped.
         "two,relaxed/relaxed,rsa-sha256"};
-    const std::vector<std::string> signedMessages = DkimpySign(Message, specs);
-    for (size_t i = 0; i < specs.size(); ++i) {
+    const std::vector<std::string> signedMessages = DkimpySign(Message, signings);
+    for (size_t i = 0; i < signings.size(); ++i) {
         TixDkim dkim;
         Prepare(dkim);
         std::string keys;
         dkim.OnKeyReceived = [&keys](TObject*, TixDkimSignature*, TixDkimKey* AKey) { keys += AKey->KeyType; };
         TStringList message;
         message.SetText(signedMessages[i]);
-        EXPECT_NO_THROW(dkim.Verify(message)) << specs[i] << "\n" << signedMessages[i];
-        EXPECT_EQ(keys, "rsa") << specs[i];
+        EXPECT_NO_THROW(dkim.Verify(message)) << signings[i] << "\n" << signedMessages[i];
+        EXPECT_EQ(keys, "rsa") << signings[i];
         ASSERT_EQ(dkim.GetSignatures().Count(), 1);
         EXPECT_EQ(dkim.GetSignatures()[0]->VerifyStatus.GetStatus(), TixDkimSignatureVerifyStatus::Verified);
-        EXPECT_EQ(dkim.GetSignatures()[0]->VerifyStatus.GetStatusText(), "") << specs[i];
+        EXPECT_EQ(dkim.GetSignatures()[0]->VerifyStatus.GetStatusText(), "") << signings[i];
 
         message.Put(message.Count() - 3, "second linE");
         EXPECT_THROW(dkim.Verify(message), EixDkimError);
-        EXPECT_EQ(dkim.GetSignatures()[0]->VerifyStatus.GetErrorCode(), DkimBodyHashCode) << specs[i];
+        EXPECT_EQ(dkim.GetSignatures()[0]->VerifyStatus.GetErrorCode(), DkimBodyHashCode) << signings[i];
     }
 }
 
