@@ -3,6 +3,8 @@
 // through the DNS query component from dnsmasq (tests/peers/dnsmasq, zone ix.test).
 #include "dkim/ixDkim.h"
 
+#include "support/PeerEnv.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -45,12 +47,8 @@ class DkimPeer : public testing::Test
 protected:
     void SetUp() override
     {
-        std::ifstream file(IX_DNSMASQ_STATE);
-        ASSERT_TRUE(file) << "dnsmasq is not running (no " << IX_DNSMASQ_STATE << ")";
-        std::string line;
-        while (std::getline(file, line))
-            if (const size_t equals = line.find('='); equals != std::string::npos)
-                FState[line.substr(0, equals)] = line.substr(equals + 1);
+        FState = test::ReadPeerEnv(IX_DNSMASQ_STATE);
+        ASSERT_FALSE(FState.empty()) << "dnsmasq is not running (no " << IX_DNSMASQ_STATE << ")";
         ASSERT_FALSE(FState["DNS_PORT"].empty());
         FDir = fs::temp_directory_path() / ("ix-dkim-peer-" + std::to_string(getpid()));
         fs::create_directories(FDir);

@@ -2,6 +2,8 @@
 // zone ix.test, cross-checked record by record with dig asking the same server.
 #include "dns/ixDnsQuery.h"
 
+#include "support/PeerEnv.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,12 +19,8 @@ class DnsPeer : public ::testing::Test
 protected:
     void SetUp() override
     {
-        std::ifstream file(IX_DNSMASQ_STATE);
-        ASSERT_TRUE(file) << "dnsmasq is not running (no " << IX_DNSMASQ_STATE << ")";
-        std::string line;
-        while (std::getline(file, line))
-            if (const size_t equals = line.find('='); equals != std::string::npos)
-                FValues[line.substr(0, equals)] = line.substr(equals + 1);
+        FValues = test::ReadPeerEnv(IX_DNSMASQ_STATE);
+        ASSERT_FALSE(FValues.empty()) << "dnsmasq is not running (no " << IX_DNSMASQ_STATE << ")";
         ASSERT_FALSE(FValues["DNS_PORT"].empty());
         FQuery.SetServer("127.0.0.1");
         FQuery.SetPort(std::stoi(FValues["DNS_PORT"]));
