@@ -17,19 +17,6 @@ namespace {
 constexpr int32_t TerminatorCode = 1;
 const TixResponseCodes TerminatorOnly{TerminatorCode};
 
-/// Marks the client InProgress for one exchange and clears the mark whatever happens.
-class TInProgressScope
-{
-public:
-    explicit TInProgressScope(TixTcpClient& AClient) : FClient(AClient) { FClient.SetInProgress(true); }
-    ~TInProgressScope() { FClient.SetInProgress(false); }
-    TInProgressScope(const TInProgressScope&) = delete;
-    TInProgressScope& operator=(const TInProgressScope&) = delete;
-
-private:
-    TixTcpClient& FClient;
-};
-
 /// Points the connection's progress event at the engine for one multi-line wait.
 class TProgressScope
 {

@@ -166,6 +166,19 @@ private:
     TixTcpProxy* FProxy = nullptr;
 };
 
+/// Marks a client InProgress for one exchange and clears the mark on every way out.
+class TInProgressScope
+{
+public:
+    explicit TInProgressScope(TixTcpClient& AClient) : FClient(AClient) { FClient.SetInProgress(true); }
+    ~TInProgressScope() { FClient.SetInProgress(false); }
+    TInProgressScope(const TInProgressScope&) = delete;
+    TInProgressScope& operator=(const TInProgressScope&) = delete;
+
+private:
+    TixTcpClient& FClient;
+};
+
 /// A client that tunnels its connection through another protocol. A client with a Proxy calls
 /// ConnectTo, then begins its own session over the proxy's connection.
 class TixTcpProxy : public TixTcpClient

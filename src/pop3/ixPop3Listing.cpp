@@ -87,18 +87,6 @@ bool SplitListLine(const std::string& ALine, int32_t& ANumber, std::string& AVal
     return ANumber > 0 && !AValue.empty();
 }
 
-/// Marks the client InProgress for the batch and clears the mark whatever happens.
-class TBatchScope
-{
-public:
-    explicit TBatchScope(TixTcpClient& AClient) : FClient(AClient) { FClient.SetInProgress(true); }
-    ~TBatchScope() { FClient.SetInProgress(false); }
-    TBatchScope(const TBatchScope&) = delete;
-    TBatchScope& operator=(const TBatchScope&) = delete;
-
-private:
-    TixTcpClient& FClient;
-};
 
 } // namespace
 
@@ -173,7 +161,7 @@ void TixPop3::SendTopCommands(const std::vector<TixPop3ListItem>& AItems, size_t
 void TixPop3::ReadHeaders(std::vector<TixPop3ListItem>& AItems, int32_t ADepth)
 {
     CheckActive();
-    TBatchScope batch(*this);
+    TInProgressScope batch(*this);
     try
     {
         std::string charSet;
