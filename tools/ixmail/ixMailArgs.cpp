@@ -1,6 +1,7 @@
 #include "ixMailArgs.h"
 
 #include <charconv>
+#include <cstdio>
 
 namespace ixmail {
 
@@ -54,6 +55,26 @@ int TArgs::Number(const std::string& AName, int ADefault, int AMin, int AMax) co
         throw TUsageError("option --" + AName + " needs a number from " + std::to_string(AMin) + " to " +
             std::to_string(AMax));
     return value;
+}
+
+std::string Quoted(std::string_view AText, bool (*AKeep)(unsigned char), const char* AFormat)
+{
+    std::string result = "\"";
+    for (const char c : AText)
+    {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\')
+            result += std::string("\\") + c;
+        else if (!AKeep(byte))
+        {
+            char escape[16];
+            std::snprintf(escape, sizeof escape, AFormat, static_cast<unsigned>(byte));
+            result += escape;
+        }
+        else
+            result += c;
+    }
+    return result + "\"";
 }
 
 size_t Choice(const std::string& AOption, const std::string& AValue, const std::vector<std::string>& AChoices)

@@ -41,6 +41,10 @@ private:
     std::vector<std::string> FPositional;
 };
 
+/// AText with '"' and '\\' escaped by a backslash, and every byte that AKeep refuses written
+/// through the printf format AFormat; the whole in double quotes.
+std::string Quoted(std::string_view AText, bool (*AKeep)(unsigned char), const char* AFormat);
+
 /// AValue as one of AChoices (their index); TUsageError naming AOption otherwise.
 size_t Choice(const std::string& AOption, const std::string& AValue, const std::vector<std::string>& AChoices);
 

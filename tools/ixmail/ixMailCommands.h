@@ -13,5 +13,7 @@ namespace ixmail {
 int Pop3Command(const std::vector<std::string>& AArgs);
 /// ixmail mime ...; AArgs follow "mime".
 int MimeCommand(const std::vector<std::string>& AArgs);
+/// ixmail dns ...; AArgs follow "dns".
+int DnsCommand(const std::vector<std::string>& AArgs);
 
 } // namespace ixmail

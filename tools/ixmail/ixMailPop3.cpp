@@ -182,21 +182,7 @@ private:
 
 std::string JsonString(const std::string& AText)
 {
-    std::string result = "\"";
-    for (const char c : AText)
-    {
-        if (c == '"' || c == '\\')
-            result += std::string("\\") + c;
-        else if (static_cast<unsigned char>(c) < 0x20)
-        {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
-            result += escape;
-        }
-        else
-            result += c;
-    }
-    return result + "\"";
+    return Quoted(AText, [](unsigned char AByte) { return AByte >= 0x20; }, "\\u%04x");
 }
 
 /// The value of header field AName in AHeader (folded lines joined), empty when absent.
