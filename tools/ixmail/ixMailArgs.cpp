@@ -77,7 +77,7 @@ std::string Quoted(std::string_view AText, bool (*AKeep)(unsigned char), const c
     return result + "\"";
 }
 
-size_t Choice(const std::string& AOption, const std::string& AValue, const std::vector<std::string>& AChoices)
+size_t Choice(const std::string& AWhat, const std::string& AValue, const std::vector<std::string>& AChoices)
 {
     for (size_t i = 0; i < AChoices.size(); ++i)
         if (AChoices[i] == AValue)
@@ -85,7 +85,7 @@ size_t Choice(const std::string& AOption, const std::string& AValue, const std::
     std::string list;
     for (const std::string& choice : AChoices)
         list += (list.empty() ? "" : ", ") + choice;
-    throw TUsageError((AOption == "pop3" ? AOption : "option --" + AOption) + " takes one of " + list);
+    throw TUsageError(AWhat + " takes one of " + list);
 }
 
 } // namespace ixmail

@@ -45,7 +45,7 @@ private:
 /// through the printf format AFormat; the whole in double quotes.
 std::string Quoted(std::string_view AText, bool (*AKeep)(unsigned char), const char* AFormat);
 
-/// AValue as one of AChoices (their index); TUsageError naming AOption otherwise.
-size_t Choice(const std::string& AOption, const std::string& AValue, const std::vector<std::string>& AChoices);
+/// AValue as one of AChoices (their index); otherwise TUsageError "AWhat takes one of ...".
+size_t Choice(const std::string& AWhat, const std::string& AValue, const std::vector<std::string>& AChoices);
 
 } // namespace ixmail

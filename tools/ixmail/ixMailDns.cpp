@@ -12,13 +12,8 @@ using namespace ix;
 
 namespace {
 
-const char* const DnsUsage =
-    "usage: ixmail dns NAME [TYPE] [options]\n"
-    "  TYPE                   A, NS, CNAME, SOA, PTR, MX, TXT or AAAA (default A)\n"
-    "  --server ADDRESS       the name server (default: those of /etc/resolv.conf)\n"
-    "  --port N               its port (default 53)\n"
-    "  --tcp                  ask over TCP (default UDP, repeated over TCP when truncated)\n"
-    "  --timeout SECONDS      time-out of each exchange (default 5)\n"
+const std::string DnsUsage = std::string("usage: ixmail dns NAME [TYPE] [options]\n"
+    "  TYPE                   A, NS, CNAME, SOA, PTR, MX, TXT or AAAA (default A)\n") + DnsOptionsUsage +
     "The answer records are printed as dig prints them.\n";
 
 const std::pair<const char*, int32_t> TypeNames[] = {{"A", DnsTypeA}, {"NS", DnsTypeNS}, {"CNAME", DnsTypeCNAME},
@@ -34,14 +29,10 @@ std::string TypeName(int32_t AType)
 
 int32_t TypeCode(const std::string& AName)
 {
-    std::string names;
-    for (const auto& [name, type] : TypeNames)
-    {
-        if (SameText(AName, name))
-            return type;
-        names += std::string(names.empty() ? "" : ", ") + name;
-    }
-    throw TUsageError("TYPE takes one of " + names);
+    std::vector<std::string> names;
+    for (const auto& entry : TypeNames)
+        names.emplace_back(entry.first);
+    return TypeNames[Choice("TYPE", UpperCase(AName), names)].second;
 }
 
 /// A domain name as dig writes it: absolute, with its final dot.
@@ -100,9 +91,19 @@ void PadToColumn(std::string& ALine, size_t AColumn)
 
 } // namespace
 
+void ConfigureDnsQuery(TixDnsQuery& AQuery, const TArgs& AArgs)
+{
+    AQuery.SetDisableGuiProcessing(true);
+    AQuery.SetServer(AArgs.Value("server"));
+    AQuery.SetPort(AArgs.Number("port", TixDnsQuery::DefaultPort, 1, 65535));
+    AQuery.SetTimeOut(AArgs.Number("timeout", TixDnsQuery::DefaultTimeOut / 1000, 1, 600) * 1000);
+    if (AArgs.Has("tcp"))
+        AQuery.SetProtocol(dpUseTcp);
+}
+
 int DnsCommand(const std::vector<std::string>& AArgs)
 {
-    const TArgs args(AArgs, {"help", "tcp"}, {"server", "port", "timeout"});
+    const TArgs args(AArgs, {"help", "tcp"}, DnsValued);
     if (args.Has("help"))
     {
         std::cout << DnsUsage;
@@ -113,12 +114,7 @@ int DnsCommand(const std::vector<std::string>& AArgs)
     const int32_t type = args.Positional().size() > 1 ? TypeCode(args.Positional()[1]) : DnsTypeA;
 
     TixDnsQuery query;
-    query.SetDisableGuiProcessing(true);
-    query.SetServer(args.Value("server"));
-    query.SetPort(args.Number("port", TixDnsQuery::DefaultPort, 1, 65535));
-    query.SetTimeOut(args.Number("timeout", TixDnsQuery::DefaultTimeOut / 1000, 1, 600) * 1000);
-    if (args.Has("tcp"))
-        query.SetProtocol(dpUseTcp);
+    ConfigureDnsQuery(query, args);
     query.Lookup(args.Positional()[0], type);
 
     const TixDnsRecordList& answers = query.GetResponse().GetAnswers();

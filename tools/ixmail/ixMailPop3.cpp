@@ -126,7 +126,7 @@ void ConfigureSocks(TixPop3& AClient, const TArgs& AArgs)
     settings.SetServer(proxy.substr(0, colon));
     settings.SetPort(std::atoi(proxy.c_str() + colon + 1));
     const TixFirewallType types[] = {ftSocks4, ftSocks4a, ftSocks5};
-    settings.SetFirewallType(types[Choice("socks-version", AArgs.Value("socks-version", "5"), {"4", "4a", "5"})]);
+    settings.SetFirewallType(types[Choice("option --socks-version", AArgs.Value("socks-version", "5"), {"4", "4a", "5"})]);
 }
 
 /// The session the options describe, open.
@@ -137,9 +137,9 @@ public:
     {
         const TixClientTlsMode modes[] = {ctNone, ctExplicit, ctImplicit, ctAutomatic};
         const TixClientTlsMode mode =
-            modes[Choice("tls", AArgs.Value("tls", "none"), {"none", "starttls", "implicit", "auto"})];
+            modes[Choice("option --tls", AArgs.Value("tls", "none"), {"none", "starttls", "implicit", "auto"})];
         FClient.Login = static_cast<TLogin>(
-            Choice("login", AArgs.Value("login", "user"), {"user", "apop", "cram-md5", "ntlm", "xoauth2", "auto"}));
+            Choice("option --login", AArgs.Value("login", "user"), {"user", "apop", "cram-md5", "ntlm", "xoauth2", "auto"}));
         FClient.SetServer(AArgs.Required("server"));
         FClient.SetUseTLS(mode);
         FClient.SetPort(AArgs.Number("port", mode == ctImplicit ? 995 : TixPop3::DefaultPort, 1, 65535));

@@ -11,6 +11,7 @@ namespace {
 const char* const Usage =
     "usage: ixmail pop3 list|fetch|delete|capa ...   a POP3 mailbox (ixmail pop3 --help)\n"
     "       ixmail mime show|extract ...             a message file (ixmail mime --help)\n"
+    "       ixmail dkim sign|verify FILE ...          DKIM signatures (ixmail dkim --help)\n"
     "       ixmail dns NAME [TYPE] ...               DNS records (ixmail dns --help)\n";
 
 /// AText on one line: line breaks become blanks.
@@ -34,6 +35,8 @@ int Run(const std::vector<std::string>& AArgs)
         return ixmail::Pop3Command(rest);
     if (AArgs[0] == "mime")
         return ixmail::MimeCommand(rest);
+    if (AArgs[0] == "dkim")
+        return ixmail::DkimCommand(rest);
     if (AArgs[0] == "dns")
         return ixmail::DnsCommand(rest);
     throw ixmail::TUsageError("unknown command " + AArgs[0] + " (ixmail --help)");

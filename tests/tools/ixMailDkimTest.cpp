@@ -1,0 +1,135 @@
+// ixmail dkim against the project's dnsmasq (tests/peers/dnsmasq), which serves the key record
+// of ix.test's selector "sel" and a revoked one: signed files verify with their keys from DNS
+// and with dkimpy, and verify reports every signature with its status.
+#include <gtest/gtest.h>
+
+#include "ToolRunner.h"
+#include "support/PeerEnv.h"
+
+namespace ix {
+namespace {
+
+using test::ReadAll;
+using test::RunTool;
+using test::TScratch;
+
+constexpr char Message[] = "From: Joe <joe@ix.test>\nTo: Ann <ann@example.org>\nSubject: a  test\n"
+                           "Date: Sun, 6 Dec 2026 10:00:00 +0000\n\nHello  there\n\n";
+
+class IxmailDkim : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        FState = test::ReadPeerEnv(IX_DNSMASQ_STATE);
+        ASSERT_FALSE(FState["DNS_PORT"].empty()) << "dnsmasq is not running";
+        std::ofstream(File("message.eml"), std::ios::binary) << Message;
+        // The zone's key as openssl writes it (PKCS #8), as PKCS #1, and its public half.
+        const std::string key = FState["IX_PEER_DIR"] + "/dkim.key";
+        ASSERT_EQ(std::system(("openssl rsa -in " + key + " -traditional -out " + File("pkcs1.pem") + " 2>/dev/null && " +
+                                  "openssl rsa -in " + key + " -pubout -out " + File("public.pem") + " 2>/dev/null")
+                                  .c_str()),
+            0);
+    }
+
+    std::string File(const std::string& AName) const { return (Scratch.Path() / AName).string(); }
+    std::string Dns() const { return " --server 127.0.0.1 --port " + FState.at("DNS_PORT"); }
+    std::string ZoneKey() const { return FState.at("IX_PEER_DIR") + "/dkim.key"; }
+
+    std::map<std::string, std::string> FState;
+    TScratch Scratch{"dkim"};
+};
+
+TEST_F(IxmailDkim, SignedFilesVerifyWithTheKeyFromDnsAndWithDkimpy)
+{
+    struct TCase
+    {
+        std::string Key;
+        std::string Options;
+        std::string Algorithm;
+    };
+    const TCase cases[] = {
+        {ZoneKey(), "--canonicalization relaxed/relaxed", "rsa-sha256"},
+        {File("pkcs1.pem"), "--algorithm rsa-sha1 --headers From:Subject:Date", "rsa-sha1"},
+    };
+    std::string files;
+    for (size_t i = 0; i < std::size(cases); ++i)
+    {
+        const std::string out = File("signed" + std::to_string(i));
+        const auto sign = RunTool("dkim sign " + File("message.eml") + " --key " + cases[i].Key +
+                " --domain ix.test --selector sel --out " + out + " " + cases[i].Options,
+            Scratch.Path());
+        ASSERT_EQ(sign.Status, 0) << sign.Err;
+        const std::string signedText = ReadAll(out);
+        EXPECT_TRUE(signedText.starts_with("DKIM-Signature: v=1; a=" + cases[i].Algorithm + "; d=ix.test; s=sel;"));
+        EXPECT_TRUE(signedText.ends_with(Message)) << "the message follows the field unchanged";
+
+        const auto verify = RunTool("dkim verify " + out + Dns(), Scratch.Path());
+        EXPECT_EQ(verify.Status, 0) << verify.Err;
+        EXPECT_EQ(verify.Out, "pass\tix.test\tsel\t" + cases[i].Algorithm + "\n");
+        files += " " + out;
+    }
+    std::ofstream(File("record")) << FState["DKIM_STRING_1"] << FState["DKIM_STRING_2"] << FState["DKIM_STRING_3"];
+    const auto dkimpy =
+        std::system(("/usr/bin/python3 " IX_DKIMPY_TOOL " verify " + File("record") + files + " > " + File("dkimpy")).c_str());
+    EXPECT_EQ(dkimpy, 0);
+    EXPECT_EQ(ReadAll(File("dkimpy")), "ok\nok\n");
+}
+
+TEST_F(IxmailDkim, VerifyReportsEverySignatureAndFailsForAnyBadOne)
+{
+    // Signed for "sel", then on top for the revoked selector.
+    for (const auto& [from, selector, to] : {std::tuple{"message.eml", "sel", "once"}, {"once", "revoked", "twice"}})
+    {
+        const auto run = RunTool("dkim sign " + File(from) + " --key " + File("pkcs1.pem") + " --domain ix.test --selector " +
+                selector + " --out " + File(to),
+            Scratch.Path());
+        ASSERT_EQ(run.Status, 0) << run.Err;
+    }
+    const auto both = RunTool("dkim verify " + File("twice") + Dns(), Scratch.Path());
+    EXPECT_EQ(both.Status, 1);
+    EXPECT_EQ(both.Out, "fail\tix.test\trevoked\trsa-sha256\tThe key is revoked (code -18)\n"
+                        "pass\tix.test\tsel\trsa-sha256\n");
+    EXPECT_EQ(both.Err, "ixmail: The key is revoked (code -18)\n");
+
+    // A key from a file replaces DNS; a changed body fails with its reason.
+    const std::string changed = File("changed");
+    std::string text = ReadAll(File("twice"));
+    text.replace(text.find("Hello"), 5, "Hallo");
+    std::ofstream(changed, std::ios::binary) << text;
+    const auto withKey = RunTool("dkim verify " + File("twice") + " --key " + File("public.pem"), Scratch.Path());
+    EXPECT_EQ(withKey.Out, "pass\tix.test\trevoked\trsa-sha256\npass\tix.test\tsel\trsa-sha256\n");
+    EXPECT_EQ(withKey.Status, 0) << withKey.Err;
+    const auto tampered = RunTool("dkim verify " + changed + " --key " + File("public.pem"), Scratch.Path());
+    EXPECT_EQ(tampered.Status, 1);
+    EXPECT_EQ(tampered.Err, "ixmail: Body hash values differ (code -13)\n");
+}
+
+TEST_F(IxmailDkim, FailuresGiveOneLineAndTheirStatus)
+{
+    struct TCase
+    {
+        std::string Args;
+        int Status;
+        std::string Error;
+    };
+    const std::string message = File("message.eml");
+    for (const TCase& c : {
+             TCase{"dkim sign " + message + " --domain ix.test --selector sel", 2, "option --key is required"},
+             TCase{"dkim check " + message, 2, "dkim takes one of sign, verify"},
+             TCase{"dkim sign " + message + " --key " + message + " --domain ix.test --selector sel", 1, "holds no PEM block"},
+             TCase{"dkim sign " + message + " --key " + File("public.pem") + " --domain ix.test --selector sel", 1,
+                 "holds no private key (PUBLIC KEY)"},
+             TCase{"dkim verify " + File("missing.eml") + Dns(), 1, "Cannot open file"},
+             TCase{"dkim verify " + message + Dns(), 1, "The message has no DKIM-Signature field"},
+         })
+    {
+        const auto run = RunTool(c.Args, Scratch.Path());
+        EXPECT_EQ(run.Status, c.Status) << c.Args;
+        EXPECT_NE(run.Err.find(c.Error), std::string::npos) << run.Err;
+        EXPECT_EQ(std::count(run.Err.begin(), run.Err.end(), '\n'), 1) << run.Err;
+    }
+}
+
+} // namespace
+} // namespace ix
