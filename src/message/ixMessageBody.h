@@ -1,0 +1,208 @@
+// The base of MIME body parts, the list that owns them with its registry of body classes,
+// and the stream format bodies are stored in.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/ixClasses.h"
+#include "core/ixStreams.h"
+#include "core/ixStrings.h"
+#include "message/ixEncoder.h"
+
+namespace ix {
+
+class TixMailMessage;
+class TixMessageBodies;
+class TixMessageBody;
+class TixMailHeaderFieldList;
+
+// ---- Persistence of bodies ----------------------------------------------------------------
+
+/// Writes the values of bodies to a stream: 32-bit integers little-endian, texts as their
+/// length and bytes.
+class TixBodyWriter
+{
+public:
+    explicit TixBodyWriter(TStream& AStream) noexcept : FStream(AStream) {}
+    void WriteInteger(int32_t AValue);
+    void WriteString(std::string_view AValue);
+
+private:
+    TStream& FStream;
+};
+
+/// Reads what TixBodyWriter wrote. Raises EReadError "Stream read error" on truncated data and
+/// EReadError "Invalid body data" on a length that does not fit the stream.
+class TixBodyReader
+{
+public:
+    explicit TixBodyReader(TStream& AStream) noexcept : FStream(AStream) {}
+    int32_t ReadInteger();
+    std::string ReadString();
+
+private:
+    TStream& FStream;
+};
+
+// ---- Bodies -------------------------------------------------------------------------------
+
+/// The bodies of one message level, in order; owns them. Owner is the message that receives
+/// change notifications and events (for nested lists the outermost message).
+class TixMessageBodies : public TPersistent
+{
+public:
+    /// Makes a body of the registered class; the body adds itself to AOwner.
+    using TBodyFactory = TixMessageBody& (*)(TixMessageBodies& AOwner);
+
+    /// A list for AOwner (may be null) at nesting level ALevel (0: the message's own bodies).
+    explicit TixMessageBodies(TixMailMessage* AOwner = nullptr, int32_t ALevel = 0) noexcept;
+    ~TixMessageBodies() override;
+
+    TixMailMessage* GetOwner() const noexcept { return FOwner; }
+    /// How many multipart levels lie above this list.
+    int32_t GetLevel() const noexcept { return FLevel; }
+    int32_t Count() const noexcept { return static_cast<int32_t>(FItems.size()); }
+    /// Body AIndex; raises EListError for a bad index.
+    TixMessageBody& GetItem(int32_t AIndex) const;
+    TixMessageBody& operator[](int32_t AIndex) const { return GetItem(AIndex); }
+    /// Frees body AIndex; raises EListError for a bad index.
+    void Delete(int32_t AIndex);
+    void Clear();
+    /// Copies the bodies of another list, each as a new body of the same class.
+    void Assign(const TPersistent& ASource) override;
+
+    /// A new body of class T at the end of the list, initialised and cleared.
+    template <typename T>
+    T& Add()
+    {
+        auto body = std::make_unique<T>(*this);
+        T& result = *body;
+        Insert(std::move(body));
+        return result;
+    }
+    /// A new body of the registered class AClassName; raises EConvertError
+    /// "Unknown body class AClassName" when none is registered.
+    TixMessageBody& AddByClassName(std::string_view AClassName);
+
+    /// Stores the "Items" value: the body count, then per body its class name and its data.
+    void WriteItems(TixBodyWriter& AWriter) const;
+    /// Replaces the bodies with those stored by WriteItems.
+    void ReadItems(TixBodyReader& AReader);
+
+    /// Registers (or replaces) the class AClassName; the four body classes are registered.
+    static void RegisterBodyClass(std::string_view AClassName, TBodyFactory AFactory);
+    /// The factory of AClassName; null when none is registered.
+    static TBodyFactory FindBodyClass(std::string_view AClassName);
+
+private:
+    friend class TixMessageBody;
+    void Insert(std::unique_ptr<TixMessageBody> ABody);
+    void SetOwner(TixMailMessage* AOwner) noexcept { FOwner = AOwner; }
+
+    TixMailMessage* FOwner;
+    int32_t FLevel;
+    std::vector<std::unique_ptr<TixMessageBody>> FItems;
+};
+
+/// One MIME part: its header values and the position of its lines in the message source.
+class TixMessageBody : public TPersistent
+{
+public:
+    explicit TixMessageBody(TixMessageBodies& AOwner);
+    ~TixMessageBody() override;
+
+    TixMessageBodies& GetOwner() const noexcept { return *FOwner; }
+    /// The message that receives changes and events; null for a list without one.
+    TixMailMessage* GetMessage() const noexcept { return FOwner->GetOwner(); }
+
+    /// Media type without parameters.
+    const std::string& GetContentType() const noexcept { return FContentType; }
+    void SetContentType(const std::string& AValue) { DoSetContentType(AValue); }
+    /// Transfer encoding of this body.
+    TixEncodeMethod GetBodyEncoding() const noexcept { return FEncoding; }
+    void SetEncoding(TixEncodeMethod AValue);
+    /// Disposition token without parameters.
+    const std::string& GetContentDisposition() const noexcept { return FContentDisposition; }
+    void SetContentDisposition(const std::string& AValue);
+    /// Header fields of this part that are not among KnownFields, "Name: value" each.
+    TStringList& GetExtraFields() noexcept { return FExtraFields; }
+    /// The field names that become properties of this body.
+    const TStringList& GetKnownFields();
+    /// The part's header lines as received.
+    TStringList& GetRawHeader() noexcept { return FRawHeader; }
+    /// The encoder of this body (made on first use).
+    TixEncoder& GetEncoder();
+
+    /// Bytes of encoded data received (lines with CR LF).
+    int32_t GetEncodedSize() const noexcept { return FEncodedSize; }
+    /// Source lines of the content.
+    int32_t GetEncodedLines() const noexcept { return FEncodedLines; }
+    /// Index in the top-level source lines of the first content line.
+    int32_t GetEncodedStart() const noexcept { return FEncodedStart; }
+    /// Index in the top-level source lines of the first header line.
+    int32_t GetHeaderStart() const noexcept { return FHeaderStart; }
+
+    /// Copies the header values of another body (and what its class adds).
+    void Assign(const TPersistent& ASource) override;
+
+    /// Whether EncodedSize and EncodedLines are recorded for this body.
+    virtual bool TracksEncodedSize() const;
+    /// The transfer encoding the data is decoded with (see the .cpp for the rules).
+    virtual TixEncodeMethod GetEncoding() const;
+    /// Reads the part header.
+    virtual void ParseBodyHeader(TixMailHeaderFieldList& AHeader);
+    /// A new stream that receives the decoded data; null: the data is not decoded.
+    virtual std::unique_ptr<TStream> GetDestinationStream();
+    /// Shortens AStream by its final CR LF (the line break before the next boundary).
+    virtual void TrimTrailingCrlf(TStream& AStream);
+    /// The decoded data arrived in AStream: rewinds it and fires the message's OnDataAdded.
+    virtual void DataAdded(TStream& AStream);
+    /// Decodes ASource into ADestination with GetEncoding, reacting to bad data per the
+    /// message's ErrorProcessing; meStop lets EixEncoderError through.
+    virtual void DecodeData(TStream& ASource, TStream& ADestination);
+    /// Resets the values (see the .cpp).
+    virtual void Clear();
+
+    /// Stores the body's values (extra fields, content type, encoding, disposition).
+    virtual void WriteBodyData(TixBodyWriter& AWriter) const;
+    /// Reads what WriteBodyData stored.
+    virtual void ReadBodyData(TixBodyReader& AReader);
+
+protected:
+    friend class TixMessageBodies;
+    friend class TixMailMessage;
+
+    /// Stores AValue, then Changed.
+    virtual void DoSetContentType(const std::string& AValue);
+    /// Makes the lists; descendants add theirs.
+    virtual void InitBody();
+    /// The three content fields; descendants add theirs.
+    virtual void RegisterKnownFields(TStrings& AFields);
+    /// Tells the message that something changed.
+    void Changed();
+    /// Copies the part header that starts at AHeader's HeaderStart into RawHeader and the
+    /// fields that are not known into ExtraFields.
+    void ReadHeaderLines(TixMailHeaderFieldList& AHeader);
+    void SetPosition(int32_t AHeaderStart, int32_t AEncodedStart) noexcept;
+    void SetEncodedSize(int32_t ASize, int32_t ALines) noexcept;
+
+private:
+    TixMessageBodies* FOwner;
+    std::string FContentType;
+    TixEncodeMethod FEncoding = cmNone;
+    std::unique_ptr<TixEncoder> FEncoder;
+    std::string FContentDisposition;
+    TStringList FExtraFields;
+    std::unique_ptr<TStringList> FKnownFields;
+    TStringList FRawHeader;
+    int32_t FEncodedSize = 0;
+    int32_t FEncodedLines = 0;
+    int32_t FEncodedStart = 0;
+    int32_t FHeaderStart = 0;
+};
+
+} // namespace ix

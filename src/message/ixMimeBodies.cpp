@@ -1,0 +1,442 @@
+#include "message/ixMimeBodies.h"
+
+#include <random>
+#include <utility>
+
+#include "message/internal/ixBodyData.h"
+#include "message/internal/ixMessageShared.h"
+#include "message/ixMailHeader.h"
+#include "message/ixMailMessage.h"
+#include "util/ixTranslator.h"
+#include "util/ixUtils.h"
+
+namespace ix {
+
+using namespace internal;
+
+namespace {
+
+/// Characters a file name taken from a message may not hold (besides controls).
+constexpr std::string_view UnsafeFileNameChars = "\"*/:<>?\\|";
+
+/// The text after the last path delimiter ("/", "\" or ":").
+std::string_view FileNameWithoutPath(std::string_view AName) noexcept
+{
+    const size_t delimiter = AName.find_last_of("/\\:");
+    return delimiter == std::string_view::npos ? AName : AName.substr(delimiter + 1);
+}
+
+} // namespace
+
+// ---- TixTextBody --------------------------------------------------------------------------
+
+TixTextBody::TixTextBody(TixMessageBodies& AOwner) : TixMessageBody(AOwner) {}
+
+void TixTextBody::InitBody()
+{
+    TixMessageBody::InitBody();
+    FStrings.OnChange = [this](TObject*) { Changed(); };
+}
+
+void TixTextBody::SetCharSet(const std::string& AValue)
+{
+    if (AssignIfChanged(FCharSet, AValue))
+        Changed();
+}
+
+std::string TixTextBody::GetEffectiveCharSet() const
+{
+    const TixMailMessage* message = GetMessage();
+    if (!message || message->IsMultipart())
+        return FCharSet;
+    return message->GetCharSet();
+}
+
+void TixTextBody::Assign(const TPersistent& ASource)
+{
+    TixMessageBody::Assign(ASource);
+    if (const auto* source = dynamic_cast<const TixTextBody*>(&ASource)) {
+        SetCharSet(source->FCharSet);
+        FStrings.Assign(source->FStrings);
+    }
+}
+
+void TixTextBody::ParseBodyHeader(TixMailHeaderFieldList& AHeader)
+{
+    TixMessageBody::ParseBodyHeader(AHeader);
+    SetCharSet(AHeader.GetItemValue(AHeader.GetFieldValue("Content-Type"), "charset"));
+    AHeader.SetCharSet(GetEffectiveCharSet());
+}
+
+std::unique_ptr<TStream> TixTextBody::GetDestinationStream()
+{
+    return std::make_unique<TMemoryStream>();
+}
+
+void TixTextBody::DataAdded(TStream& AStream)
+{
+    if (AStream.GetSize() > 0) {
+        TMemoryStream copy;
+        auto* memory = dynamic_cast<TMemoryStream*>(&AStream);
+        if (!memory) {
+            AStream.Seek(0, soBeginning);
+            copy.CopyFrom(AStream, 0);
+            memory = &copy;
+        }
+        const std::span<const uint8_t> bytes(memory->Memory(), static_cast<size_t>(memory->Size()));
+        AddTextToStrings(FStrings, TixTranslator::GetString(bytes, GetEffectiveCharSet()));
+    }
+    TixMessageBody::DataAdded(AStream);
+}
+
+void TixTextBody::Clear()
+{
+    TixMessageBody::Clear();
+    FStrings.Clear();
+    SetContentType(std::string(TixMailMessage::DefaultContentType));
+    const TixMailMessage* message = GetMessage();
+    SetCharSet(message ? message->GetCharSet() : std::string());
+}
+
+void TixTextBody::WriteBodyData(TixBodyWriter& AWriter) const
+{
+    AWriter.WriteString(FStrings.GetText());
+    AWriter.WriteString(FCharSet);
+    TixMessageBody::WriteBodyData(AWriter);
+}
+
+void TixTextBody::ReadBodyData(TixBodyReader& AReader)
+{
+    FStrings.SetText(AReader.ReadString());
+    SetCharSet(AReader.ReadString());
+    TixMessageBody::ReadBodyData(AReader);
+}
+
+// ---- TixMultipartBody ---------------------------------------------------------------------
+
+TixMultipartBody::TixMultipartBody(TixMessageBodies& AOwner) : TixMessageBody(AOwner) {}
+
+TixMultipartBody::~TixMultipartBody() = default;
+
+void TixMultipartBody::InitBody()
+{
+    TixMessageBody::InitBody();
+    FMessage = std::make_unique<TixMailMessage>();
+    FMessage->SetNesting(GetOwner(), GetOwner().GetLevel() + 1);
+}
+
+void TixMultipartBody::DoSetContentType(const std::string& AValue)
+{
+    TixMessageBody::DoSetContentType(AValue);
+    FMessage->SetContentType(AValue);
+}
+
+void TixMultipartBody::SetContentSubType(const std::string& AValue)
+{
+    if (AssignIfChanged(FContentSubType, AValue))
+        Changed();
+}
+
+const std::string& TixMultipartBody::GetBoundary() const
+{
+    return FMessage->GetBoundary();
+}
+
+void TixMultipartBody::SetBoundary(const std::string& AValue)
+{
+    if (AValue == FMessage->GetBoundary())
+        return;
+    FMessage->SetBoundary(AValue);
+    Changed();
+}
+
+TixMessageBodies& TixMultipartBody::GetBodies() const
+{
+    return FMessage->GetBodies();
+}
+
+void TixMultipartBody::Assign(const TPersistent& ASource)
+{
+    TixMessageBody::Assign(ASource);
+    if (const auto* source = dynamic_cast<const TixMultipartBody*>(&ASource)) {
+        SetContentSubType(source->FContentSubType);
+        SetBoundary(source->GetBoundary());
+        GetBodies().Assign(source->GetBodies());
+    }
+}
+
+bool TixMultipartBody::TracksEncodedSize() const
+{
+    return false;
+}
+
+void TixMultipartBody::ParseBodyHeader(TixMailHeaderFieldList& AHeader)
+{
+    TixMessageBody::ParseBodyHeader(AHeader);
+    const std::string contentType = AHeader.GetFieldValue("Content-Type");
+    SetBoundary(BoundaryOf(AHeader, contentType));
+    SetContentSubType(AHeader.GetItemValue(contentType, "type"));
+    SetEncoding(cmNone);
+}
+
+std::unique_ptr<TStream> TixMultipartBody::GetDestinationStream()
+{
+    return std::make_unique<TMemoryStream>();
+}
+
+void TixMultipartBody::DecodeData(TStream& ASource, TStream& ADestination)
+{
+    // The content of a multipart part is never transfer-encoded: its lines are parsed where
+    // they stand instead of being copied.
+    int32_t first = 0;
+    int32_t count = 0;
+    if (const auto* lines = dynamic_cast<const TixBodyDataStream*>(&ASource);
+        lines && lines->GetSingleRun(first, count) && GetEncoding() == cmNone) {
+        FPendingLines = lines;
+        return;
+    }
+    TixMessageBody::DecodeData(ASource, ADestination);
+}
+
+void TixMultipartBody::DataAdded(TStream& AStream)
+{
+    if (const TixBodyDataStream* pending = std::exchange(FPendingLines, nullptr)) {
+        int32_t first = 0;
+        int32_t count = 0;
+        pending->GetSingleRun(first, count);
+        const TStrings& source = *pending->GetSource();
+        // The data ends before the line break of its last line; read back as lines, it
+        // therefore has one final empty line less.
+        if (count > 0 && source[first + count - 1].empty())
+            --count;
+        TixLineRange lines(source, first, count);
+        ParseNested(lines);
+        return;
+    }
+    TStringList lines;
+    AStream.Seek(0, soBeginning);
+    AddStreamToStrings(lines, AStream);
+    ParseNested(lines);
+}
+
+void TixMultipartBody::ParseNested(TStrings& ALines)
+{
+    FMessage->SetLineOffset(GetEncodedStart());
+    FMessage->ParseBodies(ALines);
+    SetEncodedSize(GetEncodedSize(), ALines.Count());
+}
+
+void TixMultipartBody::Clear()
+{
+    TixMessageBody::Clear();
+    GetBodies().Clear();
+    SetContentType("multipart/mixed");
+    SetContentSubType({});
+    SetEncoding(cmNone);
+    SetBoundary({});
+}
+
+void TixMultipartBody::WriteBodyData(TixBodyWriter& AWriter) const
+{
+    AWriter.WriteString(FContentSubType);
+    GetBodies().WriteItems(AWriter);
+    TixMessageBody::WriteBodyData(AWriter);
+}
+
+void TixMultipartBody::ReadBodyData(TixBodyReader& AReader)
+{
+    SetContentSubType(AReader.ReadString());
+    GetBodies().ReadItems(AReader);
+    TixMessageBody::ReadBodyData(AReader);
+}
+
+// ---- TixAttachmentBody --------------------------------------------------------------------
+
+TixAttachmentBody::TixAttachmentBody(TixMessageBodies& AOwner) : TixMessageBody(AOwner) {}
+
+std::string TixAttachmentBody::MakeSafeFileName(std::string_view AName)
+{
+    std::string result(AName);
+    for (char& c : result)
+        if (static_cast<uint8_t>(c) < ' ' || UnsafeFileNameChars.find(c) != std::string_view::npos)
+            c = '_';
+    if (!result.empty() && (result.back() == ' ' || result.back() == '.'))
+        result.pop_back();
+    // Nothing left, or only dots ("." and ".." name directories).
+    if (result.find_first_not_of('.') == std::string::npos)
+        return "_";
+    return result;
+}
+
+void TixAttachmentBody::RegisterKnownFields(TStrings& AFields)
+{
+    TixMessageBody::RegisterKnownFields(AFields);
+    AFields.Add("Content-Description");
+    AFields.Add("Content-ID");
+}
+
+void TixAttachmentBody::SetContentID(const std::string& AValue)
+{
+    if (AssignIfChanged(FContentID, AValue))
+        Changed();
+}
+
+void TixAttachmentBody::DoSetFileName(const std::string& AValue)
+{
+    StoreFileName(AValue);
+}
+
+void TixAttachmentBody::StoreFileName(const std::string& AValue)
+{
+    if (AssignIfChanged(FFileName, AValue))
+        Changed();
+}
+
+void TixAttachmentBody::SetContentName(const std::string& AValue)
+{
+    if (AssignIfChanged(FContentName, AValue))
+        Changed();
+}
+
+void TixAttachmentBody::Assign(const TPersistent& ASource)
+{
+    TixMessageBody::Assign(ASource);
+    if (const auto* source = dynamic_cast<const TixAttachmentBody*>(&ASource)) {
+        StoreFileName(source->FFileName);
+        SetContentID(source->FContentID);
+        SetContentName(source->FContentName);
+    }
+}
+
+TixEncodeMethod TixAttachmentBody::GetEncoding() const
+{
+    const TixMailMessage* message = GetMessage();
+    if (message && message->GetMessageFormat() == mfUUencode)
+        return cmUUEncode;
+    return TixMessageBody::GetEncoding();
+}
+
+std::string TixAttachmentBody::ReadContentID(TixMailHeaderFieldList& AHeader)
+{
+    std::string id = AHeader.GetFieldValue("Content-ID");
+    if (id.size() >= 2 && id.front() == '<' && id.back() == '>')
+        id = id.substr(1, id.size() - 2);
+    return id;
+}
+
+std::string TixAttachmentBody::ReadFileName(TixMailHeaderFieldList& AHeader)
+{
+    const std::string disposition = AHeader.GetFieldValue("Content-Disposition");
+    const std::string contentType = AHeader.GetFieldValue("Content-Type");
+    std::string name = AHeader.GetDecodedItemValue(disposition, "filename*");
+    if (name.empty())
+        name = AHeader.GetDecodedItemValue(disposition, "filename");
+    if (name.empty())
+        name = AHeader.GetDecodedItemValue(contentType, "filename");
+    if (name.empty()) {
+        name = AHeader.GetDecodedFieldValue("Content-Description");
+        if (name.size() > 3 && name[name.size() - 4] != '.')
+            name += ".dat";
+    }
+    if (name.empty())
+        name = AHeader.GetDecodedItemValue(contentType, "name*");
+    if (name.empty())
+        name = AHeader.GetDecodedItemValue(contentType, "name");
+    if (name.empty() && SameText(GetContentType(), "message/rfc822") && AHeader.GetSource()) {
+        // The embedded message's header starts right after this part's header.
+        TixHeaderFieldList embedded;
+        embedded.Parse(AHeader.GetBodyStart(), *AHeader.GetSource());
+        name = embedded.GetFieldValue("Subject") + ".eml";
+    }
+    // Every source is untrusted: a name never carries a path or reserved characters.
+    return name.empty() ? name : MakeSafeFileName(name);
+}
+
+void TixAttachmentBody::ParseBodyHeader(TixMailHeaderFieldList& AHeader)
+{
+    TixMessageBody::ParseBodyHeader(AHeader);
+    SetFileName(ReadFileName(AHeader));
+    SetContentID(ReadContentID(AHeader));
+}
+
+std::unique_ptr<TStream> TixAttachmentBody::GetDestinationStream()
+{
+    std::string fileName = FFileName;
+    std::unique_ptr<TStream> data;
+    bool handled = false;
+    if (TixMailMessage* message = GetMessage())
+        message->DoSaveAttachment(this, fileName, data, handled);
+    SetFileName(fileName);
+    return data;
+}
+
+void TixAttachmentBody::DataAdded(TStream& AStream)
+{
+    TixMessageBody::DataAdded(AStream);
+    AStream.Seek(0, soBeginning);
+    if (TixMailMessage* message = GetMessage())
+        message->DoAttachmentSaved(this, FFileName, AStream);
+}
+
+void TixAttachmentBody::Clear()
+{
+    TixMessageBody::Clear();
+    StoreFileName({});
+    SetContentType("application/octet-stream");
+    SetContentID({});
+    SetContentName({});
+}
+
+void TixAttachmentBody::WriteBodyData(TixBodyWriter& AWriter) const
+{
+    AWriter.WriteString(FFileName);
+    TixMessageBody::WriteBodyData(AWriter);
+}
+
+void TixAttachmentBody::ReadBodyData(TixBodyReader& AReader)
+{
+    StoreFileName(AReader.ReadString());
+    TixMessageBody::ReadBodyData(AReader);
+}
+
+// ---- TixImageBody -------------------------------------------------------------------------
+
+TixImageBody::TixImageBody(TixMessageBodies& AOwner) : TixAttachmentBody(AOwner) {}
+
+void TixImageBody::ParseBodyHeader(TixMailHeaderFieldList& AHeader)
+{
+    TixAttachmentBody::ParseBodyHeader(AHeader);
+    const std::string contentType = AHeader.GetFieldValue("Content-Type");
+    std::string name = AHeader.GetDecodedItemValue(contentType, "name");
+    if (name.empty())
+        name = AHeader.GetDecodedItemValue(contentType, "filename");
+    SetFileName(name.empty() ? name : MakeSafeFileName(name));
+    SetContentType(AHeader.GetItemValue(contentType, ""));
+    SetContentID(ReadContentID(AHeader));
+}
+
+void TixImageBody::DoSetFileName(const std::string& AValue)
+{
+    TixAttachmentBody::DoSetFileName(AValue);
+    if (AValue.empty())
+        return;
+    if (GetContentID().empty()) {
+        thread_local std::mt19937 random{std::random_device{}()};
+        const int32_t number = std::uniform_int_distribution<int32_t>(0, 999)(random);
+        SetContentID(std::string(FileNameWithoutPath(AValue)) + "@" + Format("%.15g", Now()) + "." + IntToStr(number));
+    }
+    if (GetContentType().empty()) {
+        const size_t last = AValue.find_last_of(".\\:");
+        if (last != std::string::npos && AValue[last] == '.')
+            SetContentType("image/" + AValue.substr(last + 1));
+    }
+}
+
+void TixImageBody::Clear()
+{
+    TixAttachmentBody::Clear();
+    SetContentType({});
+    SetEncoding(cmBase64);
+}
+
+} // namespace ix
