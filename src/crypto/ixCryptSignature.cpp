@@ -95,6 +95,40 @@ TixByteArray PublicKeyBlob(const TixByteArray& AModulus, os::DWORD AExponent)
     return blob;
 }
 
+/// Imports the public key of a SubjectPublicKeyInfo DER as a key of AAlgorithm (0: RSA).
+TixCryptKeyHandle ImportPublicKeyInfo(const TixCryptProvider& AProvider, const TixByteArray& AKey, os::ALG_ID AAlgorithm)
+{
+    if (AKey.empty())
+        RaiseKeyRequired();
+    const TixByteArray decoded = DecodeObject(os::X509_PUBLIC_KEY_INFO, AKey);
+    os::HCRYPTKEY handle = 0;
+    auto* info = reinterpret_cast<os::CERT_PUBLIC_KEY_INFO*>(const_cast<uint8_t*>(decoded.data()));
+    CheckCrypt(CryptImportPublicKeyInfoEx(AProvider.Get(), EncodingType, info, AAlgorithm, 0, nullptr, &handle),
+        "CryptImportPublicKeyInfoEx");
+    return TixCryptKeyHandle(handle);
+}
+
+/// The SubjectPublicKeyInfo DER of a public key AKey of the algorithm AOid with AParameters.
+TixByteArray EncodePublicKeyInfo(const char* AOid, TixByteArray AParameters, TixByteArray AKey)
+{
+    std::string oid(AOid);
+    os::CERT_PUBLIC_KEY_INFO info{};
+    info.Algorithm.pszObjId = oid.data();
+    info.Algorithm.Parameters = {Size(AParameters), AParameters.data()};
+    info.PublicKey = {Size(AKey), AKey.data(), 0};
+    return EncodeObject(os::X509_PUBLIC_KEY_INFO, &info);
+}
+
+/// An Ed25519 key blob of ABlobType holding the 32-byte AKey.
+TixByteArray Ed25519Blob(os::BYTE ABlobType, const TixByteArray& AKey)
+{
+    const os::BLOBHEADER header{ABlobType, os::CUR_BLOB_VERSION, 0, os::CALG_ED25519};
+    TixByteArray blob(sizeof(header));
+    std::memcpy(blob.data(), &header, sizeof(header));
+    blob.insert(blob.end(), AKey.begin(), AKey.end());
+    return blob;
+}
+
 TixByteArray WithoutLeadingZeros(TixByteArray::const_iterator AFirst, TixByteArray::const_iterator ALast)
 {
     return TixByteArray(std::find_if(AFirst, ALast, [](uint8_t AByte) { return AByte != 0; }), ALast);
@@ -229,15 +263,8 @@ TixByteArray TixCryptApiRsaKey::GetRsaPublicKey()
 
 TixByteArray TixCryptApiRsaKey::GetPublicKeyInfo()
 {
-    TixByteArray publicKey = GetRsaPublicKey();
-    char oid[] = "1.2.840.113549.1.1.1";
-    os::BYTE parameters[sizeof(RsaParameters)];
-    std::memcpy(parameters, RsaParameters, sizeof(parameters));
-    os::CERT_PUBLIC_KEY_INFO info{};
-    info.Algorithm.pszObjId = oid;
-    info.Algorithm.Parameters = {sizeof(parameters), parameters};
-    info.PublicKey = {Size(publicKey), publicKey.data(), 0};
-    return EncodeObject(os::X509_PUBLIC_KEY_INFO, &info);
+    return EncodePublicKeyInfo(os::szOID_RSA_RSA, TixByteArray(std::begin(RsaParameters), std::end(RsaParameters)),
+        GetRsaPublicKey());
 }
 
 void TixCryptApiRsaKey::ImportBlob(const TixByteArray& ABlob, os::DWORD AFlags)
@@ -268,15 +295,8 @@ void TixCryptApiRsaKey::SetRsaPublicKey(const TixByteArray& AKey)
 
 void TixCryptApiRsaKey::SetPublicKeyInfo(const TixByteArray& AKey)
 {
-    if (AKey.empty())
-        RaiseKeyRequired();
     FKey.Reset();
-    const TixByteArray decoded = DecodeObject(os::X509_PUBLIC_KEY_INFO, AKey);
-    os::HCRYPTKEY handle = 0;
-    auto* info = reinterpret_cast<os::CERT_PUBLIC_KEY_INFO*>(const_cast<uint8_t*>(decoded.data()));
-    CheckCrypt(CryptImportPublicKeyInfoEx(FProvider.Get(), EncodingType, info, 0, 0, nullptr, &handle),
-        "CryptImportPublicKeyInfoEx");
-    FKey = TixCryptKeyHandle(handle);
+    FKey = ImportPublicKeyInfo(FProvider, AKey, 0);
     UpdateKeyInfo();
 }
 
@@ -323,6 +343,124 @@ void TixCryptApiRsaKey::UpdateKeyInfo()
         std::memcpy(&length, buffer, sizeof(length));
         FKeyLength = static_cast<int32_t>(length);
     }
+}
+
+// ---- Ed25519 ---------------------------------------------------------------------------------
+
+void TixCryptApiSignatureEd25519::Init()
+{
+    FKey.Reset();
+    FHash.Reset();
+    FProvider = AcquireVerifyContext(nullptr, os::PROV_RSA_AES);
+    FHash = CreateHash(FProvider, GetAlgorithm());
+}
+
+void TixCryptApiSignatureEd25519::Update(const TixByteArray& ABuffer, int32_t AIndex, int32_t ACount)
+{
+    const auto [index, count] = ClipRange(ABuffer.size(), AIndex, ACount);
+    HashData(FHash, ABuffer.data() + index, count);
+}
+
+TixByteArray TixCryptApiSignatureEd25519::Sign()
+{
+    return ReadSized("CryptSignHash", [this](os::BYTE* ABuffer, os::DWORD* ASize) {
+        return CryptSignHashA(FHash.Get(), os::AT_SIGNATURE, nullptr, 0, ABuffer, ASize);
+    });
+}
+
+bool TixCryptApiSignatureEd25519::VerifySignature(const TixByteArray& ASignature)
+{
+    if (!FKey.IsValid())
+        RaiseKeyRequired();
+    return CryptVerifySignatureA(FHash.Get(), ASignature.data(), Size(ASignature), FKey.Get(), nullptr, 0)
+        != os::FALSE;
+}
+
+void TixCryptApiSignatureEd25519::Verify(const TixByteArray& ASignature)
+{
+    if (!VerifySignature(ASignature))
+        RaiseCryptError("CryptVerifySignature");
+}
+
+void TixCryptApiSignatureEd25519::ImportKey(const TixByteArray& ABlob)
+{
+    FKey.Reset();
+    FKey = ImportKeyBlob(FProvider, ABlob, 0);
+}
+
+void TixCryptApiSignatureEd25519::SetPrivateKey(TixEd25519Key& AKey)
+{
+    const TixSecretBytes key(AKey.GetPrivateKey());
+    const TixSecretBytes blob(Ed25519Blob(os::PRIVATEKEYBLOB, key.Bytes));
+    ImportKey(blob.Bytes);
+}
+
+void TixCryptApiSignatureEd25519::SetPublicKey(TixEd25519Key& AKey)
+{
+    ImportKey(Ed25519Blob(os::PUBLICKEYBLOB, AKey.GetPublicKey()));
+}
+
+void TixCryptApiEd25519Key::Init()
+{
+    FKey.Reset();
+    FProvider = AcquireVerifyContext(nullptr, os::PROV_RSA_AES);
+}
+
+void TixCryptApiEd25519Key::GenerateKey()
+{
+    FKey.Reset();
+    os::HCRYPTKEY handle = 0;
+    CheckCrypt(CryptGenKey(FProvider.Get(), os::CALG_ED25519, os::CRYPT_EXPORTABLE, &handle), "CryptGenKey");
+    FKey.Reset(handle);
+}
+
+TixByteArray TixCryptApiEd25519Key::ExportKey(os::BYTE ABlobType)
+{
+    if (!FKey.IsValid())
+        RaiseKeyRequired();
+    const TixSecretBytes blob(ExportKeyBlob(FKey, ABlobType));
+    const size_t header = std::min(blob.Bytes.size(), sizeof(os::BLOBHEADER));
+    return TixByteArray(blob.Bytes.begin() + static_cast<ptrdiff_t>(header), blob.Bytes.end());
+}
+
+TixByteArray TixCryptApiEd25519Key::GetPrivateKey()
+{
+    return ExportKey(os::PRIVATEKEYBLOB);
+}
+
+TixByteArray TixCryptApiEd25519Key::GetPublicKey()
+{
+    return ExportKey(os::PUBLICKEYBLOB);
+}
+
+TixByteArray TixCryptApiEd25519Key::GetPublicKeyInfo()
+{
+    return EncodePublicKeyInfo(os::szOID_ED25519, {}, GetPublicKey());
+}
+
+void TixCryptApiEd25519Key::ImportKey(os::BYTE ABlobType, const TixByteArray& AKey)
+{
+    if (AKey.empty())
+        RaiseKeyRequired();
+    FKey.Reset();
+    const TixSecretBytes blob(Ed25519Blob(ABlobType, AKey));
+    FKey = ImportKeyBlob(FProvider, blob.Bytes, os::CRYPT_EXPORTABLE);
+}
+
+void TixCryptApiEd25519Key::SetPrivateKey(const TixByteArray& AKey)
+{
+    ImportKey(os::PRIVATEKEYBLOB, AKey);
+}
+
+void TixCryptApiEd25519Key::SetPublicKey(const TixByteArray& AKey)
+{
+    ImportKey(os::PUBLICKEYBLOB, AKey);
+}
+
+void TixCryptApiEd25519Key::SetPublicKeyInfo(const TixByteArray& AKey)
+{
+    FKey.Reset();
+    FKey = ImportPublicKeyInfo(FProvider, AKey, os::CALG_ED25519);
 }
 
 void RegisterRsaClasses(TixConfig& AConfig)

@@ -1,5 +1,5 @@
-// RSA keys and RSA signatures (PKCS #1 v1.5, RFC 8017) with SHA-1 or SHA-256 through the
-// system's crypto provider. Keys move in and out as PKCS #1 RSAPrivateKey and RSAPublicKey DER,
+// RSA keys and RSA signatures (PKCS #1 v1.5, RFC 8017) with SHA-1 or SHA-256, and Ed25519 keys
+// and signatures (RFC 8032) of a SHA-256 digest, through the system's crypto provider. Keys move in and out as PKCS #1 RSAPrivateKey and RSAPublicKey DER,
 // X.509 SubjectPublicKeyInfo DER (RFC 5280) or modulus and exponent; signatures are big-endian
 // as PKCS #1 writes them.
 #pragma once
@@ -12,6 +12,7 @@
 namespace ix {
 
 class TixRsaKey;
+class TixEd25519Key;
 
 /// The error code of an operation that needs a key when none is set.
 constexpr int32_t CryptKeyRequiredError = -4;
@@ -178,6 +179,100 @@ private:
     TixCryptProvider FProvider;
     TixCryptKeyHandle FKey;
     TixProviderNameCopy FProviderName;
+};
+
+/// An Ed25519 signature (PureEdDSA, RFC 8032) of the digest of the data, as RFC 8463 signs
+/// ("ed25519-sha256"); its key comes from a TixEd25519Key. Signatures are the 64 bytes of RFC 8032.
+class TixSignatureEd25519 : public TixSignature
+{
+public:
+    /// Takes AKey's private key for Sign. Raises EixCryptError CryptKeyRequiredError when AKey
+    /// has none.
+    virtual void SetPrivateKey(TixEd25519Key& AKey) = 0;
+    /// Takes AKey's public key for Verify. Raises EixCryptError CryptKeyRequiredError when AKey
+    /// has none.
+    virtual void SetPublicKey(TixEd25519Key& AKey) = 0;
+};
+
+/// An Ed25519 signature computed by a CryptoAPI provider (CALG_ED25519 keys). Provider failures
+/// raise EixCryptError with the system's code, naming the failing function.
+class TixCryptApiSignatureEd25519 : public TixSignatureEd25519
+{
+public:
+    void Init() override;
+    void Update(const TixByteArray& ABuffer, int32_t AIndex, int32_t ACount) override;
+    void Verify(const TixByteArray& ASignature) override;
+    bool VerifySignature(const TixByteArray& ASignature) override;
+    TixByteArray Sign() override;
+    void SetPrivateKey(TixEd25519Key& AKey) override;
+    void SetPublicKey(TixEd25519Key& AKey) override;
+
+    /// The CryptoAPI identifier of the digest signed.
+    virtual os::ALG_ID GetAlgorithm() = 0;
+
+private:
+    void ImportKey(const TixByteArray& ABlob);
+
+    TixCryptProvider FProvider;
+    TixCryptKeyHandle FKey;
+    TixCryptHashHandle FHash;
+};
+
+/// Ed25519 of the SHA-256 digest ("ed25519-sha256", RFC 8463).
+class TixSignatureEd25519Sha256 : public TixCryptApiSignatureEd25519
+{
+public:
+    os::ALG_ID GetAlgorithm() override { return os::CALG_SHA_256; }
+};
+
+/// An Ed25519 key pair or public key, moving in and out as the 32-byte keys of RFC 8032 (what a
+/// DKIM key record's p= holds for k=ed25519) or as an X.509 SubjectPublicKeyInfo (RFC 8410).
+/// Init first; then generate or set a key.
+class TixEd25519Key : public TixConfigObject
+{
+public:
+    /// Releases any key and prepares for a new one.
+    virtual void Init() = 0;
+    /// Makes a new key pair.
+    virtual void GenerateKey() = 0;
+    /// The 32-byte private key. Raises CryptKeyRequiredError without a key, EixCryptError
+    /// NTE_BAD_KEY_STATE for a public key.
+    virtual TixByteArray GetPrivateKey() = 0;
+    /// The 32-byte public key. Raises CryptKeyRequiredError without a key.
+    virtual TixByteArray GetPublicKey() = 0;
+    /// The public key as X.509 SubjectPublicKeyInfo DER. Raises CryptKeyRequiredError without a key.
+    virtual TixByteArray GetPublicKeyInfo() = 0;
+    /// Takes a 32-byte private key (the public key follows from it). Raises CryptKeyRequiredError
+    /// for an empty AKey, EixCryptError NTE_BAD_DATA for another length.
+    virtual void SetPrivateKey(const TixByteArray& AKey) = 0;
+    /// Takes a 32-byte public key. Raises as SetPrivateKey does.
+    virtual void SetPublicKey(const TixByteArray& AKey) = 0;
+    /// Takes an X.509 SubjectPublicKeyInfo DER of an Ed25519 key. Raises CryptKeyRequiredError
+    /// for an empty AKey.
+    virtual void SetPublicKeyInfo(const TixByteArray& AKey) = 0;
+};
+
+/// An Ed25519 key held by a CryptoAPI provider ("ed25519"). Provider failures raise
+/// EixCryptError with the system's code, naming the failing function.
+class TixCryptApiEd25519Key : public TixEd25519Key
+{
+public:
+    void Init() override;
+    void GenerateKey() override;
+    TixByteArray GetPrivateKey() override;
+    TixByteArray GetPublicKey() override;
+    TixByteArray GetPublicKeyInfo() override;
+    void SetPrivateKey(const TixByteArray& AKey) override;
+    void SetPublicKey(const TixByteArray& AKey) override;
+    void SetPublicKeyInfo(const TixByteArray& AKey) override;
+
+private:
+    /// The key part of the key blob of ABlobType.
+    TixByteArray ExportKey(os::BYTE ABlobType);
+    void ImportKey(os::BYTE ABlobType, const TixByteArray& AKey);
+
+    TixCryptProvider FProvider;
+    TixCryptKeyHandle FKey;
 };
 
 /// Registers the RSA classes in AConfig under their names: "rsa-sha1" (TixSignatureRsaSha1),

@@ -127,6 +127,15 @@ TixRsaKey& TixDkim::GetRsaKey()
     return *FRsaKey;
 }
 
+TixEd25519Key& TixDkim::GetEd25519Key()
+{
+    if (!FEd25519Key) {
+        FEd25519Key = CreateByName<TixEd25519Key>("ed25519", DkimInvalidKeyText, DkimInvalidKeyCode);
+        FEd25519Key->Init();
+    }
+    return *FEd25519Key;
+}
+
 template <typename T>
 std::unique_ptr<T> TixDkim::CreateByName(const std::string& AName, const char* AErrorText, int32_t AErrorCode)
 {
@@ -191,9 +200,7 @@ TixByteArray TixDkim::BodyHash(TixDkimSignature& ASignature, TStrings& AMessage)
 
 void TixDkim::Sign(TStrings& AMessage)
 {
-    auto signer = CreateByName<TixSignatureRsa>(FSignatureAlgorithm, DkimInvalidAlgorithmText, DkimInvalidAlgorithmCode);
-    signer->Init();
-    signer->SetPrivateKey(GetRsaKey());
+    const std::unique_ptr<TixSignature> signer = CreateSigner(FSignatureAlgorithm);
 
     FSignatures.Clear();
     TixDkimSignature* signature = CreateSignature();
@@ -320,7 +327,9 @@ void TixDkim::GetKeys(TixDkimSignature* ASignature, TixDkimKeyList& AKeys, std::
     TixByteArray supplied;
     DoGetPublicKey(ASignature, supplied);
     if (!supplied.empty()) {
-        AKeys.Add(std::make_unique<TixDkimKey>())->PublicKey = TixEncoder::EncodeLineWith(cmBase64, supplied);
+        TixDkimKey* key = AKeys.Add(std::make_unique<TixDkimKey>());
+        key->KeyType = KeyTypeOf(ASignature->SignatureAlgorithm);
+        key->PublicKey = TixEncoder::EncodeLineWith(cmBase64, supplied);
         return;
     }
     std::string text;
@@ -357,17 +366,49 @@ void TixDkim::VerifyWithKey(TixDkimSignature* ASignature, TixDkimKey* AKey, cons
         IdentityDomain(ASignature->UserIdentity) != LowerCase(ASignature->Domain))
         RaiseDkimError(DkimStrictIdentityText, DkimStrictIdentityCode);
 
-    auto key = CreateByName<TixRsaKey>(keyType, DkimInvalidKeyText, DkimInvalidKeyCode);
-    key->Init();
-    key->SetPublicKeyInfo(TixEncoder::DecodeBytesWith(cmBase64, AKey->PublicKey));
-    if (key->GetKeyLength() < MinRsaKeyLength)
-        RaiseDkimError(DkimKeyTooShortText, DkimKeyTooShortCode);
-    auto verifier =
-        CreateByName<TixSignatureRsa>(ASignature->SignatureAlgorithm, DkimInvalidAlgorithmText, DkimInvalidAlgorithmCode);
-    verifier->Init();
-    verifier->SetPublicKey(*key);
+    const std::unique_ptr<TixSignature> verifier = CreateVerifier(ASignature->SignatureAlgorithm, keyType,
+        TixEncoder::DecodeBytesWith(cmBase64, AKey->PublicKey));
     verifier->Update(Bytes(ASignedText), 0, static_cast<int32_t>(ASignedText.size()));
     verifier->Verify(TixEncoder::DecodeBytesWith(cmBase64, ASignature->Signature));
+}
+
+std::unique_ptr<TixSignature> TixDkim::CreateSigner(const std::string& AAlgorithm)
+{
+    auto signer = CreateByName<TixSignature>(AAlgorithm, DkimInvalidAlgorithmText, DkimInvalidAlgorithmCode);
+    signer->Init();
+    if (auto* rsa = dynamic_cast<TixSignatureRsa*>(signer.get()))
+        rsa->SetPrivateKey(GetRsaKey());
+    else if (auto* ed25519 = dynamic_cast<TixSignatureEd25519*>(signer.get()))
+        ed25519->SetPrivateKey(GetEd25519Key());
+    else
+        RaiseDkimError(DkimInvalidAlgorithmText, DkimInvalidAlgorithmCode);
+    return signer;
+}
+
+std::unique_ptr<TixSignature> TixDkim::CreateVerifier(const std::string& AAlgorithm, const std::string& AKeyType,
+    const TixByteArray& APublicKey)
+{
+    auto verifier = CreateByName<TixSignature>(AAlgorithm, DkimInvalidAlgorithmText, DkimInvalidAlgorithmCode);
+    verifier->Init();
+    auto key = CreateByName<TixConfigObject>(AKeyType, DkimInvalidKeyText, DkimInvalidKeyCode);
+    auto* rsaKey = dynamic_cast<TixRsaKey*>(key.get());
+    auto* rsa = dynamic_cast<TixSignatureRsa*>(verifier.get());
+    auto* ed25519Key = dynamic_cast<TixEd25519Key*>(key.get());
+    auto* ed25519 = dynamic_cast<TixSignatureEd25519*>(verifier.get());
+    if (rsaKey && rsa) {
+        rsaKey->Init();
+        rsaKey->SetPublicKeyInfo(APublicKey);
+        if (rsaKey->GetKeyLength() < MinRsaKeyLength)
+            RaiseDkimError(DkimKeyTooShortText, DkimKeyTooShortCode);
+        rsa->SetPublicKey(*rsaKey);
+    } else if (ed25519Key && ed25519) {
+        ed25519Key->Init();
+        ed25519Key->SetPublicKey(APublicKey);
+        ed25519->SetPublicKey(*ed25519Key);
+    } else {
+        RaiseDkimError(DkimInvalidKeyText, DkimInvalidKeyCode);
+    }
+    return verifier;
 }
 
 } // namespace ix

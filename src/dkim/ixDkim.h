@@ -19,6 +19,8 @@ namespace ix {
 class TixDnsQuery;
 class TixDkimCanonicalizer;
 class TixRsaKey;
+class TixEd25519Key;
+class TixSignature;
 
 enum TixDkimVerifyMode : uint8_t { dvmVerifyUntilFail, dvmVerifyUntilSuccess, dvmVerifyAll };
 
@@ -34,7 +36,8 @@ public:
     TixDkimKeyFlags Flags;
 };
 
-/// The application supplies the public key (SubjectPublicKeyInfo DER) of ASignature.
+/// The application supplies the public key of ASignature as a key record's p= holds it (decoded):
+/// SubjectPublicKeyInfo DER for rsa, the 32-byte key for ed25519.
 using TixDkimGetPublicKeyEvent = std::function<void(TObject* Sender, TixDkimSignature* ASignature, TixByteArray& AKey)>;
 /// A signature was verified; AVerifyStatus holds the outcome.
 using TixDkimVerifyEvent = std::function<void(TObject* Sender, TixDkimSignature* ASignature, TStrings& AMessage,
@@ -99,8 +102,11 @@ public:
     TixDnsQuery& GetDnsQuery() noexcept { return *FDnsQuery; }
     /// The registry, created on first use.
     TixDkimConfig& GetConfig();
-    /// The RSA key that signs; the application loads its private key into it.
+    /// The RSA key that signs rsa-sha1 and rsa-sha256; the application loads its private key into it.
     TixRsaKey& GetRsaKey();
+    /// The Ed25519 key that signs ed25519-sha256; the application loads its private key (the
+    /// 32 bytes of RFC 8032) into it.
+    TixEd25519Key& GetEd25519Key();
 
     // ---- Operations
 
@@ -138,6 +144,11 @@ private:
     void CheckSignature(const TixDkimSignature& ASignature);
     void GetKeys(TixDkimSignature* ASignature, TixDkimKeyList& AKeys, std::exception_ptr& AFailure);
     void VerifyWithKey(TixDkimSignature* ASignature, TixDkimKey* AKey, const std::string& ASignedText);
+    /// The signature object of AAlgorithm, initialised, with the signing key of its kind.
+    std::unique_ptr<TixSignature> CreateSigner(const std::string& AAlgorithm);
+    /// The signature object of AAlgorithm, initialised, with the public key APublicKey of AKeyType.
+    std::unique_ptr<TixSignature> CreateVerifier(const std::string& AAlgorithm, const std::string& AKeyType,
+        const TixByteArray& APublicKey);
 
     TixDkimDnsSettings FDnsSettings;
     std::string FSignatureAlgorithm;
@@ -157,6 +168,7 @@ private:
     std::unique_ptr<TixDnsQuery> FDnsQuery;
     std::unique_ptr<TixDkimConfig> FConfig;
     std::unique_ptr<TixRsaKey> FRsaKey;
+    std::unique_ptr<TixEd25519Key> FEd25519Key;
 };
 
 } // namespace ix

@@ -15,6 +15,8 @@ TixDkimConfig::TixDkimConfig()
     RegisterClass("simple", ConfigClassOf<TixDkimSimpleCanonicalizer>());
     RegisterClass("relaxed", ConfigClassOf<TixDkimRelaxedCanonicalizer>());
     RegisterClass("rsa", ConfigClassOf<TixCryptApiRsaKey>());
+    RegisterClass("ed25519-sha256", ConfigClassOf<TixSignatureEd25519Sha256>());
+    RegisterClass("ed25519", ConfigClassOf<TixCryptApiEd25519Key>());
 }
 
 } // namespace ix

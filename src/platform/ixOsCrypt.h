@@ -60,6 +60,15 @@ struct RSAPUBKEY
     DWORD pubexp;
 };
 
+// Ed25519 keys (RFC 8032). CryptoAPI has no identifier for them; this layer gives them one of
+// its own in the signature class. Their blobs are a BLOBHEADER followed by the 32-byte public key
+// (PUBLICKEYBLOB) or the 32-byte private key (PRIVATEKEYBLOB), as RFC 8032 writes them. A key is
+// a signature key (AT_SIGNATURE); it signs the value of a hash with PureEdDSA, and its signatures
+// are the 64 bytes of RFC 8032 in their own order (not reversed like RSA signatures).
+constexpr ALG_ID CALG_ED25519 = 0x2E01;
+constexpr DWORD ED25519_KEY_SIZE = 32;
+constexpr DWORD ED25519_SIGNATURE_SIZE = 64;
+
 constexpr DWORD HP_ALGID = 1;
 constexpr DWORD HP_HASHVAL = 2;
 constexpr DWORD HP_HASHSIZE = 4;
@@ -214,6 +223,7 @@ constexpr DWORD CERT_NAME_SIMPLE_DISPLAY_TYPE = 4;
 constexpr DWORD CERT_NAME_ISSUER_FLAG = 0x1;
 
 inline constexpr char szOID_RSA_RSA[] = "1.2.840.113549.1.1.1";
+inline constexpr char szOID_ED25519[] = "1.3.101.112";
 inline constexpr char szOID_COMMON_NAME[] = "2.5.4.3";
 inline constexpr char szOID_ORGANIZATIONAL_UNIT_NAME[] = "2.5.4.11";
 inline constexpr char szOID_ORGANIZATION_NAME[] = "2.5.4.10";
@@ -497,6 +507,7 @@ BOOL CryptDestroyHash(HCRYPTHASH hHash);
 
 /// Algid: AT_KEYEXCHANGE, AT_SIGNATURE, CALG_RSA_KEYX or CALG_RSA_SIGN; the bit length in the
 /// high word of dwFlags (0: 1024; 384 to 16384 in steps of 8), CRYPT_EXPORTABLE in the low word.
+/// Algid CALG_ED25519 makes an Ed25519 key pair (bit length 0 or 256).
 BOOL CryptGenKey(HCRYPTPROV hProv, ALG_ID Algid, DWORD dwFlags, HCRYPTKEY* phKey);
 BOOL CryptDestroyKey(HCRYPTKEY hKey);
 /// A new handle to the provider's user key of dwKeySpec; NTE_NO_KEY when it has none.
@@ -511,15 +522,17 @@ BOOL CryptExportKey(HCRYPTKEY hKey, HCRYPTKEY hExpKey, DWORD dwBlobType, DWORD d
 BOOL CryptImportKey(HCRYPTPROV hProv, const BYTE* pbData, DWORD dwDataLen, HCRYPTKEY hPubKey,
     DWORD dwFlags, HCRYPTKEY* phKey);
 /// An RSA public key (szOID_RSA_RSA) of a CERT_PUBLIC_KEY_INFO; aiKeyAlg 0 means CALG_RSA_KEYX.
+/// An Ed25519 public key (szOID_ED25519) with aiKeyAlg 0 or CALG_ED25519.
 BOOL CryptImportPublicKeyInfoEx(HCRYPTPROV hCryptProv, DWORD dwCertEncodingType,
     PCERT_PUBLIC_KEY_INFO pInfo, ALG_ID aiKeyAlg, DWORD dwFlags, void* pvAuxInfo,
     HCRYPTKEY* phKey);
 /// PKCS #1 v1.5 signature of the hash's value with the hash provider's user key of dwKeySpec,
-/// least significant byte first. The hash is closed.
+/// least significant byte first; with an Ed25519 key, its signature of the hash's value. The
+/// hash is closed.
 BOOL CryptSignHashA(HCRYPTHASH hHash, DWORD dwKeySpec, LPCSTR szDescription, DWORD dwFlags,
     BYTE* pbSignature, DWORD* pdwSigLen);
-/// Checks a signature given least significant byte first; NTE_BAD_SIGNATURE when it does not
-/// match or does not have the modulus's length.
+/// Checks a signature given least significant byte first (an Ed25519 signature: as RFC 8032
+/// writes it); NTE_BAD_SIGNATURE when it does not match or does not have the key's length.
 BOOL CryptVerifySignatureA(HCRYPTHASH hHash, const BYTE* pbSignature, DWORD dwSigLen,
     HCRYPTKEY hPubKey, LPCSTR szDescription, DWORD dwFlags);
 

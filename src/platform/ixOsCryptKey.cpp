@@ -1,9 +1,11 @@
 // CryptoAPI RSA keys over OpenSSL's libcrypto: generation, the key blobs (PUBLICKEYBLOB,
 // PRIVATEKEYBLOB), their PKCS #1 (RFC 8017, appendix A.1) and SubjectPublicKeyInfo (RFC 5280)
 // encodings, and PKCS #1 v1.5 signatures in the provider's little-endian byte order.
+// Ed25519 keys share the handles and functions; their own part is in ixOsCryptEd25519.cpp.
 #include "platform/ixOsCrypt.h"
 
 #include "platform/internal/ixOsCryptContext.h"
+#include "platform/internal/ixOsCryptEd25519.h"
 #include "platform/internal/ixOsCryptHandles.h"
 
 #include <openssl/bn.h>
@@ -33,27 +35,6 @@ constexpr BYTE DerInteger = 0x02;
 constexpr BYTE DerBitString = 0x03;
 constexpr BYTE DerObjectId = 0x06;
 constexpr BYTE DerSequence = 0x30;
-
-/// Frees like std::allocator, wiping the memory first: for private key material.
-template <typename T>
-struct TWipingAllocator
-{
-    using value_type = T;
-    TWipingAllocator() = default;
-    template <typename U>
-    TWipingAllocator(const TWipingAllocator<U>&) noexcept
-    {
-    }
-    T* allocate(size_t ACount) { return std::allocator<T>().allocate(ACount); }
-    void deallocate(T* AData, size_t ACount) noexcept
-    {
-        OPENSSL_cleanse(AData, ACount * sizeof(T));
-        std::allocator<T>().deallocate(AData, ACount);
-    }
-    friend bool operator==(const TWipingAllocator&, const TWipingAllocator&) noexcept { return true; }
-};
-
-using TSecretBytes = std::vector<BYTE, TWipingAllocator<BYTE>>;
 
 struct TBnFree
 {
@@ -551,7 +532,12 @@ std::shared_ptr<const TCryptKey>* UserKeySlot(TCryptProvider& AProvider, DWORD A
 
 DWORD KeySpecOf(ALG_ID AAlgid)
 {
-    return AAlgid == CALG_RSA_SIGN ? AT_SIGNATURE : AT_KEYEXCHANGE;
+    return AAlgid == CALG_RSA_SIGN || AAlgid == CALG_ED25519 ? AT_SIGNATURE : AT_KEYEXCHANGE;
+}
+
+bool IsEd25519(const TCryptKey& AKey)
+{
+    return AKey.Algid == CALG_ED25519;
 }
 
 /// Makes the key of an OpenSSL key whose public numbers are ANumbers (not yet exportable).
@@ -582,6 +568,19 @@ BOOL AddKey(TCryptProvider& AProvider, TCryptKey AKey, HCRYPTKEY* AHandle)
         *UserKeySlot(AProvider, KeySpecOf(key->Algid)) = key;
     *AHandle = Keys().Add(std::make_unique<TCryptKey>(*key));
     return TRUE;
+}
+
+/// CryptGenKey of an Ed25519 key pair.
+BOOL GenerateEd25519(TCryptProvider& AProvider, DWORD AFlags, HCRYPTKEY* AHandle)
+{
+    const DWORD bits = AFlags >> 16;
+    if ((AFlags & 0xFFFF & ~CRYPT_EXPORTABLE) != 0 || (bits != 0 && bits != ED25519_KEY_SIZE * 8))
+        return Fail(NTE_BAD_FLAGS);
+    TCryptKey made;
+    if (const DWORD error = GenerateEd25519Key(made); error != ERROR_SUCCESS)
+        return Fail(error);
+    made.Exportable = (AFlags & CRYPT_EXPORTABLE) != 0;
+    return AddKey(AProvider, std::move(made), AHandle);
 }
 
 /// The keys made from the last few blobs imported, so that importing the same key again (a
@@ -631,20 +630,27 @@ TKeyCache& KeyCache()
     return cache;
 }
 
+/// The key of an RSA key blob, its numbers checked.
+DWORD RsaBlobToKey(std::span<const BYTE> ABlob, TCryptKey& AKey)
+{
+    TRsaNumbers numbers;
+    ALG_ID algid = 0;
+    std::shared_ptr<EVP_PKEY> openSslKey;
+    DWORD error = ParseBlob(ABlob.data(), ABlob.size(), numbers, algid);
+    if (error == ERROR_SUCCESS)
+        error = NumbersToKey(numbers, openSslKey);
+    if (error == ERROR_SUCCESS)
+        error = MakeKey(std::move(openSslKey), numbers, algid, numbers.Private, AKey);
+    return error;
+}
+
 /// Imports a key blob: parsed, checked and made into an OpenSSL key, or found in the cache.
 BOOL ImportBlob(TCryptProvider& AProvider, std::span<const BYTE> ABlob, DWORD AFlags, HCRYPTKEY* AHandle)
 {
     TCryptKey key;
     if (!KeyCache().Find(ABlob, key))
     {
-        TRsaNumbers numbers;
-        ALG_ID algid = 0;
-        std::shared_ptr<EVP_PKEY> openSslKey;
-        DWORD error = ParseBlob(ABlob.data(), ABlob.size(), numbers, algid);
-        if (error == ERROR_SUCCESS)
-            error = NumbersToKey(numbers, openSslKey);
-        if (error == ERROR_SUCCESS)
-            error = MakeKey(std::move(openSslKey), numbers, algid, numbers.Private, key);
+        const DWORD error = IsEd25519Blob(ABlob) ? Ed25519BlobToKey(ABlob, key) : RsaBlobToKey(ABlob, key);
         if (error != ERROR_SUCCESS)
             return Fail(error);
         KeyCache().Add(ABlob, key);
@@ -658,6 +664,8 @@ DWORD ExportPrivateBlob(const TCryptKey& AKey, TSecretBytes& ABlob)
 {
     if (!AKey.Private || !AKey.Exportable)
         return NTE_BAD_KEY_STATE;
+    if (IsEd25519(AKey))
+        return Ed25519PrivateBlob(AKey, ABlob);
     TRsaNumbers numbers;
     DWORD error = KeyToNumbers(AKey.Key.get(), true, numbers);
     if (error == ERROR_SUCCESS)
@@ -726,6 +734,8 @@ BOOL CryptGenKey(HCRYPTPROV hProv, ALG_ID Algid, DWORD dwFlags, HCRYPTKEY* phKey
     if (phKey == nullptr)
         return Fail(ERROR_INVALID_PARAMETER);
     const ALG_ID algid = Algid == AT_KEYEXCHANGE ? CALG_RSA_KEYX : Algid == AT_SIGNATURE ? CALG_RSA_SIGN : Algid;
+    if (algid == CALG_ED25519)
+        return GenerateEd25519(*provider, dwFlags, phKey);
     if (algid != CALG_RSA_KEYX && algid != CALG_RSA_SIGN)
         return Fail(NTE_BAD_ALGID);
     const DWORD bits = (dwFlags >> 16) == 0 ? DefaultKeyBits : dwFlags >> 16;
@@ -776,7 +786,7 @@ BOOL CryptGetKeyParam(HCRYPTKEY hKey, DWORD dwParam, BYTE* pbData, DWORD* pdwDat
         return Fail(NTE_BAD_FLAGS);
     DWORD value = 0;
     if (dwParam == KP_KEYLEN)
-        value = static_cast<DWORD>(EVP_PKEY_get_bits(key->Key.get()));
+        value = IsEd25519(*key) ? ED25519_KEY_SIZE * 8 : static_cast<DWORD>(EVP_PKEY_get_bits(key->Key.get()));
     else if (dwParam == KP_ALGID)
         value = key->Algid;
     else
@@ -799,6 +809,8 @@ BOOL CryptExportKey(HCRYPTKEY hKey, HCRYPTKEY hExpKey, DWORD dwBlobType, DWORD d
         return Fail(NTE_BAD_TYPE);
     if (!key->Private || !key->Exportable)
         return Fail(NTE_BAD_KEY_STATE);
+    if (pbData == nullptr && IsEd25519(*key))
+        return CopyToCaller(nullptr, pdwDataLen, Ed25519PrivateBlobSize(), [](BYTE*) {});
     if (pbData == nullptr)
     {
         const auto bits = static_cast<DWORD>((EVP_PKEY_get_bits(key->Key.get()) + 7) / 8 * 8);
@@ -838,18 +850,25 @@ BOOL CryptImportPublicKeyInfoEx(HCRYPTPROV hCryptProv, DWORD dwCertEncodingType,
         return Fail(E_INVALIDARG);
     if (dwFlags != 0)
         return Fail(NTE_BAD_FLAGS);
-    const ALG_ID algid = aiKeyAlg == 0 ? CALG_RSA_KEYX : aiKeyAlg;
-    if (pInfo->Algorithm.pszObjId == nullptr
-        || std::strcmp(pInfo->Algorithm.pszObjId, szOID_RSA_RSA) != 0
-        || (algid != CALG_RSA_KEYX && algid != CALG_RSA_SIGN))
+    const char* oid = pInfo->Algorithm.pszObjId;
+    const bool isEd25519 = oid != nullptr && std::strcmp(oid, szOID_ED25519) == 0;
+    const ALG_ID algid = aiKeyAlg != 0 ? aiKeyAlg : isEd25519 ? CALG_ED25519 : CALG_RSA_KEYX;
+    if (oid == nullptr || (isEd25519 ? algid != CALG_ED25519
+                                     : std::strcmp(oid, szOID_RSA_RSA) != 0 || (algid != CALG_RSA_KEYX && algid != CALG_RSA_SIGN)))
         return Fail(NTE_BAD_ALGID);
     if (pInfo->PublicKey.cUnusedBits != 0 || (pInfo->PublicKey.pbData == nullptr && pInfo->PublicKey.cbData != 0))
         return Fail(CRYPT_E_ASN1_CORRUPT);
-    TRsaNumbers numbers;
     TSecretBytes blob;
-    DWORD error = DecodeRsaDer(pInfo->PublicKey.pbData, pInfo->PublicKey.cbData, false, numbers);
-    if (error == ERROR_SUCCESS)
-        error = BuildBlob(numbers, algid, blob);
+    DWORD error = ERROR_SUCCESS;
+    if (isEd25519)
+        error = Ed25519PublicKeyInfoToBlob(std::span(pInfo->PublicKey.pbData, pInfo->PublicKey.cbData), blob);
+    else
+    {
+        TRsaNumbers numbers;
+        error = DecodeRsaDer(pInfo->PublicKey.pbData, pInfo->PublicKey.cbData, false, numbers);
+        if (error == ERROR_SUCCESS)
+            error = BuildBlob(numbers, algid, blob);
+    }
     if (error != ERROR_SUCCESS)
         return Fail(error);
     return ImportBlob(*provider, blob, 0, phKey);
@@ -879,6 +898,13 @@ BOOL CryptSignHashA(HCRYPTHASH hHash, DWORD dwKeySpec, LPCSTR szDescription, DWO
         return CopyToCaller(nullptr, pdwSigLen, static_cast<size_t>(EVP_PKEY_get_size(key)), [](BYTE*) {});
     if (!FinishHash(*hash))
         return Fail(NTE_BAD_HASH);
+    if (IsEd25519(**slot))
+    {
+        std::vector<BYTE> signature;
+        if (const DWORD error = Ed25519Sign(**slot, hash->Value, signature); error != ERROR_SUCCESS)
+            return Fail(error);
+        return CopyBytesOut(signature, pbSignature, pdwSigLen);
+    }
     TPkeyCtxPtr context = SignatureContext(**slot, *hash, true);
     std::vector<BYTE> signature(static_cast<size_t>(EVP_PKEY_get_size(key)));
     size_t size = signature.size();
@@ -909,6 +935,8 @@ BOOL CryptVerifySignatureA(HCRYPTHASH hHash, const BYTE* pbSignature, DWORD dwSi
         return Fail(NTE_BAD_SIGNATURE);
     if (!FinishHash(*hash))
         return Fail(NTE_BAD_HASH);
+    if (IsEd25519(*key))
+        return Ed25519Verify(*key, hash->Value, std::span(pbSignature, dwSigLen)) ? TRUE : Fail(NTE_BAD_SIGNATURE);
     const std::vector<BYTE> signature(std::reverse_iterator(pbSignature + dwSigLen),
         std::reverse_iterator(pbSignature));
     TPkeyCtxPtr context = SignatureContext(*key, *hash, false);

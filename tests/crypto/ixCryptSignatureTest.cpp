@@ -1,5 +1,5 @@
-// RSA signatures and keys, checked against an independent implementation: the openssl command
-// line signs, verifies and converts the same keys and data.
+// RSA and Ed25519 signatures and keys, checked against an independent implementation: the
+// openssl command line signs, verifies and converts the same keys and data.
 #include "crypto/ixCryptSignature.h"
 
 #include <gtest/gtest.h>
@@ -442,4 +442,103 @@ TEST(RsaSignature, ConfigurationCreatesTheClassesByName)
     EXPECT_NE(dynamic_cast<TixSignatureRsaSha1*>(config.CreateInstance("rsa-sha1").get()), nullptr);
     EXPECT_NE(dynamic_cast<TixSignatureRsaSha256*>(config.CreateInstance("rsa-sha256").get()), nullptr);
     EXPECT_NE(dynamic_cast<TixCryptApiRsaKey*>(config.CreateInstance("rsa").get()), nullptr);
+}
+
+// ---- Ed25519 ---------------------------------------------------------------------------------
+
+namespace {
+
+/// The private and public key of RFC 8463, appendix A.1 (base64 nWGxne/9... and 11qYAYKx...).
+const TixByteArray Ed25519Private = {0x9d, 0x61, 0xb1, 0x9d, 0xef, 0xfd, 0x5a, 0x60, 0xba, 0x84, 0x4a, 0xf4, 0x92,
+    0xec, 0x2c, 0xc4, 0x44, 0x49, 0xc5, 0x69, 0x7b, 0x32, 0x69, 0x19, 0x70, 0x3b, 0xac, 0x03, 0x1c, 0xae, 0x7f, 0x60};
+const TixByteArray Ed25519Public = {0xd7, 0x5a, 0x98, 0x01, 0x82, 0xb1, 0x0a, 0xb7, 0xd5, 0x4b, 0xfe, 0xd3, 0xc9,
+    0x64, 0x07, 0x3a, 0x0e, 0xe1, 0x72, 0xf3, 0xda, 0xa6, 0x23, 0x25, 0xaf, 0x02, 0x1a, 0x68, 0xf7, 0x07, 0x51, 0x1a};
+
+TixByteArray Concat(TixByteArray AFirst, const TixByteArray& ASecond)
+{
+    AFirst.insert(AFirst.end(), ASecond.begin(), ASecond.end());
+    return AFirst;
+}
+
+std::unique_ptr<TixCryptApiEd25519Key> Ed25519Key(const TixByteArray& APrivate)
+{
+    auto key = std::make_unique<TixCryptApiEd25519Key>();
+    key->Init();
+    key->SetPrivateKey(APrivate);
+    return key;
+}
+
+} // namespace
+
+TEST(Ed25519Key, ThePrivateKeyGivesItsPublicKeyInEveryEncoding)
+{
+    const auto key = Ed25519Key(Ed25519Private);
+    EXPECT_EQ(key->GetPrivateKey(), Ed25519Private);
+    EXPECT_EQ(key->GetPublicKey(), Ed25519Public);
+    // RFC 8410: SEQUENCE { SEQUENCE { OID 1.3.101.112 }, BIT STRING { key } }.
+    const TixByteArray info = key->GetPublicKeyInfo();
+    EXPECT_EQ(info, Concat({0x30, 0x2a, 0x30, 0x05, 0x06, 0x03, 0x2b, 0x65, 0x70, 0x03, 0x21, 0x00}, Ed25519Public));
+    TixCryptApiEd25519Key other;
+    other.Init();
+    other.SetPublicKeyInfo(info);
+    EXPECT_EQ(other.GetPublicKey(), Ed25519Public);
+    ExpectCryptError([&] { other.GetPrivateKey(); }, Code(os::NTE_BAD_KEY_STATE), "Key not valid for use in specified state");
+}
+
+TEST(Ed25519Key, MissingKeysAndWrongLengthsAreRefused)
+{
+    TixCryptApiEd25519Key key;
+    key.Init();
+    ExpectCryptError([&] { key.GetPublicKey(); }, CryptKeyRequiredError, CryptKeyRequiredText);
+    ExpectCryptError([&] { key.SetPrivateKey({}); }, CryptKeyRequiredError, CryptKeyRequiredText);
+    const TixByteArray shorter(Ed25519Public.begin() + 1, Ed25519Public.end());
+    ExpectCryptError([&] { key.SetPublicKey(shorter); }, Code(os::NTE_BAD_DATA), "Bad Data");
+    TixCryptApiRsaKey rsa;
+    rsa.Init();
+    rsa.SetRsaPrivateKey(KeyOf(1024).PrivateDer());
+    ExpectCryptError([&] { key.SetPublicKeyInfo(rsa.GetPublicKeyInfo()); }, Code(os::NTE_BAD_ALGID), "Invalid algorithm specified");
+}
+
+TEST(Ed25519Signature, SignsTheSha256DigestAsOpenSslDoesAndFailsWhenChanged)
+{
+    TixCryptApiEd25519Key key;
+    key.Init();
+    key.GenerateKey();
+    TixSignatureEd25519Sha256 signature;
+    const auto sign = [&](const TixByteArray& AData) {
+        signature.Init();
+        signature.SetPrivateKey(key);
+        signature.Update(AData, 0, static_cast<int32_t>(AData.size()));
+        return signature.Sign();
+    };
+    const auto verify = [&](const TixByteArray& AData, const TixByteArray& ASignature) {
+        signature.Init();
+        signature.SetPublicKey(key);
+        signature.Update(AData, 0, static_cast<int32_t>(AData.size()));
+        return signature.VerifySignature(ASignature);
+    };
+    const TixByteArray signed_ = sign(Message);
+    ASSERT_EQ(signed_.size(), 64u);
+    EXPECT_EQ(sign(Message), signed_);   // deterministic (RFC 8032)
+    EXPECT_TRUE(verify(Message, signed_));
+    TixByteArray flipped = signed_;
+    flipped[40] ^= 0x01;
+    EXPECT_FALSE(verify(Message, flipped));
+    EXPECT_FALSE(verify(Bytes("other data"), signed_));
+    EXPECT_FALSE(verify(Message, TixByteArray(signed_.begin(), signed_.end() - 1)));
+
+    // OpenSSL checks our signature of the digest, and its own signature of it verifies here.
+    const fs::path dir = ScratchDir();
+    WriteFile(dir / "data", Message);
+    WriteFile(dir / "ed.pub", key.GetPublicKeyInfo());
+    WriteFile(dir / "ed.sig", signed_);
+    ASSERT_TRUE(OpenSsl("dgst -sha256 -binary -out " + (dir / "digest").string() + " " + (dir / "data").string()));
+    EXPECT_TRUE(OpenSsl("pkeyutl -verify -rawin -pubin -keyform DER -inkey " + (dir / "ed.pub").string() + " -in " +
+        (dir / "digest").string() + " -sigfile " + (dir / "ed.sig").string()));
+    WriteFile(dir / "ed.key",
+        Concat({0x30, 0x2e, 0x02, 0x01, 0x00, 0x30, 0x05, 0x06, 0x03, 0x2b, 0x65, 0x70, 0x04, 0x22, 0x04, 0x20},
+            key.GetPrivateKey()));
+    ASSERT_TRUE(OpenSsl("pkeyutl -sign -rawin -keyform DER -inkey " + (dir / "ed.key").string() + " -in " +
+        (dir / "digest").string() + " -out " + (dir / "openssl.sig").string()));
+    EXPECT_TRUE(verify(Message, ReadFile(dir / "openssl.sig")));
 }

@@ -254,7 +254,7 @@ TEST(DkimKey, BuildWritesPLastAndEmptyForARevokedKey)
 TEST(DkimConfig, RegistersTheNamesOfSignaturesAndRecords)
 {
     TixDkimConfig config;
-    EXPECT_EQ(config.GetClasses().Join(","), "sha1,sha256,rsa-sha1,rsa-sha256,simple,relaxed,rsa");
+    EXPECT_EQ(config.GetClasses().Join(","), "sha1,sha256,rsa-sha1,rsa-sha256,simple,relaxed,rsa,ed25519-sha256,ed25519");
     EXPECT_NE(dynamic_cast<TixDkimRelaxedCanonicalizer*>(config.CreateInstance("relaxed").get()), nullptr);
 }
 

@@ -60,11 +60,13 @@ protected:
             0);
         const std::string der = ReadFile(key);
         FPrivateKey.assign(der.begin(), der.end());
+        FEd25519Key = TixEncoder::DecodeBytesWith(cmBase64, ReadFile(FState["IX_PEER_DIR"] + "/dkim-ed25519.key"));
     }
 
     void TearDown() override { fs::remove_all(FDir); }
 
-    /// ADkim asking dnsmasq for keys and signing with the zone's key for example.com, "sel".
+    /// ADkim asking dnsmasq for keys and signing with the zone's keys for example.com, "sel" (the
+    /// Ed25519 key's selector is "ed").
     void Prepare(TixDkim& ADkim)
     {
         TixDnsQuery& query = ADkim.GetDnsQuery();
@@ -73,6 +75,7 @@ protected:
         query.SetTimeOut(3000);
         query.SetDisableGuiProcessing(true);
         ADkim.GetRsaKey().SetRsaPrivateKey(FPrivateKey);
+        ADkim.GetEd25519Key().SetPrivateKey(FEd25519Key);
         ADkim.SetDomain("example.com");
         ADkim.SetSelector("sel");
     }
@@ -91,10 +94,11 @@ protected:
         return lines;
     }
 
-    /// dkimpy's verdict ("ok" or "fail ...") on each of AMessages, with the zone's key record.
+    /// dkimpy's verdict ("ok" or "fail ...") on each of AMessages, with the zone's key records.
     std::vector<std::string> DkimpyVerify(const std::vector<std::string>& AMessages)
     {
-        std::ofstream(FDir / "record") << FState["DKIM_STRING_1"] << FState["DKIM_STRING_2"] << FState["DKIM_STRING_3"];
+        std::ofstream(FDir / "record") << "sel " << FState["DKIM_STRING_1"] << FState["DKIM_STRING_2"]
+                                       << FState["DKIM_STRING_3"] << "\ned " << FState["DKIM_ED25519_RECORD"] << "\n";
         std::string files;
         for (size_t i = 0; i < AMessages.size(); ++i) {
             const fs::path name = FDir / ("signed" + std::to_string(i));
@@ -104,14 +108,15 @@ protected:
         return Dkimpy("verify " + (FDir / "record").string() + files);
     }
 
-    /// AMessage signed by dkimpy for ix.test with the zone's key, once per signing
+    /// AMessage signed by dkimpy for ix.test with the zone's keys, once per signing
     /// ("selector,canonicalization,algorithm[,length]").
     std::vector<std::string> DkimpySign(const std::string& AMessage, const std::vector<std::string>& ASignings)
     {
         std::string signings;
         for (const std::string& signing : ASignings)
             signings += " " + signing;
-        Dkimpy("sign " + FState["IX_PEER_DIR"] + "/dkim.key ix.test " + FDir.string() + signings, AMessage);
+        const std::string keys = FState["IX_PEER_DIR"] + "/dkim.key " + FState["IX_PEER_DIR"] + "/dkim-ed25519.key";
+        Dkimpy("sign " + keys + " ix.test " + FDir.string() + signings, AMessage);
         std::vector<std::string> result;
         for (size_t i = 0; i < ASignings.size(); ++i)
             result.push_back(ReadFile(FDir / (std::to_string(i) + ".eml")));
@@ -120,6 +125,7 @@ protected:
 
     std::map<std::string, std::string> FState;
     TixByteArray FPrivateKey;
+    TixByteArray FEd25519Key;
     fs::path FDir;
 };
 
@@ -162,6 +168,13 @@ const TSignCase SignCases[] = {
         Message},
     {"EmptyBodyRelaxed", "rsa-sha256", "relaxed/relaxed", nullptr, std::string(Header) + "\r\n"},
     {"EmptyBodySimple", "rsa-sha1", "simple/simple", nullptr, std::string(Header) + "\r\n"},
+    {"Ed25519Relaxed", "ed25519-sha256", "relaxed/relaxed", [](TixDkim& ADkim) { ADkim.SetSelector("ed"); }, Message},
+    {"Ed25519SimpleBodyLength", "ed25519-sha256", "simple/simple",
+        [](TixDkim& ADkim) {
+            ADkim.SetSelector("ed");
+            ADkim.SetBodyLength(9);
+        },
+        Message},
 };
 
 TEST_F(DkimPeer, MessagesSignedBySignVerifyWithDkimpy)
@@ -190,7 +203,7 @@ TEST_F(DkimPeer, MessagesSignedByDkimpyVerifyWithKeysFromDns)
     const std::vector<std::string> signings{"sel,simple/simple,rsa-sha256", "sel,relaxed/simple,rsa-sha1",
         "sel,relaxed/relaxed,rsa-sha256", "sel,relaxed/relaxed,rsa-sha256,length", // l= of the whole body
         // "two" has a record that names p twice, then the zone's key: the bad one is skipped.
-        "two,relaxed/relaxed,rsa-sha256"};
+        "two,relaxed/relaxed,rsa-sha256", "ed,relaxed/relaxed,ed25519-sha256", "ed,simple/simple,ed25519-sha256"};
     const std::vector<std::string> signedMessages = DkimpySign(Message, signings);
     for (size_t i = 0; i < signings.size(); ++i) {
         TixDkim dkim;
@@ -200,7 +213,7 @@ TEST_F(DkimPeer, MessagesSignedByDkimpyVerifyWithKeysFromDns)
         TStringList message;
         message.SetText(signedMessages[i]);
         EXPECT_NO_THROW(dkim.Verify(message)) << signings[i] << "\n" << signedMessages[i];
-        EXPECT_EQ(keys, "rsa") << signings[i];
+        EXPECT_EQ(keys, signings[i].starts_with("ed,") ? "ed25519" : "rsa") << signings[i];
         ASSERT_EQ(dkim.GetSignatures().Count(), 1);
         EXPECT_EQ(dkim.GetSignatures()[0]->VerifyStatus.GetStatus(), TixDkimSignatureVerifyStatus::Verified);
         EXPECT_EQ(dkim.GetSignatures()[0]->VerifyStatus.GetStatusText(), "") << signings[i];

@@ -4,6 +4,7 @@
 
 #include "platform/ixOsCrypt.h"
 
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 
 #include <atomic>
@@ -53,6 +54,27 @@ private:
     std::mutex FLock;
     std::unordered_map<ULONG_PTR, std::unique_ptr<T>> FItems;
 };
+
+/// Frees like std::allocator, wiping the memory first: for private key material.
+template <typename T>
+struct TWipingAllocator
+{
+    using value_type = T;
+    TWipingAllocator() = default;
+    template <typename U>
+    TWipingAllocator(const TWipingAllocator<U>&) noexcept
+    {
+    }
+    T* allocate(size_t ACount) { return std::allocator<T>().allocate(ACount); }
+    void deallocate(T* AData, size_t ACount) noexcept
+    {
+        OPENSSL_cleanse(AData, ACount * sizeof(T));
+        std::allocator<T>().deallocate(AData, ACount);
+    }
+    friend bool operator==(const TWipingAllocator&, const TWipingAllocator&) noexcept { return true; }
+};
+
+using TSecretBytes = std::vector<BYTE, TWipingAllocator<BYTE>>;
 
 struct TEvpPkeyCtxFree
 {
@@ -106,10 +128,10 @@ private:
     std::vector<TIdle> FIdle;
 };
 
-/// An RSA key as a provider holds it. Copies share the OpenSSL key and its contexts.
+/// An RSA or Ed25519 key as a provider holds it. Copies share the OpenSSL key and its contexts.
 struct TCryptKey
 {
-    ALG_ID Algid = 0;                  ///< CALG_RSA_KEYX or CALG_RSA_SIGN.
+    ALG_ID Algid = 0;                  ///< CALG_RSA_KEYX, CALG_RSA_SIGN or CALG_ED25519.
     std::shared_ptr<EVP_PKEY> Key;
     bool Private = false;
     bool Exportable = false;

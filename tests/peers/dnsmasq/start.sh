@@ -7,13 +7,15 @@
 #   alias2.ix.test      CNAME alias.ix.test, CNAME www.ix.test (a chain)
 #   multi.ix.test       TXT "first string" "second string"
 #   sel._domainkey.ix.test  TXT: a DKIM key record of a fresh 2048-bit RSA key, in three strings
+#   ed._domainkey.ix.test   TXT: a DKIM key record of a fresh Ed25519 key (RFC 8463)
 #   revoked._domainkey.ix.test  TXT "v=DKIM1; k=rsa; p=" (a revoked key)
 #   two._domainkey.ix.test  TXT: a record naming p twice (invalid), and the sel record
 #   big.ix.test         24 TXT records of 60 bytes: too many for a 512-byte UDP reply
 # Every record has TTL 300. A name outside ix.test is refused.
 # usage: start.sh STATE_DIR
-# Writes STATE_DIR/dnsmasq.env: the port, the DKIM record's three strings, the PID and the
-# temporary directory. stop.sh STATE_DIR stops it by its PID and removes the directory.
+# Writes STATE_DIR/dnsmasq.env: the port, the DKIM record's three strings, the Ed25519 record, the
+# PID and the temporary directory (which holds the keys: dkim.key in PEM, dkim-ed25519.key as
+# base64 of the 32-byte private key). stop.sh STATE_DIR stops it by its PID and removes the directory.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=../common/peers.sh
@@ -30,6 +32,12 @@ third=$(( (${#dkim} + 2) / 3 ))
 dkim1=${dkim:0:third}
 dkim2=${dkim:third:third}
 dkim3=${dkim:2*third}
+
+# The Ed25519 key record: the raw 32-byte public key (the last 32 bytes of its DER forms).
+openssl genpkey -algorithm ed25519 -out "$dir/dkim-ed25519.pem" 2>/dev/null
+openssl pkey -in "$dir/dkim-ed25519.pem" -outform DER 2>/dev/null | tail -c 32 | openssl base64 -A >"$dir/dkim-ed25519.key"
+ed25519="v=DKIM1; k=ed25519; p=$(openssl pkey -in "$dir/dkim-ed25519.pem" -pubout -outform DER 2>/dev/null |
+  tail -c 32 | openssl base64 -A)"
 
 port=$(python3 "$peers_common/free_port.py")
 {
@@ -51,6 +59,7 @@ port=$(python3 "$peers_common/free_port.py")
   echo "cname=alias2.ix.test,alias.ix.test"
   echo 'txt-record=multi.ix.test,"first string","second string"'
   echo "txt-record=sel._domainkey.ix.test,\"$dkim1\",\"$dkim2\",\"$dkim3\""
+  echo "txt-record=ed._domainkey.ix.test,\"$ed25519\""
   echo 'txt-record=revoked._domainkey.ix.test,"v=DKIM1; k=rsa; p="'
   echo 'txt-record=two._domainkey.ix.test,"v=DKIM1; p=AAAA; p=BBBB"'
   echo "txt-record=two._domainkey.ix.test,\"$dkim1\",\"$dkim2\",\"$dkim3\""
@@ -85,6 +94,7 @@ DNS_PORT=$port
 DKIM_STRING_1=$dkim1
 DKIM_STRING_2=$dkim2
 DKIM_STRING_3=$dkim3
+DKIM_ED25519_RECORD=$ed25519
 PIDS=$(IFS=,; echo "${pids[*]}")
 STATE
 echo "dnsmasq peers: started in $dir (state in $state)"
