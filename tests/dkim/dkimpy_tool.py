@@ -3,8 +3,8 @@
 
   dkimpy_tool.py verify RECORDS_FILE MESSAGE_FILE...
       prints one line per message: "ok", or "fail" and the signatures that do not verify;
-      RECORDS_FILE holds lines "SELECTOR RECORD", and every key lookup is answered with the record
-      of the name's selector (never from DNS)
+      RECORDS_FILE holds lines "SELECTOR RECORD" and at most one plain "RECORD"; every key lookup is
+      answered with the record of the name's selector, else the plain one (never from DNS)
   dkimpy_tool.py sign RSA_KEY_FILE ED25519_KEY_FILE DOMAIN OUT_DIR SIGNING...  (message on stdin)
       SIGNING is SELECTOR,CANON,ALGORITHM[,length]; writes OUT_DIR/N.eml for the Nth SIGNING, signed
       over From, To, Subject and Date. RSA keys in PEM, Ed25519 keys as base64 of their seed.
@@ -17,10 +17,16 @@ import dkim
 
 
 def verify(records_file, message_files):
-    records = dict(line.split(b" ", 1) for line in open(records_file, "rb").read().splitlines() if line)
+    records = {}
+    for line in open(records_file, "rb").read().splitlines():
+        selector, _, record = line.strip().partition(b" ")
+        if b"=" in selector:
+            records[None] = line.strip()
+        elif selector:
+            records[selector] = record
 
     def lookup(name, timeout=5):
-        return records.get(name.split(b".")[0], b"")
+        return records.get(name.split(b".")[0], records.get(None, b""))
 
     for name in message_files:
         d = dkim.DKIM(open(name, "rb").read())
