@@ -1,6 +1,7 @@
-// DKIM against dkimpy: messages signed by Sign verify with dkimpy (its key lookup answered by
-// the test, never by DNS), and messages signed by dkimpy verify with Verify, the keys fetched
-// through the DNS query component from dnsmasq (tests/peers/dnsmasq, zone ix.test).
+// DKIM against dkimpy and OpenDKIM: messages signed by Sign verify with both (their key lookups
+// answered by the test, never by DNS), and messages signed by both verify with Verify, the keys
+// fetched through the DNS query component from dnsmasq (tests/peers/dnsmasq, zone ix.test).
+// OpenDKIM runs as its filter in test mode ("opendkim -t"), without an MTA.
 #include "dkim/ixDkim.h"
 
 #include "support/PeerEnv.h"
@@ -11,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <regex>
 #include <sstream>
 
 #include "crypto/ixCryptSignature.h"
@@ -123,6 +125,97 @@ protected:
         return result;
     }
 
+    /// Runs the OpenDKIM filter in test mode over AFiles with the configuration AConfig and
+    /// AOptions; returns what it printed.
+    std::string OpenDkim(const std::string& AConfig, const std::string& AOptions, const std::vector<fs::path>& AFiles)
+    {
+        // The configuration comes through a pipe: opendkim refuses configuration files below a
+        // folder that others may write to, such as /tmp.
+        std::ofstream(FDir / "opendkim.conf") << "RequireSafeKeys no\n" << AConfig;
+        std::string files;
+        for (const fs::path& file : AFiles)
+            files += (files.empty() ? "" : ",") + file.string();
+        const std::string command = "cat " + (FDir / "opendkim.conf").string() + " | /usr/sbin/opendkim -x /dev/stdin " +
+            AOptions + " -vvvv -t " + files + " >" + (FDir / "out").string() + " 2>" + (FDir / "err").string();
+        EXPECT_EQ(std::system(command.c_str()), 0) << ReadFile(FDir / "err");
+        return ReadFile(FDir / "out") + ReadFile(FDir / "err");
+    }
+
+    /// OpenDKIM's verdict on each of AMessages ("succeeded", or its failure), the keys of the
+    /// zone's selectors "sel" and "ed" published for ADomains.
+    std::vector<std::string> OpenDkimVerify(const std::vector<std::string>& AMessages,
+        const std::vector<std::string>& ADomains)
+    {
+        std::ofstream keys(FDir / "keys");
+        for (const std::string& domain : ADomains)
+            keys << "sel._domainkey." << domain << " " << FState["DKIM_STRING_1"] << FState["DKIM_STRING_2"]
+                 << FState["DKIM_STRING_3"] << "\ned._domainkey." << domain << " " << FState["DKIM_ED25519_RECORD"] << "\n";
+        keys.close();
+        std::vector<fs::path> files;
+        for (size_t i = 0; i < AMessages.size(); ++i) {
+            files.push_back(FDir / ("signed" + std::to_string(i)));
+            std::ofstream(files.back(), std::ios::binary) << AMessages[i];
+        }
+        const std::string out = OpenDkim("Mode v\nTestPublicKeys " + (FDir / "keys").string() + "\n", "", files);
+        std::vector<std::string> verdicts;
+        for (const fs::path& file : files) {
+            const std::string prefix = "opendkim: " + file.string() + ": verification ";
+            const size_t at = out.find(prefix);
+            const size_t end = at == std::string::npos ? at : out.find('\n', at);
+            const std::string line =
+                at == std::string::npos ? "no verdict in:\n" + out : out.substr(at + prefix.size(), end - at - prefix.size());
+            verdicts.push_back(line.ends_with(" succeeded") ? "succeeded" : line);
+        }
+        return verdicts;
+    }
+
+    /// AMessage (From in ix.test) with the DKIM-Signature field that OpenDKIM adds when it signs
+    /// for ix.test with the zone's key of ASelector ("sel" or "ed").
+    std::string OpenDkimSign(const std::string& AMessage, const std::string& ASelector, const std::string& ACanonicalization,
+        const std::string& AAlgorithm)
+    {
+        std::ofstream(FDir / "unsigned", std::ios::binary) << AMessage;
+        const std::string key = FState["IX_PEER_DIR"] + (ASelector == "ed" ? "/dkim-ed25519.pem" : "/dkim.key");
+        const std::string out = OpenDkim("", "-b s -d ix.test -s " + ASelector + " -k " + key + " -c " +
+            ACanonicalization + " -S " + AAlgorithm, {FDir / "unsigned"});
+        // The filter prints the field it inserts: "### INSHEADER: ... hvalue='VALUE'", folded with LF.
+        const std::string marker = "hname='DKIM-Signature' hvalue='";
+        const size_t at = out.find(marker);
+        const size_t end = at == std::string::npos ? at : out.find('\'', at + marker.size());
+        if (end == std::string::npos) {
+            ADD_FAILURE() << "opendkim did not sign:\n" << out;
+            return AMessage;
+        }
+        std::string field = "DKIM-Signature: ";
+        for (const char c : out.substr(at + marker.size(), end - at - marker.size()))
+            field += c == '\n' ? std::string("\r\n") : std::string(1, c);
+        return field + "\r\n" + AMessage;
+    }
+
+    /// Verify of ASigned with keys from DNS succeeds with a key of AKeyType, and fails with
+    /// "Body hash values differ" once a body line changes.
+    void ExpectVerifiesWithKeysFromDns(const std::string& ASigned, const std::string& AKeyType, const std::string& ALabel)
+    {
+        TixDkim dkim;
+        Prepare(dkim);
+        std::string keys;
+        dkim.OnKeyReceived = [&keys](TObject*, TixDkimSignature*, TixDkimKey* AKey) { keys += AKey->KeyType; };
+        TStringList message;
+        message.SetText(ASigned);
+        EXPECT_NO_THROW(dkim.Verify(message)) << ALabel << "\n" << ASigned;
+        EXPECT_EQ(keys, AKeyType) << ALabel;
+        ASSERT_EQ(dkim.GetSignatures().Count(), 1);
+        EXPECT_EQ(dkim.GetSignatures()[0]->VerifyStatus.GetStatus(), TixDkimSignatureVerifyStatus::Verified);
+        EXPECT_EQ(dkim.GetSignatures()[0]->VerifyStatus.GetStatusText(), "") << ALabel;
+
+        message.Put(message.IndexOf("second line"), "second linE");
+        EXPECT_THROW(dkim.Verify(message), EixDkimError);
+        EXPECT_EQ(dkim.GetSignatures()[0]->VerifyStatus.GetErrorCode(), DkimBodyHashCode) << ALabel;
+    }
+
+    /// The messages of SignCases, each passed through ATransform, signed by Sign.
+    std::vector<std::string> SignAll(const std::function<std::string(const std::string&)>& ATransform);
+
     std::map<std::string, std::string> FState;
     TixByteArray FPrivateKey;
     TixByteArray FEd25519Key;
@@ -177,7 +270,15 @@ const TSignCase SignCases[] = {
         Message},
 };
 
-TEST_F(DkimPeer, MessagesSignedBySignVerifyWithDkimpy)
+/// AMessage as a mail filter sees it: the filter interface hands over header values without
+/// their leading blanks, and OpenDKIM puts back one space, so that a field with more blanks
+/// after its colon would be signed (simple) in a form the message does not have.
+std::string AsFilterSeesIt(const std::string& AMessage)
+{
+    return std::regex_replace(AMessage, std::regex("Subject: +"), "Subject: ");
+}
+
+std::vector<std::string> DkimPeer::SignAll(const std::function<std::string(const std::string&)>& ATransform)
 {
     std::vector<std::string> messages;
     for (const TSignCase& c : SignCases) {
@@ -188,14 +289,25 @@ TEST_F(DkimPeer, MessagesSignedBySignVerifyWithDkimpy)
         if (c.Setup)
             c.Setup(dkim);
         TStringList message;
-        message.SetText(c.Message);
+        message.SetText(ATransform(c.Message));
         dkim.Sign(message);
         messages.push_back(message.GetText());
     }
+    return messages;
+}
+
+TEST_F(DkimPeer, MessagesSignedBySignVerifyWithDkimpyAndOpenDkim)
+{
+    const std::vector<std::string> messages = SignAll([](const std::string& AMessage) { return AMessage; });
     const std::vector<std::string> verdicts = DkimpyVerify(messages);
     ASSERT_EQ(verdicts.size(), messages.size());
     for (size_t i = 0; i < messages.size(); ++i)
         EXPECT_EQ(verdicts[i], "ok") << SignCases[i].Name << "\n" << messages[i];
+
+    const std::vector<std::string> filtered = SignAll(AsFilterSeesIt);
+    const std::vector<std::string> openDkim = OpenDkimVerify(filtered, {"example.com", "xn--bcher-kva.example"});
+    for (size_t i = 0; i < filtered.size(); ++i)
+        EXPECT_EQ(openDkim[i], "succeeded") << SignCases[i].Name << "\n" << filtered[i];
 }
 
 TEST_F(DkimPeer, MessagesSignedByDkimpyVerifyWithKeysFromDns)
@@ -205,23 +317,22 @@ TEST_F(DkimPeer, MessagesSignedByDkimpyVerifyWithKeysFromDns)
         // "two" has a record that names p twice, then the zone's key: the bad one is skipped.
         "two,relaxed/relaxed,rsa-sha256", "ed,relaxed/relaxed,ed25519-sha256", "ed,simple/simple,ed25519-sha256"};
     const std::vector<std::string> signedMessages = DkimpySign(Message, signings);
-    for (size_t i = 0; i < signings.size(); ++i) {
-        TixDkim dkim;
-        Prepare(dkim);
-        std::string keys;
-        dkim.OnKeyReceived = [&keys](TObject*, TixDkimSignature*, TixDkimKey* AKey) { keys += AKey->KeyType; };
-        TStringList message;
-        message.SetText(signedMessages[i]);
-        EXPECT_NO_THROW(dkim.Verify(message)) << signings[i] << "\n" << signedMessages[i];
-        EXPECT_EQ(keys, signings[i].starts_with("ed,") ? "ed25519" : "rsa") << signings[i];
-        ASSERT_EQ(dkim.GetSignatures().Count(), 1);
-        EXPECT_EQ(dkim.GetSignatures()[0]->VerifyStatus.GetStatus(), TixDkimSignatureVerifyStatus::Verified);
-        EXPECT_EQ(dkim.GetSignatures()[0]->VerifyStatus.GetStatusText(), "") << signings[i];
+    for (size_t i = 0; i < signings.size(); ++i)
+        ExpectVerifiesWithKeysFromDns(signedMessages[i], signings[i].starts_with("ed,") ? "ed25519" : "rsa", signings[i]);
+}
 
-        message.Put(message.Count() - 3, "second linE");
-        EXPECT_THROW(dkim.Verify(message), EixDkimError);
-        EXPECT_EQ(dkim.GetSignatures()[0]->VerifyStatus.GetErrorCode(), DkimBodyHashCode) << signings[i];
-    }
+TEST_F(DkimPeer, MessagesSignedByOpenDkimVerifyWithKeysFromDns)
+{
+    // OpenDKIM signs for the domain of the author.
+    const std::string message = std::regex_replace(AsFilterSeesIt(Message), std::regex("joe@example.com"), "joe@ix.test");
+    const std::vector<std::tuple<std::string, std::string, std::string>> signings{{"sel", "simple/simple", "rsa-sha256"},
+        {"sel", "relaxed/relaxed", "rsa-sha256"}, {"sel", "relaxed/simple", "rsa-sha1"},
+        // OpenDKIM 2.11.0's Ed25519 signatures with simple header canonicalization verify neither
+        // with OpenDKIM itself nor with dkimpy: only relaxed headers are taken from it.
+        {"ed", "relaxed/relaxed", "ed25519-sha256"}, {"ed", "relaxed/simple", "ed25519-sha256"}};
+    for (const auto& [selector, canonicalization, algorithm] : signings)
+        ExpectVerifiesWithKeysFromDns(OpenDkimSign(message, selector, canonicalization, algorithm),
+            selector == "ed" ? "ed25519" : "rsa", selector + " " + canonicalization + " " + algorithm);
 }
 
 TEST_F(DkimPeer, RevokedKeyFiresItsEventAndFails)
