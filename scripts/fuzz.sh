@@ -2,14 +2,15 @@
 # Fuzzes the libFuzzer targets and keeps what they learn: builds them with clang, runs each target
 # (or the ones named) for a given time with its input size, per-input time limit and dictionary
 # from fuzz/targets.txt, then merges the inputs it found into fuzz/corpus/<target>/ with -merge=1,
-# so that the corpus grows only by inputs that reach new code. Ends with one summary line per
-# target and the line coverage of each target's main source files over its corpus.
+# so that the corpus grows only by inputs that reach new code (new edges, not new hit counts).
+# Ends with one summary line per target and the line coverage of each target's main source files
+# over its corpus.
 #
 #   scripts/fuzz.sh [-t SECONDS] [-j JOBS] [-s SEEDS_DIR] [-c | -n] [TARGET...] [-- LIBFUZZER_FLAG...]
 #     -t SECONDS  fuzzing time per target (default 600)
 #     -j JOBS     fuzzing processes per target (default: one per core)
 #     -s DIR      more seeds: DIR/<target>/ joins the starting inputs and the merge
-#                 (scripts/fuzz-seeds.sh writes such a folder)
+#                 (scripts/fuzz-seeds.py writes such a folder)
 #     -c          coverage report of the corpora only, no fuzzing
 #     -n          no coverage report
 # Findings (crash-*, timeout-*, oom-*, leak-*, slow-unit-* inputs) stay in
@@ -66,7 +67,8 @@ fuzz_target() {
   echo "fuzz: $target for ${seconds}s (max_len $max_len, timeout ${timeout}s, $jobs job(s)); log in $work/"
   (cd "$work" && "$binary" "${flags[@]}" -max_total_time="$seconds" "${extra_flags[@]}" \
     "$work/new" "${inputs[@]}" >"$work/fuzz.log" 2>&1) || status=$?
-  "$binary" -merge=1 -max_len="$max_len" -timeout="$timeout" "$corpus" "$work/new" "${inputs[@]:1}" \
+  # Coverage of edges only (no hit counts), so that the corpus stays small.
+  "$binary" -merge=1 -use_counters=0 -max_len="$max_len" -timeout="$timeout" "$corpus" "$work/new" "${inputs[@]:1}" \
     >"$work/merge.log" 2>&1 || { echo "fuzz: $target: merge failed, see $work/merge.log" >&2; status=1; }
   findings=$(cd "$work" && ls -1 crash-* timeout-* oom-* leak-* slow-unit-* 2>/dev/null | tr '\n' ' ' || true)
   summary+=("$target: ${seconds}s, $(executions "$work") executions, corpus $before -> $(corpus_size "$corpus"), \
@@ -113,7 +115,7 @@ main() {
       s) seeds=$(cd "$OPTARG" && pwd) ;;
       c) fuzzing=0 ;;
       n) report=0 ;;
-      *) sed -n '8,14p' "$0" >&2; exit 2 ;;
+      *) sed -n '9,15p' "$0" >&2; exit 2 ;;
     esac
   done
   shift $((OPTIND - 1))
