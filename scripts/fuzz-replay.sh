@@ -15,7 +15,7 @@ for corpus in "$root"/fuzz/corpus/*/; do
     status=1
     continue
   fi
-  if "$dir/fuzz/$target" -runs=0 "$corpus" >"$dir/fuzz/$target.log" 2>&1; then
+  if "$dir/fuzz/$target" -runs=0 -artifact_prefix="$dir/fuzz/$target-" "$corpus" >"$dir/fuzz/$target.log" 2>&1; then
     echo "fuzz-replay: $target: $(find "$corpus" -type f | wc -l) inputs replayed"
   else
     cat "$dir/fuzz/$target.log" >&2
