@@ -201,7 +201,7 @@ void TixMessageBody::Changed()
         message->Changed();
 }
 
-void TixMessageBody::DoSetContentType(const std::string& AValue)
+void TixMessageBody::SetContentType(const std::string& AValue)
 {
     if (AssignIfChanged(FContentType, AValue))
         Changed();

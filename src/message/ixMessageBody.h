@@ -121,9 +121,12 @@ public:
 
     /// Media type without parameters.
     const std::string& GetContentType() const noexcept { return FContentType; }
-    void SetContentType(const std::string& AValue) { DoSetContentType(AValue); }
-    /// Transfer encoding of this body.
-    TixEncodeMethod GetBodyEncoding() const noexcept { return FEncoding; }
+    /// Stores the media type, then Changed; a multipart body passes it to its nested message.
+    virtual void SetContentType(const std::string& AValue);
+    /// The transfer encoding stored for this body (its header's, else the message's); the
+    /// data is decoded with GetEncoding, which may differ.
+    TixEncodeMethod GetStoredEncoding() const noexcept { return FEncoding; }
+    /// Stores the body's own transfer encoding (GetStoredEncoding), then Changed.
     void SetEncoding(TixEncodeMethod AValue);
     /// Disposition token without parameters.
     const std::string& GetContentDisposition() const noexcept { return FContentDisposition; }
@@ -151,7 +154,8 @@ public:
 
     /// Whether EncodedSize and EncodedLines are recorded for this body.
     virtual bool TracksEncodedSize() const;
-    /// The transfer encoding the data is decoded with (see the .cpp for the rules).
+    /// The transfer encoding the data is decoded with: the stored one in a multipart message,
+    /// else the message's Encoding unless that is cmNone.
     virtual TixEncodeMethod GetEncoding() const;
     /// Reads the part header.
     virtual void ParseBodyHeader(TixMailHeaderFieldList& AHeader);
@@ -176,8 +180,6 @@ protected:
     friend class TixMessageBodies;
     friend class TixMailMessage;
 
-    /// Stores AValue, then Changed.
-    virtual void DoSetContentType(const std::string& AValue);
     /// Makes the lists; descendants add theirs.
     virtual void InitBody();
     /// The three content fields; descendants add theirs.

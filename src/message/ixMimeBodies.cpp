@@ -5,6 +5,7 @@
 
 #include "message/internal/ixBodyData.h"
 #include "message/internal/ixMessageShared.h"
+#include "message/internal/ixNestedContent.h"
 #include "message/ixMailHeader.h"
 #include "message/ixMailMessage.h"
 #include "util/ixTranslator.h"
@@ -125,9 +126,9 @@ void TixMultipartBody::InitBody()
     FMessage->SetNesting(GetOwner(), GetOwner().GetLevel() + 1);
 }
 
-void TixMultipartBody::DoSetContentType(const std::string& AValue)
+void TixMultipartBody::SetContentType(const std::string& AValue)
 {
-    TixMessageBody::DoSetContentType(AValue);
+    TixMessageBody::SetContentType(AValue);
     FMessage->SetContentType(AValue);
 }
 
@@ -181,18 +182,19 @@ void TixMultipartBody::ParseBodyHeader(TixMailHeaderFieldList& AHeader)
 
 std::unique_ptr<TStream> TixMultipartBody::GetDestinationStream()
 {
-    return std::make_unique<TMemoryStream>();
+    return std::make_unique<TixNestedContent>();
 }
 
 void TixMultipartBody::DecodeData(TStream& ASource, TStream& ADestination)
 {
-    // The content of a multipart part is never transfer-encoded: its lines are parsed where
-    // they stand instead of being copied.
+    // The content of a multipart part is never transfer-encoded: its lines are handed on
+    // where they stand instead of being copied.
     int32_t first = 0;
     int32_t count = 0;
-    if (const auto* lines = dynamic_cast<const TixBodyDataStream*>(&ASource);
-        lines && lines->GetSingleRun(first, count) && GetEncoding() == cmNone) {
-        FPendingLines = lines;
+    auto* lines = dynamic_cast<TixBodyDataStream*>(&ASource);
+    auto* content = dynamic_cast<TixNestedContent*>(&ADestination);
+    if (lines && content && lines->GetSingleRun(first, count) && GetEncoding() == cmNone) {
+        content->ShareLines(*lines);
         return;
     }
     TixMessageBody::DecodeData(ASource, ADestination);
@@ -200,16 +202,11 @@ void TixMultipartBody::DecodeData(TStream& ASource, TStream& ADestination)
 
 void TixMultipartBody::DataAdded(TStream& AStream)
 {
-    if (const TixBodyDataStream* pending = std::exchange(FPendingLines, nullptr)) {
-        int32_t first = 0;
-        int32_t count = 0;
-        pending->GetSingleRun(first, count);
-        const TStrings& source = *pending->GetSource();
-        // The data ends before the line break of its last line; read back as lines, it
-        // therefore has one final empty line less.
-        if (count > 0 && source[first + count - 1].empty())
-            --count;
-        TixLineRange lines(source, first, count);
+    const TStrings* source = nullptr;
+    int32_t first = 0;
+    int32_t count = 0;
+    if (auto* content = dynamic_cast<TixNestedContent*>(&AStream); content && content->GetLines(source, first, count)) {
+        TixLineRange lines(*source, first, count);
         ParseNested(lines);
         return;
     }
@@ -281,12 +278,12 @@ void TixAttachmentBody::SetContentID(const std::string& AValue)
         Changed();
 }
 
-void TixAttachmentBody::DoSetFileName(const std::string& AValue)
+void TixAttachmentBody::SetFileName(const std::string& AValue)
 {
-    StoreFileName(AValue);
+    SetFileNameOnly(AValue);
 }
 
-void TixAttachmentBody::StoreFileName(const std::string& AValue)
+void TixAttachmentBody::SetFileNameOnly(const std::string& AValue)
 {
     if (AssignIfChanged(FFileName, AValue))
         Changed();
@@ -302,7 +299,7 @@ void TixAttachmentBody::Assign(const TPersistent& ASource)
 {
     TixMessageBody::Assign(ASource);
     if (const auto* source = dynamic_cast<const TixAttachmentBody*>(&ASource)) {
-        StoreFileName(source->FFileName);
+        SetFileNameOnly(source->FFileName);
         SetContentID(source->FContentID);
         SetContentName(source->FContentName);
     }
@@ -381,7 +378,7 @@ void TixAttachmentBody::DataAdded(TStream& AStream)
 void TixAttachmentBody::Clear()
 {
     TixMessageBody::Clear();
-    StoreFileName({});
+    SetFileNameOnly({});
     SetContentType("application/octet-stream");
     SetContentID({});
     SetContentName({});
@@ -395,7 +392,7 @@ void TixAttachmentBody::WriteBodyData(TixBodyWriter& AWriter) const
 
 void TixAttachmentBody::ReadBodyData(TixBodyReader& AReader)
 {
-    StoreFileName(AReader.ReadString());
+    SetFileNameOnly(AReader.ReadString());
     TixMessageBody::ReadBodyData(AReader);
 }
 
@@ -415,9 +412,9 @@ void TixImageBody::ParseBodyHeader(TixMailHeaderFieldList& AHeader)
     SetContentID(ReadContentID(AHeader));
 }
 
-void TixImageBody::DoSetFileName(const std::string& AValue)
+void TixImageBody::SetFileName(const std::string& AValue)
 {
-    TixAttachmentBody::DoSetFileName(AValue);
+    TixAttachmentBody::SetFileName(AValue);
     if (AValue.empty())
         return;
     if (GetContentID().empty()) {

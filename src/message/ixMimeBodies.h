@@ -12,8 +12,6 @@
 
 namespace ix {
 
-class TixBodyDataStream;
-
 /// A text part: its decoded lines and character set.
 class TixTextBody : public TixMessageBody
 {
@@ -64,21 +62,24 @@ public:
     /// The nested bodies.
     TixMessageBodies& GetBodies() const;
 
+    /// Also the nested message's ContentType.
+    void SetContentType(const std::string& AValue) override;
     void Assign(const TPersistent& ASource) override;
     bool TracksEncodedSize() const override;
     void ParseBodyHeader(TixMailHeaderFieldList& AHeader) override;
+    /// A stream that holds the part's source lines in place or its decoded bytes.
     std::unique_ptr<TStream> GetDestinationStream() override;
-    /// Keeps the content lines for DataAdded instead of copying them, when ASource is the
-    /// message's own line data.
+    /// Hands the content lines on in ADestination without copying them when they need no
+    /// decoding; otherwise decodes them like any body.
     void DecodeData(TStream& ASource, TStream& ADestination) override;
-    /// Parses the nested bodies from the content; fires no OnDataAdded.
+    /// Parses the nested bodies from the content in AStream (shared lines or bytes); fires no
+    /// OnDataAdded.
     void DataAdded(TStream& AStream) override;
     void Clear() override;
     void WriteBodyData(TixBodyWriter& AWriter) const override;
     void ReadBodyData(TixBodyReader& AReader) override;
 
 protected:
-    void DoSetContentType(const std::string& AValue) override;
     void InitBody() override;
 
 private:
@@ -86,8 +87,6 @@ private:
 
     std::unique_ptr<TixMailMessage> FMessage;
     std::string FContentSubType;
-    /// Content lines handed over by DecodeData (no copy); null otherwise.
-    const TixBodyDataStream* FPendingLines = nullptr;
 };
 
 /// An attachment: its file name and content ID; the data goes to the application's stream.
@@ -101,7 +100,9 @@ public:
     void SetContentID(const std::string& AValue);
     /// The file name, made safe (no path separators or reserved characters).
     const std::string& GetFileName() const noexcept { return FFileName; }
-    void SetFileName(const std::string& AValue) { DoSetFileName(AValue); }
+    /// Stores the file name, then Changed; an image body also derives what is missing of its
+    /// Content-ID and type from it.
+    virtual void SetFileName(const std::string& AValue);
     /// The name written instead of the file name when composing, when set.
     const std::string& GetContentName() const noexcept { return FContentName; }
     void SetContentName(const std::string& AValue);
@@ -123,12 +124,12 @@ public:
     void ReadBodyData(TixBodyReader& AReader) override;
 
 protected:
-    virtual void DoSetFileName(const std::string& AValue);
     void RegisterKnownFields(TStrings& AFields) override;
     /// Content-ID of AHeader without one pair of angle brackets.
     static std::string ReadContentID(TixMailHeaderFieldList& AHeader);
-    /// Sets the stored values without side effects of DoSetFileName.
-    void StoreFileName(const std::string& AValue);
+    /// Stores the file name alone, without what SetFileName derives from it (for a reset, a
+    /// copy and stored data).
+    void SetFileNameOnly(const std::string& AValue);
 
 private:
     std::string ReadFileName(TixMailHeaderFieldList& AHeader);
@@ -147,9 +148,8 @@ public:
     void ParseBodyHeader(TixMailHeaderFieldList& AHeader) override;
     void Clear() override;
 
-protected:
     /// Also makes a Content-ID and an "image/ext" type when they are missing.
-    void DoSetFileName(const std::string& AValue) override;
+    void SetFileName(const std::string& AValue) override;
 };
 
 /// Bodies of one class gathered from all levels of a message, in tree order (not owned).

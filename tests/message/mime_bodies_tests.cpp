@@ -423,3 +423,95 @@ TEST(BodyPersistence, SavedBodiesNestNoDeeperThanLoadedOnes)
         EXPECT_STREQ(error.what(), "Body data nested deeper than 100 levels");
     }
 }
+
+namespace {
+
+/// A multipart body that keeps what it saw of its content on its side of the hand-over.
+class TWatchedMultipart : public TixMultipartBody
+{
+public:
+    using TixMultipartBody::TixMultipartBody;
+    std::string Seen;
+};
+
+/// Reads the content in DataAdded before the base parses it.
+class TDataAddedWatcher : public TWatchedMultipart
+{
+public:
+    using TWatchedMultipart::TWatchedMultipart;
+    void DataAdded(TStream& AStream) override
+    {
+        Seen = TBodyDataRecorder::ReadAll(AStream);
+        TWatchedMultipart::DataAdded(AStream);
+    }
+};
+
+/// Reads what the base's DecodeData left in the destination.
+class TDecodeWatcher : public TWatchedMultipart
+{
+public:
+    using TWatchedMultipart::TWatchedMultipart;
+    void DecodeData(TStream& ASource, TStream& ADestination) override
+    {
+        TWatchedMultipart::DecodeData(ASource, ADestination);
+        ADestination.Seek(0, soBeginning);
+        Seen = TBodyDataRecorder::ReadAll(ADestination);
+    }
+};
+
+/// Decodes by itself, without the base.
+class TSelfDecoding : public TWatchedMultipart
+{
+public:
+    using TWatchedMultipart::TWatchedMultipart;
+    void DecodeData(TStream& ASource, TStream& ADestination) override
+    {
+        ADestination.CopyFrom(ASource, 0);
+        ADestination.Seek(0, soBeginning);
+        Seen = TBodyDataRecorder::ReadAll(ADestination);
+    }
+};
+
+/// A message whose multipart parts are bodies of class T.
+template <typename T>
+class TMessageWith : public TixMailMessage
+{
+protected:
+    TixMessageBody& CreateBody(TixMessageBodies& AList, std::string_view AContentType,
+        std::string_view ADisposition) override
+    {
+        if (StartsText("multipart/", AContentType))
+            return AList.Add<T>();
+        return TixMailMessage::CreateBody(AList, AContentType, ADisposition);
+    }
+};
+
+template <typename T>
+class MultipartSubclassTest : public ::testing::Test
+{
+};
+using MultipartSubclasses = ::testing::Types<TDataAddedWatcher, TDecodeWatcher, TSelfDecoding>;
+TYPED_TEST_SUITE(MultipartSubclassTest, MultipartSubclasses);
+
+} // namespace
+
+TYPED_TEST(MultipartSubclassTest, OverridingEitherSideOfTheDataHandOverKeepsTheContentAndTheNestedParts)
+{
+    TMessageWith<TypeParam> message;
+    TBodyDataRecorder recorder(message);
+    TStringList source;
+    source.SetText("Content-Type: multipart/mixed; boundary=outer\n\n--outer\n"
+                   "Content-Type: multipart/alternative; boundary=in\n\n"
+                   "--in\nContent-Type: text/plain\n\ninner\n--in--\n--outer--\n");
+    for (int load = 0; load < 2; ++load) {
+        message.LoadMessage(source);
+        ASSERT_EQ(message.GetBodies().Count(), 1);
+        auto* part = dynamic_cast<TypeParam*>(&message.GetBodies()[0]);
+        ASSERT_NE(part, nullptr);
+        EXPECT_EQ(part->Seen, "--in\r\nContent-Type: text/plain\r\n\r\ninner\r\n--in--");
+        ASSERT_EQ(part->GetBodies().Count(), 1);
+        EXPECT_EQ(part->GetBodies()[0].GetEncodedStart(), 8);
+        EXPECT_EQ(recorder.DataAdded[&part->GetBodies()[0]], "inner");
+        recorder.DataAdded.clear();
+    }
+}

@@ -70,7 +70,7 @@ void ShowBodies(TLoadedMessage& AMessage, TixMessageBodies& ABodies, int ADepth)
         std::cout << std::string(static_cast<size_t>(ADepth) * 2, ' ') << body.GetContentType();
         if (auto* text = dynamic_cast<TixTextBody*>(&body))
             std::cout << " charset=" << text->GetEffectiveCharSet();
-        std::cout << " " << EncodingName(body.GetBodyEncoding()) << " " << body.GetEncodedSize() << " bytes";
+        std::cout << " " << EncodingName(body.GetStoredEncoding()) << " " << body.GetEncodedSize() << " bytes";
         if (auto* attachment = dynamic_cast<TixAttachmentBody*>(&body))
             std::cout << " decoded " << AMessage.Data(&body).size() << " bytes name=\"" << attachment->GetFileName()
                       << "\"";
