@@ -51,43 +51,64 @@ private:
 
 TixMailMessage::TixMailMessage(TComponent* AOwner)
     : TComponent(AOwner), FBodies(std::make_unique<TixMessageBodies>(this)),
-      FFrom(std::make_unique<TixEmailAddressItem>()), FToList(std::make_unique<TixEmailAddressList>(this)),
-      FCCList(std::make_unique<TixEmailAddressList>(this)), FBCCList(std::make_unique<TixEmailAddressList>(this)),
-      FReferences(std::make_unique<TStringList>()), FNewsGroups(std::make_unique<TStringList>()),
-      FExtraFields(std::make_unique<TStringList>()), FRawHeader(std::make_unique<TStringList>()),
-      FMessageText(std::make_unique<TStringList>()), FDataStream(std::make_unique<TixBodyDataStream>())
+      FDataStream(std::make_unique<TixBodyDataStream>())
 {
-    const TNotifyEvent changed = [this](TObject*) { Changed(); };
+    EnsureParts();
+    InternalClear();
+}
+
+TixMailMessage::TixMailMessage(TixMessageBodies& AOuterOwner, int32_t ALevel)
+    : TComponent(nullptr), FBodies(std::make_unique<TixMessageBodies>(AOuterOwner.GetOwner(), ALevel)),
+      FDataStream(std::make_unique<TixBodyDataStream>())
+{
+    // A nested message reports its events through the outer message.
+    TixMailMessage* outer = AOuterOwner.GetOwner();
+    if (!outer)
+        return;
+    OnSaveAttachment = [outer](TObject*, TixMessageBody* ABody, std::string& AFileName,
+                           std::unique_ptr<TStream>& AData, bool& AHandled) {
+        outer->DoSaveAttachment(ABody, AFileName, AData, AHandled);
+    };
+    OnLoadAttachment = [outer](TObject*, TixMessageBody* ABody, std::string& AFileName,
+                           std::unique_ptr<TStream>& AData, bool& AHandled) {
+        outer->DoLoadAttachment(ABody, AFileName, AData, AHandled);
+    };
+    OnAttachmentSaved = [outer](TObject*, TixMessageBody* ABody, const std::string& AFileName, TStream& AData) {
+        outer->DoAttachmentSaved(ABody, AFileName, AData);
+    };
+    OnDataAdded = [outer](TObject*, TixMessageBody* ABody, TStream& AData) { outer->DoDataAdded(ABody, AData); };
+}
+
+std::unique_ptr<TixMailMessage> TixMailMessage::CreateNested(TixMessageBodies& AOuterOwner, int32_t ALevel)
+{
+    return std::unique_ptr<TixMailMessage>(new TixMailMessage(AOuterOwner, ALevel));
+}
+
+void TixMailMessage::EnsureParts() const
+{
+    if (FFrom)
+        return;
+    // Made on first use, so logically part of the message from its start.
+    auto* self = const_cast<TixMailMessage*>(this);
+    FFrom = std::make_unique<TixEmailAddressItem>();
+    FToList = std::make_unique<TixEmailAddressList>(self);
+    FCCList = std::make_unique<TixEmailAddressList>(self);
+    FBCCList = std::make_unique<TixEmailAddressList>(self);
+    FReferences = std::make_unique<TStringList>();
+    FNewsGroups = std::make_unique<TStringList>();
+    FExtraFields = std::make_unique<TStringList>();
+    FRawHeader = std::make_unique<TStringList>();
+    FMessageText = std::make_unique<TStringList>();
+    const TNotifyEvent changed = [self](TObject*) { self->Changed(); };
     FReferences->OnChange = changed;
     FNewsGroups->OnChange = changed;
     FExtraFields->OnChange = changed;
-    InternalClear();
 }
 
 TixMailMessage::~TixMailMessage()
 {
     Destroying();
     FBodies->Clear();
-}
-
-void TixMailMessage::SetNesting(TixMessageBodies& AOuterOwner, int32_t ALevel)
-{
-    FBodies = std::make_unique<TixMessageBodies>(AOuterOwner.GetOwner(), ALevel);
-    // A nested message reports its events through the outer message.
-    if (TixMailMessage* outer = AOuterOwner.GetOwner()) {
-        OnSaveAttachment = [outer](TObject*, TixMessageBody* ABody, std::string& AFileName,
-                               std::unique_ptr<TStream>& AData, bool& AHandled) {
-            outer->DoSaveAttachment(ABody, AFileName, AData, AHandled);
-        };
-        OnLoadAttachment = [outer](TObject*, TixMessageBody* ABody, std::string& AFileName,
-                               std::unique_ptr<TStream>& AData, bool& AHandled) {
-            outer->DoLoadAttachment(ABody, AFileName, AData, AHandled);
-        };
-        OnAttachmentSaved = [outer](TObject*, TixMessageBody* ABody, const std::string& AFileName, TStream& AData) {
-            outer->DoAttachmentSaved(ABody, AFileName, AData);
-        };
-        OnDataAdded = [outer](TObject*, TixMessageBody* ABody, TStream& AData) { outer->DoDataAdded(ABody, AData); };
-    }
 }
 
 // ---- Properties ---------------------------------------------------------------------------
@@ -100,25 +121,25 @@ void TixMailMessage::SetSubject(const std::string& AValue)
 
 void TixMailMessage::SetFrom(const TixEmailAddressItem& AValue)
 {
-    FFrom->Assign(AValue);
+    GetFrom().Assign(AValue);
     Changed();
 }
 
 void TixMailMessage::SetToList(const TixEmailAddressList& AValue)
 {
-    FToList->Assign(AValue);
+    GetToList().Assign(AValue);
     Changed();
 }
 
 void TixMailMessage::SetCCList(const TixEmailAddressList& AValue)
 {
-    FCCList->Assign(AValue);
+    GetCCList().Assign(AValue);
     Changed();
 }
 
 void TixMailMessage::SetBCCList(const TixEmailAddressList& AValue)
 {
-    FBCCList->Assign(AValue);
+    GetBCCList().Assign(AValue);
     Changed();
 }
 
@@ -331,7 +352,7 @@ void TixMailMessage::Changed()
         FImageList.Clear();
         FBodyListsFilled = false;
     }
-    if (!FMessageText->IsEmpty())
+    if (FMessageText && !FMessageText->IsEmpty())
         FMessageText->Clear();
     const TComponentState state = GetComponentState();
     if (state.Includes(csLoading) || state.Includes(csDestroying) || state.Includes(csDesigning) ||
@@ -389,6 +410,7 @@ void TixMailMessage::Clear()
 
 void TixMailMessage::InternalClear()
 {
+    EnsureParts();
     BeginUpdate();
     SetBoundary({});
     SetSubject({});
@@ -450,6 +472,7 @@ TixEncodeMethod TixMailMessage::GetEffectiveHeaderEncoding() const noexcept
 void TixMailMessage::ParseHeader(TStrings& ASource)
 {
     TParseScope parsing(*this);
+    EnsureParts();
     TixMailHeaderFieldList header(FCharSet, FCharsPerLine, GetEffectiveHeaderEncoding());
     header.Parse(0, ASource);
     ParseContentType(header);
@@ -546,6 +569,7 @@ bool TixMailMessage::IsMultipart() const
 
 const TStringList& TixMailMessage::MessageText()
 {
+    EnsureParts();
     FMessageText->Clear();
     if (TixTextBody* html = FindTextBody(*FBodies, "text/html")) {
         FMessageText->Assign(html->GetStrings());

@@ -71,13 +71,13 @@ public:
     TixMessageBodies& GetBodies() const noexcept { return *FBodies; }
     const std::string& GetSubject() const noexcept { return FSubject; }
     void SetSubject(const std::string& AValue);
-    TixEmailAddressItem& GetFrom() const noexcept { return *FFrom; }
+    TixEmailAddressItem& GetFrom() const { return EnsureParts(), *FFrom; }
     void SetFrom(const TixEmailAddressItem& AValue);
-    TixEmailAddressList& GetToList() const noexcept { return *FToList; }
+    TixEmailAddressList& GetToList() const { return EnsureParts(), *FToList; }
     void SetToList(const TixEmailAddressList& AValue);
-    TixEmailAddressList& GetCCList() const noexcept { return *FCCList; }
+    TixEmailAddressList& GetCCList() const { return EnsureParts(), *FCCList; }
     void SetCCList(const TixEmailAddressList& AValue);
-    TixEmailAddressList& GetBCCList() const noexcept { return *FBCCList; }
+    TixEmailAddressList& GetBCCList() const { return EnsureParts(), *FBCCList; }
     void SetBCCList(const TixEmailAddressList& AValue);
     TixMessagePriority GetPriority() const noexcept { return FPriority; }
     void SetPriority(TixMessagePriority AValue);
@@ -108,13 +108,13 @@ public:
     void SetMailer(const std::string& AValue);
     const std::string& GetReplyTo() const noexcept { return FReplyTo; }
     void SetReplyTo(const std::string& AValue);
-    TStringList& GetReferences() const noexcept { return *FReferences; }
-    void SetReferences(const TStrings& AValue) { FReferences->Assign(AValue); }
-    TStringList& GetNewsGroups() const noexcept { return *FNewsGroups; }
-    void SetNewsGroups(const TStrings& AValue) { FNewsGroups->Assign(AValue); }
+    TStringList& GetReferences() const { return EnsureParts(), *FReferences; }
+    void SetReferences(const TStrings& AValue) { GetReferences().Assign(AValue); }
+    TStringList& GetNewsGroups() const { return EnsureParts(), *FNewsGroups; }
+    void SetNewsGroups(const TStrings& AValue) { GetNewsGroups().Assign(AValue); }
     /// Header fields that are not among KnownFields, "Name: value" each.
-    TStringList& GetExtraFields() const noexcept { return *FExtraFields; }
-    void SetExtraFields(const TStrings& AValue) { FExtraFields->Assign(AValue); }
+    TStringList& GetExtraFields() const { return EnsureParts(), *FExtraFields; }
+    void SetExtraFields(const TStrings& AValue) { GetExtraFields().Assign(AValue); }
     const std::string& GetReadReceiptTo() const noexcept { return FReadReceiptTo; }
     void SetReadReceiptTo(const std::string& AValue);
     const std::string& GetMessageID() const noexcept { return FMessageID; }
@@ -142,7 +142,7 @@ public:
     /// Zone offset of Date as a fraction of a day.
     TDateTime GetTimeZoneOffset() const noexcept { return FTimeZoneOffset; }
     /// The header lines as received.
-    const TStringList& GetRawHeader() const noexcept { return *FRawHeader; }
+    const TStringList& GetRawHeader() const { return EnsureParts(), *FRawHeader; }
     /// Index of the first line after the header's empty line.
     int32_t GetBodyStart() const noexcept { return FBodyStart; }
     /// The field names that become properties.
@@ -237,16 +237,23 @@ private:
     void FinishBody(TixMessageBody& ABody, int32_t ALineCount);
     void RemoveEmptyTextBodies();
     void FillBodyLists();
-    /// A nested message takes its boundary, level and line offset from its multipart body.
-    void SetNesting(TixMessageBodies& AOuterOwner, int32_t ALevel);
+    /// A nested message: its bodies are listed at ALevel for the outer message of AOuterOwner,
+    /// which also receives its events. It sets up no date, header lists or addresses.
+    TixMailMessage(TixMessageBodies& AOuterOwner, int32_t ALevel);
+    /// The nested message of a multipart body.
+    static std::unique_ptr<TixMailMessage> CreateNested(TixMessageBodies& AOuterOwner, int32_t ALevel);
+    /// Makes the addresses and line lists of the header when they are not made yet (a nested
+    /// message makes them only when asked for them).
+    void EnsureParts() const;
     void SetLineOffset(int32_t AValue) noexcept { FLineOffset = AValue; }
 
     std::unique_ptr<TixMessageBodies> FBodies;
     std::string FSubject;
-    std::unique_ptr<TixEmailAddressItem> FFrom;
-    std::unique_ptr<TixEmailAddressList> FToList;
-    std::unique_ptr<TixEmailAddressList> FCCList;
-    std::unique_ptr<TixEmailAddressList> FBCCList;
+    // The header's addresses and line lists, made by EnsureParts.
+    mutable std::unique_ptr<TixEmailAddressItem> FFrom;
+    mutable std::unique_ptr<TixEmailAddressList> FToList;
+    mutable std::unique_ptr<TixEmailAddressList> FCCList;
+    mutable std::unique_ptr<TixEmailAddressList> FBCCList;
     TixMessagePriority FPriority = mpNormal;
     TDateTime FDate = 0;
     std::string FCharSet{DefaultCharSet};
@@ -259,9 +266,9 @@ private:
     std::string FMimeOLE;
     std::string FMailer;
     std::string FReplyTo;
-    std::unique_ptr<TStringList> FReferences;
-    std::unique_ptr<TStringList> FNewsGroups;
-    std::unique_ptr<TStringList> FExtraFields;
+    mutable std::unique_ptr<TStringList> FReferences;
+    mutable std::unique_ptr<TStringList> FNewsGroups;
+    mutable std::unique_ptr<TStringList> FExtraFields;
     std::string FReadReceiptTo;
     std::string FMessageID;
     std::string FInReplyTo;
@@ -275,10 +282,10 @@ private:
 
     std::string FBoundary;
     TDateTime FTimeZoneOffset = 0;
-    std::unique_ptr<TStringList> FRawHeader;
+    mutable std::unique_ptr<TStringList> FRawHeader;
     int32_t FBodyStart = 0;
     std::unique_ptr<TStringList> FKnownFields;
-    std::unique_ptr<TStringList> FMessageText;
+    mutable std::unique_ptr<TStringList> FMessageText;
     TixAttachmentList FAttachmentList;
     TixImageList FImageList;
     bool FBodyListsFilled = false;

@@ -5,7 +5,7 @@
 
 #include "message/internal/ixBodyData.h"
 #include "message/internal/ixMessageShared.h"
-#include "message/internal/ixNestedContent.h"
+#include "message/internal/ixPartContent.h"
 #include "message/ixMailHeader.h"
 #include "message/ixMailMessage.h"
 #include "util/ixTranslator.h"
@@ -122,8 +122,7 @@ TixMultipartBody::~TixMultipartBody() = default;
 void TixMultipartBody::InitBody()
 {
     TixMessageBody::InitBody();
-    FMessage = std::make_unique<TixMailMessage>();
-    FMessage->SetNesting(GetOwner(), GetOwner().GetLevel() + 1);
+    FMessage = TixMailMessage::CreateNested(GetOwner(), GetOwner().GetLevel() + 1);
 }
 
 void TixMultipartBody::SetContentType(const std::string& AValue)
@@ -182,7 +181,7 @@ void TixMultipartBody::ParseBodyHeader(TixMailHeaderFieldList& AHeader)
 
 std::unique_ptr<TStream> TixMultipartBody::GetDestinationStream()
 {
-    return std::make_unique<TixNestedContent>();
+    return std::make_unique<TixPartContent>();
 }
 
 void TixMultipartBody::DecodeData(TStream& ASource, TStream& ADestination)
@@ -192,7 +191,7 @@ void TixMultipartBody::DecodeData(TStream& ASource, TStream& ADestination)
     int32_t first = 0;
     int32_t count = 0;
     auto* lines = dynamic_cast<TixBodyDataStream*>(&ASource);
-    auto* content = dynamic_cast<TixNestedContent*>(&ADestination);
+    auto* content = dynamic_cast<TixPartContent*>(&ADestination);
     if (lines && content && lines->GetSingleRun(first, count) && GetEncoding() == cmNone) {
         content->ShareLines(*lines);
         return;
@@ -205,7 +204,7 @@ void TixMultipartBody::DataAdded(TStream& AStream)
     const TStrings* source = nullptr;
     int32_t first = 0;
     int32_t count = 0;
-    if (auto* content = dynamic_cast<TixNestedContent*>(&AStream); content && content->GetLines(source, first, count)) {
+    if (auto* content = dynamic_cast<TixPartContent*>(&AStream); content && content->GetLines(source, first, count)) {
         TixLineRange lines(*source, first, count);
         ParseNested(lines);
         return;

@@ -244,6 +244,11 @@ TEST_F(MimeBodiesTest, NestedBodiesIndexTheTopLevelSource)
     EXPECT_EQ(Source[inner.GetEncodedStart()], "inner");
     EXPECT_EQ(inner.GetMessage(), &Message);
     EXPECT_EQ(Recorder.DataAdded[&inner], "inner");
+    // The nested message holds bodies only: no date of its own, header parts made on demand.
+    TixMailMessage& nested = multipart->GetMessageObject();
+    EXPECT_EQ(nested.GetDate(), 0);
+    EXPECT_EQ(nested.GetToList().Count(), 0);
+    EXPECT_EQ(nested.MessageText().GetText(), "inner\r\n");
 }
 
 TEST_F(MimeBodiesTest, BlankTextIsRemovedOnlyFromASinglePartMessage)

@@ -1,8 +1,8 @@
-#include "message/internal/ixNestedContent.h"
+#include "message/internal/ixPartContent.h"
 
 namespace ix {
 
-void TixNestedContent::ShareLines(TixBodyDataStream& AData)
+void TixPartContent::ShareLines(TixBodyDataStream& AData)
 {
     int32_t first = 0;
     int32_t count = 0;
@@ -17,7 +17,7 @@ void TixNestedContent::ShareLines(TixBodyDataStream& AData)
     FBytes.SetSize(0);
 }
 
-bool TixNestedContent::GetLines(const TStrings*& ASource, int32_t& AFirst, int32_t& ACount) const noexcept
+bool TixPartContent::GetLines(const TStrings*& ASource, int32_t& AFirst, int32_t& ACount) const noexcept
 {
     if (!FShared)
         return false;
@@ -39,7 +39,7 @@ bool TixNestedContent::GetLines(const TStrings*& ASource, int32_t& AFirst, int32
     return true;
 }
 
-TixBodyDataStream& TixNestedContent::View()
+TixBodyDataStream& TixPartContent::View()
 {
     if (!FView) {
         FView = std::make_unique<TixBodyDataStream>();
@@ -52,7 +52,7 @@ TixBodyDataStream& TixNestedContent::View()
     return *FView;
 }
 
-void TixNestedContent::OwnBytes()
+void TixPartContent::OwnBytes()
 {
     if (!FShared)
         return;
@@ -66,28 +66,28 @@ void TixNestedContent::OwnBytes()
     FView.reset();
 }
 
-int64_t TixNestedContent::Read(void* ABuffer, int64_t ACount)
+int64_t TixPartContent::Read(void* ABuffer, int64_t ACount)
 {
     return FShared ? View().Read(ABuffer, ACount) : FBytes.Read(ABuffer, ACount);
 }
 
-int64_t TixNestedContent::Write(const void* ABuffer, int64_t ACount)
+int64_t TixPartContent::Write(const void* ABuffer, int64_t ACount)
 {
     OwnBytes();
     return FBytes.Write(ABuffer, ACount);
 }
 
-int64_t TixNestedContent::Seek(int64_t AOffset, TSeekOrigin AOrigin)
+int64_t TixPartContent::Seek(int64_t AOffset, TSeekOrigin AOrigin)
 {
     return FShared ? View().Seek(AOffset, AOrigin) : FBytes.Seek(AOffset, AOrigin);
 }
 
-int64_t TixNestedContent::GetSize()
+int64_t TixPartContent::GetSize()
 {
     return FShared ? FSize : FBytes.GetSize();
 }
 
-void TixNestedContent::SetSize(int64_t ANewSize)
+void TixPartContent::SetSize(int64_t ANewSize)
 {
     if (FShared && ANewSize <= FSize) {
         FSize = ANewSize;

@@ -1,4 +1,4 @@
-// The content of a multipart part on its way from DecodeData to DataAdded.
+// The content of a body on its way from DecodeData to DataAdded.
 #pragma once
 
 #include <cstdint>
@@ -10,13 +10,13 @@
 
 namespace ix {
 
-/// The destination stream of a multipart part. It holds either bytes written into it (decoded
-/// content) or, when the content needed no decoding, the window of source lines it stands in,
-/// read as bytes on demand but never copied for the nested parse.
-class TixNestedContent final : public TStream
+/// A body's destination stream that holds either bytes written into it (decoded content) or,
+/// when the content needs no decoding, the window of source lines it stands in: read as bytes
+/// on demand, or taken as lines where they stand (a multipart body's nested parse).
+class TixPartContent final : public TStream
 {
 public:
-    TixNestedContent() = default;
+    TixPartContent() = default;
 
     /// Makes the content the lines of AData (one run of source lines, cut as AData is cut).
     void ShareLines(TixBodyDataStream& AData);
