@@ -47,6 +47,7 @@ using TixBodyEncodingProgress =
 class IixMessageVerifier
 {
 public:
+    /// Releases the checker.
     virtual ~IixMessageVerifier() = default;
     /// Checks the signatures of the message in AMessage; raises on a failure.
     virtual void Verify(TStrings& AMessage) = 0;
@@ -58,27 +59,40 @@ public:
 class TixMailMessage : public TComponent
 {
 public:
+    /// Default of CharsPerLine.
     static constexpr int32_t DefaultCharsPerLine = 76;
+    /// Default of CharSet.
     static constexpr std::string_view DefaultCharSet = "iso-8859-1";
+    /// Default of ContentType (also of a text body).
     static constexpr std::string_view DefaultContentType = "text/plain";
+    /// Default of ErrorProcessing.
     static constexpr TixMessageErrorProcessing DefaultErrorProcessing = meExtractMaximumData;
     /// Multipart levels that are parsed; a multipart part nested deeper stays an attachment.
     static constexpr int32_t MaxNestingLevel = 100;
 
+    /// An empty message (Date now), owned by AOwner when one is given.
     explicit TixMailMessage(TComponent* AOwner = nullptr);
+    /// Frees the bodies, newest first.
     ~TixMailMessage() override;
 
+    /// The top-level bodies (owned).
     TixMessageBodies& GetBodies() const noexcept { return *FBodies; }
+    /// The decoded subject.
     const std::string& GetSubject() const noexcept { return FSubject; }
     void SetSubject(const std::string& AValue);
+    /// The sender; SetFrom copies into it.
     TixEmailAddressItem& GetFrom() const { return EnsureParts(), *FFrom; }
     void SetFrom(const TixEmailAddressItem& AValue);
+    /// The "To" recipients; SetToList copies into them.
     TixEmailAddressList& GetToList() const { return EnsureParts(), *FToList; }
     void SetToList(const TixEmailAddressList& AValue);
+    /// The "Cc" recipients; SetCCList copies into them.
     TixEmailAddressList& GetCCList() const { return EnsureParts(), *FCCList; }
     void SetCCList(const TixEmailAddressList& AValue);
+    /// The "Bcc" recipients; SetBCCList copies into them.
     TixEmailAddressList& GetBCCList() const { return EnsureParts(), *FBCCList; }
     void SetBCCList(const TixEmailAddressList& AValue);
+    /// From "Importance", "X-Priority" or "X-MSMail-Priority"; mpNormal without them.
     TixMessagePriority GetPriority() const noexcept { return FPriority; }
     void SetPriority(TixMessagePriority AValue);
     /// Local date and time of the message.
@@ -88,12 +102,16 @@ public:
     /// "iso-2022-jp" in any letter case also sets Encoding cm8Bit and AllowESC.
     const std::string& GetCharSet() const noexcept { return FCharSet; }
     void SetCharSet(const std::string& AValue);
+    /// Media type of the message, without parameters.
     const std::string& GetContentType() const noexcept { return FContentType; }
     void SetContentType(const std::string& AValue);
+    /// The "type" parameter of the content type (multipart/related).
     const std::string& GetContentSubType() const noexcept { return FContentSubType; }
     void SetContentSubType(const std::string& AValue);
+    /// Disposition token of the message, without parameters.
     const std::string& GetContentDisposition() const noexcept { return FContentDisposition; }
     void SetContentDisposition(const std::string& AValue);
+    /// mfMIME with "Content-Type" or "MIME-Version", else mfUUencode; mfNone before a load.
     TixMessageFormat GetMessageFormat() const noexcept { return FMessageFormat; }
     void SetMessageFormat(TixMessageFormat AValue);
     /// Transfer encoding of the message body.
@@ -102,33 +120,46 @@ public:
     /// Encoding of header words; cmNone means the same as Encoding.
     TixEncodeMethod GetHeaderEncoding() const noexcept { return FHeaderEncoding; }
     void SetHeaderEncoding(TixEncodeMethod AValue);
+    /// Value of "X-MimeOLE".
     const std::string& GetMimeOLE() const noexcept { return FMimeOLE; }
     void SetMimeOLE(const std::string& AValue);
+    /// Value of "X-Mailer".
     const std::string& GetMailer() const noexcept { return FMailer; }
     void SetMailer(const std::string& AValue);
+    /// Decoded "Reply-To" address.
     const std::string& GetReplyTo() const noexcept { return FReplyTo; }
     void SetReplyTo(const std::string& AValue);
+    /// "References" split at spaces; a change calls Changed.
     TStringList& GetReferences() const { return EnsureParts(), *FReferences; }
     void SetReferences(const TStrings& AValue) { GetReferences().Assign(AValue); }
+    /// "Newsgroups" split at commas; a change calls Changed.
     TStringList& GetNewsGroups() const { return EnsureParts(), *FNewsGroups; }
     void SetNewsGroups(const TStrings& AValue) { GetNewsGroups().Assign(AValue); }
     /// Header fields that are not among KnownFields, "Name: value" each.
     TStringList& GetExtraFields() const { return EnsureParts(), *FExtraFields; }
     void SetExtraFields(const TStrings& AValue) { GetExtraFields().Assign(AValue); }
+    /// Decoded "Disposition-Notification-To" address.
     const std::string& GetReadReceiptTo() const noexcept { return FReadReceiptTo; }
     void SetReadReceiptTo(const std::string& AValue);
+    /// "Message-ID" as written.
     const std::string& GetMessageID() const noexcept { return FMessageID; }
     void SetMessageID(const std::string& AValue);
+    /// "In-Reply-To" as written.
     const std::string& GetInReplyTo() const noexcept { return FInReplyTo; }
     void SetInReplyTo(const std::string& AValue);
+    /// Decoded "List-Unsubscribe" (also listed in ExtraFields).
     const std::string& GetListUnsubscribe() const noexcept { return FListUnsubscribe; }
     void SetListUnsubscribe(const std::string& AValue);
+    /// Folding width handed to header lists and encoders.
     int32_t GetCharsPerLine() const noexcept { return FCharsPerLine; }
     void SetCharsPerLine(int32_t AValue);
+    /// Handed to the encoders: ESC passes unencoded (ISO-2022-JP).
     bool GetAllowESC() const noexcept { return FAllowESC; }
     void SetAllowESC(bool AValue);
+    /// Composing: also write RFC 2231 "name*" and "filename*" parameters.
     bool GetUseHeaderEncodingExtensions() const noexcept { return FUseHeaderEncodingExtensions; }
     void SetUseHeaderEncodingExtensions(bool AValue);
+    /// Reaction to body data that cannot be decoded.
     TixMessageErrorProcessing GetErrorProcessing() const noexcept { return FErrorProcessing; }
     void SetErrorProcessing(TixMessageErrorProcessing AValue);
     /// The signature checker called after each LoadMessage; not owned, cleared when the
@@ -147,8 +178,9 @@ public:
     int32_t GetBodyStart() const noexcept { return FBodyStart; }
     /// The field names that become properties.
     const TStringList& GetKnownFields();
-    /// The attachment and image bodies of all levels (rebuilt after a change).
+    /// The attachment bodies of all levels, images not included (rebuilt after a change).
     const TixAttachmentList& GetAttachmentList();
+    /// The image bodies of all levels (rebuilt after a change).
     const TixImageList& GetImageList();
 
     /// Loads a whole message: header, bodies, then the Dkim check. Fires OnChanged once.
@@ -158,7 +190,9 @@ public:
     void LoadHeader(TStrings& ASource);
     /// Cuts ASource (this message's lines) into bodies and decodes them.
     void ParseBodies(TStrings& ASource);
+    /// Holds OnChanged back until the matching EndUpdate; calls nest.
     void BeginUpdate() noexcept;
+    /// Ends one BeginUpdate (never below none), then Changed.
     void EndUpdate();
     /// Empties the caches of body lists and text (always: they may point at bodies that are
     /// gone), then fires OnChanged unless held back.
@@ -170,11 +204,17 @@ public:
     /// Resets the message but keeps CharSet, Encoding and HeaderEncoding.
     virtual void Clear();
 
+    /// Fired by DoChanged after a change that is not held back.
     TNotifyEvent OnChanged;
+    /// Asks for the stream an attachment's decoded data goes to.
     TixGetBodyStreamEvent OnSaveAttachment;
+    /// Composing: asks for an attachment's source data.
     TixGetBodyStreamEvent OnLoadAttachment;
+    /// An attachment's data was decoded into the stream OnSaveAttachment gave.
     TixAttachmentSavedEvent OnAttachmentSaved;
+    /// A non-multipart body's data was decoded.
     TixBodyDataAddedEvent OnDataAdded;
+    /// Progress of a body's encoder.
     TixBodyEncodingProgress OnEncodingProgress;
 
 protected:

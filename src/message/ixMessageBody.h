@@ -27,8 +27,11 @@ class TixMailHeaderFieldList;
 class TixBodyWriter
 {
 public:
+    /// A writer to AStream, which must outlive it.
     explicit TixBodyWriter(TStream& AStream) noexcept : FStream(AStream) {}
+    /// Writes AValue as 4 bytes, little-endian.
     void WriteInteger(int32_t AValue);
+    /// Writes the length of AValue, then its bytes.
     void WriteString(std::string_view AValue);
 
 private:
@@ -40,8 +43,11 @@ private:
 class TixBodyReader
 {
 public:
+    /// A reader of AStream, which must outlive it.
     explicit TixBodyReader(TStream& AStream) noexcept : FStream(AStream) {}
+    /// Reads 4 bytes, little-endian.
     int32_t ReadInteger();
+    /// Reads a length, then that many bytes.
     std::string ReadString();
 
 private:
@@ -60,17 +66,22 @@ public:
 
     /// A list for AOwner (may be null) at nesting level ALevel (0: the message's own bodies).
     explicit TixMessageBodies(TixMailMessage* AOwner = nullptr, int32_t ALevel = 0) noexcept;
+    /// Frees the bodies.
     ~TixMessageBodies() override;
 
+    /// The message that receives changes and events; may be null.
     TixMailMessage* GetOwner() const noexcept { return FOwner; }
     /// How many multipart levels lie above this list.
     int32_t GetLevel() const noexcept { return FLevel; }
+    /// The number of bodies.
     int32_t Count() const noexcept { return static_cast<int32_t>(FItems.size()); }
     /// Body AIndex; raises EListError for a bad index.
     TixMessageBody& GetItem(int32_t AIndex) const;
+    /// Body AIndex, as GetItem.
     TixMessageBody& operator[](int32_t AIndex) const { return GetItem(AIndex); }
     /// Frees body AIndex; raises EListError for a bad index.
     void Delete(int32_t AIndex);
+    /// Frees all bodies, newest first, then tells the owner when there were any.
     void Clear();
     /// Copies the bodies of another list, each as a new body of the same class.
     void Assign(const TPersistent& ASource) override;
@@ -112,9 +123,12 @@ private:
 class TixMessageBody : public TPersistent
 {
 public:
+    /// A body of AOwner; made through TixMessageBodies::Add, which adds, initialises and clears it.
     explicit TixMessageBody(TixMessageBodies& AOwner);
+    /// Frees the encoder and the lists.
     ~TixMessageBody() override;
 
+    /// The list the body belongs to.
     TixMessageBodies& GetOwner() const noexcept { return *FOwner; }
     /// The message that receives changes and events; null for a list without one.
     TixMailMessage* GetMessage() const noexcept { return FOwner->GetOwner(); }

@@ -16,6 +16,7 @@ namespace ix {
 class TixTextBody : public TixMessageBody
 {
 public:
+    /// A text body of AOwner (made through TixMessageBodies::Add).
     explicit TixTextBody(TixMessageBodies& AOwner);
 
     /// The "charset" parameter of the part.
@@ -27,13 +28,19 @@ public:
     /// otherwise the message's.
     std::string GetEffectiveCharSet() const;
 
+    /// Also copies the character set and the lines of another text body.
     void Assign(const TPersistent& ASource) override;
+    /// Also reads the "charset" parameter and reads the header with the effective one.
     void ParseBodyHeader(TixMailHeaderFieldList& AHeader) override;
+    /// A new memory stream for the decoded bytes.
     std::unique_ptr<TStream> GetDestinationStream() override;
     /// Converts the decoded bytes from the effective character set and appends the lines.
     void DataAdded(TStream& AStream) override;
+    /// Also empties the lines; type "text/plain", the message's character set.
     void Clear() override;
+    /// Stores the text and the character set, then the base values.
     void WriteBodyData(TixBodyWriter& AWriter) const override;
+    /// Reads what WriteBodyData stored.
     void ReadBodyData(TixBodyReader& AReader) override;
 
 protected:
@@ -48,7 +55,9 @@ private:
 class TixMultipartBody : public TixMessageBody
 {
 public:
+    /// A multipart body of AOwner (made through TixMessageBodies::Add).
     explicit TixMultipartBody(TixMessageBodies& AOwner);
+    /// Frees the nested message and its bodies.
     ~TixMultipartBody() override;
 
     /// The "type" parameter (multipart/related).
@@ -64,8 +73,11 @@ public:
 
     /// Also the nested message's ContentType.
     void SetContentType(const std::string& AValue) override;
+    /// Also copies the subtype, the boundary and the nested bodies of another multipart body.
     void Assign(const TPersistent& ASource) override;
+    /// False: EncodedLines counts the nested lines instead.
     bool TracksEncodedSize() const override;
+    /// Also reads the boundary and the "type" parameter; Encoding cmNone.
     void ParseBodyHeader(TixMailHeaderFieldList& AHeader) override;
     /// A stream that holds the part's source lines in place or its decoded bytes.
     std::unique_ptr<TStream> GetDestinationStream() override;
@@ -75,8 +87,11 @@ public:
     /// Parses the nested bodies from the content in AStream (shared lines or bytes); fires no
     /// OnDataAdded.
     void DataAdded(TStream& AStream) override;
+    /// Also frees the nested bodies; type "multipart/mixed", no subtype or boundary.
     void Clear() override;
+    /// Stores the subtype and the nested bodies, then the base values.
     void WriteBodyData(TixBodyWriter& AWriter) const override;
+    /// Reads what WriteBodyData stored.
     void ReadBodyData(TixBodyReader& AReader) override;
 
 protected:
@@ -93,6 +108,7 @@ private:
 class TixAttachmentBody : public TixMessageBody
 {
 public:
+    /// An attachment body of AOwner (made through TixMessageBodies::Add).
     explicit TixAttachmentBody(TixMessageBodies& AOwner);
 
     /// Content-ID without angle brackets.
@@ -111,16 +127,21 @@ public:
     /// '_', one trailing blank or '.' removed; "_" for an empty result or one of dots only.
     static std::string MakeSafeFileName(std::string_view AName);
 
+    /// Also copies the file name, Content-ID and ContentName of another attachment.
     void Assign(const TPersistent& ASource) override;
     /// cmUUEncode in a message whose format is mfUUencode.
     TixEncodeMethod GetEncoding() const override;
+    /// Also reads the file name (first of the name sources, made safe) and the Content-ID.
     void ParseBodyHeader(TixMailHeaderFieldList& AHeader) override;
     /// Fires OnSaveAttachment and stores the file name it returns.
     std::unique_ptr<TStream> GetDestinationStream() override;
     /// Fires OnDataAdded, then OnAttachmentSaved.
     void DataAdded(TStream& AStream) override;
+    /// Also empties the names and the ID; type "application/octet-stream".
     void Clear() override;
+    /// Stores the file name, then the base values.
     void WriteBodyData(TixBodyWriter& AWriter) const override;
+    /// Reads what WriteBodyData stored.
     void ReadBodyData(TixBodyReader& AReader) override;
 
 protected:
@@ -143,9 +164,12 @@ private:
 class TixImageBody : public TixAttachmentBody
 {
 public:
+    /// An image body of AOwner (made through TixMessageBodies::Add).
     explicit TixImageBody(TixMessageBodies& AOwner);
 
+    /// The attachment rules, then the "name" parameter as file name and the type as stated.
     void ParseBodyHeader(TixMailHeaderFieldList& AHeader) override;
+    /// The attachment reset, then no type and Encoding cmBase64.
     void Clear() override;
 
     /// Also makes a Content-ID and an "image/ext" type when they are missing.
@@ -157,16 +181,20 @@ template <typename T>
 class TixBodyRefList
 {
 public:
+    /// The number of bodies.
     int32_t Count() const noexcept { return static_cast<int32_t>(FItems.size()); }
-    /// Raises EListError for a bad index.
+    /// Body AIndex; raises EListError for a bad index.
     T& GetItem(int32_t AIndex) const
     {
         if (AIndex < 0 || AIndex >= Count())
             RaiseListIndexError(AIndex);
         return *FItems[static_cast<size_t>(AIndex)];
     }
+    /// Body AIndex, as GetItem.
     T& operator[](int32_t AIndex) const { return GetItem(AIndex); }
+    /// Appends ABody (not owned).
     void Add(T& ABody) { FItems.push_back(&ABody); }
+    /// Forgets the bodies.
     void Clear() noexcept { FItems.clear(); }
 
 private:
