@@ -77,6 +77,14 @@ TixCryptProvider AcquireVerifyContext(const char* AProviderName, os::DWORD AType
     return TixCryptProvider(handle);
 }
 
+TixByteArray GenerateRandomBytes(size_t ACount)
+{
+    const TixCryptProvider provider = AcquireVerifyContext(nullptr, os::PROV_RSA_FULL);
+    TixByteArray bytes(ACount);
+    CheckCrypt(CryptGenRandom(provider.Get(), static_cast<os::DWORD>(bytes.size()), bytes.data()), "CryptGenRandom");
+    return bytes;
+}
+
 TixCryptHashHandle CreateHash(const TixCryptProvider& AProvider, os::ALG_ID AAlgorithm)
 {
     os::HCRYPTHASH handle = 0;

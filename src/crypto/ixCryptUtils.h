@@ -109,6 +109,10 @@ private:
 /// container. Raises EixCryptError naming "CryptAcquireContext".
 TixCryptProvider AcquireVerifyContext(const char* AProviderName, os::DWORD AType);
 
+/// ACount bytes from the system's cryptographic random generator. Raises EixCryptError naming
+/// "CryptAcquireContext" or "CryptGenRandom".
+TixByteArray GenerateRandomBytes(size_t ACount);
+
 /// Creates a hash object of AAlgorithm without a key. Raises naming "CryptCreateHash".
 TixCryptHashHandle CreateHash(const TixCryptProvider& AProvider, os::ALG_ID AAlgorithm);
 

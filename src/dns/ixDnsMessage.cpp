@@ -193,9 +193,7 @@ void SplitStrings(std::string_view AText, TStrings& AStrings)
 
 uint16_t RandomMessageId()
 {
-    const TixCryptProvider provider = AcquireVerifyContext(nullptr, os::PROV_RSA_FULL);
-    std::array<os::BYTE, 2> bytes{};
-    CheckCrypt(CryptGenRandom(provider.Get(), bytes.size(), bytes.data()), "CryptGenRandom");
+    const TixByteArray bytes = GenerateRandomBytes(2);
     return static_cast<uint16_t>((bytes[0] << 8) | bytes[1]);
 }
 

@@ -405,11 +405,11 @@ std::string TixHeaderFieldList::ClearItemValue(std::string_view ASource, std::st
 
 // ---- Editing -------------------------------------------------------------------------------
 
-size_t TixHeaderFieldList::FoldPoint(std::string_view AText, size_t ARoom) const
+size_t TixHeaderFieldList::FoldPoint(std::string_view AText, size_t ARoom, size_t AFrom) const
 {
     // The last blank that keeps the line within the room, else the first one after it; never
     // one that would leave the line blank, nor one that leaves a sticky character alone.
-    const size_t word = AText.find_first_not_of(" \t");
+    const size_t word = AText.find_first_not_of(" \t", std::min(AFrom, AText.size()));
     if (word == std::string_view::npos)
         return AText.size();
     size_t blank = ARoom > word ? AText.find_last_of(" \t", ARoom) : std::string_view::npos;
@@ -421,7 +421,7 @@ size_t TixHeaderFieldList::FoldPoint(std::string_view AText, size_t ARoom) const
 }
 
 int32_t TixHeaderFieldList::InsertFolded(int32_t ALineIndex, std::string_view AText, std::string_view AFirstPrefix,
-    std::string_view ANextPrefix)
+    std::string_view ANextPrefix, size_t AValueStart)
 {
     // Folds only before a blank, which then begins the next line, so that unfolding (taking out
     // the line break) gives the text back. A run without blanks stays whole unless it is longer
@@ -432,7 +432,7 @@ int32_t TixHeaderFieldList::InsertFolded(int32_t ALineIndex, std::string_view AT
     while (!AText.empty()) {
         size_t cut = AText.size();
         if (prefix.size() + AText.size() > limit)
-            cut = FoldPoint(AText, limit > prefix.size() ? limit - prefix.size() : 0);
+            cut = FoldPoint(AText, limit > prefix.size() ? limit - prefix.size() : 0, AValueStart);
         std::string_view next;
         if (prefix.size() + cut > MaxLineLength) {
             cut = MaxLineLength > prefix.size() ? MaxLineLength - prefix.size() : 1;
@@ -441,6 +441,7 @@ int32_t TixHeaderFieldList::InsertFolded(int32_t ALineIndex, std::string_view AT
         InsertSourceLine(line++, std::string(prefix).append(AText.substr(0, cut)));
         AText.remove_prefix(cut);
         prefix = next;
+        AValueStart = 0;
     }
     return line;
 }
@@ -455,9 +456,12 @@ void TixHeaderFieldList::InsertField(int32_t ALineIndex, std::string_view ALine,
     bool first = true;
     ForEachLine(ALine, [&](std::string_view APiece) {
         std::string text = first || IsContinuationLine(APiece) ? std::string(APiece) : "\t" + std::string(APiece);
+        // A field's first line is not folded at the blank before its value: an unstructured
+        // value (a subject) would gain a leading blank.
+        const size_t colon = first ? text.find(':') : std::string::npos;
         first = false;
         if (AFold && FCharsPerLine >= 1)
-            line = InsertFolded(line, text, "", "\t");
+            line = InsertFolded(line, text, "", "\t", colon == std::string::npos ? 0 : colon + 1);
         else
             InsertSourceLine(line++, std::move(text));
     });

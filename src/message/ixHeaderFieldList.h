@@ -139,8 +139,9 @@ protected:
     /// Inserts AText from ALineIndex on, folded before blanks to lines of about CharsPerLine
     /// characters (a longer run stays whole up to the 998 characters a line may hold);
     /// returns the index after the last inserted line.
+    /// Blanks before AValueStart (the value of a field's first line) are no fold points.
     int32_t InsertFolded(int32_t ALineIndex, std::string_view AText, std::string_view AFirstPrefix,
-        std::string_view ANextPrefix);
+        std::string_view ANextPrefix, size_t AValueStart = 0);
     /// The field's lines joined (only the line breaks go) with one blank after the colon
     /// dropped. With ASeparateAddresses a "," goes in before a continuation line that follows
     /// a ">" (an address whose list was folded without its comma).
@@ -162,8 +163,9 @@ private:
     void ScanItems(std::string_view ASource, TVisit AVisit) const;
     /// The end of the raw item value that starts at AFrom.
     size_t ItemValueEnd(std::string_view ASource, size_t AFrom) const;
-    /// Where to fold AText (its length when it stays whole) for a line with ARoom characters.
-    size_t FoldPoint(std::string_view AText, size_t ARoom) const;
+    /// Where to fold AText (its length when it stays whole) for a line with ARoom characters,
+    /// at a blank after the word that starts at or after AFrom.
+    size_t FoldPoint(std::string_view AText, size_t ARoom, size_t AFrom) const;
     bool ValidIndex(int32_t AIndex) const noexcept { return FSource && AIndex >= 0 && AIndex < FFieldNames.Count(); }
     int32_t ClampToHeader(int32_t ALineIndex) const noexcept;
     int32_t FirstFieldAtOrAfter(int32_t ALineIndex) const;

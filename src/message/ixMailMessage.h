@@ -23,6 +23,7 @@ namespace ix {
 
 class TixMailHeaderFieldList;
 class TixBodyDataStream;
+class TixMessageComposer;
 
 enum TixMessagePriority : uint8_t { mpLow, mpNormal, mpHigh };
 enum TixMessageFormat : uint8_t { mfNone, mfMIME, mfUUencode };
@@ -190,6 +191,25 @@ public:
     void LoadHeader(TStrings& ASource);
     /// Cuts ASource (this message's lines) into bodies and decodes them.
     void ParseBodies(TStrings& ASource);
+
+    /// Appends the lines of all bodies to ALines: in a MIME message with several parts each
+    /// between boundary lines with its part header; in a non-MIME message the attachments as
+    /// uuencoded blocks. Raises EFOpenError for an attachment file that cannot be opened.
+    void ComposeBodies(TStrings& ALines);
+    /// Appends the encoded data of ABody to ALines (between "begin 644 name" and "end" for an
+    /// attachment of a non-MIME message).
+    void AddBodyData(TStrings& ALines, TixMessageBody& ABody);
+    /// Sets a new Boundary, "Mark=_" and digits taken from a cryptographic random source, that
+    /// does not begin any line of the bodies' 7bit or 8bit data.
+    void GenerateBoundary();
+    /// Replaces ALines with the whole message: the header fields of the properties (Bcc only
+    /// with AIncludeBcc; a Message-ID is generated and stored when there is none), the content
+    /// fields of a MIME message, then ComposeBodies. Raises as ComposeBodies.
+    void SaveToStrings(TStrings& ALines, bool AIncludeBcc = false);
+    /// Writes the whole message, lines ending in CR LF, to AStream from its position.
+    void SaveToStream(TStream& AStream, bool AIncludeBcc = false);
+    /// Writes the whole message to the file AFileName (created or replaced).
+    void SaveToFile(const std::string& AFileName, bool AIncludeBcc = false);
     /// Holds OnChanged back until the matching EndUpdate; calls nest.
     void BeginUpdate() noexcept;
     /// Ends one BeginUpdate (never below none), then Changed.
@@ -222,6 +242,7 @@ protected:
     friend class TixTextBody;
     friend class TixMultipartBody;
     friend class TixAttachmentBody;
+    friend class TixMessageComposer;
 
     void Notification(TComponent* AComponent, TOperation AOperation) override;
     void Loaded() override;
@@ -243,6 +264,10 @@ protected:
     virtual void DoEncodingProgress(TixMessageBody* ABody, int64_t ABytesProceed, int64_t ATotalBytes);
     /// Reads format, content type, subtype, boundary and character set.
     virtual void ParseContentType(TixMailHeaderFieldList& AHeader);
+    /// Writes "Content-Type" for composing (nothing for a non-MIME message): a multipart type
+    /// ("multipart/mixed" unless ContentType is one) with "type" and "boundary", otherwise
+    /// ContentType (or "text/plain") with "charset".
+    virtual void AssignContentType(TixMailHeaderFieldList& AHeader);
     /// Adds the field names that become properties to AFields.
     virtual void RegisterKnownFields(TStrings& AFields);
     /// Full reset.

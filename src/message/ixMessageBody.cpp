@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "message/internal/ixMessageComposer.h"
 #include "message/internal/ixMessageShared.h"
 #include "message/ixMailHeader.h"
 #include "message/ixMailMessage.h"
@@ -382,6 +383,40 @@ void TixMessageBody::ReadBodyData(TixBodyReader& AReader)
         RaiseInvalidBodyData();
     SetEncoding(static_cast<TixEncodeMethod>(encoding));
     SetContentDisposition(AReader.ReadString());
+}
+
+// ---- Composing ----------------------------------------------------------------------------
+
+void TixMessageBody::AssignBodyHeader(TixMailHeaderFieldList& AHeader)
+{
+    AHeader.AddField("Content-Type", TixMessageComposer::HeaderText(GetContentType()));
+    AHeader.AddField("Content-Transfer-Encoding", TixMessageComposer::TransferEncodingName(GetEncoding()));
+    TixMessageComposer::AddFields(AHeader, FExtraFields);
+}
+
+std::unique_ptr<TStream> TixMessageBody::GetSourceStream()
+{
+    return nullptr;
+}
+
+void TixMessageBody::EncodeData(TStream& ASource, TStream& ADestination)
+{
+    TixEncoder& encoder = GetEncoder();
+    if (const TixMailMessage* message = GetMessage()) {
+        encoder.SetAllowESC(message->GetAllowESC());
+        encoder.SetCharsPerLine(message->GetCharsPerLine());
+    }
+    encoder.SetEncodeMethod(GetEncoding());
+    encoder.Encode(ASource, ADestination);
+}
+
+void TixMessageBody::SelectEncoding()
+{
+    const TixMailMessage* message = GetMessage();
+    if (GetEncoding() != cmNone || (message && message->IsParsing()))
+        return;
+    if (const auto source = GetSourceStream())
+        SetEncoding(TixMessageComposer::ChooseEncoding(*this, *source, cmNone));
 }
 
 } // namespace ix

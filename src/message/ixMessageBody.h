@@ -185,6 +185,19 @@ public:
     /// Resets the values (see the .cpp).
     virtual void Clear();
 
+    /// Writes the part header for composing: "Content-Type", "Content-Transfer-Encoding" and
+    /// ExtraFields (descendants write their own fields).
+    virtual void AssignBodyHeader(TixMailHeaderFieldList& AHeader);
+    /// A new stream with the data to encode when composing; null when there is none.
+    virtual std::unique_ptr<TStream> GetSourceStream();
+    /// Encodes ASource into ADestination with GetEncoding and the message's AllowESC and
+    /// CharsPerLine.
+    virtual void EncodeData(TStream& ASource, TStream& ADestination);
+    /// While GetEncoding is cmNone and the message is not being parsed: chooses the stored
+    /// encoding from the source data (7bit, quoted-printable or base64; quoted-printable for
+    /// data that 7bit cannot carry unchanged: lines over 998 bytes, a bare CR or LF, NUL).
+    virtual void SelectEncoding();
+
     /// Stores the body's values (extra fields, content type, encoding, disposition).
     virtual void WriteBodyData(TixBodyWriter& AWriter) const;
     /// Reads what WriteBodyData stored.

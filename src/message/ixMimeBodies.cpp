@@ -1,9 +1,12 @@
 #include "message/ixMimeBodies.h"
 
+#include <filesystem>
 #include <random>
+#include <system_error>
 #include <utility>
 
 #include "message/internal/ixBodyData.h"
+#include "message/internal/ixMessageComposer.h"
 #include "message/internal/ixMessageShared.h"
 #include "message/internal/ixPartContent.h"
 #include "message/ixMailHeader.h"
@@ -20,13 +23,6 @@ namespace {
 /// Characters a file name taken from a message may not hold (besides controls).
 constexpr std::string_view UnsafeFileNameChars = "\"*/:<>?\\|";
 
-/// The text after the last path delimiter ("/", "\" or ":").
-std::string_view FileNameWithoutPath(std::string_view AName) noexcept
-{
-    const size_t delimiter = AName.find_last_of("/\\:");
-    return delimiter == std::string_view::npos ? AName : AName.substr(delimiter + 1);
-}
-
 } // namespace
 
 // ---- TixTextBody --------------------------------------------------------------------------
@@ -36,7 +32,10 @@ TixTextBody::TixTextBody(TixMessageBodies& AOwner) : TixMessageBody(AOwner) {}
 void TixTextBody::InitBody()
 {
     TixMessageBody::InitBody();
-    FStrings.OnChange = [this](TObject*) { Changed(); };
+    FStrings.OnChange = [this](TObject*) {
+        SelectEncoding();
+        Changed();
+    };
 }
 
 void TixTextBody::SetCharSet(const std::string& AValue)
@@ -280,6 +279,7 @@ void TixAttachmentBody::SetContentID(const std::string& AValue)
 void TixAttachmentBody::SetFileName(const std::string& AValue)
 {
     SetFileNameOnly(AValue);
+    SelectEncoding();
 }
 
 void TixAttachmentBody::SetFileNameOnly(const std::string& AValue)
@@ -433,6 +433,149 @@ void TixImageBody::Clear()
     TixAttachmentBody::Clear();
     SetContentType({});
     SetEncoding(cmBase64);
+}
+
+// ---- Composing ----------------------------------------------------------------------------
+
+namespace {
+
+constexpr std::string_view CrLf = "\r\n";
+
+/// The character set a text body's lines are converted to: the effective one, else the message's.
+std::string ComposeCharSet(const TixTextBody& ABody)
+{
+    std::string charSet = ABody.GetEffectiveCharSet();
+    if (charSet.empty())
+        if (const TixMailMessage* message = ABody.GetMessage())
+            charSet = message->GetCharSet();
+    return charSet;
+}
+
+std::unique_ptr<TMemoryStream> MemoryStreamOf(std::span<const uint8_t> ABytes)
+{
+    auto stream = std::make_unique<TMemoryStream>();
+    stream->WriteBuffer(ABytes.data(), static_cast<int64_t>(ABytes.size()));
+    stream->Seek(0, soBeginning);
+    return stream;
+}
+
+} // namespace
+
+void TixTextBody::AssignBodyHeader(TixMailHeaderFieldList& AHeader)
+{
+    TixMessageBody::AssignBodyHeader(AHeader);
+    if (const std::string charSet = ComposeCharSet(*this); !GetContentType().empty() && !charSet.empty())
+        AHeader.AddQuotedFieldItem("Content-Type", "charset", TixMessageComposer::HeaderText(charSet));
+}
+
+std::unique_ptr<TStream> TixTextBody::GetSourceStream()
+{
+    std::string text = FStrings.GetText();
+    if (text.size() > CrLf.size())
+        text.resize(text.size() - CrLf.size());
+    return MemoryStreamOf(TixTranslator::GetBytes(text, ComposeCharSet(*this)));
+}
+
+void TixMultipartBody::AssignBodyHeader(TixMailHeaderFieldList& AHeader)
+{
+    FMessage->GenerateBoundary();
+    AHeader.AddField("Content-Type", TixMessageComposer::HeaderText(GetContentType()));
+    if (!GetContentType().empty() && !FContentSubType.empty())
+        AHeader.AddQuotedFieldItem("Content-Type", "type", TixMessageComposer::HeaderText(FContentSubType));
+    AHeader.AddQuotedFieldItem("Content-Type", "boundary", GetBoundary());
+    TixMessageComposer::AddFields(AHeader, GetExtraFields());
+    AHeader.AddEndOfHeader();
+}
+
+std::unique_ptr<TStream> TixMultipartBody::GetSourceStream()
+{
+    TStringList lines;
+    FMessage->ComposeBodies(lines);
+    const std::string text = lines.Join(CrLf);
+    return MemoryStreamOf(std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+}
+
+std::string TixAttachmentBody::GetComposeName() const
+{
+    return TixMessageComposer::HeaderText(
+        FileNameWithoutPath(FContentName.empty() ? FFileName : FContentName), '_');
+}
+
+namespace {
+
+/// The header fields of an attachment or an image: AExtended adds the "*" forms of the names,
+/// AAlwaysDisposition writes "attachment" when no disposition is set.
+void AssignAttachmentHeader(TixAttachmentBody& ABody, TixMailHeaderFieldList& AHeader, const std::string& AName,
+    bool AExtended, bool AAlwaysDisposition)
+{
+    const auto addName = [&](std::string_view AField, std::string_view AItem) {
+        if (AName.empty())
+            return;
+        AHeader.AddEncodedFieldItem(AField, AItem, AName);
+        if (AExtended)
+            AHeader.AddEncodedFieldItem(AField, std::string(AItem) + "*", AName);
+    };
+    const std::string& contentType = ABody.GetContentType();
+    AHeader.AddField("Content-Type", TixMessageComposer::HeaderText(contentType));
+    if (!contentType.empty())
+        addName("Content-Type", "name");
+    AHeader.AddField("Content-Transfer-Encoding", TixMessageComposer::TransferEncodingName(ABody.GetEncoding()));
+    std::string disposition = TixMessageComposer::HeaderText(ABody.GetContentDisposition());
+    if (disposition.empty() && AAlwaysDisposition)
+        disposition = "attachment";
+    if (!disposition.empty()) {
+        AHeader.AddField("Content-Disposition", disposition);
+        addName("Content-Disposition", "filename");
+    }
+    if (!ABody.GetContentID().empty())
+        AHeader.AddField("Content-ID", "<" + TixMessageComposer::HeaderText(ABody.GetContentID()) + ">");
+    TixMessageComposer::AddFields(AHeader, ABody.GetExtraFields());
+}
+
+} // namespace
+
+void TixAttachmentBody::AssignBodyHeader(TixMailHeaderFieldList& AHeader)
+{
+    const TixMailMessage* message = GetMessage();
+    AssignAttachmentHeader(*this, AHeader, GetComposeName(), message && message->GetUseHeaderEncodingExtensions(), true);
+}
+
+void TixImageBody::AssignBodyHeader(TixMailHeaderFieldList& AHeader)
+{
+    const std::string name = TixMessageComposer::HeaderText(FileNameWithoutPath(GetFileName()), '_');
+    AssignAttachmentHeader(*this, AHeader, name, false, false);
+}
+
+std::unique_ptr<TStream> TixAttachmentBody::GetSourceStream()
+{
+    std::string fileName = FFileName;
+    std::unique_ptr<TStream> data;
+    bool handled = false;
+    if (TixMailMessage* message = GetMessage())
+        message->DoLoadAttachment(this, fileName, data, handled);
+    SetFileNameOnly(fileName);
+    if (handled)
+        return data;
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(FFileName, error);
+    // A folder opens for reading but gives no data: never an empty part passed off as the file.
+    const bool folder = std::filesystem::is_directory(status);
+    if (FCheckFile && (folder || !std::filesystem::exists(status)))
+        return nullptr;
+    if (folder)
+        throw EFOpenError("Cannot open file \"" + FFileName + "\". Is a directory");
+    return std::make_unique<TFileStream>(FFileName, fmOpenRead | fmShareDenyWrite);
+}
+
+void TixAttachmentBody::SelectEncoding()
+{
+    struct TCheckFileScope
+    {
+        bool& Flag;
+        explicit TCheckFileScope(bool& AFlag) noexcept : Flag(AFlag) { Flag = true; }
+        ~TCheckFileScope() { Flag = false; }
+    } scope(FCheckFile);
+    TixMessageBody::SelectEncoding();
 }
 
 } // namespace ix

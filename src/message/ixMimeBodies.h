@@ -38,6 +38,11 @@ public:
     void DataAdded(TStream& AStream) override;
     /// Also empties the lines; type "text/plain", the message's character set.
     void Clear() override;
+    /// Also the "charset" item of the character set the text is converted to.
+    void AssignBodyHeader(TixMailHeaderFieldList& AHeader) override;
+    /// The lines joined with CR LF (without the last line break), in the effective character
+    /// set (the message's when that is empty).
+    std::unique_ptr<TStream> GetSourceStream() override;
     /// Stores the text and the character set, then the base values.
     void WriteBodyData(TixBodyWriter& AWriter) const override;
     /// Reads what WriteBodyData stored.
@@ -93,6 +98,11 @@ public:
     void WriteBodyData(TixBodyWriter& AWriter) const override;
     /// Reads what WriteBodyData stored.
     void ReadBodyData(TixBodyReader& AReader) override;
+    /// Generates a new boundary for the nested message (every time), then writes
+    /// "Content-Type" with the "type" and "boundary" items, ExtraFields and the empty line.
+    void AssignBodyHeader(TixMailHeaderFieldList& AHeader) override;
+    /// The composed lines of the nested message joined with CR LF.
+    std::unique_ptr<TStream> GetSourceStream() override;
 
 protected:
     void InitBody() override;
@@ -143,6 +153,19 @@ public:
     void WriteBodyData(TixBodyWriter& AWriter) const override;
     /// Reads what WriteBodyData stored.
     void ReadBodyData(TixBodyReader& AReader) override;
+    /// "Content-Type" with "name", "Content-Transfer-Encoding", "Content-Disposition" (or
+    /// "attachment") with "filename", "Content-ID" and ExtraFields; the "*" forms of the names
+    /// with the message's UseHeaderEncodingExtensions.
+    void AssignBodyHeader(TixMailHeaderFieldList& AHeader) override;
+    /// The stream OnLoadAttachment hands over (when it sets Handled), else the file FileName
+    /// opened for reading. Raises EFOpenError naming the file when it cannot be opened, except
+    /// while SelectEncoding runs, where a missing file gives no source.
+    std::unique_ptr<TStream> GetSourceStream() override;
+    /// Chooses the encoding from the file, when it exists.
+    void SelectEncoding() override;
+    /// The name written in the part header: ContentName, or FileName, without a path and
+    /// without control characters.
+    std::string GetComposeName() const;
 
 protected:
     void RegisterKnownFields(TStrings& AFields) override;
@@ -158,6 +181,8 @@ private:
     std::string FContentID;
     std::string FFileName;
     std::string FContentName;
+    /// Set while SelectEncoding runs: a missing file then gives no source.
+    bool FCheckFile = false;
 };
 
 /// An inline image.
@@ -171,6 +196,9 @@ public:
     void ParseBodyHeader(TixMailHeaderFieldList& AHeader) override;
     /// The attachment reset, then no type and Encoding cmBase64.
     void Clear() override;
+    /// As an attachment, but "Content-Disposition" and "filename" only when a disposition is
+    /// set, and no "*" forms.
+    void AssignBodyHeader(TixMailHeaderFieldList& AHeader) override;
 
     /// Also makes a Content-ID and an "image/ext" type when they are missing.
     void SetFileName(const std::string& AValue) override;

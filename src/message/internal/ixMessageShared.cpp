@@ -71,4 +71,10 @@ int32_t ClampToInt32(int64_t AValue) noexcept
     return static_cast<int32_t>(std::min<int64_t>(AValue, std::numeric_limits<int32_t>::max()));
 }
 
+std::string_view FileNameWithoutPath(std::string_view AName) noexcept
+{
+    const size_t delimiter = AName.find_last_of("/\\:");
+    return delimiter == std::string_view::npos ? AName : AName.substr(delimiter + 1);
+}
+
 } // namespace ix::internal

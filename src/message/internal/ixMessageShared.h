@@ -35,6 +35,8 @@ void CopyHeaderLines(const TixHeaderFieldList& AHeader, TStrings& ARaw);
 /// Fills AExtra with "Name: value" for every field of AHeader whose name is not in AKnown; the
 /// value is unfolded, not decoded.
 void CollectExtraFields(TixMailHeaderFieldList& AHeader, const TStrings& AKnown, TStrings& AExtra);
+/// The text after the last path delimiter ("/", "\" or ":").
+std::string_view FileNameWithoutPath(std::string_view AName) noexcept;
 /// AValue, or the largest 32-bit signed value when it is larger.
 int32_t ClampToInt32(int64_t AValue) noexcept;
 
