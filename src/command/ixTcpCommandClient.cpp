@@ -1,4 +1,5 @@
 #include "command/ixTcpCommandClient.h"
+#include "core/ixProperties.h"
 
 #include "core/ixStreams.h"
 #include "platform/ixOsKernel.h"
@@ -472,6 +473,22 @@ void TixTcpCommandClient::DoProgress(int64_t ABytesProceed, int64_t ATotalBytes)
 void TixTcpCommandClient::DoGetResponseCode(const std::string& AResponse, int32_t& AResponseCode)
 {
     CallEvent(OnGetResponseCode, this, AResponse, AResponseCode);
+}
+
+const TPropertyTable& TixTcpCommandClient::GetPublishedProperties() const
+{
+    using C = TixTcpCommandClient;
+    static const TPropertyTable table("TixTcpCommandClient", &TixTcpClientTls::GetPublishedProperties(),
+        {
+            Published<&C::GetUserName, &C::SetUserName>("UserName", ""),
+            Published<&C::GetPassword, &C::SetPassword>("Password", ""),
+            Published<&C::GetAuthorization, &C::SetAuthorization>("Authorization", ""),
+            Published<&C::GetCharSet, &C::SetCharSet>("CharSet", ""),
+            Published<&C::GetMaxLineLength, &C::SetMaxLineLength>("MaxLineLength", DefaultMaxLineLength),
+            Published<&C::GetMaxBodyLineLength, &C::SetMaxBodyLineLength>("MaxBodyLineLength", DefaultMaxBodyLineLength),
+            Published<&C::GetMaxReplySize, &C::SetMaxReplySize>("MaxReplySize", 0),
+        });
+    return table;
 }
 
 } // namespace ix

@@ -53,6 +53,8 @@ public:
     explicit TixTcpCommandClient(TComponent* AOwner = nullptr);
     /// Closes the session (the subclass's CloseSession has run in the subclass's destructor).
     ~TixTcpCommandClient() override;
+    /// The published properties of this class (core/ixProperties).
+    const TPropertyTable& GetPublishedProperties() const override;
 
     // ---- Published properties; setters store only a change and then call Changed.
 

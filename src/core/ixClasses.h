@@ -13,6 +13,8 @@
 
 namespace ix {
 
+class TPropertyTable;
+
 class TObject
 {
 public:
@@ -31,6 +33,8 @@ class TPersistent : public TObject
 public:
     /// Copies ASource; raises EConvertError "Cannot assign a X to a Y" when the classes don't fit.
     virtual void Assign(const TPersistent& ASource);
+    /// The published properties of the object's class (core/ixProperties); none here.
+    virtual const TPropertyTable& GetPublishedProperties() const;
 
 protected:
     /// Lets the source copy itself into ADest; the default raises the conversion error.

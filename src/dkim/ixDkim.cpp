@@ -1,4 +1,5 @@
 #include "dkim/ixDkim.h"
+#include "core/ixProperties.h"
 
 #include "core/ixDateUtils.h"
 #include "crypto/ixCryptHash.h"
@@ -409,6 +410,44 @@ std::unique_ptr<TixSignature> TixDkim::CreateVerifier(const std::string& AAlgori
         RaiseDkimError(DkimInvalidKeyText, DkimInvalidKeyCode);
     }
     return verifier;
+}
+
+const TPropertyTable& TixDkimDnsSettings::GetPublishedProperties() const
+{
+    using C = TixDkimDnsSettings;
+    static const TPropertyTable table("TixDkimDnsSettings", &TPersistent::GetPublishedProperties(),
+        {
+            Published<&C::ServiceType>("ServiceType", TixDkimKeyServiceTypes{}, {"ddsAll", "ddsEmail"}),
+            Published<&C::Notes>("Notes", ""),
+            Published<&C::AcceptableHashAlgorithms>("AcceptableHashAlgorithms", TValueNames{}),
+            Published<&C::Flags>("Flags", TixDkimKeyFlags{}, {"ddfTestingDomain", "ddfCheckUserIdentityDomain"}),
+        });
+    return table;
+}
+
+const TPropertyTable& TixDkim::GetPublishedProperties() const
+{
+    using C = TixDkim;
+    static const TPropertyTable table("TixDkim", &TComponent::GetPublishedProperties(),
+        {
+            PublishedObject<&C::GetDnsSettings>("DnsSettings"),
+            Published<&C::GetSignatureAlgorithm, &C::SetSignatureAlgorithm>("SignatureAlgorithm", "rsa-sha256"),
+            Published<&C::GetCanonicalization, &C::SetCanonicalization>("Canonicalization", ""),
+            Published<&C::GetDomain, &C::SetDomain>("Domain", ""),
+            Published<&C::GetSelector, &C::SetSelector>("Selector", ""),
+            Published<&C::GetSignedHeaderFields>("SignedHeaderFields",
+                TValueNames{"Date", "From", "To", "Subject", "MIME-Version", "Content-Type"}),
+            Published<&C::GetBodyLength, &C::SetBodyLength>("BodyLength", 0),
+            Published<&C::GetUserIdentity, &C::SetUserIdentity>("UserIdentity", ""),
+            Published<&C::GetPublicKeyLocation, &C::SetPublicKeyLocation>("PublicKeyLocation", "dns/txt"),
+            Published<&C::GetSignatureTimestamp, &C::SetSignatureTimestamp>("SignatureTimestamp", 0),
+            Published<&C::GetSignatureExpiration, &C::SetSignatureExpiration>("SignatureExpiration", 0),
+            Published<&C::GetCopiedHeaderFields>("CopiedHeaderFields", TValueNames{}),
+            Published<&C::GetCharsPerLine, &C::SetCharsPerLine>("CharsPerLine", DefaultCharsPerLine),
+            Published<&C::GetVerifyMode, &C::SetVerifyMode>("VerifyMode", dvmVerifyUntilFail,
+                {"dvmVerifyUntilFail", "dvmVerifyUntilSuccess", "dvmVerifyAll"}),
+        });
+    return table;
 }
 
 } // namespace ix

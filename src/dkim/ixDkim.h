@@ -30,7 +30,9 @@ class TixDkimDnsSettings : public TPersistent
 public:
     void Assign(const TPersistent& ASource) override;
 
-    TixDkimKeyServiceTypes ServiceType;
+    TixDkimKeyServiceTypes ServiceType;    /// The published properties of this class (core/ixProperties).
+    const TPropertyTable& GetPublishedProperties() const override;
+
     std::string Notes;
     TStringList AcceptableHashAlgorithms;
     TixDkimKeyFlags Flags;
@@ -57,6 +59,8 @@ public:
 
     explicit TixDkim(TComponent* AOwner = nullptr);
     ~TixDkim() override;
+    /// The published properties of this class (core/ixProperties).
+    const TPropertyTable& GetPublishedProperties() const override;
 
     // ---- Published properties
 

@@ -1,4 +1,5 @@
 #include "dns/ixDnsQuery.h"
+#include "core/ixProperties.h"
 
 #include "core/ixStreams.h"
 #include "dns/ixUdpClient.h"
@@ -614,6 +615,33 @@ void TixDnsQuery::DoSetupUdpClient(TixUdpClient* AClient)
 void TixDnsQuery::DoSetupTcpClient(TixTcpClientTls* AClient)
 {
     CallEvent(OnSetupTcpClient, this, AClient);
+}
+
+const TPropertyTable& TixDnsQuery::GetPublishedProperties() const
+{
+    using C = TixDnsQuery;
+    static const TPropertyTable table("TixDnsQuery", &TComponent::GetPublishedProperties(),
+        {
+            Published<&C::GetServer, &C::SetServer>("Server", ""),
+            Published<&C::GetPort, &C::SetPort>("Port", DefaultPort),
+            Published<&C::GetBatchSize, &C::SetBatchSize>("BatchSize", DefaultBatchSize),
+            Published<&C::GetProtocol, &C::SetProtocol>("Protocol", dpAutodetect,
+                {"dpAutodetect", "dpUseUdp", "dpUseTcp"}),
+            Published<&C::GetIsRecursiveDesired, &C::SetIsRecursiveDesired>("IsRecursiveDesired", true),
+            Published<&C::GetUseRecursiveQueries, &C::SetUseRecursiveQueries>("UseRecursiveQueries", false),
+            Published<&C::GetMaxRecursiveQueries, &C::SetMaxRecursiveQueries>("MaxRecursiveQueries",
+                DefaultMaxRecursiveQueries),
+            Published<&C::GetAutodetectServer, &C::SetAutodetectServer>("AutodetectServer", true),
+            Published<&C::GetUsePrimaryServer, &C::SetUsePrimaryServer>("UsePrimaryServer", false),
+            Published<&C::GetRootNameServers, &C::SetRootNameServers>("RootNameServers", TValueNames{}),
+            Published<&C::GetTranslateIDN, &C::SetTranslateIDN>("TranslateIDN", true),
+            Published<&C::GetTimeOut, &C::SetTimeOut>("TimeOut", DefaultTimeOut),
+            Published<&C::GetBitsPerSec, &C::SetBitsPerSec>("BitsPerSec", 0),
+            Published<&C::GetUseIpV6, &C::SetUseIpV6>("UseIpV6", false),
+            Published<&C::GetLocalBinding, &C::SetLocalBinding>("LocalBinding", ""),
+            Published<&C::GetDisableGuiProcessing, &C::SetDisableGuiProcessing>("DisableGuiProcessing", false),
+        });
+    return table;
 }
 
 } // namespace ix

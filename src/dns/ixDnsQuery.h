@@ -92,6 +92,8 @@ public:
 
     explicit TixDnsQuery(TComponent* AOwner = nullptr);
     ~TixDnsQuery() override;
+    /// The published properties of this class (core/ixProperties).
+    const TPropertyTable& GetPublishedProperties() const override;
 
     // ---- Published properties. Setters store only a change and then call Changed; the
     // transport settings are passed on to the UDP and TCP clients that exist.

@@ -1,4 +1,5 @@
 #include "dns/ixUdpClient.h"
+#include "core/ixProperties.h"
 
 #include "core/ixStreams.h"
 #include "net/ixIpAddress.h"
@@ -173,6 +174,24 @@ void TixUdpClient::DoReceivePacket(TStream* AData)
 void TixUdpClient::DoSendPacket(TStream* AData)
 {
     CallEvent(OnSendPacket, this, AData);
+}
+
+const TPropertyTable& TixUdpClient::GetPublishedProperties() const
+{
+    using C = TixUdpClient;
+    static const TPropertyTable table("TixUdpClient", &TComponent::GetPublishedProperties(),
+        {
+            Published<&C::GetServer, &C::SetServer>("Server", ""),
+            Published<&C::GetPort, &C::SetPort>("Port", std::nullopt), // no default: always stored
+            Published<&C::GetDatagramSize, &C::SetDatagramSize>("DatagramSize", DefaultDatagramSize),
+            Published<&C::GetTimeOut, &C::SetTimeOut>("TimeOut", DefaultTimeOut),
+            Published<&C::GetBitsPerSec, &C::SetBitsPerSec>("BitsPerSec", 0),
+            Published<&C::GetUseIpV6, &C::SetUseIpV6>("UseIpV6", false),
+            Published<&C::GetLocalBinding, &C::SetLocalBinding>("LocalBinding", ""),
+            Published<&C::GetCharSet, &C::SetCharSet>("CharSet", ""),
+            Published<&C::GetDisableGuiProcessing, &C::SetDisableGuiProcessing>("DisableGuiProcessing", false),
+        });
+    return table;
 }
 
 } // namespace ix

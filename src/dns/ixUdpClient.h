@@ -31,6 +31,8 @@ public:
     explicit TixUdpClient(TComponent* AOwner = nullptr);
     /// CleanUp, then releases the connection and the socket library.
     ~TixUdpClient() override;
+    /// The published properties of this class (core/ixProperties).
+    const TPropertyTable& GetPublishedProperties() const override;
 
     // ---- Published properties. Setters store only a change and then call Changed.
 

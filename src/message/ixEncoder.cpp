@@ -1,4 +1,5 @@
 #include "message/ixEncoder.h"
+#include "core/ixProperties.h"
 
 #include <algorithm>
 #include <array>
@@ -854,6 +855,23 @@ TixByteArray TixEncoder::DecodeBytesWith(TixEncodeMethod AMethod, std::string_vi
 void TixEncoder::DecodeWith(TixEncodeMethod AMethod, std::string_view AText, TStream& ADestination)
 {
     MakeEncoder(AMethod, false)->DecodeToStream(AText, ADestination);
+}
+
+const TPropertyTable& TixEncoder::GetPublishedProperties() const
+{
+    using C = TixEncoder;
+    static const TPropertyTable table("TixEncoder", &TComponent::GetPublishedProperties(),
+        {
+            Published<&C::GetCharsPerLine, &C::SetCharsPerLine>("CharsPerLine", DefaultCharsPerLine),
+            Published<&C::GetEncodeMethod, &C::SetEncodeMethod>("EncodeMethod", DefaultEncodeMethod, EncodeMethodNames),
+            Published<&C::GetSuppressCrlf, &C::SetSuppressCrlf>("SuppressCrlf", false),
+            Published<&C::GetBatchSize, &C::SetBatchSize>("BatchSize", DefaultBatchSize),
+            Published<&C::GetAllowESC, &C::SetAllowESC>("AllowESC", false),
+            Published<&C::GetCharSet, &C::SetCharSet>("CharSet", ""),
+            Published<&C::GetErrorProcessing, &C::SetErrorProcessing>("ErrorProcessing", DefaultErrorProcessing,
+                {"epStop", "epContinue"}),
+        });
+    return table;
 }
 
 } // namespace ix

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/ixClasses.h"
 #include "core/ixStreams.h"
@@ -16,6 +17,8 @@ namespace ix {
 
 /// Transfer encoding of messages, bodies, header words and encoders; cmNone is 7bit.
 enum TixEncodeMethod : uint8_t { cmNone, cmQuotedPrintable, cmBase64, cmUUEncode, cm8Bit };
+/// The value names of TixEncodeMethod, for the published properties of that type.
+inline const std::vector<std::string> EncodeMethodNames{"cmNone", "cmQuotedPrintable", "cmBase64", "cmUUEncode", "cm8Bit"};
 
 /// Reaction of the decoders to invalid input.
 enum TixEncodeErrorProcessing : uint8_t { epStop, epContinue };
@@ -37,6 +40,8 @@ public:
     static constexpr TixEncodeErrorProcessing DefaultErrorProcessing = epStop;
 
     explicit TixEncoder(TComponent* AOwner = nullptr);
+    /// The published properties of this class (core/ixProperties).
+    const TPropertyTable& GetPublishedProperties() const override;
 
     /// Requested encoded line length; values below 1 mean 76.
     int32_t GetCharsPerLine() const noexcept { return FCharsPerLine; }

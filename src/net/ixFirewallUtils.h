@@ -23,6 +23,8 @@ public:
     /// Copies all six settings from another TixFirewallSettings; raises EConvertError for any
     /// other source.
     void Assign(const TPersistent& ASource) override;
+    /// The published properties of this class (core/ixProperties).
+    const TPropertyTable& GetPublishedProperties() const override;
 
     /// SOCKS 4 (default), SOCKS 5 or SOCKS 4a.
     TixFirewallType GetFirewallType() const noexcept { return FFirewallType; }

@@ -1,4 +1,5 @@
 #include "net/ixTcpClient.h"
+#include "core/ixProperties.h"
 
 #include "core/ixSysUtils.h"
 #include "net/ixIpAddress.h"
@@ -404,6 +405,26 @@ void TixTcpClient::DoOpen()
 void TixTcpClient::DoClose()
 {
     CallEvent(OnClose, this);
+}
+
+const TPropertyTable& TixTcpClient::GetPublishedProperties() const
+{
+    using C = TixTcpClient;
+    static const TPropertyTable table("TixTcpClient", &TComponent::GetPublishedProperties(),
+        {
+            Published<&C::GetServer, &C::SetServer>("Server", ""),
+            Published<&C::GetPort, &C::SetPort>("Port", std::nullopt), // no default: always stored
+            Published<&C::GetLocalBinding, &C::SetLocalBinding>("LocalBinding", ""),
+            Published<&C::GetBatchSize, &C::SetBatchSize>("BatchSize", DefaultBatchSize),
+            Published<&C::GetTimeOut, &C::SetTimeOut>("TimeOut", DefaultTimeOut),
+            Published<&C::GetBitsPerSec, &C::SetBitsPerSec>("BitsPerSec", 0),
+            Published<&C::GetUseIpV6, &C::SetUseIpV6>("UseIpV6", false),
+            Published<&C::GetKeepAlive, &C::SetKeepAlive>("KeepAlive", 0),
+            PublishedObject<&C::GetFirewallSettings>("FirewallSettings"),
+            Published<&C::GetConnectTimeOut, &C::SetConnectTimeOut>("ConnectTimeOut", 0),
+            Published<&C::GetDisableGuiProcessing, &C::SetDisableGuiProcessing>("DisableGuiProcessing", false),
+        });
+    return table;
 }
 
 } // namespace ix

@@ -40,6 +40,8 @@ public:
     /// Closes the connection, then releases the timer window, the connection and the library.
     /// Descendants that override InternalClose or CleanUp call Close in their own destructors.
     ~TixTcpClient() override;
+    /// The published properties of this class (core/ixProperties).
+    const TPropertyTable& GetPublishedProperties() const override;
 
     // ---- Published properties (connection-backed ones address the proxy's connection when a
     // Proxy is assigned). Setters store only a change and then call Changed.

@@ -1,4 +1,5 @@
 #include "pop3/ixMC.h"
+#include "core/ixProperties.h"
 
 #include "message/ixEncoder.h"
 #include "message/ixMailMessage.h"
@@ -65,6 +66,17 @@ void TixCustomMail::Notification(TComponent* AComponent, TOperation AOperation)
     TixTcpCommandClient::Notification(AComponent, AOperation);
     if (AOperation == opRemove && AComponent == FMailMessage)
         FMailMessage = nullptr;
+}
+
+const TPropertyTable& TixCustomMail::GetPublishedProperties() const
+{
+    using C = TixCustomMail;
+    static const TPropertyTable table("TixCustomMail", &TixTcpCommandClient::GetPublishedProperties(),
+        {
+            Published<&C::GetUseSasl, &C::SetUseSasl>("UseSasl", false),
+            Published<&C::GetSaslOnly, &C::SetSaslOnly>("SaslOnly", false),
+        });
+    return table;
 }
 
 } // namespace ix

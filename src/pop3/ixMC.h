@@ -15,6 +15,8 @@ class TixCustomMail : public TixTcpCommandClient
 public:
     explicit TixCustomMail(TComponent* AOwner = nullptr);
     ~TixCustomMail() override;
+    /// The published properties of this class (core/ixProperties).
+    const TPropertyTable& GetPublishedProperties() const override;
 
     /// A message the application attaches (not owned; cleared when it is destroyed). Setting it
     /// calls no change notification.

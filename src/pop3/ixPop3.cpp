@@ -1,4 +1,5 @@
 #include "pop3/ixPop3.h"
+#include "core/ixProperties.h"
 
 #include "crypto/ixCryptHash.h"
 #include "crypto/ixCryptMac.h"
@@ -322,6 +323,18 @@ int32_t TixPop3::GetResponseCode(const std::string& AResponse)
     if (AResponse == ".")
         return ReplyTerminator;
     return 0;
+}
+
+const TPropertyTable& TixPop3::GetPublishedProperties() const
+{
+    using C = TixPop3;
+    static const TPropertyTable table("TixPop3", &TixCustomMail::GetPublishedProperties(),
+        {
+            Published<&C::GetPort, &C::SetPort>("Port", DefaultPort),
+            Published<&C::GetLimitRetrieveToListSize, &C::SetLimitRetrieveToListSize>("LimitRetrieveToListSize", false),
+            Published<&C::GetPipelineDepth, &C::SetPipelineDepth>("PipelineDepth", DefaultPipelineDepth),
+        });
+    return table;
 }
 
 } // namespace ix

@@ -46,6 +46,8 @@ public:
     explicit TixPop3(TComponent* AOwner = nullptr);
     /// Closes the session (QUIT first when one is open).
     ~TixPop3() override;
+    /// The published properties of this class (core/ixProperties).
+    const TPropertyTable& GetPublishedProperties() const override;
 
     /// The number of messages: the cached value, or STAT when it is unknown (still -1 when the
     /// reply cannot be read).

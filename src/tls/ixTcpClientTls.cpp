@@ -1,4 +1,5 @@
 #include "tls/ixTcpClientTls.h"
+#include "core/ixProperties.h"
 
 #include "net/ixSocketUtils.h"
 
@@ -154,6 +155,30 @@ void TixTcpClientTls::DoVerifyServer(TixCertificate* ACertificate, const std::st
     int32_t AStatusCode, bool& AVerified)
 {
     CallEvent(OnVerifyServer, this, ACertificate, AStatusText, AStatusCode, AVerified);
+}
+
+const TPropertyTable& TixTcpClientTls::GetPublishedProperties() const
+{
+    using C = TixTcpClientTls;
+    static const TPropertyTable table("TixTcpClientTls", &TixTcpClient::GetPublishedProperties(),
+        {
+            Published<&C::GetUseTLS, &C::SetUseTLS>("UseTLS", ctNone,
+                {"ctNone", "ctAutomatic", "ctImplicit", "ctExplicit"}),
+            Published<&C::GetCertificateFlags, &C::SetCertificateFlags>("CertificateFlags", TixCertificateVerifyFlags{},
+                {"cfIgnoreCommonNameInvalid", "cfIgnoreDateInvalid", "cfIgnoreUnknownAuthority", "cfIgnoreRevocation",
+                    "cfIgnoreWrongUsage", "cfIgnoreChainPolicyErrors"}),
+            Published<&C::GetCertChainFlags, &C::SetCertChainFlags>("CertChainFlags", TixCertificateChainVerifyFlags{},
+                {"rfCheckEndOnly", "rfCheckAll", "rfExcludeRoot", "rfCacheEndCert", "rfCheckCacheOnly",
+                    "rfUseCacheOnlyUrlRetrieval", "rfDisableRootAutoUpdate", "rfAccumulativeTimeout"}),
+            Published<&C::GetCertChainRetrievalTimeout, &C::SetCertChainRetrievalTimeout>("CertChainRetrievalTimeout", 0),
+            Published<&C::GetTLSFlags, &C::SetTLSFlags>("TLSFlags", TixTlsFlags{tfUseTLS, tfUseTLS11, tfUseTLS12},
+                {"tfUseSSL2", "tfUseSSL3", "tfUseTLS", "tfUseTLS11", "tfUseTLS12", "tfUseTLS13"}),
+            Published<&C::GetUseSystemTLSFlags, &C::SetUseSystemTLSFlags>("UseSystemTLSFlags", true),
+            Published<&C::GetSendRootCertificate, &C::SetSendRootCertificate>("SendRootCertificate", false),
+            Published<&C::GetUseStrongCryptoAlgorithms, &C::SetUseStrongCryptoAlgorithms>("UseStrongCryptoAlgorithms", false),
+            Published<&C::GetSecurityPackage, &C::SetSecurityPackage>("SecurityPackage", ""),
+        });
+    return table;
 }
 
 }  // namespace ix

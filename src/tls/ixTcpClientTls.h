@@ -28,6 +28,8 @@ class TixTcpClientTls : public TixTcpClient
 public:
     explicit TixTcpClientTls(TComponent* AOwner = nullptr);
     ~TixTcpClientTls() override;
+    /// The published properties of this class (core/ixProperties).
+    const TPropertyTable& GetPublishedProperties() const override;
 
     // ---- Published properties. The settings are read when a TLS stream is built; changing
     // them while a TLS session is open affects only the next one. Setters store only a change

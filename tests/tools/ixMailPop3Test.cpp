@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
 
 #include "ToolRunner.h"
 
@@ -80,6 +81,55 @@ TEST_F(IxmailDovecot, FetchWritesEveryMessageByteForByte)
             << entry.path().filename();
     }
     EXPECT_EQ(files, 3);
+}
+
+TEST_F(IxmailDovecot, FetchDeliversIntoAMaildir)
+{
+    const std::filesystem::path maildir = Scratch.Path() / "Maildir";
+    const auto run = RunTool("pop3 fetch " + Session("few") + " --maildir " + maildir.string(), Scratch.Path());
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    std::multiset<std::string> delivered, expected;
+    for (const auto& entry : std::filesystem::directory_iterator(maildir / "new"))
+        delivered.insert(ReadAll(entry.path()));
+    for (const auto& entry : std::filesystem::directory_iterator(Expected("few")))
+    {
+        std::string text = ReadAll(entry.path());
+        for (size_t at; (at = text.find("\r\n")) != std::string::npos;)
+            text.erase(at, 1);
+        expected.insert(text);
+    }
+    EXPECT_EQ(delivered, expected);
+    EXPECT_TRUE(std::filesystem::is_empty(maildir / "tmp"));
+    EXPECT_TRUE(std::filesystem::is_directory(maildir / "cur"));
+}
+
+TEST_F(IxmailDovecot, AProfileKeepsTheSettingsButNotThePassword)
+{
+    const std::string profile = (Scratch.Path() / "profile.json").string();
+    const auto saved = RunTool("pop3 list " + Session("few", "--tls implicit --login cram-md5") + " --save-profile " + profile,
+        Scratch.Path());
+    ASSERT_EQ(saved.Status, 0) << saved.Err;
+    const std::string text = ReadAll(profile);
+    for (const std::string setting : {"\"UseTLS\": \"ctImplicit\"", "\"LoginMethod\": \"lgCramMd5\"", "\"UseSasl\": true",
+             "\"UserName\": \"few\"", "\"TimeOut\": 10000"})
+        EXPECT_NE(text.find(setting), std::string::npos) << setting << "\n" << text;
+    EXPECT_EQ(text.find("secret"), std::string::npos) << text;
+    EXPECT_EQ(std::filesystem::status(profile).permissions() & std::filesystem::perms::all,
+        std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+
+    // Loaded as it was stored, and with an option that overrides a stored setting.
+    for (const std::string& options : {std::string(), " --tls none --port " + Env["DOVECOT_PLAIN_PORT"]})
+    {
+        const auto loaded = RunTool("--profile " + profile + " pop3 list --password-env IX_TEST_PASSWORD" + options,
+            Scratch.Path());
+        EXPECT_EQ(loaded.Status, 0) << options << ": " << loaded.Err;
+        EXPECT_NE(loaded.Out.find("Message number 3"), std::string::npos) << loaded.Out;
+    }
+    std::ofstream(profile) << R"({"UseTLS": "ctSometimes"})";
+    const auto bad = RunTool("--profile " + profile + " pop3 list --password-env IX_TEST_PASSWORD", Scratch.Path());
+    EXPECT_EQ(bad.Status, 1);
+    EXPECT_EQ(bad.Err, "ixmail: Property TixPop3.UseTLS needs one of ctNone, ctAutomatic, ctImplicit, ctExplicit, not "
+                       "\"ctSometimes\"\n");
 }
 
 TEST_F(IxmailDovecot, FailuresGiveOneLineAndStatusOne)

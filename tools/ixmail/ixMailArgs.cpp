@@ -1,6 +1,12 @@
 #include "ixMailArgs.h"
 
+#include "core/ixSysUtils.h"
+
 #include <charconv>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
 #include <cstdio>
 
 namespace ixmail {
@@ -55,6 +61,21 @@ int TArgs::Number(const std::string& AName, int ADefault, int AMin, int AMax) co
         throw TUsageError("option --" + AName + " needs a number from " + std::to_string(AMin) + " to " +
             std::to_string(AMax));
     return value;
+}
+
+std::string ReadWholeFile(const std::string& AFile, const char* AWhat)
+{
+    std::ostringstream bytes;
+    if (AFile == "-")
+    {
+        bytes << std::cin.rdbuf();
+        return bytes.str();
+    }
+    std::ifstream file(AFile, std::ios::binary);
+    if (!file || !std::filesystem::is_regular_file(AFile))
+        throw ix::EixCodedError(std::string("Cannot open ") + AWhat + " \"" + AFile + "\"", 2);
+    bytes << file.rdbuf();
+    return bytes.str();
 }
 
 std::string Quoted(std::string_view AText, bool (*AKeep)(unsigned char), const char* AFormat)

@@ -41,6 +41,10 @@ private:
     std::vector<std::string> FPositional;
 };
 
+/// The bytes of AFile ("-": standard input); EixCodedError "Cannot open AWhat ..." (2) when it
+/// is no readable file.
+std::string ReadWholeFile(const std::string& AFile, const char* AWhat);
+
 /// AText with '"' and '\\' escaped by a backslash, and every byte that AKeep refuses written
 /// through the printf format AFormat; the whole in double quotes.
 std::string Quoted(std::string_view AText, bool (*AKeep)(unsigned char), const char* AFormat);

@@ -35,22 +35,6 @@ const std::string DkimUsage = std::string(
     "prints one line per signature: pass or fail, domain, selector, algorithm and the reason\n"
     "of a failure; the exit status is 0 only when every signature passes.\n";
 
-/// The bytes of AFile ("-": standard input).
-std::string ReadFile(const std::string& AFile, const char* AWhat)
-{
-    std::ostringstream bytes;
-    if (AFile == "-")
-    {
-        bytes << std::cin.rdbuf();
-        return bytes.str();
-    }
-    std::ifstream file(AFile, std::ios::binary);
-    if (!file || !std::filesystem::is_regular_file(AFile))
-        throw EixCodedError(std::string("Cannot open ") + AWhat + " \"" + AFile + "\"", 2);
-    bytes << file.rdbuf();
-    return bytes.str();
-}
-
 [[noreturn]] void BadDer()
 {
     throw Exception("The key is not in a known DER form");
@@ -98,7 +82,7 @@ TixByteArray RsaKeyOfPrivateKeyInfo(std::string_view ADer)
 /// its DER bytes.
 std::pair<std::string, std::string> ReadPem(const std::string& AFile)
 {
-    const std::string text = ReadFile(AFile, "the key file");
+    const std::string text = ReadWholeFile(AFile, "the key file");
     const size_t begin = text.find("-----BEGIN ");
     const size_t labelEnd = begin == std::string::npos ? begin : text.find("-----", begin + 11);
     const std::string label = labelEnd == std::string::npos ? "" : text.substr(begin + 11, labelEnd - begin - 11);
@@ -158,7 +142,7 @@ int Sign(const TArgs& AArgs, const std::string& AFile)
                 dkim.GetSignedHeaderFields().Add(name);
     }
     const std::string key = AArgs.Required("key");
-    const std::string bytes = ReadFile(AFile, "file");
+    const std::string bytes = ReadWholeFile(AFile, "file");
     LoadPrivateKey(dkim.GetRsaKey(), key);
 
     TStringList message;
@@ -192,7 +176,7 @@ int Verify(const TArgs& AArgs, const std::string& AFile)
         dkim.OnGetPublicKey = [key](TObject*, TixDkimSignature*, TixByteArray& AKey) { AKey = key; };
     }
     TStringList message;
-    message.SetText(ReadFile(AFile, "file"));
+    message.SetText(ReadWholeFile(AFile, "file"));
     dkim.Verify(message);
 
     TixDkimSignatureList& signatures = dkim.GetSignatures();

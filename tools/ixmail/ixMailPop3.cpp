@@ -1,16 +1,21 @@
 // ixmail pop3 list|fetch|delete|capa: a mailbox through TixPop3.
 #include "ixMailCommands.h"
 
+#include "core/ixPropertyForm.h"
 #include "core/ixStreams.h"
 #include "message/ixMailMessage.h"
 #include "pop3/ixPop3.h"
 #include "tls/ixCertificate.h"
 #include "util/ixFileNames.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
+#include <memory>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -36,18 +41,31 @@ const char* const Pop3Usage =
     "  --socks HOST:PORT      connect through a SOCKS proxy\n"
     "  --socks-version V      4, 4a or 5 (default 5)\n"
     "  --timeout SECONDS      time-out of every wait (default 60)\n"
+    "  --profile FILE         start from the settings stored in FILE (also: ixmail --profile\n"
+    "                         FILE pop3 ...); the options given override them\n"
+    "  --save-profile FILE    store the settings (server, port, TLS, login, SOCKS, time-out;\n"
+    "                         never the password) in FILE, readable by its owner only\n"
     "  --json                 list: one JSON array\n"
     "  --out DIR              fetch: where the .eml files go (default .)\n"
+    "  --maildir DIR          fetch: deliver into the Maildir DIR instead (LF line ends)\n"
     "  --uid                  fetch, delete: MESSAGE names UIDs instead of numbers\n"
     "fetch and delete take message numbers (or UIDs); fetch without any takes every message.\n";
 
 enum TLogin : uint8_t { lgUser, lgApop, lgCramMd5, lgNtlm, lgXOAuth2, lgAuto };
 
-/// TixPop3 with the login method chosen on the command line.
+/// TixPop3 with the login method chosen on the command line, published as LoginMethod.
 class TToolPop3 : public TixPop3
 {
 public:
     TLogin Login = lgUser;
+
+    const TPropertyTable& GetPublishedProperties() const override
+    {
+        static const TPropertyTable table("TixPop3", &TixPop3::GetPublishedProperties(),
+            {Published<&TToolPop3::Login>(
+                "LoginMethod", lgUser, {"lgUser", "lgApop", "lgCramMd5", "lgNtlm", "lgXOAuth2", "lgAuto"})});
+        return table;
+    }
 
 protected:
     void Authenticate() override
@@ -61,6 +79,57 @@ protected:
         default: TixPop3::Authenticate(); break;
         }
     }
+};
+
+/// Writes AText to AFile, which only its owner may read, and syncs it to disk. With
+/// AExclusive, an existing AFile is an error.
+void WritePrivateFile(const std::string& AFile, const std::string& AText, bool AExclusive = false)
+{
+    const int handle = ::open(AFile.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (AExclusive ? O_EXCL : O_TRUNC), 0600);
+    bool written = handle >= 0 && ::fchmod(handle, 0600) == 0;
+    for (size_t done = 0; written && done < AText.size();)
+    {
+        const ssize_t count = ::write(handle, AText.data() + done, AText.size() - done);
+        written = count > 0;
+        done += written ? static_cast<size_t>(count) : 0;
+    }
+    written = written && ::fsync(handle) == 0;
+    if (handle >= 0 && ::close(handle) != 0)
+        written = false;
+    if (!written)
+        throw Exception("Cannot write " + AFile);
+}
+
+/// A Maildir folder (tmp, new, cur) that takes new messages.
+class TMaildir
+{
+public:
+    explicit TMaildir(const std::filesystem::path& AFolder) : FFolder(AFolder)
+    {
+        for (const char* sub : {"tmp", "new", "cur"})
+            std::filesystem::create_directories(FFolder / sub);
+        char host[256] = {};
+        ::gethostname(host, sizeof host - 1);
+        for (const char c : std::string(host))
+            FHost += c == '/' ? "\\057" : c == ':' ? "\\072" : std::string(1, c);
+    }
+
+    /// Writes AText under a unique name into tmp, syncs it, and moves it into new.
+    void Deliver(const std::string& AText)
+    {
+        const auto now = std::chrono::system_clock::now().time_since_epoch();
+        const std::string name = std::to_string(std::chrono::duration_cast<std::chrono::seconds>(now).count()) + ".M" +
+            std::to_string(std::chrono::duration_cast<std::chrono::microseconds>(now).count() % 1000000) + "P" +
+            std::to_string(::getpid()) + "Q" + std::to_string(++FCount) + "." + FHost;
+        const std::filesystem::path temporary = FFolder / "tmp" / name;
+        WritePrivateFile(temporary, AText, true);
+        std::filesystem::rename(temporary, FFolder / "new" / name);
+    }
+
+private:
+    std::filesystem::path FFolder;
+    std::string FHost;
+    int FCount = 0;
 };
 
 /// A line typed on the terminal without echo.
@@ -135,23 +204,40 @@ class TSession
 public:
     explicit TSession(const TArgs& AArgs)
     {
-        const TixClientTlsMode modes[] = {ctNone, ctExplicit, ctImplicit, ctAutomatic};
-        const TixClientTlsMode mode =
-            modes[Choice("option --tls", AArgs.Value("tls", "none"), {"none", "starttls", "implicit", "auto"})];
-        FClient.Login = static_cast<TLogin>(
-            Choice("option --login", AArgs.Value("login", "user"), {"user", "apop", "cram-md5", "ntlm", "xoauth2", "auto"}));
-        FClient.SetServer(AArgs.Required("server"));
-        FClient.SetUseTLS(mode);
-        FClient.SetPort(AArgs.Number("port", mode == ctImplicit ? 995 : TixPop3::DefaultPort, 1, 65535));
-        FClient.SetTimeOut(AArgs.Number("timeout", 60, 1, 86400) * 1000);
-        FClient.SetUserName(AArgs.Value("user"));
+        if (AArgs.Has("profile"))
+            ReadPropertyForm(FClient, ReadWholeFile(AArgs.Value("profile"), "file"));
+        if (AArgs.Has("tls"))
+        {
+            const TixClientTlsMode modes[] = {ctNone, ctExplicit, ctImplicit, ctAutomatic};
+            FClient.SetUseTLS(modes[Choice("option --tls", AArgs.Value("tls"), {"none", "starttls", "implicit", "auto"})]);
+        }
+        if (AArgs.Has("login"))
+        {
+            FClient.Login = static_cast<TLogin>(Choice("option --login", AArgs.Value("login"),
+                {"user", "apop", "cram-md5", "ntlm", "xoauth2", "auto"}));
+            FClient.SetUseSasl(FClient.Login != lgUser);
+        }
+        if (AArgs.Has("server") || FClient.GetServer().empty())
+            FClient.SetServer(AArgs.Required("server"));
+        if (AArgs.Has("port"))
+            FClient.SetPort(AArgs.Number("port", 0, 1, 65535));
+        else if (FClient.GetUseTLS() == ctImplicit && FClient.GetPort() == TixPop3::DefaultPort)
+            FClient.SetPort(995);
+        if (AArgs.Has("timeout"))
+            FClient.SetTimeOut(AArgs.Number("timeout", 0, 1, 86400) * 1000);
+        if (AArgs.Has("user"))
+            FClient.SetUserName(AArgs.Value("user"));
         ConfigureSocks(FClient, AArgs);
-        const std::string password = ReadPassword(AArgs, FClient.Login);
-        if (FClient.Login == lgXOAuth2)
-            FClient.SetAuthorization(password);
-        else
-            FClient.SetPassword(password);
-        FClient.SetUseSasl(FClient.Login != lgUser);
+        if (AArgs.Has("save-profile"))
+            WritePrivateFile(AArgs.Value("save-profile"), WritePropertyForm(FClient) + "\n");
+        if (FClient.GetPassword().empty() && FClient.GetAuthorization().empty())
+        {
+            const std::string password = ReadPassword(AArgs, FClient.Login);
+            if (FClient.Login == lgXOAuth2)
+                FClient.SetAuthorization(password);
+            else
+                FClient.SetPassword(password);
+        }
         const bool insecure = AArgs.Has("insecure");
         FClient.OnVerifyServer = [this, insecure](TObject*, TixCertificate* ACertificate, const std::string&,
                                      int32_t, bool& AVerified) {
@@ -265,7 +351,11 @@ std::vector<int32_t> Selected(TSession& ASession, const TArgs& AArgs, bool AAllB
 int Fetch(TSession& ASession, const TArgs& AArgs)
 {
     const std::filesystem::path folder = AArgs.Value("out", ".");
-    std::filesystem::create_directories(folder);
+    std::unique_ptr<TMaildir> maildir;
+    if (AArgs.Has("maildir"))
+        maildir = std::make_unique<TMaildir>(AArgs.Value("maildir"));
+    else
+        std::filesystem::create_directories(folder);
     const std::vector<int32_t> numbers = Selected(ASession, AArgs, true);
     const bool bar = ::isatty(STDERR_FILENO) != 0;
     TixPop3& client = ASession.Client();
@@ -279,6 +369,15 @@ int Fetch(TSession& ASession, const TArgs& AArgs)
                           << std::string(width - filled, ' ') << "] " << ADone << "/" << ATotal << std::flush;
             };
         client.Retrieve(numbers[i], nullptr);
+        if (maildir)
+        {
+            // Maildir messages end their lines with LF alone.
+            std::string text;
+            for (int32_t line = 0; line < client.GetResponse().Count(); ++line)
+                text += client.GetResponse()[line] + "\n";
+            maildir->Deliver(text);
+            continue;
+        }
         const std::filesystem::path path = folder / (std::to_string(numbers[i]) + ".eml");
         std::ofstream file(path, std::ios::binary | std::ios::trunc);
         file << client.GetResponse().GetText();
@@ -313,7 +412,7 @@ int Pop3Command(const std::vector<std::string>& AArgs)
 {
     const TArgs args(AArgs, {"help", "insecure", "json", "uid"},
         {"server", "port", "user", "password-file", "password-env", "tls", "login", "socks", "socks-version",
-            "timeout", "out"});
+            "timeout", "out", "maildir", "profile", "save-profile"});
     if (args.Has("help"))
     {
         std::cout << Pop3Usage;

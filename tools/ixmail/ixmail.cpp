@@ -9,7 +9,8 @@
 namespace {
 
 const char* const Usage =
-    "usage: ixmail pop3 list|fetch|delete|capa ...   a POP3 mailbox (ixmail pop3 --help)\n"
+    "usage: ixmail [--profile FILE] pop3 list|fetch|delete|capa ...\n"
+    "                                                a POP3 mailbox (ixmail pop3 --help)\n"
     "       ixmail mime show|extract ...             a message file (ixmail mime --help)\n"
     "       ixmail dkim sign|verify FILE ...          DKIM signatures (ixmail dkim --help)\n"
     "       ixmail dns NAME [TYPE] ...               DNS records (ixmail dns --help)\n";
@@ -29,6 +30,17 @@ int Run(const std::vector<std::string>& AArgs)
     {
         std::cout << Usage;
         return AArgs.empty() ? 2 : 0; // no command at all is bad usage
+    }
+    if (AArgs[0] == "--profile" || AArgs[0].starts_with("--profile="))
+    {
+        // ixmail --profile FILE pop3 ...: the profile is an option of pop3.
+        const bool joined = AArgs[0] != "--profile";
+        const size_t command = joined ? 1 : 2;
+        if (AArgs.size() <= command || AArgs[command] != "pop3")
+            throw ixmail::TUsageError("--profile FILE goes before pop3 (ixmail --help)");
+        std::vector<std::string> rest(AArgs.begin() + command + 1, AArgs.end());
+        rest.push_back(joined ? AArgs[0] : "--profile=" + AArgs[1]);
+        return ixmail::Pop3Command(rest);
     }
     const std::vector<std::string> rest(AArgs.begin() + 1, AArgs.end());
     if (AArgs[0] == "pop3")
