@@ -1,5 +1,5 @@
 // ixmail dkim against the project's dnsmasq (tests/peers/dnsmasq), which serves the key record
-// of ix.test's selector "sel" and a revoked one: signed files verify with their keys from DNS
+// of ix.test's selectors "sel" (RSA) and "ed" (Ed25519) and a revoked one: signed files verify with their keys from DNS
 // and with dkimpy, and verify reports every signature with its status.
 #include <gtest/gtest.h>
 
@@ -45,35 +45,40 @@ TEST_F(IxmailDkim, SignedFilesVerifyWithTheKeyFromDnsAndWithDkimpy)
     struct TCase
     {
         std::string Key;
+        std::string Selector;
         std::string Options;
         std::string Algorithm;
     };
     const TCase cases[] = {
-        {ZoneKey(), "--canonicalization relaxed/relaxed", "rsa-sha256"},
-        {File("pkcs1.pem"), "--algorithm rsa-sha1 --headers From:Subject:Date", "rsa-sha1"},
+        {ZoneKey(), "sel", "--canonicalization relaxed/relaxed", "rsa-sha256"},
+        {File("pkcs1.pem"), "sel", "--algorithm rsa-sha1 --headers From:Subject:Date", "rsa-sha1"},
+        {FState.at("IX_PEER_DIR") + "/dkim-ed25519.pem", "ed", "--canonicalization relaxed", "ed25519-sha256"},
     };
     std::string files;
     for (size_t i = 0; i < std::size(cases); ++i)
     {
         const std::string out = File("signed" + std::to_string(i));
         const auto sign = RunTool("dkim sign " + File("message.eml") + " --key " + cases[i].Key +
-                " --domain ix.test --selector sel --out " + out + " " + cases[i].Options,
+                " --domain ix.test --selector " + cases[i].Selector + " --out " + out + " " + cases[i].Options,
             Scratch.Path());
         ASSERT_EQ(sign.Status, 0) << sign.Err;
         const std::string signedText = ReadAll(out);
-        EXPECT_TRUE(signedText.starts_with("DKIM-Signature: v=1; a=" + cases[i].Algorithm + "; d=ix.test; s=sel;"));
+        EXPECT_TRUE(signedText.starts_with(
+            "DKIM-Signature: v=1; a=" + cases[i].Algorithm + "; d=ix.test; s=" + cases[i].Selector + ";"))
+            << signedText;
         EXPECT_TRUE(signedText.ends_with(Message)) << "the message follows the field unchanged";
 
         const auto verify = RunTool("dkim verify " + out + Dns(), Scratch.Path());
         EXPECT_EQ(verify.Status, 0) << verify.Err;
-        EXPECT_EQ(verify.Out, "pass\tix.test\tsel\t" + cases[i].Algorithm + "\n");
+        EXPECT_EQ(verify.Out, "pass\tix.test\t" + cases[i].Selector + "\t" + cases[i].Algorithm + "\n");
         files += " " + out;
     }
-    std::ofstream(File("record")) << FState["DKIM_STRING_1"] << FState["DKIM_STRING_2"] << FState["DKIM_STRING_3"];
+    std::ofstream(File("record")) << "sel " << FState["DKIM_STRING_1"] << FState["DKIM_STRING_2"]
+                                  << FState["DKIM_STRING_3"] << "\ned " << FState["DKIM_ED25519_RECORD"] << "\n";
     const auto dkimpy =
         std::system(("/usr/bin/python3 " IX_DKIMPY_TOOL " verify " + File("record") + files + " > " + File("dkimpy")).c_str());
     EXPECT_EQ(dkimpy, 0);
-    EXPECT_EQ(ReadAll(File("dkimpy")), "ok\nok\n");
+    EXPECT_EQ(ReadAll(File("dkimpy")), "ok\nok\nok\n");
 }
 
 TEST_F(IxmailDkim, VerifyReportsEverySignatureAndFailsForAnyBadOne)

@@ -5,8 +5,10 @@
 
 #include <map>
 #include <set>
+#include <sstream>
 
 #include "ToolRunner.h"
+#include "support/PeerEnv.h"
 
 namespace ix {
 namespace {
@@ -130,6 +132,59 @@ TEST_F(IxmailDovecot, AProfileKeepsTheSettingsButNotThePassword)
     EXPECT_EQ(bad.Status, 1);
     EXPECT_EQ(bad.Err, "ixmail: Property TixPop3.UseTLS needs one of ctNone, ctAutomatic, ctImplicit, ctExplicit, not "
                        "\"ctSometimes\"\n");
+}
+
+TEST_F(IxmailDovecot, DeleteRemovesExactlyTheNamedMessages)
+{
+    // A mailbox of its own ("deletable", the three messages of "few"): number 1, then the third
+    // by its UID.
+    ::setenv("IX_DELETABLE_PASSWORD", "secret-deletable", 1);
+    const std::string session = Session("deletable") + " --password-env IX_DELETABLE_PASSWORD";
+    const auto before = RunTool("pop3 list " + session, Scratch.Path());
+    ASSERT_EQ(before.Status, 0) << before.Err;
+    const size_t third = before.Out.find("\n3\t");
+    ASSERT_NE(third, std::string::npos) << "the mailbox was changed before: restart its Dovecot\n" << before.Out;
+    std::istringstream fields(before.Out.substr(third + 1));
+    std::string number, size, uid;
+    fields >> number >> size >> uid;
+
+    EXPECT_EQ(RunTool("pop3 delete 1 " + session, Scratch.Path()).Status, 0);
+    const auto byUid = RunTool("pop3 delete --uid " + uid + " " + session, Scratch.Path());
+    EXPECT_EQ(byUid.Status, 0) << byUid.Err;
+    const auto after = RunTool("pop3 list " + session, Scratch.Path());
+    EXPECT_EQ(std::count(after.Out.begin(), after.Out.end(), '\n'), 1) << after.Out;
+    EXPECT_NE(after.Out.find("Message number 2"), std::string::npos) << after.Out;
+}
+
+TEST_F(IxmailDovecot, LoginsThroughTheToolAndThroughSocks)
+{
+    const auto cyrus = test::ReadPeerEnv(IX_CYRUS_STATE);
+    const auto socks = test::ReadPeerEnv(IX_SOCKS_STATE);
+    ASSERT_FALSE(cyrus.empty() || socks.empty()) << "Cyrus or the SOCKS proxies are not running";
+    std::string ntlmPassword; // CYRUS_USERS holds "user:password" pairs
+    std::istringstream users(cyrus.at("CYRUS_USERS"));
+    for (std::string pair; users >> pair;)
+        if (pair.starts_with("ntlmuser:"))
+            ntlmPassword = pair.substr(9);
+    ::setenv("IX_NTLM_PASSWORD", ntlmPassword.c_str(), 1);
+    ::setenv("IX_TEST_TOKEN", "ix-token-few", 1);
+    const std::string plain = Session("few");
+    for (const std::string& args : {
+             "pop3 capa --server 127.0.0.1 --port " + cyrus.at("CYRUS_PORT") +
+                 " --user ntlmuser --login ntlm --password-env IX_NTLM_PASSWORD --timeout 10",
+             "pop3 list " + plain + " --login xoauth2 --password-env IX_TEST_TOKEN",
+             "pop3 list " + plain + " --socks 127.0.0.1:" + socks.at("MICROSOCKS_PORT"),
+             "pop3 list " + plain + " --socks 127.0.0.1:" + socks.at("DANTE_PORT") + " --socks-version 4",
+         })
+    {
+        const auto run = RunTool(args, Scratch.Path());
+        EXPECT_EQ(run.Status, 0) << args << ": " << run.Err;
+        EXPECT_EQ(run.Err, "") << args;
+        if (args.find("list") != std::string::npos)
+        {
+            EXPECT_NE(run.Out.find("Message number 3"), std::string::npos) << args << "\n" << run.Out;
+        }
+    }
 }
 
 TEST_F(IxmailDovecot, FailuresGiveOneLineAndStatusOne)

@@ -21,10 +21,11 @@ const std::string DkimUsage = std::string(
     "usage: ixmail dkim sign FILE --key PEM --domain DOMAIN --selector SELECTOR [options]\n"
     "       ixmail dkim verify FILE [--key PEM] [options]\n"
     "FILE - is the standard input.\n"
-    "  --key PEM              sign: the RSA private key (PKCS #1 or PKCS #8, unencrypted);\n"
-    "                         verify: a public or private key used for every signature\n"
-    "                         instead of the key records in DNS\n"
-    "  --algorithm NAME       sign: rsa-sha256 (default) or rsa-sha1\n"
+    "  --key PEM              sign: the RSA (PKCS #1 or #8) or Ed25519 (PKCS #8) private key,\n"
+    "                         unencrypted; verify: a public or private key used for every\n"
+    "                         signature instead of the key records in DNS\n"
+    "  --algorithm NAME       sign: rsa-sha256 (default for RSA keys), rsa-sha1 or\n"
+    "                         ed25519-sha256 (the one for Ed25519 keys)\n"
     "  --canonicalization C   sign: header/body, each simple or relaxed (default simple/simple)\n"
     "  --headers LIST         sign: the fields to sign, separated by colons\n"
     "                         (default Date:From:To:Subject:MIME-Version:Content-Type)\n"
@@ -62,20 +63,55 @@ std::string_view DerElement(std::string_view ADer, size_t& AIndex, uint8_t ATag)
     return ADer.substr(AIndex - length, length);
 }
 
-/// The PKCS #1 RSAPrivateKey inside a PKCS #8 PrivateKeyInfo of an RSA key.
-TixByteArray RsaKeyOfPrivateKeyInfo(std::string_view ADer)
+constexpr uint8_t SequenceTag = 0x30, IntegerTag = 0x02, BitStringTag = 0x03, OctetStringTag = 0x04;
+// The object identifiers (tag, length, value) of rsaEncryption (1.2.840.113549.1.1.1) and
+// Ed25519 (1.3.101.112), as AlgorithmIdentifiers begin with them.
+constexpr std::string_view RsaEncryption("\x06\x09\x2A\x86\x48\x86\xF7\x0D\x01\x01\x01", 11);
+constexpr std::string_view Ed25519("\x06\x03\x2B\x65\x70", 5);
+
+/// A key taken from DER: its algorithm and its bytes as TixDkim wants them.
+struct TKey
 {
-    constexpr uint8_t SequenceTag = 0x30, IntegerTag = 0x02, OctetStringTag = 0x04;
-    // AlgorithmIdentifier: the OID 1.2.840.113549.1.1.1 (rsaEncryption), then NULL.
-    constexpr std::string_view RsaEncryption("\x06\x09\x2A\x86\x48\x86\xF7\x0D\x01\x01\x01", 11);
+    bool IsEd25519 = false;
+    TixByteArray Bytes;
+};
+
+TKey MakeKey(bool AIsEd25519, std::string_view ABytes)
+{
+    return {AIsEd25519, TixByteArray(ABytes.begin(), ABytes.end())};
+}
+
+/// The algorithm of the AlgorithmIdentifier AIdentifier: true for Ed25519, false for RSA.
+bool IsEd25519(std::string_view AIdentifier)
+{
+    if (!AIdentifier.starts_with(RsaEncryption) && !AIdentifier.starts_with(Ed25519))
+        throw Exception("The key is neither an RSA nor an Ed25519 key");
+    return AIdentifier.starts_with(Ed25519);
+}
+
+/// The key of a PKCS #8 PrivateKeyInfo: PKCS #1 RSAPrivateKey DER, or the 32 bytes of Ed25519.
+TKey KeyOfPrivateKeyInfo(std::string_view ADer)
+{
     size_t index = 0;
     const std::string_view info = DerElement(ADer, index, SequenceTag);
     index = 0;
     DerElement(info, index, IntegerTag);
-    if (!DerElement(info, index, SequenceTag).starts_with(RsaEncryption))
-        throw Exception("The key is not an RSA key");
+    const bool ed25519 = IsEd25519(DerElement(info, index, SequenceTag));
     const std::string_view key = DerElement(info, index, OctetStringTag);
-    return TixByteArray(key.begin(), key.end());
+    size_t inner = 0;
+    return MakeKey(ed25519, ed25519 ? DerElement(key, inner, OctetStringTag) : key);
+}
+
+/// The key of a SubjectPublicKeyInfo: the DER itself for RSA, the 32 bytes of Ed25519.
+TKey KeyOfPublicKeyInfo(std::string_view ADer)
+{
+    size_t index = 0;
+    const std::string_view info = DerElement(ADer, index, SequenceTag);
+    index = 0;
+    if (!IsEd25519(DerElement(info, index, SequenceTag)))
+        return MakeKey(false, ADer);
+    const std::string_view bits = DerElement(info, index, BitStringTag);
+    return MakeKey(true, bits.substr(std::min<size_t>(1, bits.size()))); // after the unused-bits count
 }
 
 /// The key in a PEM file: its label ("RSA PRIVATE KEY", "PRIVATE KEY", "PUBLIC KEY"...) and
@@ -95,27 +131,28 @@ std::pair<std::string, std::string> ReadPem(const std::string& AFile)
     return {label, TixEncoder::DecodeWith(cmBase64, body)};
 }
 
-/// Loads the private key of the PEM file AFile into AKey.
-void LoadPrivateKey(TixRsaKey& AKey, const std::string& AFile)
+/// Loads the private key of the PEM file AFile into ADkim; returns whether it is an Ed25519 key.
+bool LoadPrivateKey(TixDkim& ADkim, const std::string& AFile)
 {
     const auto [label, der] = ReadPem(AFile);
-    if (label == "RSA PRIVATE KEY")
-        AKey.SetRsaPrivateKey(TixByteArray(der.begin(), der.end()));
-    else if (label == "PRIVATE KEY")
-        AKey.SetRsaPrivateKey(RsaKeyOfPrivateKeyInfo(der));
-    else
+    if (label != "RSA PRIVATE KEY" && label != "PRIVATE KEY")
         throw Exception("The key file \"" + AFile + "\" holds no private key (" + label + ")");
+    const TKey key = label == "PRIVATE KEY" ? KeyOfPrivateKeyInfo(der) : MakeKey(false, der);
+    if (key.IsEd25519)
+        ADkim.GetEd25519Key().SetPrivateKey(key.Bytes);
+    else
+        ADkim.GetRsaKey().SetRsaPrivateKey(key.Bytes);
+    return key.IsEd25519;
 }
 
-/// The public key (SubjectPublicKeyInfo DER) of the PEM file AFile, which holds a public or a
-/// private key.
-TixByteArray PublicKeyInfo(TixDkim& ADkim, const std::string& AFile)
+/// The public key of the PEM file AFile (a public or a private key) as OnGetPublicKey gives it:
+/// SubjectPublicKeyInfo DER for RSA, the 32 bytes of Ed25519.
+TixByteArray PublicKey(TixDkim& ADkim, const std::string& AFile)
 {
     const auto [label, der] = ReadPem(AFile);
     if (label == "PUBLIC KEY")
-        return TixByteArray(der.begin(), der.end());
-    LoadPrivateKey(ADkim.GetRsaKey(), AFile);
-    return ADkim.GetRsaKey().GetPublicKeyInfo();
+        return KeyOfPublicKeyInfo(der).Bytes;
+    return LoadPrivateKey(ADkim, AFile) ? ADkim.GetEd25519Key().GetPublicKey() : ADkim.GetRsaKey().GetPublicKeyInfo();
 }
 
 /// The line break of AText: CR LF when its first line ends so, else LF.
@@ -130,7 +167,6 @@ int Sign(const TArgs& AArgs, const std::string& AFile)
     TixDkim dkim;
     dkim.SetDomain(AArgs.Required("domain"));
     dkim.SetSelector(AArgs.Required("selector"));
-    dkim.SetSignatureAlgorithm(AArgs.Value("algorithm", dkim.GetSignatureAlgorithm()));
     dkim.SetCanonicalization(AArgs.Value("canonicalization"));
     dkim.SetUserIdentity(AArgs.Value("identity"));
     if (AArgs.Has("headers"))
@@ -143,7 +179,8 @@ int Sign(const TArgs& AArgs, const std::string& AFile)
     }
     const std::string key = AArgs.Required("key");
     const std::string bytes = ReadWholeFile(AFile, "file");
-    LoadPrivateKey(dkim.GetRsaKey(), key);
+    const bool ed25519 = LoadPrivateKey(dkim, key);
+    dkim.SetSignatureAlgorithm(AArgs.Value("algorithm", ed25519 ? "ed25519-sha256" : dkim.GetSignatureAlgorithm()));
 
     TStringList message;
     message.SetText(bytes);
@@ -172,7 +209,7 @@ int Verify(const TArgs& AArgs, const std::string& AFile)
     ConfigureDnsQuery(dkim.GetDnsQuery(), AArgs);
     if (AArgs.Has("key"))
     {
-        const TixByteArray key = PublicKeyInfo(dkim, AArgs.Value("key"));
+        const TixByteArray key = PublicKey(dkim, AArgs.Value("key"));
         dkim.OnGetPublicKey = [key](TObject*, TixDkimSignature*, TixByteArray& AKey) { AKey = key; };
     }
     TStringList message;

@@ -6,6 +6,7 @@ Usage: make_mailboxes.py STATE_DIR [PROFILE ...]
 Every profile is one user whose password is "secret-<user>" (the demo user: "samplepasswd"):
   empty    no messages
   few      three small messages
+  deletable  the three messages of few, for a test that deletes (user deletable)
   dots     one message whose body holds lines of ".", "..", ".x" and "-ERR"
   large    one message of about 5 MB
   demo     the demo mailbox: varied, realistic messages (user IvoryTester)
@@ -24,7 +25,7 @@ import sys
 
 NOBODY_UID = 65534
 NOBODY_GID = 65534
-DEFAULT_PROFILES = ["empty", "few", "dots", "large", "demo"]
+DEFAULT_PROFILES = ["empty", "few", "dots", "large", "demo", "deletable"]
 
 
 def header(frm, to, subject, date, extra=()):
@@ -75,6 +76,7 @@ def demo(rng):
 PROFILES = {
     "empty": ("empty", lambda rng: []),
     "few": ("few", few),
+    "deletable": ("deletable", few),
     "dots": ("dots", dots),
     "large": ("large", lambda rng: large(rng)),
     "demo": ("IvoryTester", demo),

@@ -15,7 +15,7 @@ shift
 cert=server
 plain_port=""
 tls_port=""
-profiles="empty few dots large demo"
+profiles="empty few dots large demo deletable"
 mechanisms="plain login apop cram-md5 xoauth2"
 while [ $# -gt 0 ]; do
   case $1 in
