@@ -71,12 +71,16 @@ class TixEmailAddressList : public TPersistent
 public:
     /// A list owned by AOwner (the message), or a free list.
     explicit TixEmailAddressList(TPersistent* AOwner = nullptr) noexcept : FOwner(AOwner) {}
+    /// Frees the items.
     ~TixEmailAddressList() override;
 
+    /// The owner given at construction; may be null.
     TPersistent* GetOwner() const noexcept { return FOwner; }
+    /// The number of items.
     int32_t Count() const noexcept { return static_cast<int32_t>(FItems.size()); }
     /// Item AIndex; raises EListError for a bad index.
     TixEmailAddressItem& GetItem(int32_t AIndex) const;
+    /// Item AIndex, as GetItem.
     TixEmailAddressItem& operator[](int32_t AIndex) const { return GetItem(AIndex); }
 
     /// Appends a new empty item.
@@ -85,6 +89,7 @@ public:
     TixEmailAddressItem& AddAddress(std::string_view AFullAddress);
     /// Removes item AIndex; raises EListError for a bad index.
     void Delete(int32_t AIndex);
+    /// Frees all items.
     void Clear() noexcept;
     /// Copies the items of another address list.
     void Assign(const TPersistent& ASource) override;

@@ -34,11 +34,16 @@ public:
 class TixEncoder : public TComponent
 {
 public:
+    /// Default of CharsPerLine.
     static constexpr int32_t DefaultCharsPerLine = 76;
+    /// Default of EncodeMethod.
     static constexpr TixEncodeMethod DefaultEncodeMethod = cmBase64;
+    /// Default of BatchSize.
     static constexpr int32_t DefaultBatchSize = 8192;
+    /// Default of ErrorProcessing.
     static constexpr TixEncodeErrorProcessing DefaultErrorProcessing = epStop;
 
+    /// An encoder with the defaults, owned by AOwner when one is given.
     explicit TixEncoder(TComponent* AOwner = nullptr);
     /// The published properties of this class (core/ixProperties).
     const TPropertyTable& GetPublishedProperties() const override;
@@ -46,6 +51,7 @@ public:
     /// Requested encoded line length; values below 1 mean 76.
     int32_t GetCharsPerLine() const noexcept { return FCharsPerLine; }
     void SetCharsPerLine(int32_t AValue) { FCharsPerLine = AValue; }
+    /// The transfer encoding Encode writes and Decode reads.
     TixEncodeMethod GetEncodeMethod() const noexcept { return FEncodeMethod; }
     void SetEncodeMethod(TixEncodeMethod AValue) { FEncodeMethod = AValue; }
     /// When true the encoders insert no line breaks of their own.
@@ -60,6 +66,7 @@ public:
     /// Character set of the string conveniences (see TixTranslator); empty means no conversion.
     const std::string& GetCharSet() const noexcept { return FCharSet; }
     void SetCharSet(const std::string& AValue) { FCharSet = AValue; }
+    /// epStop raises on bad encoded data; epContinue keeps what decodes.
     TixEncodeErrorProcessing GetErrorProcessing() const noexcept { return FErrorProcessing; }
     void SetErrorProcessing(TixEncodeErrorProcessing AValue) { FErrorProcessing = AValue; }
 

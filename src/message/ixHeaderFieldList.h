@@ -20,9 +20,12 @@ namespace ix {
 class TixHeaderFieldList : public TObject
 {
 public:
+    /// Default of ItemDelimiter.
     static constexpr char DefaultItemDelimiter = ';';
 
+    /// An empty list; Parse indexes a header.
     TixHeaderFieldList();
+    /// Releases the index (the source lines are not owned).
     ~TixHeaderFieldList() override;
 
     /// Folding width for inserted lines; 0 or less never folds.
@@ -44,6 +47,7 @@ public:
     /// One line per field in header order: the lower-case name, tagged with the index of the
     /// field's first line in Source.
     const TStringList& GetFieldNames() const noexcept { return FFieldNames; }
+    /// The number of fields.
     int32_t GetFieldCount() const noexcept { return FFieldNames.Count(); }
     /// Index in Source of the field's first line; -1 for a bad index.
     int32_t GetFieldLine(int32_t AIndex) const noexcept;
@@ -76,6 +80,7 @@ public:
     void AddEndOfHeader();
     /// Rewrites a field without its item AItem.
     void RemoveFieldItem(std::string_view AName, std::string_view AItem);
+    /// Rewrites field AIndex without its item AItem.
     void RemoveFieldItem(int32_t AIndex, std::string_view AItem);
     /// Rewrites a field with the value of its item AItem removed (the name and "=" stay).
     void ClearFieldItemValue(int32_t AIndex, std::string_view AItem);

@@ -22,6 +22,7 @@ public:
 class TixIdnTranslator
 {
 public:
+    /// Static operations only.
     TixIdnTranslator() = delete;
 
     /// True for a character below 128.

@@ -47,6 +47,7 @@ public:
     /// (in pieces when it is long) for a name ending in "*", else as encoded words in quotes.
     /// Nothing for a missing field or an empty value.
     void AddEncodedFieldItem(std::string_view AName, std::string_view AItemName, std::string_view AValue);
+    /// As above, for field AIndex.
     void AddEncodedFieldItem(int32_t AIndex, std::string_view AItemName, std::string_view AValue);
 
     /// RFC 2047 decoding of AText. Text around decoded words is copied unchanged; blanks between

@@ -16,6 +16,7 @@ namespace ix {
 class TixPercentEncoder : public TObject
 {
 public:
+    /// An encoder that escapes every "%".
     TixPercentEncoder() = default;
 
     /// When set, an existing "%" followed by two hexadecimal digits is copied while encoding.
@@ -52,10 +53,12 @@ private:
 class TixRfc2231HeaderEncoder : public TixPercentEncoder
 {
 public:
+    /// An encoder with no character set or language yet.
     TixRfc2231HeaderEncoder() = default;
 
     /// Character set and language of the last value parsed or built.
     const std::string& GetCharSet() const noexcept { return FCharSet; }
+    /// The language of the last value parsed or built.
     const std::string& GetLanguage() const noexcept { return FLanguage; }
 
     /// Controls, blanks, bytes from 127 on and the characters that cannot stand unquoted in a

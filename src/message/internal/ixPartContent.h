@@ -16,6 +16,7 @@ namespace ix {
 class TixPartContent final : public TStream
 {
 public:
+    /// Empty content of its own.
     TixPartContent() = default;
 
     /// Makes the content the lines of AData (one run of source lines, cut as AData is cut).
@@ -24,10 +25,13 @@ public:
     /// index and the count. False when the content is bytes of its own.
     bool GetLines(const TStrings*& ASource, int32_t& AFirst, int32_t& ACount) const noexcept;
 
+    /// Reads the shared lines as bytes, or the bytes of its own.
     int64_t Read(void* ABuffer, int64_t ACount) override;
     /// Writing to shared lines first turns them into bytes of its own.
     int64_t Write(const void* ABuffer, int64_t ACount) override;
+    /// Moves in the shared lines or in the bytes of its own.
     int64_t Seek(int64_t AOffset, TSeekOrigin AOrigin) override;
+    /// The size of the shared lines (as cut) or of the bytes of its own.
     int64_t GetSize() override;
     /// Shared lines can be cut; growing them first turns them into bytes of its own.
     void SetSize(int64_t ANewSize) override;
