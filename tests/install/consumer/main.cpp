@@ -1,9 +1,6 @@
 // Parses a message and builds a POP3 client and a DNS query component with the installed
-// headers and libraries.
-#include "core/ixStrings.h"
-#include "dns/ixDnsQuery.h"
-#include "message/ixMailMessage.h"
-#include "pop3/ixPop3.h"
+// headers (the one include of an application) and libraries.
+#include "ix.h"
 
 #include <iostream>
 

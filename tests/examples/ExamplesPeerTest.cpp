@@ -1,0 +1,159 @@
+// The examples against the project's servers, as a user runs them: fetch_mailbox saves the demo
+// mailbox byte for byte from Dovecot over TLS and show_message saves the attachments the sender
+// embedded; verify_dkim judges each signature with keys from dnsmasq; lookup_txt prints records.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <regex>
+#include <set>
+
+#include "message/ixEncoder.h"
+#include "support/PeerEnv.h"
+#include "support/ProgramRun.h"
+
+namespace ix {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ReadAll;
+using test::RunProgram;
+using test::TScratch;
+
+class ExamplesPeer : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        Dovecot = test::ReadPeerEnv(std::string(IX_DOVECOT_STATE) + "/dovecot.env");
+        Dns = test::ReadPeerEnv(IX_DNSMASQ_STATE);
+    }
+
+    void SetUp() override
+    {
+        ASSERT_FALSE(Dovecot["DOVECOT_TLS_PORT"].empty()) << "Dovecot is not running";
+        ASSERT_FALSE(Dns["DNS_PORT"].empty()) << "dnsmasq is not running";
+    }
+
+    /// fetch_mailbox for the demo user into AFolder, AEnvironment before the command.
+    test::TProgramRun Fetch(const std::string& AEnvironment, const fs::path& AFolder)
+    {
+        fs::create_directories(AFolder);
+        return RunProgram(AEnvironment + " " IX_FETCH_MAILBOX,
+            "127.0.0.1 " + Dovecot["DOVECOT_TLS_PORT"] + " IvoryTester " + AFolder.string(), Scratch.Path());
+    }
+
+    /// AInput signed by dkimpy for ix.test with the zone's key as ASigning ("selector,canon,algorithm").
+    std::string DkimpySign(const std::string& AInput, const std::string& ASigning)
+    {
+        std::ofstream(Scratch.Path() / "unsigned.eml", std::ios::binary) << AInput;
+        const std::string command = "/usr/bin/python3 " IX_SOURCE_DIR "/tests/dkim/dkimpy_tool.py sign " +
+            Dns["IX_PEER_DIR"] + "/dkim.key ix.test " + Scratch.Path().string() + " " + ASigning + " < " +
+            (Scratch.Path() / "unsigned.eml").string();
+        EXPECT_EQ(std::system(command.c_str()), 0) << command;
+        return ReadAll(Scratch.Path() / "0.eml");
+    }
+
+    /// verify_dkim on AMessage, asking dnsmasq for the keys.
+    test::TProgramRun VerifyDkim(const std::string& AMessage)
+    {
+        std::ofstream(Scratch.Path() / "signed.eml", std::ios::binary) << AMessage;
+        return RunProgram(IX_VERIFY_DKIM, (Scratch.Path() / "signed.eml").string() + " 127.0.0.1 " + Dns["DNS_PORT"],
+            Scratch.Path());
+    }
+
+    static inline std::map<std::string, std::string> Dovecot, Dns;
+    TScratch Scratch{"examples-peer"};
+};
+
+TEST_F(ExamplesPeer, FetchSavesTheMailboxByteForByteAndShowSavesTheSendersAttachments)
+{
+    const fs::path mail = Scratch.Path() / "mail";
+    const auto fetch = Fetch("SSL_CERT_FILE=" + Dovecot["DOVECOT_CA"] + " POP3_PASSWORD=samplepasswd", mail);
+    ASSERT_EQ(fetch.Status, 0) << fetch.Err;
+    const fs::path expected = fs::path(IX_DOVECOT_STATE) / "expected" / "IvoryTester";
+    size_t messages = 0;
+    std::set<std::string> saved; // base64 of every attachment file show_message wrote
+    for (const auto& entry : fs::directory_iterator(expected)) {
+        ++messages;
+        const fs::path fetched = mail / entry.path().filename();
+        ASSERT_TRUE(ReadAll(entry.path()) == ReadAll(fetched)) << fetched;
+        const fs::path attachments = Scratch.Path() / "attachments" / entry.path().stem();
+        fs::create_directories(attachments);
+        const auto show = RunProgram(IX_SHOW_MESSAGE, fetched.string() + " " + attachments.string(), Scratch.Path());
+        ASSERT_EQ(show.Status, 0) << fetched << ": " << show.Err;
+        for (const auto& file : fs::directory_iterator(attachments))
+            saved.insert(TixEncoder::EncodeLineWith(cmBase64, ReadAll(file.path())));
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(mail), fs::directory_iterator()), static_cast<long>(messages));
+
+    // The generator of the demo mailbox lists what it embedded, the data in base64.
+    const auto generator = RunProgram("/usr/bin/python3", IX_SOURCE_DIR "/tests/peers/dovecot/demo_messages.py attachments",
+        Scratch.Path());
+    ASSERT_EQ(generator.Status, 0) << generator.Err;
+    const std::regex data("\"data\": \"([A-Za-z0-9+/=]*)\"");
+    int embedded = 0;
+    for (auto it = std::sregex_iterator(generator.Out.begin(), generator.Out.end(), data); it != std::sregex_iterator();
+         ++it, ++embedded)
+        EXPECT_TRUE(saved.count((*it)[1].str())) << "attachment " << embedded << " was not saved as sent";
+    EXPECT_GE(embedded, 5);
+}
+
+TEST_F(ExamplesPeer, FetchFailuresShowTheLibrarysMessageAndCode)
+{
+    struct TCase
+    {
+        std::string Environment;
+        std::string Error;
+    };
+    const TCase cases[] = {
+        {"env -u SSL_CERT_FILE POP3_PASSWORD=samplepasswd",
+            "certificate refused: A certificate chain could not be built to a trusted root authority\n"
+            "A certificate chain could not be built to a trusted root authority (code -2146762486)\n"},
+        {"SSL_CERT_FILE=" + Dovecot["DOVECOT_CA"] + " POP3_PASSWORD=wrong", "(code 20)\n"},
+    };
+    for (const TCase& c : cases) {
+        const auto run = Fetch(c.Environment, Scratch.Path() / "mail");
+        EXPECT_EQ(run.Status, 1) << c.Environment;
+        EXPECT_TRUE(run.Err.ends_with(c.Error)) << c.Environment << ": " << run.Err;
+    }
+}
+
+TEST_F(ExamplesPeer, VerifyDkimGivesEachSignaturesVerdict)
+{
+    const std::string message = "From: Joe <joe@ix.test>\r\nTo: ann@ix.test\r\nSubject: signed\r\n"
+                                "Date: Sun, 6 Dec 2026 10:00:00 +0000\r\n\r\nHello\r\n";
+    const std::string once = DkimpySign(message, "sel,relaxed/relaxed,rsa-sha256");
+    struct TCase
+    {
+        std::string Message;
+        int Status;
+        std::string Out;
+    };
+    const TCase cases[] = {
+        {once, 0, "d=ix.test s=sel: pass\n"},
+        {DkimpySign(once, "revoked,relaxed/relaxed,rsa-sha256"), 1,
+            "d=ix.test s=revoked: fail: The key is revoked (code -18)\nd=ix.test s=sel: pass\n"},
+        {std::regex_replace(once, std::regex("Hello"), "Hullo"), 1,
+            "d=ix.test s=sel: fail: Body hash values differ (code -13)\n"},
+        {message, 1, ""},
+    };
+    for (const TCase& c : cases) {
+        const auto run = VerifyDkim(c.Message);
+        EXPECT_EQ(run.Status, c.Status) << c.Message << run.Err;
+        EXPECT_EQ(run.Out, c.Out) << c.Message;
+    }
+}
+
+TEST_F(ExamplesPeer, LookupTxtPrintsTheRecordAndARefusedNameFails)
+{
+    const auto found = RunProgram(IX_LOOKUP_TXT, "multi.ix.test 127.0.0.1 " + Dns["DNS_PORT"], Scratch.Path());
+    EXPECT_EQ(found.Status, 0) << found.Err;
+    EXPECT_EQ(found.Out, "first stringsecond string\n");
+    const auto refused = RunProgram(IX_LOOKUP_TXT, "example.com 127.0.0.1 " + Dns["DNS_PORT"], Scratch.Path());
+    EXPECT_EQ(refused.Status, 1);
+    EXPECT_TRUE(refused.Err.ends_with("(code 5)\n")) << refused.Err;
+}
+
+} // namespace
+} // namespace ix
