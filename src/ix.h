@@ -18,6 +18,8 @@
 #include "message/ixEmailAddress.h"
 #include "message/ixEncoder.h"
 #include "message/ixMailMessage.h"
+#include "message/ixMessageBody.h"
+#include "message/ixMimeBodies.h"
 #include "net/ixSocks.h"
 #include "net/ixTcpClient.h"
 #include "platform/ixOsKernel.h"
