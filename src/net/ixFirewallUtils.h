@@ -16,6 +16,7 @@ enum TixFirewallType : uint8_t { ftSocks4, ftSocks5, ftSocks4a };
 class TixFirewallSettings : public TPersistent
 {
 public:
+    /// The usual SOCKS port.
     static constexpr int32_t DefaultPort = 1080;
 
     TixFirewallSettings() = default;

@@ -136,7 +136,9 @@ public:
 class TixHostResolver4 : public TixHostResolver
 {
 public:
+    /// Milliseconds a lookup may take.
     static constexpr int32_t LookupTimeOut = 5000;
+    /// The window message that reports a finished lookup.
     static constexpr os::UINT LookupMessage = 0x0C3E;
 
     TixHostResolver4() = default;
@@ -160,6 +162,7 @@ private:
 class TixHostResolver6 : public TixHostResolver
 {
 public:
+    /// Looks up IPv6 addresses as well when AUseIpV6; AWait waits for a lookup on a worker thread.
     explicit TixHostResolver6(bool AUseIpV6, TixLookupWait AWait = nullptr)
         : FUseIpV6(AUseIpV6), FWait(std::move(AWait))
     {

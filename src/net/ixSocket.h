@@ -26,8 +26,8 @@ class TixConnection;
 
 /// The stream's pending action (NextAction): what the connection must do for the stream layer.
 inline constexpr uint8_t naNone = 0;
-inline constexpr uint8_t naRead = 1;
-inline constexpr uint8_t naWrite = 2;
+inline constexpr uint8_t naRead = 1; ///< the connection must read for the stream
+inline constexpr uint8_t naWrite = 2; ///< the connection must write for the stream
 
 /// Holder of a socket handle and its address family. Closes the handle when destroyed.
 class TixSocket : public TObject
@@ -66,16 +66,24 @@ public:
     uint8_t GetNextAction() const noexcept { return FNextAction; }
     /// Requests an action; kept only when none is pending.
     void SetNextAction(uint8_t AValue) noexcept;
+    /// Drops the pending action.
     void ClearNextAction() noexcept { FNextAction = naNone; }
 
+    /// Local address of the socket, as text.
     const std::string& GetLocalIP() const noexcept { return FLocalIP; }
+    /// Local port of the socket.
     int32_t GetLocalPort() const noexcept { return FLocalPort; }
+    /// Peer address, as text.
     const std::string& GetPeerIP() const noexcept { return FPeerIP; }
+    /// Peer port.
     int32_t GetPeerPort() const noexcept { return FPeerPort; }
     /// Each setter also stores the value in the connection's field of the same name.
     void SetLocalIP(const std::string& AValue);
+    /// Stores AValue here and in the connection.
     void SetLocalPort(int32_t AValue);
+    /// Stores AValue here and in the connection.
     void SetPeerIP(const std::string& AValue);
+    /// Stores AValue here and in the connection.
     void SetPeerPort(int32_t AValue);
 
     /// An FD_READ arrived while the connection waited to write: the next read reads first.
@@ -97,6 +105,7 @@ public:
 
     /// The connection's BatchSize, limited by its BytesToProceed. Raises "Invalid Batch Size" (-4).
     virtual int32_t GetBatchSize();
+    /// Sets the owning connection (not owned).
     virtual void SetConnection(TixConnection* AConnection);
     /// Copies the address state (peer, local, ReadPending) of ASource.
     virtual void Assign(const TixNetworkStream& ASource);
@@ -115,6 +124,7 @@ public:
     virtual void Listen();
     /// Accepts a connection; the accepted socket replaces the listening one.
     virtual void Accept();
+    /// Refreshes the local address of the accepted socket.
     virtual void AcceptCompleted();
     /// Ends the stream's session; the base clears the pending action.
     virtual void CloseStream(bool ANotifyPeer);
@@ -138,10 +148,13 @@ public:
     virtual int32_t ReadBuffer(void* ABuffer, int32_t ASize);
     /// One send plus throttling; send's result.
     virtual int32_t WriteBuffer(const void* ABuffer, int32_t ASize);
+    /// Bytes one receive asks for: BatchSize.
     virtual int32_t GetReadBatchSize();
+    /// Bytes one send hands over: BatchSize.
     virtual int32_t GetWriteBatchSize();
     /// True when the connection's BytesToProceed (not negative) is reached.
     virtual bool IsProceedLimit();
+    /// Restarts the count of bytes moved (Proceeded).
     virtual void ResetProceed();
     /// Counts ADelta and reports it to the connection's progress.
     virtual void UpdateProgress(int64_t ADelta);
@@ -177,6 +190,7 @@ private:
 class TixConnection : public TObject
 {
 public:
+    /// The default of BatchSize.
     static constexpr int32_t DefaultBatchSize = 8192;
     /// The largest BatchSize: a larger value is stored as this one.
     static constexpr int32_t MaxBatchSize = 1 << 20;
@@ -184,6 +198,7 @@ public:
     TixConnection();
     ~TixConnection() override;
 
+    /// The socket holder (owned).
     TixSocket& GetSocket() const noexcept { return *FSocket; }
 
     /// Bytes moved per socket call (at most MaxBatchSize, 1 MB: a larger value is stored as
@@ -193,6 +208,7 @@ public:
     /// Throttling limit; 0 or negative: none.
     int32_t GetBitsPerSec() const noexcept { return FBitsPerSec; }
     void SetBitsPerSec(int32_t AValue) noexcept { FBitsPerSec = AValue; }
+    /// Abort was called for the current operation.
     bool GetIsAborted() const noexcept { return FIsAborted; }
 
     /// The stream. Raises "NetworkStream is required" (-5) when none is set.
@@ -203,23 +219,31 @@ public:
     /// old stream is destroyed. Setting the stream that is set already does nothing.
     void SetNetworkStream(std::unique_ptr<TixNetworkStream> AValue);
 
+    /// The connection is established.
     bool GetActive() const noexcept { return FActive; }
 
+    /// Bytes moved since InitProgress, counted from its start value.
     int64_t GetBytesProceed() const noexcept { return FBytesProceed; }
+    /// The total that progress is reported against; 0 or less: unknown.
     int64_t GetTotalBytes() const noexcept { return FTotalBytes; }
     /// Read limit of the current stream read; -1: none.
     int64_t GetBytesToProceed() const noexcept { return FBytesToProceed; }
     void SetBytesToProceed(int64_t AValue) noexcept { FBytesToProceed = AValue; }
 
+    /// Local address of the socket, as text.
     const std::string& GetLocalIP() const noexcept { return FLocalIP; }
     void SetLocalIP(const std::string& AValue) { FLocalIP = AValue; }
+    /// Local port of the socket.
     int32_t GetLocalPort() const noexcept { return FLocalPort; }
     void SetLocalPort(int32_t AValue) noexcept { FLocalPort = AValue; }
+    /// Peer address, as text.
     const std::string& GetPeerIP() const noexcept { return FPeerIP; }
     void SetPeerIP(const std::string& AValue) { FPeerIP = AValue; }
+    /// Peer port.
     int32_t GetPeerPort() const noexcept { return FPeerPort; }
     void SetPeerPort(int32_t AValue) noexcept { FPeerPort = AValue; }
 
+    /// Resolve host names to IPv6 addresses as well.
     bool GetUseIpV6() const noexcept { return FUseIpV6; }
     void SetUseIpV6(bool AValue) noexcept { FUseIpV6 = AValue; }
     /// When true, waits do not dispatch window messages.
@@ -248,10 +272,12 @@ public:
     virtual void DoProgress(int64_t ABytesProceed, int64_t ATotalBytes);
     /// Fires OnReady.
     virtual void DoReady();
+    /// Records that the connection is established (true) or closed.
     virtual void SetActive(bool AValue);
     /// Ends the stream's session (ANotifyPeer: tells the peer, e.g. a TLS close notification)
     /// and closes the socket, unless the stream still has an action to perform for the peer.
     virtual void Close(bool ANotifyPeer);
+    /// Ends the stream's session; with ANotifyPeer also sends what that requires to the peer.
     virtual void ShutdownStream(bool ANotifyPeer);
     /// Appends what arrives to AData (null: drives a pending stream action only).
     virtual void ReadData(TStream* AData) = 0;
@@ -262,13 +288,16 @@ public:
     /// Ends the pending operation without an exception.
     virtual void Abort();
 
+    /// Progress of the transfers: bytes moved and the expected total.
     TixProgressEvent OnProgress;
+    /// The stream became ready for application data (after a TLS or SOCKS negotiation).
     TNotifyEvent OnReady;
 
 protected:
     /// Closes without raising (destructors).
     void CloseQuietly() noexcept;
 
+    /// Set by Abort, cleared by CreateSocket and by the next lookup.
     bool FIsAborted = false;
 
 private:
@@ -293,6 +322,7 @@ private:
 class TixSyncConnection : public TixConnection
 {
 public:
+    /// The default of TimeOut.
     static constexpr int32_t DefaultTimeOut = 5000;
 
     /// Raises the socket error when an event cannot be made.
@@ -302,8 +332,11 @@ public:
     /// Milliseconds a wait may go without progress.
     int32_t GetTimeOut() const noexcept { return FTimeOut; }
     void SetTimeOut(int32_t AValue) noexcept { FTimeOut = AValue; }
+    /// The Windows Sockets event that the socket reports to.
     os::WSAEVENT GetNetworkEvent() const noexcept { return FNetworkEvent.Get(); }
+    /// The event that Abort signals.
     os::HANDLE GetAbortEvent() const noexcept { return FAbortEvent.Get(); }
+    /// Tick count at which the current wait started.
     os::DWORD GetStartTick() const noexcept { return FStartTick; }
     /// Local address to bind before connecting; empty: none.
     const std::string& GetLocalBinding() const noexcept { return FLocalBinding; }
@@ -342,9 +375,11 @@ private:
 class TixTcpConnection : public TixSyncConnection
 {
 public:
+    /// The last receive found the connection closed by the peer.
     bool GetClosedByPeer() const noexcept { return FClosedByPeer; }
 
     bool PeerClosed() override;
+    /// Also clears ClosedByPeer when the connection becomes active.
     void SetActive(bool AValue) override;
     /// Returns after the first batch of data, when the peer closed (the connection is then
     /// closed), or when aborted. Raises -1 on time-out, 10038 when not active.

@@ -17,6 +17,7 @@ namespace ix {
 class EixSocketError : public EixCodedError
 {
 public:
+    /// Takes a message and an error code.
     using EixCodedError::EixCodedError;
 };
 
@@ -41,11 +42,14 @@ template <typename TTraits>
 class TixUniqueHandle
 {
 public:
-    using THandle = typename TTraits::THandle;
+    using THandle = typename TTraits::THandle; ///< the handle type of TTraits
 
     TixUniqueHandle() noexcept = default;
+    /// Takes AHandle over.
     explicit TixUniqueHandle(THandle AHandle) noexcept : FHandle(AHandle) {}
+    /// Takes the handle of AOther, which is left empty.
     TixUniqueHandle(TixUniqueHandle&& AOther) noexcept : FHandle(AOther.Release()) {}
+    /// Closes the owned handle and takes the handle of AOther, which is left empty.
     TixUniqueHandle& operator=(TixUniqueHandle&& AOther) noexcept
     {
         Reset(AOther.Release());
@@ -55,8 +59,11 @@ public:
     TixUniqueHandle& operator=(const TixUniqueHandle&) = delete;
     ~TixUniqueHandle() { Reset(); }
 
+    /// The handle, still owned.
     THandle Get() const noexcept { return FHandle; }
+    /// A handle is owned.
     bool IsValid() const noexcept { return FHandle != TTraits::Invalid(); }
+    /// Gives the handle up without closing it; the holder is left empty.
     THandle Release() noexcept { return std::exchange(FHandle, TTraits::Invalid()); }
 
     /// Closes the owned handle, if any, and takes AHandle.
@@ -74,28 +81,37 @@ private:
 /// An event made by CreateEventA, closed with CloseHandle.
 struct TixEventTraits
 {
-    using THandle = os::HANDLE;
+    using THandle = os::HANDLE; ///< an event handle
+    /// The value of no handle.
     static THandle Invalid() noexcept { return nullptr; }
+    /// Closes AHandle.
     static void Close(THandle AHandle) noexcept;
 };
+/// An owned event (CreateEventA).
 using TixEventHandle = TixUniqueHandle<TixEventTraits>;
 
 /// A Windows Sockets event made by WSACreateEvent, closed with WSACloseEvent.
 struct TixWSAEventTraits
 {
-    using THandle = os::HANDLE;
+    using THandle = os::HANDLE; ///< a Windows Sockets event handle
+    /// The value of no handle.
     static THandle Invalid() noexcept { return nullptr; }
+    /// Closes AHandle.
     static void Close(THandle AHandle) noexcept;
 };
+/// An owned Windows Sockets event.
 using TixWSAEventHandle = TixUniqueHandle<TixWSAEventTraits>;
 
 /// A hidden window made by AllocateWindow, destroyed with DeallocateWindow.
 struct TixWindowTraits
 {
-    using THandle = os::HWND;
+    using THandle = os::HWND; ///< a window handle
+    /// The value of no handle.
     static THandle Invalid() noexcept { return nullptr; }
+    /// Destroys the window.
     static void Close(THandle AHandle) noexcept;
 };
+/// An owned hidden window.
 using TixWindowHandle = TixUniqueHandle<TixWindowTraits>;
 
 /// One use of the socket library, held by each client component for its lifetime: WSAStartup

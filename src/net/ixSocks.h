@@ -58,8 +58,10 @@ public:
     /// Destination host: a numeric address text or a host name.
     const std::string& GetHost() const noexcept { return FHost; }
     void SetHost(const std::string& AValue) { FHost = AValue; }
+    /// User name for the proxy's login (SOCKS 5) or the user id (SOCKS 4).
     const std::string& GetUserName() const noexcept { return FUserName; }
     void SetUserName(const std::string& AValue) { FUserName = AValue; }
+    /// Password for the proxy's login (SOCKS 5).
     const std::string& GetPassword() const noexcept { return FPassword; }
     void SetPassword(const std::string& AValue) { FPassword = AValue; }
     /// The negotiation state.
@@ -67,6 +69,7 @@ public:
     /// The wrapped stream.
     TixNetworkStream* GetInnerStream() const noexcept { return FInnerStream.get(); }
 
+    /// Also hands AConnection to the inner stream.
     void SetConnection(TixConnection* AConnection) override;
     void Assign(const TixNetworkStream& ASource) override;
     bool Connect(TixIPAddress& AAddress, int32_t APort) override;
@@ -80,7 +83,9 @@ public:
     bool Write(TStream* AData) override;
     bool ReadFrom(TStream* AData, TixIPAddress& AAddress, int32_t& APort) override;
     bool WriteTo(TStream* AData, TixIPAddress& AAddress, int32_t APort) override;
+    /// The inner stream's batch size once tunnelling, else the plain one.
     int32_t GetReadBatchSize() override;
+    /// The inner stream's batch size once tunnelling, else the plain one.
     int32_t GetWriteBatchSize() override;
     void UpdateProgress(int64_t ADelta) override;
     void OpenClientSession() override;
@@ -96,6 +101,7 @@ protected:
     /// The size of a complete reply in the current state.
     virtual int32_t GetReplySize() = 0;
 
+    /// Moves the negotiation to AValue.
     void SetState(TixSocksState AValue) noexcept { FState = AValue; }
     /// The proxy granted the connection: state 3, then StreamReady hands over to the inner stream.
     void Grant();

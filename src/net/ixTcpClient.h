@@ -28,7 +28,9 @@ public:
 class TixTcpClient : public TComponent
 {
 public:
+    /// The default of BatchSize.
     static constexpr int32_t DefaultBatchSize = 8192;
+    /// The default of TimeOut (milliseconds).
     static constexpr int32_t DefaultTimeOut = 60000;
     /// The keep-alive timer's id on its window.
     static constexpr os::UINT_PTR KeepAliveTimerId = 1;
@@ -105,8 +107,11 @@ public:
 
     // ---- Events
 
+    /// A published property changed.
     TNotifyEvent OnChanged;
+    /// The session ended (only after OnOpen fired for it).
     TNotifyEvent OnClose;
+    /// The client is open (a protocol client: after the greeting and the login).
     TNotifyEvent OnOpen;
 
 protected:
@@ -126,9 +131,11 @@ protected:
     /// Called every KeepAlive ms while open; whatever it raises is swallowed.
     virtual void KeepAliveTick();
 
-    /// Fire OnChanged, OnOpen and OnClose.
+    /// Fires OnChanged with this component as Sender.
     virtual void Changed();
+    /// Fires OnOpen with this component as Sender.
     virtual void DoOpen();
+    /// Fires OnClose with this component as Sender.
     virtual void DoClose();
 
     void Notification(TComponent* AComponent, TOperation AOperation) override;
@@ -144,6 +151,7 @@ protected:
     void CloseWithoutGoodbye(bool ANotifyPeer);
     /// Starts the keep-alive timer when KeepAlive > 0 (the timer window is made on first use).
     void StartKeepAlive();
+    /// Stops the keep-alive timer, when it runs.
     void StopKeepAlive();
 
 private:
@@ -172,6 +180,7 @@ private:
 class TInProgressScope
 {
 public:
+    /// Sets AClient's InProgress; the destructor clears it.
     explicit TInProgressScope(TixTcpClient& AClient) : FClient(AClient) { FClient.SetInProgress(true); }
     ~TInProgressScope() { FClient.SetInProgress(false); }
     TInProgressScope(const TInProgressScope&) = delete;

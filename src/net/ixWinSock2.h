@@ -14,12 +14,18 @@ namespace ix {
 // --- "ws2_32.dll" -------------------------------------------------------------------------
 // A failed load or a missing required function raises Exception with the system's text.
 
+/// Makes a manual-reset event for WSAEventSelect; null on failure (WSAGetLastError).
 os::WSAEVENT WSACreateEvent();
+/// Resets hEvent.
 os::BOOL WSAResetEvent(os::WSAEVENT hEvent);
+/// Closes hEvent.
 os::BOOL WSACloseEvent(os::WSAEVENT hEvent);
+/// Lets socket s report the events lNetworkEvents to hEventObject (non-blocking from then on).
 int WSAEventSelect(os::SOCKET s, os::WSAEVENT hEventObject, os::LONG lNetworkEvents);
+/// Waits for one or all of the cEvents events, or dwTimeout ms.
 os::DWORD WSAWaitForMultipleEvents(os::DWORD cEvents, const os::WSAEVENT* lphEvents, os::BOOL fWaitAll,
     os::DWORD dwTimeout, os::BOOL fAlertable);
+/// Collects the events recorded for s and resets hEventObject.
 int WSAEnumNetworkEvents(os::SOCKET s, os::WSAEVENT hEventObject, os::LPWSANETWORKEVENTS lpNetworkEvents);
 
 /// Returns WSANO_RECOVERY (11003) without calling anything when the library lacks getaddrinfo.
@@ -33,11 +39,17 @@ bool IsIpV6Available();
 
 // --- "wsock32.dll" ------------------------------------------------------------------------
 
+/// Connects s to the address name (non-blocking: WSAEWOULDBLOCK while under way).
 int connect(os::SOCKET s, const os::SOCKADDR* name, int namelen);
+/// The local address of s.
 int getsockname(os::SOCKET s, os::SOCKADDR* name, int* namelen);
+/// Binds s to the address name.
 int bind(os::SOCKET s, const os::SOCKADDR* name, int namelen);
+/// Accepts a connection on the listening s; addr receives the peer's address.
 os::SOCKET accept(os::SOCKET s, os::SOCKADDR* addr, int* addrlen);
+/// Receives one datagram into buf; from receives the sender's address.
 int recvfrom(os::SOCKET s, char* buf, int len, int flags, os::SOCKADDR* from, int* fromlen);
+/// Sends one datagram of len bytes to the address to.
 int sendto(os::SOCKET s, const char* buf, int len, int flags, const os::SOCKADDR* to, int tolen);
 
 /// Unloads both libraries (the unit's finalisation); the next wrapper call loads them again.

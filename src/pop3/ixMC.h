@@ -13,6 +13,7 @@ class TixMailMessage;
 class TixCustomMail : public TixTcpCommandClient
 {
 public:
+    /// A client with the defaults of its properties.
     explicit TixCustomMail(TComponent* AOwner = nullptr);
     ~TixCustomMail() override;
     /// The published properties of this class (core/ixProperties).

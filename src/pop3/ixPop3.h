@@ -43,6 +43,7 @@ public:
     static constexpr int32_t ReplyError = 20;     ///< "-ERR ..."
     static constexpr int32_t ReplyContinue = 30;  ///< "+ ..." or "+"
 
+    /// A client with the defaults: port 110, no TLS, USER/PASS login.
     explicit TixPop3(TComponent* AOwner = nullptr);
     /// Closes the session (QUIT first when one is open).
     ~TixPop3() override;
@@ -94,6 +95,7 @@ public:
     /// DefaultPipelineDepth; 1 or less: one at a time).
     int32_t GetPipelineDepth() const noexcept { return FPipelineDepth; }
     void SetPipelineDepth(int32_t AValue);
+    /// The default of PipelineDepth.
     static constexpr int32_t DefaultPipelineDepth = 64;
 
     /// The handler's code, else 30 ("+ " or "+"), 10 ("+OK"), 20 ("-ERR"), 1 ("."), 0.

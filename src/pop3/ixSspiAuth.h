@@ -60,7 +60,9 @@ protected:
     /// Deletes the context and frees the credentials that are held; zeroes both handles.
     void Release() noexcept;
 
+    /// The credentials handle; zero when none is held.
     os::CredHandle FCredentials{};
+    /// The security context handle; zero when none is held.
     os::CtxtHandle FContext{};
 };
 

@@ -37,6 +37,7 @@ public:
     TDateTime GetValidFrom() const noexcept { return FValidFrom; }
     /// Upper-case hexadecimal, most significant byte first, no separators.
     const std::string& GetSerialNumber() const noexcept { return FSerialNumber; }
+    /// The friendly name the certificate's store gives it; empty when none.
     const std::string& GetFriendlyName() const noexcept { return FFriendlyName; }
     /// The stored version field: 0 = version 1, 1 = version 2, 2 = version 3.
     uint8_t GetVersion() const noexcept { return FVersion; }
@@ -93,12 +94,15 @@ private:
 class TixCertificateList : public TObject
 {
 public:
+    /// An empty list; with AOwnsItems it destroys the certificates it holds.
     explicit TixCertificateList(bool AOwnsItems);
     ~TixCertificateList() override;
 
+    /// Whether the list destroys its certificates.
     bool GetOwnsItems() const noexcept { return FOwnsItems; }
     /// Appends ACertificate (taking it over when OwnsItems is set).
     void Add(TixCertificate* ACertificate);
+    /// The number of certificates.
     int32_t Count() const noexcept { return static_cast<int32_t>(FItems.size()); }
     /// The certificate at AIndex (zero-based); raises EListError outside the list.
     TixCertificate* Items(int32_t AIndex) const;

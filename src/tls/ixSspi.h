@@ -17,6 +17,7 @@ namespace ix {
 class EixSSPIError : public EixCodedError
 {
 public:
+    /// Takes a message and an error code.
     using EixCodedError::EixCodedError;
 };
 
@@ -41,16 +42,19 @@ enum TixSspiStatus : uint8_t
 /// The message of ACode: a library code's own text, else the system's text without trailing
 /// blanks, control characters and dots, else "The unknown error was occured: %x" (AFound false).
 std::string GetSspiErrorText(int32_t ACode, bool& AFound);
+/// The message of ACode (see above).
 std::string GetSspiErrorText(int32_t ACode);
 
 /// Raises EixSSPIError with ErrorCode ACode and ACode's text, or AFallbackCode's text when the
 /// system has none for ACode.
 [[noreturn]] void RaiseSspiError(int32_t ACode, int32_t AFallbackCode);
+/// Raises EixSSPIError with ErrorCode ACode and its text.
 [[noreturn]] void RaiseSspiError(int32_t ACode);
 
 /// Maps the success codes the contexts handle to their TixSspiStatus; any other value raises
 /// RaiseSspiError(AStatus, AFallbackCode).
 TixSspiStatus CheckStatus(os::SECURITY_STATUS AStatus, int32_t AFallbackCode);
+/// CheckStatus with no fallback code of the library's own.
 TixSspiStatus CheckStatus(os::SECURITY_STATUS AStatus);
 
 /// The security library and its function table, loaded on first use; each object loads the
@@ -77,6 +81,7 @@ private:
 class TixContextBuffer
 {
 public:
+    /// An empty owner that frees through ATable.
     explicit TixContextBuffer(os::PSecurityFunctionTableA ATable) noexcept : FTable(ATable) {}
     ~TixContextBuffer();
     TixContextBuffer(const TixContextBuffer&) = delete;
@@ -84,6 +89,7 @@ public:
 
     /// Where the interface stores the address of its memory.
     void** Receive() noexcept { return &FMemory; }
+    /// The memory received; null when none.
     void* Get() const noexcept { return FMemory; }
 
 private:

@@ -18,10 +18,12 @@
 
 namespace ix {
 
+/// A protocol version of TLSFlags.
 enum TixTlsFlag : uint8_t { tfUseSSL2, tfUseSSL3, tfUseTLS, tfUseTLS11, tfUseTLS12, tfUseTLS13 };
 /// Protocol versions offered; the default [tfUseTLS, tfUseTLS11, tfUseTLS12] stores 28.
 using TixTlsFlags = TSet<TixTlsFlag>;
 
+/// A server-certificate error that verification may ignore.
 enum TixCertificateVerifyFlag : uint8_t
 {
     cfIgnoreCommonNameInvalid,
@@ -34,6 +36,7 @@ enum TixCertificateVerifyFlag : uint8_t
 /// Server-certificate errors to ignore.
 using TixCertificateVerifyFlags = TSet<TixCertificateVerifyFlag>;
 
+/// A revocation or chain-cache option of the chain building.
 enum TixCertificateChainVerifyFlag : uint8_t
 {
     rfCheckEndOnly,
@@ -77,8 +80,11 @@ public:
     /// Replaces the certificate array with the contexts of ACerts, in list order.
     void SetCertificates(const TixCertificateList& ACerts);
 
+    /// The newer credential block (SCH_CREDENTIALS) is in use.
     bool IsCurrentForm() const noexcept { return FUseCurrentForm; }
+    /// The older credential block (SCHANNEL_CRED).
     const os::SCHANNEL_CRED& Legacy() const noexcept { return FLegacy; }
+    /// The newer credential block (SCH_CREDENTIALS).
     const os::SCH_CREDENTIALS& Current() const noexcept { return FCurrent; }
     /// The block in use, for AcquireCredentialsHandleA.
     void* AuthData() noexcept;
@@ -113,7 +119,9 @@ public:
     /// acquiring when AForce is false and ACerts is empty. Raises EixSSPIError (-4).
     bool AcquireCredentials(const TixCertificateList& ACerts, bool AForce,
         uint32_t ACredentialUse, TixSchannelCredentials& ACred);
+    /// Deletes the security context, when one is held.
     void DeleteContext() noexcept;
+    /// Frees the credentials, when they are held.
     void FreeCredentials() noexcept;
     /// Header, trailer and maximum message sizes of the records, queried once. Raises (-6).
     const os::SecPkgContext_StreamSizes& GetStreamSizes();
@@ -134,19 +142,25 @@ public:
     /// The system's policy check of this context passed.
     bool GetPeerVerified() const noexcept { return FPeerVerified; }
 
+    /// Server-certificate errors to ignore.
     TixCertificateVerifyFlags GetCertificateFlags() const noexcept { return FCertificateFlags; }
     void SetCertificateFlags(TixCertificateVerifyFlags AValue) noexcept { FCertificateFlags = AValue; }
     /// Protocol versions offered; used only when UseSystemTLSFlags is false.
     TixTlsFlags GetTLSFlags() const noexcept { return FTLSFlags; }
     void SetTLSFlags(TixTlsFlags AValue) noexcept { FTLSFlags = AValue; }
+    /// Security package name; empty: the first one of the package table that is available.
     const std::string& GetSecurityPackage() const noexcept { return FSecurityPackage; }
     void SetSecurityPackage(const std::string& AValue) { FSecurityPackage = AValue; }
+    /// Send the root certificate with a client certificate chain.
     bool GetSendRootCertificate() const noexcept { return FSendRootCertificate; }
     void SetSendRootCertificate(bool AValue) noexcept { FSendRootCertificate = AValue; }
+    /// Restrict the handshake to strong algorithms.
     bool GetUseStrongCryptoAlgorithms() const noexcept { return FUseStrongCryptoAlgorithms; }
     void SetUseStrongCryptoAlgorithms(bool AValue) noexcept { FUseStrongCryptoAlgorithms = AValue; }
+    /// Revocation and chain-cache options of the chain building.
     TixCertificateChainVerifyFlags GetCertChainFlags() const noexcept { return FCertChainFlags; }
     void SetCertChainFlags(TixCertificateChainVerifyFlags AValue) noexcept { FCertChainFlags = AValue; }
+    /// Milliseconds the chain building may wait for a URL retrieval; 0: the system's default.
     int32_t GetCertChainRetrievalTimeout() const noexcept { return FCertChainRetrievalTimeout; }
     void SetCertChainRetrievalTimeout(int32_t AValue) noexcept { FCertChainRetrievalTimeout = AValue; }
     /// Leave the protocol choice to the system; TLSFlags then have no effect.
@@ -178,26 +192,43 @@ protected:
     /// The common part of Shutdown: the close notification with this side's context call.
     TixSspiStatus ShutdownContext(TStream& AOutput);
 
+    /// A security context is held.
     bool HasContext() const noexcept { return FContext.dwLower != 0 || FContext.dwUpper != 0; }
+    /// Credentials are held.
     bool HasCredentials() const noexcept
     {
         return FCredentials.dwLower != 0 || FCredentials.dwUpper != 0;
     }
 
+    /// Index of the chosen package in the package table.
     int32_t FPackageIndex = 0;
+    /// The credentials handle; zero when none is held.
     os::CredHandle FCredentials{};
+    /// The security context handle; zero when none is held.
     os::CtxtHandle FContext{};
+    /// Record sizes of the context, once queried.
     os::SecPkgContext_StreamSizes FStreamSizes{};
+    /// The last status of a context call or of the policy check.
     int32_t FLastSecurityStatus = 0;
+    /// The peer's certificate from the last verification.
     std::unique_ptr<TixCertificate> FPeerCertificate;
+    /// The policy check of the last verification passed.
     bool FPeerVerified = false;
+    /// Backs CertificateFlags.
     TixCertificateVerifyFlags FCertificateFlags;
+    /// Backs TLSFlags.
     TixTlsFlags FTLSFlags;
+    /// Backs SecurityPackage.
     std::string FSecurityPackage;
+    /// Backs SendRootCertificate.
     bool FSendRootCertificate = false;
+    /// Backs UseStrongCryptoAlgorithms.
     bool FUseStrongCryptoAlgorithms = false;
+    /// Backs CertChainFlags.
     TixCertificateChainVerifyFlags FCertChainFlags;
+    /// Backs CertChainRetrievalTimeout.
     int32_t FCertChainRetrievalTimeout = 0;
+    /// Backs UseSystemTLSFlags.
     bool FUseSystemTLSFlags = true;
 
 private:

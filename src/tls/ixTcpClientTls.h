@@ -26,6 +26,7 @@ enum TixClientTlsMode : uint8_t { ctNone, ctAutomatic, ctImplicit, ctExplicit };
 class TixTcpClientTls : public TixTcpClient
 {
 public:
+    /// A client with the defaults: no TLS, the system's protocol choice.
     explicit TixTcpClientTls(TComponent* AOwner = nullptr);
     ~TixTcpClientTls() override;
     /// The published properties of this class (core/ixProperties).
@@ -89,9 +90,10 @@ protected:
     /// otherwise the plain stream.
     std::unique_ptr<TixNetworkStream> CreateNetworkStream() override;
 
-    /// Fire OnGetCertificate and OnVerifyServer with this component as Sender.
+    /// Fires OnGetCertificate with this component as Sender.
     virtual void DoGetCertificate(TixCertificate*& ACertificate, TixCertificateList& AExtraCerts,
         bool& Handled);
+    /// Fires OnVerifyServer with this component as Sender.
     virtual void DoVerifyServer(TixCertificate* ACertificate, const std::string& AStatusText,
         int32_t AStatusCode, bool& AVerified);
 

@@ -57,8 +57,10 @@ public:
     /// Security package name; empty: chosen automatically.
     const std::string& GetSecurityPackage() const noexcept { return FSecurityPackage; }
     void SetSecurityPackage(const std::string& AValue);
+    /// Restrict the handshake to strong algorithms.
     bool GetUseStrongCryptoAlgorithms() const noexcept { return FUseStrongCryptoAlgorithms; }
     void SetUseStrongCryptoAlgorithms(bool AValue);
+    /// Send the root certificate with a client certificate chain.
     bool GetSendRootCertificate() const noexcept { return FSendRootCertificate; }
     void SetSendRootCertificate(bool AValue);
     /// Revocation and chain-cache options of the chain building.
@@ -103,6 +105,7 @@ public:
     int32_t GetWriteBatchSize() override;
     /// Also true when the connection's read limit is reached by the encrypted bytes.
     bool IsProceedLimit() override;
+    /// Also resets the count of encrypted bytes.
     void ResetProceed() override;
     /// Counts encrypted bytes only; application bytes are reported by Read and Write.
     void UpdateProgress(int64_t ADelta) override;
@@ -113,7 +116,9 @@ public:
 
     // ---- Events
 
+    /// Asks the application for a client certificate; see TixTcpClientTls::OnGetCertificate.
     TixGetCertificateEvent OnGetCertificate;
+    /// The end of every handshake: the verdict on the peer's certificate, which the handler may change.
     TixVerifyPeerEvent OnVerifyPeer;
 
 protected:
