@@ -45,6 +45,14 @@ void UnstuffDots(TStringList& ALines)
     }
 }
 
+/// ACommand as OnSendCommand shows a line that carries a secret: its first APublicLength
+/// characters, then "****" for the rest (nothing when there is no rest), then CR LF.
+std::string MaskedLine(const std::string& ACommand, size_t APublicLength)
+{
+    const size_t shown = std::min(APublicLength, ACommand.size());
+    return ACommand.substr(0, shown) + (shown < ACommand.size() ? "****" : "") + "\r\n";
+}
+
 } // namespace
 
 bool IsOkResponse(int32_t ACode, const TixResponseCodes& AOkResponses) noexcept
@@ -149,7 +157,7 @@ void TixTcpCommandClient::SendCommand(const std::string& ACommand)
     std::string charSet;
     GetCommandCharSet(ACommand, charSet);
     connection->WriteString(line, charSet, secret);
-    DoSendCommand(line);
+    DoSendCommand(secret ? MaskedLine(ACommand, FSecretPublicLength) : line);
 }
 
 void TixTcpCommandClient::SendCommandSync(const std::string& ACommand, const TixResponseCodes& AOkResponses)
@@ -185,6 +193,7 @@ void TixTcpCommandClient::RunExchange(TExchange&& AExchange)
 void TixTcpCommandClient::SendSecretCommandSync(const TSecretString& ACommand, const TixResponseCodes& AOkResponses)
 {
     FSecretCommand = true; // taken by the SendCommand of the exchange
+    FSecretPublicLength = ACommand.PublicLength();
     SendCommandSync(ACommand.Text(), AOkResponses);
 }
 

@@ -122,7 +122,9 @@ public:
 
     /// After every completed single-line wait, with Response.
     TixTcpListEvent OnReceiveResponse;
-    /// After every command line is written, with the line and its CR LF.
+    /// After every command line is written, with the line and its CR LF. A line that carries a
+    /// secret is shown with the secret as "****" ("PASS ****", "APOP user ****", "****" for an
+    /// answer to AUTH); the server receives the real line.
     TixTcpTextEvent OnSendCommand;
     /// Progress of a multi-line reply.
     TixProgressEvent OnProgress;
@@ -197,6 +199,8 @@ private:
     bool FReplyPending = false;
     /// The next line SendCommand writes carries a secret.
     bool FSecretCommand = false;
+    /// The length of that line's public start, which OnSendCommand shows.
+    size_t FSecretPublicLength = 0;
     /// The wait collects the body of a multi-line reply.
     bool FInBody = false;
     /// Bytes received for the current reply, and the most it may take (0: no limit).

@@ -270,6 +270,10 @@ class TPayload
 {
 public:
     explicit TPayload(size_t AHeaderSize) : FOffset(AHeaderSize) {}
+    /// The parts may be responses derived from the password.
+    ~TPayload() { Wipe(FData); }
+    TPayload(const TPayload&) = delete;
+    TPayload& operator=(const TPayload&) = delete;
 
     void Field(TNtlmBytes& AHeader, const TNtlmBytes& APart)
     {
@@ -377,7 +381,7 @@ TNtlmBytes BuildNtlmAuthenticate(const TNtlmChallenge& AChallenge, const TNtlmUs
     TNtlmBytes blob = ClientBlob(AChallenge, AValues);
     TNtlmBytes proofInput(AChallenge.ServerChallenge.begin(), AChallenge.ServerChallenge.end());
     Append(proofInput, blob);
-    const TNtlmKey proof = HmacMd5(key, proofInput);
+    TNtlmKey proof = HmacMd5(key, proofInput);
     TNtlmBytes nt(proof.begin(), proof.end());
     Append(nt, blob);
 
@@ -387,8 +391,9 @@ TNtlmBytes BuildNtlmAuthenticate(const TNtlmChallenge& AChallenge, const TNtlmUs
     {
         TNtlmBytes lmInput(AChallenge.ServerChallenge.begin(), AChallenge.ServerChallenge.end());
         Append(lmInput, AValues.ClientChallenge);
-        const TNtlmKey lmProof = HmacMd5(key, lmInput);
+        TNtlmKey lmProof = HmacMd5(key, lmInput);
         lm.assign(lmProof.begin(), lmProof.end());
+        Wipe(lmProof);
         Append(lm, AValues.ClientChallenge);
     }
 
@@ -396,11 +401,13 @@ TNtlmBytes BuildNtlmAuthenticate(const TNtlmChallenge& AChallenge, const TNtlmUs
     TNtlmBytes encryptedKey;
     if ((flags & NTLMSSP_NEGOTIATE_KEY_EXCH) != 0)
     {
-        const TNtlmKey encrypted = Rc4(sessionBaseKey, AValues.SessionKey);
+        TNtlmKey encrypted = Rc4(sessionBaseKey, AValues.SessionKey);
         encryptedKey.assign(encrypted.begin(), encrypted.end());
+        Wipe(encrypted);
     }
     Wipe(key);
     Wipe(sessionBaseKey);
+    Wipe(proof);
 
     TNtlmBytes message(Signature.begin(), Signature.end());
     AppendLe(message, NtLmAuthenticate, 4);
@@ -426,6 +433,12 @@ TNtlmBytes BuildNtlmAuthenticate(const TNtlmChallenge& AChallenge, const TNtlmUs
     Append(message, AValues.Version);
     Append(message, texts.Data());
     Append(message, responses.Data());
+    // The responses answer the challenge with the password's key: an offline guess could start
+    // from them. The message's own copy is the caller's to wipe.
+    Wipe(lm);
+    Wipe(nt);
+    Wipe(encryptedKey);
+    Wipe(responseFields);
     return message;
 }
 
@@ -652,6 +665,7 @@ SECURITY_STATUS NtlmInitializeSecurityContext(PCredHandle phCredential, PCtxtHan
         context->Answered = true;
     }
     const SECURITY_STATUS output = OutputToken(pOutput, (fContextReq & ISC_REQ_ALLOCATE_MEMORY) != 0, token);
+    Wipe(token); // the AUTHENTICATE message; the caller's copy is wiped by FreeContextBuffer
     if (output != SEC_E_OK)
         return output;
     if (first && phNewContext != nullptr)

@@ -3,6 +3,7 @@
 #include "platform/internal/ixOsSecurityPackage.h"
 #include "platform/internal/ixOsModuleExports.h"
 #include "platform/internal/ixOsSecurityTls.h"
+#include "platform/ixOsKernel.h"
 
 #include <algorithm>
 #include <array>
@@ -14,7 +15,7 @@
 #include <mutex>
 #include <span>
 #include <string_view>
-#include <unordered_set>
+#include <unordered_map>
 #include <vector>
 
 namespace ix::os {
@@ -33,7 +34,8 @@ using internal::InputToken;
 using internal::OutputToken;
 
 std::mutex BufferLock;
-std::unordered_set<void*> Buffers;
+/// The buffers made by AllocateContextBuffer and their sizes.
+std::unordered_map<void*, size_t> Buffers;
 
 // ---- handles -----------------------------------------------------------------------------------
 
@@ -311,11 +313,17 @@ SECURITY_STATUS FreeContextBuffer(void* pvContextBuffer)
 {
     if (pvContextBuffer == nullptr)
         return SEC_E_OK;
+    size_t size = 0;
     {
         const std::lock_guard<std::mutex> lock(BufferLock);
-        if (Buffers.erase(pvContextBuffer) == 0)
+        const auto found = Buffers.find(pvContextBuffer);
+        if (found == Buffers.end())
             return SEC_E_INVALID_HANDLE;
+        size = found->second;
+        Buffers.erase(found);
     }
+    // A token may answer a login (an NTLM AUTHENTICATE message).
+    SecureZeroMemory(pvContextBuffer, size);
     std::free(pvContextBuffer);
     return SEC_E_OK;
 }
@@ -364,11 +372,12 @@ namespace internal {
 
 void* AllocateContextBuffer(size_t ASize)
 {
-    void* memory = std::malloc(std::max<size_t>(ASize, 1));
+    const size_t size = std::max<size_t>(ASize, 1);
+    void* memory = std::malloc(size);
     if (memory != nullptr)
     {
         const std::lock_guard<std::mutex> lock(BufferLock);
-        Buffers.insert(memory);
+        Buffers.emplace(memory, size);
     }
     return memory;
 }

@@ -176,9 +176,13 @@ void TixPop3::LoginCramMd5()
 void TixPop3::LoginApop()
 {
     std::string secret = GetTimeStamp() + GetPassword();
-    const std::string digest = GetTimeStamp().empty() ? std::string() : Md5Hex(secret);
+    std::string digest = GetTimeStamp().empty() ? std::string() : Md5Hex(secret);
     WipeString(secret);
-    SendCommandSync("APOP %s %s", AcceptOk, {GetUserName(), digest});
+    // With the time stamp, the digest lets anyone who sees it try passwords offline: it is kept
+    // like the password.
+    const TSecretString line("APOP " + GetUserName() + " ", digest);
+    WipeString(digest);
+    SendSecretCommandSync(line, AcceptOk);
 }
 
 void TixPop3::LoginNtlm()
@@ -186,6 +190,12 @@ void TixPop3::LoginNtlm()
     SendCommandSync("AUTH NTLM", AcceptOkOrContinue);
     TixNtAuthClientSspi context;
     TMemoryStream buffer;
+    // The last token written into the buffer is the AUTHENTICATE message: wiped on every way out.
+    struct TWipeBuffer
+    {
+        TMemoryStream& Stream;
+        ~TWipeBuffer() { WipeStream(Stream); }
+    } const wipeBuffer{buffer};
     std::unique_ptr<TixAuthIdentity> identity;
     if (!GetUserName().empty())
         identity = std::make_unique<TixAuthIdentity>(GetUserName(), GetPassword());

@@ -1,5 +1,6 @@
 #include "util/ixSecret.h"
 
+#include "core/ixStreams.h"
 #include "platform/ixOsKernel.h"
 
 namespace ix {
@@ -10,7 +11,13 @@ void WipeString(std::string& AText) noexcept
     AText.clear();
 }
 
-TSecretString::TSecretString(std::string_view APrefix, std::string_view ASecret)
+void WipeStream(TMemoryStream& AStream) noexcept
+{
+    if (AStream.Memory() != nullptr)
+        os::SecureZeroMemory(AStream.Memory(), static_cast<size_t>(AStream.Size()));
+}
+
+TSecretString::TSecretString(std::string_view APrefix, std::string_view ASecret) : FPublicLength(APrefix.size())
 {
     FText.reserve(APrefix.size() + ASecret.size());
     FText.append(APrefix).append(ASecret);

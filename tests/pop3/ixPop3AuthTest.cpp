@@ -44,6 +44,8 @@ protected:
         Client.SetPassword(APassword);
         Client.SetTimeOut(10000);
         Client.SetUseSasl(true);
+        Shown.clear();
+        Client.OnSendCommand = [this](TObject*, const std::string& AText) { Shown.push_back(AText); };
     }
 
     /// Open must fail with TError and ACode; returns the message. The client is closed after.
@@ -73,6 +75,8 @@ protected:
 
     std::unique_ptr<ScriptedServer> Server;
     TixPop3 Client;
+    /// The lines OnSendCommand showed: secrets masked, while the server checks the real lines.
+    std::vector<std::string> Shown;
 };
 
 const std::vector<Step> Quit{Step::Expect("QUIT"), Step::Send("+OK bye\r\n"), Step::Drain()};
@@ -126,6 +130,7 @@ TEST_F(Pop3Auth, ApopAndCramMd5SendTheDigestsOfTheirRfcs)
         + Quit);
     OpenAndClose();
     EXPECT_EQ(Server->Finish(), "");
+    EXPECT_EQ(Shown, (std::vector<std::string>{"AUTH\r\n", "APOP mrose ****\r\n", "QUIT\r\n"}));
 
     Start(std::vector<Step>{Step::Send("+OK ready\r\n"), Step::Expect("AUTH"), Step::Send("+OK\r\nCRAM-MD5\r\n.\r\n"),
               Step::Expect("AUTH CRAM-MD5"), Step::Send("+ " + CramChallenge + "\r\n"), Step::Expect(CramResponse),
@@ -134,6 +139,7 @@ TEST_F(Pop3Auth, ApopAndCramMd5SendTheDigestsOfTheirRfcs)
         "tim", "tanstaaftanstaaf");
     OpenAndClose();
     EXPECT_EQ(Server->Finish(), "");
+    EXPECT_EQ(Shown, (std::vector<std::string>{"AUTH\r\n", "AUTH CRAM-MD5\r\n", "****\r\n", "QUIT\r\n"}));
 }
 
 TEST_F(Pop3Auth, ApopWithoutTimeStampEndsInABlank)
@@ -164,6 +170,7 @@ TEST_F(Pop3Auth, XOAuth2SendsABearerToken)
         Client.SetAuthorization(token); // turns UseSasl on
         OpenAndClose();
         EXPECT_EQ(Server->Finish(), "") << token;
+        EXPECT_EQ(Shown, (std::vector<std::string>{"AUTH XOAUTH2\r\n", "****\r\n", "QUIT\r\n"})) << token;
     }
 }
 
@@ -201,6 +208,7 @@ TEST_F(Pop3Auth, NtlmRunsNegotiateChallengeAuthenticate)
         "DOMAIN\\User", "Password");
     OpenAndClose();
     EXPECT_EQ(Server->Finish(), "");
+    EXPECT_EQ(Shown, (std::vector<std::string>{"AUTH\r\n", "AUTH NTLM\r\n", "****\r\n", "****\r\n", "QUIT\r\n"}));
     const std::string message = TixEncoder::DecodeWith(cmBase64, authenticate);
     ASSERT_GT(message.size(), 64u);
     EXPECT_EQ(message.substr(0, 12), std::string("NTLMSSP\0\3\0\0\0", 12));

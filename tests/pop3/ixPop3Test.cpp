@@ -219,7 +219,7 @@ TEST(Pop3Session, OpenTakesTheTimeStampLogsInAndCloseSaysQuit)
     EXPECT_EQ(client.GetTimeStamp(), "<1896.697170952@dbc.mtview.ca.us>");
     client.Close();
     EXPECT_FALSE(client.IsActive());
-    EXPECT_EQ(sent, "USER alice\r\nPASS secret\r\nQUIT\r\n");
+    EXPECT_EQ(sent, "USER alice\r\nPASS ****\r\nQUIT\r\n"); // the server read "PASS secret"
     EXPECT_EQ(server.Finish(), "");
 }
 

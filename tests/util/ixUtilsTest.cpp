@@ -9,9 +9,11 @@
 #include <optional>
 #include <thread>
 
+#include "core/ixStreams.h"
 #include "core/ixStrings.h"
 #include "platform/ixOsKernel.h"
 #include "platform/ixOsMessages.h"
+#include "util/ixSecret.h"
 
 namespace ix {
 namespace {
@@ -434,6 +436,18 @@ TEST(System, WindowsAreAllocatedSafelyFromManyThreads)
     for (std::thread& thread : threads)
         thread.join();
     EXPECT_EQ(made.load(), 200);
+}
+
+TEST(Secrets, WipeStreamZeroesTheBytesOfAMemoryStream)
+{
+    TMemoryStream stream;
+    const std::string token = "TlRMTVNTUAADAAAA secret answer";
+    stream.Write(token.data(), static_cast<int64_t>(token.size()));
+    WipeStream(stream);
+    ASSERT_EQ(stream.Size(), static_cast<int64_t>(token.size()));
+    EXPECT_EQ(stream.View(), std::string(token.size(), '\0'));
+    TMemoryStream empty;
+    WipeStream(empty); // no memory yet: nothing to do
 }
 
 } // namespace
