@@ -48,7 +48,7 @@ protected:
     {
         std::ofstream(Scratch.Path() / "unsigned.eml", std::ios::binary) << AInput;
         const std::string command = "/usr/bin/python3 " IX_SOURCE_DIR "/tests/dkim/dkimpy_tool.py sign " +
-            Dns["IX_PEER_DIR"] + "/dkim.key ix.test " + Scratch.Path().string() + " " + ASigning + " < " +
+            Dns["IX_PEER_DIR"] + "/dkim.key " + Dns["IX_PEER_DIR"] + "/dkim-ed25519.key ix.test " + Scratch.Path().string() + " " + ASigning + " < " +
             (Scratch.Path() / "unsigned.eml").string();
         EXPECT_EQ(std::system(command.c_str()), 0) << command;
         return ReadAll(Scratch.Path() / "0.eml");
