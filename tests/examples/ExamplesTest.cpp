@@ -11,6 +11,7 @@
 namespace ix {
 namespace {
 
+namespace fs = std::filesystem;
 using test::ReadAll;
 using test::RunProgram;
 using test::TScratch;
@@ -93,6 +94,36 @@ TEST(Examples, ShowMessagePrintsTheTreeAndSavesDecodedAttachmentsInsideTheFolder
     EXPECT_EQ(ReadAll(saved[0]), std::string("\x00\x01\x02\xFF", 4));
 
     EXPECT_EQ(RunProgram(IX_SHOW_MESSAGE, "/nonexistent.eml " + folder.string(), scratch.Path()).Status, 1);
+}
+
+TEST(Examples, ComposeMessageWritesWhatPythonsParserAndShowMessageReadBack)
+{
+    TScratch scratch("examples-compose");
+    std::string data;
+    for (int i = 0; i < 1000; ++i)
+        data += static_cast<char>(i % 256);
+    std::ofstream(scratch.Path() / "report.bin", std::ios::binary) << data;
+    const fs::path out = scratch.Path() / "out.eml";
+    const auto run = RunProgram(IX_COMPOSE_MESSAGE,
+        "'Ann <ann@ix.test>' bob@ix.test 'Gr\xC3\xBC\xC3\x9F' " + (scratch.Path() / "report.bin").string() + " " +
+            out.string(),
+        scratch.Path());
+    ASSERT_EQ(run.Status, 0) << run.Err;
+
+    // Python's own parser, an independent reader: subject, sender, file name and bytes.
+    const auto python = RunProgram("PYTHONIOENCODING=utf-8 /usr/bin/python3",
+        "-c 'import email, email.policy, sys; m = email.message_from_binary_file(open(sys.argv[1], \"rb\"), "
+        "policy=email.policy.default); a = next(m.iter_attachments()); "
+        "print(m[\"Subject\"], m[\"From\"], a.get_filename(), a.get_content() == open(sys.argv[2], \"rb\").read())' " +
+            out.string() + " " + (scratch.Path() / "report.bin").string(),
+        scratch.Path());
+    ASSERT_EQ(python.Status, 0) << python.Err;
+    EXPECT_EQ(python.Out, "Gr\xC3\xBC\xC3\x9F Ann <ann@ix.test> report.bin True\n");
+
+    const fs::path folder = scratch.Path() / "saved";
+    fs::create_directories(folder);
+    ASSERT_EQ(RunProgram(IX_SHOW_MESSAGE, out.string() + " " + folder.string(), scratch.Path()).Status, 0);
+    EXPECT_EQ(ReadAll(folder / "1-report.bin"), data);
 }
 
 } // namespace
