@@ -27,6 +27,7 @@ enum TixEncodeErrorProcessing : uint8_t { epStop, epContinue };
 class EixEncoderError : public EixCodedError
 {
 public:
+    /// Takes a message and an error code.
     using EixCodedError::EixCodedError;
 };
 

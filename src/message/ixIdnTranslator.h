@@ -14,6 +14,7 @@ namespace ix {
 class EixIdnError : public Exception
 {
 public:
+    /// Takes the message.
     using Exception::Exception;
 };
 

@@ -25,7 +25,9 @@ class TixMailHeaderFieldList;
 class TixBodyDataStream;
 class TixMessageComposer;
 
+/// Priority from Importance, X-Priority or X-MSMail-Priority.
 enum TixMessagePriority : uint8_t { mpLow, mpNormal, mpHigh };
+/// The body format: MIME parts, or uuencoded blocks in the text.
 enum TixMessageFormat : uint8_t { mfNone, mfMIME, mfUUencode };
 /// Reaction to body data that cannot be decoded.
 enum TixMessageErrorProcessing : uint8_t { meExtractMaximumData, meIgnore, meStop };
@@ -254,13 +256,19 @@ protected:
     virtual TixMessageBody& CreateSingleBody(TStrings& ASource, TixMessageBodies& AList);
     /// A new attachment body for a uuencoded block.
     virtual TixMessageBody& CreateUUEncodedBody(TixMessageBodies& AList, const std::string& AFileName);
+    /// Fires OnChanged with this component as Sender.
     virtual void DoChanged();
+    /// Fires OnSaveAttachment with this component as Sender.
     virtual void DoSaveAttachment(TixMessageBody* ABody, std::string& AFileName, std::unique_ptr<TStream>& AData,
         bool& AHandled);
+    /// Fires OnLoadAttachment with this component as Sender.
     virtual void DoLoadAttachment(TixMessageBody* ABody, std::string& AFileName, std::unique_ptr<TStream>& AData,
         bool& AHandled);
+    /// Fires OnAttachmentSaved with this component as Sender.
     virtual void DoAttachmentSaved(TixMessageBody* ABody, const std::string& AFileName, TStream& AData);
+    /// Fires OnDataAdded with this component as Sender.
     virtual void DoDataAdded(TixMessageBody* ABody, TStream& AData);
+    /// Fires OnEncodingProgress with this component as Sender.
     virtual void DoEncodingProgress(TixMessageBody* ABody, int64_t ABytesProceed, int64_t ATotalBytes);
     /// Reads format, content type, subtype, boundary and character set.
     virtual void ParseContentType(TixMailHeaderFieldList& AHeader);
@@ -277,6 +285,7 @@ protected:
     void ParseHeader(TStrings& ASource);
     /// HeaderEncoding, or Encoding when that is cmNone.
     TixEncodeMethod GetEffectiveHeaderEncoding() const noexcept;
+    /// A load is under way (changes are not notified).
     bool IsParsing() const noexcept { return FParseCount > 0; }
 
 private:

@@ -216,7 +216,9 @@ protected:
     /// Copies the part header that starts at AHeader's HeaderStart into RawHeader and the
     /// fields that are not known into ExtraFields.
     void ReadHeaderLines(TixMailHeaderFieldList& AHeader);
+    /// Records where the part's header and content start in the top-level source lines.
     void SetPosition(int32_t AHeaderStart, int32_t AEncodedStart) noexcept;
+    /// Records the size in bytes (lines with CR LF) and the number of lines of the encoded content.
     void SetEncodedSize(int32_t ASize, int32_t ALines) noexcept;
 
 private:
