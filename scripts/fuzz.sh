@@ -98,10 +98,13 @@ coverage_report() {
       python3 -c '
 import json, os, sys
 root, target = sys.argv[1], sys.argv[2]
-for entry in json.load(sys.stdin)["data"][0]["files"]:
-    lines = entry["summary"]["lines"]
-    print("coverage: %s: %s: %d of %d lines (%.1f %%)" % (target, os.path.relpath(entry["filename"], root),
-          lines["covered"], lines["count"], lines["percent"]))' "$root" "$target"
+files = json.load(sys.stdin)["data"][0]["files"]
+rows = [(os.path.relpath(f["filename"], root), f["summary"]["lines"]) for f in files]
+if len(rows) > 1:
+    rows.append(("all", {k: sum(r[1][k] for r in rows) for k in ("covered", "count")}))
+for name, lines in rows:
+    print("coverage: %s: %s: %d of %d lines (%.1f %%)" % (target, name, lines["covered"], lines["count"],
+          100.0 * lines["covered"] / max(lines["count"], 1)))' "$root" "$target"
   done
 }
 
