@@ -7,6 +7,8 @@
 //   message_bench large      the large message only
 //   message_bench tiny N     a message of N tiny parts
 //   message_bench hostile    headers that once took quadratic time, at 1x, 4x and 16x their size
+//   message_bench hostile-once I F   hostile header I (0-2) at F times its size, loaded once by
+//                            each side: bench/hostile_growth.sh counts its instructions
 #include "message/ixMailMessage.h"
 #include "util/ixUtils.h"
 
@@ -303,7 +305,7 @@ std::string FileNamePieces(int ACount)
 }
 
 /// GMime reading the same header: the subject, the recipients and the file name.
-void GMimeReadHeader(const std::string& AText)
+[[gnu::noinline]] void GMimeReadHeader(const std::string& AText)
 {
     GMimeStream* stream = g_mime_stream_mem_new_with_buffer(AText.data(), AText.size());
     GMimeParser* parser = g_mime_parser_new_with_stream(stream);
@@ -340,14 +342,22 @@ double MedianCpuSeconds(TRun ARun)
     return times[times.size() / 2];
 }
 
+const THostileHeader HostileHeaders[] = {
+    {"Subject of failing encoded words", &FailingWords},
+    {"address list folded over lines", &FoldedAddresses},
+    {"file name in RFC 2231 pieces", &FileNamePieces},
+};
+
+/// The message of hostile header AHeader at AFactor times its base size, as lines.
+std::string HostileText(const THostileHeader& AHeader, int AFactor)
+{
+    return AHeader.Make(2500 * AFactor);
+}
+
 /// Each hostile header at 1x, 4x and 16x its base size: the load time must grow 1x, 4x, 16x.
 void RunHostile()
 {
-    const THostileHeader headers[] = {
-        {"Subject of failing encoded words", &FailingWords},
-        {"address list folded over lines", &FoldedAddresses},
-        {"file name in RFC 2231 pieces", &FileNamePieces},
-    };
+    const auto& headers = HostileHeaders;
     g_mime_init();
     std::printf("%-34s %5s %9s %12s %8s %12s %8s\n", "hostile header (CPU time)", "size", "KB", "LoadMessage ms",
         "ratio", "GMime ms", "ratio");
@@ -355,7 +365,7 @@ void RunHostile()
         double base = 0;
         double gmimeBase = 0;
         for (const int factor : {1, 4, 16}) {
-            const std::string text = header.Make(2500 * factor);
+            const std::string text = HostileText(header, factor);
             TStringList lines;
             lines.SetText(text);
             TixMailMessage message;
@@ -373,6 +383,24 @@ void RunHostile()
     g_mime_shutdown();
 }
 
+/// One load of hostile header AIndex at AFactor by each side, nothing timed: run under
+/// callgrind, the instructions of LoadMessage and of GMimeReadHeader show the growth without
+/// the cache and allocator effects that blur the CPU times.
+int RunHostileOnce(int AIndex, int AFactor)
+{
+    if (AIndex < 0 || AIndex >= static_cast<int>(std::size(HostileHeaders)) || AFactor < 1)
+        return 2;
+    const std::string text = HostileText(HostileHeaders[AIndex], AFactor);
+    TStringList lines;
+    lines.SetText(text);
+    TixMailMessage message;
+    message.LoadMessage(lines);
+    g_mime_init();
+    GMimeReadHeader(text);
+    g_mime_shutdown();
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -384,6 +412,8 @@ int main(int argc, char** argv)
         RunLarge();
     } else if (what == "hostile") {
         RunHostile();
+    } else if (what == "hostile-once" && argc == 4) {
+        return RunHostileOnce(std::atoi(argv[2]), std::atoi(argv[3]));
     } else if (what == "tiny") {
         RunTinyParts(std::atoi(argc > 2 ? argv[2] : "100000"));
     } else {
