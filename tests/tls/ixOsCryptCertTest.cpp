@@ -77,23 +77,6 @@ TEST(OsCryptCertificates, BadEncodingsAreRefusedWithAsn1Errors)
     EXPECT_EQ(GetLastError(), CRYPT_E_ASN1_CORRUPT);
 }
 
-TEST(OsCryptCertificates, DecodesTheSubjectNameIntoRelativeDistinguishedNames)
-{
-    const TContextPtr context = ContextOf(Server());
-    const std::vector<BYTE> buffer = Decode(CryptStructType(ix::os::X509_NAME), context->pCertInfo->Subject);
-    const auto& name = *reinterpret_cast<const CERT_NAME_INFO*>(buffer.data());
-    ASSERT_EQ(name.cRDN, 3u);
-    const CERT_RDN_ATTR& email = name.rgRDN[2].rgRDNAttr[0];
-    EXPECT_STREQ(email.pszObjId, szOID_RSA_emailAddr);
-    EXPECT_EQ(email.dwValueType, CERT_RDN_IA5_STRING);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(email.Value.pbData), email.Value.cbData), "ops@example.test");
-    const CERT_RDN_ATTR& common = name.rgRDN[0].rgRDNAttr[0];
-    EXPECT_STREQ(common.pszObjId, szOID_COMMON_NAME);
-    EXPECT_EQ(common.dwValueType, CERT_RDN_UTF8_STRING);
-    EXPECT_EQ(std::u16string(reinterpret_cast<char16_t*>(common.Value.pbData), common.Value.cbData / 2),
-        u"pop.example.test");
-}
-
 TEST(OsCryptCertificates, DecodesAlternativeNamesWithTheirChoices)
 {
     const TContextPtr context = ContextOf(Server());
@@ -123,22 +106,6 @@ TEST(OsCryptCertificates, DecodesAlternativeNamesWithTheirChoices)
         nullptr, &size));
 }
 
-TEST(OsCryptCertificates, EnhancedKeyUsageIsNotFoundWhenAbsent)
-{
-    const TContextPtr server = ContextOf(Server());
-    DWORD size = 0;
-    ASSERT_TRUE(CertGetEnhancedKeyUsage(server.get(), 0, nullptr, &size));
-    std::vector<BYTE> buffer(size);
-    ASSERT_TRUE(CertGetEnhancedKeyUsage(server.get(), 0, reinterpret_cast<CERT_ENHKEY_USAGE*>(buffer.data()), &size));
-    const auto& usage = *reinterpret_cast<const CERT_ENHKEY_USAGE*>(buffer.data());
-    ASSERT_EQ(usage.cUsageIdentifier, 1u);
-    EXPECT_STREQ(usage.rgpszUsageIdentifier[0], szOID_PKIX_KP_SERVER_AUTH);
-
-    const TContextPtr plain = ContextOf(MakeCertificate({.CommonName = "plain", .ExtendedKeyUsage = ""}));
-    EXPECT_FALSE(CertGetEnhancedKeyUsage(plain.get(), 0, nullptr, &size));
-    EXPECT_EQ(GetLastError(), CRYPT_E_NOT_FOUND);
-}
-
 TEST(OsCryptCertificates, PropertiesAreSharedByDuplicatesAndFollowTheBufferProtocol)
 {
     const TContextPtr context = ContextOf(Server());
@@ -162,21 +129,6 @@ TEST(OsCryptCertificates, PropertiesAreSharedByDuplicatesAndFollowTheBufferProto
     EXPECT_FALSE(CertGetCertificateContextProperty(context.get(), CERT_SHA1_HASH_PROP_ID, thumbprint, &size));
     EXPECT_EQ(GetLastError(), ERROR_MORE_DATA);
     EXPECT_EQ(size, 20u);
-}
-
-TEST(OsCryptCertificates, SimpleDisplayNamesOfSubjectAndIssuer)
-{
-    const TTestCert authority = MakeCertificate({.Organization = "Org Only CA", .CertificateAuthority = true,
-        .ExtendedKeyUsage = ""});
-    const TContextPtr context = ContextOf(MakeCertificate({.CommonName = "leaf"}, &authority));
-    char16_t name[64];
-    EXPECT_EQ(CertGetNameStringW(context.get(), CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, nullptr, 0), 5u);
-    EXPECT_EQ(CertGetNameStringW(context.get(), CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name, 64), 5u);
-    EXPECT_EQ(std::u16string(name), u"leaf");
-    CertGetNameStringW(context.get(), CERT_NAME_SIMPLE_DISPLAY_TYPE, CERT_NAME_ISSUER_FLAG, nullptr, name, 64);
-    EXPECT_EQ(std::u16string(name), u"Org Only CA");
-    EXPECT_EQ(CertGetNameStringW(context.get(), CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name, 3), 3u);
-    EXPECT_EQ(std::u16string(name), u"le");
 }
 
 TEST(OsCryptCertificates, PemFilesGiveContextsWithTheirKeyAndChain)

@@ -73,9 +73,10 @@ TEST(TcpClientTls, DefaultsAreThePublishedOnes)
     EXPECT_EQ(client.GetSecurityPackage(), "");
 }
 
-TEST(TcpClientTls, EverySetterNotifiesOnlyARealChange)
+TEST(TcpClientTls, EverySetterNotifiesOnlyARealChangeAndTheTlsStreamCarriesTheSettings)
 {
     TixTcpClientTls client;
+    client.SetServer("Mail.Example.Test");
     int changes = 0;
     client.OnChanged = [&](TObject* ASender) {
         EXPECT_EQ(ASender, &client);
@@ -88,30 +89,17 @@ TEST(TcpClientTls, EverySetterNotifiesOnlyARealChange)
         return changes - before;
     };
     EXPECT_EQ(twice([&] { client.SetUseTLS(ctImplicit); }), 1);
-    EXPECT_EQ(twice([&] { client.SetCertificateFlags({cfIgnoreDateInvalid}); }), 1);
-    EXPECT_EQ(twice([&] { client.SetCertChainFlags({rfCheckAll}); }), 1);
-    EXPECT_EQ(twice([&] { client.SetCertChainRetrievalTimeout(500); }), 1);
-    EXPECT_EQ(twice([&] { client.SetTLSFlags({tfUseTLS12, tfUseTLS13}); }), 1);
+    EXPECT_EQ(twice([&] { client.SetCertificateFlags({cfIgnoreUnknownAuthority, cfIgnoreRevocation}); }), 1);
+    EXPECT_EQ(twice([&] { client.SetCertChainFlags({rfCacheEndCert}); }), 1);
+    EXPECT_EQ(twice([&] { client.SetCertChainRetrievalTimeout(1234); }), 1);
+    EXPECT_EQ(twice([&] { client.SetTLSFlags({tfUseTLS13}); }), 1);
     EXPECT_EQ(twice([&] { client.SetUseSystemTLSFlags(false); }), 1);
     EXPECT_EQ(twice([&] { client.SetSendRootCertificate(true); }), 1);
     EXPECT_EQ(twice([&] { client.SetUseStrongCryptoAlgorithms(true); }), 1);
-    EXPECT_EQ(twice([&] { client.SetSecurityPackage("Microsoft Unified Security Protocol Provider"); }), 1);
-    EXPECT_EQ(twice([&] { client.SetSecurityPackage("microsoft unified security protocol provider"); }), 1)
+    EXPECT_EQ(twice([&] { client.SetSecurityPackage(" microsoft unified security protocol provider "); }), 1);
+    EXPECT_EQ(twice([&] { client.SetSecurityPackage(" Microsoft Unified Security Protocol Provider "); }), 1)
         << "package names compare case-sensitively";
-}
 
-TEST(TcpClientTls, TlsStreamCarriesTheSettingsAndTheServerAsTyped)
-{
-    TixTcpClientTls client;
-    client.SetServer("Mail.Example.Test");
-    client.SetCertificateFlags({cfIgnoreUnknownAuthority, cfIgnoreRevocation});
-    client.SetCertChainFlags({rfCacheEndCert});
-    client.SetCertChainRetrievalTimeout(1234);
-    client.SetTLSFlags({tfUseTLS13});
-    client.SetUseSystemTLSFlags(false);
-    client.SetSendRootCertificate(true);
-    client.SetUseStrongCryptoAlgorithms(true);
-    client.SetSecurityPackage(" Microsoft Unified Security Protocol Provider ");
     const std::unique_ptr<TixTlsNetworkStream> stream = client.CreateTlsStream();
     EXPECT_EQ(stream->GetTargetName(), "Mail.Example.Test");
     EXPECT_EQ(stream->GetCertificateFlags(), client.GetCertificateFlags());
