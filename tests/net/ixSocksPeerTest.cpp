@@ -66,47 +66,36 @@ private:
     std::map<std::string, std::string> FValues;
 };
 
-TEST_F(SocksPeers, DanteGrantsSocks4ToANumericDestination)
+TEST_F(SocksPeers, EachProxyGrantsItsProtocolsWithNumericAndNamedDestinations)
 {
-    TixTcpClient client;
-    client.SetServer("127.0.0.1");
-    client.GetFirewallSettings().SetFirewallType(ftSocks4);
-    client.GetFirewallSettings().SetUserName("ixtest");
-    ExpectGreetingAndEcho(client, PortOf("DANTE_PORT"));
-}
-
-TEST_F(SocksPeers, Socks4ResolvesTheDestinationNameItself)
-{
-    TixTcpClient client;
-    client.SetServer("localhost");
-    client.GetFirewallSettings().SetFirewallType(ftSocks4);
-    ExpectGreetingAndEcho(client, PortOf("DANTE_PORT"));
-}
-
-TEST_F(SocksPeers, DanteGrantsSocks5WithoutAuthentication)
-{
-    TixTcpClient client;
-    client.SetServer("127.0.0.1");
-    client.GetFirewallSettings().SetFirewallType(ftSocks5);
-    ExpectGreetingAndEcho(client, PortOf("DANTE_PORT"));
-}
-
-TEST_F(SocksPeers, MicrosocksGrantsSocks5WithoutAuthentication)
-{
-    TixTcpClient client;
-    client.SetServer("127.0.0.1");
-    client.GetFirewallSettings().SetFirewallType(ftSocks5);
-    ExpectGreetingAndEcho(client, PortOf("MICROSOCKS_PORT"));
-}
-
-TEST_F(SocksPeers, MicrosocksGrantsSocks5WithUserAndPasswordAndAHostName)
-{
-    TixTcpClient client;
-    client.SetServer("localhost");
-    client.GetFirewallSettings().SetFirewallType(ftSocks5);
-    client.GetFirewallSettings().SetUserName(Value("MICROSOCKS_USER"));
-    client.GetFirewallSettings().SetPassword(Value("MICROSOCKS_PASSWORD"));
-    ExpectGreetingAndEcho(client, PortOf("MICROSOCKS_AUTH_PORT"));
+    const struct
+    {
+        const char* ProxyPortKey;
+        TixFirewallType Type;
+        const char* Host;
+        const char* UserName; // a key of the peer's values (microsocks), a user id, or none
+        bool Login;
+    } cases[] = {
+        {"DANTE_PORT", ftSocks4, "127.0.0.1", "ixtest", false},
+        {"DANTE_PORT", ftSocks4, "localhost", "", false}, // resolved by the client
+        {"DANTE_PORT", ftSocks5, "127.0.0.1", "", false},
+        {"MICROSOCKS_PORT", ftSocks5, "127.0.0.1", "", false},
+        {"MICROSOCKS_AUTH_PORT", ftSocks5, "localhost", "MICROSOCKS_USER", true},
+        {"SSH_SOCKS_PORT", ftSocks4a, "localhost", "", false}, // resolved by the proxy
+        {"SSH_SOCKS_PORT", ftSocks4a, "127.0.0.1", "", false},
+        {"SSH_SOCKS_PORT", ftSocks5, "localhost", "", false},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(std::string(c.ProxyPortKey) + " " + c.Host);
+        TixTcpClient client;
+        client.SetServer(c.Host);
+        client.GetFirewallSettings().SetFirewallType(c.Type);
+        client.GetFirewallSettings().SetUserName(c.Login ? Value(c.UserName) : c.UserName);
+        if (c.Login)
+            client.GetFirewallSettings().SetPassword(Value("MICROSOCKS_PASSWORD"));
+        ExpectGreetingAndEcho(client, PortOf(c.ProxyPortKey));
+    }
 }
 
 TEST_F(SocksPeers, MicrosocksRefusesAWrongPassword)
@@ -128,30 +117,6 @@ TEST_F(SocksPeers, MicrosocksRefusesAWrongPassword)
         EXPECT_NE(E.ErrorCode(), 0);
     }
     EXPECT_FALSE(client.IsActive());
-}
-
-TEST_F(SocksPeers, SshGrantsSocks4aWithAHostNameThatTheProxyResolves)
-{
-    TixTcpClient client;
-    client.SetServer("localhost");
-    client.GetFirewallSettings().SetFirewallType(ftSocks4a);
-    ExpectGreetingAndEcho(client, PortOf("SSH_SOCKS_PORT"));
-}
-
-TEST_F(SocksPeers, SshGrantsSocks4aWithANumericDestination)
-{
-    TixTcpClient client;
-    client.SetServer("127.0.0.1");
-    client.GetFirewallSettings().SetFirewallType(ftSocks4a);
-    ExpectGreetingAndEcho(client, PortOf("SSH_SOCKS_PORT"));
-}
-
-TEST_F(SocksPeers, SshGrantsSocks5WithAHostName)
-{
-    TixTcpClient client;
-    client.SetServer("localhost");
-    client.GetFirewallSettings().SetFirewallType(ftSocks5);
-    ExpectGreetingAndEcho(client, PortOf("SSH_SOCKS_PORT"));
 }
 
 TEST_F(SocksPeers, ManyTunnelsLeaveNoDescriptorOrThreadBehind)

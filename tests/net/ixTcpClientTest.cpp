@@ -135,17 +135,10 @@ TEST(TcpClientProperties, OnlyARealChangeFiresOnChanged)
     for (const auto& set : newValue)
         set();
     EXPECT_EQ(log.Events.size(), newValue.size());
-    EXPECT_EQ(client.GetServer(), "mail.example.test");
+    client.SetServer("Mail.Example.Test"); // the letter case counts
+    EXPECT_EQ(log.Events.size(), newValue.size() + 1);
+    EXPECT_EQ(client.GetServer(), "Mail.Example.Test");
     EXPECT_EQ(client.GetConnection()->GetTimeOut(), 1000);
-}
-
-TEST(TcpClientProperties, ServerComparesLetterCase)
-{
-    TixTcpClient client;
-    client.SetServer("Mail.Example.Test");
-    TEventLog log(client);
-    client.SetServer("mail.example.test");
-    EXPECT_EQ(log.Events, std::vector<std::string>{"changed"});
 }
 
 TEST(TcpClientProperties, FirewallSettingsAreCopiedWithoutOnChanged)
@@ -294,25 +287,11 @@ TEST(TcpClientKeepAlive, TicksEveryPeriodWhileOpenAndStopsOnClose)
     EXPECT_EQ(server.Finish(), "");
 }
 
-TEST(TcpClientKeepAlive, AFailingTickIsSwallowedAndTheTimerGoesOn)
+TEST(TcpClientKeepAlive, TicksWhileAReadWaitsAndAFailingTickIsSwallowed)
 {
     ScriptedServer server({Step::Drain()});
     TTickingClient client;
     client.FailTicks = true;
-    client.SetServer("127.0.0.1");
-    client.SetPort(server.Port());
-    client.SetKeepAlive(10);
-    client.Open();
-    EXPECT_TRUE(PumpMessagesUntil([&] { return client.Ticks >= 3; }));
-    EXPECT_TRUE(client.IsActive());
-    client.Close();
-    EXPECT_EQ(server.Finish(), "");
-}
-
-TEST(TcpClientKeepAlive, TicksWhileAReadWaits)
-{
-    ScriptedServer server({Step::Drain()});
-    TTickingClient client;
     client.SetServer("127.0.0.1");
     client.SetPort(server.Port());
     client.SetKeepAlive(10);
@@ -331,6 +310,7 @@ TEST(TcpClientKeepAlive, TicksWhileAReadWaits)
             ASSERT_EQ(E.ErrorCode(), -1);
         }
     }
+    EXPECT_TRUE(client.IsActive());
     client.Close();
     EXPECT_EQ(server.Finish(), "");
 }
@@ -390,7 +370,7 @@ TEST(TcpClientResources, OpeningClosingAndFailingLeaveNoDescriptorOrThreadBehind
     const auto round = [] {
         ScriptedServer server({Step::Send("+OK\r\n"), Step::Drain()});
         TTickingClient client;
-        client.SetServer("127.0.0.1");
+        client.SetServer("localhost"); // resolved
         client.SetPort(server.Port());
         client.SetKeepAlive(10);
         client.Open();
