@@ -42,25 +42,21 @@ TEST(PlatformKernel, LastErrorBelongsToTheCallingThread)
     EXPECT_EQ(GetLastError(), 1234u);
 }
 
-TEST(PlatformErrorTexts, SocketAndKernelCodesHaveTheSystemTextWithLineEnd)
+TEST(PlatformErrorTexts, SocketKernelAndErrnoCodesHaveTheirTextWithLineEnd)
 {
-    EXPECT_EQ(SystemText(10061), "No connection could be made because the target machine actively refused it.\r\n");
-    EXPECT_EQ(SystemText(11001), "No such host is known.\r\n");
-    EXPECT_EQ(SystemText(ERROR_INVALID_HANDLE), "The handle is invalid.\r\n");
-    EXPECT_EQ(SystemText(ERROR_TIMEOUT), "This operation returned because the timeout period expired.\r\n");
-}
-
-TEST(PlatformErrorTexts, OtherErrnoValuesUseTheCLibraryText)
-{
-    EXPECT_EQ(SystemText(110), "Connection timed out\r\n"); // ETIMEDOUT
-}
-
-TEST(PlatformErrorTexts, UnknownCodeGivesNoTextAndMessageNotFound)
-{
+    const std::pair<DWORD, const char*> table[] = {
+        {10061, "No connection could be made because the target machine actively refused it.\r\n"},
+        {11001, "No such host is known.\r\n"},
+        {ERROR_INVALID_HANDLE, "The handle is invalid.\r\n"},
+        {ERROR_TIMEOUT, "This operation returned because the timeout period expired.\r\n"},
+        {110, "Connection timed out\r\n"}, // ETIMEDOUT: the C library's text
+        {3999, ""},                         // in errno range, but no such errno
+    };
+    for (const auto& [code, text] : table)
+        EXPECT_EQ(SystemText(code), text) << code;
     SetLastError(0);
     EXPECT_EQ(SystemText(0x00777777), "");
     EXPECT_EQ(GetLastError(), ERROR_MR_MID_NOT_FOUND);
-    EXPECT_EQ(SystemText(3999), ""); // in errno range, but no such errno
 }
 
 TEST(PlatformErrorTexts, ShortBufferAndUnsupportedSourcesAreRefused)

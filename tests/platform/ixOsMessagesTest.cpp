@@ -94,44 +94,28 @@ bool IsReadable(int AFd)
 
 } // namespace
 
-TEST(PlatformWaits, SignalledEventEndsWaitAtOnceAndTimeOutEndsUnsignalledOne)
-{
-    TEvent signalled(true, true);
-    TEvent quiet(false, false);
-    EXPECT_EQ(WaitForSingleObject(signalled.Get(), Cap), WAIT_OBJECT_0);
-    EXPECT_EQ(WaitForSingleObject(quiet.Get(), 0), WAIT_TIMEOUT);
-    EXPECT_EQ(WaitForSingleObject(quiet.Get(), 30), WAIT_TIMEOUT);
-}
-
-TEST(PlatformWaits, AutoResetEventReleasesOneWaitAndManualResetStaysSignalled)
+TEST(PlatformWaits, EventsReleaseWaitsAsWindowsEventsDo)
 {
     TEvent autoReset(false, false);
     TEvent manual(true, false);
+    EXPECT_EQ(WaitForSingleObject(autoReset.Get(), 0), WAIT_TIMEOUT);
+    EXPECT_EQ(WaitForSingleObject(autoReset.Get(), 30), WAIT_TIMEOUT);
     ASSERT_TRUE(SetEvent(autoReset.Get()));
     ASSERT_TRUE(SetEvent(autoReset.Get())); // setting twice still releases one wait
     ASSERT_TRUE(SetEvent(manual.Get()));
-    EXPECT_EQ(WaitForSingleObject(autoReset.Get(), 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(autoReset.Get(), Cap), WAIT_OBJECT_0);
     EXPECT_EQ(WaitForSingleObject(autoReset.Get(), 0), WAIT_TIMEOUT);
     EXPECT_EQ(WaitForSingleObject(manual.Get(), 0), WAIT_OBJECT_0);
     EXPECT_EQ(WaitForSingleObject(manual.Get(), 0), WAIT_OBJECT_0);
+    // A wait for any of several gives the lowest signalled index.
+    TEvent third(true, true);
+    const HANDLE handles[] = {autoReset.Get(), manual.Get(), third.Get()};
+    EXPECT_EQ(WaitForMultipleObjects(3, handles, FALSE, Cap), WAIT_OBJECT_0 + 1);
     ASSERT_TRUE(ResetEvent(manual.Get()));
     EXPECT_EQ(WaitForSingleObject(manual.Get(), 0), WAIT_TIMEOUT);
-}
-
-TEST(PlatformWaits, WaitForAnyReturnsTheLowestSignalledIndex)
-{
-    TEvent first(true, false);
-    TEvent second(true, true);
-    TEvent third(true, true);
-    const HANDLE handles[] = {first.Get(), second.Get(), third.Get()};
-    EXPECT_EQ(WaitForMultipleObjects(3, handles, FALSE, Cap), WAIT_OBJECT_0 + 1);
-}
-
-TEST(PlatformWaits, EventSignalledFromAnotherThreadWakesTheWaitingThread)
-{
-    TEvent event(false, false);
-    std::thread signaller([&] { SetEvent(event.Get()); });
-    EXPECT_EQ(WaitForSingleObject(event.Get(), Cap), WAIT_OBJECT_0);
+    // Another thread's signal wakes this one.
+    std::thread signaller([&] { SetEvent(autoReset.Get()); });
+    EXPECT_EQ(WaitForSingleObject(autoReset.Get(), Cap), WAIT_OBJECT_0);
     signaller.join();
 }
 
