@@ -124,7 +124,6 @@ public:
         SECURITY_STATUS Status;
         std::string Text;
         std::string Extra;
-        ULONG Missing = 0;
     };
 
     /// One DecryptMessage call over ABytes.
@@ -134,15 +133,13 @@ public:
         SecBuffer buffers[4] = {{static_cast<ULONG>(bytes.size()), SECBUFFER_DATA, bytes.data()},
             {0, SECBUFFER_EMPTY, nullptr}, {0, SECBUFFER_EMPTY, nullptr}, {0, SECBUFFER_EMPTY, nullptr}};
         SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
-        TDecrypted result{Table()->DecryptMessage(&FContext, &desc, 0, nullptr), {}, {}, 0};
+        TDecrypted result{Table()->DecryptMessage(&FContext, &desc, 0, nullptr), {}, {}};
         for (const SecBuffer& item : buffers)
         {
             if (item.BufferType == SECBUFFER_DATA && result.Status >= 0)
                 result.Text.assign(static_cast<char*>(item.pvBuffer), item.cbBuffer);
             if (item.BufferType == SECBUFFER_EXTRA)
                 result.Extra.assign(static_cast<char*>(item.pvBuffer), item.cbBuffer);
-            if (item.BufferType == SECBUFFER_MISSING)
-                result.Missing = item.cbBuffer;
         }
         return result;
     }
@@ -151,7 +148,7 @@ public:
     std::string DecryptAll(const std::string& ABytes, SECURITY_STATUS* ALastStatus = nullptr)
     {
         std::string text;
-        TDecrypted part{SEC_E_OK, {}, ABytes, 0};
+        TDecrypted part{SEC_E_OK, {}, ABytes};
         while (!part.Extra.empty())
         {
             part = Decrypt(part.Extra);
@@ -338,22 +335,6 @@ TEST_P(SecurityRecords, NegotiatedVersionCarriesRecordsBothWays)
     EXPECT_EQ(FClient.DecryptAll(FServer.Write("hello client")), "hello client");
 }
 
-TEST_P(SecurityRecords, SplitRecordReportsMissingBytesThenDecrypts)
-{
-    FClient.DecryptAll(FServer.Write(""));  // session tickets, if any
-    const std::string record = FServer.Write(std::string(3000, 'x'));
-    TSspiPeer::TDecrypted part = FClient.Decrypt(record.substr(0, 1000));
-    EXPECT_EQ(part.Status, SEC_E_INCOMPLETE_MESSAGE);
-    EXPECT_EQ(part.Missing, record.size() - 1000);
-    part = FClient.Decrypt(record.substr(0, 3));
-    EXPECT_EQ(part.Status, SEC_E_INCOMPLETE_MESSAGE);
-    EXPECT_EQ(part.Missing, 2u);
-    part = FClient.Decrypt(record);
-    EXPECT_EQ(part.Status, SEC_E_OK);
-    EXPECT_EQ(part.Text, std::string(3000, 'x'));
-    EXPECT_TRUE(part.Extra.empty());
-}
-
 TEST_P(SecurityRecords, CloseNotificationEndsTheContextBothWays)
 {
     SECURITY_STATUS status = SEC_E_OK;
@@ -373,7 +354,7 @@ TEST_P(SecurityRecords, BadRecordFailsTheContext)
     std::string record = FServer.Write("secret");
     record[record.size() - 1] ^= 0x20;
     SECURITY_STATUS status = SEC_E_OK;
-    for (TSspiPeer::TDecrypted part{SEC_E_OK, {}, record, 0}; !part.Extra.empty();)
+    for (TSspiPeer::TDecrypted part{SEC_E_OK, {}, record}; !part.Extra.empty();)
         status = (part = FClient.Decrypt(part.Extra)).Status;
     EXPECT_EQ(status, SEC_E_DECRYPT_FAILURE);
     EXPECT_EQ(FClient.Decrypt(FServer.Write("more")).Status, SEC_E_DECRYPT_FAILURE);
