@@ -118,7 +118,7 @@ TEST(IPv6Text, CompressesOnlyTheFirstRunOfTwoOrMoreZeroGroups)
     EXPECT_EQ(IPv6Text({0, 1, 0, 0, 0, 0, 0, 0}), "0:1:0:0:0:0:0:0"); // a single zero ends the chance
 }
 
-TEST(IPAddress, ParsesNumericTextsIntoTheirFamilies)
+TEST(IPAddress, ParsesNumericTextsIntoTheirFamiliesAndMakesEmptyAndAnyAddresses)
 {
     TWinSockStartup startup;
     const auto v4 = TixIPAddress::CreateIpAddress("10.1.2.3");
@@ -158,11 +158,6 @@ TEST(IPAddress, RefusesBadTextsPortsAndFamilies)
     EXPECT_EQ(empty.GetText(), "");
     EXPECT_EQ(SocketErrorOf([&] { empty.SetPort(25); }).first, -2);
     EXPECT_EQ(SocketErrorOf([&] { empty.SetFamily(17); }).first, -7);
-}
-
-TEST(IPAddress, EmptyAndAnyAddressesServeAsBuffersAndBindings)
-{
-    TWinSockStartup startup;
     const auto any6 = TixIPAddress::CreateAnyAddress(23);
     EXPECT_EQ(any6->GetText(), "::");
     const auto any4 = TixIPAddress::CreateBindingAddress("", 2);
@@ -171,7 +166,7 @@ TEST(IPAddress, EmptyAndAnyAddressesServeAsBuffersAndBindings)
     EXPECT_EQ(TixIPAddress::CreateEmpty(23)->GetSockAddrLen(), 28);
 }
 
-TEST(ResolveHost, ReturnsNumericTextUnchangedWithoutALookup)
+TEST(ResolveHost, ReturnsNumericTextUnchangedAndPrefersTheAskedFamilyOfALookup)
 {
     TWinSockStartup startup;
     // A lookup would have given "127.0.0.1" for this short form.
@@ -180,12 +175,6 @@ TEST(ResolveHost, ReturnsNumericTextUnchangedWithoutALookup)
     EXPECT_EQ(ip, "127.1");
     TixHostResolver::ResolveHost("::1", true, ip);
     EXPECT_EQ(ip, "::1");
-}
-
-TEST(ResolveHost, PrefersTheAskedFamilyAndFallsBackToTheFirstRecord)
-{
-    TWinSockStartup startup;
-    std::string ip;
     TixHostResolver6(false).GetIPAddress("localhost", ip);
     EXPECT_EQ(ip, "127.0.0.1");
     TixHostResolver6(true).GetIPAddress("localhost", ip); // the hosts file gives IPv4 only
@@ -196,7 +185,7 @@ TEST(ResolveHost, PrefersTheAskedFamilyAndFallsBackToTheFirstRecord)
     EXPECT_EQ(list[0], "127.0.0.1");
 }
 
-TEST(WithoutResolver, AddressesAreIPv4AndIPv6TextsAreRejected)
+TEST(WithoutResolver, AddressesAreIPv4AndHostsAreResolvedByTheMessageBasedLookup)
 {
     TWinSockStartup startup;
     TWithoutResolver without;
@@ -208,12 +197,6 @@ TEST(WithoutResolver, AddressesAreIPv4AndIPv6TextsAreRejected)
     EXPECT_NE(dynamic_cast<TixIPAddress4*>(TixIPAddress::CreateIpAddress("10.1.2.3").get()), nullptr);
     EXPECT_NE(dynamic_cast<TixIPAddress4*>(TixIPAddress::CreateEmpty(2).get()), nullptr);
     EXPECT_EQ(SocketErrorOf([] { TixIPAddress::CreateEmpty(23); }).first, -7);
-}
-
-TEST(WithoutResolver, HostsAreResolvedByTheMessageBasedLookup)
-{
-    TWinSockStartup startup;
-    TWithoutResolver without;
     std::string ip;
     TixHostResolver::ResolveHost("localhost", true, ip);
     EXPECT_EQ(ip, "127.0.0.1");
@@ -253,21 +236,17 @@ TEST(MessageBasedLookup, TimesOutWhileMessagesKeepArrivingAndTheCancelledLookupL
     EXPECT_EQ(CountResources(), before);
 }
 
-TEST(MessageBasedLookup, FailedLookupRaisesItsErrorWithItsText)
+TEST(MessageBasedLookup, FailedLookupRaisesItsErrorAndAFoundOneListsEveryAddressInOrder)
 {
     TWinSockStartup startup;
-    const TLookupHook hook([](const std::string&) { return os::THostLookupResult{os::WSAHOST_NOT_FOUND, {}, ""}; });
-    const auto [code, text] = SocketErrorOf([] {
-        TStringList list;
-        TixHostResolver4().GetIPList("nowhere.example", list);
-    });
-    EXPECT_EQ(code, 11001);
-    EXPECT_EQ(text, "No such host is known.");
-}
-
-TEST(MessageBasedLookup, EveryAddressOfTheLookupIsListedInItsOrder)
-{
-    TWinSockStartup startup;
+    {
+        const TLookupHook hook([](const std::string&) { return os::THostLookupResult{os::WSAHOST_NOT_FOUND, {}, ""}; });
+        EXPECT_EQ(SocketErrorOf([] {
+            TStringList list;
+            TixHostResolver4().GetIPList("nowhere.example", list);
+        }),
+            std::make_pair(11001, std::string("No such host is known.")));
+    }
     std::string asked;
     const TLookupHook hook([&asked](const std::string& AName) {
         asked = AName;
