@@ -568,6 +568,17 @@ void TixEncoder::Decode(TStream& ASource, TStream& ADestination)
     }
 }
 
+namespace {
+
+/// True when the byte before AData[ANext] is the last of an encoded line: the source ends, or
+/// CR LF follows.
+bool EndsLine(std::span<const uint8_t> AData, size_t ANext) noexcept
+{
+    return ANext == AData.size() || (AData[ANext] == '\r' && ANext + 1 < AData.size() && AData[ANext + 1] == '\n');
+}
+
+} // namespace
+
 void TixEncoder::EncodeQuotedPrintable(TStream& ASource, TStream& ADestination)
 {
     const TSourceBytes source(ASource);
@@ -600,8 +611,9 @@ void TixEncoder::EncodeQuotedPrintable(TStream& ASource, TStream& ADestination)
             continue;
         }
         // Any other CR, the last byte of the source included, is escaped like the other
-        // controls, so that it survives the round trip.
-        if (QpLiterals[c]) {
+        // controls, so that it survives the round trip. A blank that would end an encoded line
+        // is escaped too: transports may strip trailing blanks (RFC 2045, 6.7, rule 3).
+        if (QpLiterals[c] && !(c == ' ' && EndsLine(data, i))) {
             *out++ = c;
             column += 1;
         } else {

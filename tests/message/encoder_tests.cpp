@@ -6,6 +6,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "message/piece_stream.h"
@@ -142,10 +143,27 @@ TEST(QuotedPrintableEncoding, BreaksALongLineAfter71CharactersWithSoftBreaks)
 TEST(QuotedPrintableEncoding, EscapesControlsEqualsSignsAndHighBytesButKeepsCrLf)
 {
     EXPECT_EQ(Encode(cmQuotedPrintable, "a\tb=c\nd"), "a=09b=3Dc=0Ad");
-    EXPECT_EQ(Encode(cmQuotedPrintable, "one\r\ntwo \r\n"), "one\r\ntwo \r\n");
+    EXPECT_EQ(Encode(cmQuotedPrintable, "one\r\ntwo\r\n"), "one\r\ntwo\r\n");
     EXPECT_EQ(Encode(cmQuotedPrintable, "caf\xE9\x7F~ !<>"), "caf=E9=7F~ !<>");
     EXPECT_EQ(Encode(cmQuotedPrintable, "a\rb"), "a=0Db");
     EXPECT_EQ(Encode(cmQuotedPrintable, "a\r\r\n"), "a=0D\r\n");
+}
+
+TEST(QuotedPrintableEncoding, EscapesTheBlankThatWouldEndAnEncodedLine)
+{
+    const std::string x70(70, 'x');
+    const std::pair<std::string, std::string> Cases[] = {
+        {"two \r\n", "two=20\r\n"},
+        {"end ", "end=20"},
+        {"a  \r\nb", "a =20\r\nb"},
+        {"a\t\r\n", "a=09\r\n"},
+        {"a \rb \nc", "a =0Db =0Ac"},
+        {x70 + " y", x70 + " =\r\ny"}, // a soft break ends the line, not the blank
+    };
+    for (const auto& [input, expected] : Cases) {
+        EXPECT_EQ(Encode(cmQuotedPrintable, input), expected) << input;
+        EXPECT_EQ(Decode(cmQuotedPrintable, expected), input);
+    }
 }
 
 TEST(QuotedPrintableEncoding, KeepsACarriageReturnThatEndsTheInput)
