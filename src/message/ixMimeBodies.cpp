@@ -320,11 +320,18 @@ std::string TixAttachmentBody::ReadContentID(TixMailHeaderFieldList& AHeader)
     return id;
 }
 
-std::string TixAttachmentBody::ReadFileName(TixMailHeaderFieldList& AHeader)
+std::string TixAttachmentBody::ReadFileName(TixMailHeaderFieldList& AHeader, bool ATypeNameFirst)
 {
     const std::string disposition = AHeader.GetFieldValue("Content-Disposition");
     const std::string contentType = AHeader.GetFieldValue("Content-Type");
-    std::string name = AHeader.GetDecodedItemValue(disposition, "filename*");
+    std::string name;
+    if (ATypeNameFirst) {
+        name = AHeader.GetDecodedItemValue(contentType, "name*");
+        if (name.empty())
+            name = AHeader.GetDecodedItemValue(contentType, "name");
+    }
+    if (name.empty())
+        name = AHeader.GetDecodedItemValue(disposition, "filename*");
     if (name.empty())
         name = AHeader.GetDecodedItemValue(disposition, "filename");
     if (name.empty())
@@ -351,7 +358,7 @@ std::string TixAttachmentBody::ReadFileName(TixMailHeaderFieldList& AHeader)
 void TixAttachmentBody::ParseBodyHeader(TixMailHeaderFieldList& AHeader)
 {
     TixMessageBody::ParseBodyHeader(AHeader);
-    SetFileName(ReadFileName(AHeader));
+    SetFileName(ReadFileName(AHeader, false));
     SetContentID(ReadContentID(AHeader));
 }
 
@@ -401,13 +408,9 @@ TixImageBody::TixImageBody(TixMessageBodies& AOwner) : TixAttachmentBody(AOwner)
 
 void TixImageBody::ParseBodyHeader(TixMailHeaderFieldList& AHeader)
 {
-    TixAttachmentBody::ParseBodyHeader(AHeader);
-    const std::string contentType = AHeader.GetFieldValue("Content-Type");
-    std::string name = AHeader.GetDecodedItemValue(contentType, "name");
-    if (name.empty())
-        name = AHeader.GetDecodedItemValue(contentType, "filename");
-    SetFileName(name.empty() ? name : MakeSafeFileName(name));
-    SetContentType(AHeader.GetItemValue(contentType, ""));
+    TixMessageBody::ParseBodyHeader(AHeader);
+    SetFileName(ReadFileName(AHeader, true));
+    SetContentType(AHeader.GetItemValue(AHeader.GetFieldValue("Content-Type"), ""));
     SetContentID(ReadContentID(AHeader));
 }
 

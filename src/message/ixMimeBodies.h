@@ -171,13 +171,15 @@ protected:
     void RegisterKnownFields(TStrings& AFields) override;
     /// Content-ID of AHeader without one pair of angle brackets.
     static std::string ReadContentID(TixMailHeaderFieldList& AHeader);
+    /// The file name AHeader gives, made safe: the "filename" items of Content-Disposition,
+    /// then of Content-Type, Content-Description, the "name" items of Content-Type, an embedded
+    /// message's Subject; ATypeNameFirst (an image) tries the "name" items first.
+    std::string ReadFileName(TixMailHeaderFieldList& AHeader, bool ATypeNameFirst);
     /// Stores the file name alone, without what SetFileName derives from it (for a reset, a
     /// copy and stored data).
     void SetFileNameOnly(const std::string& AValue);
 
 private:
-    std::string ReadFileName(TixMailHeaderFieldList& AHeader);
-
     std::string FContentID;
     std::string FFileName;
     std::string FContentName;

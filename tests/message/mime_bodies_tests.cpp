@@ -196,8 +196,11 @@ TEST_F(MimeBodiesTest, FileNameSourcesAreTriedInOrderAndMadeSafe)
          "--b\nContent-Type: application/x\nContent-Description: a.pdf\n\nx\n"
          "--b\nContent-Type: message/rfc822\n\nSubject: Re: news\n\nbody\n"
          "--b\nContent-Type: application/x; name=\"..\"\nContent-ID: <id@x>\n\nx\n"
+         // An inline image is named by Content-Type first, then as an attachment.
+         "--b\nContent-Type: image/png\nContent-Disposition: inline; filename=only.png\n\nx\n"
+         "--b\nContent-Type: image/png; name=type.png\nContent-Disposition: inline; filename=d.png\n\nx\n"
          "--b--\n");
-    ASSERT_EQ(Message.GetBodies().Count(), 6);
+    ASSERT_EQ(Message.GetBodies().Count(), 8);
     EXPECT_EQ(BodyAs<TixAttachmentBody>(0)->GetFileName(), "\xE9t\xE9.txt");
     EXPECT_EQ(BodyAs<TixAttachmentBody>(1)->GetFileName(), "sub_dir.bin");
     EXPECT_EQ(BodyAs<TixAttachmentBody>(2)->GetFileName(), "Quarterly report.dat");
@@ -205,6 +208,8 @@ TEST_F(MimeBodiesTest, FileNameSourcesAreTriedInOrderAndMadeSafe)
     EXPECT_EQ(BodyAs<TixAttachmentBody>(4)->GetFileName(), "Re_ news.eml");
     EXPECT_EQ(BodyAs<TixAttachmentBody>(5)->GetFileName(), "_");
     EXPECT_EQ(BodyAs<TixAttachmentBody>(5)->GetContentID(), "id@x");
+    EXPECT_EQ(BodyAs<TixImageBody>(6)->GetFileName(), "only.png");
+    EXPECT_EQ(BodyAs<TixImageBody>(7)->GetFileName(), "type.png");
 }
 
 TEST(SafeFileName, ReplacesReservedCharactersAndOneTrailingDotOrBlank)
