@@ -17,6 +17,7 @@ using internal::FileNameWithoutPath;
 namespace {
 
 constexpr std::string_view CrLf = "\r\n";
+constexpr std::string_view SoftLineBreak = "=\r\n";
 /// The longest line RFC 5322 lets a message carry, without its line break.
 constexpr int64_t MaxLineBytes = 998;
 /// Bytes read at a time when data is looked through.
@@ -202,18 +203,30 @@ TixEncodeMethod TixMessageComposer::ChooseEncoding(TixMessageBody& ABody, TStrea
     return chosen;
 }
 
+void TixMessageComposer::PrepareEncoding(TixMessageBody& ABody)
+{
+    const TixEncodeMethod current = ABody.GetEncoding();
+    // A multipart body's own level prepares its nested bodies.
+    if (dynamic_cast<TixMultipartBody*>(&ABody) || !IsIdentity(current))
+        return;
+    if (const auto source = ABody.GetSourceStream())
+        if (const TixEncodeMethod chosen = ChooseEncoding(ABody, *source, current); chosen != current)
+            ForceEncoding(ABody, chosen);
+}
+
 void TixMessageComposer::PrepareEncodings(TixMessageBodies& ABodies)
 {
-    for (int32_t i = 0; i < ABodies.Count(); ++i) {
-        TixMessageBody& body = ABodies[i];
-        const TixEncodeMethod current = body.GetEncoding();
-        // A multipart body's own level prepares its nested bodies.
-        if (dynamic_cast<TixMultipartBody*>(&body) || !IsIdentity(current))
-            continue;
-        if (const auto source = body.GetSourceStream())
-            if (const TixEncodeMethod chosen = ChooseEncoding(body, *source, current); chosen != current)
-                ForceEncoding(body, chosen);
-    }
+    for (int32_t i = 0; i < ABodies.Count(); ++i)
+        PrepareEncoding(ABodies[i]);
+}
+
+void TixMessageComposer::PrepareSinglePart(TixMessageBody& ABody)
+{
+    PrepareEncoding(ABody);
+    // The data runs to the end of the message, whose last line break every reader but this
+    // library's would take as data: quoted-printable ends the data with a soft line break.
+    if (dynamic_cast<TixAttachmentBody*>(&ABody) && IsIdentity(ABody.GetEncoding()))
+        ForceEncoding(ABody, cmQuotedPrintable);
 }
 
 bool TixMessageComposer::HoldsDelimiter(TixMessageBodies& ABodies, std::string_view ADelimiter)
@@ -311,6 +324,14 @@ bool TixMessageComposer::WriteBodyData(TixMailMessage& AMessage, TixMessageBody&
             ABody.EncodeData(*source, encoded);
         const int64_t size = encoded.GetSize();
         lineBreak = size > 0 && (encoded.Memory()[size - 1] == '\n' || encoded.Memory()[size - 1] == '\r');
+        // Quoted-printable data ends with a soft line break: the line break that follows it
+        // (before the next boundary line, or at the end of a single-part message) is then no
+        // part of the data for any reader.
+        if (size > 0 && AMessage.GetMessageFormat() != mfUUencode && ABody.GetEncoding() == cmQuotedPrintable) {
+            encoded.Seek(0, soEnd);
+            encoded.WriteBuffer(SoftLineBreak.data(), static_cast<int64_t>(SoftLineBreak.size()));
+            lineBreak = false;
+        }
         TixMailMessage* owner = ABody.GetMessage();
         FTarget.AddData(encoded, [owner, &ABody](int64_t ABytesProceed, int64_t ATotalBytes) {
             if (owner)

@@ -171,7 +171,7 @@ void TixMessageComposer::WriteHeader(TixMailMessage& AMessage, bool AIncludeBcc)
     TixMessageBody* single =
         mime && !AMessage.IsMultipart() && AMessage.GetBodies().Count() == 1 ? &AMessage.GetBodies()[0] : nullptr;
     if (single)
-        PrepareEncodings(AMessage.GetBodies());
+        PrepareSinglePart(*single);
     else
         PrepareParts(AMessage);
     if (AMessage.GetMessageID().empty())

@@ -1,7 +1,8 @@
 /* Reads message files with GMime 3 and prints their part trees in the form of mime_reader.py:
- * "== NAME", then per part DEPTH TAB content type TAB HEX(file name, UTF-8) or "-" TAB MD5 of
- * the decoded bytes ("-" for a multipart). Text parts without a file name are compared as lines:
- * line breaks as LF, none at the end. */
+ * "== NAME", then per part DEPTH, content type, HEX(file name, UTF-8), MD5 of the decoded bytes,
+ * and the "type" item of a multipart or the Content-ID of a leaf, separated by TAB, "-" for what
+ * a part lacks. A text part without a file name counts as its text in UTF-8, lines ending with
+ * LF, none at the end. */
 #include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
@@ -20,10 +21,12 @@ static void PrintHex(const char* AText)
 
 static void Describe(GMimeObject* AObject, int ADepth)
 {
-    char* type = g_mime_content_type_get_mime_type(g_mime_object_get_content_type(AObject));
+    GMimeContentType* contentType = g_mime_object_get_content_type(AObject);
+    char* type = g_mime_content_type_get_mime_type(contentType);
     char* lower = g_ascii_strdown(type, -1);
     if (GMIME_IS_MULTIPART(AObject)) {
-        printf("%d\t%s\t-\t-\n", ADepth, lower);
+        const char* subType = g_mime_content_type_get_parameter(contentType, "type");
+        printf("%d\t%s\t-\t-\t%s\n", ADepth, lower, subType ? subType : "-");
         GMimeMultipart* multipart = GMIME_MULTIPART(AObject);
         for (int i = 0; i < g_mime_multipart_get_count(multipart); ++i)
             Describe(g_mime_multipart_get_part(multipart, i), ADepth + 1);
@@ -32,27 +35,29 @@ static void Describe(GMimeObject* AObject, int ADepth)
         const char* name = g_mime_part_get_filename(part);
         GMimeStream* memory = g_mime_stream_mem_new();
         GMimeDataWrapper* content = g_mime_part_get_content(part);
-        if (content)
-            g_mime_data_wrapper_write_to_stream(content, memory);
-        GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(memory));
-        gsize length = bytes->len;
-        if (!name && strncmp(lower, "text/", 5) == 0) {
-            gsize kept = 0;
-            for (gsize i = 0; i < length; ++i)
-                if (!(bytes->data[i] == '\r' && i + 1 < length && bytes->data[i + 1] == '\n'))
-                    bytes->data[kept++] = bytes->data[i];
-            length = kept;
-            while (length > 0 && (bytes->data[length - 1] == '\r' || bytes->data[length - 1] == '\n'))
+        if (!name && GMIME_IS_TEXT_PART(AObject)) {
+            char* text = g_mime_text_part_get_text(GMIME_TEXT_PART(AObject));
+            gsize length = 0;
+            for (const char* p = text ? text : ""; *p; ++p)
+                if (!(p[0] == '\r' && p[1] == '\n'))
+                    text[length++] = *p;
+            while (length > 0 && text[length - 1] == '\n')
                 --length;
+            g_mime_stream_write(memory, text ? text : "", length);
+            g_free(text);
+        } else if (content) {
+            g_mime_data_wrapper_write_to_stream(content, memory);
         }
-        gchar* digest = g_compute_checksum_for_data(G_CHECKSUM_MD5, bytes->data, length);
+        GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(memory));
+        gchar* digest = g_compute_checksum_for_data(G_CHECKSUM_MD5, bytes->data, bytes->len);
+        const char* contentId = g_mime_object_get_content_id(AObject);
         printf("%d\t%s\t", ADepth, lower);
         PrintHex(name);
-        printf("\t%s\n", digest);
+        printf("\t%s\t%s\n", digest, contentId && *contentId ? contentId : "-");
         g_free(digest);
         g_object_unref(memory);
     } else {
-        printf("%d\t%s\t-\t?\n", ADepth, lower);
+        printf("%d\t%s\t-\t?\t-\n", ADepth, lower);
     }
     g_free(lower);
     g_free(type);

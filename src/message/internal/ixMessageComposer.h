@@ -88,6 +88,9 @@ public:
     /// carries it unchanged: 7bit bodies the encoding their data asks for, and quoted-printable
     /// where a line is over 998 bytes or holds a bare CR or LF or a NUL.
     static void PrepareEncodings(TixMessageBodies& ABodies);
+    /// PrepareEncodings for ABody, the one part of a message; an attachment's data there is
+    /// quoted-printable at least, so that it ends with a soft line break (see WriteBodyData).
+    static void PrepareSinglePart(TixMessageBody& ABody);
     /// True when a line of the 7bit or 8bit data of ABodies (nested bodies included) begins
     /// with ADelimiter.
     static bool HoldsDelimiter(TixMessageBodies& ABodies, std::string_view ADelimiter);
@@ -116,7 +119,10 @@ public:
     static bool PrepareParts(TixMailMessage& AMessage);
 
 private:
-    /// The encoded data of ABody; true when it ends with a line break.
+    /// PrepareEncodings for one body.
+    static void PrepareEncoding(TixMessageBody& ABody);
+    /// The encoded data of ABody (quoted-printable data ending with a soft line break); true
+    /// when it ends with a line break of its own.
     bool WriteBodyData(TixMailMessage& AMessage, TixMessageBody& ABody);
     void AddPartHeader(TixMessageBody& ABody);
     void WriteHeader(TixMailMessage& AMessage, bool AIncludeBcc);
