@@ -68,30 +68,26 @@ class TMessageGenerator
 public:
     /// Fills AMessage; attachment data goes to AFiles under the body's file name.
     TMessageGenerator(uint32_t AIndex, TixMailMessage& AMessage, std::map<std::string, std::string>& AFiles)
-        : FIndex(AIndex), FRandom(AIndex * 2654435761u + 17), FMessage(AMessage), FFiles(AFiles)
+        : FIndex(AIndex), FRandom(AIndex * 2654435761u + 17), FMessage(AMessage), FFiles(AFiles),
+          FCharSet(CharSets[AIndex % std::size(CharSets)])
     {
-        static constexpr std::string_view CharSets[] = {"utf-8", "iso-8859-1", "koi8-r", "windows-1251", "iso-8859-2"};
-        FCharSet = CharSets[AIndex % std::size(CharSets)];
         Build();
     }
 
 private:
-    /// Letters that the message's character set holds, ASCII first (UTF-8 in memory).
-    std::vector<std::string> Alphabet() const
+    /// The character sets of the messages, each with letters beyond ASCII that it holds (UTF-8).
+    struct TCharSet
     {
-        std::vector<std::string> letters;
-        for (char c = 'a'; c <= 'z'; ++c)
-            letters.emplace_back(1, c);
-        if (FCharSet == "utf-8")
-            letters.insert(letters.end(), {"\xC3\xA9", "\xE2\x82\xAC", "\xE6\x97\xA5", "\xD0\xB6", "\xF0\x9F\x8E\x89"});
-        else if (FCharSet == "iso-8859-1")
-            letters.insert(letters.end(), {"\xC3\xA9", "\xC3\xBC", "\xC3\x9F", "\xC3\xB1"});
-        else if (FCharSet == "iso-8859-2")
-            letters.insert(letters.end(), {"\xC5\x82", "\xC5\xBE", "\xC3\xA1"});
-        else
-            letters.insert(letters.end(), {"\xD0\x96", "\xD0\xBF", "\xD1\x8F", "\xD1\x91"});
-        return letters;
-    }
+        std::string_view Name;
+        std::vector<std::string_view> Letters;
+    };
+    inline static const TCharSet CharSets[] = {
+        {"utf-8", {"\xC3\xA9", "\xE2\x82\xAC", "\xE6\x97\xA5", "\xD0\xB6", "\xF0\x9F\x8E\x89"}},
+        {"iso-8859-1", {"\xC3\xA9", "\xC3\xBC", "\xC3\x9F", "\xC3\xB1"}},
+        {"koi8-r", {"\xD0\x96", "\xD0\xBF", "\xD1\x8F", "\xD1\x91"}},
+        {"windows-1251", {"\xD0\x96", "\xD0\xBF", "\xD1\x8F", "\xD1\x91"}},
+        {"iso-8859-2", {"\xC5\x82", "\xC5\xBE", "\xC3\xA1"}},
+    };
 
     int32_t Between(int32_t ALow, int32_t AHigh) { return std::uniform_int_distribution<int32_t>(ALow, AHigh)(FRandom); }
     bool Chance(int32_t APercent) { return Between(1, 100) <= APercent; }
@@ -99,12 +95,13 @@ private:
     /// A word of 1 to 10 letters; non-ASCII letters only with ANational.
     std::string Word(bool ANational)
     {
-        static const std::string_view Ascii = "abcdefghijklmnopqrstuvwxyz";
-        const std::vector<std::string> letters = Alphabet();
+        const std::vector<std::string_view>& letters = FCharSet.Letters;
         std::string word;
         for (int32_t n = Between(1, 10); n > 0; --n)
-            word += ANational && Chance(30) ? letters[static_cast<size_t>(Between(26, static_cast<int32_t>(letters.size()) - 1))]
-                                           : std::string(1, Ascii[static_cast<size_t>(Between(0, 25))]);
+            if (ANational && Chance(30))
+                word += letters[static_cast<size_t>(Between(0, static_cast<int32_t>(letters.size()) - 1))];
+            else
+                word += static_cast<char>('a' + Between(0, 25));
         return word;
     }
 
@@ -149,7 +146,7 @@ private:
         return Chance(50) ? StringReplace(text, "\n", "\r\n") : text;
     }
 
-    /// Attachment sizes: mostly small, some of 10-500 KB, and now and then up to 5 MB.
+    /// Attachment sizes: mostly small, one in ten of 10-500 KB, and now and then up to 5 MB.
     int32_t AttachmentSize()
     {
         if (FIndex % 50 == 7 && !FBig) {
@@ -157,7 +154,7 @@ private:
             return Between(1 << 20, 5 << 20);
         }
         const int32_t kind = Between(1, 10);
-        return kind == 1 ? 0 : kind <= 7 ? Between(1, 4000) : Between(10 << 10, 500 << 10);
+        return kind == 1 ? 0 : kind <= 9 ? Between(1, 4000) : Between(10 << 10, 500 << 10);
     }
 
     std::string FileName(std::string_view AExtension)
@@ -185,16 +182,14 @@ private:
         if (AType == "text/html")
             text = "<html><body><p>" + text + "</p></body></html>";
         auto& body = test::AddText(AList, text, AType);
-        body.SetCharSet(FCharSet);
+        body.SetCharSet(std::string(FCharSet.Name));
         return body;
     }
 
-    void AddAlternative(TixMessageBodies& AList)
+    void AddPlainAndHtml(TixMessageBodies& AList)
     {
-        auto& alternative = AList.Add<TixMultipartBody>();
-        alternative.SetContentType("multipart/alternative");
-        AddText(alternative.GetBodies(), "text/plain");
-        AddText(alternative.GetBodies(), "text/html");
+        AddText(AList, "text/plain");
+        AddText(AList, "text/html");
     }
 
     void AddRelated(TixMessageBodies& AList)
@@ -212,7 +207,7 @@ private:
 
     void BuildHeader()
     {
-        FMessage.SetCharSet(FCharSet);
+        FMessage.SetCharSet(std::string(FCharSet.Name));
         FMessage.SetUseHeaderEncodingExtensions(Chance(50));
         const bool national = Chance(60);
         FMessage.SetSubject(Chance(15) ? Words(Between(12, 25), national) : Words(Between(1, 6), national));
@@ -248,15 +243,17 @@ private:
             break;
         case 1: // text and HTML
             FMessage.SetContentType("multipart/alternative");
-            AddText(bodies, "text/plain");
-            AddText(bodies, "text/html");
+            AddPlainAndHtml(bodies);
             break;
-        case 2: // alternatives and attachments
+        case 2: { // alternatives and attachments
             FMessage.SetContentType("multipart/mixed");
-            AddAlternative(bodies);
+            auto& alternative = bodies.Add<TixMultipartBody>();
+            alternative.SetContentType("multipart/alternative");
+            AddPlainAndHtml(alternative.GetBodies());
             for (int32_t n = Between(1, 3); n > 0; --n)
                 AddAttachment(bodies);
             break;
+        }
         case 3: // HTML with images, and an attachment
             FMessage.SetContentType("multipart/mixed");
             AddRelated(bodies);
@@ -283,7 +280,7 @@ private:
     std::mt19937 FRandom;
     TixMailMessage& FMessage;
     std::map<std::string, std::string>& FFiles;
-    std::string FCharSet;
+    const TCharSet& FCharSet;
     bool FBig = false;
 };
 
