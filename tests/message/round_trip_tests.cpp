@@ -111,9 +111,10 @@ std::vector<std::string> Columns(const std::string& ALine)
     return columns;
 }
 
-/// GMime 3 gives only the first piece of a name long enough to be written in several (encoded
-/// words folded inside one quoted value, and RFC 2231 continuations name*0*, name*1*), which
-/// Python and this library join: such a name counts when it is the start of the expected one.
+/// GMime 3 reads a name from its quoted value even when the RFC 2231 form (name*0*, name*1*...)
+/// is there too, and of the encoded words folded inside that value it may keep only the first
+/// (when a word does not end with a blank), where Python and this library join them all: such a
+/// name counts when it is the start of the expected one.
 std::string WithNameOf(const std::string& ASeen, const std::string& AExpected)
 {
     const std::vector<std::string> seen = Columns(ASeen);
