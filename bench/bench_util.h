@@ -146,4 +146,42 @@ inline os::SOCKET Connect(uint16_t APort)
     return socket;
 }
 
+/// Sends all of ABytes; false when the peer has gone.
+inline bool SendAll(os::SOCKET APeer, const std::string& ABytes)
+{
+    for (size_t done = 0; done < ABytes.size();)
+    {
+        const int sent = os::send(APeer, ABytes.data() + done, static_cast<int>(ABytes.size() - done), 0);
+        if (sent <= 0)
+            return false;
+        done += static_cast<size_t>(sent);
+    }
+    return true;
+}
+
+/// Serves one POP3 session on APeer and closes it: AGreeting, "+OK" to every command, and
+/// AMessage (dot-stuffed, ending with CR LF) with its terminator to "RETR".
+inline void ServePop3(os::SOCKET APeer, const std::string& AGreeting, const std::string& AMessage)
+{
+    std::string pending;
+    bool open = SendAll(APeer, AGreeting);
+    while (open)
+    {
+        const size_t end = pending.find("\r\n");
+        if (end == std::string::npos)
+        {
+            char buffer[4096];
+            const int received = os::recv(APeer, buffer, sizeof buffer, 0);
+            open = received > 0;
+            pending.append(buffer, static_cast<size_t>(std::max(received, 0)));
+            continue;
+        }
+        const std::string command = pending.substr(0, end);
+        pending.erase(0, end + 2);
+        open = SendAll(APeer, command.starts_with("RETR") ? "+OK\r\n" + AMessage + ".\r\n" : "+OK\r\n")
+            && command != "QUIT";
+    }
+    (void)os::closesocket(APeer);
+}
+
 } // namespace ix::bench

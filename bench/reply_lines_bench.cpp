@@ -22,43 +22,12 @@ namespace {
 
 using namespace ix::bench;
 
-/// Sends all of ABytes; false when the client has gone.
-bool SendAll(os::SOCKET APeer, const std::string& ABytes)
-{
-    for (size_t done = 0; done < ABytes.size();)
-    {
-        const int sent = os::send(APeer, ABytes.data() + done, static_cast<int>(ABytes.size() - done), 0);
-        if (sent <= 0)
-            return false;
-        done += static_cast<size_t>(sent);
-    }
-    return true;
-}
-
-/// Serves one POP3 session: AGreeting, "+OK" to every command, and AMessage to "RETR".
+/// Serves one POP3 session on a thread: AGreeting, "+OK" to every command, AMessage to "RETR".
 std::thread StartServer(const TListener& AListener, std::string AGreeting, std::string AMessage)
 {
     const os::SOCKET peer = AListener.Accept();
     return std::thread([peer, greeting = std::move(AGreeting), message = std::move(AMessage)] {
-        std::string pending;
-        bool open = SendAll(peer, greeting);
-        while (open)
-        {
-            const size_t end = pending.find("\r\n");
-            if (end == std::string::npos)
-            {
-                char buffer[4096];
-                const int received = os::recv(peer, buffer, sizeof buffer, 0);
-                open = received > 0;
-                pending.append(buffer, static_cast<size_t>(std::max(received, 0)));
-                continue;
-            }
-            const std::string command = pending.substr(0, end);
-            pending.erase(0, end + 2);
-            open = SendAll(peer, command.starts_with("RETR") ? "+OK\r\n" + message + ".\r\n" : "+OK\r\n")
-                && command != "QUIT";
-        }
-        (void)os::closesocket(peer);
+        ServePop3(peer, greeting, message);
     });
 }
 
