@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "core/ixStreams.h"
 #include "core/ixStrings.h"
 #include "platform/ixOsKernel.h"
@@ -60,6 +62,36 @@ std::string MakeCrLfText()
     return text;
 }
 
+/// Base64-like text as mail carries it: lines of 76 characters, each ended by CR LF.
+std::string Make76ColumnText()
+{
+    std::mt19937 random(3);
+    std::uniform_int_distribution<int> printable(0x21, 0x7E);
+    std::string text;
+    text.reserve(DataSize + 128);
+    while (text.size() < DataSize) {
+        for (int i = 0; i < 76; ++i)
+            text += static_cast<char>(printable(random));
+        text += "\r\n";
+    }
+    return text;
+}
+
+/// Best time of splitting the text of AStream into a fresh list (freeing it is not timed).
+double SplitSeconds(ix::TStream& AStream, size_t& ALines)
+{
+    auto list = std::make_unique<ix::TStringList>();
+    return BestSeconds(
+        [&] {
+            AStream.SetPosition(0);
+            ix::TixStringsUtils(*list).AddTextStream(AStream);
+        },
+        [&] {
+            ALines = static_cast<size_t>(list->Count());
+            list = std::make_unique<ix::TStringList>();
+        });
+}
+
 std::string MakeIso88592Bytes()
 {
     std::mt19937 random(2);
@@ -87,18 +119,23 @@ int main()
     const std::string text = MakeCrLfText();
     TMemoryStream stream;
     stream.WriteText(text);
-    auto list = std::make_unique<TStringList>();
     size_t lines = 0;
-    const double split = BestSeconds(
-        [&] {
-            stream.SetPosition(0);
-            TixStringsUtils(*list).AddTextStream(stream);
-        },
-        [&] {
-            lines = static_cast<size_t>(list->Count());
-            list = std::make_unique<TStringList>(); // freeing the lines is not part of the split
-        });
-    PrintRow("TixStringsUtils.AddTextStream, CR LF", text.size(), split, MemcpySeconds(text));
+    PrintRow("TixStringsUtils.AddTextStream, CR LF", text.size(), SplitSeconds(stream, lines), MemcpySeconds(text));
+    {
+        const std::string columns = Make76ColumnText();
+        TMemoryStream memory;
+        memory.WriteText(columns);
+        size_t columnLines = 0;
+        const double copy = MemcpySeconds(columns);
+        PrintRow("AddTextStream, 76-column CR LF, memory", columns.size(), SplitSeconds(memory, columnLines), copy);
+        const std::string file = "/tmp/ix-util-bench-" + std::to_string(getpid()) + ".txt";
+        memory.SaveToFile(file);
+        {
+            TFileStream stream76(file, fmOpenRead | fmShareDenyWrite);
+            PrintRow("AddTextStream, 76-column CR LF, file", columns.size(), SplitSeconds(stream76, columnLines), copy);
+        }
+        std::remove(file.c_str());
+    }
 
     const std::string bytes = MakeIso88592Bytes();
     const double copy = MemcpySeconds(bytes);

@@ -275,96 +275,100 @@ void TStrings::Assign(const TPersistent& ASource)
 
 // ---- TStringList --------------------------------------------------------------------------
 
-TStringList::TStringList(std::initializer_list<std::string> ALines)
-{
-    FItems.reserve(ALines.size());
-    for (const std::string& line : ALines)
-        FItems.push_back(TItem{line});
-}
+TStringList::TStringList(std::initializer_list<std::string> ALines) : FLines(ALines) {}
 
 TStringList::~TStringList()
 {
-    for (TItem& item : FItems)
-        ReleaseObject(item);
+    for (size_t i = 0; i < FLineData.size(); ++i)
+        ReleaseObject(i);
 }
 
-void TStringList::ReleaseObject(TItem& AItem) noexcept
+void TStringList::ReleaseObject(size_t AIndex) noexcept
 {
+    if (AIndex >= FLineData.size())
+        return;
     if (FOwnsObjects)
-        delete AItem.Object;
-    AItem.Object = nullptr;
+        delete FLineData[AIndex].Object;
+    FLineData[AIndex].Object = nullptr;
 }
 
-const TStringList::TItem& TStringList::Item(int32_t AIndex) const
+void TStringList::CheckIndex(int32_t AIndex) const
 {
     if (AIndex < 0 || AIndex >= Count())
         RaiseListIndexError(AIndex);
-    return FItems[static_cast<size_t>(AIndex)];
 }
 
-TStringList::TItem& TStringList::Item(int32_t AIndex)
+void TStringList::UseLineData()
 {
-    if (AIndex < 0 || AIndex >= Count())
-        RaiseListIndexError(AIndex);
-    return FItems[static_cast<size_t>(AIndex)];
+    if (FLineData.empty())
+        FLineData.resize(FLines.size());
 }
 
 const std::string& TStringList::Get(int32_t AIndex) const
 {
-    return Item(AIndex).Text;
+    CheckIndex(AIndex);
+    return FLines[static_cast<size_t>(AIndex)];
 }
 
 std::string& TStringList::Line(int32_t AIndex)
 {
-    return Item(AIndex).Text;
+    CheckIndex(AIndex);
+    return FLines[static_cast<size_t>(AIndex)];
 }
 
 void TStringList::Put(int32_t AIndex, const std::string& AValue)
 {
-    TItem& item = Item(AIndex);
+    CheckIndex(AIndex);
     Changing();
-    item.Text = AValue;
+    FLines[static_cast<size_t>(AIndex)] = AValue;
     Changed();
 }
 
 void TStringList::AppendToLine(int32_t AIndex, std::string_view AText)
 {
-    TItem& item = Item(AIndex);
+    CheckIndex(AIndex);
     Changing();
-    item.Text.append(AText);
+    FLines[static_cast<size_t>(AIndex)].append(AText);
     Changed();
 }
 
 TObject* TStringList::GetObject(int32_t AIndex) const
 {
-    return Item(AIndex).Object;
+    CheckIndex(AIndex);
+    return FLineData.empty() ? nullptr : FLineData[static_cast<size_t>(AIndex)].Object;
 }
 
 void TStringList::PutObject(int32_t AIndex, TObject* AObject)
 {
-    TItem& item = Item(AIndex);
-    if (item.Object == AObject)
+    if (GetObject(AIndex) == AObject)
         return;
     Changing();
-    ReleaseObject(item);
-    item.Object = AObject;
+    UseLineData();
+    ReleaseObject(static_cast<size_t>(AIndex));
+    FLineData[static_cast<size_t>(AIndex)].Object = AObject;
     Changed();
 }
 
 intptr_t TStringList::GetTag(int32_t AIndex) const
 {
-    return Item(AIndex).Tag;
+    CheckIndex(AIndex);
+    return FLineData.empty() ? 0 : FLineData[static_cast<size_t>(AIndex)].Tag;
 }
 
 void TStringList::PutTag(int32_t AIndex, intptr_t ATag)
 {
-    Item(AIndex).Tag = ATag;
+    if (GetTag(AIndex) == ATag)
+        return;
+    UseLineData();
+    FLineData[static_cast<size_t>(AIndex)].Tag = ATag;
 }
 
 int32_t TStringList::Add(std::string AValue)
 {
     Changing();
-    FItems.push_back(TItem{std::move(AValue)});
+    FLines.push_back(std::move(AValue));
+    if (!FLineData.empty())
+        FLineData.emplace_back();
     Changed();
     return Count() - 1;
 }
@@ -374,27 +378,32 @@ void TStringList::Insert(int32_t AIndex, std::string AValue)
     if (AIndex < 0 || AIndex > Count())
         RaiseListIndexError(AIndex);
     Changing();
-    FItems.insert(FItems.begin() + AIndex, TItem{std::move(AValue)});
+    FLines.insert(FLines.begin() + AIndex, std::move(AValue));
+    if (!FLineData.empty())
+        FLineData.insert(FLineData.begin() + AIndex, TLineData{});
     Changed();
 }
 
 void TStringList::Delete(int32_t AIndex)
 {
-    TItem& item = Item(AIndex);
+    CheckIndex(AIndex);
     Changing();
-    ReleaseObject(item);
-    FItems.erase(FItems.begin() + AIndex);
+    ReleaseObject(static_cast<size_t>(AIndex));
+    FLines.erase(FLines.begin() + AIndex);
+    if (!FLineData.empty())
+        FLineData.erase(FLineData.begin() + AIndex);
     Changed();
 }
 
 void TStringList::Clear()
 {
-    if (FItems.empty())
+    if (FLines.empty())
         return;
     Changing();
-    for (TItem& item : FItems)
-        ReleaseObject(item);
-    FItems.clear();
+    for (size_t i = 0; i < FLineData.size(); ++i)
+        ReleaseObject(i);
+    FLines.clear();
+    FLineData.clear();
     Changed();
 }
 
@@ -403,8 +412,8 @@ void TStringList::SetCapacity(int32_t ACapacity)
     // Room grows at least by half each time, so that a list filled in many steps, each asking
     // for just what it adds, is not moved once per step.
     const auto wanted = static_cast<size_t>(std::max(ACapacity, 0));
-    if (wanted > FItems.capacity())
-        FItems.reserve(std::max(wanted, FItems.capacity() + FItems.capacity() / 2));
+    if (wanted > FLines.capacity())
+        FLines.reserve(std::max(wanted, FLines.capacity() + FLines.capacity() / 2));
 }
 
 } // namespace ix

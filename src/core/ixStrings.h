@@ -110,7 +110,7 @@ public:
     explicit TStringList(std::initializer_list<std::string> ALines);
     ~TStringList() override;
 
-    int32_t Count() const noexcept override { return static_cast<int32_t>(FItems.size()); }
+    int32_t Count() const noexcept override { return static_cast<int32_t>(FLines.size()); }
     const std::string& Get(int32_t AIndex) const override;
     void Put(int32_t AIndex, const std::string& AValue) override;
     void AppendToLine(int32_t AIndex, std::string_view AText) override;
@@ -131,17 +131,20 @@ public:
     void SetOwnsObjects(bool AValue) noexcept { FOwnsObjects = AValue; }
 
 private:
-    struct TItem
+    /// The object and tag of a line, kept apart from the text: most lists have none, and their
+    /// lines then cost only their text.
+    struct TLineData
     {
-        std::string Text;
         TObject* Object = nullptr;
         intptr_t Tag = 0;
     };
-    const TItem& Item(int32_t AIndex) const;
-    TItem& Item(int32_t AIndex);
-    void ReleaseObject(TItem& AItem) noexcept;
+    void CheckIndex(int32_t AIndex) const;
+    /// Gives every line its TLineData, once an object or a tag is set.
+    void UseLineData();
+    void ReleaseObject(size_t AIndex) noexcept;
 
-    std::vector<TItem> FItems;
+    std::vector<std::string> FLines;
+    std::vector<TLineData> FLineData; // empty, or one per line
     bool FOwnsObjects = false;
 };
 

@@ -453,6 +453,45 @@ void AppendUtf16(std::u16string& AOut, char32_t AChar)
     AOut.push_back(static_cast<char16_t>(0xDC00 + (AChar & 0x3FF)));
 }
 
+/// UTF-8 bytes with each ill-formed part (as Utf8Decode finds them) replaced by U+FFFD: the text
+/// that decoding them and encoding the characters again as UTF-8 gives, without the detour.
+std::string WellFormedUtf8(std::span<const uint8_t> ABytes)
+{
+    static constexpr std::string_view Replacement = "\xEF\xBF\xBD";
+    constexpr uint64_t HighBits = 0x8080808080808080;
+    std::string result;
+    size_t kept = 0; // ABytes up to here are in result
+    size_t i = 0;
+    while (i < ABytes.size()) {
+        uint64_t eight = 0;
+        if (i + 8 <= ABytes.size() && (std::memcpy(&eight, ABytes.data() + i, 8), (eight & HighBits) == 0)) {
+            i += 8;
+            continue;
+        }
+        if (ABytes[i] < 0x80) {
+            ++i;
+            continue;
+        }
+        char32_t c = 0;
+        const size_t length = ReadUtf8Char(ABytes.subspan(i), c);
+        if (length != 0 && c != ReplacementChar) {
+            i += length;
+            continue;
+        }
+        // An ill-formed part (a sequence the end cuts short is one) or U+FFFD itself.
+        if (result.empty())
+            result.reserve(ABytes.size() + Replacement.size());
+        result.append(reinterpret_cast<const char*>(ABytes.data()) + kept, i - kept);
+        result.append(Replacement);
+        i += length == 0 ? ABytes.size() - i : length;
+        kept = i;
+    }
+    if (kept == 0)
+        return std::string(reinterpret_cast<const char*>(ABytes.data()), ABytes.size());
+    result.append(reinterpret_cast<const char*>(ABytes.data()) + kept, ABytes.size() - kept);
+    return result;
+}
+
 } // namespace
 
 int32_t TixTranslator::GetByteCount(std::string_view AText, std::string_view ACharSet)
@@ -492,7 +531,7 @@ std::string TixTranslator::GetString(std::span<const uint8_t> ABytes, std::strin
 {
     const std::string_view bytes(reinterpret_cast<const char*>(ABytes.data()), ABytes.size());
     if (IsUtf8(ACharSet))
-        return WideToString(Utf8Decode(bytes), os::CP_ACP);
+        return os::GetACP() == os::CP_UTF8 ? WellFormedUtf8(ABytes) : WideToString(Utf8Decode(bytes), os::CP_ACP);
     std::string result;
     TranslateFrom(ACharSet, bytes, result);
     return result;

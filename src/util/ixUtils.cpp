@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <limits>
 #include <memory>
 #include <new>
 #include <optional>
+#include <typeinfo>
+#include <utility>
 
 #include "core/ixStreams.h"
 #include "core/ixStrings.h"
@@ -184,8 +187,8 @@ uint32_t ReadBigEndian(std::span<const uint8_t> ABytes, size_t ASize, int32_t& A
 
 // ---- Lines ----
 
-/// Finds line ends (CR or LF) in one text. The next position of each character is cached, so
-/// a whole text is scanned once per character, however its lines end.
+/// Finds line ends (CR or LF) and NUL characters in one text. The next position of each
+/// character is cached, so a whole text is scanned once per character, however its lines end.
 class TLineScanner
 {
 public:
@@ -196,6 +199,9 @@ public:
     {
         return std::min(Next('\r', FNextCR, AFrom), Next('\n', FNextLF, AFrom));
     }
+
+    /// True when a NUL character lies between AFrom and ATo.
+    bool HasNul(size_t AFrom, size_t ATo) noexcept { return Next('\0', FNextNul, AFrom) < ATo; }
 
 private:
     size_t Next(char AChar, size_t& ACache, size_t AFrom) noexcept
@@ -211,14 +217,8 @@ private:
     std::string_view FText;
     size_t FNextCR = Unknown;
     size_t FNextLF = Unknown;
+    size_t FNextNul = Unknown;
 };
-
-void ReplaceNulsWithBlanks(std::span<char> AText) noexcept
-{
-    char* end = AText.data() + AText.size();
-    for (char* p = AText.data(); (p = static_cast<char*>(std::memchr(p, '\0', static_cast<size_t>(end - p)))) != nullptr;)
-        *p++ = ' ';
-}
 
 /// Makes room for the lines of AText at once (a list of many lines would otherwise grow step
 /// by step); LF counts them closely enough for mail text.
@@ -233,6 +233,65 @@ void ReserveLines(TStrings& AStrings, std::string_view AText)
         AStrings.SetCapacity(static_cast<int32_t>(capacity));
 }
 
+/// Adds the lines of one text that may arrive in pieces to a list, each line copied once from
+/// the text: the lines are those of the whole text, wherever the pieces are cut. Lines end at
+/// CR, LF or CR LF; NUL characters become blanks.
+class TLineAdder
+{
+public:
+    /// AContinueLast: the first piece continues the last line of a non-empty list.
+    TLineAdder(TStrings& AStrings, bool AContinueLast) : FStrings(AStrings), FOpen(AContinueLast && !AStrings.IsEmpty()) {}
+
+    void Add(std::string_view APiece)
+    {
+        ReserveLines(FStrings, APiece);
+        TLineScanner scanner(APiece);
+        size_t i = 0;
+        if (std::exchange(FAfterCR, false) && !APiece.empty() && APiece[0] == '\n')
+            i = 1; // the LF of a CR LF cut between two pieces
+        while (i < APiece.size()) {
+            const size_t end = scanner.LineEnd(i);
+            AddLine(APiece.substr(i, end - i), scanner.HasNul(i, end));
+            FOpen = end == APiece.size();
+            if (FOpen)
+                return;
+            i = end;
+            if (APiece[i] == '\r' && ++i == APiece.size()) {
+                FAfterCR = true;
+                return;
+            }
+            if (APiece[i] == '\n')
+                ++i;
+        }
+    }
+
+    /// Starts a new text that continues the last line of the list when AContinueLast is set.
+    void Restart(bool AContinueLast) noexcept
+    {
+        FOpen = AContinueLast && !FStrings.IsEmpty();
+        FAfterCR = false;
+    }
+
+private:
+    void AddLine(std::string_view AText, bool AHasNul)
+    {
+        std::string line;
+        if (AHasNul) {
+            line.assign(AText);
+            std::replace(line.begin(), line.end(), '\0', ' ');
+            AText = line;
+        }
+        if (FOpen)
+            FStrings.AppendToLine(FStrings.Count() - 1, AText);
+        else
+            FStrings.Add(AHasNul ? std::move(line) : std::string(AText));
+    }
+
+    TStrings& FStrings;
+    bool FOpen;
+    bool FAfterCR = false;
+};
+
 /// A text ends inside a line unless its last character is LF. (A CR followed by one more
 /// character ends inside that character's line: the next text continues it.)
 bool EndsInsideLine(std::string_view AText) noexcept
@@ -244,6 +303,68 @@ std::span<const uint8_t> AsBytes(std::string_view AText) noexcept
 {
     return {reinterpret_cast<const uint8_t*>(AText.data()), AText.size()};
 }
+
+/// Reads a stream in chunks. The bytes of a memory stream are read where they are; other
+/// streams are read into a buffer, whole chunks or (ReadPieces) pieces of a bounded size.
+class TChunkReader
+{
+public:
+    explicit TChunkReader(TStream& AStream)
+        : FStream(AStream), FMemory(typeid(AStream) == typeid(TMemoryStream) ? static_cast<TMemoryStream*>(&AStream) : nullptr)
+    {
+    }
+
+    /// The next ASize bytes (fewer at the end of the stream, or when the stream has no more yet).
+    std::string_view Read(int64_t ASize)
+    {
+        if (FMemory)
+            return ReadMemory(ASize);
+        Reserve(static_cast<size_t>(ASize));
+        const int64_t count = FStream.Read(FBuffer.get(), ASize);
+        return {FBuffer.get(), static_cast<size_t>(std::max<int64_t>(count, 0))};
+    }
+
+    /// Reads ASize bytes (fewer when the stream ends) and hands them to AUse in pieces, none of
+    /// them empty; returns the bytes read.
+    template <typename TUse>
+    int64_t ReadPieces(int64_t ASize, TUse&& AUse)
+    {
+        int64_t done = 0;
+        while (done < ASize) {
+            const std::string_view piece = FMemory ? ReadMemory(ASize - done) : Read(std::min(ASize - done, PieceSize));
+            if (piece.empty())
+                break;
+            AUse(piece);
+            done += static_cast<int64_t>(piece.size());
+        }
+        return done;
+    }
+
+private:
+    /// Large enough that lines are rarely cut, small enough to stay in the cache.
+    static constexpr int64_t PieceSize = 256 * 1024;
+
+    std::string_view ReadMemory(int64_t ASize)
+    {
+        const int64_t position = FMemory->Position();
+        const int64_t count = std::clamp<int64_t>(FMemory->Size() - position, 0, ASize);
+        FMemory->Seek(count, soCurrent);
+        return {reinterpret_cast<const char*>(FMemory->Memory()) + position, static_cast<size_t>(count)};
+    }
+
+    void Reserve(size_t ASize)
+    {
+        if (ASize > FCapacity) {
+            FCapacity = ASize;
+            FBuffer = std::make_unique_for_overwrite<char[]>(FCapacity); // Read overwrites it
+        }
+    }
+
+    TStream& FStream;
+    TMemoryStream* FMemory;
+    std::unique_ptr<char[]> FBuffer;
+    size_t FCapacity = 0;
+};
 
 } // namespace
 
@@ -324,6 +445,21 @@ TDateTime ParseTimeZone(std::string_view AValue)
 
 std::string GetLocalTimeZone()
 {
+    // Asking the system reads a year of zone rules. The answer can only change with the TZ
+    // setting or at a change-over, and change-overs fall on quarter hours: each thread keeps
+    // the last answer for the quarter hour and TZ setting it was made for.
+    struct TCachedZone
+    {
+        std::optional<std::string> Setting;
+        time_t Quarter = -1;
+        std::string Text;
+    };
+    thread_local TCachedZone cached;
+    const char* setting = std::getenv("TZ");
+    const time_t quarter = std::time(nullptr) / (15 * 60);
+    if (quarter == cached.Quarter && (setting ? cached.Setting == setting : !cached.Setting))
+        return cached.Text;
+
     os::TIME_ZONE_INFORMATION info{};
     const os::DWORD zoneId = os::GetTimeZoneInformation(&info);
     int32_t bias = 0;
@@ -333,7 +469,10 @@ std::string GetLocalTimeZone()
             bias += info.DaylightBias;
     }
     const int32_t magnitude = std::abs(bias);
-    return Format("%s%.2d%.2d", bias <= 0 ? "+" : "-", magnitude / 60, magnitude % 60);
+    cached.Text = Format("%s%.2d%.2d", bias <= 0 ? "+" : "-", magnitude / 60, magnitude % 60);
+    cached.Setting = setting ? std::optional<std::string>(setting) : std::nullopt;
+    cached.Quarter = quarter;
+    return cached.Text;
 }
 
 TDateTime UtcToLocal(TDateTime AValue)
@@ -652,31 +791,37 @@ int64_t TixStringsUtils::AddTextStream(TStream& AStream, bool AAddToLastString, 
     if (AMaxBytes > 0)
         total = std::min(total, AMaxBytes);
     TUpdateScope update(FStrings);
+    TLineAdder lines(FStrings, AAddToLastString);
+    TChunkReader reader(AStream);
     int64_t done = 0;
     int64_t result = 0;
-    bool addToLast = AAddToLastString;
-    std::unique_ptr<char[]> buffer; // not zero-filled: Read overwrites it
-    size_t capacity = 0;
-    std::string decoded;
     while (done < total) {
         DoProgress(done, total);
         const int64_t left = total - done;
         const int64_t size = (FBatchSize <= 0 || FBatchSize >= left) ? left : FBatchSize;
-        if (static_cast<size_t>(size) > capacity) {
-            capacity = static_cast<size_t>(size);
-            buffer = std::make_unique_for_overwrite<char[]>(capacity);
+        int64_t count = 0;
+        if (FCharSet.empty()) {
+            // Without a conversion the bytes are the text: they go to the lines piece by piece.
+            char last = '\n';
+            count = reader.ReadPieces(size, [&](std::string_view APiece) {
+                lines.Add(APiece);
+                last = APiece.back();
+            });
+            if (count > 0)
+                result = last != '\n' ? count : 0;
+        } else {
+            const std::string_view bytes = reader.Read(size);
+            count = static_cast<int64_t>(bytes.size());
+            if (count > 0) {
+                const std::string text = TixTranslator::GetString(AsBytes(bytes), FCharSet);
+                lines.Add(text);
+                result = EndsInsideLine(text) ? static_cast<int64_t>(text.size()) : 0;
+            }
         }
-        const int64_t count = AStream.Read(buffer.get(), size);
         if (count <= 0)
             break;
         done += count;
-        std::span<char> chunk(buffer.get(), static_cast<size_t>(count));
-        if (!FCharSet.empty()) {
-            decoded = TixTranslator::GetString(AsBytes({chunk.data(), chunk.size()}), FCharSet);
-            chunk = decoded;
-        }
-        result = AddChunk(chunk, addToLast);
-        addToLast = result != 0;
+        lines.Restart(result != 0);
     }
     return result;
 }
@@ -684,33 +829,8 @@ int64_t TixStringsUtils::AddTextStream(TStream& AStream, bool AAddToLastString, 
 int64_t TixStringsUtils::AddTextStr(std::string_view AText, bool AAddToLastString)
 {
     TUpdateScope update(FStrings);
-    std::string text(AText);
-    return AddChunk(text, AAddToLastString);
-}
-
-int64_t TixStringsUtils::AddChunk(std::span<char> AText, bool AAddToLastString)
-{
-    ReplaceNulsWithBlanks(AText);
-    const std::string_view text(AText.data(), AText.size());
-    ReserveLines(FStrings, text);
-    TLineScanner scanner(text);
-    bool appendFirst = AAddToLastString && !FStrings.IsEmpty();
-    for (size_t i = 0; i < text.size();) {
-        const size_t end = scanner.LineEnd(i);
-        const std::string_view piece = text.substr(i, end - i);
-        if (appendFirst) {
-            FStrings.AppendToLine(FStrings.Count() - 1, piece);
-            appendFirst = false;
-        } else {
-            FStrings.Add(std::string(piece));
-        }
-        i = end;
-        if (i < text.size() && text[i] == '\r')
-            ++i;
-        if (i < text.size() && text[i] == '\n')
-            ++i;
-    }
-    return EndsInsideLine(text) ? static_cast<int64_t>(text.size()) : 0;
+    TLineAdder(FStrings, AAddToLastString).Add(AText);
+    return EndsInsideLine(AText) ? static_cast<int64_t>(AText.size()) : 0;
 }
 
 int64_t TixStringsUtils::GetStringsSize() const noexcept

@@ -225,8 +225,6 @@ protected:
     virtual void DoProgress(int64_t ABytesProceed, int64_t ATotalBytes);
 
 private:
-    int64_t AddChunk(std::span<char> AText, bool AAddToLastString);
-
     TStrings& FStrings;
     int32_t FBatchSize = 0;
     std::string FCharSet;

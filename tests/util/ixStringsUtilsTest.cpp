@@ -100,6 +100,33 @@ TEST(TixStringsUtils, StreamsReadInBatchesGiveTheLinesOfTheWhole)
     }
 }
 
+// A stream that hands out at most Drip bytes per read.
+class TDripStream : public TMemoryStream
+{
+public:
+    int64_t Drip = 1;
+    int64_t Read(void* ABuffer, int64_t ACount) override { return TMemoryStream::Read(ABuffer, std::min(ACount, Drip)); }
+};
+
+// A stream outside memory is read in pieces; wherever they are cut (inside CR LF, between two
+// CRs, beside a NUL), the lines are those of the whole text.
+TEST(TixStringsUtils, PiecesOfAStreamGiveTheLinesOfTheWhole)
+{
+    const std::string text = "a\r\r\nb\0c\r\rd\n\re\r\n\r\nf"s;
+    TStringList whole;
+    const int64_t wholeResult = AddTextToStrings(whole, text);
+    for (int64_t drip = 1; drip <= static_cast<int64_t>(text.size()); ++drip) {
+        TDripStream stream;
+        stream.WriteText(text);
+        stream.SetPosition(0);
+        stream.Drip = drip;
+        TStringList list;
+        EXPECT_EQ(TixStringsUtils(list).AddTextStream(stream), wholeResult) << "pieces of " << drip;
+        EXPECT_EQ(Lines(list), Lines(whole)) << "pieces of " << drip;
+    }
+    EXPECT_EQ(Lines(whole), (TLines{"a", "", "b c", "", "d", "", "e", "", "f"}));
+}
+
 TEST(TixStringsUtils, ReportsProgressBeforeEachBatch)
 {
     TMemoryStream stream;

@@ -234,9 +234,15 @@ TEST(TixTranslator, Utf8DecodeGivesOneReplacementPerIllFormedPartAndKeepsWhatFol
         {"\xF4\x90\x80\x80", u"\xFFFD\xFFFD\xFFFD\xFFFD"}, // nothing past U+10FFFF
         {"\xC3\x00z"s, u"\xFFFD\0z"s},
         {"", u""},
+        {"long ASCII run\xC3 and \xEF\xBF\xBD then more ASCII", u"long ASCII run\xFFFD and \xFFFD then more ASCII"},
     };
-    for (const TCase& c : cases)
+    const AnsiCodePage utf8(os::CP_UTF8);
+    for (const TCase& c : cases) {
         EXPECT_EQ(TixTranslator::Utf8Decode(c.Bytes), c.Wide) << ::testing::PrintToString(c.Bytes);
+        // Text in a UTF-8 code page is the bytes with the same parts replaced.
+        EXPECT_EQ(TixTranslator::GetString(Bytes(c.Bytes), "utf-8"), TixTranslator::Utf8Encode(c.Wide))
+            << ::testing::PrintToString(c.Bytes);
+    }
 }
 
 TEST(TixTranslator, NeverRaisesOnArbitraryBytes)
