@@ -12,6 +12,8 @@
 #include "message/ixMailMessage.h"
 #include "util/ixUtils.h"
 
+#include "gmime_util.h"
+
 #include <gmime/gmime.h>
 #include <sys/resource.h>
 #include <time.h>
@@ -145,14 +147,7 @@ int64_t LoadAll(TCorpus& ACorpus)
 
 void DecodePart(GMimeObject*, GMimeObject* APart, gpointer AData)
 {
-    if (!GMIME_IS_PART(APart))
-        return;
-    GMimeDataWrapper* content = g_mime_part_get_content(GMIME_PART(APart));
-    if (!content)
-        return;
-    GMimeStream* out = g_mime_stream_mem_new();
-    *static_cast<int64_t*>(AData) += g_mime_data_wrapper_write_to_stream(content, out);
-    g_object_unref(out);
+    *static_cast<int64_t*>(AData) += bench::GMimeDecodedSize(APart);
 }
 
 int64_t GMimeLoadAll(const TCorpus& ACorpus)

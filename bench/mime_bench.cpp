@@ -1,7 +1,8 @@
 // MIME loading end to end, beside GMime 3 doing the same work in the same run: the bytes of each
 // message read from its file (in the page cache) to decoded leaves.
 //   TixMailMessage: TFileStream -> AddStreamToStrings -> LoadMessage; text bodies decoded and
-//                   converted into their lines, attachments decoded into memory streams.
+//                   converted into their lines, attachments decoded into memory streams
+//                   (OnSaveAttachment, OnAttachmentSaved; no OnDataAdded handler).
 //   GMime 3:        a file stream -> GMimeParser -> every leaf part decoded: text parts to UTF-8
 //                   text (g_mime_text_part_get_text), other parts into memory streams.
 // The corpora are generated deterministically into DIR on first use:
@@ -17,7 +18,9 @@
 //   mime_bench memory [DIR]     peak memory of single large messages, loaded from a file and
 //                               retrieved over POP3 into a TixMailMessage
 #include "bench_util.h"
+#include "gmime_util.h"
 #include "message/ixMailMessage.h"
+#include "message/ixMimeBodies.h"
 #include "pop3/ixPop3.h"
 #include "util/ixUtils.h"
 
@@ -246,6 +249,21 @@ public:
 
     std::string Html(int ALines) { return "<html><body><p>" + Text("utf-8", ALines) + "</p></body></html>\r\n"; }
 
+    /// A single-part message of ALines lines of UTF-8 text, 8bit.
+    std::string PlainText(int ANumber, int ALines)
+    {
+        return Header(ANumber, "Content-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: 8bit\r\n") +
+            Text("utf-8", ALines);
+    }
+
+    /// A single-part message of ALines lines of ISO-8859-1 text, quoted-printable.
+    std::string QuotedText(int ANumber, int ALines)
+    {
+        return Header(ANumber, "Content-Type: text/plain; charset=iso-8859-1\r\n"
+                               "Content-Transfer-Encoding: quoted-printable\r\n") +
+            QuotedPrintable(Text("iso-8859-1", ALines));
+    }
+
     /// One message of the mixed corpus.
     std::string Typical(int ANumber)
     {
@@ -253,12 +271,9 @@ public:
         switch (ANumber % 10) {
         case 0:
         case 1:
-            return Header(ANumber, "Content-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: 8bit\r\n") +
-                Text("utf-8", lines);
+            return PlainText(ANumber, lines);
         case 2:
-            return Header(ANumber, "Content-Type: text/plain; charset=iso-8859-1\r\n"
-                                   "Content-Transfer-Encoding: quoted-printable\r\n") +
-                QuotedPrintable(Text("iso-8859-1", lines));
+            return QuotedText(ANumber, lines);
         case 3:
             return Header(ANumber, Multipart("alternative", "alt-" + std::to_string(ANumber),
                                        {TextPart("text/plain", "koi8-r", "8bit", Text("koi8-r", lines)),
@@ -310,12 +325,9 @@ public:
                                        {TextPart("text/plain", "utf-8", "8bit", Text("utf-8", 30)),
                                            Attachment("application/octet-stream", "big.bin", size * 3 / 4)}));
         case 1:
-            return Header(ANumber, "Content-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: 8bit\r\n") +
-                Text("utf-8", lines);
+            return PlainText(ANumber, lines);
         case 2:
-            return Header(ANumber, "Content-Type: text/plain; charset=iso-8859-1\r\n"
-                                   "Content-Transfer-Encoding: quoted-printable\r\n") +
-                QuotedPrintable(Text("iso-8859-1", lines));
+            return QuotedText(ANumber, lines);
         case 3:
             return Header(ANumber, Multipart("mixed", "mix",
                                        {Multipart("alternative", "alt",
@@ -396,7 +408,21 @@ void WarmPageCache(const std::vector<std::string>& AFiles)
 
 // ---- The two sides ------------------------------------------------------------------------
 
-/// A message that decodes attachments into memory streams and counts every decoded byte.
+/// The bytes of the text bodies' lines (with CR LF) in ABodies and the bodies nested in them.
+int64_t TextBytes(const TixMessageBodies& ABodies)
+{
+    int64_t bytes = 0;
+    for (int32_t i = 0; i < ABodies.Count(); ++i) {
+        if (auto* text = dynamic_cast<TixTextBody*>(&ABodies[i]))
+            bytes += GetStringsSize(text->GetStrings());
+        else if (auto* multipart = dynamic_cast<TixMultipartBody*>(&ABodies[i]))
+            bytes += TextBytes(multipart->GetBodies());
+    }
+    return bytes;
+}
+
+/// A message as an application sets one up: attachments are decoded into memory streams (and
+/// counted); text bodies are decoded into their lines.
 class TCountingMessage
 {
 public:
@@ -405,11 +431,14 @@ public:
         FMessage.OnSaveAttachment = [](TObject*, TixMessageBody*, std::string&, std::unique_ptr<TStream>& AData, bool&) {
             AData = std::make_unique<TMemoryStream>();
         };
-        FMessage.OnDataAdded = [this](TObject*, TixMessageBody*, TStream& AData) { FDecoded += AData.GetSize(); };
+        FMessage.OnAttachmentSaved = [this](TObject*, TixMessageBody*, const std::string&, TStream& AData) {
+            FDecoded += AData.GetSize();
+        };
     }
 
     TixMailMessage& Message() noexcept { return FMessage; }
-    int64_t TakeDecoded() noexcept { return std::exchange(FDecoded, 0); }
+    /// The decoded bytes of the message loaded last: attachments and text lines.
+    int64_t TakeDecoded() { return std::exchange(FDecoded, 0) + TextBytes(FMessage.GetBodies()); }
 
 private:
     TixMailMessage FMessage;
@@ -437,14 +466,7 @@ void DecodeLeaf(GMimeObject*, GMimeObject* APart, gpointer AData)
         g_free(text);
         return;
     }
-    if (!GMIME_IS_PART(APart))
-        return;
-    GMimeDataWrapper* content = g_mime_part_get_content(GMIME_PART(APart));
-    if (!content)
-        return;
-    GMimeStream* out = g_mime_stream_mem_new();
-    decoded += g_mime_data_wrapper_write_to_stream(content, out);
-    g_object_unref(out);
+    decoded += GMimeDecodedSize(APart);
 }
 
 /// File to decoded leaves with GMime.
@@ -541,15 +563,12 @@ constexpr size_t MemoryCaseBytes = 64 << 20;
 
 std::string LargeText(TMessageMaker& AMaker)
 {
-    return TMessageMaker::Header(1, "Content-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: 8bit\r\n") +
-        AMaker.Text("utf-8", static_cast<int>(MemoryCaseBytes / 96));
+    return AMaker.PlainText(1, static_cast<int>(MemoryCaseBytes / 86));
 }
 
 std::string LargeQuotedPrintable(TMessageMaker& AMaker)
 {
-    return TMessageMaker::Header(2, "Content-Type: text/plain; charset=iso-8859-1\r\n"
-                                    "Content-Transfer-Encoding: quoted-printable\r\n") +
-        TMessageMaker::QuotedPrintable(AMaker.Text("iso-8859-1", static_cast<int>(MemoryCaseBytes / 100)));
+    return AMaker.QuotedText(2, static_cast<int>(MemoryCaseBytes / 110));
 }
 
 std::string LargeAttachment(TMessageMaker& AMaker)
@@ -561,7 +580,7 @@ std::string LargeAttachment(TMessageMaker& AMaker)
 
 std::string LargeNested(TMessageMaker& AMaker)
 {
-    const std::string text = AMaker.Text("utf-8", static_cast<int>(MemoryCaseBytes / 4 / 96));
+    const std::string text = AMaker.Text("utf-8", static_cast<int>(MemoryCaseBytes / 4 / 86));
     return TMessageMaker::Header(4,
         TMessageMaker::Multipart("mixed", "outer",
             {TMessageMaker::Multipart("alternative", "alt",
@@ -599,8 +618,9 @@ void RunMemory(const fs::path& ADir)
     StartSockets();
     std::printf("\npeak memory added while one message is loaded (goal: at most 3 x its size + 10 MB)\n");
     std::printf("  %-44s %8s %-22s %9s %8s %8s\n", "message", "MB", "path", "peak MB", "x size", "s");
-    for (const TMemoryCase& memoryCase : cases) {
-        const fs::path file = ADir / "memory" / (std::string(memoryCase.Name).substr(0, 4) + ".eml");
+    for (size_t number = 0; number < std::size(cases); ++number) {
+        const TMemoryCase& memoryCase = cases[number];
+        const fs::path file = ADir / "memory" / (std::to_string(number) + ".eml");
         if (!fs::exists(file)) {
             TMessageMaker maker(7);
             WriteFile(file, memoryCase.Make(maker));

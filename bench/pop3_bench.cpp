@@ -1,9 +1,12 @@
 // One run of the POP3 benchmark (bench/pop3_bench.sh runs it beside poplib and curl):
-//   pop3_bench list|retr|listing|pipelined PORT USER PASSWORD [tls]
+//   pop3_bench list|retr|message|listing|pipelined PORT USER PASSWORD [tls]
 // list: STAT, then "TOP n 0" and "UIDL n" for every message (what the sample's list does).
 // retr: STAT, then "RETR n" for every message. Prints the message count and the bytes received.
+// message: as retr, each message retrieved into a TixMailMessage (attachments decoded into
+// memory streams).
 // listing: STAT, then "LIST n", "UIDL n" and "TOP n 0" for every message, one at a time.
 // pipelined: the same sizes, UIDs and headers from ListMailBox.
+#include "message/ixMailMessage.h"
 #include "pop3/ixPop3.h"
 #include "util/ixUtils.h"
 
@@ -36,6 +39,9 @@ int64_t Run(ix::TixPop3& AClient, const std::string& AMode)
     if (AMode == "pipelined")
         return RunPipelined(AClient);
     int64_t bytes = 0;
+    ix::TixMailMessage message;
+    message.OnSaveAttachment = [](ix::TObject*, ix::TixMessageBody*, std::string&, std::unique_ptr<ix::TStream>& AData,
+                                   bool&) { AData = std::make_unique<ix::TMemoryStream>(); };
     const int32_t count = AClient.GetMessageCount();
     for (int32_t n = 1; n <= count; ++n)
     {
@@ -54,7 +60,7 @@ int64_t Run(ix::TixPop3& AClient, const std::string& AMode)
         }
         else
         {
-            AClient.Retrieve(n, nullptr);
+            AClient.Retrieve(n, AMode == "message" ? &message : nullptr);
             bytes += ix::GetStringsSize(AClient.GetResponse());
         }
     }
@@ -67,9 +73,9 @@ int64_t Run(ix::TixPop3& AClient, const std::string& AMode)
 int main(int argc, char** argv)
 {
     const std::string mode = argc > 1 ? argv[1] : "";
-    if (argc < 5 || (mode != "list" && mode != "retr" && mode != "listing" && mode != "pipelined"))
+    if (argc < 5 || (mode != "list" && mode != "retr" && mode != "message" && mode != "listing" && mode != "pipelined"))
     {
-        std::fprintf(stderr, "usage: pop3_bench list|retr|listing|pipelined PORT USER PASSWORD [tls]\n");
+        std::fprintf(stderr, "usage: pop3_bench list|retr|message|listing|pipelined PORT USER PASSWORD [tls]\n");
         return 2;
     }
     try

@@ -70,23 +70,38 @@ void TixTextBody::ParseBodyHeader(TixMailHeaderFieldList& AHeader)
 
 std::unique_ptr<TStream> TixTextBody::GetDestinationStream()
 {
+    // When nothing reads the decoded bytes (no OnDataAdded handler) and a failed decoding
+    // keeps what was decoded, they go straight into the lines without a copy of the text.
+    // A text has about as many lines as its encoded form: room for them at once, so that the
+    // list of a long text does not grow (and move) step by step.
+    FStrings.SetCapacity(FStrings.Count() + GetEncodedLines());
+    const TixMailMessage* message = GetMessage();
+    if (message && !message->OnDataAdded && message->GetErrorProcessing() == meExtractMaximumData)
+        return std::make_unique<TixLinesStream>(FStrings, GetEffectiveCharSet());
     return std::make_unique<TMemoryStream>();
+}
+
+void TixTextBody::DecodeData(TStream& ASource, TStream& ADestination)
+{
+    // Text that is not transfer-encoded is its own decoded data: it is read where it stands.
+    const TixEncodeMethod encoding = GetEncoding();
+    if ((encoding == cmNone || encoding == cm8Bit) && dynamic_cast<const TixBodyDataStream*>(&ASource)) {
+        FPendingData = &ASource;
+        return;
+    }
+    TixMessageBody::DecodeData(ASource, ADestination);
 }
 
 void TixTextBody::DataAdded(TStream& AStream)
 {
-    if (AStream.GetSize() > 0) {
-        TMemoryStream copy;
-        auto* memory = dynamic_cast<TMemoryStream*>(&AStream);
-        if (!memory) {
-            AStream.Seek(0, soBeginning);
-            copy.CopyFrom(AStream, 0);
-            memory = &copy;
-        }
-        const std::span<const uint8_t> bytes(memory->Memory(), static_cast<size_t>(memory->Size()));
-        AddTextToStrings(FStrings, TixTranslator::GetString(bytes, GetEffectiveCharSet()));
+    TStream& data = FPendingData ? *std::exchange(FPendingData, nullptr) : AStream;
+    if (auto* lines = dynamic_cast<TixLinesStream*>(&data)) {
+        lines->Finish();
+    } else if (data.GetSize() > 0) {
+        data.Seek(0, soBeginning);
+        TixStringsUtils(FStrings, GetEffectiveCharSet()).AddTextStream(data);
     }
-    TixMessageBody::DataAdded(AStream);
+    TixMessageBody::DataAdded(data);
 }
 
 void TixTextBody::Clear()

@@ -34,7 +34,12 @@ public:
     void ParseBodyHeader(TixMailHeaderFieldList& AHeader) override;
     /// A new memory stream for the decoded bytes.
     std::unique_ptr<TStream> GetDestinationStream() override;
+    /// Keeps the content lines for DataAdded instead of copying them, when ASource is the
+    /// message's body data and the text is not transfer-encoded.
+    void DecodeData(TStream& ASource, TStream& ADestination) override;
     /// Converts the decoded bytes from the effective character set and appends the lines.
+    /// Without an OnDataAdded handler the decoder wrote them into the lines already, and the
+    /// message's DoDataAdded gets a stream that reads nothing.
     void DataAdded(TStream& AStream) override;
     /// Also empties the lines; type "text/plain", the message's character set.
     void Clear() override;
@@ -54,6 +59,8 @@ protected:
 private:
     std::string FCharSet;
     TStringList FStrings;
+    /// Content lines handed over by DecodeData (no copy); null otherwise.
+    TStream* FPendingData = nullptr;
 };
 
 /// A multipart part: a nested message holds its boundary and its bodies.

@@ -220,17 +220,15 @@ private:
     size_t FNextNul = Unknown;
 };
 
-/// Makes room for the lines of AText at once (a list of many lines would otherwise grow step
-/// by step); LF counts them closely enough for mail text.
-void ReserveLines(TStrings& AStrings, std::string_view AText)
+/// Makes room at once for the lines of ABytes bytes of mail text (a list of many lines would
+/// otherwise grow and move step by step); a list that needs more still grows.
+void ReserveLines(TStrings& AStrings, int64_t ABytes)
 {
-    constexpr size_t ManyLines = 1024;
-    if (AText.size() < ManyLines * 2)
-        return;
-    const auto lines = static_cast<size_t>(std::count(AText.begin(), AText.end(), '\n')) + 1;
-    const size_t capacity = static_cast<size_t>(AStrings.Count()) + lines;
-    if (lines >= ManyLines && capacity <= static_cast<size_t>(std::numeric_limits<int32_t>::max()))
-        AStrings.SetCapacity(static_cast<int32_t>(capacity));
+    constexpr int64_t TypicalLineBytes = 64;
+    constexpr int64_t ManyLines = 1024;
+    const int64_t lines = ABytes / TypicalLineBytes;
+    if (lines >= ManyLines && AStrings.Count() + lines <= std::numeric_limits<int32_t>::max())
+        AStrings.SetCapacity(AStrings.Count() + static_cast<int32_t>(lines));
 }
 
 /// Adds the lines of one text that may arrive in pieces to a list, each line copied once from
@@ -244,7 +242,6 @@ public:
 
     void Add(std::string_view APiece)
     {
-        ReserveLines(FStrings, APiece);
         TLineScanner scanner(APiece);
         size_t i = 0;
         if (std::exchange(FAfterCR, false) && !APiece.empty() && APiece[0] == '\n')
@@ -304,24 +301,73 @@ std::span<const uint8_t> AsBytes(std::string_view AText) noexcept
     return {reinterpret_cast<const uint8_t*>(AText.data()), AText.size()};
 }
 
-/// Reads a stream in chunks. The bytes of a memory stream are read where they are; other
-/// streams are read into a buffer, whole chunks or (ReadPieces) pieces of a bounded size.
+/// Converts a text from a character set and adds its lines, in pieces that end after a LF.
+class TPieceConverter
+{
+public:
+    TPieceConverter(TLineAdder& ALines, std::string_view ACharSet) : FLines(ALines), FCharSet(ACharSet) {}
+
+    /// The next bytes of the text.
+    void Add(std::string_view ABytes)
+    {
+        const size_t lf = ABytes.rfind('\n');
+        if (lf == std::string_view::npos) {
+            FCarry.append(ABytes);
+            return;
+        }
+        if (FCarry.empty()) {
+            Convert(ABytes.substr(0, lf + 1));
+        } else {
+            FCarry.append(ABytes.substr(0, lf + 1));
+            Convert(FCarry);
+        }
+        FCarry.assign(ABytes.substr(lf + 1));
+    }
+
+    /// Converts what is left; returns the length of the converted text when it ends inside a
+    /// line, else 0.
+    int64_t Finish()
+    {
+        Convert(FCarry);
+        FCarry.clear();
+        return FLast != '\n' ? FConverted : 0;
+    }
+
+private:
+    static constexpr size_t PieceSize = 256 * 1024;
+
+    void Convert(std::string_view ABytes)
+    {
+        while (!ABytes.empty()) {
+            size_t cut = ABytes.size();
+            if (cut > PieceSize) {
+                const size_t lf = ABytes.find('\n', PieceSize);
+                cut = lf == std::string_view::npos ? ABytes.size() : lf + 1;
+            }
+            const std::string text = TixTranslator::GetString(AsBytes(ABytes.substr(0, cut)), FCharSet);
+            FLines.Add(text);
+            FConverted += static_cast<int64_t>(text.size());
+            if (!text.empty())
+                FLast = text.back();
+            ABytes.remove_prefix(cut);
+        }
+    }
+
+    TLineAdder& FLines;
+    std::string_view FCharSet;
+    std::string FCarry;
+    int64_t FConverted = 0;
+    char FLast = '\n';
+};
+
+/// Reads a stream in pieces: the bytes of a memory stream where they are, other streams through
+/// a buffer of a bounded size.
 class TChunkReader
 {
 public:
     explicit TChunkReader(TStream& AStream)
         : FStream(AStream), FMemory(typeid(AStream) == typeid(TMemoryStream) ? static_cast<TMemoryStream*>(&AStream) : nullptr)
     {
-    }
-
-    /// The next ASize bytes (fewer at the end of the stream, or when the stream has no more yet).
-    std::string_view Read(int64_t ASize)
-    {
-        if (FMemory)
-            return ReadMemory(ASize);
-        Reserve(static_cast<size_t>(ASize));
-        const int64_t count = FStream.Read(FBuffer.get(), ASize);
-        return {FBuffer.get(), static_cast<size_t>(std::max<int64_t>(count, 0))};
     }
 
     /// Reads ASize bytes (fewer when the stream ends) and hands them to AUse in pieces, none of
@@ -331,7 +377,7 @@ public:
     {
         int64_t done = 0;
         while (done < ASize) {
-            const std::string_view piece = FMemory ? ReadMemory(ASize - done) : Read(std::min(ASize - done, PieceSize));
+            const std::string_view piece = FMemory ? ReadMemory(ASize - done) : ReadBuffered(std::min(ASize - done, PieceSize));
             if (piece.empty())
                 break;
             AUse(piece);
@@ -352,12 +398,14 @@ private:
         return {reinterpret_cast<const char*>(FMemory->Memory()) + position, static_cast<size_t>(count)};
     }
 
-    void Reserve(size_t ASize)
+    std::string_view ReadBuffered(int64_t ASize)
     {
-        if (ASize > FCapacity) {
-            FCapacity = ASize;
+        if (static_cast<size_t>(ASize) > FCapacity) {
+            FCapacity = static_cast<size_t>(ASize);
             FBuffer = std::make_unique_for_overwrite<char[]>(FCapacity); // Read overwrites it
         }
+        const int64_t count = FStream.Read(FBuffer.get(), ASize);
+        return {FBuffer.get(), static_cast<size_t>(std::max<int64_t>(count, 0))};
     }
 
     TStream& FStream;
@@ -791,6 +839,7 @@ int64_t TixStringsUtils::AddTextStream(TStream& AStream, bool AAddToLastString, 
     if (AMaxBytes > 0)
         total = std::min(total, AMaxBytes);
     TUpdateScope update(FStrings);
+    ReserveLines(FStrings, total);
     TLineAdder lines(FStrings, AAddToLastString);
     TChunkReader reader(AStream);
     int64_t done = 0;
@@ -810,13 +859,12 @@ int64_t TixStringsUtils::AddTextStream(TStream& AStream, bool AAddToLastString, 
             if (count > 0)
                 result = last != '\n' ? count : 0;
         } else {
-            const std::string_view bytes = reader.Read(size);
-            count = static_cast<int64_t>(bytes.size());
-            if (count > 0) {
-                const std::string text = TixTranslator::GetString(AsBytes(bytes), FCharSet);
-                lines.Add(text);
-                result = EndsInsideLine(text) ? static_cast<int64_t>(text.size()) : 0;
-            }
+            // Converted in pieces cut after a LF, which no character of any set spans: the
+            // text and its lines are those of the whole chunk, and no copy of it is made.
+            TPieceConverter converter(lines, FCharSet);
+            count = reader.ReadPieces(size, [&](std::string_view APiece) { converter.Add(APiece); });
+            if (count > 0)
+                result = converter.Finish();
         }
         if (count <= 0)
             break;
@@ -829,6 +877,7 @@ int64_t TixStringsUtils::AddTextStream(TStream& AStream, bool AAddToLastString, 
 int64_t TixStringsUtils::AddTextStr(std::string_view AText, bool AAddToLastString)
 {
     TUpdateScope update(FStrings);
+    ReserveLines(FStrings, static_cast<int64_t>(AText.size()));
     TLineAdder(FStrings, AAddToLastString).Add(AText);
     return EndsInsideLine(AText) ? static_cast<int64_t>(AText.size()) : 0;
 }
@@ -846,6 +895,71 @@ int32_t TixStringsUtils::IndexOf(std::string_view AValue, bool AExact) const
 void TixStringsUtils::DoProgress(int64_t ABytesProceed, int64_t ATotalBytes)
 {
     CallEvent(OnProgress, this, ABytesProceed, ATotalBytes);
+}
+
+// ---- TixLinesStream -----------------------------------------------------------------------
+
+class TixLinesStream::TImpl
+{
+public:
+    TImpl(TStrings& AStrings, std::string ACharSet)
+        : Strings(AStrings), CharSet(std::move(ACharSet)), Lines(AStrings, false), Converter(Lines, CharSet)
+    {
+        Strings.BeginUpdate();
+    }
+    ~TImpl() { Strings.EndUpdate(); }
+    TImpl(const TImpl&) = delete;
+    TImpl& operator=(const TImpl&) = delete;
+
+    TStrings& Strings;
+    const std::string CharSet;
+    TLineAdder Lines;
+    TPieceConverter Converter;
+};
+
+TixLinesStream::TixLinesStream(TStrings& AStrings, std::string ACharSet)
+    : FImpl(std::make_unique<TImpl>(AStrings, std::move(ACharSet)))
+{
+}
+
+TixLinesStream::~TixLinesStream() = default;
+
+void TixLinesStream::Finish()
+{
+    if (FImpl && !FImpl->CharSet.empty())
+        FImpl->Converter.Finish();
+    FImpl.reset();
+}
+
+int64_t TixLinesStream::Read(void*, int64_t)
+{
+    return 0;
+}
+
+int64_t TixLinesStream::Write(const void* ABuffer, int64_t ACount)
+{
+    if (!FImpl)
+        throw EStreamError("The lines are finished");
+    if (ACount <= 0)
+        return 0;
+    const std::string_view bytes(static_cast<const char*>(ABuffer), static_cast<size_t>(ACount));
+    if (FImpl->CharSet.empty())
+        FImpl->Lines.Add(bytes);
+    else
+        FImpl->Converter.Add(bytes);
+    FSize += ACount;
+    return ACount;
+}
+
+int64_t TixLinesStream::Seek(int64_t, TSeekOrigin)
+{
+    return FSize;
+}
+
+void TixLinesStream::SetSize(int64_t ANewSize)
+{
+    if (ANewSize != FSize)
+        throw EStreamError("Lines once added stay");
 }
 
 int64_t AddTextToStrings(TStrings& AList, std::string_view AText, bool AAddToLastString)

@@ -6,18 +6,19 @@
 #include <array>
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
 
 #include "core/ixClasses.h"
 #include "core/ixDateUtils.h"
+#include "core/ixStreams.h"
 #include "platform/ixOsMessages.h"
 #include "platform/ixOsTypes.h"
 
 namespace ix {
 
-class TStream;
 class TStrings;
 
 /// A set of 8-bit characters (all 256 values).
@@ -228,6 +229,30 @@ private:
     TStrings& FStrings;
     int32_t FBatchSize = 0;
     std::string FCharSet;
+};
+
+/// A stream that adds what is written to it to a string list as lines: the lines that
+/// AddTextStream of the whole text at once would add (decoded with ACharSet, NULs as blanks),
+/// without keeping the text. Reads give nothing; its size is the bytes written.
+class TixLinesStream : public TStream
+{
+public:
+    TixLinesStream(TStrings& AStrings, std::string ACharSet = {});
+    ~TixLinesStream() override;
+
+    /// Adds the last line when the text did not end with a line break; Write may not follow.
+    void Finish();
+
+    int64_t Read(void* ABuffer, int64_t ACount) override;
+    int64_t Write(const void* ABuffer, int64_t ACount) override;
+    int64_t Seek(int64_t AOffset, TSeekOrigin AOrigin) override;
+    /// Raises EStreamError: lines once added stay.
+    void SetSize(int64_t ANewSize) override;
+
+private:
+    class TImpl;
+    std::unique_ptr<TImpl> FImpl;
+    int64_t FSize = 0;
 };
 
 /// TixStringsUtils(AList).AddTextStr.

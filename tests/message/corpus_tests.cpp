@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -103,6 +104,15 @@ public:
         Shape = "(" + ShapeOf(FMessage.GetBodies()) + ")";
     }
 
+    /// The lines of every text body, once as loaded while OnDataAdded watched the decoded data
+    /// and once as loaded without a handler (when the decoder writes into the lines itself).
+    std::pair<std::string, std::string> TextBothWays()
+    {
+        TixMailMessage unwatched;
+        unwatched.LoadMessage(FSource);
+        return {TextOf(FMessage.GetBodies()), TextOf(unwatched.GetBodies())};
+    }
+
     int32_t SourceLines() const noexcept { return FSource.Count(); }
 
     std::string Shape;
@@ -110,6 +120,18 @@ public:
     std::string DataOf(TixMessageBody* ABody) { return FRecorder.DataAdded[ABody]; }
 
 private:
+    static std::string TextOf(const TixMessageBodies& ABodies)
+    {
+        std::string text;
+        for (int32_t i = 0; i < ABodies.Count(); ++i) {
+            if (auto* body = dynamic_cast<TixTextBody*>(&ABodies[i]))
+                text += body->GetStrings().Join("|") + "||";
+            else if (auto* multipart = dynamic_cast<TixMultipartBody*>(&ABodies[i]))
+                text += TextOf(multipart->GetBodies());
+        }
+        return text;
+    }
+
     std::string ShapeOf(const TixMessageBodies& ABodies)
     {
         std::string shape;
@@ -198,6 +220,8 @@ TEST(MessageCorpus, BodyTreesMatchPythonsEmailPackage)
         ASSERT_EQ(loaded.Leaves.size(), expected.Leaves.size());
         for (size_t i = 0; i < expected.Leaves.size(); ++i)
             EXPECT_EQ(CompareLeaf(loaded, *loaded.Leaves[i], expected, expected.Leaves[i]), "") << "leaf " << i;
+        const auto [watched, unwatched] = loaded.TextBothWays();
+        EXPECT_EQ(unwatched, watched);
         ++compared;
     }
     EXPECT_EQ(compared, static_cast<int>(corpus.size()));

@@ -5,6 +5,7 @@
 #include "core/ixStreams.h"
 #include "core/ixStrings.h"
 #include "platform/ixOsKernel.h"
+#include "util/ixTranslator.h"
 
 namespace ix {
 namespace {
@@ -108,23 +109,35 @@ public:
     int64_t Read(void* ABuffer, int64_t ACount) override { return TMemoryStream::Read(ABuffer, std::min(ACount, Drip)); }
 };
 
-// A stream outside memory is read in pieces; wherever they are cut (inside CR LF, between two
-// CRs, beside a NUL), the lines are those of the whole text.
+// A stream outside memory is read in pieces, and a lines stream is written in pieces; wherever
+// they are cut (inside CR LF, between two CRs, beside a NUL, inside a character), the lines
+// are those of the whole text.
 TEST(TixStringsUtils, PiecesOfAStreamGiveTheLinesOfTheWhole)
 {
-    const std::string text = "a\r\r\nb\0c\r\rd\n\re\r\n\r\nf"s;
-    TStringList whole;
-    const int64_t wholeResult = AddTextToStrings(whole, text);
-    for (int64_t drip = 1; drip <= static_cast<int64_t>(text.size()); ++drip) {
-        TDripStream stream;
-        stream.WriteText(text);
-        stream.SetPosition(0);
-        stream.Drip = drip;
-        TStringList list;
-        EXPECT_EQ(TixStringsUtils(list).AddTextStream(stream), wholeResult) << "pieces of " << drip;
-        EXPECT_EQ(Lines(list), Lines(whole)) << "pieces of " << drip;
+    const std::string text = "a\r\r\nb\0c\r\rd\n\re\r\n\r\nf\xC3\xA9\xC3\n\xE2\x82\xAC"s;
+    for (const std::string charSet : {"", "utf-8", "koi8-r"}) {
+        TStringList whole;
+        const std::string converted =
+            TixTranslator::GetString({reinterpret_cast<const uint8_t*>(text.data()), text.size()}, charSet);
+        const int64_t wholeResult = AddTextToStrings(whole, converted);
+        for (int64_t drip = 1; drip <= static_cast<int64_t>(text.size()); ++drip) {
+            TDripStream stream;
+            stream.WriteText(text);
+            stream.SetPosition(0);
+            stream.Drip = drip;
+            TStringList list;
+            EXPECT_EQ(TixStringsUtils(list, charSet).AddTextStream(stream), wholeResult) << charSet << " in " << drip;
+            EXPECT_EQ(Lines(list), Lines(whole)) << charSet << " in pieces of " << drip;
+            TStringList written;
+            TixLinesStream lines(written, charSet);
+            for (size_t at = 0; at < text.size(); at += static_cast<size_t>(drip))
+                lines.WriteBuffer(text.data() + at, std::min<int64_t>(drip, static_cast<int64_t>(text.size() - at)));
+            lines.Finish();
+            EXPECT_EQ(Lines(written), Lines(whole)) << charSet << " written in pieces of " << drip;
+        }
+        EXPECT_EQ(whole.Count(), 10) << charSet;
+        EXPECT_EQ(whole[2], "b c") << charSet;
     }
-    EXPECT_EQ(Lines(whole), (TLines{"a", "", "b c", "", "d", "", "e", "", "f"}));
 }
 
 TEST(TixStringsUtils, ReportsProgressBeforeEachBatch)
