@@ -70,23 +70,28 @@ void TixTextBody::ParseBodyHeader(TixMailHeaderFieldList& AHeader)
 
 std::unique_ptr<TStream> TixTextBody::GetDestinationStream()
 {
-    // When nothing reads the decoded bytes (no OnDataAdded handler) and a failed decoding
-    // keeps what was decoded, they go straight into the lines without a copy of the text.
     // A text has about as many lines as its encoded form: room for them at once, so that the
     // list of a long text does not grow (and move) step by step.
     FStrings.SetCapacity(FStrings.Count() + GetEncodedLines());
+    // When nothing reads the decoded bytes (no OnDataAdded handler) and a failed decoding
+    // keeps what was decoded, they go straight into the lines without a copy of the text.
     const TixMailMessage* message = GetMessage();
     if (message && !message->OnDataAdded && message->GetErrorProcessing() == meExtractMaximumData)
         return std::make_unique<TixLinesStream>(FStrings, GetEffectiveCharSet());
-    return std::make_unique<TMemoryStream>();
+    return std::make_unique<TixPartContent>();
 }
 
 void TixTextBody::DecodeData(TStream& ASource, TStream& ADestination)
 {
-    // Text that is not transfer-encoded is its own decoded data: it is read where it stands.
+    // Text that is not transfer-encoded is its own decoded data: its lines are handed on
+    // where they stand instead of being copied.
+    int32_t first = 0;
+    int32_t count = 0;
+    auto* lines = dynamic_cast<TixBodyDataStream*>(&ASource);
+    auto* content = dynamic_cast<TixPartContent*>(&ADestination);
     const TixEncodeMethod encoding = GetEncoding();
-    if ((encoding == cmNone || encoding == cm8Bit) && dynamic_cast<const TixBodyDataStream*>(&ASource)) {
-        FPendingData = &ASource;
+    if (lines && content && lines->GetSingleRun(first, count) && (encoding == cmNone || encoding == cm8Bit)) {
+        content->ShareLines(*lines);
         return;
     }
     TixMessageBody::DecodeData(ASource, ADestination);
@@ -94,14 +99,13 @@ void TixTextBody::DecodeData(TStream& ASource, TStream& ADestination)
 
 void TixTextBody::DataAdded(TStream& AStream)
 {
-    TStream& data = FPendingData ? *std::exchange(FPendingData, nullptr) : AStream;
-    if (auto* lines = dynamic_cast<TixLinesStream*>(&data)) {
+    if (auto* lines = dynamic_cast<TixLinesStream*>(&AStream)) {
         lines->Finish();
-    } else if (data.GetSize() > 0) {
-        data.Seek(0, soBeginning);
-        TixStringsUtils(FStrings, GetEffectiveCharSet()).AddTextStream(data);
+    } else if (AStream.GetSize() > 0) {
+        AStream.Seek(0, soBeginning);
+        TixStringsUtils(FStrings, GetEffectiveCharSet()).AddTextStream(AStream);
     }
-    TixMessageBody::DataAdded(data);
+    TixMessageBody::DataAdded(AStream);
 }
 
 void TixTextBody::Clear()

@@ -32,10 +32,11 @@ public:
     void Assign(const TPersistent& ASource) override;
     /// Also reads the "charset" parameter and reads the header with the effective one.
     void ParseBodyHeader(TixMailHeaderFieldList& AHeader) override;
-    /// A new memory stream for the decoded bytes.
+    /// A stream that adds the decoded bytes to the lines as they come when the message has no
+    /// OnDataAdded handler (and keeps what was decoded on failure); else a new part content.
     std::unique_ptr<TStream> GetDestinationStream() override;
-    /// Keeps the content lines for DataAdded instead of copying them, when ASource is the
-    /// message's body data and the text is not transfer-encoded.
+    /// Hands the content lines on to DataAdded in the destination instead of copying them,
+    /// when the text is not transfer-encoded.
     void DecodeData(TStream& ASource, TStream& ADestination) override;
     /// Converts the decoded bytes from the effective character set and appends the lines.
     /// Without an OnDataAdded handler the decoder wrote them into the lines already, and the
@@ -59,8 +60,6 @@ protected:
 private:
     std::string FCharSet;
     TStringList FStrings;
-    /// Content lines handed over by DecodeData (no copy); null otherwise.
-    TStream* FPendingData = nullptr;
 };
 
 /// A multipart part: a nested message holds its boundary and its bodies.
