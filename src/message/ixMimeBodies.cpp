@@ -23,6 +23,21 @@ namespace {
 /// Characters a file name taken from a message may not hold (besides controls).
 constexpr std::string_view UnsafeFileNameChars = "\"*/:<>?\\|";
 
+/// When the content needs no decoding (AUnencoded), ASource is one run of source lines and
+/// ADestination a part content: hands the lines on in ADestination where they stand instead
+/// of copying them, and returns true.
+bool ShareContentLines(bool AUnencoded, TStream& ASource, TStream& ADestination)
+{
+    int32_t first = 0;
+    int32_t count = 0;
+    auto* lines = dynamic_cast<TixBodyDataStream*>(&ASource);
+    auto* content = dynamic_cast<TixPartContent*>(&ADestination);
+    if (!AUnencoded || !lines || !content || !lines->GetSingleRun(first, count))
+        return false;
+    content->ShareLines(*lines);
+    return true;
+}
+
 } // namespace
 
 // ---- TixTextBody --------------------------------------------------------------------------
@@ -83,18 +98,10 @@ std::unique_ptr<TStream> TixTextBody::GetDestinationStream()
 
 void TixTextBody::DecodeData(TStream& ASource, TStream& ADestination)
 {
-    // Text that is not transfer-encoded is its own decoded data: its lines are handed on
-    // where they stand instead of being copied.
-    int32_t first = 0;
-    int32_t count = 0;
-    auto* lines = dynamic_cast<TixBodyDataStream*>(&ASource);
-    auto* content = dynamic_cast<TixPartContent*>(&ADestination);
+    // Text that is not transfer-encoded is its own decoded data.
     const TixEncodeMethod encoding = GetEncoding();
-    if (lines && content && lines->GetSingleRun(first, count) && (encoding == cmNone || encoding == cm8Bit)) {
-        content->ShareLines(*lines);
-        return;
-    }
-    TixMessageBody::DecodeData(ASource, ADestination);
+    if (!ShareContentLines(encoding == cmNone || encoding == cm8Bit, ASource, ADestination))
+        TixMessageBody::DecodeData(ASource, ADestination);
 }
 
 void TixTextBody::DataAdded(TStream& AStream)
@@ -204,17 +211,9 @@ std::unique_ptr<TStream> TixMultipartBody::GetDestinationStream()
 
 void TixMultipartBody::DecodeData(TStream& ASource, TStream& ADestination)
 {
-    // The content of a multipart part is never transfer-encoded: its lines are handed on
-    // where they stand instead of being copied.
-    int32_t first = 0;
-    int32_t count = 0;
-    auto* lines = dynamic_cast<TixBodyDataStream*>(&ASource);
-    auto* content = dynamic_cast<TixPartContent*>(&ADestination);
-    if (lines && content && lines->GetSingleRun(first, count) && GetEncoding() == cmNone) {
-        content->ShareLines(*lines);
-        return;
-    }
-    TixMessageBody::DecodeData(ASource, ADestination);
+    // The content of a multipart part is never transfer-encoded.
+    if (!ShareContentLines(GetEncoding() == cmNone, ASource, ADestination))
+        TixMessageBody::DecodeData(ASource, ADestination);
 }
 
 void TixMultipartBody::DataAdded(TStream& AStream)
