@@ -8,9 +8,12 @@
 #include <string>
 
 #include "core/ixStreams.h"
+#include "support/ExpectError.h"
 
 namespace ix {
 namespace {
+
+using test::ExpectError;
 
 // ---- Wire pieces --------------------------------------------------------------------------
 
@@ -93,6 +96,9 @@ TEST(DnsMessageBuild, ExampleQueryIsByteExact)
     const std::string expected = Word(0xBEEF) + Word(0x0100) + Word(1) + Word(0) + Word(0) + Word(0)
         + "\x07" "example" "\x03" "com" + std::string(1, '\0') + Word(1) + Word(1);
     EXPECT_EQ(Built(query), expected);
+    // A buffer of exactly its size holds it; one byte less holds nothing.
+    EXPECT_EQ(Built(query, static_cast<int32_t>(expected.size())), expected);
+    ExpectError<EixDnsError>([&] { Built(query, static_cast<int32_t>(expected.size()) - 1); }, -1);
 }
 
 TEST(DnsMessageBuild, EveryRecordTypeComesBackFromItsWireForm)
@@ -154,16 +160,7 @@ TEST(DnsMessageBuild, AMessageThatDoesNotFitItsBufferWritesNothing)
     for (int i = 0; i < 20; ++i)
         message.GetQueries().Add(message.CreateRecord(DnsTypeTXT))->SetName("a-rather-long-label-for-padding.example.com");
     TMemoryStream stream;
-    try
-    {
-        message.Build(stream, 0);
-        FAIL() << "a message of 20 long questions fitted 512 bytes";
-    }
-    catch (const EixDnsError& E)
-    {
-        EXPECT_EQ(E.ErrorCode(), -1);
-        EXPECT_EQ(E.Message(), "The size of the datagram is invalid");
-    }
+    EXPECT_EQ(ExpectError<EixDnsError>([&] { message.Build(stream, 0); }, -1), "The size of the datagram is invalid");
     EXPECT_EQ(stream.Size(), 0);
     EXPECT_NO_THROW(message.Build(stream, 2048));
 }
@@ -202,16 +199,8 @@ TEST(DnsMessageBuild, RecordsWithoutUsableDataAreServerFailures)
             txt->SetText(c.Value);
         else if (auto* ns = dynamic_cast<TixDnsNSRecord*>(record))
             ns->SetNameServer(c.Value);
-        try
-        {
-            Built(message, 4096);
-            ADD_FAILURE() << "type " << c.Type << " value '" << c.Value << "' name '" << c.Name << "' was built";
-        }
-        catch (const EixDnsError& E)
-        {
-            EXPECT_EQ(E.ErrorCode(), 2) << c.Value;
-            EXPECT_EQ(E.Message(), "Server failure");
-        }
+        SCOPED_TRACE("type " + std::to_string(c.Type) + " value '" + c.Value + "' name '" + c.Name + "'");
+        EXPECT_EQ(ExpectError<EixDnsError>([&] { Built(message, 4096); }, 2), "Server failure");
     }
 }
 
@@ -221,20 +210,21 @@ TEST(DnsMessageParse, CompressedNamesAndRecordTypes)
 {
     // Answers: a name that is only a pointer to the question's name; an MX whose exchange is
     // "mail" plus a pointer into the question; a TXT of two strings; an unknown type (33); an
-    // AAAA of ::1; a record of the root name.
-    const std::string bytes = Header(0x8180, 1, 6) + Question
+    // AAAA of ::1; a record of the root name; a name that points at the exchange, so two jumps.
+    std::string bytes = Header(0x8180, 1, 7) + Question
         + Pointer(12) + Record(DnsTypeA, std::string("\xC0\x00\x02\x01", 4))
         + Pointer(12) + Record(DnsTypeMX, Word(5) + "\x04mail" + Pointer(12))
         + Pointer(12) + Record(DnsTypeTXT, "\x05" "first" "\x06" "second")
         + Pointer(12) + Record(33, Word(0) + Word(0) + Word(25) + Pointer(12))
         + Pointer(12) + Record(DnsTypeAAAA, std::string(15, '\0') + "\x01")
         + std::string(1, '\0') + Record(DnsTypeNS, Pointer(12));
+    bytes += Pointer(static_cast<uint32_t>(bytes.find("\x04mail"))) + Record(DnsTypeA, "\x01\x02\x03\x04");
     const auto parsed = Parsed(bytes);
     const TixDnsMessage& message = *parsed;
     EXPECT_EQ(message.GetHeader().GetID(), 0x1234);
     EXPECT_FALSE(message.GetHeader().GetIsQuery());
     EXPECT_TRUE(message.GetHeader().GetIsRecursionAvailable());
-    ASSERT_EQ(message.GetAnswers().Count(), 6);
+    ASSERT_EQ(message.GetAnswers().Count(), 7);
     EXPECT_EQ(Answer<TixDnsARecord>(message, 0).GetName(), "example.com");
     EXPECT_EQ(Answer<TixDnsARecord>(message, 0).GetIPAddress(), "192.0.2.1");
     EXPECT_EQ(Answer<TixDnsMXRecord>(message, 1).GetMailServer(), "mail.example.com");
@@ -247,22 +237,17 @@ TEST(DnsMessageParse, CompressedNamesAndRecordTypes)
     EXPECT_EQ(Answer<TixDnsAAAARecord>(message, 4).GetIPv6Address(), "::1");
     EXPECT_EQ(Answer<TixDnsNSRecord>(message, 5).GetName(), "");
     EXPECT_EQ(Answer<TixDnsNSRecord>(message, 5).GetNameServer(), "example.com");
+    EXPECT_EQ(Answer<TixDnsARecord>(message, 6).GetName(), "mail.example.com");
+    EXPECT_EQ(Answer<TixDnsARecord>(message, 6).GetIPAddress(), "1.2.3.4");
 }
 
 TEST(DnsMessageParse, AResponseCodeIsRaisedAfterTheWholeMessageWasRead)
 {
     const std::string bytes = Header(0x8183, 1, 0) + Question;
     TixDnsMessage message;
-    try
-    {
+    EXPECT_EQ(ExpectError<EixDnsError>([&] {
         message.Parse(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
-        FAIL() << "NXDOMAIN was not raised";
-    }
-    catch (const EixDnsError& E)
-    {
-        EXPECT_EQ(E.ErrorCode(), 3);
-        EXPECT_EQ(E.Message(), "No such name");
-    }
+    }, 3), "No such name");
     EXPECT_EQ(message.GetQueries().Count(), 1);
 }
 
@@ -305,15 +290,8 @@ TEST(DnsMessageParse, MalformedBytesAreRejectedWithoutReadingPastThem)
     };
     for (const TCase& c : cases)
     {
-        try
-        {
-            Parsed(c.Bytes);
-            ADD_FAILURE() << c.What << " was accepted";
-        }
-        catch (const EixDnsError& E)
-        {
-            EXPECT_EQ(E.ErrorCode(), -1) << c.What;
-        }
+        SCOPED_TRACE(c.What);
+        ExpectError<EixDnsError>([&] { Parsed(c.Bytes); }, -1);
     }
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "dns/ScriptedDnsServer.h"
+#include "support/ExpectError.h"
 
 namespace ix {
 namespace {
@@ -57,16 +58,8 @@ TEST(UdpClient, AServerThatDoesNotAnswerEndsInTheTimeOut)
     request.SetPosition(0);
     client.SendPacket(&request);
     TMemoryStream reply;
-    try
-    {
-        client.ReceivePacket(&reply);
-        FAIL() << "a datagram arrived";
-    }
-    catch (const EixSocketError& E)
-    {
-        EXPECT_EQ(E.ErrorCode(), -1);
-        EXPECT_EQ(E.Message(), "Timeout error occured");
-    }
+    EXPECT_EQ(test::ExpectError<EixSocketError>([&] { client.ReceivePacket(&reply); }, SocketErrorTimeout),
+        "Timeout error occured");
 }
 
 } // namespace

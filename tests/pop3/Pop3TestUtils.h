@@ -1,6 +1,6 @@
 #pragma once
-// Helpers shared by the POP3 tests: the error an action must raise, the steps of a plain login
-// and of QUIT, and a client of a scripted server that must leave no descriptor or thread behind.
+// Helpers shared by the POP3 tests: the steps of a plain login and of QUIT, and a client of a
+// scripted server that must leave no descriptor or thread behind.
 
 #include <gtest/gtest.h>
 
@@ -11,26 +11,10 @@
 
 #include "net/ixNetTestUtils.h"
 #include "pop3/ixPop3.h"
+#include "support/ExpectError.h"
 #include "support/ScriptedServer.h"
 
 namespace ix::test {
-
-/// Runs AAction, which must raise the error class TError with ACode; returns its message.
-template <typename TError, typename TAction>
-std::string ExpectError(TAction AAction, int32_t ACode)
-{
-    try
-    {
-        AAction();
-    }
-    catch (const TError& E)
-    {
-        EXPECT_EQ(E.ErrorCode(), ACode) << E.Message();
-        return E.Message();
-    }
-    ADD_FAILURE() << "no error with code " << ACode;
-    return {};
-}
 
 /// The steps of AFirst, then those of ASecond.
 inline std::vector<Step> operator+(std::vector<Step> AFirst, const std::vector<Step>& ASecond)
