@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+
+#include "support/ExpectError.h"
 
 using namespace ix;
 
@@ -24,25 +27,20 @@ std::string Digest(TixHash& AHash, const std::string& AText)
 
 } // namespace
 
-TEST(Md5Hex, GivesTheRfc1321TestSuiteValues)
+TEST(Md5Hex, GivesTheRfc1321TestSuiteValuesOverTheEightBitBytes)
 {
-    EXPECT_EQ(Md5Hex("a"), "0cc175b9c0f1b6a831c399e269772661");
-    EXPECT_EQ(Md5Hex("abc"), "900150983cd24fb0d6963f7d28e17f72");
-    EXPECT_EQ(Md5Hex("message digest"), "f96b697d7cb7938d525a2f31aaf161d0");
-    EXPECT_EQ(Md5Hex("abcdefghijklmnopqrstuvwxyz"), "c3fcd3d76192e4007dfb496cca67e13b");
-    EXPECT_EQ(Md5Hex("12345678901234567890123456789012345678901234567890123456789012345678901234567890"),
-        "57edf4a22be3c955ac49da2e2107b67a");
-}
-
-TEST(Md5Hex, OfAnEmptyTextIsEmpty)
-{
-    EXPECT_EQ(Md5Hex(""), "");
-}
-
-TEST(Md5Hex, TakesTheEightBitBytesUnchanged)
-{
-    // One byte E9 (e acute in the ANSI code page): MD5 of that single byte.
-    EXPECT_EQ(Md5Hex("\xE9"), "3406877694691ddd1dfb0aca54681407");
+    const std::pair<std::string, std::string> table[] = {
+        {"a", "0cc175b9c0f1b6a831c399e269772661"},
+        {"abc", "900150983cd24fb0d6963f7d28e17f72"},
+        {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
+        {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
+        {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
+            "57edf4a22be3c955ac49da2e2107b67a"},
+        {"\xE9", "3406877694691ddd1dfb0aca54681407"}, // one byte E9 (e acute in the ANSI code page)
+        {"", ""}, // no text, no digest
+    };
+    for (const auto& [text, digest] : table)
+        EXPECT_EQ(Md5Hex(text), digest) << text;
 }
 
 TEST(CryptApiHash, DigestsAreTheStandardOnesWithTheirSizes)
@@ -91,14 +89,7 @@ TEST(CryptApiHash, UpdatePiecesAndRangesAddUpToTheWhole)
 TEST(CryptApiHash, UpdateBeforeInitRaisesTheProviderError)
 {
     TixSha256 sha256;
-    try
-    {
-        sha256.Update(Bytes("abc"), 0, 3);
-        FAIL() << "no exception";
-    }
-    catch (const EixCryptError& error)
-    {
-        EXPECT_EQ(static_cast<uint32_t>(error.ErrorCode()), ix::os::NTE_BAD_HASH);
-        EXPECT_EQ(error.Message(), "Bad Hash");
-    }
+    EXPECT_EQ(test::ExpectError<EixCryptError>([&] { sha256.Update(Bytes("abc"), 0, 3); },
+                  static_cast<int32_t>(ix::os::NTE_BAD_HASH)),
+        "Bad Hash");
 }
