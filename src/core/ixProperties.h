@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <string>
 #include <type_traits>
@@ -19,9 +20,19 @@
 namespace ix {
 
 /// What a property holds: a Boolean, a whole number, a text, a value of an enumeration, a set
-/// of such values, a list of texts, a date-time, or an owned persistent object with published
-/// properties of its own.
-enum TPropertyKind : uint8_t { pkBoolean, pkInteger, pkText, pkEnumeration, pkSet, pkStrings, pkDateTime, pkObject };
+/// of such values, a list of texts, a date-time, an owned persistent object with published
+/// properties of its own, or an owned collection of such objects (empty by default).
+enum TPropertyKind : uint8_t {
+    pkBoolean,
+    pkInteger,
+    pkText,
+    pkEnumeration,
+    pkSet,
+    pkStrings,
+    pkDateTime,
+    pkObject,
+    pkCollection
+};
 
 /// A property value: Boolean; whole number (also an enumeration's ordinal and a set's bits);
 /// date-time; text; list of texts.
@@ -32,7 +43,8 @@ struct TPublishedProperty
 {
     std::string Name;
     TPropertyKind Kind = pkText;
-    /// The value that is never stored; none: the value is always stored. Unused for pkObject.
+    /// The value that is never stored; none: the value is always stored. Unused for pkObject
+    /// and pkCollection (stored when it has items).
     std::optional<TPropertyValue> Default;
     /// pkEnumeration and pkSet: the value names by ordinal ("ctNone", "ctAutomatic"...).
     std::vector<std::string> ValueNames;
@@ -45,6 +57,15 @@ struct TPublishedProperty
     std::function<void(TPersistent& AObject, const TPropertyValue& AValue)> Set;
     /// pkObject: the object that the property of AObject holds.
     std::function<TPersistent&(TPersistent& AObject)> Object;
+    /// pkCollection: the items that the property of AObject holds, in order.
+    std::function<std::vector<TPersistent*>(const TPersistent& AObject)> Items;
+    /// pkCollection: a new empty collection of the property's class, owned by the caller.
+    std::function<std::unique_ptr<TPersistent>()> NewCollection;
+    /// pkCollection: appends an item with its defaults to ACollection (from NewCollection).
+    std::function<TPersistent&(TPersistent& ACollection)> AddItem;
+    /// pkCollection: replaces the items of the property of AObject with copies of those of
+    /// ACollection (from NewCollection).
+    std::function<void(TPersistent& AObject, const TPersistent& ACollection)> SetItems;
 };
 
 /// The published properties of one class: its ancestor's, then its own.
@@ -227,6 +248,33 @@ TPublishedProperty PublishedObject(std::string AName)
     result.Kind = pkObject;
     result.Object = [](TPersistent& AObject) -> TPersistent& {
         return std::invoke(AGetter, property_detail::Cast<C>(AObject));
+    };
+    return result;
+}
+
+/// The owned collection AName that AGetter gives and ASetter replaces (from a collection of its
+/// class). The collection needs Count, GetItem, Add and a free constructor; its items' own
+/// table lists what is stored of each.
+template <auto AGetter, auto ASetter>
+TPublishedProperty PublishedCollection(std::string AName)
+{
+    using namespace property_detail;
+    using C = TClassOf<AGetter>;
+    using TCollection = TTypeOf<AGetter>;
+    TPublishedProperty result;
+    result.Name = std::move(AName);
+    result.Kind = pkCollection;
+    result.Items = [](const TPersistent& AObject) {
+        const TCollection& collection = std::invoke(AGetter, Cast<C>(AObject));
+        std::vector<TPersistent*> items;
+        for (int32_t i = 0; i < collection.Count(); ++i)
+            items.push_back(&collection.GetItem(i));
+        return items;
+    };
+    result.NewCollection = []() -> std::unique_ptr<TPersistent> { return std::make_unique<TCollection>(); };
+    result.AddItem = [](TPersistent& ACollection) -> TPersistent& { return Cast<TCollection>(ACollection).Add(); };
+    result.SetItems = [](TPersistent& AObject, const TPersistent& ACollection) {
+        std::invoke(ASetter, Cast<C>(AObject), static_cast<const TCollection&>(ACollection));
     };
     return result;
 }

@@ -46,6 +46,15 @@ TJson WriteObject(const TPersistent& AObject)
                 form[property.Name] = std::move(nested);
             continue;
         }
+        if (property.Kind == pkCollection)
+        {
+            TJson items = TJson::array();
+            for (const TPersistent* item : property.Items(AObject))
+                items.push_back(WriteObject(*item));
+            if (!items.empty())
+                form[property.Name] = std::move(items);
+            continue;
+        }
         const TPropertyValue value = property.Get(AObject);
         if (property.Default != value)
             form[property.Name] = ToJson(property, value);
@@ -120,6 +129,27 @@ TPropertyValue FromJson(const TPublishedProperty& AProperty, const std::string& 
     }
 }
 
+void PlanObject(TPersistent& AObject, const TJson& AForm, const std::string& APath,
+    std::vector<std::function<void()>>& ASteps);
+
+/// Reads the items of the collection property AProperty of AObject from the array AForm into a
+/// new collection and adds to ASteps the step that puts them in place.
+void PlanCollection(TPersistent& AObject, const TPublishedProperty& AProperty, const TJson& AForm,
+    const std::string& APath, std::vector<std::function<void()>>& ASteps)
+{
+    if (!AForm.is_array())
+        RaiseBadValue(APath, "an array of objects", AForm);
+    std::shared_ptr<TPersistent> collection = AProperty.NewCollection();
+    for (size_t i = 0; i < AForm.size(); ++i)
+    {
+        std::vector<std::function<void()>> itemSteps;
+        PlanObject(AProperty.AddItem(*collection), AForm[i], APath + "[" + std::to_string(i) + "]", itemSteps);
+        for (const auto& step : itemSteps)
+            step(); // only the new collection changes
+    }
+    ASteps.push_back([&AObject, &AProperty, collection] { AProperty.SetItems(AObject, *collection); });
+}
+
 /// Checks AForm against AObject's table and adds the setting of each property it names to
 /// ASteps, so that nothing is set before the whole form has been checked.
 void PlanObject(TPersistent& AObject, const TJson& AForm, const std::string& APath,
@@ -140,6 +170,8 @@ void PlanObject(TPersistent& AObject, const TJson& AForm, const std::string& APa
         const std::string path = APath + "." + property.Name;
         if (property.Kind == pkObject)
             PlanObject(property.Object(AObject), found.value(), path, ASteps);
+        else if (property.Kind == pkCollection)
+            PlanCollection(AObject, property, found.value(), path, ASteps);
         else
             ASteps.push_back([&AObject, &property, value = FromJson(property, path, found.value())] {
                 property.Set(AObject, value);

@@ -1,8 +1,9 @@
 // The text form of a component's settings: its published properties (core/ixProperties) that
 // differ from their defaults, as a JSON object. Enumerations are written by value name, sets as
 // arrays of value names, lists of texts as arrays, owned objects as nested objects (left out
-// when all their properties are at their defaults); a property without a default is always
-// written. Texts are the ANSI code page's bytes and must be UTF-8 to be written.
+// when all their properties are at their defaults), collections as arrays of their items' objects
+// (left out when empty); a property without a default is always written. Texts are the ANSI
+// code page's bytes and must be UTF-8 to be written.
 #pragma once
 
 #include "core/ixClasses.h"

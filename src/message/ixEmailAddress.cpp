@@ -1,5 +1,6 @@
 #include "message/ixEmailAddress.h"
 
+#include "core/ixProperties.h"
 #include "core/ixSysUtils.h"
 #include "util/ixUtils.h"
 
@@ -289,6 +290,17 @@ void TixEmailAddressList::Assign(const TPersistent& ASource)
     Clear();
     for (const auto& item : source->FItems)
         Add().Assign(*item);
+}
+
+const TPropertyTable& TixEmailAddressItem::GetPublishedProperties() const
+{
+    using C = TixEmailAddressItem;
+    static const TPropertyTable table("TixEmailAddressItem", &TPersistent::GetPublishedProperties(),
+        {
+            Published<&C::GetName, &C::SetName>("Name", ""),
+            Published<&C::GetEmail, &C::SetEmail>("Email", ""),
+        });
+    return table;
 }
 
 } // namespace ix

@@ -43,6 +43,8 @@ public:
 
     /// Copies Name and Email from another address item.
     void Assign(const TPersistent& ASource) override;
+    /// Name and Email, both empty by default (FullAddress is made of them).
+    const TPropertyTable& GetPublishedProperties() const override;
     /// Name, or Email when Name is empty.
     virtual std::string GetDisplayName() const;
     /// Empties Name and Email.

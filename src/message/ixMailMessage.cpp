@@ -6,6 +6,7 @@
 #include "message/internal/ixBodyData.h"
 #include "message/internal/ixBodyViews.h"
 #include "message/internal/ixMessageShared.h"
+#include "core/ixProperties.h"
 #include "message/ixMailHeader.h"
 #include "util/ixUtils.h"
 
@@ -601,6 +602,46 @@ const TixImageList& TixMailMessage::GetImageList()
 {
     FillBodyLists();
     return FImageList;
+}
+
+const TPropertyTable& TixMailMessage::GetPublishedProperties() const
+{
+    using C = TixMailMessage;
+    static const TPropertyTable table("TixMailMessage", &TComponent::GetPublishedProperties(),
+        {
+            Published<&C::GetSubject, &C::SetSubject>("Subject", ""),
+            PublishedObject<&C::GetFrom>("From"),
+            PublishedCollection<&C::GetToList, &C::SetToList>("ToList"),
+            PublishedCollection<&C::GetCCList, &C::SetCCList>("CCList"),
+            PublishedCollection<&C::GetBCCList, &C::SetBCCList>("BCCList"),
+            Published<&C::GetPriority, &C::SetPriority>("Priority", mpNormal, {"mpLow", "mpNormal", "mpHigh"}),
+            Published<&C::GetDate, &C::SetDate>("Date", std::nullopt), // now when reset: always stored
+            Published<&C::GetCharSet, &C::SetCharSet>("CharSet", std::string(DefaultCharSet)),
+            Published<&C::GetContentType, &C::SetContentType>("ContentType", std::string(DefaultContentType)),
+            Published<&C::GetContentSubType, &C::SetContentSubType>("ContentSubType", ""),
+            Published<&C::GetContentDisposition, &C::SetContentDisposition>("ContentDisposition", ""),
+            Published<&C::GetMessageFormat, &C::SetMessageFormat>("MessageFormat", mfNone,
+                {"mfNone", "mfMIME", "mfUUencode"}),
+            Published<&C::GetEncoding, &C::SetEncoding>("Encoding", cmNone, EncodeMethodNames),
+            Published<&C::GetHeaderEncoding, &C::SetHeaderEncoding>("HeaderEncoding", cmNone, EncodeMethodNames),
+            Published<&C::GetMimeOLE, &C::SetMimeOLE>("MimeOLE", ""),
+            Published<&C::GetMailer, &C::SetMailer>("Mailer", ""),
+            Published<&C::GetReplyTo, &C::SetReplyTo>("ReplyTo", ""),
+            Published<&C::GetReferences, &C::SetReferences>("References", TValueNames{}),
+            Published<&C::GetNewsGroups, &C::SetNewsGroups>("NewsGroups", TValueNames{}),
+            Published<&C::GetExtraFields, &C::SetExtraFields>("ExtraFields", TValueNames{}),
+            Published<&C::GetReadReceiptTo, &C::SetReadReceiptTo>("ReadReceiptTo", ""),
+            Published<&C::GetMessageID, &C::SetMessageID>("MessageID", ""),
+            Published<&C::GetInReplyTo, &C::SetInReplyTo>("InReplyTo", ""),
+            Published<&C::GetListUnsubscribe, &C::SetListUnsubscribe>("ListUnsubscribe", ""),
+            Published<&C::GetCharsPerLine, &C::SetCharsPerLine>("CharsPerLine", DefaultCharsPerLine),
+            Published<&C::GetAllowESC, &C::SetAllowESC>("AllowESC", false),
+            Published<&C::GetUseHeaderEncodingExtensions, &C::SetUseHeaderEncodingExtensions>(
+                "UseHeaderEncodingExtensions", false),
+            Published<&C::GetErrorProcessing, &C::SetErrorProcessing>("ErrorProcessing", DefaultErrorProcessing,
+                {"meExtractMaximumData", "meIgnore", "meStop"}),
+        });
+    return table;
 }
 
 } // namespace ix

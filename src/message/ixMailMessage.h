@@ -225,6 +225,9 @@ public:
     virtual bool IsMultipart() const;
     /// Resets the message but keeps CharSet, Encoding and HeaderEncoding.
     virtual void Clear();
+    /// The header properties and the settings of reading and composing: not Bodies (the
+    /// message's content) nor Dkim (a reference to another component).
+    const TPropertyTable& GetPublishedProperties() const override;
 
     /// Fired by DoChanged after a change that is not held back.
     TNotifyEvent OnChanged;

@@ -12,6 +12,7 @@
 #include "dns/ixDnsQuery.h"
 #include "dns/ixUdpClient.h"
 #include "message/ixEncoder.h"
+#include "message/ixMailMessage.h"
 #include "pop3/ixPop3.h"
 
 namespace ix {
@@ -50,7 +51,8 @@ struct TComponentCase
     const char* Name;
     std::function<std::unique_ptr<TComponent>()> Create;
     TLines Defaults;
-    /// The form of a new component: the properties without a default.
+    /// The form of a new component: the properties without a default ("<Name>" stands for the
+    /// value of property Name when the value changes from one component to the next).
     std::string FreshForm = "{}";
 };
 
@@ -82,6 +84,15 @@ const TComponentCase Components[] = {
     {"TixEncoder", Factory<TixEncoder>(),
         {"CharsPerLine=76", "EncodeMethod=\"cmBase64\"", "SuppressCrlf=false", "BatchSize=8192", "AllowESC=false",
             "CharSet=\"\"", "ErrorProcessing=\"epStop\""}},
+    {"TixMailMessage", Factory<TixMailMessage>(),
+        {"Subject=\"\"", "From.Name=\"\"", "From.Email=\"\"", "ToList=[]", "CCList=[]", "BCCList=[]",
+            "Priority=\"mpNormal\"", "Date=none", "CharSet=\"iso-8859-1\"", "ContentType=\"text/plain\"",
+            "ContentSubType=\"\"", "ContentDisposition=\"\"", "MessageFormat=\"mfNone\"", "Encoding=\"cmNone\"",
+            "HeaderEncoding=\"cmNone\"", "MimeOLE=\"\"", "Mailer=\"\"", "ReplyTo=\"\"", "References=[]",
+            "NewsGroups=[]", "ExtraFields=[]", "ReadReceiptTo=\"\"", "MessageID=\"\"", "InReplyTo=\"\"",
+            "ListUnsubscribe=\"\"", "CharsPerLine=76", "AllowESC=false", "UseHeaderEncodingExtensions=false",
+            "ErrorProcessing=\"meExtractMaximumData\""},
+        "{\n  \"Date\": <Date>\n}"},
 };
 
 /// "Name=default" for every published property of AObject, nested objects' as "Object.Name".
@@ -90,9 +101,24 @@ void ListDefaults(TPersistent& AObject, const std::string& APrefix, TLines& ALin
     for (const TPublishedProperty& property : AObject.GetPublishedProperties().Properties())
         if (property.Kind == pkObject)
             ListDefaults(property.Object(AObject), APrefix + property.Name + ".", ALines);
+        else if (property.Kind == pkCollection)
+            ALines.push_back(APrefix + property.Name + "=[]");
         else
             ALines.push_back(APrefix + property.Name + "=" +
                 (property.Default ? PropertyValueText(property, *property.Default) : "none"));
+}
+
+/// AForm with each "<Name>" replaced by the value of property Name of AObject.
+std::string WithValues(std::string AForm, const TPersistent& AObject)
+{
+    for (size_t start; (start = AForm.find('<')) != std::string::npos;)
+    {
+        const size_t end = AForm.find('>', start);
+        const TPublishedProperty& property =
+            *AObject.GetPublishedProperties().Find(AForm.substr(start + 1, end - start - 1));
+        AForm.replace(start, end - start + 1, PropertyValueText(property, property.Get(AObject)));
+    }
+    return AForm;
 }
 
 /// A value of AProperty other than its default, different for every AIndex.
@@ -122,6 +148,13 @@ std::string OtherForm(TPersistent& AObject, int64_t& AIndex, const std::string& 
         form += std::string(form.empty() ? "" : ", ") + "\"" + property.Name + "\": ";
         if (property.Kind == pkObject)
             form += OtherForm(property.Object(AObject), AIndex, APrefix + property.Name + ".", AExpected);
+        else if (property.Kind == pkCollection)
+        {
+            const auto collection = property.NewCollection();
+            const std::string path = APrefix + property.Name;
+            const std::string first = OtherForm(property.AddItem(*collection), AIndex, path + "[0].", AExpected);
+            form += "[" + first + ", " + OtherForm(property.AddItem(*collection), AIndex, path + "[1].", AExpected) + "]";
+        }
         else
         {
             const std::string text = PropertyValueText(property, OtherValue(property, AIndex++));
@@ -138,6 +171,9 @@ void ListValues(TPersistent& AObject, const std::string& APrefix, TLines& ALines
     for (const TPublishedProperty& property : AObject.GetPublishedProperties().Properties())
         if (property.Kind == pkObject)
             ListValues(property.Object(AObject), APrefix + property.Name + ".", ALines);
+        else if (property.Kind == pkCollection)
+            for (size_t i = 0; TPersistent* item : property.Items(AObject))
+                ListValues(*item, APrefix + property.Name + "[" + std::to_string(i++) + "].", ALines);
         else
             ALines.push_back(APrefix + property.Name + "=" + PropertyValueText(property, property.Get(AObject)));
 }
@@ -151,7 +187,7 @@ TEST(PublishedProperties, DefaultsAreTheDocumentedOnesAndANewComponentStoresNoth
         TLines defaults;
         ListDefaults(*component, "", defaults);
         EXPECT_EQ(defaults, c.Defaults) << c.Name;
-        EXPECT_EQ(WritePropertyForm(*component), c.FreshForm) << c.Name;
+        EXPECT_EQ(WritePropertyForm(*component), WithValues(c.FreshForm, *component)) << c.Name;
     }
 }
 
@@ -204,9 +240,47 @@ TEST(PublishedProperties, ReadingGivesOnlyTheValuesOfTheFormAndTheirDefaultsAreN
 })");
 }
 
+TEST(PublishedProperties, AMessageStoresItsAddressListsAsArraysOfObjects)
+{
+    TixMailMessage message;
+    message.GetToList().AddAddress("Ann <ann@example.com>");
+    message.GetToList().AddAddress("bob@example.com");
+    message.SetDate(45000.5);
+    EXPECT_EQ(WritePropertyForm(message), R"({
+  "ToList": [
+    {
+      "Name": "Ann",
+      "Email": "ann@example.com"
+    },
+    {
+      "Email": "bob@example.com"
+    }
+  ],
+  "Date": 45000.5
+})");
+}
+
+/// Reading AForm into a new T raises EConvertError beginning with AMessage and sets nothing.
+template <typename T>
+void ExpectRefused(const char* AForm, const char* AMessage)
+{
+    T component;
+    const std::string before = WritePropertyForm(component);
+    try
+    {
+        ReadPropertyForm(component, AForm);
+        ADD_FAILURE() << AForm;
+    }
+    catch (const EConvertError& E)
+    {
+        EXPECT_EQ(E.Message().rfind(AMessage, 0), 0u) << E.Message();
+    }
+    EXPECT_EQ(WritePropertyForm(component), before) << AForm;
+}
+
 TEST(PublishedProperties, ABadFormIsRefusedNamingThePropertyAndSetsNothing)
 {
-    const std::pair<const char*, const char*> cases[] = {
+    const std::pair<const char*, const char*> pop3Cases[] = {
         {R"({"Server": "x", "Bogus": 1})", "Unknown property TixPop3.Bogus"},
         {R"({"Server": "x", "Port": "110"})",
             "Property TixPop3.Port needs a whole number from -2147483648 to 2147483647, not \"110\""},
@@ -221,23 +295,23 @@ TEST(PublishedProperties, ABadFormIsRefusedNamingThePropertyAndSetsNothing)
         {R"(["Server"])", "Property TixPop3 needs a JSON object, not [\"Server\"]"},
         {R"({"Server": "x", )", "The settings of TixPop3 are not JSON"},
     };
-    for (const auto& [form, message] : cases)
-    {
-        TixPop3 client;
-        try
-        {
-            ReadPropertyForm(client, form);
-            ADD_FAILURE() << form;
-        }
-        catch (const EConvertError& E)
-        {
-            EXPECT_EQ(E.Message().rfind(message, 0), 0u) << E.Message();
-        }
-        EXPECT_EQ(client.GetServer(), "") << form;
-    }
-    TixDkim dkim;
-    EXPECT_THROW(ReadPropertyForm(dkim, R"({"SignedHeaderFields": ["From", 1]})"), EConvertError);
-    EXPECT_EQ(dkim.GetSignedHeaderFields().Count(), 6);
+    for (const auto& [form, message] : pop3Cases)
+        ExpectRefused<TixPop3>(form, message);
+    const std::pair<const char*, const char*> messageCases[] = {
+        {R"({"Subject": "x", "ToList": {"Email": "a@b"}})", "Property TixMailMessage.ToList needs an array of objects"},
+        {R"({"Subject": "x", "ToList": ["a@b"]})", "Property TixMailMessage.ToList[0] needs a JSON object"},
+        {R"({"Subject": "x", "CCList": [{"Email": "a@b"}, {"Mail": "c@d"}]})",
+            "Unknown property TixMailMessage.CCList[1].Mail"},
+        {R"({"Subject": "x", "BCCList": [{"Email": 1}]})",
+            "Property TixMailMessage.BCCList[0].Email needs a text, not 1"},
+        {R"({"Subject": "x", "Date": "2024-01-01"})", "Property TixMailMessage.Date needs a number"},
+        {R"({"Subject": "x", "ErrorProcessing": "epStop"})",
+            "Property TixMailMessage.ErrorProcessing needs one of meExtractMaximumData, meIgnore, meStop"},
+    };
+    for (const auto& [form, message] : messageCases)
+        ExpectRefused<TixMailMessage>(form, message);
+    ExpectRefused<TixDkim>(R"({"SignedHeaderFields": ["From", 1]})",
+        "Property TixDkim.SignedHeaderFields needs an array of texts");
 }
 
 } // namespace
