@@ -26,8 +26,12 @@ class TStream;
 /// The reply codes a caller accepts. Code 0 never matches; a 0 entry ends the list early.
 using TixResponseCodes = std::vector<int32_t>;
 
+/// A reply's lines (OnReceiveResponse); the handler may read and change them.
 using TixTcpListEvent = std::function<void(TObject* Sender, TStrings& AList)>;
+/// A command line as sent (OnSendCommand).
 using TixTcpTextEvent = std::function<void(TObject* Sender, const std::string& AText)>;
+/// Sets AResponseCode, the code of the reply line AResponse (OnGetResponseCode); 0 leaves it
+/// uncoded.
 using TixTcpResponseCodeEvent =
     std::function<void(TObject* Sender, const std::string& AResponse, int32_t& AResponseCode)>;
 
@@ -47,9 +51,12 @@ bool IsOkResponse(int32_t ACode, const TixResponseCodes& AOkResponses) noexcept;
 class TixTcpCommandClient : public TixTcpClientTls
 {
 public:
+    /// Default of MaxLineLength: 1 MB.
     static constexpr int64_t DefaultMaxLineLength = int64_t{1} << 20;
+    /// Default of MaxBodyLineLength: 256 MB.
     static constexpr int64_t DefaultMaxBodyLineLength = int64_t{256} << 20;
 
+    /// A client that is not connected, owned by AOwner when one is given.
     explicit TixTcpCommandClient(TComponent* AOwner = nullptr);
     /// Closes the session (the subclass's CloseSession has run in the subclass's destructor).
     ~TixTcpCommandClient() override;
@@ -155,9 +162,14 @@ protected:
     /// below MaxReplySize when that is set.
     void RestrictReplySize(int64_t ASize) noexcept;
 
+    /// Fires OnSendCommand with this client as Sender.
     virtual void DoSendCommand(const std::string& AText);
+    /// Fires OnReceiveResponse with this client as Sender.
     virtual void DoReceiveResponse(TStrings& AList);
+    /// Fires OnProgress with this client as Sender (bytes of the reply body so far, of ATotalBytes).
     virtual void DoProgress(int64_t ABytesProceed, int64_t ATotalBytes);
+    /// Fires OnGetResponseCode with this client as Sender; AResponseCode keeps its value without
+    /// a handler.
     virtual void DoGetResponseCode(const std::string& AResponse, int32_t& AResponseCode);
 
 private:
