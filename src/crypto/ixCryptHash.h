@@ -35,7 +35,9 @@ public:
 
     /// The CryptoAPI algorithm identifier.
     virtual os::ALG_ID GetAlgorithm() = 0;
+    /// The name of the CryptoAPI provider that Init acquires; empty: the type's default.
     virtual std::string GetProviderName() = 0;
+    /// The type of that provider (PROV_RSA_FULL, PROV_RSA_AES).
     virtual os::DWORD GetProviderType() = 0;
 
 private:
@@ -47,27 +49,36 @@ private:
     TixProviderNameCopy FProviderName;
 };
 
+/// MD5 (RFC 1321): a 16-byte digest.
 class TixMd5 : public TixCryptApiHash
 {
 public:
     os::ALG_ID GetAlgorithm() override { return os::CALG_MD5; }
+    /// The base provider (MS_DEF_PROV).
     std::string GetProviderName() override { return os::MS_DEF_PROV_A; }
+    /// PROV_RSA_FULL.
     os::DWORD GetProviderType() override { return os::PROV_RSA_FULL; }
 };
 
+/// SHA-1 (FIPS 180-4): a 20-byte digest.
 class TixSha1 : public TixCryptApiHash
 {
 public:
     os::ALG_ID GetAlgorithm() override { return os::CALG_SHA1; }
+    /// The base provider (MS_DEF_PROV).
     std::string GetProviderName() override { return os::MS_DEF_PROV_A; }
+    /// PROV_RSA_FULL.
     os::DWORD GetProviderType() override { return os::PROV_RSA_FULL; }
 };
 
+/// SHA-256 (FIPS 180-4): a 32-byte digest.
 class TixSha256 : public TixCryptApiHash
 {
 public:
     os::ALG_ID GetAlgorithm() override { return os::CALG_SHA_256; }
+    /// The AES provider (MS_ENH_RSA_AES_PROV), the one that has SHA-256.
     std::string GetProviderName() override { return os::MS_ENH_RSA_AES_PROV_A; }
+    /// PROV_RSA_AES.
     os::DWORD GetProviderType() override { return os::PROV_RSA_AES; }
 };
 

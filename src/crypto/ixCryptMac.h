@@ -46,9 +46,12 @@ public:
 
     /// The CryptoAPI algorithm identifier of the underlying hash.
     virtual os::ALG_ID GetAlgorithm() = 0;
+    /// The name of the CryptoAPI provider that Init acquires; empty: the type's default.
     virtual std::string GetProviderName() = 0;
+    /// The type of that provider (PROV_RSA_FULL).
     virtual os::DWORD GetProviderType() = 0;
 
+    /// The block size of the hash in bytes: a longer key is hashed first (RFC 2104).
     static constexpr size_t BlockSize = 64;
 
 private:
@@ -63,12 +66,15 @@ private:
     TPad FOuterPad{};
 };
 
+/// HMAC-MD5 (RFC 2104): a 16-byte code, as CRAM-MD5 uses it.
 class TixHmacMd5 : public TixCryptApiHmac
 {
 public:
     int32_t GetHashSize() override { return 16; }
     os::ALG_ID GetAlgorithm() override { return os::CALG_MD5; }
+    /// The base provider (MS_DEF_PROV).
     std::string GetProviderName() override { return os::MS_DEF_PROV_A; }
+    /// PROV_RSA_FULL.
     os::DWORD GetProviderType() override { return os::PROV_RSA_FULL; }
 };
 

@@ -106,6 +106,7 @@ public:
 class TixRsaKey : public TixConfigObject
 {
 public:
+    /// Default of KeyLength, in bits.
     static constexpr int32_t DefaultKeyLength = 1024;
 
     /// Releases any key and prepares for a new one.
@@ -141,7 +142,9 @@ public:
     void SetKeySpec(int32_t AValue) noexcept { FKeySpec = AValue; }
 
 protected:
+    /// Backs KeyLength.
     int32_t FKeyLength = DefaultKeyLength;
+    /// Backs KeySpec; AT_KEYEXCHANGE by default.
     int32_t FKeySpec = os::AT_KEYEXCHANGE;
 };
 

@@ -18,6 +18,7 @@ namespace ix {
 class EixCryptError : public EixCodedError
 {
 public:
+    /// The message and the system error code.
     using EixCodedError::EixCodedError;
 };
 
@@ -48,7 +49,9 @@ public:
     TixCryptHandle() noexcept = default;
     /// Takes ownership of AHandle.
     explicit TixCryptHandle(THandle AHandle) noexcept : FHandle(AHandle) {}
+    /// Takes AOther's handle; AOther holds none afterwards.
     TixCryptHandle(TixCryptHandle&& AOther) noexcept : FHandle(std::exchange(AOther.FHandle, 0)) {}
+    /// Releases the owned handle, then takes AOther's; AOther holds none afterwards.
     TixCryptHandle& operator=(TixCryptHandle&& AOther) noexcept
     {
         Reset(std::exchange(AOther.FHandle, 0));
@@ -56,7 +59,9 @@ public:
     }
     ~TixCryptHandle() { Reset(); }
 
+    /// The handle, still owned here; 0 when none.
     THandle Get() const noexcept { return FHandle; }
+    /// True when a handle is owned.
     bool IsValid() const noexcept { return FHandle != 0; }
     /// Releases the owned handle, if any, and takes AHandle.
     void Reset(THandle AHandle = 0) noexcept
@@ -70,11 +75,17 @@ private:
     THandle FHandle = 0;
 };
 
+/// Releases a provider context (CryptReleaseContext); failures are ignored.
 void ReleaseCryptProvider(os::HCRYPTPROV AHandle) noexcept;
+/// Destroys a hash object (CryptDestroyHash); failures are ignored.
 void ReleaseCryptHash(os::HCRYPTHASH AHandle) noexcept;
+/// Destroys a key (CryptDestroyKey); failures are ignored.
 void ReleaseCryptKey(os::HCRYPTKEY AHandle) noexcept;
+/// An owned provider context.
 using TixCryptProvider = TixCryptHandle<os::HCRYPTPROV, ReleaseCryptProvider>;
+/// An owned hash object.
 using TixCryptHashHandle = TixCryptHandle<os::HCRYPTHASH, ReleaseCryptHash>;
+/// An owned key.
 using TixCryptKeyHandle = TixCryptHandle<os::HCRYPTKEY, ReleaseCryptKey>;
 
 /// Overwrites ABytes with zeros in a way the compiler keeps, then empties it: for key material.
@@ -85,11 +96,13 @@ class TixSecretBytes
 {
 public:
     TixSecretBytes() = default;
+    /// Takes ABytes (moved, so no copy of them is left behind).
     explicit TixSecretBytes(TixByteArray ABytes) noexcept : Bytes(std::move(ABytes)) {}
     TixSecretBytes(const TixSecretBytes&) = delete;
     TixSecretBytes& operator=(const TixSecretBytes&) = delete;
     ~TixSecretBytes() { WipeBytes(Bytes); }
 
+    /// The key material; wiped by the destructor.
     TixByteArray Bytes;
 };
 
@@ -98,7 +111,10 @@ public:
 class TixProviderNameCopy
 {
 public:
+    /// The copy, made from AName on the first call after construction or Clear; later calls
+    /// return it whatever AName. Valid until Clear or destruction.
     const char* Get(const std::string& AName);
+    /// Drops the copy; the next Get makes a new one.
     void Clear() noexcept { FName.reset(); }
 
 private:
