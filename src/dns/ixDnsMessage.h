@@ -52,13 +52,21 @@ std::string GetDnsErrorText(int32_t ACode);
 enum TixDnsRecordClass : uint8_t { rcIN, rcCH, rcHS };
 
 // Record type codes of the record classes below.
+/// A: an IPv4 address.
 inline constexpr int32_t DnsTypeA = 1;
+/// NS: an authoritative name server.
 inline constexpr int32_t DnsTypeNS = 2;
+/// CNAME: the canonical name of an alias.
 inline constexpr int32_t DnsTypeCNAME = 5;
+/// SOA: the start of a zone of authority.
 inline constexpr int32_t DnsTypeSOA = 6;
+/// PTR: a domain name pointer (reverse lookups).
 inline constexpr int32_t DnsTypePTR = 12;
+/// MX: a mail exchanger.
 inline constexpr int32_t DnsTypeMX = 15;
+/// TXT: text strings (DKIM keys).
 inline constexpr int32_t DnsTypeTXT = 16;
+/// AAAA: an IPv6 address (RFC 3596).
 inline constexpr int32_t DnsTypeAAAA = 28;
 
 /// The 12-byte header of a message.
@@ -95,10 +103,13 @@ public:
     /// ANCOUNT, QDCOUNT, NSCOUNT, ARCOUNT.
     int32_t GetAnswerCount() const noexcept { return FAnswerCount; }
     void SetAnswerCount(int32_t AValue) noexcept { FAnswerCount = AValue; }
+    /// QDCOUNT: the number of questions.
     int32_t GetQueryCount() const noexcept { return FQueryCount; }
     void SetQueryCount(int32_t AValue) noexcept { FQueryCount = AValue; }
+    /// NSCOUNT: the number of authority records.
     int32_t GetNameServerCount() const noexcept { return FNameServerCount; }
     void SetNameServerCount(int32_t AValue) noexcept { FNameServerCount = AValue; }
+    /// ARCOUNT: the number of additional records.
     int32_t GetAdditionalCount() const noexcept { return FAdditionalCount; }
     void SetAdditionalCount(int32_t AValue) noexcept { FAdditionalCount = AValue; }
 
@@ -130,6 +141,7 @@ class TixDnsRecord : public TPersistent
 public:
     TixDnsRecord() = default;
 
+    /// The class; rcIN by default.
     TixDnsRecordClass GetRecordClass() const noexcept { return FRecordClass; }
     void SetRecordClass(TixDnsRecordClass AValue) noexcept { FRecordClass = AValue; }
     /// The type code (16 bits on the wire).
@@ -138,6 +150,7 @@ public:
     /// The owner name, dotted, without a trailing dot.
     const std::string& GetName() const noexcept { return FName; }
     void SetName(const std::string& AValue) { FName = AValue; }
+    /// Time to live in seconds (0 in a question).
     uint32_t GetTTL() const noexcept { return FTTL; }
     void SetTTL(uint32_t AValue) noexcept { FTTL = AValue; }
     /// RDLENGTH: set by Build and Parse.
@@ -195,6 +208,7 @@ public:
     void ReadData(std::span<const uint8_t> ABytes, int32_t& AIndex) override;
     std::unique_ptr<TixDnsRecord> CreateInstance() const override;
 
+    /// The name server's host name, dotted, without a trailing dot.
     const std::string& GetNameServer() const noexcept { return FNameServer; }
     void SetNameServer(const std::string& AValue) { FNameServer = AValue; }
 
@@ -214,6 +228,7 @@ public:
     void ReadData(std::span<const uint8_t> ABytes, int32_t& AIndex) override;
     std::unique_ptr<TixDnsRecord> CreateInstance() const override;
 
+    /// The canonical name, dotted, without a trailing dot.
     const std::string& GetPrimaryName() const noexcept { return FPrimaryName; }
     void SetPrimaryName(const std::string& AValue) { FPrimaryName = AValue; }
 
@@ -277,6 +292,7 @@ public:
     void ReadData(std::span<const uint8_t> ABytes, int32_t& AIndex) override;
     std::unique_ptr<TixDnsRecord> CreateInstance() const override;
 
+    /// The name the address points to, dotted, without a trailing dot.
     const std::string& GetDomainName() const noexcept { return FDomainName; }
     void SetDomainName(const std::string& AValue) { FDomainName = AValue; }
 
@@ -363,9 +379,11 @@ public:
     TixDnsRecord* Add(std::unique_ptr<TixDnsRecord> ARecord);
     /// Destroys every record.
     void Clear() noexcept { FItems.clear(); }
+    /// The number of records.
     int32_t Count() const noexcept { return static_cast<int32_t>(FItems.size()); }
     /// Record AIndex; raises EListError outside 0..Count-1.
     TixDnsRecord* GetItems(int32_t AIndex) const;
+    /// Record AIndex, as GetItems.
     TixDnsRecord* operator[](int32_t AIndex) const { return GetItems(AIndex); }
     /// The first record of type AType whose Name equals AName without regard to ASCII letter
     /// case; null when none.
@@ -386,17 +404,25 @@ public:
 
     TixDnsMessage() = default;
 
+    /// The header (owned).
     TixDnsMessageHeader& GetHeader() noexcept { return FHeader; }
+    /// The header (owned).
     const TixDnsMessageHeader& GetHeader() const noexcept { return FHeader; }
     /// The authority section.
     TixDnsRecordList& GetNameServers() noexcept { return FNameServers; }
+    /// The authority section.
     const TixDnsRecordList& GetNameServers() const noexcept { return FNameServers; }
+    /// The answer section.
     TixDnsRecordList& GetAnswers() noexcept { return FAnswers; }
+    /// The answer section.
     const TixDnsRecordList& GetAnswers() const noexcept { return FAnswers; }
     /// The question section.
     TixDnsRecordList& GetQueries() noexcept { return FQueries; }
+    /// The question section.
     const TixDnsRecordList& GetQueries() const noexcept { return FQueries; }
+    /// The additional section.
     TixDnsRecordList& GetAdditionalRecords() noexcept { return FAdditionalRecords; }
+    /// The additional section.
     const TixDnsRecordList& GetAdditionalRecords() const noexcept { return FAdditionalRecords; }
 
     /// Clears, then copies the header and the four sections of another message.

@@ -37,12 +37,14 @@ enum TixDnsProtocol : uint8_t { dpAutodetect, dpUseUdp, dpUseTcp };
 using TixDnsPacketEvent = std::function<void(TObject* Sender, TStream* AData)>;
 /// Lets the application adjust a transport client after the component has configured it.
 using TixDnsSetupUdpClientEvent = std::function<void(TObject* Sender, TixUdpClient* AClient)>;
+/// The same for the TCP client.
 using TixDnsSetupTcpClientEvent = std::function<void(TObject* Sender, TixTcpClientTls* AClient)>;
 
 /// A host: its address and its name.
 class TixHostInfo : public TObject
 {
 public:
+    /// A host with address AIPAddress (may be empty) and name AName.
     TixHostInfo(std::string AIPAddress, std::string AName)
         : FIPAddress(std::move(AIPAddress)), FName(std::move(AName))
     {
@@ -64,10 +66,13 @@ class TixHostList : public TObject
 public:
     /// Appends AItem (owned from now on); returns it.
     TixHostInfo* Add(std::unique_ptr<TixHostInfo> AItem);
+    /// Destroys every host.
     void Clear() noexcept { FItems.clear(); }
+    /// The number of hosts.
     int32_t Count() const noexcept { return static_cast<int32_t>(FItems.size()); }
     /// Host AIndex; raises EListError outside 0..Count-1.
     TixHostInfo* GetItems(int32_t AIndex) const;
+    /// Host AIndex, as GetItems.
     TixHostInfo* operator[](int32_t AIndex) const { return GetItems(AIndex); }
 
 private:
@@ -83,14 +88,21 @@ class TixMailServerList : public TixHostList
 class TixDnsQuery : public TComponent
 {
 public:
+    /// Default of Port.
     static constexpr int32_t DefaultPort = 53;
+    /// Default of BatchSize, in bytes.
     static constexpr int32_t DefaultBatchSize = 16384;
+    /// Default of MaxRecursiveQueries.
     static constexpr int32_t DefaultMaxRecursiveQueries = 4;
+    /// Default of TimeOut, in milliseconds.
     static constexpr int32_t DefaultTimeOut = 5000;
     /// The largest UDP message without EDNS (RFC 1035 section 4.2.1).
     static constexpr int32_t UdpDatagramSize = 512;
 
+    /// A query component with the defaults, owned by AOwner when one is given; it makes its
+    /// UDP and TCP clients when first needed.
     explicit TixDnsQuery(TComponent* AOwner = nullptr);
+    /// Destroys the transport clients (closing them) and the messages.
     ~TixDnsQuery() override;
     /// The published properties of this class (core/ixProperties).
     const TPropertyTable& GetPublishedProperties() const override;
@@ -160,7 +172,9 @@ public:
     /// Mail exchanges of an MX lookup, most preferred first (address from the additional
     /// section when the server gave one, else empty).
     const TixMailServerList& GetMailServers() const noexcept { return FMailServers; }
+    /// Name servers of NS answers (Lookup) or of the authority section (ResolveTXT).
     const TStrings& GetNameServerNames() const noexcept { return FNameServerNames; }
+    /// The owner names of CNAME answers: the aliases that led to the answer.
     const TStrings& GetAliases() const noexcept { return FAliases; }
     /// The name server that the last referral led to; null when none.
     const TixHostInfo* GetHostInfo() const noexcept { return FHostInfo.get(); }
@@ -191,10 +205,16 @@ public:
 
     // ---- Events
 
+    /// After a published property changed.
     TNotifyEvent OnChanged;
+    /// Each reply as received: every UDP datagram (also one from another sender, which is then
+    /// dropped), or a TCP message with its two-byte length prefix.
     TixDnsPacketEvent OnReceivePacket;
+    /// Each request as sent (over TCP with its two-byte length prefix).
     TixDnsPacketEvent OnSendPacket;
+    /// Each time the component has configured the UDP client from its settings.
     TixDnsSetupUdpClientEvent OnSetupUdpClient;
+    /// Each time the component has configured the TCP client from its settings.
     TixDnsSetupTcpClientEvent OnSetupTcpClient;
 
 protected:
@@ -203,10 +223,15 @@ protected:
     /// A new TCP client (no TLS) without owner.
     virtual std::unique_ptr<TixTcpClientTls> CreateTcpClient();
 
+    /// Fires OnChanged with this component as Sender.
     virtual void Changed();
+    /// Fires OnReceivePacket with this component as Sender.
     virtual void DoReceivePacket(TStream* AData);
+    /// Fires OnSendPacket with this component as Sender.
     virtual void DoSendPacket(TStream* AData);
+    /// Fires OnSetupUdpClient with this component as Sender.
     virtual void DoSetupUdpClient(TixUdpClient* AClient);
+    /// Fires OnSetupTcpClient with this component as Sender.
     virtual void DoSetupTcpClient(TixTcpClientTls* AClient);
 
     /// One request and its reply over the transport that Protocol chooses.

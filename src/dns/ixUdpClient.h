@@ -23,7 +23,9 @@ using TixUdpPacketEvent = std::function<void(TObject* Sender, TStream* AData)>;
 class TixUdpClient : public TComponent
 {
 public:
+    /// Default of DatagramSize, in bytes.
     static constexpr int32_t DefaultDatagramSize = 8192;
+    /// Default of TimeOut, in milliseconds.
     static constexpr int32_t DefaultTimeOut = 5000;
 
     /// Starts the socket library for the lifetime of the component (raises EixSocketError when
@@ -83,8 +85,11 @@ public:
 
     // ---- Events
 
+    /// After a published property changed.
     TNotifyEvent OnChanged;
+    /// After ReceivePacket read a datagram, with its bytes.
     TixUdpPacketEvent OnReceivePacket;
+    /// After SendPacket sent a datagram, with its bytes.
     TixUdpPacketEvent OnSendPacket;
 
 protected:
@@ -95,9 +100,11 @@ protected:
     /// 0.
     virtual int32_t GetDefaultPort();
 
-    /// Fire OnChanged, OnReceivePacket and OnSendPacket.
+    /// Fires OnChanged with this component as Sender.
     virtual void Changed();
+    /// Fires OnReceivePacket with this component as Sender.
     virtual void DoReceivePacket(TStream* AData);
+    /// Fires OnSendPacket with this component as Sender.
     virtual void DoSendPacket(TStream* AData);
 
 private:
