@@ -16,8 +16,11 @@ namespace ix {
 class TixDkimSignatureVerifyStatus
 {
 public:
+    /// Status before verifying.
     static constexpr uint8_t NotVerified = 0;
+    /// Status of a signature that verified.
     static constexpr uint8_t Verified = 1;
+    /// Status of a signature that failed; StatusText and ErrorCode tell why.
     static constexpr uint8_t Failed = 2;
 
     /// Not verified, no text, code 0.
@@ -27,8 +30,12 @@ public:
     /// Failed with AText and ACode.
     void SetFailed(const std::string& AText, int32_t ACode);
 
+    /// The failure's message; for a verified signature that covers part of the body only, how
+    /// much it covers.
     const std::string& GetStatusText() const noexcept { return FStatusText; }
+    /// NotVerified, Verified or Failed.
     uint8_t GetStatus() const noexcept { return FStatus; }
+    /// The failure's code (one of DkimErrorCodes, or another error's code; -1 without one).
     int32_t GetErrorCode() const noexcept { return FErrorCode; }
     /// Characters of the canonical body that the signature covers (its "l" tag, or all).
     int64_t GetSignedBodyLength() const noexcept { return FSignedBodyLength; }
@@ -71,24 +78,35 @@ public:
     /// not two parts joined by "-".
     std::string GetHashAlgorithm() const;
 
+    /// The v tag; 1 is the only version verified.
     int32_t Version = 0;
     /// Signing time, local; 0 = absent.
     TDateTime SignatureTimestamp = 0;
+    /// The d tag: the signing domain.
     std::string Domain;
+    /// The i tag: the identity signed for; empty = absent.
     std::string UserIdentity;
     /// Signed body length; 0 = the whole body.
     int32_t BodyLength = 0;
+    /// The bh tag: Base64 of the canonical body's digest.
     std::string BodyHash;
+    /// The q tag: how the key is fetched ("dns/txt").
     std::string PublicKeyLocation;
+    /// The a tag ("rsa-sha256", "rsa-sha1", "ed25519-sha256").
     std::string SignatureAlgorithm;
     /// "Name:value" lines (continuation lines as further lines).
     TStringList CopiedHeaderFields;
+    /// The b tag: Base64 of the signature.
     std::string Signature;
     /// Expiry, local; 0 = absent.
     TDateTime SignatureExpiration = 0;
+    /// The h tag: the names of the signed header fields, in order.
     TStringList SignedHeaderFields;
+    /// The c tag ("relaxed/simple"); empty = simple for both.
     std::string Canonicalization;
+    /// The s tag: the selector of the key.
     std::string Selector;
+    /// The outcome of verifying this signature.
     TixDkimSignatureVerifyStatus VerifyStatus;
 };
 

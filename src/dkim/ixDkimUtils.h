@@ -20,23 +20,38 @@ namespace ix {
 class EixDkimError : public EixCodedError
 {
 public:
+    /// The message and one of DkimErrorCodes.
     using EixCodedError::EixCodedError;
 };
 
+/// Text of DkimInvalidFormatCode, as callers compare it (misspelling kept).
 inline constexpr char DkimInvalidFormatText[] = "The format of the DKIM-Signature header field is ivalid";
+/// Text of DkimSignatureParamsCode.
 inline constexpr char DkimSignatureParamsText[] = "There are errors in signature parameters";
+/// Text of DkimInvalidAlgorithmCode.
 inline constexpr char DkimInvalidAlgorithmText[] = "The SignatureAlgorithm is invalid";
+/// Text of DkimBodyHashCode.
 inline constexpr char DkimBodyHashText[] = "Body hash values differ";
+/// Text of DkimUnknownVersionCode.
 inline constexpr char DkimUnknownVersionText[] = "The version of the DKIM-Signature is unknown";
+/// Text of DkimKeyRequiredCode.
 inline constexpr char DkimKeyRequiredText[] = "The key is required to complete the operation";
+/// Text of DkimKeyRevokedCode.
 inline constexpr char DkimKeyRevokedText[] = "The key is revoked";
+/// Text of DkimInvalidKeyCode, as callers compare it (misspelling kept).
 inline constexpr char DkimInvalidKeyText[] = "The publik key is invalid or has wrong parameters";
+/// Text of DkimFromNotSignedCode.
 inline constexpr char DkimFromNotSignedText[] = "The From header field is not signed";
+/// Text of DkimIdentityDomainCode.
 inline constexpr char DkimIdentityDomainText[] = "The identity is not in the signing domain";
+/// Text of DkimStrictIdentityCode.
 inline constexpr char DkimStrictIdentityText[] =
     "The key does not allow an identity in a subdomain of the signing domain";
+/// Text of DkimExpiredCode.
 inline constexpr char DkimExpiredText[] = "The signature has expired";
+/// Text of DkimKeyTooShortCode.
 inline constexpr char DkimKeyTooShortText[] = "The RSA key is shorter than 1024 bits";
+/// Text of DkimKeyRecordCode.
 inline constexpr char DkimKeyRecordText[] = "The format of the DKIM key record is invalid";
 
 /// An owning ordered list of T (the signature and key lists).
@@ -50,6 +65,7 @@ public:
         FItems.push_back(std::move(AItem));
         return FItems.back().get();
     }
+    /// The number of items.
     int32_t Count() const noexcept { return static_cast<int32_t>(FItems.size()); }
     /// Item AIndex; raises EListError outside 0..Count-1.
     T* GetItems(int32_t AIndex) const
@@ -58,7 +74,9 @@ public:
             throw EListError("List index out of bounds (" + std::to_string(AIndex) + ")");
         return FItems[static_cast<size_t>(AIndex)].get();
     }
+    /// Item AIndex, as GetItems.
     T* operator[](int32_t AIndex) const { return GetItems(AIndex); }
+    /// Destroys every item.
     void Clear() noexcept { FItems.clear(); }
 
 private:
