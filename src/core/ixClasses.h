@@ -15,6 +15,7 @@ namespace ix {
 
 class TPropertyTable;
 
+/// The root of the library's classes: not copyable, destroyed through its virtual destructor.
 class TObject
 {
 public:
@@ -53,9 +54,11 @@ protected:
     }
 };
 
+/// A plain notification: Sender is the object that fires it.
 using TNotifyEvent = std::function<void(TObject* Sender)>;
 /// Progress of transfers, replies and encoders.
 using TixProgressEvent = std::function<void(TObject* Sender, int64_t ABytesProceed, int64_t ATotalBytes)>;
+/// Binary data: digests, keys, decoded bytes.
 using TixByteArray = std::vector<uint8_t>;
 
 /// Calls a copy of the handler when one is assigned: a handler may reassign its own event
@@ -87,11 +90,13 @@ class TSet
 {
 public:
     constexpr TSet() noexcept = default;
+    /// The set of AValues.
     constexpr TSet(std::initializer_list<E> AValues) noexcept
     {
         for (E value : AValues)
             Include(value);
     }
+    /// The set whose stored bits are ABits.
     static constexpr TSet FromValue(uint64_t ABits) noexcept
     {
         TSet result;
@@ -99,16 +104,24 @@ public:
         return result;
     }
 
+    /// True when AValue is in the set.
     constexpr bool Includes(E AValue) const noexcept { return (FBits & Bit(AValue)) != 0; }
+    /// Adds AValue.
     constexpr void Include(E AValue) noexcept { FBits |= Bit(AValue); }
+    /// Removes AValue.
     constexpr void Exclude(E AValue) noexcept { FBits &= ~Bit(AValue); }
+    /// True when the set holds no value.
     constexpr bool Empty() const noexcept { return FBits == 0; }
     /// The stored bits.
     constexpr uint64_t Value() const noexcept { return FBits; }
 
+    /// The union.
     constexpr TSet operator+(TSet AOther) const noexcept { return FromValue(FBits | AOther.FBits); }
+    /// The values of this set that are not in AOther.
     constexpr TSet operator-(TSet AOther) const noexcept { return FromValue(FBits & ~AOther.FBits); }
+    /// The intersection.
     constexpr TSet operator*(TSet AOther) const noexcept { return FromValue(FBits & AOther.FBits); }
+    /// Equal when both hold the same values.
     constexpr bool operator==(const TSet&) const noexcept = default;
 
 private:
@@ -116,8 +129,12 @@ private:
     uint64_t FBits = 0;
 };
 
+/// What Notification reports: a component was inserted into an owner, or is going away.
 enum TOperation : uint8_t { opInsert, opRemove };
+/// A component's state: being loaded, being destroyed, edited at design time, being read or
+/// written.
 enum TComponentStateFlag : uint8_t { csLoading, csDestroying, csDesigning, csReading, csWriting };
+/// The state flags of a component.
 using TComponentState = TSet<TComponentStateFlag>;
 
 /// A component: may have an owner, which destroys it; tells the components that asked for it
@@ -125,25 +142,35 @@ using TComponentState = TSet<TComponentStateFlag>;
 class TComponent : public TPersistent
 {
 public:
+    /// A component owned by AOwner (which then destroys it) when one is given; AOwner's
+    /// Notification reports opInsert.
     explicit TComponent(TComponent* AOwner = nullptr);
+    /// Tells the components that asked (FreeNotification) with opRemove, destroys the owned
+    /// components newest first, then leaves its owner.
     ~TComponent() override;
 
+    /// The owner given at construction; null when none.
     TComponent* GetOwner() const noexcept { return FOwner; }
+    /// The component's name; empty by default.
     const std::string& GetName() const noexcept { return FName; }
     void SetName(const std::string& AValue) { FName = AValue; }
+    /// The state flags (loading, destroying, designing...).
     TComponentState GetComponentState() const noexcept { return FComponentState; }
 
     /// The components this one owns, in creation order.
     int32_t GetComponentCount() const noexcept { return static_cast<int32_t>(FComponents.size()); }
+    /// Owned component AIndex; raises EListError outside 0..ComponentCount-1.
     TComponent* GetComponent(int32_t AIndex) const;
 
     /// Asks this component to call AComponent->Notification(this, opRemove) when it is destroyed
     /// (and the other way round).
     void FreeNotification(TComponent* AComponent);
+    /// Undoes FreeNotification in both directions; nothing for null.
     void RemoveFreeNotification(TComponent* AComponent);
 
     /// Marks the component as being loaded; EndLoading clears the mark and calls Loaded.
     void BeginLoading();
+    /// Clears the loading mark, then calls Loaded.
     void EndLoading();
     /// Marks the component as being edited at design time.
     void SetDesigning(bool AValue);

@@ -41,19 +41,23 @@ using TPropertyValue = std::variant<bool, int64_t, double, std::string, std::vec
 /// One published property.
 struct TPublishedProperty
 {
+    /// The name in forms and messages ("UseTLS"); found without regard to ASCII letter case.
     std::string Name;
+    /// What the property holds; it decides which members below are used.
     TPropertyKind Kind = pkText;
     /// The value that is never stored; none: the value is always stored. Unused for pkObject
     /// and pkCollection (stored when it has items).
     std::optional<TPropertyValue> Default;
     /// pkEnumeration and pkSet: the value names by ordinal ("ctNone", "ctAutomatic"...).
     std::vector<std::string> ValueNames;
-    /// pkInteger: the values the property's type holds.
+    /// pkInteger: the least value the property's type holds.
     int64_t Min = 0;
+    /// pkInteger: the greatest value the property's type holds (at most INT64_MAX).
     int64_t Max = 0;
-    /// The current value of the property of AObject (not pkObject).
+    /// The current value of the property of AObject (not pkObject or pkCollection).
     std::function<TPropertyValue(const TPersistent& AObject)> Get;
-    /// Sets the property of AObject to AValue, which has the property's kind (not pkObject).
+    /// Sets the property of AObject to AValue, which has the property's kind (not pkObject or
+    /// pkCollection).
     std::function<void(TPersistent& AObject, const TPropertyValue& AValue)> Set;
     /// pkObject: the object that the property of AObject holds.
     std::function<TPersistent&(TPersistent& AObject)> Object;
@@ -76,6 +80,7 @@ public:
     /// property with an ancestor's name takes the ancestor's place (a new default).
     TPropertyTable(std::string AClassName, const TPropertyTable* AAncestor, std::vector<TPublishedProperty> AOwn);
 
+    /// The class whose table this is ("TixPop3"); forms name properties after it.
     const std::string& ClassName() const noexcept { return FClassName; }
     /// Every property, in declaration order.
     const std::vector<TPublishedProperty>& Properties() const noexcept { return FProperties; }
@@ -89,11 +94,14 @@ private:
 
 namespace property_detail {
 
+/// The class of a pointer to member (defined for those only).
 template <typename T>
 struct TMemberOf;
+/// The class C of a pointer to a member of C.
 template <typename M, typename C>
 struct TMemberOf<M C::*>
 {
+    /// The class the member belongs to.
     using Class = C;
 };
 
