@@ -45,6 +45,7 @@ private:
 class TWipeOnExit
 {
 public:
+    /// Zeroes the ASize bytes at AData on destruction when AArmed; nothing otherwise.
     TWipeOnExit(void* AData, size_t ASize, bool AArmed) noexcept : FData(AData), FSize(AArmed ? ASize : 0) {}
     ~TWipeOnExit();
     TWipeOnExit(const TWipeOnExit&) = delete;

@@ -20,8 +20,11 @@ class TStream;
 /// "to" a local byte into a byte of the set.
 struct TixCharSetInfo
 {
+    /// The character set's name.
     std::string_view Name;
+    /// "from": each byte of the set as a local byte.
     std::array<uint8_t, 256> FromTable;
+    /// "to": each local byte as a byte of the set.
     std::array<uint8_t, 256> ToTable;
 };
 

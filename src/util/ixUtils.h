@@ -32,22 +32,26 @@ public:
         for (char c : AChars)
             Include(c);
     }
+    /// The set of AChars.
     constexpr TixCharSet(std::initializer_list<char> AChars) noexcept
     {
         for (char c : AChars)
             Include(c);
     }
 
+    /// True when AChar is in the set.
     constexpr bool Includes(char AChar) const noexcept
     {
         const auto value = static_cast<uint8_t>(AChar);
         return (FBits[value >> 6] >> (value & 63) & 1) != 0;
     }
+    /// Adds AChar.
     constexpr void Include(char AChar) noexcept
     {
         const auto value = static_cast<uint8_t>(AChar);
         FBits[value >> 6] |= uint64_t{1} << (value & 63);
     }
+    /// Removes AChar.
     constexpr void Exclude(char AChar) noexcept
     {
         const auto value = static_cast<uint8_t>(AChar);
@@ -62,6 +66,7 @@ private:
 class EOSError : public EixCodedError
 {
 public:
+    /// The message and the system's error code.
     using EixCodedError::EixCodedError;
 };
 
@@ -106,6 +111,7 @@ void SplitQuotedText(std::string_view AText, TStrings& AList, char ADelimiter, s
     std::string_view ACloseQuotes, bool AKeepQuotes);
 /// The index of the first item equal to AText without regard to letter case; -1 when none.
 int32_t IndexOfText(std::string_view AText, std::span<const std::string_view> AItems) noexcept;
+/// As above for a list written in place.
 int32_t IndexOfText(std::string_view AText, std::initializer_list<std::string_view> AItems) noexcept;
 
 // ---- Quoting and searching ----------------------------------------------------------------
@@ -160,6 +166,7 @@ public:
 
     /// The bytes; null while DataSize is 0.
     uint8_t* GetData() const noexcept { return FData; }
+    /// The number of bytes.
     int32_t GetDataSize() const noexcept { return FDataSize; }
 
     /// Frees the old block and allocates ASize bytes (none for a size below 1).
@@ -197,10 +204,12 @@ public:
     /// Works on AStrings, decoding bytes with ACharSet (empty: no conversion).
     explicit TixStringsUtils(TStrings& AStrings, std::string ACharSet = {});
 
+    /// The list worked on (not owned).
     TStrings& GetStrings() const noexcept { return FStrings; }
     /// Bytes read per chunk; 0 reads the whole stream at once.
     int32_t GetBatchSize() const noexcept { return FBatchSize; }
     void SetBatchSize(int32_t AValue) noexcept { FBatchSize = AValue; }
+    /// The character set text is decoded with; empty: bytes pass unconverted.
     const std::string& GetCharSet() const noexcept { return FCharSet; }
     void SetCharSet(const std::string& AValue) { FCharSet = AValue; }
 
@@ -223,6 +232,7 @@ public:
     TixProgressEvent OnProgress;
 
 protected:
+    /// Fires OnProgress with this object as Sender.
     virtual void DoProgress(int64_t ABytesProceed, int64_t ATotalBytes);
 
 private:
@@ -237,6 +247,8 @@ private:
 class TixLinesStream : public TStream
 {
 public:
+    /// Adds lines to AStrings (not owned: it must outlive the stream), decoding with ACharSet
+    /// (empty: bytes pass unconverted).
     TixLinesStream(TStrings& AStrings, std::string ACharSet = {});
     ~TixLinesStream() override;
 
