@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "net/ixNetTestUtils.h"
@@ -383,6 +385,9 @@ TEST(TcpClientResources, OpeningClosingAndFailingLeaveNoDescriptorOrThreadBehind
     const TResourceCount before = CountResources();
     for (int rounds = 0; rounds < 3; ++rounds)
         round();
+    // A name lookup's worker thread ends on its own just after it has handed its answer over.
+    for (int wait = 0; wait < 200 && !(CountResources() == before); ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_EQ(CountResources(), before);
 }
 
