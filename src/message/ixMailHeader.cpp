@@ -243,9 +243,16 @@ std::string TixMailHeaderFieldList::DecodeEncodedWords(std::string_view AText, s
     while (position < AText.size()) {
         const size_t start = AText.find("=?", position);
         TEncodedWord word;
-        if (start == std::string_view::npos || !ReadEncodedWord(AText, start, scan, word)) {
+        if (start == std::string_view::npos) {
             result.append(AText.substr(position));
             break;
+        }
+        if (!ReadEncodedWord(AText, start, scan, word)) {
+            // Not a word (a blank or the end comes first): the "=?" is text, and the search
+            // goes on after it, so that a word further on is still decoded.
+            result.append(AText.substr(position, start + 2 - position));
+            position = start + 2;
+            continue;
         }
         result.append(AText.substr(position, start - position));
         if (!TryDecodeWord(word, result)) {

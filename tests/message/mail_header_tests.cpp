@@ -83,9 +83,12 @@ TEST(EncodedWords, DecodeJoinsWordsAndKeepsWhatItCannotDecode)
         {"\xC1 =?koi8-r?b?QU*J?=", "koi8-r", "\xE0 =?koi8-r?b?QU*J?="},
         // Next to a word that decodes, the failed one is copied as it stands.
         {"=?iso-8859-1?q?ok?= =?iso-8859-1?b?QU*J?=", "iso-8859-1", "ok=?iso-8859-1?b?QU*J?="},
-        // Unknown letters decode as plain text; an unfinished word ends the scan.
+        // Unknown letters decode as plain text; an unfinished word is text, and a word after
+        // it still decodes.
         {"=?iso-8859-1?x?abc?=", "iso-8859-1", "abc"},
         {"=?iso-8859-1?q?a?= =?broken", "iso-8859-1", "a=?broken"},
+        {"a =?x b =?utf-8?Q?caf=C3=A9?=", "iso-8859-1", "a =?x b caf\xE9"},
+        {"=?x?q?a b =?iso-8859-1?q?c?=", "iso-8859-1", "=?x?q?a b c"},
         {"=?iso-8859-1?qq?abc?=", "iso-8859-1", "=?iso-8859-1?qq?abc?="},
         {"", "iso-8859-1", ""},
         // 8-bit text is converted from the list's character set only where no word decoded.
