@@ -157,7 +157,7 @@ TEST_F(CertificateQuestion, AnsweredYesConnectsAfterAskingOnce)
 
 TEST_F(CertificateQuestion, IsNotAskedForAServerThatATrustedCaVouchesFor)
 {
-    const auto peer = ReadPeerEnv(IX_APP_DOVECOT_SERVER_ENV);
+    const auto peer = RequirePeerEnv(IX_APP_DOVECOT_SERVER_ENV);
     const QByteArray trusted = qgetenv("SSL_CERT_FILE");
     qputenv("SSL_CERT_FILE", QByteArray::fromStdString(peer.at("DOVECOT_CA")));
     Connect("few", FewPassword, IX_APP_DOVECOT_SERVER_ENV);

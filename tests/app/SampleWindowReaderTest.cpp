@@ -63,7 +63,7 @@ std::map<QString, QByteArray> FilesBelow(const QString& AFolder)
 /// The loopback port that the newsletter's remote pictures point at, read from its source.
 quint16 RemotePicturePort()
 {
-    const auto peer = ReadPeerEnv(IX_APP_DOVECOT_SELF_ENV);
+    const auto peer = RequirePeerEnv(IX_APP_DOVECOT_SELF_ENV);
     QFile source(QString::fromStdString(peer.at("DOVECOT_STATE")) + QStringLiteral("/expected/IvoryTester/%1.eml").arg(Newsletter));
     EXPECT_TRUE(source.open(QIODevice::ReadOnly)) << source.fileName().toStdString();
     const auto match = QRegularExpression(QStringLiteral("http://127\\.0\\.0\\.1:(\\d+)/")).match(QString::fromLatin1(source.readAll()));

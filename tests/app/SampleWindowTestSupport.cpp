@@ -1,6 +1,7 @@
 #include "SampleWindowTestSupport.h"
 
 #include "pop3/ixPop3.h"
+#include "support/PeerEnv.h"
 
 #include <QApplication>
 #include <QFile>
@@ -64,15 +65,10 @@ std::string WithoutLineEnd(std::string AText)
 
 } // namespace
 
-std::map<std::string, std::string> ReadPeerEnv(const char* APath)
+std::map<std::string, std::string> RequirePeerEnv(const char* APath)
 {
-    std::map<std::string, std::string> values;
-    std::ifstream file(APath);
-    EXPECT_TRUE(file.is_open()) << APath << " is missing: the Dovecot fixture did not start";
-    std::string line;
-    while (std::getline(file, line))
-        if (const size_t equals = line.find('='); equals != std::string::npos)
-            values[line.substr(0, equals)] = line.substr(equals + 1);
+    auto values = ReadPeerEnv(APath);
+    EXPECT_FALSE(values.empty()) << APath << " is missing: the Dovecot fixture did not start";
     return values;
 }
 
@@ -126,7 +122,7 @@ void SampleWindowTest::TearDown()
 void SampleWindowTest::Connect(const std::string& AUser, const std::string& APassword, const char* APeerEnv,
     bool AUseTls)
 {
-    auto peer = ReadPeerEnv(APeerEnv);
+    auto peer = RequirePeerEnv(APeerEnv);
     Form->edtServer->setText(QStringLiteral("localhost"));
     Form->edtPort->setText(QString::fromStdString(peer[AUseTls ? "DOVECOT_TLS_PORT" : "DOVECOT_PLAIN_PORT"]));
     Form->cbUseTLS->setChecked(AUseTls);

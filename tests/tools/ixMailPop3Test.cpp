@@ -22,10 +22,7 @@ class IxmailDovecot : public ::testing::Test
 protected:
     static void SetUpTestSuite()
     {
-        std::ifstream file(std::string(IX_DOVECOT_STATE) + "/dovecot.env");
-        for (std::string line; std::getline(file, line);)
-            if (const size_t at = line.find('='); at != std::string::npos)
-                Env[line.substr(0, at)] = line.substr(at + 1);
+        Env = test::ReadPeerEnv(std::string(IX_DOVECOT_STATE) + "/dovecot.env");
         ::setenv("SSL_CERT_FILE", Env["DOVECOT_CA"].c_str(), 1);
         ::setenv("IX_TEST_PASSWORD", "secret-few", 1);
     }
