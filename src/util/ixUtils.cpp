@@ -231,6 +231,9 @@ void ReserveLines(TStrings& AStrings, int64_t ABytes)
         AStrings.SetCapacity(AStrings.Count() + static_cast<int32_t>(lines));
 }
 
+/// Bytes of a text read, or converted from a character set, at a time.
+constexpr size_t PieceBytes = 256 * 1024;
+
 /// Adds the lines of one text that may arrive in pieces to a list, each line copied once from
 /// the text: the lines are those of the whole text, wherever the pieces are cut. Lines end at
 /// CR, LF or CR LF; NUL characters become blanks.
@@ -334,14 +337,12 @@ public:
     }
 
 private:
-    static constexpr size_t PieceSize = 256 * 1024;
-
     void Convert(std::string_view ABytes)
     {
         while (!ABytes.empty()) {
             size_t cut = ABytes.size();
-            if (cut > PieceSize) {
-                const size_t lf = ABytes.find('\n', PieceSize);
+            if (cut > PieceBytes) {
+                const size_t lf = ABytes.find('\n', PieceBytes);
                 cut = lf == std::string_view::npos ? ABytes.size() : lf + 1;
             }
             const std::string text = TixTranslator::GetString(AsBytes(ABytes.substr(0, cut)), FCharSet);
@@ -377,7 +378,7 @@ public:
     {
         int64_t done = 0;
         while (done < ASize) {
-            const std::string_view piece = FMemory ? ReadMemory(ASize - done) : ReadBuffered(std::min(ASize - done, PieceSize));
+            const std::string_view piece = FMemory ? ReadMemory(ASize - done) : ReadBuffered(std::min<int64_t>(ASize - done, PieceBytes));
             if (piece.empty())
                 break;
             AUse(piece);
@@ -388,8 +389,6 @@ public:
 
 private:
     /// Large enough that lines are rarely cut, small enough to stay in the cache.
-    static constexpr int64_t PieceSize = 256 * 1024;
-
     std::string_view ReadMemory(int64_t ASize)
     {
         const int64_t position = FMemory->Position();
