@@ -10,11 +10,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
+#include <future>
 #include <memory>
-#include <mutex>
 #include <stdexcept>
 #include <thread>
+#include <tuple>
 
 namespace ix::test {
 namespace {
@@ -47,38 +47,14 @@ public:
     TLookupHook& operator=(const TLookupHook&) = delete;
 };
 
-/// Holds the lookups that pass it until the test releases them.
-class TLookupGate
-{
-public:
-    void Pass()
-    {
-        std::unique_lock lock(FLock);
-        FChanged.wait(lock, [this] { return FReleased; });
-    }
-    void Release()
-    {
-        {
-            std::lock_guard lock(FLock);
-            FReleased = true;
-        }
-        FChanged.notify_all();
-    }
-
-private:
-    std::mutex FLock;
-    std::condition_variable FChanged;
-    bool FReleased = false;
-};
-
 /// A lookup in place of the system resolver that blocks until released, then finds AFound;
 /// released at the latest when it goes out of scope.
 class TBlockedLookup
 {
 public:
     explicit TBlockedLookup(os::THostLookupResult AFound)
-        : FGate(std::make_shared<TLookupGate>()), FHook([gate = FGate, found = std::move(AFound)](const std::string&) {
-              gate->Pass();
+        : FHook([released = FReleased, found = std::move(AFound)](const std::string&) {
+              released.wait();
               return found;
           })
     {
@@ -87,10 +63,15 @@ public:
     TBlockedLookup(const TBlockedLookup&) = delete;
     TBlockedLookup& operator=(const TBlockedLookup&) = delete;
 
-    void Release() { FGate->Release(); }
+    void Release()
+    {
+        if (FReleased.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+            FRelease.set_value();
+    }
 
 private:
-    std::shared_ptr<TLookupGate> FGate;
+    std::promise<void> FRelease;
+    std::shared_future<void> FReleased = FRelease.get_future().share();
     TLookupHook FHook;
 };
 
@@ -118,34 +99,35 @@ TEST(IPv6Text, CompressesOnlyTheFirstRunOfTwoOrMoreZeroGroups)
     EXPECT_EQ(IPv6Text({0, 1, 0, 0, 0, 0, 0, 0}), "0:1:0:0:0:0:0:0"); // a single zero ends the chance
 }
 
-TEST(IPAddress, ParsesNumericTextsIntoTheirFamiliesAndMakesEmptyAndAnyAddresses)
+TEST(IPAddress, ParsesNumericTextsIntoTheirFamiliesAndRefusesOtherTexts)
 {
     TWinSockStartup startup;
-    const auto v4 = TixIPAddress::CreateIpAddress("10.1.2.3");
-    EXPECT_EQ(v4->GetFamily(), 2);
-    EXPECT_FALSE(v4->IsIpV6());
-    EXPECT_EQ(v4->GetSockAddrLen(), 16);
-    EXPECT_EQ(v4->GetText(), "10.1.2.3");
+    const std::tuple<std::string, int32_t, int32_t, std::string> numeric[] = {
+        {"10.1.2.3", 2, 16, "10.1.2.3"}, {"fe80::1", 23, 28, "FE80::1"}, {"::1", 23, 28, "::1"}};
+    for (const auto& [text, family, length, canonical] : numeric)
+    {
+        EXPECT_TRUE(TixIPAddress::IsValidIP(text));
+        const auto address = TixIPAddress::CreateIpAddress(text);
+        EXPECT_EQ(address->GetFamily(), family);
+        EXPECT_EQ(address->IsIpV6(), family == 23);
+        EXPECT_EQ(address->GetSockAddrLen(), length);
+        EXPECT_EQ(address->GetText(), canonical);
+    }
+    for (const std::string text : {"", "localhost", "pop.example.test", "255.255.255.255x"})
+    {
+        EXPECT_FALSE(TixIPAddress::IsValidIP(text)) << text;
+        EXPECT_EQ(SocketErrorOf([&] { TixIPAddress::CreateIpAddress(text); }),
+            std::make_pair(-2, std::string("Invalid host address")));
+    }
     const auto v6 = TixIPAddress::CreateIpAddress("fe80::1");
-    EXPECT_EQ(v6->GetFamily(), 23);
-    EXPECT_TRUE(v6->IsIpV6());
-    EXPECT_EQ(v6->GetSockAddrLen(), 28);
-    EXPECT_EQ(v6->GetText(), "FE80::1");
     v6->SetPort(995);
     EXPECT_EQ(v6->GetPort(), 995);
     EXPECT_EQ(os::ntohs(reinterpret_cast<os::SOCKADDR_IN6*>(v6->GetSockAddr())->sin6_port), 995);
-    EXPECT_FALSE(TixIPAddress::IsValidIP(""));
-    EXPECT_FALSE(TixIPAddress::IsValidIP("localhost"));
-    EXPECT_TRUE(TixIPAddress::IsValidIP("10.1.2.3"));
-    EXPECT_TRUE(TixIPAddress::IsValidIP("::1"));
 }
 
-TEST(IPAddress, RefusesBadTextsPortsAndFamilies)
+TEST(IPAddress, RefusesBadPortsAndFamiliesAndMakesEmptyAndAnyAddresses)
 {
     TWinSockStartup startup;
-    EXPECT_EQ(SocketErrorOf([] { TixIPAddress::CreateIpAddress("pop.example.test"); }),
-        std::make_pair(-2, std::string("Invalid host address")));
-    EXPECT_EQ(SocketErrorOf([] { TixIPAddress::CreateIpAddress("255.255.255.255x"); }).first, -2);
     TixIPAddress4 address;
     EXPECT_FALSE(address.Parse("255.255.255.255")); // the value of a failed inet_addr
     EXPECT_FALSE(address.Parse("1.2.3.4 junk"));
@@ -158,10 +140,8 @@ TEST(IPAddress, RefusesBadTextsPortsAndFamilies)
     EXPECT_EQ(empty.GetText(), "");
     EXPECT_EQ(SocketErrorOf([&] { empty.SetPort(25); }).first, -2);
     EXPECT_EQ(SocketErrorOf([&] { empty.SetFamily(17); }).first, -7);
-    const auto any6 = TixIPAddress::CreateAnyAddress(23);
-    EXPECT_EQ(any6->GetText(), "::");
-    const auto any4 = TixIPAddress::CreateBindingAddress("", 2);
-    EXPECT_EQ(any4->GetText(), "0.0.0.0");
+    EXPECT_EQ(TixIPAddress::CreateAnyAddress(23)->GetText(), "::");
+    EXPECT_EQ(TixIPAddress::CreateBindingAddress("", 2)->GetText(), "0.0.0.0");
     EXPECT_EQ(TixIPAddress::CreateBindingAddress("127.0.0.1", 2)->GetText(), "127.0.0.1");
     EXPECT_EQ(TixIPAddress::CreateEmpty(23)->GetSockAddrLen(), 28);
 }

@@ -13,6 +13,7 @@
 #include "net/ixSocks.h"
 #include "platform/ixOsKernel.h"
 #include "platform/ixOsMessages.h"
+#include "support/ExpectError.h"
 #include "support/ScriptedServer.h"
 
 namespace ix {
@@ -64,21 +65,6 @@ protected:
     }
 };
 
-/// A client whose firewall type can be set to a value outside the enumeration.
-void ExpectUnsupportedFirewallType(TixTcpClient& AClient)
-{
-    try
-    {
-        AClient.Open();
-        FAIL() << "an unknown firewall type was accepted";
-    }
-    catch (const EixTcpClientError& E)
-    {
-        EXPECT_EQ(E.Message(), "Unsupported firewall type");
-        EXPECT_EQ(E.ErrorCode(), -101);
-    }
-}
-
 /// A port on 127.0.0.1 that refuses connections.
 int32_t RefusingPort()
 {
@@ -87,33 +73,15 @@ int32_t RefusingPort()
 
 // ---- Properties ----------------------------------------------------------------------------
 
-TEST(TcpClientProperties, DefaultsAreThePublishedOnes)
-{
-    TixTcpClient client;
-    EXPECT_EQ(client.GetServer(), "");
-    EXPECT_EQ(client.GetPort(), 0);
-    EXPECT_EQ(client.GetLocalBinding(), "");
-    EXPECT_EQ(client.GetBatchSize(), 8192);
-    EXPECT_EQ(client.GetTimeOut(), 60000);
-    EXPECT_EQ(client.GetBitsPerSec(), 0);
-    EXPECT_FALSE(client.GetUseIpV6());
-    EXPECT_EQ(client.GetKeepAlive(), 0);
-    EXPECT_EQ(client.GetConnectTimeOut(), 0);
-    EXPECT_FALSE(client.GetDisableGuiProcessing());
-    EXPECT_EQ(client.GetProxy(), nullptr);
-    EXPECT_FALSE(client.IsActive());
-    EXPECT_FALSE(client.GetInProgress());
-    const TixFirewallSettings& firewall = client.GetFirewallSettings();
-    EXPECT_EQ(firewall.GetFirewallType(), ftSocks4);
-    EXPECT_EQ(firewall.GetServer(), "");
-    EXPECT_EQ(firewall.GetPort(), 1080);
-    EXPECT_TRUE(firewall.GetNeedResolveIP());
-}
-
-TEST(TcpClientProperties, OnlyARealChangeFiresOnChanged)
+// Setting each published default again fires nothing (so each is the default); each new value
+// fires once, the second time nothing.
+TEST(TcpClientProperties, DefaultsAreThePublishedOnesAndOnlyARealChangeFiresOnChanged)
 {
     TixTcpClient client;
     TEventLog log(client);
+    EXPECT_EQ(client.GetProxy(), nullptr);
+    EXPECT_FALSE(client.IsActive());
+    EXPECT_FALSE(client.GetInProgress());
     const std::vector<std::function<void()>> sameValue{
         [&] { client.SetServer(""); }, [&] { client.SetPort(0); },
         [&] { client.SetLocalBinding(""); }, [&] { client.SetBatchSize(8192); },
@@ -124,7 +92,6 @@ TEST(TcpClientProperties, OnlyARealChangeFiresOnChanged)
     for (const auto& set : sameValue)
         set();
     EXPECT_TRUE(log.Events.empty());
-
     const std::vector<std::function<void()>> newValue{
         [&] { client.SetServer("mail.example.test"); }, [&] { client.SetPort(110); },
         [&] { client.SetLocalBinding("127.0.0.1"); }, [&] { client.SetBatchSize(4096); },
@@ -143,9 +110,13 @@ TEST(TcpClientProperties, OnlyARealChangeFiresOnChanged)
     EXPECT_EQ(client.GetConnection()->GetTimeOut(), 1000);
 }
 
-TEST(TcpClientProperties, FirewallSettingsAreCopiedWithoutOnChanged)
+TEST(TcpClientProperties, FirewallSettingsHaveTheirDefaultsAndAreCopiedWithoutOnChanged)
 {
     TixFirewallSettings settings;
+    EXPECT_EQ(settings.GetFirewallType(), ftSocks4);
+    EXPECT_EQ(settings.GetServer(), "");
+    EXPECT_EQ(settings.GetPort(), 1080);
+    EXPECT_TRUE(settings.GetNeedResolveIP());
     settings.SetFirewallType(ftSocks5);
     settings.SetUserName("alice");
     settings.SetPassword("secret");
@@ -183,7 +154,6 @@ TEST(TcpClientOpen, OpenAndCloseFireTheirEventsOnce)
     client.SetServer("127.0.0.1");
     client.SetPort(server.Port());
     TEventLog log(client);
-    const auto countBefore = log.Events.size();
 
     client.Open();
     EXPECT_TRUE(client.IsActive());
@@ -191,129 +161,85 @@ TEST(TcpClientOpen, OpenAndCloseFireTheirEventsOnce)
     client.Close();
     EXPECT_FALSE(client.IsActive());
     client.Close(); // inactive: no OnClose
-    EXPECT_EQ(std::vector<std::string>(log.Events.begin() + countBefore, log.Events.end()),
-        (std::vector<std::string>{"open", "close"}));
+    EXPECT_EQ(log.Events, (std::vector<std::string>{"open", "close"}));
     EXPECT_EQ(server.Finish(), "");
 }
 
-TEST(TcpClientOpen, AFailedConnectLeavesTheClientInactiveWithTheErrorUnchanged)
+// Each refusal leaves the client inactive without an event, and it can be opened again.
+TEST(TcpClientOpen, RefusalsRaiseTheirErrorAndLeaveTheClientReadyForAnotherOpen)
 {
-    TixTcpClient client;
-    client.SetServer("127.0.0.1");
-    client.SetPort(RefusingPort());
-    TEventLog log(client);
-    try
+    struct TCase
     {
+        const char* Name;
+        std::function<void(TixTcpClient&)> Configure;
+        int32_t Code;
+        std::string Message;
+    };
+    const TCase cases[] = {
+        {"refused connect", [](TixTcpClient&) {}, 10061,
+            "No connection could be made because the target machine actively refused it."},
+        {"batch size 0", [](TixTcpClient& AClient) { AClient.SetBatchSize(0); }, -4, "Invalid Batch Size"},
+        {"unknown firewall type",
+            [](TixTcpClient& AClient) {
+                AClient.GetFirewallSettings().SetServer("127.0.0.1");
+                AClient.GetFirewallSettings().SetFirewallType(static_cast<TixFirewallType>(7));
+            },
+            TcpClientErrorUnsupportedFirewall, "Unsupported firewall type"},
+    };
+    for (const TCase& item : cases)
+    {
+        SCOPED_TRACE(item.Name);
+        TixTcpClient client;
+        client.SetServer("127.0.0.1");
+        client.SetPort(RefusingPort());
+        item.Configure(client);
+        TEventLog log(client);
+        const auto open = [&] { client.Open(); };
+        const std::string message = item.Code == TcpClientErrorUnsupportedFirewall
+            ? test::ExpectError<EixTcpClientError>(open, item.Code)
+            : test::ExpectError<EixSocketError>(open, item.Code);
+        EXPECT_EQ(message, item.Message);
+        EXPECT_FALSE(client.IsActive());
+        EXPECT_FALSE(client.GetInProgress());
+        EXPECT_TRUE(log.Events.empty());
+
+        ScriptedServer server({Step::Drain()});
+        client.SetPort(server.Port());
+        client.SetBatchSize(8192);
+        client.GetFirewallSettings().SetServer("");
         client.Open();
-        FAIL() << "a refused connect opened";
+        EXPECT_TRUE(client.IsActive());
+        client.Close();
+        EXPECT_EQ(server.Finish(), "");
     }
-    catch (const EixSocketError& E)
-    {
-        EXPECT_EQ(E.ErrorCode(), 10061);
-    }
-    EXPECT_FALSE(client.IsActive());
-    EXPECT_FALSE(client.GetInProgress());
-    EXPECT_TRUE(log.Events.empty());
-
-    // The client can be opened again.
-    ScriptedServer server({Step::Drain()});
-    client.SetPort(server.Port());
-    client.Open();
-    EXPECT_TRUE(client.IsActive());
-    client.Close();
-    EXPECT_EQ(server.Finish(), "");
-}
-
-TEST(TcpClientOpen, ABatchSizeBelowOneIsRefusedBeforeConnecting)
-{
-    TixTcpClient client;
-    client.SetServer("127.0.0.1");
-    client.SetPort(RefusingPort());
-    client.SetBatchSize(0);
-    try
-    {
-        client.Open();
-        FAIL() << "batch size 0 was accepted";
-    }
-    catch (const EixSocketError& E)
-    {
-        EXPECT_EQ(E.Message(), "Invalid Batch Size");
-        EXPECT_EQ(E.ErrorCode(), -4);
-    }
-    EXPECT_FALSE(client.IsActive());
-}
-
-TEST(TcpClientOpen, AnUnknownFirewallTypeIsRefused)
-{
-    TixTcpClient client;
-    client.SetServer("127.0.0.1");
-    client.SetPort(RefusingPort());
-    client.GetFirewallSettings().SetServer("127.0.0.1");
-    client.GetFirewallSettings().SetFirewallType(static_cast<TixFirewallType>(7));
-    ExpectUnsupportedFirewallType(client);
-    EXPECT_FALSE(client.IsActive());
-}
-
-TEST(TcpClientOpen, CheckActiveRaisesWhileInactive)
-{
-    TixTcpClient client;
-    try
-    {
-        client.CheckActive();
-        FAIL() << "an inactive client passed CheckActive";
-    }
-    catch (const EixSocketError& E)
-    {
-        EXPECT_EQ(E.Message(), "The connection to the server is not active");
-        EXPECT_EQ(E.ErrorCode(), -6);
-    }
+    EXPECT_EQ(test::ExpectError<EixSocketError>([] { TixTcpClient().CheckActive(); }, SocketErrorNotActive),
+        "The connection to the server is not active");
 }
 
 // ---- Keep-alive ----------------------------------------------------------------------------
 
-TEST(TcpClientKeepAlive, TicksEveryPeriodWhileOpenAndStopsOnClose)
-{
-    ScriptedServer server({Step::Drain()});
-    TTickingClient client;
-    client.SetServer("127.0.0.1");
-    client.SetPort(server.Port());
-    client.SetKeepAlive(20);
-    client.Open();
-    const os::ULONGLONG start = os::GetTickCount64();
-    ASSERT_TRUE(PumpMessagesUntil([&] { return client.Ticks >= 3; }));
-    EXPECT_GE(os::GetTickCount64() - start, 3 * 20 - 10); // three full periods at least
-    client.Close();
-    const int ticks = client.Ticks;
-    PumpMessagesUntil([&] { return os::GetTickCount64() - start > 3 * 20 + 200; });
-    EXPECT_EQ(client.Ticks, ticks);
-    EXPECT_EQ(server.Finish(), "");
-}
-
-TEST(TcpClientKeepAlive, TicksWhileAReadWaitsAndAFailingTickIsSwallowed)
+TEST(TcpClientKeepAlive, TicksEveryPeriodAlsoInsideAReadWaitSwallowsAFailingTickAndStopsOnClose)
 {
     ScriptedServer server({Step::Drain()});
     TTickingClient client;
     client.FailTicks = true;
     client.SetServer("127.0.0.1");
     client.SetPort(server.Port());
-    client.SetKeepAlive(10);
-    client.SetTimeOut(200);
+    client.SetKeepAlive(20);
+    client.SetTimeOut(100);
     client.Open();
+    const os::ULONGLONG start = os::GetTickCount64();
     TMemoryStream data;
     // The wait dispatches window messages: the timer runs inside it until the time-out.
-    while (client.Ticks < 3)
-    {
-        try
-        {
-            client.GetConnection()->ReadData(&data);
-        }
-        catch (const EixSocketError& E)
-        {
-            ASSERT_EQ(E.ErrorCode(), -1);
-        }
-    }
+    for (int reads = 0; reads < 50 && client.Ticks < 3; ++reads)
+        test::ExpectError<EixSocketError>([&] { client.GetConnection()->ReadData(&data); }, SocketErrorTimeout);
+    ASSERT_GE(client.Ticks, 3);
+    EXPECT_GE(os::GetTickCount64() - start, 3 * 20 - 10); // three full periods at least
     EXPECT_TRUE(client.IsActive());
     client.Close();
+    const int ticks = client.Ticks;
+    PumpMessagesUntil([&] { return os::GetTickCount64() - start > 3 * 20 + 200; });
+    EXPECT_EQ(client.Ticks, ticks);
     EXPECT_EQ(server.Finish(), "");
 }
 
@@ -333,36 +259,28 @@ public:
     }
 };
 
-TEST(TcpClientProxy, ConnectionPropertiesAddressTheProxysConnection)
+TEST(TcpClientProxy, OpenGoesThroughTheProxyWhoseConnectionTheClientsPropertiesAddress)
 {
-    TixTcpClient client;
+    ScriptedServer server({Step::Send("+OK via proxy\r\n"), Step::Drain()});
     auto proxy = std::make_unique<TDirectProxy>();
+    TixTcpClient client;
     client.SetProxy(proxy.get());
     client.SetTimeOut(1234);
     EXPECT_EQ(client.GetConnection(), proxy->GetConnection());
     EXPECT_EQ(proxy->GetTimeOut(), 1234);
-    proxy.reset();
-    EXPECT_EQ(client.GetProxy(), nullptr);
-    EXPECT_EQ(client.GetTimeOut(), 60000);
-}
-
-TEST(TcpClientProxy, OpenGoesThroughTheProxyAndBeginsTheSessionOnItsConnection)
-{
-    ScriptedServer server({Step::Send("+OK via proxy\r\n"), Step::Drain()});
-    TDirectProxy proxy;
-    TixTcpClient client;
-    client.SetProxy(&proxy);
     client.SetServer("127.0.0.1");
     client.SetPort(server.Port());
     client.Open();
-    ASSERT_EQ(proxy.Calls.size(), 1u);
-    EXPECT_EQ(proxy.Calls[0], (std::pair<std::string, int32_t>("127.0.0.1", server.Port())));
+    EXPECT_EQ(proxy->Calls, (std::vector<std::pair<std::string, int32_t>>{{"127.0.0.1", server.Port()}}));
     EXPECT_TRUE(client.IsActive());
     TMemoryStream data;
     ReadUntil(*client.GetConnection(), data, "\r\n");
     EXPECT_EQ(data.View(), "+OK via proxy\r\n");
     client.Close();
     EXPECT_EQ(server.Finish(), "");
+    proxy.reset();
+    EXPECT_EQ(client.GetProxy(), nullptr);
+    EXPECT_EQ(client.GetTimeOut(), 60000);
 }
 
 // ---- Resources -----------------------------------------------------------------------------
