@@ -7,13 +7,15 @@
 #include <string>
 #include <vector>
 
-#include "command/ChunkedConnection.h"
 #include "support/AnsiCodePageScope.h"
+#include "support/ChunkedConnection.h"
+#include "support/ExpectError.h"
 #include "util/ixUtils.h"
 
 namespace ix {
 namespace {
 
+using test::ExpectError;
 using test::WithChunkedConnection;
 
 constexpr int32_t CodeOk = 10;
@@ -39,18 +41,7 @@ public:
         Connection.Add(std::move(AChunks));
         OnGetResponseCode = [](TObject*, const std::string& ALine, int32_t& ACode) { ACode = Classify(ALine); };
     }
-};
-
-/// What one exchange left behind.
-struct TOutcome
-{
-    std::vector<std::string> Lines;
-    int32_t LastCode = 0;
-    int32_t Error = 0; // the error code of the exception, 0 for none
-    int Reads = 0;
-    std::vector<std::string> NextLines; // the reply to a following command, when one was read
-
-    bool operator==(const TOutcome&) const = default;
+    int Reads() const { return Connection.Reads(); }
 };
 
 std::vector<std::string> LinesOf(const TStrings& AList)
@@ -69,31 +60,25 @@ class TRescanModel
 public:
     explicit TRescanModel(const std::vector<std::string>& AChunks) : FChunks(AChunks.begin(), AChunks.end()) {}
 
-    TOutcome Run(bool AMultiLine, bool AReadNext)
+    void WaitResponse(const TixResponseCodes& AOk)
     {
-        TOutcome outcome;
-        try
-        {
-            FResponse.Clear();
-            Wait(0, {CodeOk});
-            if (AMultiLine)
-                CollectBody();
-        }
-        catch (const EixSocketError& E)
-        {
-            outcome.Error = E.ErrorCode();
-        }
-        outcome.Lines = LinesOf(FResponse);
-        outcome.LastCode = FLastCode;
-        outcome.Reads = FReads;
-        if (AReadNext && outcome.Error == 0)
-        {
-            FResponse.Clear();
-            Wait(0, {CodeOk});
-            outcome.NextLines = LinesOf(FResponse);
-        }
-        return outcome;
+        FResponse.Clear();
+        Wait(AOk);
     }
+    void WaitMultipleLines(int64_t)
+    {
+        if (!FResponse.IsEmpty())
+            FResponse.Delete(0);
+        if (FResponse.IsEmpty() || FResponse[FResponse.Count() - 1] != ".")
+            Wait({CodeEnd});
+        for (int32_t i = 0; i < FResponse.Count(); ++i)
+            if (FResponse[i].starts_with(".."))
+                FResponse.Line(i).erase(0, 1);
+        FResponse.Delete(FResponse.Count() - 1);
+    }
+    const TStrings& GetResponse() const { return FResponse; }
+    int32_t GetLastResponseCode() const { return FLastCode; }
+    int Reads() const { return FReads; }
 
 private:
     bool Receive(bool AAddToLast)
@@ -101,53 +86,31 @@ private:
         if (!FActive)
             throw EixSocketError("not a socket", 10038);
         ++FReads;
-        if (FChunks.empty())
-        {
-            FActive = false;
+        FActive = !FChunks.empty();
+        if (!FActive)
             return false;
-        }
         const std::string chunk = FChunks.front();
         FChunks.pop_front();
         return TixStringsUtils(FResponse).AddTextStr(chunk, AAddToLast) != 0;
     }
 
-    int32_t Wait(int32_t AStart, const TixResponseCodes& AOk)
+    void Wait(const TixResponseCodes& AOk)
     {
         for (;;)
         {
-            bool incomplete = Receive(false);
-            while (incomplete)
+            for (bool incomplete = Receive(false); incomplete;)
                 incomplete = Receive(true);
             FLastCode = 0;
-            if (FResponse.Count() == AStart && AOk.empty())
-                return -1;
-            for (int32_t i = AStart; i < FResponse.Count(); ++i)
+            for (int32_t i = 0; i < FResponse.Count(); ++i)
             {
                 const int32_t code = Classify(FResponse[i]);
-                if (code == 0)
-                    continue;
-                FLastCode = code;
-                if (IsOkResponse(code, AOk))
-                    return i;
+                FLastCode = code != 0 ? code : FLastCode;
+                if (code != 0 && IsOkResponse(code, AOk))
+                    return;
             }
-            if (AOk.size() == 1 && AOk[0] == CodeEnd)
-                continue;
-            if (FLastCode == 0)
-                continue;
-            throw EixTcpClientError(Trim(FResponse.GetText()), FLastCode);
+            if (AOk[0] != CodeEnd && FLastCode != 0)
+                throw EixTcpClientError(Trim(FResponse.GetText()), FLastCode);
         }
-    }
-
-    void CollectBody()
-    {
-        if (!FResponse.IsEmpty())
-            FResponse.Delete(0);
-        if (FResponse.IsEmpty() || FResponse[FResponse.Count() - 1] != ".")
-            Wait(0, {CodeEnd});
-        for (int32_t i = 0; i < FResponse.Count(); ++i)
-            if (FResponse[i].starts_with(".."))
-                FResponse.Line(i).erase(0, 1);
-        FResponse.Delete(FResponse.Count() - 1);
     }
 
     std::deque<std::string> FChunks;
@@ -157,33 +120,42 @@ private:
     bool FActive = true;
 };
 
-TOutcome RunEngine(const std::vector<std::string>& AChunks, bool AMultiLine, bool AReadNext = false)
+/// What one exchange left behind.
+struct TOutcome
 {
-    TEngine engine(AChunks);
+    std::vector<std::string> Lines;
+    int32_t LastCode = 0;
+    int32_t Error = 0; // the error code of the exception, 0 for none
+    int Reads = 0;
+    std::vector<std::string> NextLines; // the reply to a following command, when one was read
+
+    bool operator==(const TOutcome&) const = default;
+};
+
+template <typename TClient>
+TOutcome Exchange(TClient&& AClient, bool AMultiLine, bool AReadNext = false)
+{
     TOutcome outcome;
     try
     {
-        engine.WaitResponse({CodeOk});
+        AClient.WaitResponse({CodeOk});
         if (AMultiLine)
-            engine.WaitMultipleLines(0);
+            AClient.WaitMultipleLines(0);
     }
     catch (const EixSocketError& E)
     {
         outcome.Error = E.ErrorCode();
     }
-    outcome.Lines = LinesOf(engine.GetResponse());
-    outcome.LastCode = engine.GetLastResponseCode();
-    outcome.Reads = engine.Connection.Reads();
+    outcome.Lines = LinesOf(AClient.GetResponse());
+    outcome.LastCode = AClient.GetLastResponseCode();
+    outcome.Reads = AClient.Reads();
     if (AReadNext && outcome.Error == 0)
     {
-        engine.WaitResponse({CodeOk});
-        outcome.NextLines = LinesOf(engine.GetResponse());
+        AClient.WaitResponse({CodeOk});
+        outcome.NextLines = LinesOf(AClient.GetResponse());
     }
     return outcome;
 }
-
-/// The reply to the command after the one under test, read as its own chunk.
-const std::string NextReply = "+OK next\r\n";
 
 struct TReplyCase
 {
@@ -193,38 +165,34 @@ struct TReplyCase
     bool Complete = true; // the reply ends normally: the next reply follows it
 };
 
-const std::vector<TReplyCase>& ReplyCases()
-{
-    static const std::vector<TReplyCase> cases{
-        {"status line", "+OK 2 320\r\n", false},
-        {"uncoded lines first", "hello\r\nthere\r\n+OK ready <1.2@ix.test>\r\n", false},
-        {"refusal", "-ERR no such message\r\n", false},
-        {"refusal then acceptance", "-ERR a\r\n+OK b\r\n", false},
-        {"uncoded lines then close", "hello\r\n", false, false},
-        {"body", "+OK\r\nSubject: s\r\n\r\n..dotted\r\n..\r\n-ERR body\r\n+OK body\r\n.\r\n", true},
-        {"empty body", "+OK\r\n.\r\n", true},
-        {"body cut short", "+OK 3\r\nline one\r\nline", true, false},
-        {"lone LF line ends", "+OK\nA\n.\n", true},
-        {"dot-led lines first", "+OK\r\n...\r\n.x\r\n..\r\n.\r\n", true},
-        {"uncoded lines before a body", "x\r\n+OK\r\n.\r\n", true},
-        {"body of long lines", "+OK 2\r\n" + std::string(40, 'a') + "\r\n" + std::string(30, 'b') + "\r\n.\r\n", true},
-    };
-    return cases;
-}
+const TReplyCase ReplyCases[] = {
+    {"status line", "+OK 2 320\r\n", false},
+    {"uncoded lines first", "hello\r\nthere\r\n+OK ready <1.2@ix.test>\r\n", false},
+    {"refusal", "-ERR no such message\r\n", false},
+    {"refusal then acceptance", "-ERR a\r\n+OK b\r\n", false},
+    {"uncoded lines then close", "hello\r\n", false, false},
+    {"body", "+OK\r\nSubject: s\r\n\r\n..dotted\r\n..\r\n-ERR body\r\n+OK body\r\n.\r\n", true},
+    {"empty body", "+OK\r\n.\r\n", true},
+    {"body cut short", "+OK 3\r\nline one\r\nline", true, false},
+    {"lone LF line ends", "+OK\nA\n.\n", true},
+    {"dot-led lines first", "+OK\r\n...\r\n.x\r\n..\r\n.\r\n", true},
+    {"uncoded lines before a body", "x\r\n+OK\r\n.\r\n", true},
+    {"body of long lines", "+OK 2\r\n" + std::string(40, 'a') + "\r\n" + std::string(30, 'b') + "\r\n.\r\n", true},
+};
 
 void ExpectSameAsRescan(const TReplyCase& ACase, std::vector<std::string> AChunks)
 {
     if (ACase.Complete)
-        AChunks.push_back(NextReply);
-    const TOutcome expected = TRescanModel(AChunks).Run(ACase.MultiLine, ACase.Complete);
-    const TOutcome actual = RunEngine(AChunks, ACase.MultiLine, ACase.Complete);
+        AChunks.push_back("+OK next\r\n"); // the reply to the following command, in its own read
+    const TOutcome expected = Exchange(TRescanModel(AChunks), ACase.MultiLine, ACase.Complete);
+    const TOutcome actual = Exchange(TEngine(AChunks), ACase.MultiLine, ACase.Complete);
     ASSERT_EQ(actual.Lines, expected.Lines) << ACase.Name << ", chunks: " << ::testing::PrintToString(AChunks);
     ASSERT_EQ(actual, expected) << ACase.Name << ", chunks: " << ::testing::PrintToString(AChunks);
 }
 
 TEST(CommandEngine, SplitRepliesGiveWhatARescanAfterEveryReadGives)
 {
-    for (const TReplyCase& replyCase : ReplyCases())
+    for (const TReplyCase& replyCase : ReplyCases)
     {
         const std::string& reply = replyCase.Reply;
         ExpectSameAsRescan(replyCase, {reply});
@@ -241,63 +209,52 @@ TEST(CommandEngine, SplitRepliesGiveWhatARescanAfterEveryReadGives)
     }
 }
 
-TEST(CommandEngine, MultiLineReplyUnstuffsDotsAndDropsStatusAndTerminator)
+TEST(CommandEngine, MultiLineReplyKeepsItsBodyLinesAndNothingAfterTheTerminator)
 {
-    const TOutcome outcome = RunEngine({"+OK\r\nSubject: s\r\n\r\n..dotted\r\n..\r\n...\r\n-ERR body\r\n.\r\n"}, true);
-    EXPECT_EQ(outcome.Lines, (std::vector<std::string>{"Subject: s", "", ".dotted", ".", "..", "-ERR body"}));
-    EXPECT_EQ(outcome.Error, 0);
-    EXPECT_EQ(outcome.Reads, 1); // status line and terminator in one read: no other read
-}
-
-TEST(CommandEngine, ReadThatBringsNothingLeavesAnOpenLineOpen)
-{
-    TEngine engine({"+OK\r\nfirst ha", "", "lf\r\n", "", ".\r\n"});
-    engine.WaitResponse({CodeOk});
-    engine.WaitMultipleLines(0);
-    EXPECT_EQ(LinesOf(engine.GetResponse()), std::vector<std::string>{"first half"});
-}
-
-TEST(CommandEngine, LinesAfterTheTerminatorAreNotTakenForBodyOrNextReply)
-{
-    TEngine engine({"+OK\r\nbody\r\n.\r\n+OK unasked\r\n", "+OK next\r\n"});
-    engine.WaitResponse({CodeOk});
-    engine.WaitMultipleLines(0);
-    EXPECT_EQ(LinesOf(engine.GetResponse()), std::vector<std::string>{"body"});
-    engine.WaitResponse({CodeOk});
-    EXPECT_EQ(LinesOf(engine.GetResponse()), std::vector<std::string>{"+OK next"});
-}
-
-TEST(CommandEngine, RefusedReplyRaisesTrimmedTextAndCodeAndKeepsIt)
-{
-    TEngine engine({"-ERR no such message\r\n"});
-    bool received = false;
-    engine.OnReceiveResponse = [&](TObject*, TStrings&) { received = true; };
-    try
+    struct TCase
     {
-        engine.SendCommandSync("RETR 9", {CodeOk});
-        FAIL() << "the refusal was accepted";
-    }
-    catch (const EixTcpClientError& E)
-    {
-        EXPECT_EQ(E.Message(), "-ERR no such message");
-        EXPECT_EQ(E.ErrorCode(), CodeError);
-    }
-    EXPECT_FALSE(received);
-    EXPECT_FALSE(engine.GetInProgress());
-    EXPECT_EQ(engine.GetResponse()[0], "-ERR no such message");
-}
-
-TEST(CommandEngine, AcceptedReplyFiresOnReceiveResponseWithTheReply)
-{
-    TEngine engine({"+OK fine\r\n"});
-    std::vector<std::string> seen;
-    engine.OnReceiveResponse = [&](TObject* ASender, TStrings& AList) {
-        EXPECT_EQ(ASender, &engine);
-        seen = LinesOf(AList);
+        std::vector<std::string> Chunks; // then "+OK next", the reply to the following command
+        std::vector<std::string> Lines;
+        int Reads;
     };
-    engine.SendCommandSync("NOOP", {CodeOk});
-    EXPECT_EQ(seen, std::vector<std::string>{"+OK fine"});
-    EXPECT_EQ(engine.GetLastResponseCode(), CodeOk);
+    const TCase cases[] = {
+        // Dots unstuffed, status and terminator dropped; both in one read: no other read.
+        {{"+OK\r\nSubject: s\r\n\r\n..dotted\r\n..\r\n...\r\n-ERR body\r\n.\r\n"},
+            {"Subject: s", "", ".dotted", ".", "..", "-ERR body"}, 1},
+        {{"+OK\r\nfirst ha", "", "lf\r\n", "", ".\r\n"}, {"first half"}, 5}, // empty reads keep the line open
+        {{"+OK\r\nbody\r\n.\r\n+OK unasked\r\n"}, {"body"}, 1}, // neither body nor the next reply
+    };
+    for (TCase c : cases)
+    {
+        c.Chunks.push_back("+OK next\r\n");
+        const TOutcome outcome = Exchange(TEngine(c.Chunks), true, true);
+        EXPECT_EQ(outcome.Lines, c.Lines) << c.Chunks[0];
+        EXPECT_EQ(outcome.Error, 0) << c.Chunks[0];
+        EXPECT_EQ(outcome.Reads, c.Reads) << c.Chunks[0];
+        EXPECT_EQ(outcome.NextLines, std::vector<std::string>{"+OK next"}) << c.Chunks[0];
+    }
+}
+
+TEST(CommandEngine, ReplyFiresOnReceiveResponseOnlyWhenAccepted)
+{
+    for (const bool accepted : {true, false})
+    {
+        const std::string reply = accepted ? "+OK fine" : "-ERR no such message";
+        TEngine engine({reply + "\r\n"});
+        std::vector<std::string> seen;
+        engine.OnReceiveResponse = [&](TObject* ASender, TStrings& AList) {
+            EXPECT_EQ(ASender, &engine);
+            seen = LinesOf(AList);
+        };
+        if (accepted)
+            engine.SendCommandSync("NOOP", {CodeOk});
+        else
+            EXPECT_EQ(ExpectError<EixTcpClientError>([&] { engine.SendCommandSync("RETR 9", {CodeOk}); }, CodeError), reply);
+        EXPECT_EQ(seen, accepted ? std::vector<std::string>{reply} : std::vector<std::string>{});
+        EXPECT_EQ(engine.GetLastResponseCode(), accepted ? CodeOk : CodeError);
+        EXPECT_FALSE(engine.GetInProgress());
+        EXPECT_EQ(engine.GetResponse()[0], reply);
+    }
 }
 
 TEST(CommandEngine, ZeroEntryEndsTheAcceptedCodes)
@@ -318,43 +275,17 @@ TEST(CommandEngine, CommandGoesOutWithCrLfAndOnSendCommandSeesIt)
     EXPECT_EQ(seen, "USER a%sb 7\r\n");
 }
 
-TEST(CommandEngine, CommandWithALineBreakIsRefusedBeforeAnythingIsSent)
+TEST(CommandEngine, CommandThatCannotGoOutRaisesBeforeAnythingIsSent)
 {
     TEngine engine;
     for (const char* command : {"USER a\r\nDELE 1", "PASS x\n", "QUIT\r"})
-    {
-        try
-        {
-            engine.SendCommand(command);
-            FAIL() << "sent: " << command;
-        }
-        catch (const EixTcpClientError& E)
-        {
-            EXPECT_EQ(E.ErrorCode(), CommandLineBreakCode);
-            EXPECT_EQ(E.Message(), CommandLineBreakError);
-        }
-    }
+        EXPECT_EQ(ExpectError<EixTcpClientError>([&] { engine.SendCommand(command); }, CommandLineBreakCode),
+            CommandLineBreakError);
     EXPECT_EQ(engine.Connection.Sent(), "");
-}
-
-TEST(CommandEngine, CommandOnAClosedConnectionRaisesNotActive)
-{
-    TEngine engine;
     engine.Connection.Close(false);
-    for (const auto& send : {+[](TEngine& E) { E.SendCommand("NOOP"); },
-             +[](TEngine& E) { E.SendSilentCommand("QUIT", {CodeOk}); }})
-    {
-        try
-        {
-            send(engine);
-            FAIL() << "a command went out on a closed connection";
-        }
-        catch (const EixSocketError& E)
-        {
-            EXPECT_EQ(E.ErrorCode(), -6);
-            EXPECT_EQ(E.Message(), "The connection to the server is not active");
-        }
-    }
+    const std::string notActive = "The connection to the server is not active";
+    EXPECT_EQ(ExpectError<EixSocketError>([&] { engine.SendCommand("NOOP"); }, -6), notActive);
+    EXPECT_EQ(ExpectError<EixSocketError>([&] { engine.SendSilentCommand("QUIT", {CodeOk}); }, -6), notActive);
 }
 
 TEST(CommandEngine, SilentCommandSwallowsSocketAndRefusalErrorsOnly)
@@ -369,17 +300,45 @@ TEST(CommandEngine, SilentCommandSwallowsSocketAndRefusalErrorsOnly)
     EXPECT_THROW(failing.SendSilentCommand("QUIT", {CodeOk}), std::runtime_error);
 }
 
-TEST(CommandEngine, ProgressCountsFromTheLinesAlreadyReadAndEndsAtTheTotal)
+using TProgressCalls = std::vector<std::pair<int64_t, int64_t>>;
+
+struct TProgressCase
 {
-    TEngine engine({"+OK 40\r\n0123456789\r\n", "abcdef\r\n", ".\r\n"});
-    std::vector<std::pair<int64_t, int64_t>> calls;
-    engine.OnProgress = [&](TObject*, int64_t ADone, int64_t ATotal) { calls.emplace_back(ADone, ATotal); };
-    engine.WaitResponse({CodeOk});
-    engine.WaitMultipleLines(40);
-    // 8 + 12 bytes came with the status line; then 8 and 3 more; then the call at 100 %.
-    EXPECT_EQ(calls, (std::vector<std::pair<int64_t, int64_t>>{{28, 40}, {31, 40}, {40, 40}}));
-    EXPECT_FALSE(engine.GetInProgress());
-    EXPECT_FALSE(engine.Connection.OnProgress);
+    std::vector<std::string> Chunks;
+    int64_t Total;
+    TProgressCalls Calls;
+    int32_t Error = 0;
+};
+
+TEST(CommandEngine, ProgressCountsBodyBytesUpToTheAnnouncedTotalAndAlwaysEnds)
+{
+    const TProgressCase cases[] = {
+        // 8 + 12 bytes came with the status line; then 8 and 3 more; then the call at 100 %.
+        {{"+OK 40\r\n0123456789\r\n", "abcdef\r\n", ".\r\n"}, 40, {{28, 40}, {31, 40}, {40, 40}}},
+        {{"+OK\r\n", "0123456789\r\n", ".\r\n"}, 10, {{10, 10}}}, // nothing beyond the total
+        {{"+OK\r\nline\r\n", ".\r\n"}, 0, {}},                     // no total: no progress
+        {{"+OK\r\nline\r\n"}, 100, {}, 10038},                     // no terminator: the wait fails
+    };
+    for (const TProgressCase& c : cases)
+    {
+        TEngine engine(c.Chunks);
+        TProgressCalls calls;
+        engine.OnProgress = [&](TObject*, int64_t ADone, int64_t ATotal) { calls.emplace_back(ADone, ATotal); };
+        engine.WaitResponse({CodeOk});
+        int32_t error = 0;
+        try
+        {
+            engine.WaitMultipleLines(c.Total);
+        }
+        catch (const EixSocketError& E)
+        {
+            error = E.ErrorCode();
+        }
+        EXPECT_EQ(error, c.Error) << c.Chunks[0];
+        EXPECT_EQ(calls, c.Calls) << c.Chunks[0];
+        EXPECT_FALSE(engine.GetInProgress());
+        EXPECT_FALSE(engine.Connection.OnProgress);
+    }
 }
 
 TEST(CommandEngine, ProgressAdvancesWhileALargeReplyArrivesInReadsThatEndInsideLines)
@@ -389,25 +348,23 @@ TEST(CommandEngine, ProgressAdvancesWhileALargeReplyArrivesInReadsThatEndInsideL
     std::vector<std::string> body;
     std::string reply = "+OK message follows\r\n";
     std::vector<std::string> chunks;
+    int64_t total = 0;
     for (int i = 0; i < 300; ++i)
     {
         body.push_back("line " + std::to_string(i) + std::string(60, 'x'));
         const std::string line = body.back() + "\r\n";
-        if (i % 10 != 9)
+        total += static_cast<int64_t>(line.size());
+        reply += line;
+        if (i % 10 == 9)
         {
-            reply += line;
-            continue;
+            chunks.push_back(reply.substr(0, reply.size() - 20));
+            reply = line.substr(line.size() - 20);
         }
-        chunks.push_back(reply + line.substr(0, 20));
-        reply = line.substr(20);
     }
     chunks.push_back(reply + ".\r\n");
-    int64_t total = 0;
-    for (const std::string& line : body)
-        total += static_cast<int64_t>(line.size()) + 2;
 
     TEngine engine(chunks);
-    std::vector<std::pair<int64_t, int64_t>> calls;
+    TProgressCalls calls;
     engine.OnProgress = [&](TObject*, int64_t ADone, int64_t ATotal) { calls.emplace_back(ADone, ATotal); };
     engine.WaitResponse({CodeOk});
     EXPECT_EQ(engine.Connection.Reads(), 1) << "the status line's wait read past the status line";
@@ -422,43 +379,6 @@ TEST(CommandEngine, ProgressAdvancesWhileALargeReplyArrivesInReadsThatEndInsideL
         EXPECT_EQ(calls[i].second, total) << "call " << i;
         EXPECT_TRUE(i == 0 || calls[i].first > calls[i - 1].first) << "call " << i;
     }
-}
-
-TEST(CommandEngine, ProgressBeyondTheAnnouncedTotalIsNotReported)
-{
-    TEngine engine({"+OK\r\n", "0123456789\r\n", ".\r\n"});
-    std::vector<std::pair<int64_t, int64_t>> calls;
-    engine.OnProgress = [&](TObject*, int64_t ADone, int64_t ATotal) { calls.emplace_back(ADone, ATotal); };
-    engine.WaitResponse({CodeOk});
-    engine.WaitMultipleLines(10);
-    EXPECT_EQ(calls, (std::vector<std::pair<int64_t, int64_t>>{{10, 10}}));
-}
-
-TEST(CommandEngine, ProgressWithoutATotalIsNeverReported)
-{
-    TEngine engine({"+OK\r\nline\r\n", ".\r\n"});
-    int calls = 0;
-    engine.OnProgress = [&](TObject*, int64_t, int64_t) { ++calls; };
-    engine.WaitResponse({CodeOk});
-    engine.WaitMultipleLines(0);
-    EXPECT_EQ(calls, 0);
-}
-
-TEST(CommandEngine, FailedMultiLineWaitClearsInProgressAndTheProgressSlot)
-{
-    TEngine engine({"+OK\r\nline\r\n"});
-    engine.WaitResponse({CodeOk});
-    try
-    {
-        engine.WaitMultipleLines(100);
-        FAIL() << "a reply without its terminator ended normally";
-    }
-    catch (const EixSocketError& E)
-    {
-        EXPECT_EQ(E.ErrorCode(), 10038);
-    }
-    EXPECT_FALSE(engine.GetInProgress());
-    EXPECT_FALSE(engine.Connection.OnProgress);
 }
 
 TEST(CommandEngine, CharSetConvertsCommandsAndReplies)

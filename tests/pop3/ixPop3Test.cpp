@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "command/ChunkedConnection.h"
+#include "support/ChunkedConnection.h"
 #include "message/ixMailMessage.h"
 
 namespace ix {
