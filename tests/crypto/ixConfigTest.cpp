@@ -2,6 +2,7 @@
 
 #include "crypto/ixCryptHash.h"
 #include "crypto/ixCryptMac.h"
+#include "crypto/ixCryptSignature.h"
 
 #include <gtest/gtest.h>
 
@@ -23,6 +24,11 @@ TEST(Config, CreatesRegisteredClassesByNameAndForgetsUnregisteredOnes)
     config.RegisterClass("sha1", {});
     EXPECT_EQ(config.CreateInstance("sha1"), nullptr);
     EXPECT_EQ(config.GetClasses().Count(), 1);
+
+    RegisterRsaClasses(config);
+    EXPECT_NE(dynamic_cast<TixSignatureRsaSha1*>(config.CreateInstance("rsa-sha1").get()), nullptr);
+    EXPECT_NE(dynamic_cast<TixSignatureRsaSha256*>(config.CreateInstance("rsa-sha256").get()), nullptr);
+    EXPECT_NE(dynamic_cast<TixCryptApiRsaKey*>(config.CreateInstance("rsa").get()), nullptr);
 }
 
 TEST(Config, ReadsSettingsByName)

@@ -280,46 +280,26 @@ TEST_F(RsaKeyRoundTrip, ModulusAndExponentGiveTheSameKeyWithOrWithoutLeadingZero
     EXPECT_TRUE(VerifyData(signature, padded, Message, SignData(signature, *key, Message)));
 }
 
-struct TExponentCase
+TEST(RsaKey, ExponentsCountAtMostTheirFirstFourBytesAndThoseThatMakeNoSafeKeyAreRefused)
 {
-    TixByteArray Given;
-    TixByteArray Taken;
-};
-
-class RsaKeyExponent : public testing::TestWithParam<TExponentCase>
-{
-};
-
-TEST_P(RsaKeyExponent, CountsAtMostTheFirstFourBytes)
-{
+    const std::pair<TixByteArray, TixByteArray> cases[] = {{{0x03}, {0x03}}, {{0x01, 0x01}, {0x01, 0x01}},
+        {{0x01, 0x00, 0x01}, {0x01, 0x00, 0x01}}, {{0x00, 0x01, 0x00, 0x01}, {0x01, 0x00, 0x01}},
+        {{0x01, 0x00, 0x00, 0x01, 0xFF}, {0x01, 0x00, 0x00, 0x01}}};
     TixByteArray modulus;
     TixByteArray exponent;
     LoadKey(KeyOf(1024))->GetRsaKey(modulus, exponent);
     TixCryptApiRsaKey key;
     key.Init();
-    key.SetRsaKey(modulus, GetParam().Given);
-    key.GetRsaKey(modulus, exponent);
-    EXPECT_EQ(exponent, GetParam().Taken);
-}
-
-INSTANTIATE_TEST_SUITE_P(Lengths, RsaKeyExponent,
-    testing::Values(TExponentCase{{0x03}, {0x03}}, TExponentCase{{0x01, 0x01}, {0x01, 0x01}},
-        TExponentCase{{0x01, 0x00, 0x01}, {0x01, 0x00, 0x01}},
-        TExponentCase{{0x00, 0x01, 0x00, 0x01}, {0x01, 0x00, 0x01}},
-        TExponentCase{{0x01, 0x00, 0x00, 0x01, 0xFF}, {0x01, 0x00, 0x00, 0x01}}));
-
-TEST(RsaKey, ExponentsThatMakeNoSafeKeyAreRefused)
-{
-    TixByteArray modulus;
-    TixByteArray exponent;
-    LoadKey(KeyOf(1024))->GetRsaKey(modulus, exponent);
-    TixCryptApiRsaKey key;
-    key.Init();
+    for (const auto& [given, taken] : cases)
+    {
+        key.SetRsaKey(modulus, given);
+        key.GetRsaKey(modulus, exponent);
+        EXPECT_EQ(exponent, taken) << given.size();
+    }
     // An exponent of 1 would make every padded digest its own signature.
     for (const TixByteArray& bad : {TixByteArray{}, TixByteArray{0x01}, TixByteArray{0x01, 0x00}})
         ExpectCryptError([&] { key.SetRsaKey(modulus, bad); }, Code(os::NTE_BAD_KEY), "Bad Key");
 }
-
 TEST(RsaKey, GeneratedKeysHaveTheirLengthSignAndExport)
 {
     TixCryptApiRsaKey key;
@@ -421,15 +401,6 @@ TEST(RsaSignature, SignWithoutAPrivateKeyRaisesTheProviderError)
     signature.Init();
     signature.Update(Message, 0, static_cast<int32_t>(Message.size()));
     ExpectCryptError([&] { signature.Sign(); }, Code(os::NTE_NO_KEY), "Key does not exist");
-}
-
-TEST(RsaSignature, ConfigurationCreatesTheClassesByName)
-{
-    TixConfig config;
-    RegisterRsaClasses(config);
-    EXPECT_NE(dynamic_cast<TixSignatureRsaSha1*>(config.CreateInstance("rsa-sha1").get()), nullptr);
-    EXPECT_NE(dynamic_cast<TixSignatureRsaSha256*>(config.CreateInstance("rsa-sha256").get()), nullptr);
-    EXPECT_NE(dynamic_cast<TixCryptApiRsaKey*>(config.CreateInstance("rsa").get()), nullptr);
 }
 
 // ---- Ed25519 ---------------------------------------------------------------------------------

@@ -100,29 +100,6 @@ TEST_F(OsCryptKeys, GeneratedKeyHasTheBlobLayoutAndIsTheProvidersUserKey)
     EXPECT_EQ(GetLastError(), NTE_BAD_KEY);
 }
 
-TEST_F(OsCryptKeys, PrivateBlobRoundTripsThroughPkcs1)
-{
-    HCRYPTKEY key = 0;
-    ASSERT_TRUE(CryptGenKey(FProvider, AT_KEYEXCHANGE, (512u << 16) | CRYPT_EXPORTABLE, &key));
-    const std::vector<BYTE> blob = Export(key, PRIVATEKEYBLOB);
-    EXPECT_EQ(blob.size(), 20u + 64u * 2 + 32u * 5);
-    DWORD size = 0;
-    ASSERT_TRUE(CryptEncodeObjectEx(X509_ASN_ENCODING, CryptStructType(PKCS_RSA_PRIVATE_KEY), blob.data(), 0,
-        nullptr, nullptr, &size));
-    std::vector<BYTE> der(size);
-    ASSERT_TRUE(CryptEncodeObjectEx(X509_ASN_ENCODING, CryptStructType(PKCS_RSA_PRIVATE_KEY), blob.data(), 0,
-        nullptr, der.data(), &size));
-    EXPECT_EQ(der[0], 0x30);
-    ASSERT_TRUE(CryptDecodeObjectEx(X509_ASN_ENCODING, CryptStructType(PKCS_RSA_PRIVATE_KEY), der.data(),
-        size, 0, nullptr, nullptr, &size));
-    std::vector<BYTE> decoded(size);
-    ASSERT_TRUE(CryptDecodeObjectEx(X509_ASN_ENCODING, CryptStructType(PKCS_RSA_PRIVATE_KEY), der.data(),
-        static_cast<DWORD>(der.size()), 0, nullptr, decoded.data(), &size));
-    EXPECT_EQ(decoded, blob);
-    EXPECT_EQ(ImportError(decoded), ERROR_SUCCESS);
-    CryptDestroyKey(key);
-}
-
 TEST_F(OsCryptKeys, ImportingOneBlobTwiceGivesKeysWithTheirOwnFlags)
 {
     HCRYPTKEY generated = 0;
