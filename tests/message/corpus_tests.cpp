@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -13,6 +12,7 @@
 #include <vector>
 
 #include "message/message_test_support.h"
+#include "support/ProgramRun.h"
 #include "util/ixUtils.h"
 
 using namespace ix;
@@ -42,26 +42,6 @@ std::filesystem::path CorpusScript()
 {
     return std::filesystem::path(IX_MESSAGE_TEST_DIR) / "corpus" / "make_corpus.py";
 }
-
-/// A fresh directory that is removed again at the end of the test.
-class TTempDir
-{
-public:
-    TTempDir()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "ix-corpus-XXXXXX").string();
-        if (!mkdtemp(pattern.data()))
-            throw std::runtime_error("mkdtemp failed");
-        FPath = pattern;
-    }
-    ~TTempDir() { std::filesystem::remove_all(FPath); }
-    TTempDir(const TTempDir&) = delete;
-    TTempDir& operator=(const TTempDir&) = delete;
-    const std::filesystem::path& Path() const noexcept { return FPath; }
-
-private:
-    std::filesystem::path FPath;
-};
 
 std::vector<TExpected> ReadManifest(const std::filesystem::path& APath)
 {
@@ -203,10 +183,9 @@ std::string CompareLeaf(TLoaded& ALoaded, TixMessageBody& ABody, const TExpected
 
 TEST(MessageCorpus, BodyTreesMatchPythonsEmailPackage)
 {
-    TTempDir dir;
-    const std::string command =
-        std::string(Python) + " " + CorpusScript().string() + " " + dir.Path().string();
-    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    const test::TScratch dir("corpus");
+    const test::TProgramRun run = test::RunProgram(Python, CorpusScript().string() + " " + dir.Path().string(), dir.Path());
+    ASSERT_EQ(run.Status, 0) << run.Err;
     const std::vector<TExpected> corpus = ReadManifest(dir.Path() / "manifest.txt");
     ASSERT_GE(static_cast<int>(corpus.size()), MinimumMessages);
 

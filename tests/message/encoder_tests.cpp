@@ -10,8 +10,10 @@
 #include <vector>
 
 #include "message/piece_stream.h"
+#include "support/ExpectError.h"
 
 using namespace ix;
+using ix::test::ExpectError;
 using ix::test::TPieceStream;
 
 namespace {
@@ -78,16 +80,6 @@ std::vector<std::string> Lines(const std::string& AText)
     return lines;
 }
 
-int32_t ErrorCodeOf(const std::function<void()>& AAction)
-{
-    try {
-        AAction();
-    } catch (const EixEncoderError& e) {
-        return e.ErrorCode();
-    }
-    return 0;
-}
-
 std::string RandomBytes(std::mt19937& AGenerator, size_t ALength)
 {
     // Mostly text with line breaks, '=' and high bytes mixed in, so that every rule of the
@@ -129,56 +121,154 @@ TEST(EncoderLineLength, IsLimitedPerMethodAndRoundedToWholeBase64Groups)
     }
 }
 
-// ---- Quoted-printable ------------------------------------------------------------------------
+// ---- Exact forms -----------------------------------------------------------------------------
 
-TEST(QuotedPrintableEncoding, BreaksALongLineAfter71CharactersWithSoftBreaks)
+struct TCoding
 {
-    const std::vector<std::string> lines = Lines(Encode(cmQuotedPrintable, std::string(200, 'x')));
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0], std::string(71, 'x') + "=");
-    EXPECT_EQ(lines[1], std::string(71, 'x') + "=");
-    EXPECT_EQ(lines[2], std::string(58, 'x'));
-}
+    TixEncodeMethod Method;
+    std::string Data;
+    std::string Encoded;
+};
 
-TEST(QuotedPrintableEncoding, EscapesControlsEqualsSignsAndHighBytesButKeepsCrLf)
-{
-    EXPECT_EQ(Encode(cmQuotedPrintable, "a\tb=c\nd"), "a=09b=3Dc=0Ad");
-    EXPECT_EQ(Encode(cmQuotedPrintable, "one\r\ntwo\r\n"), "one\r\ntwo\r\n");
-    EXPECT_EQ(Encode(cmQuotedPrintable, "caf\xE9\x7F~ !<>"), "caf=E9=7F~ !<>");
-    EXPECT_EQ(Encode(cmQuotedPrintable, "a\rb"), "a=0Db");
-    EXPECT_EQ(Encode(cmQuotedPrintable, "a\r\r\n"), "a=0D\r\n");
-}
+const std::string X70(70, 'x');
+const std::string X71(71, 'x');
 
-TEST(QuotedPrintableEncoding, EscapesTheBlankThatWouldEndAnEncodedLine)
+// Each encodes to exactly its form, which decodes back to the data.
+const TCoding Codings[] = {
+    // Quoted-printable escapes controls, equals signs and high bytes, but keeps CR LF.
+    {cmQuotedPrintable, "a\tb=c\nd", "a=09b=3Dc=0Ad"},
+    {cmQuotedPrintable, "one\r\ntwo\r\n", "one\r\ntwo\r\n"},
+    {cmQuotedPrintable, "caf\xE9\x7F~ !<>", "caf=E9=7F~ !<>"},
+    {cmQuotedPrintable, "a\rb", "a=0Db"},
+    {cmQuotedPrintable, "a\r\r\n", "a=0D\r\n"},
+    {cmQuotedPrintable, "end\r", "end=0D"},
+    // It escapes the blank that would end an encoded line; a soft break ends the line, not the blank.
+    {cmQuotedPrintable, "two \r\n", "two=20\r\n"},
+    {cmQuotedPrintable, "end ", "end=20"},
+    {cmQuotedPrintable, "a  \r\nb", "a =20\r\nb"},
+    {cmQuotedPrintable, "a\t\r\n", "a=09\r\n"},
+    {cmQuotedPrintable, "a \rb \nc", "a =0Db =0Ac"},
+    {cmQuotedPrintable, X70 + " y", X70 + " =\r\ny"},
+    // A long line breaks after 71 characters with soft breaks.
+    {cmQuotedPrintable, std::string(200, 'x'), X71 + "=\r\n" + X71 + "=\r\n" + std::string(58, 'x')},
+    // Base64 fills the last group with equals signs.
+    {cmBase64, "A", "QQ=="},
+    {cmBase64, "AB", "QUI="},
+    {cmBase64, "ABC", "QUJD"},
+    {cmBase64, std::string("\xFB\xFF\x00", 3), "+/8A"},
+    // Uuencode: a length character, and grave accents for zero.
+    {cmUUEncode, "Cat", "#0V%T"},
+    {cmUUEncode, std::string(3, '\0'), "#````"},
+    {cmUUEncode, "A", "!00``"},
+    // Identity codings copy.
+    {cmNone, std::string("\x00\xFF\r\nx", 5), std::string("\x00\xFF\r\nx", 5)},
+    {cm8Bit, std::string("\x00\xFF\r\nx", 5), std::string("\x00\xFF\r\nx", 5)},
+};
+
+TEST(EncoderForms, EachMethodWritesItsExactFormAndReadsItBack)
 {
-    const std::string x70(70, 'x');
-    const std::pair<std::string, std::string> Cases[] = {
-        {"two \r\n", "two=20\r\n"},
-        {"end ", "end=20"},
-        {"a  \r\nb", "a =20\r\nb"},
-        {"a\t\r\n", "a=09\r\n"},
-        {"a \rb \nc", "a =0Db =0Ac"},
-        {x70 + " y", x70 + " =\r\ny"}, // a soft break ends the line, not the blank
-    };
-    for (const auto& [input, expected] : Cases) {
-        EXPECT_EQ(Encode(cmQuotedPrintable, input), expected) << input;
-        EXPECT_EQ(Decode(cmQuotedPrintable, expected), input);
+    for (const TCoding& c : Codings) {
+        EXPECT_EQ(Encode(c.Method, c.Data), c.Encoded) << int(c.Method) << " " << c.Data;
+        EXPECT_EQ(Decode(c.Method, c.Encoded), c.Data) << int(c.Method) << " " << c.Encoded;
     }
 }
 
-TEST(QuotedPrintableEncoding, KeepsACarriageReturnThatEndsTheInput)
+struct TDecoding
 {
-    EXPECT_EQ(Encode(cmQuotedPrintable, "end\r"), "end=0D");
+    TixEncodeMethod Method;
+    std::string_view Input;
+    std::string Decoded;
+    TixEncodeErrorProcessing Errors = epStop;
+};
+
+// Input that no encoder writes but other programs send.
+const TDecoding Decodings[] = {
+    // Quoted-printable joins soft breaks, reads escapes in either case...
+    {cmQuotedPrintable, "abc=\r\ndef", "abcdef"},
+    {cmQuotedPrintable, "=41=4a=4A", "AJJ"},
+    {cmQuotedPrintable, "abc=\ndef=\rghi", "abcdefghi"},
+    {cmQuotedPrintable, "abc=\r\n\r\ndef", "abc\r\ndef"},
+    {cmQuotedPrintable, "trailing=\r\n", "trailing"},
+    {cmQuotedPrintable, "end=", "end"},
+    // ... writes bad escapes as they stand...
+    {cmQuotedPrintable, "=G1", "=G1"},
+    {cmQuotedPrintable, "=4G", "=4G"},
+    {cmQuotedPrintable, "=4=41", "=4A"},
+    {cmQuotedPrintable, "==41", "==41"},
+    {cmQuotedPrintable, "x=4", "x=4"},
+    {cmQuotedPrintable, "x=4\r\ny", "x=4\r\ny"},
+    {cmQuotedPrintable, "a= \r\nb", "a= \r\nb"},
+    // ... and every kind of line break as CR LF, keeping trailing blanks.
+    {cmQuotedPrintable, "a\nb\rc\r\nd \t\r\n", "a\r\nb\r\nc\r\nd \t\r\n"},
+    {cmQuotedPrintable, "\r\r\n\n", "\r\n\r\n\r\n"},
+    {cmQuotedPrintable, "x\r", "x\r\n"},
+    // Base64 skips line breaks, blanks and equals signs and drops incomplete bits; in continue
+    // mode it stops at a bad character.
+    {cmBase64, "SGVs\r\nbG8g d29y\nbGQ=", "Hello world"},
+    {cmBase64, "QQ", "A"},
+    {cmBase64, "QUI", "AB"},
+    {cmBase64, "QUJDR", "ABC"},
+    {cmBase64, "=Q=U=J=D=", "ABC"},
+    {cmBase64, "QUJD*REVG", "ABC", epContinue},
+    {cmBase64, "QUJDRA*REVG", "ABCD", epContinue},
+    // Uuencode skips the begin line, stops at the zero length line, reads blanks as zero and
+    // fills short lines with zero bytes.
+    {cmUUEncode, "begin 644 file.txt\r\n#0V%T\r\n`\r\nend\r\n", "Cat"},
+    {cmUUEncode, "#0V%T\n`\n#0V%T\n", "Cat"},
+    {cmUUEncode, "begin\n", ""},
+    {cmUUEncode, "#    ", std::string(3, '\0')},
+    {cmUUEncode, "#0V", std::string("C`\0", 3)},
+    {cmUUEncode, "#0V%Textra ignored", "Cat"},
+};
+
+TEST(EncoderForms, ForeignFormsDecodeAsOtherProgramsMeantThem)
+{
+    for (const TDecoding& c : Decodings)
+        EXPECT_EQ(Decode(c.Method, c.Input, c.Errors), c.Decoded) << int(c.Method) << " " << c.Input;
 }
 
-TEST(QuotedPrintableEncoding, NeverBreaksLinesWhenCrLfIsSuppressed)
+struct TLineCase
 {
-    const std::string encoded = Encode(cmQuotedPrintable, std::string(300, '\xE9'), 76, true);
-    EXPECT_EQ(encoded.find('\r'), std::string::npos);
-    EXPECT_EQ(encoded.size(), 900u);
+    TixEncodeMethod Method;
+    size_t Size;
+    int32_t Width;
+    bool SuppressCrlf;
+    std::vector<size_t> Lengths;
+};
+
+// The lengths of the encoded lines (the data, of one repeated byte, decodes back).
+const TLineCase LineCases[] = {
+    {cmQuotedPrintable, 300, 76, true, {900}}, // escaped bytes, never broken
+    {cmBase64, 150, 76, false, {76, 76, 48}},
+    {cmBase64, 150, 76, true, {200}},
+    {cmBase64, 150, 78, false, {80, 80, 40}},
+    // Uuencode: 57 bytes per line, a CR LF after each full line...
+    {cmUUEncode, 120, 76, false, {77, 77, 9}},
+    {cmUUEncode, 57, 76, false, {77, 0}},
+    // ... at most the conventional 45 bytes when the lines would be longer...
+    {cmUUEncode, 100, 84, false, {85, 53}},
+    {cmUUEncode, 100, 85, false, {61, 61, 17}},
+    {cmUUEncode, 100, 100, false, {61, 61, 17}},
+    {cmUUEncode, 100, 132, false, {61, 61, 17}},
+    {cmUUEncode, 100, 500, false, {61, 61, 17}},
+    // ... and one line without CR LF only when the length character can hold it.
+    {cmUUEncode, 63, 76, true, {85}},
+};
+
+TEST(EncoderLineLength, LinesAreAsLongAsTheMethodAndWidthAllow)
+{
+    for (const TLineCase& c : LineCases) {
+        const std::string data(c.Size, '\xE9');
+        const std::string encoded = Encode(c.Method, data, c.Width, c.SuppressCrlf);
+        std::vector<size_t> lengths;
+        for (const std::string& line : Lines(encoded))
+            lengths.push_back(line.size());
+        EXPECT_EQ(lengths, c.Lengths) << int(c.Method) << " " << c.Size << " " << c.Width;
+        EXPECT_EQ(Decode(c.Method, encoded), data);
+    }
 }
 
-TEST(QuotedPrintableEncoding, KeepsEveryLineWithinTheLineLengthWhenEscapesCrossTheLimit)
+TEST(EncoderLineLength, QuotedPrintableLinesStayWithinTheWidthWhenEscapesCrossIt)
 {
     for (int32_t width : {4, 10, 40, 76, 132}) {
         const std::string encoded = Encode(cmQuotedPrintable, std::string(50, 'a') + std::string(200, '\x01'), width);
@@ -187,157 +277,36 @@ TEST(QuotedPrintableEncoding, KeepsEveryLineWithinTheLineLengthWhenEscapesCrossT
     }
 }
 
-TEST(QuotedPrintableDecoding, JoinsSoftBreaksAndReadsEscapesInEitherCase)
+TEST(EncoderErrors, Base64RaisesForABadCharacterInStopMode)
 {
-    EXPECT_EQ(Decode(cmQuotedPrintable, "abc=\r\ndef"), "abcdef");
-    EXPECT_EQ(Decode(cmQuotedPrintable, "=41=4a=4A"), "AJJ");
-    EXPECT_EQ(Decode(cmQuotedPrintable, "abc=\ndef=\rghi"), "abcdefghi");
-    EXPECT_EQ(Decode(cmQuotedPrintable, "abc=\r\n\r\ndef"), "abc\r\ndef");
-    EXPECT_EQ(Decode(cmQuotedPrintable, "trailing=\r\n"), "trailing");
-    EXPECT_EQ(Decode(cmQuotedPrintable, "end="), "end");
+    EXPECT_EQ(ExpectError<EixEncoderError>([] { Decode(cmBase64, "*"); }, -2), "Wrong symbols in source stream.");
+    ExpectError<EixEncoderError>([] { Decode(cmBase64, "QUJD\tREVG"); }, -2);
+    ExpectError<EixEncoderError>([] { Encode(static_cast<TixEncodeMethod>(9), "x"); }, -1);
+    ExpectError<EixEncoderError>([] { Decode(static_cast<TixEncodeMethod>(5), "x"); }, -1);
+    EXPECT_EQ(Encode(static_cast<TixEncodeMethod>(9), ""), "");
 }
 
-TEST(QuotedPrintableDecoding, WritesBadEscapesAsTheyStand)
+TEST(EncoderBatches, DecodersCarryTheirStateAcrossBatchesAndPieces)
 {
-    EXPECT_EQ(Decode(cmQuotedPrintable, "=G1"), "=G1");
-    EXPECT_EQ(Decode(cmQuotedPrintable, "=4G"), "=4G");
-    EXPECT_EQ(Decode(cmQuotedPrintable, "=4=41"), "=4A");
-    EXPECT_EQ(Decode(cmQuotedPrintable, "==41"), "==41");
-    EXPECT_EQ(Decode(cmQuotedPrintable, "x=4"), "x=4");
-    EXPECT_EQ(Decode(cmQuotedPrintable, "x=4\r\ny"), "x=4\r\ny");
-    EXPECT_EQ(Decode(cmQuotedPrintable, "a= \r\nb"), "a= \r\nb");
-}
-
-TEST(QuotedPrintableDecoding, WritesEveryKindOfLineBreakAsCrLfAndKeepsTrailingBlanks)
-{
-    EXPECT_EQ(Decode(cmQuotedPrintable, "a\nb\rc\r\nd \t\r\n"), "a\r\nb\r\nc\r\nd \t\r\n");
-    EXPECT_EQ(Decode(cmQuotedPrintable, "\r\r\n\n"), "\r\n\r\n\r\n");
-    EXPECT_EQ(Decode(cmQuotedPrintable, "x\r"), "x\r\n");
-}
-
-TEST(QuotedPrintableDecoding, GivesTheSameBytesWhateverPiecesTheInputArrivesIn)
-{
-    const std::string text = "s=C3=A9 =\r\nx=4G=\r=\n=3d=\r\n\r\n=4\rtail=";
-    const std::string whole = Decode(cmQuotedPrintable, text);
-    for (int64_t piece = 1; piece <= 5; ++piece)
-        EXPECT_EQ(DecodeInPieces(cmQuotedPrintable, text, piece, 8192), whole) << piece;
-}
-
-// ---- Base64 ----------------------------------------------------------------------------------
-
-TEST(Base64Encoding, WritesLinesOf76CharactersOrOneLineWhenCrLfIsSuppressed)
-{
-    const std::string data(150, '\x5A');
-    const std::vector<std::string> lines = Lines(Encode(cmBase64, data));
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0].size(), 76u);
-    EXPECT_EQ(lines[1].size(), 76u);
-    EXPECT_EQ(lines[2].size(), 48u);
-    EXPECT_EQ(Lines(Encode(cmBase64, data, 76, true)).size(), 1u);
-    EXPECT_EQ(Lines(Encode(cmBase64, data, 78)).front().size(), 80u);
-}
-
-TEST(Base64Encoding, FillsTheLastGroupWithEqualsSigns)
-{
-    EXPECT_EQ(Encode(cmBase64, "A"), "QQ==");
-    EXPECT_EQ(Encode(cmBase64, "AB"), "QUI=");
-    EXPECT_EQ(Encode(cmBase64, "ABC"), "QUJD");
-    EXPECT_EQ(Encode(cmBase64, std::string("\xFB\xFF\x00", 3)), "+/8A");
-}
-
-TEST(Base64Decoding, SkipsLineBreaksBlanksAndEqualsSignsAndDropsIncompleteBits)
-{
-    EXPECT_EQ(Decode(cmBase64, "SGVs\r\nbG8g d29y\nbGQ="), "Hello world");
-    EXPECT_EQ(Decode(cmBase64, "QQ"), "A");
-    EXPECT_EQ(Decode(cmBase64, "QUI"), "AB");
-    EXPECT_EQ(Decode(cmBase64, "QUJDR"), "ABC");
-    EXPECT_EQ(Decode(cmBase64, "=Q=U=J=D="), "ABC");
-}
-
-TEST(Base64Decoding, StopsAtABadCharacterInContinueModeAndRaisesInStopMode)
-{
-    EXPECT_EQ(Decode(cmBase64, "QUJD*REVG", epContinue), "ABC");
-    EXPECT_EQ(Decode(cmBase64, "QUJDRA*REVG", epContinue), "ABCD");
-    EXPECT_EQ(ErrorCodeOf([] { Decode(cmBase64, "QUJD*REVG"); }), -2);
-    EXPECT_EQ(ErrorCodeOf([] { Decode(cmBase64, "QUJD\tREVG"); }), -2);
-    try {
-        Decode(cmBase64, "*");
-        FAIL() << "no exception";
-    } catch (const EixEncoderError& e) {
-        EXPECT_EQ(e.Message(), "Wrong symbols in source stream.");
+    const std::pair<TixEncodeMethod, std::string> texts[] = {
+        {cmQuotedPrintable, "s=C3=A9 =\r\nx=4G=\r=\n=3d=\r\n\r\n=4\rtail="},
+        {cmBase64, Encode(cmBase64, std::string("the quick brown fox jumps over the lazy dog \x01\xFE", 46))},
+    };
+    for (const auto& [method, text] : texts) {
+        const std::string whole = Decode(method, text);
+        for (int32_t batch : {0, 1, 2, 3, 5, 7, 64, 8192})
+            for (int64_t piece : {1, 2, 3, 4, 5, 1000})
+                EXPECT_EQ(DecodeInPieces(method, text, piece, batch), whole) << batch << " " << piece;
     }
 }
 
-TEST(Base64Decoding, CarriesItsStateAcrossBatchesAndPieces)
-{
-    const std::string text = Encode(cmBase64, std::string("the quick brown fox jumps over the lazy dog \x01\xFE", 46));
-    const std::string whole = Decode(cmBase64, text);
-    for (int32_t batch : {0, 1, 2, 3, 5, 7, 64})
-        for (int64_t piece : {1, 3, 4, 1000})
-            EXPECT_EQ(DecodeInPieces(cmBase64, text, piece, batch), whole) << batch << " " << piece;
-}
-
-TEST(Base64Decoding, KeepsBatchesBeforeABadCharacterInContinueMode)
+TEST(EncoderBatches, Base64KeepsBatchesBeforeABadCharacterInContinueMode)
 {
     TixEncoder encoder;
     encoder.SetEncodeMethod(cmBase64);
     encoder.SetErrorProcessing(epContinue);
     encoder.SetBatchSize(4);
     EXPECT_EQ(Convert(encoder, "QUJDREVGR0hJ!!!!S0xN", false), "ABCDEFGHI");
-}
-
-// ---- Uuencode --------------------------------------------------------------------------------
-
-TEST(UUEncoding, WritesLengthCharacterAndGroupsWithGraveAccentsForZero)
-{
-    EXPECT_EQ(Encode(cmUUEncode, "Cat"), "#0V%T");
-    EXPECT_EQ(Encode(cmUUEncode, std::string(3, '\0')), "#````");
-    EXPECT_EQ(Encode(cmUUEncode, "A"), "!00``");
-}
-
-TEST(UUEncoding, Writes57BytesPerLineWithCrLfAfterEachFullLine)
-{
-    const std::vector<std::string> lines = Lines(Encode(cmUUEncode, std::string(120, 'q')));
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0].size(), 1u + 76u);
-    EXPECT_EQ(lines[0][0], 'Y');
-    EXPECT_EQ(lines[2][0], static_cast<char>(6 + 32));
-    EXPECT_EQ(Lines(Encode(cmUUEncode, std::string(57, 'q'))).back(), "");
-}
-
-TEST(UUEncoding, CapsLongLinesAtTheConventional45Bytes)
-{
-    for (int32_t width : {85, 100, 132, 500}) {
-        const std::vector<std::string> lines = Lines(Encode(cmUUEncode, std::string(100, 'q'), width));
-        ASSERT_EQ(lines.size(), 3u) << width;
-        EXPECT_EQ(lines[0][0], 'M');
-    }
-    EXPECT_EQ(Lines(Encode(cmUUEncode, std::string(100, 'q'), 84)).front()[0], '_');
-}
-
-TEST(UUEncoding, WritesOneLineWithoutCrLfOnlyWhenTheLengthCharacterCanHoldIt)
-{
-    EXPECT_EQ(Lines(Encode(cmUUEncode, std::string(63, 'q'), 76, true)).size(), 1u);
-    const std::string longInput(200, 'q');
-    const std::string encoded = Encode(cmUUEncode, longInput, 76, true);
-    EXPECT_EQ(Decode(cmUUEncode, encoded), longInput);
-}
-
-TEST(UUDecoding, SkipsTheBeginLineAndStopsAtTheZeroLengthLine)
-{
-    const std::string body = Encode(cmUUEncode, "uuencoded text, long enough for two lines of data to be written here!");
-    const std::string block = "begin 644 file.txt\r\n" + body + "\r\n`\r\nend\r\n";
-    EXPECT_EQ(Decode(cmUUEncode, block), Decode(cmUUEncode, body));
-    EXPECT_EQ(Decode(cmUUEncode, block), "uuencoded text, long enough for two lines of data to be written here!");
-    EXPECT_EQ(Decode(cmUUEncode, "#0V%T\n`\n#0V%T\n"), "Cat");
-    EXPECT_EQ(Decode(cmUUEncode, "begin\n"), "");
-}
-
-TEST(UUDecoding, ReadsBlanksAsZeroAndFillsShortLinesWithZeroBytes)
-{
-    EXPECT_EQ(Decode(cmUUEncode, "#    "), std::string(3, '\0'));
-    EXPECT_EQ(Decode(cmUUEncode, "#0V"), std::string("C`\0", 3));
-    EXPECT_EQ(Decode(cmUUEncode, "#0V%Textra ignored"), "Cat");
 }
 
 // ---- Choice of an encoding -------------------------------------------------------------------
@@ -351,6 +320,7 @@ TEST(PreferredEncoding, TellsSevenBitQuotedPrintableAndBase64ApartAndKeepsThePos
     };
     const TCase cases[] = {
         {"Plain text\r\nwith short lines\r\n", cmNone},
+        {std::string(76, 'a') + "\r\nshort", cmNone},
         {"", cmNone},
         {"a\ttab", cmBase64},
         {"Caf\xE9 cr\xE8me br\xFBl\xE9\x65 is a dessert", cmQuotedPrintable},
@@ -375,16 +345,6 @@ TEST(PreferredEncoding, TellsSevenBitQuotedPrintableAndBase64ApartAndKeepsThePos
 }
 
 // ---- Dispatch, progress and conveniences -----------------------------------------------------
-
-TEST(EncoderDispatch, CopiesIdentityCodingsAndRejectsUnknownMethods)
-{
-    const std::string bytes("\x00\xFF\r\nx", 5);
-    EXPECT_EQ(Encode(cmNone, bytes), bytes);
-    EXPECT_EQ(Decode(cm8Bit, bytes), bytes);
-    EXPECT_EQ(ErrorCodeOf([] { Encode(static_cast<TixEncodeMethod>(9), "x"); }), -1);
-    EXPECT_EQ(ErrorCodeOf([] { Decode(static_cast<TixEncodeMethod>(5), "x"); }), -1);
-    EXPECT_EQ(Encode(static_cast<TixEncodeMethod>(9), ""), "");
-}
 
 TEST(EncoderDispatch, WorksFromTheSourcePositionAndAppendsToTheDestination)
 {

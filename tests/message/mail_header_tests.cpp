@@ -40,22 +40,12 @@ std::string RandomText(std::mt19937& AGenerator, std::string_view ACharSet)
     return text;
 }
 
-/// Selects the ANSI code page whose letters the tests write for ACharSet (Windows-1251 for
-/// koi8-r, else Windows-1252) and restores the previous one.
-class TAnsiCodePageFor
+/// The ANSI code page whose letters the tests write for ACharSet: Windows-1251 for koi8-r,
+/// else Windows-1252.
+os::UINT CodePageFor(std::string_view ACharSet)
 {
-public:
-    explicit TAnsiCodePageFor(std::string_view ACharSet) : FSaved(os::GetACP())
-    {
-        os::SetAnsiCodePage(SameText(ACharSet, "koi8-r") ? 1251 : 1252);
-    }
-    ~TAnsiCodePageFor() { os::SetAnsiCodePage(FSaved); }
-    TAnsiCodePageFor(const TAnsiCodePageFor&) = delete;
-    TAnsiCodePageFor& operator=(const TAnsiCodePageFor&) = delete;
-
-private:
-    os::UINT FSaved;
-};
+    return SameText(ACharSet, "koi8-r") ? 1251 : 1252;
+}
 
 } // namespace
 
@@ -96,7 +86,7 @@ TEST(EncodedWords, DecodeJoinsWordsAndKeepsWhatItCannotDecode)
         {"\xC1 =?us-ascii?q?x?=", "koi8-r", "\xC1 x"},
     };
     for (const Case& c : cases) {
-        const TAnsiCodePageFor codePage(c.CharSet);
+        const test::TAnsiCodePageScope codePage(CodePageFor(c.CharSet));
         EXPECT_EQ(Decode(c.Text, c.CharSet), c.Decoded) << c.Text;
     }
 }
@@ -136,7 +126,7 @@ TEST(EncodedWords, EncodeThenDecodeGivesTheTextBackInEachCharacterSet)
 {
     std::mt19937 generator(2047);
     for (const char* charSet : {"utf-8", "iso-8859-1", "koi8-r"}) {
-        const TAnsiCodePageFor codePage(charSet);
+        const test::TAnsiCodePageScope codePage(CodePageFor(charSet));
         for (const TixEncodeMethod method : {cmNone, cmQuotedPrintable, cmBase64}) {
             for (int i = 0; i < 300; ++i) {
                 const std::string text = RandomText(generator, charSet);
@@ -180,20 +170,12 @@ TEST(MailHeaderFieldList, AddressFieldsDecodeTheirDisplayNames)
     EXPECT_EQ(addresses[3].GetEmail(), "plain@x.example");
 }
 
-TEST(MailHeaderFieldList, ExtendedParametersDecodeInPieces)
+TEST(MailHeaderFieldList, ParametersDecodeExtendedPiecesAsTextAndEncodedWordsInQuotes)
 {
+    // The other forms are checked against Python's email package (python_crosscheck_tests.cpp).
     TixMailHeaderFieldList list("iso-8859-1", 76, cmNone);
-    EXPECT_EQ(list.GetDecodedItemValue(
-                  "attachment; filename*0*=utf-8''%E2%82%AC; filename*1*=%20rate; filename*2*=s.txt", "filename*"),
-        "\x80 rates.txt");
-    // A character split between two pieces comes out whole.
-    EXPECT_EQ(list.GetDecodedItemValue("a; name*0*=utf-8''%C3; name*1*=%A9.txt", "name*"), "\xE9.txt");
     EXPECT_EQ(list.GetDecodedItemValue("a; name*0=\"plain \"; name*1*=%41", "name*"), "plain %41");
-    EXPECT_EQ(list.GetDecodedItemValue("a; filename*=iso-8859-1'en'caf%E9", "filename*"), "caf\xE9");
-    EXPECT_EQ(list.GetDecodedItemValue("a; filename*=no-quotes%41", "filename*"), "no-quotes%41");
     EXPECT_EQ(list.GetDecodedItemValue("a; name=\"=?utf-8?q?=C3=A9?=\"", "name"), "\xE9");
-    EXPECT_EQ(list.GetDecodedItemValue("a; name=O'Brien.txt", "name"), "O'Brien.txt");
-    EXPECT_FALSE(list.GetRfc2231Mode());
 }
 
 TEST(MailHeaderFieldList, EncodedItemsReadBackAsTheyWereWritten)

@@ -53,7 +53,6 @@ public:
         };
         AMessage.OnDataAdded = [this](TObject*, TixMessageBody* ABody, TStream& AData) {
             DataAdded[ABody] += ReadAll(AData);
-            ++DataAddedCount;
         };
     }
 
@@ -72,7 +71,6 @@ public:
 
     std::vector<TSaved> Saved;
     std::map<const TixMessageBody*, std::string> DataAdded;
-    int DataAddedCount = 0;
 
 private:
     bool FGiveStreams = true;

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Decodes header cases with Python's email package, for comparison with the library.
 
-Input (stdin), one case per line: KIND TAB HEX(value) TAB item, where KIND is
+Input (the file named on the command line, else stdin), one case per line: KIND TAB HEX(value) TAB item, where KIND is
   W  a header value with RFC 2047 encoded words,
   P  a Content-Disposition value and the parameter to read (RFC 2231 and plain),
   A  an address list (display names decoded).
@@ -38,7 +38,8 @@ def decode_addresses(value):
 
 
 def main():
-    for line in sys.stdin.read().splitlines():
+    source = open(sys.argv[1]) if len(sys.argv) > 1 else sys.stdin
+    for line in source.read().splitlines():
         kind, value, item = line.split("\t")
         value = bytes.fromhex(value).decode("ascii")
         if kind == "W":

@@ -4,16 +4,14 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <memory>
-#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "support/AnsiCodePageScope.h"
+#include "support/ProgramRun.h"
 #include "util/ixUtils.h"
 
 using namespace ix;
@@ -121,47 +119,20 @@ std::string ExpectedDifference(const CrossCase& ACase)
     return result;
 }
 
-/// A file in the temporary directory, removed with this object.
-class TempFile
-{
-public:
-    explicit TempFile(const std::string& AContents)
-        : FPath(std::filesystem::temp_directory_path() / ("ix_crosscheck_" + std::to_string(std::random_device{}())))
-    {
-        std::ofstream(FPath, std::ios::binary) << AContents;
-    }
-    ~TempFile() { std::filesystem::remove(FPath); }
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-    const std::filesystem::path& Path() const noexcept { return FPath; }
-
-private:
-    std::filesystem::path FPath;
-};
-
-struct PipeCloser
-{
-    void operator()(std::FILE* APipe) const noexcept { pclose(APipe); }
-};
-
-/// Python's answers, one line per case; empty when the script could not run.
+/// Python's answers, one line per case.
 std::vector<std::string> DecodeWithPython()
 {
-    std::string input;
+    const test::TScratch scratch("crosscheck");
+    std::ofstream cases(scratch.Path() / "cases");
     for (const CrossCase& c : Cases)
-        input += std::string(1, c.Kind) + "\t" + Hex(c.Value) + "\t" + std::string(c.Item) + "\n";
-    const TempFile cases(input);
+        cases << c.Kind << "\t" << Hex(c.Value) << "\t" << c.Item << "\n";
+    cases.close();
     const std::filesystem::path script = std::filesystem::path(IX_MESSAGE_TEST_DIR) / "python_crosscheck.py";
-    const std::string command = "/usr/bin/python3 '" + script.string() + "' < '" + cases.Path().string() + "'";
-    std::unique_ptr<std::FILE, PipeCloser> pipe(popen(command.c_str(), "r"));
-    if (!pipe)
-        return {};
-    std::string output;
-    char buffer[4096];
-    for (size_t read; (read = std::fread(buffer, 1, sizeof buffer, pipe.get())) > 0;)
-        output.append(buffer, read);
+    const test::TProgramRun run =
+        test::RunProgram("/usr/bin/python3", "'" + script.string() + "' '" + (scratch.Path() / "cases").string() + "'", scratch.Path());
+    EXPECT_EQ(run.Status, 0) << run.Err;
     std::vector<std::string> lines;
-    std::istringstream stream(output);
+    std::istringstream stream(run.Out);
     for (std::string line; std::getline(stream, line);)
         lines.push_back(line);
     return lines;

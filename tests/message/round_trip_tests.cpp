@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -19,6 +18,7 @@
 #include "message/ixMailMessage.h"
 #include "message_test_support.h"
 #include "support/AnsiCodePageScope.h"
+#include "support/ProgramRun.h"
 #include "util/ixUtils.h"
 
 using namespace ix;
@@ -80,18 +80,11 @@ TTree Tree(TixMailMessage& AMessage, const TDataOf& AData)
     return tree;
 }
 
-/// The trees ACommand prints, by the names of its "== NAME" lines.
-std::map<std::string, TTree> ReadTrees(const std::string& ACommand)
+/// The trees in AOutput of a reader, by the names of its "== NAME" lines.
+std::map<std::string, TTree> ReadTrees(const std::string& AOutput)
 {
     std::map<std::string, TTree> trees;
-    std::string output;
-    if (std::FILE* pipe = popen(ACommand.c_str(), "r")) {
-        char buffer[65536];
-        for (size_t read; (read = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-            output.append(buffer, read);
-        pclose(pipe);
-    }
-    std::istringstream stream(output);
+    std::istringstream stream(AOutput);
     TTree* current = nullptr;
     for (std::string line; std::getline(stream, line);)
         if (line.starts_with("== "))
@@ -159,8 +152,6 @@ void ExpectSameHeader(TixMailMessage& ALoaded, TixMailMessage& AOriginal)
 class GeneratedMessages : public ::testing::TestWithParam<uint32_t>
 {
 protected:
-    void TearDown() override { std::filesystem::remove_all(FFolder); }
-
     /// Composes and writes message AIndex, loads it back and compares; keeps the file of every
     /// fifth MIME message, with its tree, for the other readers.
     void RoundTrip(uint32_t AIndex)
@@ -170,7 +161,7 @@ protected:
         TAttachmentSource files(original);
         TMessageGenerator(AIndex, original, files.Files);
         const std::string name = "message" + std::to_string(AIndex) + ".eml";
-        const std::filesystem::path path = FFolder / name;
+        const std::filesystem::path path = FScratch.Path() / name;
         original.SaveToFile(path.string());
         TStringList lines;
         lines.LoadFromFile(path.string());
@@ -198,10 +189,11 @@ protected:
         FExpected[name] = expected;
     }
 
-    void ExpectSameTrees(const std::string& ACommand, std::string_view AReader, bool AFirstNamePieceOnly = false)
+    void ExpectSameTrees(const std::string& AProgram, std::string_view AReader, bool AFirstNamePieceOnly = false)
     {
-        const std::map<std::string, TTree> trees = ReadTrees(ACommand + FFileList);
-        ASSERT_EQ(trees.size(), FExpected.size()) << AReader << " must run";
+        const TProgramRun run = RunProgram(AProgram, FFileList, FScratch.Path());
+        const std::map<std::string, TTree> trees = ReadTrees(run.Out);
+        ASSERT_EQ(trees.size(), FExpected.size()) << AReader << " must run: " << run.Err;
         for (const auto& [name, expected] : FExpected) {
             const auto found = trees.find(name);
             ASSERT_NE(found, trees.end()) << AReader << ": " << name;
@@ -213,15 +205,13 @@ protected:
     }
 
     const TAnsiCodePageScope FUtf8{os::CP_UTF8}; // generated texts are UTF-8
-    std::filesystem::path FFolder = std::filesystem::temp_directory_path() /
-        ("ix_round_trip_" + std::to_string(::getpid()) + "_" + std::to_string(GetParam()));
+    const TScratch FScratch{"round-trip-" + std::to_string(GetParam())};
     std::string FFileList;
     std::map<std::string, TTree> FExpected;
 };
 
 TEST_P(GeneratedMessages, ReadBackAsComposedByThisLibraryPythonAndGMime)
 {
-    std::filesystem::create_directories(FFolder);
     for (uint32_t i = GetParam(); i < GetParam() + BatchSize; ++i)
         RoundTrip(i);
     const std::string script = (std::filesystem::path(IX_MESSAGE_TEST_DIR) / "mime_reader.py").string();
