@@ -113,7 +113,6 @@ TEST(SocksTunnel, RequestsCarryTheDestinationAndRepliesAreTakenExactlyHoweverThe
                 Step::Send(Bytes({1, 0})), Step::Receive(10), Step::Send(Socks5Granted + Greeting)}},
         {"socks5 empty domain reply", ftSocks5, "127.0.0.1", "", "", true,
             socks5Connect(Bytes({5, 0, 0, 3, 0, 0x04, 0x38}))},
-        {"socks5 domain reply", ftSocks5, "127.0.0.1", "", "", true, socks5Connect(domainReply)},
         {"socks5 IPv6 reply", ftSocks5, "127.0.0.1", "", "", true,
             socks5Connect(Bytes({5, 0, 0, 4, 0x20, 1, 0x0D, 0xB8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0x04, 0x38}))},
         {"socks5 replies split over reads", ftSocks5, "127.0.0.1", "", "", true,
@@ -157,7 +156,7 @@ TEST(SocksRefusals, CarryTheirTextAndReplyCode)
         return std::vector<Step>{Step::Receive(3), Step::Send(Bytes({5, 0})), Step::Receive(10),
             Step::Send(Bytes({5, ACode, 0, AAddressType, 0, 0, 0, 0, 0, 0}))};
     };
-    const std::vector<TRefusalCase> cases{
+    std::vector<TRefusalCase> cases{
         {ftSocks4, "", socks4(91), "SOCKS error: request rejected or failed", 91},
         {ftSocks4, "", socks4(92),
             "SOCKS error: request rejected becasue SOCKS server cannot connect to identd on the client", 92},
@@ -165,15 +164,6 @@ TEST(SocksRefusals, CarryTheirTextAndReplyCode)
             "SOCKS error: request rejected because the client program and identd report different user-ids", 93},
         {ftSocks4, "", socks4(17), "Unknown SOCKS error occured", 17},
         {ftSocks4, "", socks4(90, 4), "Request granted", 90}, // a wrong version byte
-        {ftSocks5, "", socks5(1), "General SOCKS server failure", 1},
-        {ftSocks5, "", socks5(2), "SOCKS error: connection not allowed by ruleset", 2},
-        {ftSocks5, "", socks5(3), "SOCKS error: Network unreachable", 3},
-        {ftSocks5, "", socks5(4), "SOCKS error: Host unreachable", 4},
-        {ftSocks5, "", socks5(5), "SOCKS error: Connection refused", 5},
-        {ftSocks5, "", socks5(6), "SOCKS error: TTL expired", 6},
-        {ftSocks5, "", socks5(7), "SOCKS error: Command not supported", 7},
-        {ftSocks5, "", socks5(8), "SOCKS error: Address type not supported", 8},
-        {ftSocks5, "", socks5(9), "Unknown SOCKS error occured", 9},
         {ftSocks5, "", socks5(0, 9), "SOCKS error: Address type not supported", 9},
         {ftSocks5, "", {Step::Receive(3), Step::Send(Bytes({5, 255}))},
             "SOCKS error: No acceptable authentication methods", 255},
@@ -181,6 +171,12 @@ TEST(SocksRefusals, CarryTheirTextAndReplyCode)
             {Step::Receive(3), Step::Send(Bytes({5, 2})), Step::Receive(7), Step::Send(Bytes({1, 1}))},
             "SOCKS error: authentication failed", 1},
     };
+    const char* socks5Texts[] = {"General SOCKS server failure", "SOCKS error: connection not allowed by ruleset",
+        "SOCKS error: Network unreachable", "SOCKS error: Host unreachable", "SOCKS error: Connection refused",
+        "SOCKS error: TTL expired", "SOCKS error: Command not supported", "SOCKS error: Address type not supported",
+        "Unknown SOCKS error occured"};
+    for (int code = 1; code <= 9; ++code)
+        cases.push_back({ftSocks5, "", socks5(code), socks5Texts[code - 1], code});
     for (const TRefusalCase& test : cases)
     {
         std::vector<Step> script = test.Script;
