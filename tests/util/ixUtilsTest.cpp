@@ -79,20 +79,28 @@ TParsedDate ParseDate(std::string_view AText)
 
 TEST(ParseMailDate, ReadsTheZoneAndGivesLocalTime)
 {
-    const TimeZone zone(CentralEurope);
-    const TParsedDate summer = ParseDate("Tue, 3 Jun 2008 10:20:30 +0200");
-    EXPECT_TRUE(SameMoment(summer.Date, At(2008, 6, 3, 10, 20, 30))); // 08:20:30 UTC in CEST
-    EXPECT_TRUE(SameMoment(summer.Zone, 2.0 / 24));
-    const TParsedDate winter = ParseDate("Tue, 15 Jan 2008 10:00:00 -0500");
-    EXPECT_TRUE(SameMoment(winter.Date, At(2008, 1, 15, 16))); // 15:00 UTC in CET
-    EXPECT_TRUE(SameMoment(winter.Zone, -5.0 / 24));
-}
-
-TEST(ParseMailDate, GivesUtcWhenTheLocalZoneIsUtc)
-{
-    const TimeZone zone("UTC0");
-    EXPECT_TRUE(SameMoment(ParseDate("Tue, 3 Jun 2008 10:20:30 +0200").Date, At(2008, 6, 3, 8, 20, 30)));
-    EXPECT_TRUE(SameMoment(ParseDate("  3 jun 2008 10:20:30 +0130 (comment)").Date, At(2008, 6, 3, 8, 50, 30)));
+    struct TCase
+    {
+        const char* LocalZone;
+        const char* Text;
+        TDateTime Date;
+        TDateTime Zone;
+    };
+    const TCase cases[] = {
+        {CentralEurope, "Tue, 3 Jun 2008 10:20:30 +0200", At(2008, 6, 3, 10, 20, 30), 2.0 / 24}, // 08:20:30 UTC in CEST
+        {CentralEurope, "Tue, 15 Jan 2008 10:00:00 -0500", At(2008, 1, 15, 16), -5.0 / 24},    // 15:00 UTC in CET
+        {"UTC0", "Tue, 3 Jun 2008 10:20:30 +0200", At(2008, 6, 3, 8, 20, 30), 2.0 / 24},
+        {"UTC0", "  3 jun 2008 10:20:30 +0130 (comment)", At(2008, 6, 3, 8, 50, 30), 1.5 / 24},
+        // A date without zone is midnight UTC of that day.
+        {CentralEurope, "3 Jun 2008 10:20:30", At(2008, 6, 3, 2), 0},
+    };
+    for (const TCase& c : cases)
+    {
+        const TimeZone zone(c.LocalZone);
+        const TParsedDate parsed = ParseDate(c.Text);
+        EXPECT_TRUE(SameMoment(parsed.Date, c.Date)) << c.Text;
+        EXPECT_TRUE(SameMoment(parsed.Zone, c.Zone)) << c.Text;
+    }
 }
 
 TEST(ParseMailDate, WidensTwoDigitYearsTo1911Through2010)
@@ -105,14 +113,6 @@ TEST(ParseMailDate, WidensTwoDigitYearsTo1911Through2010)
         EXPECT_EQ(DecodeDateTime(parsed.Date).Year, expected) << year;
         EXPECT_EQ(parsed.Zone, 0) << year;
     }
-}
-
-TEST(ParseMailDate, ADateWithoutZoneIsMidnightUtcOfThatDay)
-{
-    const TimeZone zone(CentralEurope);
-    const TParsedDate parsed = ParseDate("3 Jun 2008 10:20:30");
-    EXPECT_TRUE(SameMoment(parsed.Date, At(2008, 6, 3, 2))); // midnight UTC in CEST
-    EXPECT_EQ(parsed.Zone, 0);
 }
 
 TEST(ParseMailDate, RaisesTheConversionErrorForWhatIsNotADate)
@@ -159,22 +159,12 @@ TEST(ParseTimeZone, ReadsSignedHoursAndMinutesOnly)
 
 TEST(GetLocalTimeZone, FormatsTheBiasAsSignHoursAndMinutes)
 {
+    const std::pair<const char*, const char*> cases[] = {
+        {"EST5", "-0500"}, {"IST-5:30", "+0530"}, {"UTC0", "+0000"}, {"CET-1", "+0100"}};
+    for (const auto& [local, expected] : cases)
     {
-        const TimeZone zone("EST5");
-        EXPECT_EQ(GetLocalTimeZone(), "-0500");
-    }
-    {
-        const TimeZone zone("IST-5:30");
-        EXPECT_EQ(GetLocalTimeZone(), "+0530");
-    }
-    {
-        const TimeZone zone("UTC0");
-        EXPECT_EQ(GetLocalTimeZone(), "+0000");
-    }
-    {
-        const TimeZone zone(CentralEurope);
-        const std::string text = GetLocalTimeZone();
-        EXPECT_TRUE(text == "+0100" || text == "+0200") << text;
+        const TimeZone zone(local);
+        EXPECT_EQ(GetLocalTimeZone(), expected) << local;
     }
 }
 
