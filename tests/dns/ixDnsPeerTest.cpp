@@ -148,17 +148,6 @@ TEST_F(DnsPeer, RecordsCarryTheValuesTheServerWasGiven)
     EXPECT_EQ(FQuery.GetHosts()[0]->GetIPAddress(), "192.0.2.10");
 }
 
-TEST_F(DnsPeer, TxtRecordsKeepEveryString)
-{
-    EXPECT_EQ(ResolveTXT("multi.ix.test"), "first stringsecond string");
-    const std::string key = ResolveTXT("sel._domainkey.ix.test");
-    EXPECT_EQ(key, FValues["DKIM_STRING_1"] + FValues["DKIM_STRING_2"] + FValues["DKIM_STRING_3"]);
-    EXPECT_EQ(key.rfind("v=DKIM1; k=rsa; p=MIIBIjANBgkqhkiG9w0BAQEFAAOCAQ8AMIIBCgKCAQEA", 0), 0u) << "a 2048-bit key";
-    const auto* record = dynamic_cast<const TixDnsTXTRecord*>(FQuery.GetResponse().GetAnswers()[0]);
-    ASSERT_NE(record, nullptr);
-    EXPECT_EQ(record->GetStrings().Count(), 3);
-}
-
 TEST_F(DnsPeer, ATruncatedUdpReplyIsRepeatedOverTcpUnlessUdpIsChosen)
 {
     const std::string all = ResolveTXT("big.ix.test");
@@ -182,15 +171,6 @@ TEST_F(DnsPeer, RefusedAndMissingNamesRaiseTheirCodes)
     EXPECT_EQ(ErrorOf("example.com"), 5);
     EXPECT_EQ(ErrorOf("missing.ix.test"), 3);
     EXPECT_EQ(ErrorOf("www.ix.test"), 0);
-}
-
-TEST_F(DnsPeer, ADeadRootNameServerIsPassedOver)
-{
-    FQuery.SetServer("");
-    FQuery.SetTimeOut(300);
-    FQuery.SetRootNameServers(TStringList{"127.0.0.2", "127.0.0.1"});
-    EXPECT_EQ(ResolveTXT("multi.ix.test"), "first stringsecond string");
-    EXPECT_EQ(FQuery.GetServer(), "127.0.0.1");
 }
 
 } // namespace

@@ -60,19 +60,29 @@ protected:
     TixDnsQuery FQuery;
 };
 
-TEST_F(DnsQueryTest, OnlyTheReplyFromTheServerAskedWithItsIdAndQuestionIsTaken)
+/// A server whose replies carry another ID, another question, come from another port or are
+/// no DNS message, and then, when AAnswers, the right reply.
+test::TDnsResponder WrongRepliesFirst(bool AAnswers)
 {
-    ScriptedDnsServer server("127.0.0.1", 0, [](TixDnsMessage& AQuery) {
+    return [AAnswers](TixDnsMessage& AQuery) {
         TixDnsMessage otherId;
         otherId.Assign(AQuery);
         otherId.GetHeader().SetID((AQuery.GetHeader().GetID() + 1) & 0xFFFF);
         TixDnsMessage otherQuestion;
         otherQuestion.Assign(AQuery);
         otherQuestion.GetQueries()[0]->SetName("other.test");
-        return std::vector<TDnsDatagram>{{ReplyTo(otherId, TxtAnswer("wrong id"))},
+        std::vector<TDnsDatagram> datagrams{{ReplyTo(otherId, TxtAnswer("wrong id"))},
             {ReplyTo(otherQuestion, TxtAnswer("wrong question"))}, {ReplyTo(AQuery, TxtAnswer("other port")), true},
-            {"\x01\x02garbage"}, {ReplyTo(AQuery, TxtAnswer("right"))}};
-    });
+            {"\x01\x02garbage"}};
+        if (AAnswers)
+            datagrams.push_back({ReplyTo(AQuery, TxtAnswer("right"))});
+        return datagrams;
+    };
+}
+
+TEST_F(DnsQueryTest, OnlyTheReplyFromTheServerAskedWithItsIdAndQuestionIsTaken)
+{
+    ScriptedDnsServer server("127.0.0.1", 0, WrongRepliesFirst(true));
     Aim(server.Port());
     int received = 0;
     FQuery.OnReceivePacket = [&](TObject*, TStream*) { ++received; };
@@ -82,14 +92,10 @@ TEST_F(DnsQueryTest, OnlyTheReplyFromTheServerAskedWithItsIdAndQuestionIsTaken)
 
 TEST_F(DnsQueryTest, OnlyWrongRepliesEndInTheTimeOut)
 {
-    ScriptedDnsServer server("127.0.0.1", 0, [](TixDnsMessage& AQuery) {
-        TixDnsMessage otherId;
-        otherId.Assign(AQuery);
-        otherId.GetHeader().SetID((AQuery.GetHeader().GetID() + 1) & 0xFFFF);
-        return std::vector<TDnsDatagram>{{ReplyTo(otherId, TxtAnswer("wrong id"))}, {ReplyTo(AQuery), true}};
-    });
+    ScriptedDnsServer server("127.0.0.1", 0, WrongRepliesFirst(false));
     Aim(server.Port(), 300);
-    ExpectError<EixSocketError>([&] { ResolveTXT("example.test"); }, SocketErrorTimeout);
+    EXPECT_EQ(ExpectError<EixSocketError>([&] { ResolveTXT("example.test"); }, SocketErrorTimeout),
+        "Timeout error occured");
 }
 
 TEST_F(DnsQueryTest, EveryQueryGoesOutFromAFreshSocketWithAFreshId)
