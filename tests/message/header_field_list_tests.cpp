@@ -63,18 +63,6 @@ TEST(HeaderFieldList, LookupIgnoresCaseTakesTheFirstAndKeepsBlanksInNames)
     EXPECT_EQ(header.List.GetFieldValueRaw(-1), "");
 }
 
-TEST(HeaderFieldList, ALineThatIsNeitherFieldNorContinuationEndsTheHeader)
-{
-    ParsedHeader header{"From Mailbox line", "Subject: s", "body without a blank line", "X-Not: a field", "", "more"};
-    EXPECT_EQ(header.List.GetHeaderEnd(), 2);
-    EXPECT_EQ(header.List.GetBodyStart(), 2);
-    EXPECT_EQ(header.List.GetFieldCount(), 1);
-    EXPECT_EQ(header.List.GetFieldIndex("x-not"), -1);
-    ParsedHeader blank{"Subject: s", "", "body"};
-    EXPECT_EQ(blank.List.GetHeaderEnd(), 1);
-    EXPECT_EQ(blank.List.GetBodyStart(), 2);
-}
-
 TEST(HeaderFieldList, ItemValuesComeUnquotedAndTheEmptyNameGivesTheFirstToken)
 {
     TixHeaderFieldList list;
@@ -91,10 +79,9 @@ TEST(HeaderFieldList, ItemValuesComeUnquotedAndTheEmptyNameGivesTheFirstToken)
 
 TEST(HeaderFieldList, ItemNamesMatchOnlyAtTheStartOfAnItem)
 {
+    // Messages with decoy parameters are split in mime_bodies_tests.cpp.
     TixHeaderFieldList list;
     EXPECT_EQ(list.GetItemValue("attachment; filename=\"report.pdf\"", "name"), "");
-    EXPECT_EQ(list.GetItemValue("multipart/mixed; x-boundary=\"decoy\"; boundary=\"real\"", "boundary"), "real");
-    EXPECT_EQ(list.GetItemValue("text/plain; x-charset=koi8-r; charset=utf-8", "charset"), "utf-8");
     EXPECT_EQ(list.GetItemValue("a; name=\"x; charset=evil\"; charset=good", "charset"), "good");
     int32_t length = -1;
     int32_t start = -1;
@@ -117,16 +104,6 @@ TEST(HeaderFieldList, RemovingAnItemTakesItsDelimiterAndClearingKeepsTheName)
     EXPECT_EQ(list.RemoveItem(type, "name"), "text/plain; charset=utf-8");
     EXPECT_EQ(list.RemoveItem(type, "absent"), type);
     EXPECT_EQ(list.ClearItemValue(type, "charset"), "text/plain; charset=; name=x");
-}
-
-TEST(HeaderFieldList, EmptyHeaderHasNoFieldsAndGetsNoEndLine)
-{
-    TStringList source;
-    TixHeaderFieldList list;
-    EXPECT_EQ(list.Parse(0, source), 0);
-    EXPECT_EQ(list.GetFieldCount(), 0);
-    list.AddEndOfHeader();
-    EXPECT_EQ(source.Count(), 0);
 }
 
 TEST(HeaderFieldList, LongFieldsFoldOnlyBeforeBlanksAndReadBackUnchanged)
@@ -258,8 +235,13 @@ TEST(HeaderFieldList, InsertedFieldsKeepTheIndexInLineOrder)
 
 TEST(HeaderFieldList, EndOfHeaderIsAddedOnlyWhenMissing)
 {
-    TStringList source{"A: 1"};
+    TStringList source;
     TixHeaderFieldList list;
+    EXPECT_EQ(list.Parse(0, source), 0);
+    EXPECT_EQ(list.GetFieldCount(), 0);
+    list.AddEndOfHeader();
+    EXPECT_EQ(source.Count(), 0) << "an empty header gets no end line";
+    source.Add("A: 1");
     list.Parse(0, source);
     list.AddEndOfHeader();
     list.AddEndOfHeader();

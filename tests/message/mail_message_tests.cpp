@@ -175,17 +175,13 @@ TEST_F(MailMessageTest, SettingIso2022JpSwitchesToEightBitWithEscapes)
     EXPECT_TRUE(Message.GetAllowESC());
 }
 
-TEST_F(MailMessageTest, AlternativeMessageShowsItsHtmlPart)
+TEST_F(MailMessageTest, MessageTextIsTheHtmlOfAnAlternativeElseThePlainTextsElseAnyText)
 {
     Load("Content-Type: multipart/alternative; boundary=b\n\n"
          "--b\nContent-Type: text/plain\n\nplain text\n"
          "--b\nContent-Type: text/html\n\n<p>html</p>\n--b--\n");
     EXPECT_TRUE(Message.IsMultipart());
     EXPECT_EQ(Message.MessageText().Join("|"), "<p>html</p>");
-}
-
-TEST_F(MailMessageTest, MessageTextCollectsPlainTextsThenAnyText)
-{
     Load("Content-Type: multipart/mixed; boundary=b\n\n"
          "--b\nContent-Type: text/plain\n\none\n"
          "--b\nContent-Type: text/plain\n\ntwo\n--b--\n");
