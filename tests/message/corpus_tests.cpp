@@ -68,9 +68,7 @@ std::vector<TExpected> ReadManifest(const std::filesystem::path& APath)
 
 std::string Hex(std::string_view ABytes)
 {
-    if (ABytes.empty())
-        return "=";
-    return LowerCase(BytesToHex({reinterpret_cast<const uint8_t*>(ABytes.data()), ABytes.size()}));
+    return ABytes.empty() ? "=" : test::Hex(ABytes);
 }
 
 /// What the library made of one message, in the manifest's terms.

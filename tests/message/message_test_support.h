@@ -1,5 +1,5 @@
-// Shared pieces of the message tests: a fixture that loads a message from its lines, and a
-// recorder of the data the message hands out through its events.
+// Shared pieces of the message tests: a fixture that loads a message from its lines, a recorder
+// of the data the message hands out through its events, and the forms in which they compare.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,8 +11,21 @@
 #include <vector>
 
 #include "message/ixMailMessage.h"
+#include "util/ixUtils.h"
 
 namespace ix::test {
+
+/// The bytes of AText in lower-case hexadecimal.
+inline std::string Hex(std::string_view AText)
+{
+    return LowerCase(BytesToHex({reinterpret_cast<const uint8_t*>(AText.data()), AText.size()}));
+}
+
+/// AText, or "-" where it is empty.
+inline std::string Dash(const std::string& AText)
+{
+    return AText.empty() ? "-" : AText;
+}
 
 /// A fresh message and the lines it is loaded from.
 class MessageLoadTest : public ::testing::Test

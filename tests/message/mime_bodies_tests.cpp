@@ -9,6 +9,7 @@
 #include "support/ExpectError.h"
 
 using namespace ix;
+using ix::test::Dash;
 using ix::test::TBodyDataRecorder;
 
 namespace {
@@ -48,8 +49,6 @@ protected:
     TBodyDataRecorder Recorder{Message};
 
 private:
-    static std::string Dash(const std::string& AText) { return AText.empty() ? "-" : AText; }
-
     void Describe(TixMessageBodies& ABodies, const std::string& AIndent, std::vector<std::string>& ALines)
     {
         for (int32_t i = 0; i < ABodies.Count(); ++i) {

@@ -10,11 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "message/message_test_support.h"
 #include "support/AnsiCodePageScope.h"
 #include "support/ProgramRun.h"
 #include "util/ixUtils.h"
 
 using namespace ix;
+using ix::test::Hex;
 
 namespace {
 
@@ -78,12 +80,6 @@ const CrossCase Cases[] = {
         "one pair of single quotes around a display name is removed"},
 };
 // clang-format on
-
-std::string Hex(std::string_view AText)
-{
-    const auto* bytes = reinterpret_cast<const uint8_t*>(AText.data());
-    return LowerCase(BytesToHex(std::span<const uint8_t>(bytes, AText.size())));
-}
 
 /// The case decoded by this library, in the script's output form.
 std::string DecodeHere(const CrossCase& ACase)

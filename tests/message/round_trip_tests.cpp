@@ -36,11 +36,6 @@ using TTree = std::vector<std::string>;
 /// The decoded data of an attachment.
 using TDataOf = std::function<const std::string&(TixAttachmentBody&)>;
 
-std::string Dash(const std::string& AText)
-{
-    return AText.empty() ? "-" : AText;
-}
-
 std::string Md5(std::string_view AData)
 {
     return AData.empty() ? "d41d8cd98f00b204e9800998ecf8427e" : Md5Hex(AData);
@@ -57,8 +52,8 @@ void Describe(TixMessageBodies& ABodies, int ADepth, bool ATyped, const TDataOf&
             Describe(multipart->GetBodies(), ADepth + 1, ATyped, AData, ATree);
         } else if (auto* attachment = dynamic_cast<TixAttachmentBody*>(&body)) {
             const std::string& name = attachment->GetComposeName();
-            ATree.push_back(line + (name.empty() ? "-" : LowerCase(BytesToHex({reinterpret_cast<const uint8_t*>(name.data()),
-                name.size()}))) + "\t" + Md5(AData(*attachment)) + "\t" + Dash(attachment->GetContentID()));
+            ATree.push_back(line + (name.empty() ? "-" : Hex(name)) + "\t" + Md5(AData(*attachment)) + "\t" +
+                Dash(attachment->GetContentID()));
         } else {
             // Texts as lines ending with LF, the last one without it.
             std::string text = StringReplace(dynamic_cast<TixTextBody&>(body).GetStrings().GetText(), "\r", "");
