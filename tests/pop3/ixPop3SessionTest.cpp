@@ -13,7 +13,7 @@
 
 #include "Pop3TestUtils.h"
 #include "platform/ixOsSecurity.h"
-#include "tls/TlsServerSteps.h"
+#include "support/TlsTestServer.h"
 
 namespace ix {
 namespace {

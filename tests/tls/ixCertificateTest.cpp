@@ -1,7 +1,7 @@
 #include "tls/ixCertificate.h"
 
 #include "crypto/ixCryptUtils.h"
-#include "ixTestCertificates.h"
+#include "support/TlsTestCertificates.h"
 #include "platform/ixOsKernel.h"
 #include "util/ixUtils.h"
 
@@ -73,14 +73,12 @@ TEST(Certificate, ReadsEveryFieldOfACertificateSignedByTheTestAuthority)
 
 TEST(Certificate, TakesTheEmailFromTheAlternativeNamesButNeverADnsName)
 {
-    const TTestCert altOnly = MakeCertificate(
-        {.CommonName = "mail", .AltNames = "DNS:mail.example.test,email:user@example.test"}, &Authority());
-    const TContextPtr altContext = ContextOf(altOnly);
-    EXPECT_EQ(TixCertificate(altContext.get()).GetEmail(), "user@example.test");
-
-    const TTestCert dnsOnly = MakeCertificate({.CommonName = "mail", .AltNames = "DNS:mail.example.test"}, &Authority());
-    const TContextPtr dnsContext = ContextOf(dnsOnly);
-    EXPECT_EQ(TixCertificate(dnsContext.get()).GetEmail(), "");
+    for (const auto& [altNames, email] : {std::pair{"DNS:mail.example.test,email:user@example.test", "user@example.test"},
+             {"DNS:mail.example.test", ""}})
+    {
+        const TContextPtr context = ContextOf(MakeCertificate({.CommonName = "mail", .AltNames = altNames}, &Authority()));
+        EXPECT_EQ(TixCertificate(context.get()).GetEmail(), email) << altNames;
+    }
 }
 
 TEST(Certificate, SelfSignedWithoutExtensionsLeavesThoseFieldsEmpty)
@@ -119,23 +117,15 @@ TEST(Certificate, ReadsTheFriendlyNameAndKeyContainerOfAKeyedContext)
     EXPECT_EQ(certificate.GetEnhancedKeyUsage(), "1.3.6.1.5.5.7.3.2");
 }
 
-TEST(Certificate, KeepsItsOwnReferenceToTheContext)
-{
-    const TTestCert cert = MakeCertificate({.CommonName = "kept"}, &Authority());
-    TContextPtr context = ContextOf(cert);
-    const TixCertificate certificate(context.get());
-    context.reset();
-    EXPECT_EQ(certificate.GetContext()->pCertInfo->dwVersion, 2u);
-    const TixCertificate empty(nullptr);
-    EXPECT_EQ(empty.GetContext(), nullptr);
-    EXPECT_EQ(empty.GetIssuedTo(), "");
-}
-
-TEST(CertificateList, DestroysItsItemsOnlyWhenItOwnsThem)
+TEST(CertificateList, ItemsKeepTheirContextAndAreDestroyedOnlyWhenTheListOwnsThem)
 {
     const TTestCert cert = MakeCertificate({.CommonName = "listed"}, &Authority());
-    const TContextPtr context = ContextOf(cert);
+    TContextPtr context = ContextOf(cert);
     auto kept = std::make_unique<TixCertificate>(context.get());
+    // The certificate keeps its own reference to the context.
+    context.reset();
+    EXPECT_EQ(kept->GetContext()->pCertInfo->dwVersion, 2u);
+    EXPECT_EQ(TixCertificate(nullptr).GetIssuedTo(), "");
     {
         TixCertificateList list(false);
         list.Add(kept.get());
@@ -146,7 +136,7 @@ TEST(CertificateList, DestroysItsItemsOnlyWhenItOwnsThem)
     EXPECT_EQ(kept->GetIssuedTo(), "listed");   // still alive (ASan would object otherwise)
 
     TixCertificateList owning(true);
-    owning.Add(new TixCertificate(context.get()));
+    owning.Add(new TixCertificate(kept->GetContext()));
     owning.Add(kept.release());
     owning.Clear();
     EXPECT_EQ(owning.Count(), 0);

@@ -1,7 +1,7 @@
 // The CryptoAPI stand-in's chains and SSL chain policy against certificates made by the tests.
 #include "platform/ixOsCrypt.h"
 
-#include "ixTestCertificates.h"
+#include "support/TlsTestCertificates.h"
 #include "platform/ixOsKernel.h"
 
 #include <gtest/gtest.h>
@@ -55,7 +55,7 @@ protected:
 
 } // namespace
 
-TEST_F(ChainPolicy, BuildsTheChainUpToTheTrustedRoot)
+TEST_F(ChainPolicy, BuildsTheChainUpToTheTrustedRootWithIntermediatesOfTheAdditionalStore)
 {
     const TTestCert server = Issue({.CommonName = "localhost", .AltNames = "DNS:localhost"});
     const TContextPtr context = ContextOf(server);
@@ -67,33 +67,64 @@ TEST_F(ChainPolicy, BuildsTheChainUpToTheTrustedRoot)
     EXPECT_EQ(chain->rgpChain[0]->rgpElement[0]->pCertContext, context.get());
     EXPECT_NE(chain->rgpChain[0]->rgpElement[1]->TrustStatus.dwInfoStatus & CERT_TRUST_IS_SELF_SIGNED, 0u);
     CertFreeCertificateChain(chain);
+
+    // An intermediate comes from the additional store: the server's own file.
+    const TTestCert intermediate = Issue({.CommonName = "ix Intermediate", .Serial = {9},
+        .CertificateAuthority = true, .ExtendedKeyUsage = ""});
+    const TTestCert below = MakeCertificate({.CommonName = "localhost", .AltNames = "DNS:localhost"}, &intermediate);
+    EXPECT_EQ(PolicyError(below, u"localhost"), CERT_E_CHAINING);
+    const std::string path = WriteTempFile("chain.pem", below.Pem() + below.KeyPem() + intermediate.Pem());
+    const TContextPtr withStore(CertCreateContextFromPemFile(path.c_str(), nullptr, nullptr));
+    ASSERT_NE(withStore, nullptr);
+    ASSERT_TRUE(CertGetCertificateChain(nullptr, withStore.get(), nullptr, withStore->hCertStore, nullptr, 0,
+        nullptr, &chain));
+    EXPECT_EQ(chain->rgpChain[0]->cElement, 3u);
+    EXPECT_EQ(chain->TrustStatus.dwErrorStatus, CERT_TRUST_NO_ERROR);
+    CertFreeCertificateChain(chain);
 }
 
-TEST_F(ChainPolicy, ReportsUntrustedRootsAndIncompleteChainsUnlessUnknownAuthoritiesAreAccepted)
+TEST_F(ChainPolicy, ReportsEachFaultOfTheChainUnlessItsIgnoreFlagIsGiven)
 {
-    const TTestCert self = MakeCertificate({.CommonName = "localhost", .AltNames = "DNS:localhost"});
-    EXPECT_EQ(PolicyError(self, u"localhost"), CERT_E_UNTRUSTEDROOT);
-    EXPECT_EQ(PolicyError(self, u"localhost", 0, SECURITY_FLAG_IGNORE_UNKNOWN_CA), 0u);
-    EXPECT_EQ(PolicyError(self, u"localhost", CERT_CHAIN_POLICY_ALLOW_UNKNOWN_CA_FLAG), 0u);
-
     const TTestCert otherAuthority =
         MakeCertificate({.CommonName = "Other CA", .Serial = {7}, .CertificateAuthority = true, .ExtendedKeyUsage = ""});
-    const TTestCert orphan =
-        MakeCertificate({.CommonName = "localhost", .AltNames = "DNS:localhost"}, &otherAuthority);
-    EXPECT_EQ(PolicyError(orphan, u"localhost"), CERT_E_CHAINING);
-    EXPECT_EQ(PolicyError(orphan, u"localhost", 0, SECURITY_FLAG_IGNORE_UNKNOWN_CA), 0u);
-}
-
-TEST_F(ChainPolicy, ReportsExpiredAndNotYetValidCertificatesUnlessDatesAreIgnored)
-{
+    const TTestCert self = MakeCertificate({.CommonName = "localhost", .AltNames = "DNS:localhost"});
+    const TTestCert orphan = MakeCertificate({.CommonName = "localhost", .AltNames = "DNS:localhost"}, &otherAuthority);
     const TTestCert expired = Issue({.CommonName = "localhost", .AltNames = "DNS:localhost",
         .NotBeforeDays = -30, .NotAfterDays = -1});
     const TTestCert future = Issue({.CommonName = "localhost", .AltNames = "DNS:localhost",
         .NotBeforeDays = 2, .NotAfterDays = 30});
-    EXPECT_EQ(PolicyError(expired, u"localhost"), CERT_E_EXPIRED);
-    EXPECT_EQ(PolicyError(future, u"localhost"), CERT_E_EXPIRED);
-    EXPECT_EQ(PolicyError(expired, u"localhost", 0, SECURITY_FLAG_IGNORE_CERT_DATE_INVALID), 0u);
-    EXPECT_EQ(PolicyError(expired, u"localhost", CERT_CHAIN_POLICY_IGNORE_NOT_TIME_VALID_FLAG), 0u);
+    const TTestCert clientUsage = Issue({.CommonName = "localhost", .AltNames = "DNS:localhost",
+        .ExtendedKeyUsage = "clientAuth"});
+    const TTestCert anyUsage = Issue({.CommonName = "localhost", .AltNames = "DNS:localhost", .ExtendedKeyUsage = ""});
+    const TTestCert other = Issue({.CommonName = "other.invalid", .AltNames = "DNS:other.invalid"});
+    const struct
+    {
+        const char* Name;
+        const TTestCert& Cert;
+        DWORD Flags;   // of the policy
+        DWORD Checks;  // to ignore, of the SSL policy
+        DWORD Error;
+    } cases[] = {
+        {"self-signed", self, 0, 0, DWORD(CERT_E_UNTRUSTEDROOT)},
+        {"self-signed", self, 0, SECURITY_FLAG_IGNORE_UNKNOWN_CA, 0},
+        {"self-signed", self, CERT_CHAIN_POLICY_ALLOW_UNKNOWN_CA_FLAG, 0, 0},
+        {"incomplete", orphan, 0, 0, DWORD(CERT_E_CHAINING)},
+        {"incomplete", orphan, 0, SECURITY_FLAG_IGNORE_UNKNOWN_CA, 0},
+        {"expired", expired, 0, 0, DWORD(CERT_E_EXPIRED)},
+        {"not yet valid", future, 0, 0, DWORD(CERT_E_EXPIRED)},
+        {"expired", expired, 0, SECURITY_FLAG_IGNORE_CERT_DATE_INVALID, 0},
+        {"expired", expired, CERT_CHAIN_POLICY_IGNORE_NOT_TIME_VALID_FLAG, 0, 0},
+        {"client usage", clientUsage, 0, 0, DWORD(CERT_E_WRONG_USAGE)},
+        {"client usage", clientUsage, 0, SECURITY_FLAG_IGNORE_WRONG_USAGE, 0},
+        {"client usage", clientUsage, CERT_CHAIN_POLICY_IGNORE_WRONG_USAGE_FLAG, 0, 0},
+        {"any usage", anyUsage, 0, 0, 0},
+        {"other host", other, 0, SECURITY_FLAG_IGNORE_CERT_CN_INVALID, 0},
+        // Every chain flag accepted: the name is still checked.
+        {"other host", other, 0xFFFF, 0, DWORD(CERT_E_CN_NO_MATCH)},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(PolicyError(c.Cert, u"localhost", c.Flags, c.Checks), c.Error)
+            << c.Name << ", flags " << std::hex << c.Flags << ", checks " << c.Checks;
 }
 
 TEST_F(ChainPolicy, MatchesHostNamesAndAddressesAsRfc6125Says)
@@ -132,21 +163,6 @@ TEST_F(ChainPolicy, MatchesHostNamesAndAddressesAsRfc6125Says)
         EXPECT_EQ(PolicyError(Issue({.CommonName = c.CommonName, .AltNames = c.AltNames}), c.Target), c.Error)
             << "row " << row << ": " << c.AltNames;
     }
-    const TTestCert other = Issue({.CommonName = "other.invalid", .AltNames = "DNS:other.invalid"});
-    EXPECT_EQ(PolicyError(other, u"localhost", 0, SECURITY_FLAG_IGNORE_CERT_CN_INVALID), 0u);
-    // Every chain flag accepted: the name is still checked.
-    EXPECT_EQ(PolicyError(other, u"localhost", 0xFFFF), CERT_E_CN_NO_MATCH);
-}
-
-TEST_F(ChainPolicy, ReportsAServerCertificateWithoutServerUsageUnlessUsageIsIgnored)
-{
-    const TTestCert client = Issue({.CommonName = "localhost", .AltNames = "DNS:localhost",
-        .ExtendedKeyUsage = "clientAuth"});
-    EXPECT_EQ(PolicyError(client, u"localhost"), CERT_E_WRONG_USAGE);
-    EXPECT_EQ(PolicyError(client, u"localhost", 0, SECURITY_FLAG_IGNORE_WRONG_USAGE), 0u);
-    EXPECT_EQ(PolicyError(client, u"localhost", CERT_CHAIN_POLICY_IGNORE_WRONG_USAGE_FLAG), 0u);
-    const TTestCert anyUsage = Issue({.CommonName = "localhost", .AltNames = "DNS:localhost", .ExtendedKeyUsage = ""});
-    EXPECT_EQ(PolicyError(anyUsage, u"localhost"), 0u);
 }
 
 TEST_F(ChainPolicy, ChecksRevocationAgainstTheListsOfTheTrustStoreWhenAsked)
@@ -165,24 +181,6 @@ TEST_F(ChainPolicy, ChecksRevocationAgainstTheListsOfTheTrustStoreWhenAsked)
                   CERT_CHAIN_REVOCATION_CHECK_END_CERT), CRYPT_E_REVOKED);
     EXPECT_EQ(PolicyError(good, u"localhost", 0, 0, CERT_CHAIN_REVOCATION_CHECK_END_CERT), 0u);
     TrustOnly(Authority->Pem());
-}
-
-TEST_F(ChainPolicy, UsesTheAdditionalStoreForIntermediates)
-{
-    const TTestCert intermediate = Issue({.CommonName = "ix Intermediate", .Serial = {9},
-        .CertificateAuthority = true, .ExtendedKeyUsage = ""});
-    const TTestCert server = MakeCertificate({.CommonName = "localhost", .AltNames = "DNS:localhost"}, &intermediate);
-    EXPECT_EQ(PolicyError(server, u"localhost"), CERT_E_CHAINING);
-
-    const std::string path = WriteTempFile("chain.pem", server.Pem() + server.KeyPem() + intermediate.Pem());
-    const TContextPtr context(CertCreateContextFromPemFile(path.c_str(), nullptr, nullptr));
-    ASSERT_NE(context, nullptr);
-    PCCERT_CHAIN_CONTEXT built = nullptr;
-    ASSERT_TRUE(CertGetCertificateChain(nullptr, context.get(), nullptr, context->hCertStore, nullptr, 0,
-        nullptr, &built));
-    EXPECT_EQ(built->rgpChain[0]->cElement, 3u);
-    EXPECT_EQ(built->TrustStatus.dwErrorStatus, CERT_TRUST_NO_ERROR);
-    CertFreeCertificateChain(built);
 }
 
 TEST_F(ChainPolicy, RefusesBadArgumentsInsteadOfReadingThem)

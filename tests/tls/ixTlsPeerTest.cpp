@@ -4,17 +4,15 @@
 
 #include "net/ixNetTestUtils.h"
 #include "net/ixSocketUtils.h"
-#include "platform/ixOsCrypt.h"
-#include "tls/TlsClientTestUtils.h"
-#include "tls/ixSspi.h"
-#include "tls/ixTestCertificates.h"
+#include "support/PeerEnv.h"
+#include "support/TlsTestCertificates.h"
+#include "support/TlsTestServer.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <fstream>
 #include <map>
-#include <sstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -31,17 +29,11 @@ class TlsPeers : public testing::Test
 protected:
     void SetUp() override
     {
-        std::ifstream file(IX_TLS_PEER_STATE);
-        ASSERT_TRUE(file) << "the TLS peers are not running (no " << IX_TLS_PEER_STATE << ")";
-        std::string line;
-        while (std::getline(file, line))
-            if (const size_t equals = line.find('='); equals != std::string::npos)
-                FValues[line.substr(0, equals)] = line.substr(equals + 1);
+        FValues = test::ReadPeerEnv(IX_TLS_PEER_STATE);
+        ASSERT_FALSE(FValues.empty()) << "the TLS peers are not running (no " << IX_TLS_PEER_STATE << ")";
         std::ifstream ca(CertFile("ca.pem"));
         ASSERT_TRUE(ca) << "no test authority in " << FValues["CERT_DIR"];
-        std::stringstream pem;
-        pem << ca.rdbuf();
-        test::TrustOnly(pem.str());
+        test::TrustOnly(std::string(std::istreambuf_iterator<char>(ca), {}));
     }
 
     int32_t PortOf(const std::string& AKey) { return std::stoi(FValues.at(AKey)); }
@@ -123,41 +115,6 @@ TEST_F(TlsPeers, SmallRecordsOfOpenSslArriveManyToAReadWithoutLoss)
         EXPECT_TRUE(reply.View() == expected)
             << (tls13 ? "TLS 1.3: " : "TLS 1.2: ") << reply.GetSize() << " bytes";
         client.Close();
-    }
-}
-
-TEST_F(TlsPeers, ServerFailingThePolicyIsRejectedUnlessTheApplicationAccepts)
-{
-    const std::pair<const char*, os::DWORD> cases[] = {{"GNUTLS_SELF_PORT", os::CERT_E_UNTRUSTEDROOT},
-        {"GNUTLS_EXPIRED_PORT", os::CERT_E_EXPIRED}, {"GNUTLS_OTHER_PORT", os::CERT_E_CN_NO_MATCH}};
-    for (const auto& [portKey, expected] : cases)
-    {
-        const auto code = static_cast<int32_t>(expected);
-        TixTcpClientTls rejecting;
-        AimTls(rejecting, PortOf(portKey));
-        try
-        {
-            rejecting.Open();
-            ADD_FAILURE() << portKey << ": the server was accepted";
-        }
-        catch (const EixSocketError& error)
-        {
-            EXPECT_EQ(error.ErrorCode(), code) << portKey;
-            EXPECT_EQ(error.Message(), GetSspiErrorText(code)) << portKey;
-        }
-        EXPECT_FALSE(rejecting.IsActive());
-
-        TixTcpClientTls accepting;
-        AimTls(accepting, PortOf(portKey));
-        accepting.OnVerifyServer = [&](TObject*, TixCertificate* ACertificate, const std::string&,
-                                       int32_t ACode, bool& AVerified) {
-            EXPECT_EQ(ACode, code);
-            EXPECT_NE(ACertificate, nullptr);
-            AVerified = true;
-        };
-        accepting.Open();
-        EXPECT_EQ(Exchange(accepting, "accepted by the application"), "accepted by the application");
-        accepting.Close();
     }
 }
 

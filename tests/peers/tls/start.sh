@@ -2,8 +2,7 @@
 # Starts the TLS test peers on 127.0.0.1 high ports, in a fresh temporary directory, with the
 # certificates of ../common/certs.sh (plus a client certificate signed by the same test CA):
 #   - gnutls-serv (GnuTLS), echo servers: TLS 1.2 and 1.3; TLS 1.2 only; one that requires a
-#     client certificate; and ones presenting a self-signed, an expired and another host's
-#     certificate,
+#     client certificate,
 #   - openssl s_server with records of at most 512 bytes, answering each line reversed (-rev).
 # usage: start.sh STATE_DIR
 # Writes STATE_DIR/tls.env: KEY=VALUE lines with the ports, the certificate directory, the PIDs
@@ -40,17 +39,13 @@ gnutls() {
 gnutls gnutls server -a
 gnutls gnutls12 server -a --priority "NORMAL:-VERS-TLS1.3"
 gnutls gnutls_client_cert server -r --verify-client-cert --x509cafile "$certs/ca.pem"
-gnutls gnutls_self self -a
-gnutls gnutls_expired expired -a
-gnutls gnutls_other other -a
 
 openssl_port=$(free_port)
 openssl s_server -accept "127.0.0.1:$openssl_port" -cert "$certs/server.pem" \
   -key "$certs/server.key" -max_send_frag 512 -rev -quiet >"$dir/openssl.log" 2>&1 </dev/null &
 pids+=($!)
 
-for port in "$gnutls_port" "$gnutls12_port" "$gnutls_client_cert_port" "$gnutls_self_port" \
-  "$gnutls_expired_port" "$gnutls_other_port" "$openssl_port"; do
+for port in "$gnutls_port" "$gnutls12_port" "$gnutls_client_cert_port" "$openssl_port"; do
   wait_listening "$port" "tls peer"
 done
 
@@ -60,9 +55,6 @@ CERT_DIR=$certs
 GNUTLS_PORT=$gnutls_port
 GNUTLS12_PORT=$gnutls12_port
 GNUTLS_CLIENT_CERT_PORT=$gnutls_client_cert_port
-GNUTLS_SELF_PORT=$gnutls_self_port
-GNUTLS_EXPIRED_PORT=$gnutls_expired_port
-GNUTLS_OTHER_PORT=$gnutls_other_port
 OPENSSL_PORT=$openssl_port
 PIDS=$(IFS=,; echo "${pids[*]}")
 STATE

@@ -1,9 +1,10 @@
 // Certificates made by the tests with OpenSSL: a test authority, server and client
-// certificates, expired ones, ones for other hosts, and revocation lists; plus a trust store
-// made of exactly the certificates a test names.
+// certificates, expired ones, ones for other hosts, and revocation lists; a trust store made of
+// exactly the certificates a test names; and a fixed set of them in files, for TLS servers.
 #pragma once
 
 #include "platform/ixOsCrypt.h"
+#include "tls/ixCertificate.h"
 
 #include <openssl/types.h>
 
@@ -79,5 +80,23 @@ std::string WriteTempFile(const std::string& AName, const std::string& AText);
 /// Makes OpenSSL's default verify paths trust exactly ATrustedPem (certificates and lists):
 /// SSL_CERT_FILE names a file holding it, SSL_CERT_DIR an empty directory.
 void TrustOnly(const std::string& ATrustedPem);
+
+/// The path of a test certificate's file (made on first use): AName + AExtension, where
+/// AExtension is ".pem" (the certificate) or ".key" (its private key). Names: "ca" (the test
+/// authority), "server" (signed by ca, for localhost and 127.0.0.1), "expired" (like server,
+/// expired), "other" (signed by ca, for other.invalid only), "self" (self-signed, for
+/// localhost), "client" (signed by ca, for client authentication).
+std::string TestCertFile(const std::string& AName, const char* AExtension = ".pem");
+
+/// The test authority's certificate, PEM-encoded (for TrustOnly).
+const std::string& TestCaPem();
+
+/// A certificate with its private key from a PEM certificate and key file pair; null (and a
+/// failed test) when they cannot be read.
+std::unique_ptr<TixCertificate> LoadPemCertificate(const std::string& ACertFile,
+    const std::string& AKeyFile);
+
+/// The test certificate AName of TestCertFile with its key.
+std::unique_ptr<TixCertificate> LoadTestCertificate(const std::string& AName);
 
 } // namespace ix::test

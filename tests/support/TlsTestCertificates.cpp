@@ -1,4 +1,6 @@
-#include "ixTestCertificates.h"
+#include "support/TlsTestCertificates.h"
+
+#include <gtest/gtest.h>
 
 #include <openssl/bio.h>
 #include <openssl/ec.h>
@@ -11,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <stdexcept>
 #include <unistd.h>
 #include <utility>
@@ -193,6 +196,69 @@ void TrustOnly(const std::string& ATrustedPem)
     std::filesystem::create_directories(empty);
     setenv("SSL_CERT_FILE", WriteTempFile("trusted.pem", ATrustedPem).c_str(), 1);
     setenv("SSL_CERT_DIR", empty.c_str(), 1);
+}
+
+namespace {
+
+struct TCertFiles
+{
+    std::map<std::string, std::string> Paths;
+    std::string CaPem;
+};
+
+const TCertFiles& CertFiles()
+{
+    static const TCertFiles files = [] {
+        TCertFiles result;
+        const auto save = [&result](const std::string& AName, const TTestCert& ACert) {
+            result.Paths[AName + ".pem"] = WriteTempFile("peer-" + AName + ".pem", ACert.Pem());
+            result.Paths[AName + ".key"] = WriteTempFile("peer-" + AName + ".key", ACert.KeyPem());
+        };
+        const TTestCert ca = MakeCertificate({.CommonName = "ix Test CA", .Organization = "ix tests",
+            .Serial = {1}, .NotAfterDays = 3650, .CertificateAuthority = true,
+            .ExtendedKeyUsage = ""});
+        result.CaPem = ca.Pem();
+        save("ca", ca);
+        save("server", MakeCertificate({.CommonName = "localhost",
+            .AltNames = "DNS:localhost,IP:127.0.0.1", .Serial = {2}}, &ca));
+        save("expired", MakeCertificate({.CommonName = "localhost",
+            .AltNames = "DNS:localhost,IP:127.0.0.1", .Serial = {3}, .NotBeforeDays = -10,
+            .NotAfterDays = -9}, &ca));
+        save("other", MakeCertificate({.CommonName = "other.invalid",
+            .AltNames = "DNS:other.invalid", .Serial = {4}}, &ca));
+        save("client", MakeCertificate({.CommonName = "ix test client",
+            .AltNames = "email:client@example.org", .Serial = {5},
+            .ExtendedKeyUsage = "clientAuth"}, &ca));
+        save("self", MakeCertificate({.CommonName = "localhost", .AltNames = "DNS:localhost",
+            .Serial = {6}}));
+        return result;
+    }();
+    return files;
+}
+
+} // namespace
+
+std::string TestCertFile(const std::string& AName, const char* AExtension)
+{
+    return CertFiles().Paths.at(AName + AExtension);
+}
+
+const std::string& TestCaPem()
+{
+    return CertFiles().CaPem;
+}
+
+std::unique_ptr<TixCertificate> LoadPemCertificate(const std::string& ACertFile,
+    const std::string& AKeyFile)
+{
+    const TContextPtr context(os::CertCreateContextFromPemFile(ACertFile.c_str(), AKeyFile.c_str(), nullptr));
+    EXPECT_NE(context, nullptr) << ACertFile;
+    return context == nullptr ? nullptr : std::make_unique<TixCertificate>(context.get());
+}
+
+std::unique_ptr<TixCertificate> LoadTestCertificate(const std::string& AName)
+{
+    return LoadPemCertificate(TestCertFile(AName), TestCertFile(AName, ".key"));
 }
 
 } // namespace ix::test
