@@ -25,7 +25,6 @@ TEST(PlatformKernel, TickCountIsTheLowPartOfTheMonotonicMilliseconds)
     const DWORD ticks = GetTickCount();
     const ULONGLONG after = GetTickCount64();
     EXPECT_LE(before, after);
-    EXPECT_GE(DWORD(ticks - DWORD(before)), 0u);
     EXPECT_LE(DWORD(ticks - DWORD(before)), DWORD(after - before));
 }
 
@@ -42,11 +41,9 @@ TEST(PlatformKernel, LastErrorBelongsToTheCallingThread)
     EXPECT_EQ(GetLastError(), 1234u);
 }
 
-TEST(PlatformErrorTexts, SocketKernelAndErrnoCodesHaveTheirTextWithLineEnd)
+TEST(PlatformErrorTexts, KernelAndErrnoCodesHaveTheirTextWithLineEnd)
 {
     const std::pair<DWORD, const char*> table[] = {
-        {10061, "No connection could be made because the target machine actively refused it.\r\n"},
-        {11001, "No such host is known.\r\n"},
         {ERROR_INVALID_HANDLE, "The handle is invalid.\r\n"},
         {ERROR_TIMEOUT, "This operation returned because the timeout period expired.\r\n"},
         {110, "Connection timed out\r\n"}, // ETIMEDOUT: the C library's text

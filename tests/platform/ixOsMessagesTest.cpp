@@ -119,7 +119,7 @@ TEST(PlatformWaits, EventsReleaseWaitsAsWindowsEventsDo)
     signaller.join();
 }
 
-TEST(PlatformWaits, ClosedOrBogusHandleFailsTheWaitWithInvalidHandle)
+TEST(PlatformWaits, BadHandlesFailWithInvalidHandleAndUnsupportedArgumentsWithInvalidParameter)
 {
     const HANDLE closed = CreateEventA(nullptr, TRUE, TRUE, nullptr);
     ASSERT_TRUE(CloseHandle(closed));
@@ -136,12 +136,7 @@ TEST(PlatformWaits, ClosedOrBogusHandleFailsTheWaitWithInvalidHandle)
     TEvent good(true, true);
     const HANDLE mixed[] = {good.Get(), closed};
     EXPECT_EQ(MsgWaitForMultipleObjects(2, mixed, FALSE, Cap, QS_ALLEVENTS), WAIT_FAILED);
-}
-
-TEST(PlatformWaits, UnsupportedWaitArgumentsFailWithInvalidParameter)
-{
-    TEvent event(true, true);
-    const HANDLE handles[] = {event.Get()};
+    const HANDLE handles[] = {good.Get()};
     EXPECT_EQ(WaitForMultipleObjects(1, handles, TRUE, 0), WAIT_FAILED);
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(WaitForMultipleObjects(0, handles, FALSE, 0), WAIT_FAILED);
@@ -150,7 +145,7 @@ TEST(PlatformWaits, UnsupportedWaitArgumentsFailWithInvalidParameter)
     EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
 }
 
-TEST(PlatformMessages, TimerOnHiddenWindowFiresInsideMessageWait)
+TEST(PlatformMessages, TimerFiresInsideMessageWaitOnItsWindowOrThroughItsCallback)
 {
     TEvent never(false, false);
     TRecordingWindow window;
@@ -160,9 +155,16 @@ TEST(PlatformMessages, TimerOnHiddenWindowFiresInsideMessageWait)
     EXPECT_EQ(window.Received[1], std::make_pair(WM_TIMER, WPARAM(7)));
     ASSERT_TRUE(KillTimer(window.Get(), 7));
     EXPECT_FALSE(KillTimer(window.Get(), 7));
+    static std::atomic<int> calls{0};
+    // A timer with a callback calls it instead of sending the window a message.
+    window.Received.clear();
+    ASSERT_TRUE(SetTimer(window.Get(), 3, 10, [](HWND, UINT, UINT_PTR AId, DWORD) { calls += AId == 3 ? 1 : 100; }));
+    ASSERT_TRUE(PumpUntil(never.Get(), [&] { return calls.load() > 0; }));
+    EXPECT_EQ(calls.load(), 1);
+    EXPECT_TRUE(window.Received.empty());
 }
 
-TEST(PlatformMessages, SignalledHandleTakesPrecedenceOverWaitingMessages)
+TEST(PlatformMessages, SignalledHandleTakesPrecedenceOverWaitingMessagesWhichAZeroMaskIgnores)
 {
     TEvent event(true, true);
     TRecordingWindow window;
@@ -172,17 +174,12 @@ TEST(PlatformMessages, SignalledHandleTakesPrecedenceOverWaitingMessages)
     ASSERT_TRUE(ResetEvent(event.Get()));
     EXPECT_EQ(MsgWaitForMultipleObjects(1, handles, FALSE, Cap, QS_ALLEVENTS), WAIT_OBJECT_0 + 1);
     EXPECT_EQ(DispatchAll(), 1);
-}
-
-TEST(PlatformMessages, ZeroMaskIgnoresWaitingMessages)
-{
-    TEvent event(false, false);
-    TRecordingWindow window;
+    // A zero mask ignores waiting messages and timers.
     ASSERT_TRUE(PostMessageA(window.Get(), WM_USER, 1, 0));
     ASSERT_TRUE(SetTimer(window.Get(), 1, 10, nullptr));
-    const HANDLE handles[] = {event.Get()};
     EXPECT_EQ(MsgWaitForMultipleObjects(1, handles, FALSE, 50, 0), WAIT_TIMEOUT);
     EXPECT_EQ(MsgWaitForMultipleObjects(1, handles, FALSE, 0, QS_ALLEVENTS), WAIT_OBJECT_0 + 1);
+    ASSERT_TRUE(KillTimer(window.Get(), 1));
 }
 
 TEST(PlatformMessages, MessagePostedFromAnotherThreadWakesWaitAndReachesItsWindow)
@@ -215,7 +212,7 @@ TEST(PlatformMessages, PostedMessagesComeInOrderAndFiltersSelectThem)
     EXPECT_EQ(second.Received, (std::vector<std::pair<UINT, WPARAM>>{{WM_USER + 2, 2}}));
 }
 
-TEST(PlatformMessages, DestroyedWindowLosesItsMessagesAndTimersAndRefusesNewOnes)
+TEST(PlatformMessages, DestroyedWindowOrOneWhoseThreadEndedLosesItsMessagesAndTimersAndRefusesNewOnes)
 {
     HWND hwnd = CreateHiddenWindow([](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return 0; });
     ASSERT_NE(hwnd, nullptr);
@@ -232,27 +229,13 @@ TEST(PlatformMessages, DestroyedWindowLosesItsMessagesAndTimersAndRefusesNewOnes
     TEvent never(false, false);
     const HANDLE handles[] = {never.Get()};
     EXPECT_EQ(MsgWaitForMultipleObjects(1, handles, FALSE, 40, QS_ALLEVENTS), WAIT_TIMEOUT);
-}
-
-TEST(PlatformMessages, WindowsOfAThreadDieWithIt)
-{
-    HWND hwnd = nullptr;
+    // The windows of a thread die with it.
+    hwnd = nullptr;
     std::thread owner([&] { hwnd = CreateHiddenWindow(nullptr); });
     owner.join();
     ASSERT_NE(hwnd, nullptr);
     EXPECT_FALSE(IsWindow(hwnd));
     EXPECT_FALSE(PostMessageA(hwnd, WM_USER, 0, 0));
-}
-
-TEST(PlatformMessages, TimerCallbackIsCalledByDispatch)
-{
-    static std::atomic<int> calls{0};
-    TEvent never(false, false);
-    TRecordingWindow window;
-    ASSERT_TRUE(SetTimer(window.Get(), 3, 10, [](HWND, UINT, UINT_PTR AId, DWORD) { calls += AId == 3 ? 1 : 100; }));
-    ASSERT_TRUE(PumpUntil(never.Get(), [&] { return calls.load() > 0; }));
-    EXPECT_EQ(calls.load(), 1);
-    EXPECT_TRUE(window.Received.empty());
 }
 
 TEST(PlatformToolkitHook, HookRunsWhenItsIntervalPassesDuringAWait)
