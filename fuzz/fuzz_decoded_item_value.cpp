@@ -1,10 +1,7 @@
 // Parameter items of arbitrary field values: reading (RFC 2231 pieces, encoded words, plain),
 // removing and clearing never crash or raise; any value written as an extended parameter
 // reads back unchanged.
-#include <cstdint>
-#include <cstdlib>
-#include <string>
-
+#include "FuzzInput.h"
 #include "core/ixStrings.h"
 #include "core/ixSysUtils.h"
 #include "message/ixMailHeader.h"
@@ -24,34 +21,26 @@ void CheckExtendedRoundTrip(const std::string& AValue, int32_t AWidth)
     TixMailHeaderFieldList list("iso-8859-1", AWidth, cmNone);
     list.Parse(0, source);
     list.AddEncodedFieldItem(0, "filename*", AValue);
-    if (list.GetDecodedItemValue(list.GetFieldValue(0), "filename*") != AValue)
-        std::abort();
+    fuzz::Require(list.GetDecodedItemValue(list.GetFieldValue(0), "filename*") == AValue);
 }
 
 } // namespace
 
-// Every byte stands for a character of Windows-1252, so that any text round-trips.
-extern "C" int LLVMFuzzerInitialize(int*, char***)
+void ix::fuzz::CheckInput(const uint8_t* AData, size_t ASize)
 {
+    // Every byte stands for a character of Windows-1252, so that any text round-trips.
     os::SetAnsiCodePage(1252);
-    return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize)
-{
     if (ASize < 1)
-        return 0;
+        return;
     const std::string_view item = ItemNames[AData[0] % std::size(ItemNames)];
     const int32_t width = AData[0] / 2;
-    const std::string value(reinterpret_cast<const char*>(AData + 1), ASize - 1);
+    const std::string value = fuzz::Text(AData, ASize, 1);
 
     TixMailHeaderFieldList list("utf-8", width, cmNone);
     list.GetDecodedItemValue(value, item);
-    if (list.GetRfc2231Mode())
-        std::abort();
+    fuzz::Require(!list.GetRfc2231Mode());
     list.RemoveItem(value, item);
     list.ClearItemValue(value, item);
 
     CheckExtendedRoundTrip(value, width);
-    return 0;
 }

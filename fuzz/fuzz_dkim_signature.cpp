@@ -1,38 +1,31 @@
 // Arbitrary bytes as the value of a DKIM-Signature field, and as a message whose header and
 // body are canonicalized both ways over the names of its h tag. The only failure allowed is
 // EixDkimError; a field that parses must build into a message again.
-#include <cstddef>
-#include <cstdint>
-#include <string>
-
+#include "FuzzInput.h"
 #include "dkim/ixDkimCanonicalizer.h"
 #include "dkim/ixDkimSignature.h"
 #include "message/ixIdnTranslator.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize)
+using namespace ix;
+
+void ix::fuzz::CheckInput(const uint8_t* AData, size_t ASize)
 {
-    const std::string input(reinterpret_cast<const char*>(AData), ASize);
-    ix::TixDkimSignature signature;
-    try {
-        signature.Parse(input);
-    } catch (const ix::EixDkimError&) {
-        return 0;
-    }
-    ix::TStringList message;
+    const std::string input = fuzz::Text(AData, ASize);
+    TixDkimSignature signature;
+    if (!fuzz::Completes<EixDkimError>([&] { signature.Parse(input); }))
+        return;
+    TStringList message;
     message.SetText(input);
-    ix::TixDkimSimpleCanonicalizer simple;
-    ix::TixDkimRelaxedCanonicalizer relaxed;
-    for (ix::TixDkimCanonicalizer* canonicalizer : {static_cast<ix::TixDkimCanonicalizer*>(&simple),
-             static_cast<ix::TixDkimCanonicalizer*>(&relaxed)}) {
+    TixDkimSimpleCanonicalizer simple;
+    TixDkimRelaxedCanonicalizer relaxed;
+    for (TixDkimCanonicalizer* canonicalizer : {static_cast<TixDkimCanonicalizer*>(&simple),
+             static_cast<TixDkimCanonicalizer*>(&relaxed)}) {
         canonicalizer->CanonicalizeHeader(message, signature.SignedHeaderFields);
         canonicalizer->CanonicalizeBody(message);
     }
-    try {
+    fuzz::Completes<EixDkimError, EixIdnError>([&] {
         signature.GetHashAlgorithm();
         signature.Build(message, 76);
         signature.SetSignatureValue(message, 76);
-    } catch (const ix::EixDkimError&) {
-    } catch (const ix::EixIdnError&) {
-    }
-    return 0;
+    });
 }

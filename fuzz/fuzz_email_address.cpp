@@ -1,9 +1,8 @@
 // Address texts: parsing single addresses and address lists never crashes or raises; a name
 // and a plain mailbox written as a full address parse back unchanged.
-#include <cstdint>
-#include <cstdlib>
-#include <string>
+#include <algorithm>
 
+#include "FuzzInput.h"
 #include "core/ixStrings.h"
 #include "core/ixSysUtils.h"
 #include "message/ixEmailAddress.h"
@@ -17,10 +16,8 @@ namespace {
 /// surrounding blanks, and not wrapped in the single quotes or parentheses that parsing removes.
 bool IsRoundTripName(const std::string& AName)
 {
-    for (const char c : AName)
-        if (static_cast<uint8_t>(c) < 32 || c == 127)
-            return false;
-    if (AName.empty() || Trim(AName) != AName)
+    const auto control = [](char AChar) { return static_cast<uint8_t>(AChar) < 32 || AChar == 127; };
+    if (AName.empty() || Trim(AName) != AName || std::any_of(AName.begin(), AName.end(), control))
         return false;
     const bool wrapped = AName.size() >= 2 &&
         ((AName.front() == '\'' && AName.back() == '\'') || (AName.front() == '(' && AName.back() == ')'));
@@ -34,15 +31,15 @@ void CheckRoundTrip(const std::string& AName)
     const std::string full = TixEmailAddressItem::BuildFullAddress(AName, "box@example.test");
     std::string name;
     std::string address;
-    if (!TixEmailAddressItem::ParseFullAddress(full, name, address) || name != AName || address != "box@example.test")
-        std::abort();
+    fuzz::Require(TixEmailAddressItem::ParseFullAddress(full, name, address) && name == AName &&
+        address == "box@example.test");
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize)
+void ix::fuzz::CheckInput(const uint8_t* AData, size_t ASize)
 {
-    const std::string text(reinterpret_cast<const char*>(AData), ASize);
+    const std::string text = fuzz::Text(AData, ASize);
 
     TixEmailAddressItem item;
     item.SetFullAddress(text);
@@ -57,5 +54,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize)
     list.GetDecodedEmail("to");
 
     CheckRoundTrip(text);
-    return 0;
 }

@@ -1,9 +1,6 @@
 // RFC 2047 decoding of arbitrary header text: never crashes or raises; any text encoded as
 // base64 words (and, without CR, as quoted-printable words) decodes back to itself.
-#include <cstdint>
-#include <cstdlib>
-#include <string>
-
+#include "FuzzInput.h"
 #include "core/ixSysUtils.h"
 #include "message/ixMailHeader.h"
 #include "platform/ixOsKernel.h"
@@ -19,26 +16,20 @@ void CheckRoundTrip(const std::string& AText, int32_t AWidth, TixEncodeMethod AM
     const std::string words = TixMailHeaderFieldList::EncodeHeaderText(AText, "iso-8859-1", AWidth, AMethod);
     // Folded as a header carries them, each word on its own line after a TAB.
     const std::string folded = StringReplace(words, "\r\n", "\r\n\t");
-    if (TixMailHeaderFieldList::DecodeEncodedWords(folded, "iso-8859-1") != AText)
-        std::abort();
+    fuzz::Require(TixMailHeaderFieldList::DecodeEncodedWords(folded, "iso-8859-1") == AText);
 }
 
 } // namespace
 
-// Every byte stands for a character of Windows-1252, so that any text round-trips.
-extern "C" int LLVMFuzzerInitialize(int*, char***)
+void ix::fuzz::CheckInput(const uint8_t* AData, size_t ASize)
 {
+    // Every byte stands for a character of Windows-1252, so that any text round-trips.
     os::SetAnsiCodePage(1252);
-    return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize)
-{
     if (ASize < 1)
-        return 0;
+        return;
     const char* charSet = CharSets[AData[0] % std::size(CharSets)];
     const int32_t width = AData[0] / 4;
-    const std::string text(reinterpret_cast<const char*>(AData + 1), ASize - 1);
+    const std::string text = fuzz::Text(AData, ASize, 1);
 
     TixMailHeaderFieldList::DecodeEncodedWords(text, charSet);
 
@@ -49,5 +40,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize)
         if (prefix.find('\r') == std::string::npos)
             CheckRoundTrip(prefix, width, cmQuotedPrintable);
     }
-    return 0;
 }

@@ -1,13 +1,12 @@
 // Arbitrary text through the mail date, time and zone readers: the only failure allowed is
 // the conversion error (EConvertError); anything else escapes and stops the fuzzer.
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
 #include <ctime>
-#include <string_view>
 
+#include "FuzzInput.h"
 #include "core/ixSysUtils.h"
 #include "util/ixUtils.h"
+
+using namespace ix;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
@@ -16,21 +15,13 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize)
+void ix::fuzz::CheckInput(const uint8_t* AData, size_t ASize)
 {
-    const std::string_view text(reinterpret_cast<const char*>(AData), ASize);
-    ix::TDateTime date = 0;
-    ix::TDateTime zone = 0;
-    try {
-        ix::ParseMailDate(text, date, zone);
-    } catch (const ix::EConvertError&) {
-    }
-    try {
-        ix::ParseTime(text);
-    } catch (const ix::EConvertError&) {
-    }
-    const ix::TDateTime offset = ix::ParseTimeZone(text);
-    if (offset <= -1 || offset >= 1)
-        __builtin_trap();
-    return 0;
+    const std::string text = fuzz::Text(AData, ASize);
+    TDateTime date = 0;
+    TDateTime zone = 0;
+    fuzz::Completes<EConvertError>([&] { ParseMailDate(text, date, zone); });
+    fuzz::Completes<EConvertError>([&] { ParseTime(text); });
+    const TDateTime offset = ParseTimeZone(text);
+    fuzz::Require(offset > -1 && offset < 1);
 }

@@ -4,13 +4,10 @@
 // with no line end left inside a line, in time linear in its size.
 #include "pop3/ixPop3.h"
 
-#include <cstddef>
-#include <cstdint>
 #include <algorithm>
-#include <cstdlib>
-#include <string>
 #include <vector>
 
+#include "FuzzInput.h"
 #include "command/ChunkedConnection.h"
 
 namespace {
@@ -25,7 +22,7 @@ std::vector<std::string> Chunks(const uint8_t* AData, size_t ASize)
         return {};
     const size_t cuts = AData[0] % 8;
     const size_t start = 1 + std::min(cuts, ASize - 1);
-    const std::string text(reinterpret_cast<const char*>(AData + start), ASize - start);
+    const std::string text = ix::fuzz::Text(AData, ASize, start);
     std::vector<std::string> chunks;
     size_t from = 0;
     size_t length = text.size();
@@ -43,13 +40,12 @@ std::vector<std::string> Chunks(const uint8_t* AData, size_t ASize)
 void CheckLines(ix::TStrings& ALines)
 {
     for (int32_t i = 0; i < ALines.Count(); ++i)
-        if (ALines[i].find_first_of("\r\n") != std::string::npos)
-            std::abort();
+        ix::fuzz::Require(ALines[i].find_first_of("\r\n") == std::string::npos);
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize)
+void ix::fuzz::CheckInput(const uint8_t* AData, size_t ASize)
 {
     ix::test::WithChunkedConnection<ix::TixPop3> client;
     client.Connection.Add(Chunks(AData, ASize));
@@ -60,17 +56,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize)
         client.SetMaxLineLength(64 * 1024);
         client.SetMaxBodyLineLength(256 * 1024);
     }
-    try
-    {
+    // Refusals (EixTcpClientError) and the closed connection are socket errors.
+    ix::fuzz::Completes<ix::EixSocketError>([&] {
         client.WaitResponse({ix::TixPop3::ReplyOk});
         CheckLines(client.GetResponse());
         client.WaitMultipleLines(static_cast<int64_t>(ASize));
-    }
-    catch (const ix::EixSocketError&) // refusals (EixTcpClientError) and the closed connection
-    {
-    }
+    });
     CheckLines(client.GetResponse());
-    if (client.GetInProgress())
-        std::abort();
-    return 0;
+    ix::fuzz::Require(!client.GetInProgress());
 }

@@ -4,10 +4,8 @@
 // EixCryptError. A key that imports must export and re-import to the same encoding, must not
 // take the data as its own signature, and a private key must sign what its public key verifies.
 #include <algorithm>
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
 
+#include "FuzzInput.h"
 #include "crypto/ixCryptSignature.h"
 
 namespace {
@@ -17,9 +15,8 @@ void ImportBlob(const ix::TixByteArray& AInput)
 {
     ix::os::HCRYPTPROV provider = 0;
     ix::os::HCRYPTKEY handle = 0;
-    if (!ix::os::CryptAcquireContextA(&provider, nullptr, nullptr, ix::os::PROV_RSA_FULL,
-            ix::os::CRYPT_VERIFYCONTEXT))
-        std::abort();
+    ix::fuzz::Require(ix::os::CryptAcquireContextA(&provider, nullptr, nullptr, ix::os::PROV_RSA_FULL,
+        ix::os::CRYPT_VERIFYCONTEXT));
     const bool taken = ix::os::CryptImportKey(provider, AInput.data(),
         static_cast<ix::os::DWORD>(AInput.size()), 0, ix::os::CRYPT_EXPORTABLE, &handle);
     if (taken)
@@ -27,30 +24,20 @@ void ImportBlob(const ix::TixByteArray& AInput)
     ix::os::CryptReleaseContext(provider, 0);
 }
 
-/// Sets the key from AInput by the import AKind selects.
-void Import(ix::TixCryptApiRsaKey& AKey, uint8_t AKind, const ix::TixByteArray& AInput)
-{
-    switch (AKind % 4)
-    {
-    case 0:
-        AKey.SetRsaPrivateKey(AInput);
-        break;
-    case 1:
-        AKey.SetRsaPublicKey(AInput);
-        break;
-    case 2:
-        AKey.SetPublicKeyInfo(AInput);
-        break;
-    default:
-    {
+using TImport = void (*)(ix::TixCryptApiRsaKey&, const ix::TixByteArray&);
+
+/// The imports, picked by the first byte modulo 4; the first one takes a private key.
+const TImport Imports[] = {
+    [](ix::TixCryptApiRsaKey& AKey, const ix::TixByteArray& AInput) { AKey.SetRsaPrivateKey(AInput); },
+    [](ix::TixCryptApiRsaKey& AKey, const ix::TixByteArray& AInput) { AKey.SetRsaPublicKey(AInput); },
+    [](ix::TixCryptApiRsaKey& AKey, const ix::TixByteArray& AInput) { AKey.SetPublicKeyInfo(AInput); },
+    [](ix::TixCryptApiRsaKey& AKey, const ix::TixByteArray& AInput) {
         // A modulus and an exponent: the first byte tells how many bytes the exponent takes.
         const size_t split = AInput.empty() ? 0 : AInput[0] % 8;
         const auto middle = AInput.begin() + static_cast<ptrdiff_t>(std::min(split, AInput.size()));
         AKey.SetRsaKey(ix::TixByteArray(middle, AInput.end()), ix::TixByteArray(AInput.begin(), middle));
-        break;
-    }
-    }
-}
+    },
+};
 
 void CheckImportedKey(ix::TixCryptApiRsaKey& AKey, uint8_t AKind, const ix::TixByteArray& AInput)
 {
@@ -58,20 +45,17 @@ void CheckImportedKey(ix::TixCryptApiRsaKey& AKey, uint8_t AKind, const ix::TixB
     ix::TixCryptApiRsaKey again;
     again.Init();
     again.SetPublicKeyInfo(AKey.GetPublicKeyInfo());
-    if (again.GetRsaPublicKey() != publicKey)
-        std::abort();
+    ix::fuzz::Require(again.GetRsaPublicKey() == publicKey);
     ix::TixSignatureRsaSha256 signature;
     signature.Init();
     signature.SetPublicKey(AKey);
     signature.Update(AInput, 0, static_cast<int32_t>(AInput.size()));
-    if (signature.VerifySignature(AInput))
-        std::abort();   // the data as its own signature
+    ix::fuzz::Require(!signature.VerifySignature(AInput)); // the data as its own signature
     if (AKind % 4 == 0)
     {
         const ix::TixByteArray privateKey = AKey.GetRsaPrivateKey();
         again.SetRsaPrivateKey(privateKey);
-        if (again.GetRsaPrivateKey() != privateKey)
-            std::abort();
+        ix::fuzz::Require(again.GetRsaPrivateKey() == privateKey);
         ix::TixSignatureRsaSha1 signer;
         signer.Init();
         signer.SetPrivateKey(AKey);
@@ -80,33 +64,26 @@ void CheckImportedKey(ix::TixCryptApiRsaKey& AKey, uint8_t AKind, const ix::TixB
         signer.Init();
         signer.SetPublicKey(again);
         signer.Update(AInput, 0, static_cast<int32_t>(AInput.size()));
-        if (!signer.VerifySignature(signed_))
-            std::abort();
+        ix::fuzz::Require(signer.VerifySignature(signed_));
     }
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize)
+void ix::fuzz::CheckInput(const uint8_t* AData, size_t ASize)
 {
     if (ASize == 0)
-        return 0;
+        return;
     const ix::TixByteArray input(AData + 1, AData + ASize);
     if (AData[0] >= 0x80)
     {
         ImportBlob(input);
-        return 0;
+        return;
     }
     ix::TixCryptApiRsaKey key;
-    try
-    {
-        key.Init();
-        Import(key, AData[0], input);
-    }
-    catch (const ix::EixCryptError&)
-    {
-        return 0;
-    }
-    CheckImportedKey(key, AData[0], input);
-    return 0;
+    if (ix::fuzz::Completes<ix::EixCryptError>([&] {
+            key.Init();
+            Imports[AData[0] % 4](key, input);
+        }))
+        CheckImportedKey(key, AData[0], input);
 }

@@ -3,11 +3,9 @@
 // whether a login is offered. The only failure allowed is EixSocksFirewallError; the reply
 // buffer must never be asked for fewer than one byte.
 #include <algorithm>
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
 #include <memory>
 
+#include "FuzzInput.h"
 #include "net/ixSocks.h"
 
 namespace {
@@ -37,14 +35,13 @@ void Negotiate(const uint8_t* AData, size_t ASize, bool ALogin)
     ix::TixByteArray request;
     ix::TixByteArray reply;
     size_t offset = 1;
-    try
-    {
+    ix::fuzz::Completes<ix::EixSocksFirewallError>([&] {
         stream.BuildRequest(request);
         while (offset < ASize && stream.GetState() != ix::ssTunnel)
         {
             const int32_t missing = stream.GetReplySize() - static_cast<int32_t>(reply.size());
-            if (missing < 1)
-                std::abort(); // the stream would read nothing and take that for a closed peer
+            // With nothing missing, the stream would read nothing and take that for a closed peer.
+            ix::fuzz::Require(missing >= 1);
             const size_t take = std::min<size_t>(static_cast<size_t>(missing), ASize - offset);
             const size_t chunk = std::min<size_t>(take, 1 + AData[offset] % 7);
             reply.insert(reply.end(), AData + offset, AData + offset + chunk);
@@ -55,22 +52,18 @@ void Negotiate(const uint8_t* AData, size_t ASize, bool ALogin)
             if (stream.GetNextAction() == ix::naWrite && stream.GetState() != ix::ssTunnel)
                 stream.BuildRequest(request);
         }
-    }
-    catch (const ix::EixSocksFirewallError&)
-    {
-    }
+    });
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize)
+void ix::fuzz::CheckInput(const uint8_t* AData, size_t ASize)
 {
     if (ASize == 0)
-        return 0;
+        return;
     const bool login = (AData[0] & 2) != 0;
     if ((AData[0] & 1) != 0)
         Negotiate<ix::TixSocks5NetworkStream>(AData, ASize, login);
     else
         Negotiate<ix::TixSocks4aNetworkStream>(AData, ASize, login);
-    return 0;
 }

@@ -2,10 +2,7 @@
 // record framing and handshake: every outcome must be a status (incomplete, continue, a
 // failure with its alert), never a crash, a hang or a read outside the input. The first byte
 // chooses where the bytes are cut into two deliveries, as a split socket read would cut them.
-#include <cstddef>
-#include <cstdint>
-#include <string>
-
+#include "FuzzInput.h"
 #include "platform/ixOsSecurity.h"
 
 namespace {
@@ -30,10 +27,10 @@ SECURITY_STATUS Step(PSecurityFunctionTableA ATable, CredHandle& ACred, CtxtHand
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize)
+void ix::fuzz::CheckInput(const uint8_t* AData, size_t ASize)
 {
     if (ASize == 0)
-        return 0;
+        return;
     const PSecurityFunctionTableA table = InitSecurityInterfaceA();
     SCH_CREDENTIALS block{};
     block.dwVersion = SCH_CREDENTIALS_VERSION;
@@ -41,11 +38,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize)
     CredHandle credentials{};
     if (table->AcquireCredentialsHandleA(nullptr, const_cast<SEC_CHAR*>(UNISP_NAME_A),
             SECPKG_CRED_OUTBOUND, nullptr, &block, nullptr, nullptr, &credentials, nullptr) != SEC_E_OK)
-        return 0;
+        return;
     CtxtHandle context{};
     if (Step(table, credentials, nullptr, context, {}) == SEC_I_CONTINUE_NEEDED)
     {
-        const std::string bytes(reinterpret_cast<const char*>(AData) + 1, ASize - 1);
+        const std::string bytes = ix::fuzz::Text(AData, ASize, 1);
         const size_t cut = bytes.empty() ? 0 : AData[0] % (bytes.size() + 1);
         SECURITY_STATUS status = Step(table, credentials, &context, context, bytes.substr(0, cut));
         if (status == SEC_E_INCOMPLETE_MESSAGE || status == SEC_I_CONTINUE_NEEDED)
@@ -53,5 +50,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize)
         table->DeleteSecurityContext(&context);
     }
     table->FreeCredentialsHandle(&credentials);
-    return 0;
 }
