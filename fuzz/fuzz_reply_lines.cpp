@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "FuzzInput.h"
-#include "command/ChunkedConnection.h"
+#include "support/ChunkedConnection.h"
 
 namespace {
 
