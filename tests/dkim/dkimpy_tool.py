@@ -1,13 +1,14 @@
 #!/usr/bin/python3
-"""dkimpy on the command line for the DKIM peer tests (one process for many messages).
+"""dkimpy on the command line for the DKIM peer tests (one process for many messages), with the
+keys of the zone that tests/peers/dnsmasq serves, read from its state file (dnsmasq.env).
 
-  dkimpy_tool.py verify RECORDS_FILE MESSAGE_FILE...
-      prints one line per message: "ok", or "fail" and the signatures that do not verify;
-      RECORDS_FILE holds lines "SELECTOR RECORD" and at most one plain "RECORD"; every key lookup is
-      answered with the record of the name's selector, else the plain one (never from DNS)
-  dkimpy_tool.py sign RSA_KEY_FILE ED25519_KEY_FILE DOMAIN OUT_DIR SIGNING...  (message on stdin)
+  dkimpy_tool.py verify STATE_FILE MESSAGE_FILE...
+      prints one line per message: "ok", or "fail" and the signatures that do not verify; every
+      key lookup is answered with the zone's record of the name's selector ("sel" or "ed"),
+      never from DNS
+  dkimpy_tool.py sign STATE_FILE DOMAIN OUT_DIR MESSAGE_FILE SIGNING...
       SIGNING is SELECTOR,CANON,ALGORITHM[,length]; writes OUT_DIR/N.eml for the Nth SIGNING, signed
-      over From, To, Subject and Date. RSA keys in PEM, Ed25519 keys as base64 of their seed.
+      over From, To, Subject and Date with the zone's RSA or Ed25519 key.
 """
 import os
 import subprocess
@@ -16,17 +17,20 @@ import sys
 import dkim
 
 
-def verify(records_file, message_files):
-    records = {}
-    for line in open(records_file, "rb").read().splitlines():
-        selector, _, record = line.strip().partition(b" ")
-        if b"=" in selector:
-            records[None] = line.strip()
-        elif selector:
-            records[selector] = record
+def read_state(state_file):
+    state = {}
+    for line in open(state_file).read().splitlines():
+        name, _, value = line.partition("=")
+        state[name] = value
+    return state
+
+
+def verify(state, message_files):
+    rsa = state["DKIM_STRING_1"] + state["DKIM_STRING_2"] + state["DKIM_STRING_3"]
+    records = {b"sel": rsa.encode(), b"ed": state["DKIM_ED25519_RECORD"].encode()}
 
     def lookup(name, timeout=5):
-        return records.get(name.split(b".")[0], records.get(None, b""))
+        return records.get(name.split(b".")[0], b"")
 
     for name in message_files:
         d = dkim.DKIM(open(name, "rb").read())
@@ -35,15 +39,16 @@ def verify(records_file, message_files):
         print("ok" if count and not bad else "fail %s" % bad)
 
 
-def sign(rsa_key_file, ed25519_key_file, domain, out_dir, signings):
-    message = sys.stdin.buffer.read()
+def sign(state, domain, out_dir, message_file, signings):
+    message = open(message_file, "rb").read()
+    keys = state["IX_PEER_DIR"]
     for index, signing in enumerate(signings):
         selector, canon, algorithm, *options = signing.split(",")
         if algorithm.startswith("ed25519"):
-            key = open(ed25519_key_file, "rb").read().strip()
+            key = open(os.path.join(keys, "dkim-ed25519.key"), "rb").read().strip()
         else:
-            key = subprocess.run(["openssl", "rsa", "-in", rsa_key_file, "-traditional"], check=True,
-                                 capture_output=True).stdout
+            key = subprocess.run(["openssl", "rsa", "-in", os.path.join(keys, "dkim.key"), "-traditional"],
+                                 check=True, capture_output=True).stdout
         header, _, body = canon.partition("/")
         signature = dkim.sign(message, selector.encode(), domain.encode(), key,
                               canonicalize=(header.encode(), (body or "simple").encode()),
@@ -54,6 +59,6 @@ def sign(rsa_key_file, ed25519_key_file, domain, out_dir, signings):
 
 
 if sys.argv[1] == "verify":
-    verify(sys.argv[2], sys.argv[3:])
+    verify(read_state(sys.argv[2]), sys.argv[3:])
 else:
-    sign(sys.argv[2], sys.argv[3], sys.argv[4], sys.argv[5], sys.argv[6:])
+    sign(read_state(sys.argv[2]), sys.argv[3], sys.argv[4], sys.argv[5], sys.argv[6:])

@@ -15,15 +15,6 @@
 namespace ix {
 namespace {
 
-/// A list holding ALines.
-std::unique_ptr<TStringList> Lines(std::initializer_list<const char*> ALines)
-{
-    auto result = std::make_unique<TStringList>();
-    for (const char* line : ALines)
-        result->Add(line);
-    return result;
-}
-
 int32_t ErrorOf(const std::function<void()>& AAction)
 {
     try {
@@ -119,16 +110,16 @@ TEST(DkimSignature, BuildWritesFoldedTagsThatParseBack)
         signature.SignedHeaderFields.Add(name);
     signature.CopiedHeaderFields.Add("Subject: a|b");
     signature.CopiedHeaderFields.Add("\tfolded");
-    const auto message = Lines({"From: a@b", "", "body"});
-    signature.Build(*message, 40);
+    TStringList message{"From: a@b", "", "body"};
+    signature.Build(message, 40);
     signature.Signature = std::string(300, 'Q');
-    signature.SetSignatureValue(*message, 40);
+    signature.SetSignatureValue(message, 40);
 
     TixDkimHeaderFieldList list;
-    list.Parse(0, *message);
+    list.Parse(0, message);
     ASSERT_EQ(list.GetFieldName(0), "DKIM-Signature");
     for (int32_t i = 0; i < list.GetFieldEnd(0); ++i)
-        EXPECT_LE((*message)[i].size(), 40u) << (*message)[i];
+        EXPECT_LE(message[i].size(), 40u) << message[i];
     TixDkimSignature parsed;
     parsed.Parse(list.GetFieldValue(0));
     const std::string ascii = TixIdnTranslator::EncodeDomain(signature.Domain);
@@ -144,14 +135,14 @@ TEST(DkimSignature, BuildWritesFoldedTagsThatParseBack)
 TEST(DkimSignature, BuildRefusesMissingValuesAndReversedDates)
 {
     TixDkimSignature signature;
-    const auto message = Lines({"From: a@b", ""});
-    EXPECT_EQ(ErrorOf([&] { signature.Build(*message, 76); }), DkimSignatureParamsCode);
+    TStringList message{"From: a@b", ""};
+    EXPECT_EQ(ErrorOf([&] { signature.Build(message, 76); }), DkimSignatureParamsCode);
     signature.Parse(Minimal);
     signature.SignatureTimestamp = Now();
     signature.SignatureExpiration = signature.SignatureTimestamp - 1;
-    EXPECT_EQ(ErrorOf([&] { signature.Build(*message, 76); }), DkimSignatureParamsCode);
+    EXPECT_EQ(ErrorOf([&] { signature.Build(message, 76); }), DkimSignatureParamsCode);
     signature.Signature.clear();
-    EXPECT_EQ(ErrorOf([&] { signature.SetSignatureValue(*message, 76); }), DkimSignatureParamsCode);
+    EXPECT_EQ(ErrorOf([&] { signature.SetSignatureValue(message, 76); }), DkimSignatureParamsCode);
 }
 
 // ---- Quoted-printable and header list -------------------------------------------------------
@@ -164,9 +155,9 @@ TEST(DkimQuotedPrintable, EncodesSeparatorsAndDecodesUpperCaseEscapes)
 
 TEST(DkimHeaderFieldList, RepeatedNamesTakeFieldsFromTheBottomUp)
 {
-    const auto message = Lines({"From: first", "To: t", "From: second", " folded", "Subject: s", "", "From: body"});
+    TStringList message{"From: first", "To: t", "From: second", " folded", "Subject: s", "", "From: body"};
     TixDkimHeaderFieldList list;
-    list.Parse(0, *message);
+    list.Parse(0, message);
     EXPECT_EQ(list.GetFieldValueRaw(2), "secondfolded");
     EXPECT_EQ(list.NextFieldIndex(" FROM"), 2);
     EXPECT_EQ(list.NextFieldIndex("to"), 1);
@@ -196,13 +187,13 @@ class DkimBodyCanonicalization : public testing::TestWithParam<TBodyCase>
 
 TEST_P(DkimBodyCanonicalization, GivesTheHashedText)
 {
-    const auto message = Lines({"From: a", ""});
+    TStringList message{"From: a", ""};
     for (const char* line : GetParam().Body)
-        message->Add(line);
+        message.Add(line);
     TixDkimSimpleCanonicalizer simple;
     TixDkimRelaxedCanonicalizer relaxed;
-    EXPECT_EQ(simple.CanonicalizeBody(*message), GetParam().Simple);
-    EXPECT_EQ(relaxed.CanonicalizeBody(*message), GetParam().Relaxed);
+    EXPECT_EQ(simple.CanonicalizeBody(message), GetParam().Simple);
+    EXPECT_EQ(relaxed.CanonicalizeBody(message), GetParam().Relaxed);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, DkimBodyCanonicalization,
@@ -212,12 +203,12 @@ INSTANTIATE_TEST_SUITE_P(Cases, DkimBodyCanonicalization,
 
 TEST(DkimHeaderCanonicalization, SignsNamedFieldsBottomUpInBothForms)
 {
-    const auto message = Lines({"From: one", "To:  T  x", "\t y ", "Subject: s", "FROM: two", "", "body"});
-    const auto names = Lines({"from", "to", "from", "from", "cc"});
+    TStringList message{"From: one", "To:  T  x", "\t y ", "Subject: s", "FROM: two", "", "body"};
+    TStringList names{"from", "to", "from", "from", "cc"};
     TixDkimSimpleCanonicalizer simple;
     TixDkimRelaxedCanonicalizer relaxed;
-    EXPECT_EQ(simple.CanonicalizeHeader(*message, *names), "FROM: two\r\nTo:  T  x\r\n\t y \r\nFrom: one\r\n");
-    EXPECT_EQ(relaxed.CanonicalizeHeader(*message, *names), "from:two\r\nto:T x y\r\nfrom:one\r\n");
+    EXPECT_EQ(simple.CanonicalizeHeader(message, names), "FROM: two\r\nTo:  T  x\r\n\t y \r\nFrom: one\r\n");
+    EXPECT_EQ(relaxed.CanonicalizeHeader(message, names), "from:two\r\nto:T x y\r\nfrom:one\r\n");
 }
 
 // ---- Key records ----------------------------------------------------------------------------

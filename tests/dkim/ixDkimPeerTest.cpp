@@ -5,15 +5,12 @@
 #include "dkim/ixDkim.h"
 
 #include "support/PeerEnv.h"
+#include "support/ProgramRun.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <regex>
-#include <sstream>
 
 #include "crypto/ixCryptSignature.h"
 #include "dns/ixDnsQuery.h"
@@ -21,8 +18,6 @@
 
 namespace ix {
 namespace {
-
-namespace fs = std::filesystem;
 
 constexpr char Header[] =
     "Received: from a by b; Sun, 6 Dec 2026 10:00:00 +0000\r\n"
@@ -35,37 +30,42 @@ constexpr char Header[] =
     "Subject: a second subject\r\n";
 constexpr char Body[] = "\r\nHello  there \t\r\n\r\nsecond line\r\n\r\n\r\n";
 
-/// The contents of AFile.
-std::string ReadFile(const fs::path& AFile)
-{
-    std::ifstream file(AFile, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 class DkimPeer : public testing::Test
 {
 protected:
     void SetUp() override
     {
         FState = test::ReadPeerEnv(IX_DNSMASQ_STATE);
-        ASSERT_FALSE(FState.empty()) << "dnsmasq is not running (no " << IX_DNSMASQ_STATE << ")";
-        ASSERT_FALSE(FState["DNS_PORT"].empty());
-        FDir = fs::temp_directory_path() / ("ix-dkim-peer-" + std::to_string(getpid()));
-        fs::create_directories(FDir);
-        // Sign signs with the zone's key too.
-        const fs::path key = FDir / "key.der";
-        ASSERT_EQ(std::system(("openssl rsa -in " + FState["IX_PEER_DIR"] + "/dkim.key -traditional -outform DER -out " +
-                                  key.string() + " 2>/dev/null")
-                                  .c_str()),
-            0);
-        const std::string der = ReadFile(key);
+        ASSERT_FALSE(FState["DNS_PORT"].empty()) << "dnsmasq is not running (no " << IX_DNSMASQ_STATE << ")";
+        // Sign signs with the zone's keys too.
+        Shell("openssl rsa -in " + FState["IX_PEER_DIR"] + "/dkim.key -traditional -outform DER -out " + File("key.der"));
+        const std::string der = test::ReadAll(File("key.der"));
         FPrivateKey.assign(der.begin(), der.end());
-        FEd25519Key = TixEncoder::DecodeBytesWith(cmBase64, ReadFile(FState["IX_PEER_DIR"] + "/dkim-ed25519.key"));
+        FEd25519Key = TixEncoder::DecodeBytesWith(cmBase64, test::ReadAll(FState["IX_PEER_DIR"] + "/dkim-ed25519.key"));
     }
 
-    void TearDown() override { fs::remove_all(FDir); }
+    std::string File(const std::string& AName) const { return (FScratch.Path() / AName).string(); }
+
+    /// Runs the shell command ACommand with AInput on its input, which must succeed.
+    test::TProgramRun Shell(const std::string& ACommand, const std::string& AInput = {})
+    {
+        std::ofstream(File("in"), std::ios::binary) << AInput;
+        const std::string command = "(" + ACommand + ") <" + File("in") + " >" + File("out") + " 2>" + File("err");
+        const test::TProgramRun run{std::system(command.c_str()), test::ReadAll(File("out")), test::ReadAll(File("err"))};
+        EXPECT_EQ(run.Status, 0) << ACommand << "\n" << run.Err;
+        return run;
+    }
+
+    /// The files AMessages written to, one each.
+    std::vector<std::string> Files(const std::vector<std::string>& AMessages)
+    {
+        std::vector<std::string> files;
+        for (size_t i = 0; i < AMessages.size(); ++i) {
+            files.push_back(File("signed" + std::to_string(i)));
+            std::ofstream(files.back(), std::ios::binary) << AMessages[i];
+        }
+        return files;
+    }
 
     /// ADkim asking dnsmasq for keys and signing with the zone's keys for example.com, "sel" (the
     /// Ed25519 key's selector is "ed").
@@ -82,63 +82,47 @@ protected:
         ADkim.SetSelector("sel");
     }
 
-    /// Runs the dkimpy tool with AArguments and AInput on its input; returns its output lines.
-    std::vector<std::string> Dkimpy(const std::string& AArguments, const std::string& AInput = {})
-    {
-        std::ofstream(FDir / "in", std::ios::binary) << AInput;
-        const std::string command = "/usr/bin/python3 " IX_DKIMPY_TOOL " " + AArguments + " <" + (FDir / "in").string() +
-            " >" + (FDir / "out").string() + " 2>" + (FDir / "err").string();
-        EXPECT_EQ(std::system(command.c_str()), 0) << ReadFile(FDir / "err");
-        std::vector<std::string> lines;
-        std::istringstream out(ReadFile(FDir / "out"));
-        for (std::string line; std::getline(out, line);)
-            lines.push_back(line);
-        return lines;
-    }
-
     /// dkimpy's verdict ("ok" or "fail ...") on each of AMessages, with the zone's key records.
     std::vector<std::string> DkimpyVerify(const std::vector<std::string>& AMessages)
     {
-        std::ofstream(FDir / "record") << "sel " << FState["DKIM_STRING_1"] << FState["DKIM_STRING_2"]
-                                       << FState["DKIM_STRING_3"] << "\ned " << FState["DKIM_ED25519_RECORD"] << "\n";
-        std::string files;
-        for (size_t i = 0; i < AMessages.size(); ++i) {
-            const fs::path name = FDir / ("signed" + std::to_string(i));
-            std::ofstream(name, std::ios::binary) << AMessages[i];
-            files += " " + name.string();
-        }
-        return Dkimpy("verify " + (FDir / "record").string() + files);
+        std::string command = "/usr/bin/python3 " IX_DKIMPY_TOOL " verify " IX_DNSMASQ_STATE;
+        for (const std::string& file : Files(AMessages))
+            command += " " + file;
+        std::vector<std::string> lines;
+        std::istringstream out(Shell(command).Out);
+        for (std::string line; std::getline(out, line);)
+            lines.push_back(line);
+        return lines;
     }
 
     /// AMessage signed by dkimpy for ix.test with the zone's keys, once per signing
     /// ("selector,canonicalization,algorithm[,length]").
     std::vector<std::string> DkimpySign(const std::string& AMessage, const std::vector<std::string>& ASignings)
     {
-        std::string signings;
+        std::ofstream(File("unsigned"), std::ios::binary) << AMessage;
+        std::string command = "/usr/bin/python3 " IX_DKIMPY_TOOL " sign " IX_DNSMASQ_STATE " ix.test " +
+            FScratch.Path().string() + " " + File("unsigned");
         for (const std::string& signing : ASignings)
-            signings += " " + signing;
-        const std::string keys = FState["IX_PEER_DIR"] + "/dkim.key " + FState["IX_PEER_DIR"] + "/dkim-ed25519.key";
-        Dkimpy("sign " + keys + " ix.test " + FDir.string() + signings, AMessage);
+            command += " " + signing;
+        Shell(command);
         std::vector<std::string> result;
         for (size_t i = 0; i < ASignings.size(); ++i)
-            result.push_back(ReadFile(FDir / (std::to_string(i) + ".eml")));
+            result.push_back(test::ReadAll(File(std::to_string(i) + ".eml")));
         return result;
     }
 
-    /// Runs the OpenDKIM filter in test mode over AFiles with the configuration AConfig and
-    /// AOptions; returns what it printed.
-    std::string OpenDkim(const std::string& AConfig, const std::string& AOptions, const std::vector<fs::path>& AFiles)
+    /// What the OpenDKIM filter in test mode printed over AFiles with the configuration AConfig
+    /// and AOptions.
+    std::string OpenDkim(const std::string& AConfig, const std::string& AOptions, const std::vector<std::string>& AFiles)
     {
+        std::string files;
+        for (const std::string& file : AFiles)
+            files += (files.empty() ? "" : ",") + file;
         // The configuration comes through a pipe: opendkim refuses configuration files below a
         // folder that others may write to, such as /tmp.
-        std::ofstream(FDir / "opendkim.conf") << "RequireSafeKeys no\n" << AConfig;
-        std::string files;
-        for (const fs::path& file : AFiles)
-            files += (files.empty() ? "" : ",") + file.string();
-        const std::string command = "cat " + (FDir / "opendkim.conf").string() + " | /usr/sbin/opendkim -x /dev/stdin " +
-            AOptions + " -vvvv -t " + files + " >" + (FDir / "out").string() + " 2>" + (FDir / "err").string();
-        EXPECT_EQ(std::system(command.c_str()), 0) << ReadFile(FDir / "err");
-        return ReadFile(FDir / "out") + ReadFile(FDir / "err");
+        const auto run = Shell("cat | /usr/sbin/opendkim -x /dev/stdin " + AOptions + " -vvvv -t " + files,
+            "RequireSafeKeys no\n" + AConfig);
+        return run.Out + run.Err;
     }
 
     /// OpenDKIM's verdict on each of AMessages ("succeeded", or its failure), the keys of the
@@ -146,20 +130,16 @@ protected:
     std::vector<std::string> OpenDkimVerify(const std::vector<std::string>& AMessages,
         const std::vector<std::string>& ADomains)
     {
-        std::ofstream keys(FDir / "keys");
+        std::ofstream keys(File("keys"));
         for (const std::string& domain : ADomains)
             keys << "sel._domainkey." << domain << " " << FState["DKIM_STRING_1"] << FState["DKIM_STRING_2"]
                  << FState["DKIM_STRING_3"] << "\ned._domainkey." << domain << " " << FState["DKIM_ED25519_RECORD"] << "\n";
         keys.close();
-        std::vector<fs::path> files;
-        for (size_t i = 0; i < AMessages.size(); ++i) {
-            files.push_back(FDir / ("signed" + std::to_string(i)));
-            std::ofstream(files.back(), std::ios::binary) << AMessages[i];
-        }
-        const std::string out = OpenDkim("Mode v\nTestPublicKeys " + (FDir / "keys").string() + "\n", "", files);
+        const std::vector<std::string> files = Files(AMessages);
+        const std::string out = OpenDkim("Mode v\nTestPublicKeys " + File("keys") + "\n", "", files);
         std::vector<std::string> verdicts;
-        for (const fs::path& file : files) {
-            const std::string prefix = "opendkim: " + file.string() + ": verification ";
+        for (const std::string& file : files) {
+            const std::string prefix = "opendkim: " + file + ": verification ";
             const size_t at = out.find(prefix);
             const size_t end = at == std::string::npos ? at : out.find('\n', at);
             const std::string line =
@@ -174,10 +154,10 @@ protected:
     std::string OpenDkimSign(const std::string& AMessage, const std::string& ASelector, const std::string& ACanonicalization,
         const std::string& AAlgorithm)
     {
-        std::ofstream(FDir / "unsigned", std::ios::binary) << AMessage;
+        std::ofstream(File("unsigned"), std::ios::binary) << AMessage;
         const std::string key = FState["IX_PEER_DIR"] + (ASelector == "ed" ? "/dkim-ed25519.pem" : "/dkim.key");
         const std::string out = OpenDkim("", "-b s -d ix.test -s " + ASelector + " -k " + key + " -c " +
-            ACanonicalization + " -S " + AAlgorithm, {FDir / "unsigned"});
+            ACanonicalization + " -S " + AAlgorithm, {File("unsigned")});
         // The filter prints the field it inserts: "### INSHEADER: ... hvalue='VALUE'", folded with LF.
         const std::string marker = "hname='DKIM-Signature' hvalue='";
         const size_t at = out.find(marker);
@@ -219,55 +199,49 @@ protected:
     std::map<std::string, std::string> FState;
     TixByteArray FPrivateKey;
     TixByteArray FEd25519Key;
-    fs::path FDir;
+    test::TScratch FScratch{"dkim-peer"};
 };
+
+const std::string Message = std::string(Header) + Body;
 
 struct TSignCase {
     const char* Name;
     const char* Algorithm;
     const char* Canonicalization;
-    std::function<void(TixDkim&)> Setup;
-    std::string Message;
+    const char* Selector = "sel";
+    int32_t BodyLength = 0;
+    std::string Text = Message;
+    std::function<void(TixDkim&)> Setup = nullptr;
 };
 
-const std::string Message = std::string(Header) + Body;
-
 const TSignCase SignCases[] = {
-    {"Sha256Simple", "rsa-sha256", "simple/simple", nullptr, Message},
-    {"Sha1Simple", "rsa-sha1", "simple/simple", nullptr, Message},
-    {"Sha256RelaxedSimple", "rsa-sha256", "relaxed/simple", nullptr, Message},
-    {"Sha1RelaxedRelaxed", "rsa-sha1", "relaxed/relaxed", nullptr, Message},
-    {"Sha256RelaxedOnly", "rsa-sha256", "relaxed", nullptr, Message},
-    {"BodyLength", "rsa-sha256", "relaxed/relaxed", [](TixDkim& ADkim) { ADkim.SetBodyLength(9); }, Message},
-    {"CopiedFieldsAndDates", "rsa-sha256", "relaxed/relaxed",
+    {"Sha256Simple", "rsa-sha256", "simple/simple"},
+    {"Sha1Simple", "rsa-sha1", "simple/simple"},
+    {"Sha256RelaxedSimple", "rsa-sha256", "relaxed/simple"},
+    {"Sha1RelaxedRelaxed", "rsa-sha1", "relaxed/relaxed"},
+    {"Sha256RelaxedOnly", "rsa-sha256", "relaxed"},
+    {"BodyLength", "rsa-sha256", "relaxed/relaxed", "sel", 9},
+    {"CopiedFieldsAndDates", "rsa-sha256", "relaxed/relaxed", "sel", 0, Message,
         [](TixDkim& ADkim) {
             ADkim.GetCopiedHeaderFields().Add("To");
             ADkim.GetCopiedHeaderFields().Add("Subject");
             ADkim.SetSignatureTimestamp(Now());
             ADkim.SetSignatureExpiration(Now() + 1);
-        },
-        Message},
-    {"NonAsciiIdentityDomain", "rsa-sha256", "relaxed/relaxed",
+        }},
+    {"NonAsciiIdentityDomain", "rsa-sha256", "relaxed/relaxed", "sel", 0, Message,
         [](TixDkim& ADkim) {
             ADkim.SetDomain("b\xC3\xBC" "cher.example");
             ADkim.SetUserIdentity("joe@mail.b\xC3\xBC" "cher.example");
-        },
-        Message},
-    {"RepeatedNames", "rsa-sha256", "simple/simple",
+        }},
+    {"RepeatedNames", "rsa-sha256", "simple/simple", "sel", 0, Message,
         [](TixDkim& ADkim) {
             for (const char* name : {"Subject", "Subject", "Subject", "To"})
                 ADkim.GetSignedHeaderFields().Add(name);
-        },
-        Message},
-    {"EmptyBodyRelaxed", "rsa-sha256", "relaxed/relaxed", nullptr, std::string(Header) + "\r\n"},
-    {"EmptyBodySimple", "rsa-sha1", "simple/simple", nullptr, std::string(Header) + "\r\n"},
-    {"Ed25519Relaxed", "ed25519-sha256", "relaxed/relaxed", [](TixDkim& ADkim) { ADkim.SetSelector("ed"); }, Message},
-    {"Ed25519SimpleBodyLength", "ed25519-sha256", "simple/simple",
-        [](TixDkim& ADkim) {
-            ADkim.SetSelector("ed");
-            ADkim.SetBodyLength(9);
-        },
-        Message},
+        }},
+    {"EmptyBodyRelaxed", "rsa-sha256", "relaxed/relaxed", "sel", 0, std::string(Header) + "\r\n"},
+    {"EmptyBodySimple", "rsa-sha1", "simple/simple", "sel", 0, std::string(Header) + "\r\n"},
+    {"Ed25519Relaxed", "ed25519-sha256", "relaxed/relaxed", "ed"},
+    {"Ed25519SimpleBodyLength", "ed25519-sha256", "simple/simple", "ed", 9},
 };
 
 /// AMessage as a mail filter sees it: the filter interface hands over header values without
@@ -286,10 +260,12 @@ std::vector<std::string> DkimPeer::SignAll(const std::function<std::string(const
         Prepare(dkim);
         dkim.SetSignatureAlgorithm(c.Algorithm);
         dkim.SetCanonicalization(c.Canonicalization);
+        dkim.SetSelector(c.Selector);
+        dkim.SetBodyLength(c.BodyLength);
         if (c.Setup)
             c.Setup(dkim);
         TStringList message;
-        message.SetText(ATransform(c.Message));
+        message.SetText(ATransform(c.Text));
         dkim.Sign(message);
         messages.push_back(message.GetText());
     }

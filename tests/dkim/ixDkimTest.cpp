@@ -4,10 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <unistd.h>
-
 #include "crypto/ixCryptSignature.h"
 #include "dkim/ixDkimCanonicalizer.h"
 #include "message/ixEncoder.h"
@@ -45,38 +41,18 @@ TixByteArray Base64(const char* AText)
 class DkimComponent : public testing::Test
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        // One key per build tree, made aside and renamed so that test processes share it.
-        const std::filesystem::path file = std::filesystem::path(IX_TEST_KEY_DIR) / "dkim2048.der";
-        FKeys = std::make_unique<TixCryptApiRsaKey>();
-        FKeys->Init();
-        if (!std::filesystem::exists(file)) {
-            FKeys->SetKeyLength(2048);
-            FKeys->GenerateKey();
-            const TixByteArray key = FKeys->GetRsaPrivateKey();
-            std::filesystem::create_directories(file.parent_path());
-            const std::string part = file.string() + ".part" + std::to_string(getpid());
-            std::ofstream(part, std::ios::binary).write(reinterpret_cast<const char*>(key.data()),
-                static_cast<std::streamsize>(key.size()));
-            std::filesystem::rename(part, file);
-        }
-        std::ifstream in(file, std::ios::binary);
-        FKeys->SetRsaPrivateKey(TixByteArray(std::istreambuf_iterator<char>(in), {}));
-    }
-    static void TearDownTestSuite() { FKeys.reset(); }
-
     void SetUp() override
     {
         FMessage.SetText(MessageText);
         FDkim.SetDomain("example.com");
         FDkim.SetSelector("sel");
-        FDkim.GetRsaKey().SetRsaPrivateKey(FKeys->GetRsaPrivateKey());
+        FDkim.GetRsaKey().SetKeyLength(1024);
+        FDkim.GetRsaKey().GenerateKey();
         FDkim.GetEd25519Key().SetPrivateKey(Base64(RfcEd25519Private));
         FDkim.OnGetPublicKey = [this](TObject*, TixDkimSignature* ASignature, TixByteArray& AKey) {
             AKey = ASignature->SignatureAlgorithm.starts_with("ed25519") ? Base64(RfcEd25519Public) : FPublicKey;
         };
-        FPublicKey = FKeys->GetPublicKeyInfo();
+        FPublicKey = FDkim.GetRsaKey().GetPublicKeyInfo();
     }
 
     /// The error code with which Verify fails; 0 when it succeeds.
@@ -90,49 +66,10 @@ protected:
         return 0;
     }
 
-    static std::unique_ptr<TixCryptApiRsaKey> FKeys;
     TixDkim FDkim;
     TStringList FMessage;
     TixByteArray FPublicKey;
 };
-
-std::unique_ptr<TixCryptApiRsaKey> DkimComponent::FKeys;
-
-struct TSignCase {
-    const char* Algorithm;
-    const char* Canonicalization;
-    int32_t BodyLength;
-};
-
-void PrintTo(const TSignCase& AValue, std::ostream* AStream)
-{
-    *AStream << testing::PrintToString(std::string(AValue.Algorithm) + " " + AValue.Canonicalization + " l=" + std::to_string(AValue.BodyLength));
-}
-
-class DkimSignVerify : public DkimComponent, public testing::WithParamInterface<TSignCase>
-{
-};
-
-TEST_P(DkimSignVerify, SignedMessagesVerify)
-{
-    FDkim.SetSignatureAlgorithm(GetParam().Algorithm);
-    FDkim.SetCanonicalization(GetParam().Canonicalization);
-    FDkim.SetBodyLength(GetParam().BodyLength);
-    FDkim.GetSignedHeaderFields().Add("From");
-    FDkim.SetUserIdentity("joe@mail.example.com");
-    FDkim.GetCopiedHeaderFields().Add("To");
-    FDkim.Sign(FMessage);
-    ASSERT_EQ(VerifyError(), 0) << FMessage.GetText();
-    const auto& status = FDkim.GetSignatures()[0]->VerifyStatus;
-    EXPECT_EQ(status.GetStatus(), TixDkimSignatureVerifyStatus::Verified);
-    EXPECT_EQ(status.GetStatusText().empty(), GetParam().BodyLength == 0) << status.GetStatusText();
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, DkimSignVerify,
-    testing::Values(TSignCase{"rsa-sha256", "", 0}, TSignCase{"rsa-sha1", "simple/simple", 0},
-        TSignCase{"rsa-sha256", "relaxed", 0}, TSignCase{"rsa-sha256", "relaxed/relaxed", 0},
-        TSignCase{"rsa-sha1", "relaxed/relaxed", 10}, TSignCase{"rsa-sha256", "simple/relaxed", 5},
-        TSignCase{"ed25519-sha256", "relaxed/relaxed", 0}, TSignCase{"ed25519-sha256", "simple/simple", 10}));
 
 // RFC 8463, appendix A.3: one message signed with the Ed25519 key and with the RSA key of A.2.
 TEST(DkimRfc8463, ExampleVerifiesWithBothKeysAndFailsWhenChanged)
@@ -200,6 +137,7 @@ TEST_F(DkimComponent, ChangesToSignedPartsFail)
     // Whitespace alone is no change under relaxed canonicalization.
     FMessage.Put(subject, "Subject: a subject with blanks  ");
     EXPECT_EQ(VerifyError(), 0);
+    EXPECT_EQ(FDkim.GetSignatures()[0]->VerifyStatus.GetStatusText(), "") << "a signature over the whole body";
 }
 
 struct TCheckCase {
@@ -267,7 +205,9 @@ TEST_F(DkimComponent, VerifyModesDecideWhatOneBadSignatureDoes)
         ASSERT_EQ(FDkim.GetSignatures().Count(), count) << mode;
         EXPECT_EQ(FDkim.GetSignatures()[0]->VerifyStatus.GetStatus(), TixDkimSignatureVerifyStatus::Failed);
         if (count == 2) {
-            EXPECT_EQ(FDkim.GetSignatures()[1]->VerifyStatus.GetStatus(), TixDkimSignatureVerifyStatus::Verified);
+            const auto& lower = FDkim.GetSignatures()[1]->VerifyStatus;
+            EXPECT_EQ(lower.GetStatus(), TixDkimSignatureVerifyStatus::Verified);
+            EXPECT_FALSE(lower.GetStatusText().empty()) << "l= leaves part of the body unsigned";
         }
     }
 }

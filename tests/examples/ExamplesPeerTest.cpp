@@ -47,19 +47,11 @@ protected:
     std::string DkimpySign(const std::string& AInput, const std::string& ASigning)
     {
         std::ofstream(Scratch.Path() / "unsigned.eml", std::ios::binary) << AInput;
-        const std::string command = "/usr/bin/python3 " IX_SOURCE_DIR "/tests/dkim/dkimpy_tool.py sign " +
-            Dns["IX_PEER_DIR"] + "/dkim.key " + Dns["IX_PEER_DIR"] + "/dkim-ed25519.key ix.test " + Scratch.Path().string() + " " + ASigning + " < " +
-            (Scratch.Path() / "unsigned.eml").string();
-        EXPECT_EQ(std::system(command.c_str()), 0) << command;
-        return ReadAll(Scratch.Path() / "0.eml");
-    }
-
-    /// verify_dkim on AMessage, asking dnsmasq for the keys.
-    test::TProgramRun VerifyDkim(const std::string& AMessage)
-    {
-        std::ofstream(Scratch.Path() / "signed.eml", std::ios::binary) << AMessage;
-        return RunProgram(IX_VERIFY_DKIM, (Scratch.Path() / "signed.eml").string() + " 127.0.0.1 " + Dns["DNS_PORT"],
+        const auto run = RunProgram("/usr/bin/python3", IX_SOURCE_DIR "/tests/dkim/dkimpy_tool.py sign " IX_DNSMASQ_STATE
+            " ix.test " + Scratch.Path().string() + " " + (Scratch.Path() / "unsigned.eml").string() + " " + ASigning,
             Scratch.Path());
+        EXPECT_EQ(run.Status, 0) << run.Err;
+        return ReadAll(Scratch.Path() / "0.eml");
     }
 
     static inline std::map<std::string, std::string> Dovecot, Dns;
@@ -101,21 +93,17 @@ TEST_F(ExamplesPeer, FetchSavesTheMailboxByteForByteAndShowSavesTheSendersAttach
 
 TEST_F(ExamplesPeer, FetchFailuresShowTheLibrarysMessageAndCode)
 {
-    struct TCase
-    {
-        std::string Environment;
-        std::string Error;
-    };
-    const TCase cases[] = {
+    // The environment of the command, and how its error output ends.
+    const std::pair<std::string, std::string> cases[] = {
         {"env -u SSL_CERT_FILE POP3_PASSWORD=samplepasswd",
             "certificate refused: A certificate chain could not be built to a trusted root authority\n"
             "A certificate chain could not be built to a trusted root authority (code -2146762486)\n"},
         {"SSL_CERT_FILE=" + Dovecot["DOVECOT_CA"] + " POP3_PASSWORD=wrong", "(code 20)\n"},
     };
-    for (const TCase& c : cases) {
-        const auto run = Fetch(c.Environment, Scratch.Path() / "mail");
-        EXPECT_EQ(run.Status, 1) << c.Environment;
-        EXPECT_TRUE(run.Err.ends_with(c.Error)) << c.Environment << ": " << run.Err;
+    for (const auto& [environment, error] : cases) {
+        const auto run = Fetch(environment, Scratch.Path() / "mail");
+        EXPECT_EQ(run.Status, 1) << environment;
+        EXPECT_TRUE(run.Err.ends_with(error)) << environment << ": " << run.Err;
     }
 }
 
@@ -124,13 +112,8 @@ TEST_F(ExamplesPeer, VerifyDkimGivesEachSignaturesVerdict)
     const std::string message = "From: Joe <joe@ix.test>\r\nTo: ann@ix.test\r\nSubject: signed\r\n"
                                 "Date: Sun, 6 Dec 2026 10:00:00 +0000\r\n\r\nHello\r\n";
     const std::string once = DkimpySign(message, "sel,relaxed/relaxed,rsa-sha256");
-    struct TCase
-    {
-        std::string Message;
-        int Status;
-        std::string Out;
-    };
-    const TCase cases[] = {
+    // The message, and the exit status and output of verify_dkim on it.
+    const std::tuple<std::string, int, std::string> cases[] = {
         {once, 0, "d=ix.test s=sel: pass\n"},
         {DkimpySign(once, "revoked,relaxed/relaxed,rsa-sha256"), 1,
             "d=ix.test s=revoked: fail: The key is revoked (code -18)\nd=ix.test s=sel: pass\n"},
@@ -138,10 +121,13 @@ TEST_F(ExamplesPeer, VerifyDkimGivesEachSignaturesVerdict)
             "d=ix.test s=sel: fail: Body hash values differ (code -13)\n"},
         {message, 1, ""},
     };
-    for (const TCase& c : cases) {
-        const auto run = VerifyDkim(c.Message);
-        EXPECT_EQ(run.Status, c.Status) << c.Message << run.Err;
-        EXPECT_EQ(run.Out, c.Out) << c.Message;
+    for (const auto& [signedMessage, status, out] : cases) {
+        std::ofstream(Scratch.Path() / "signed.eml", std::ios::binary) << signedMessage;
+        // The keys come from dnsmasq.
+        const auto run = RunProgram(IX_VERIFY_DKIM, (Scratch.Path() / "signed.eml").string() + " 127.0.0.1 " + Dns["DNS_PORT"],
+            Scratch.Path());
+        EXPECT_EQ(run.Status, status) << signedMessage << run.Err;
+        EXPECT_EQ(run.Out, out) << signedMessage;
     }
 }
 

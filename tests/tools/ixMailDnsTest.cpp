@@ -2,8 +2,6 @@
 // are printed exactly as dig prints the same server's answers.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
 #include "ToolRunner.h"
 #include "support/PeerEnv.h"
 
@@ -27,14 +25,10 @@ protected:
     /// dig's answer section for AQuestion ("NAME TYPE") from the same server.
     std::string Dig(const std::string& AQuestion) const
     {
-        const std::string command = "dig @127.0.0.1 -p " + FPort + " +noall +answer +tries=1 +time=3 " + AQuestion;
-        std::string text;
-        FILE* output = ::popen(command.c_str(), "r");
-        char buffer[4096];
-        for (size_t n; output != nullptr && (n = std::fread(buffer, 1, sizeof buffer, output)) > 0;)
-            text.append(buffer, n);
-        EXPECT_EQ(output != nullptr ? ::pclose(output) : -1, 0) << command;
-        return text;
+        const auto dig = test::RunProgram("dig", "@127.0.0.1 -p " + FPort + " +noall +answer +tries=1 +time=3 " + AQuestion,
+            Scratch.Path());
+        EXPECT_EQ(dig.Status, 0) << AQuestion << ": " << dig.Err;
+        return dig.Out;
     }
 
     std::string FPort;
@@ -56,24 +50,14 @@ TEST_F(IxmailDns, RecordsReadAsDigPrintsThem)
 
 TEST_F(IxmailDns, FailuresGiveOneLineAndTheirStatus)
 {
-    struct TCase
-    {
-        std::string Args;
-        int Status;
-        std::string Error;
-    };
-    for (const TCase& c : {
-             TCase{"dns missing.ix.test" + Server(), 1, "ixmail: No such name (code 3)\n"},
-             TCase{"dns example.com MX" + Server(), 1, "ixmail: Refused (code 5)\n"},
-             TCase{"dns www.ix.test SRV" + Server(), 2, "ixmail: TYPE takes one of A, NS, CNAME, SOA, PTR, MX, TXT, AAAA\n"},
-             TCase{"dns" + Server(), 2, "ixmail: dns takes NAME [TYPE] (ixmail dns --help)\n"},
-         })
-    {
-        const auto run = RunTool(c.Args, Scratch.Path());
-        EXPECT_EQ(run.Status, c.Status) << c.Args;
-        EXPECT_EQ(run.Err, c.Error) << c.Args;
-        EXPECT_EQ(run.Out, "") << c.Args;
-    }
+    test::ExpectFailures({
+                             {"dns missing.ix.test" + Server(), 1, "ixmail: No such name (code 3)\n"},
+                             {"dns example.com MX" + Server(), 1, "ixmail: Refused (code 5)\n"},
+                             {"dns www.ix.test SRV" + Server(), 2,
+                                 "ixmail: TYPE takes one of A, NS, CNAME, SOA, PTR, MX, TXT, AAAA\n"},
+                             {"dns" + Server(), 2, "ixmail: dns takes NAME [TYPE] (ixmail dns --help)\n"},
+                         },
+        Scratch.Path());
 }
 
 } // namespace

@@ -63,20 +63,10 @@ TEST_F(IxmailMime, HostileNamesLandOnlyInsideTheFolder)
 
 TEST_F(IxmailMime, BadUsageAndMissingFilesGiveOneLineAndTheirStatus)
 {
-    struct TCase
-    {
-        std::string Args;
-        int Status;
-    };
-    for (const TCase& c : {TCase{"mime show", 2}, TCase{"mime frobnicate x", 2}, TCase{"nothing", 2},
-             TCase{"pop3 list --server", 2}, TCase{"pop3 list --server h --tls bogus", 2},
-             TCase{"mime show /nonexistent/m.eml", 1}})
-    {
-        const auto run = RunTool(c.Args, Scratch.Path());
-        EXPECT_EQ(run.Status, c.Status) << c.Args;
-        EXPECT_TRUE(run.Err.starts_with("ixmail: ")) << c.Args << ": " << run.Err;
-        EXPECT_EQ(std::count(run.Err.begin(), run.Err.end(), '\n'), 1) << run.Err;
-    }
+    test::ExpectFailures({{"mime show", 2, ""}, {"mime frobnicate x", 2, ""}, {"nothing", 2, ""},
+                             {"pop3 list --server", 2, ""}, {"pop3 list --server h --tls bogus", 2, ""},
+                             {"mime show /nonexistent/m.eml", 1, ""}},
+        Scratch.Path());
 }
 
 } // namespace
