@@ -2,6 +2,7 @@
 // show_message prints a nested body tree and saves decoded attachments inside the folder named.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <sstream>
 #include <vector>
@@ -16,51 +17,22 @@ using test::ReadAll;
 using test::RunProgram;
 using test::TScratch;
 
-std::vector<std::string> Lines(const std::string& AText)
-{
-    std::vector<std::string> lines;
-    std::istringstream stream(AText);
-    for (std::string line; std::getline(stream, line);)
-        lines.push_back(line);
-    return lines;
-}
-
-/// The lines of the first C++ block after the README heading "### Fetch a mailbox".
-std::vector<std::string> ReadmeFetchBlock()
-{
-    const std::vector<std::string> readme = Lines(ReadAll(std::string(IX_SOURCE_DIR) + "/README.md"));
-    std::vector<std::string> block;
-    bool inSection = false, inBlock = false;
-    for (const std::string& line : readme) {
-        if (line == "### Fetch a mailbox")
-            inSection = true;
-        else if (inSection && line == "```cpp")
-            inBlock = true;
-        else if (inBlock && line == "```")
-            break;
-        else if (inBlock)
-            block.push_back(line);
-    }
-    return block;
-}
-
 TEST(Examples, ReadmeFetchExampleIsACopyOfFetchMailbox)
 {
-    const std::vector<std::string> block = ReadmeFetchBlock();
-    ASSERT_GE(block.size(), 10U) << "no C++ block under \"### Fetch a mailbox\" in README.md";
-    const std::vector<std::string> example = Lines(ReadAll(std::string(IX_SOURCE_DIR) + "/examples/fetch_mailbox.cpp"));
-    // The block is a run of the example's lines with their common indentation taken off.
-    const std::string indent(8, ' ');
-    const auto same = [&](size_t AAt) {
-        for (size_t i = 0; i < block.size(); ++i)
-            if (AAt + i >= example.size() || example[AAt + i] != (block[i].empty() ? "" : indent + block[i]))
-                return false;
-        return true;
-    };
-    bool found = false;
-    for (size_t at = 0; at < example.size() && !found; ++at)
-        found = same(at);
-    EXPECT_TRUE(found) << "README.md's fetch example differs from examples/fetch_mailbox.cpp";
+    // The first C++ block after the heading "### Fetch a mailbox", each line indented as the
+    // example's function body is, must be whole lines of the example.
+    std::istringstream readme(ReadAll(std::string(IX_SOURCE_DIR) + "/README.md"));
+    std::string block;
+    bool inSection = false, inBlock = false;
+    for (std::string line; std::getline(readme, line) && !(inBlock && line == "```");) {
+        if (inBlock)
+            block += (line.empty() ? "" : std::string(8, ' ') + line) + "\n";
+        inSection = inSection || line == "### Fetch a mailbox";
+        inBlock = inBlock || (inSection && line == "```cpp");
+    }
+    ASSERT_GE(std::count(block.begin(), block.end(), '\n'), 10) << "no C++ block under \"### Fetch a mailbox\" in README.md";
+    EXPECT_NE(ReadAll(std::string(IX_SOURCE_DIR) + "/examples/fetch_mailbox.cpp").find("\n" + block), std::string::npos)
+        << "README.md's fetch example differs from examples/fetch_mailbox.cpp:\n" << block;
 }
 
 TEST(Examples, ShowMessagePrintsTheTreeAndSavesDecodedAttachmentsInsideTheFolder)
