@@ -182,7 +182,7 @@ TEST(PlatformMessages, SignalledHandleTakesPrecedenceOverWaitingMessagesWhichAZe
     ASSERT_TRUE(KillTimer(window.Get(), 1));
 }
 
-TEST(PlatformMessages, MessagePostedFromAnotherThreadWakesWaitAndReachesItsWindow)
+TEST(PlatformMessages, MessagePostedFromAnotherThreadWakesWaitAndMessagesReachTheirWindowInOrderOrByFilter)
 {
     TEvent never(false, false);
     TRecordingWindow target;
@@ -193,23 +193,19 @@ TEST(PlatformMessages, MessagePostedFromAnotherThreadWakesWaitAndReachesItsWindo
     poster.join();
     EXPECT_EQ(target.Received[0], std::make_pair(WM_USER + 5, WPARAM(42)));
     EXPECT_TRUE(other.Received.empty());
-}
-
-TEST(PlatformMessages, PostedMessagesComeInOrderAndFiltersSelectThem)
-{
-    TRecordingWindow first;
-    TRecordingWindow second;
-    ASSERT_TRUE(PostMessageA(first.Get(), WM_USER + 1, 1, 0));
-    ASSERT_TRUE(PostMessageA(second.Get(), WM_USER + 2, 2, 0));
-    ASSERT_TRUE(PostMessageA(first.Get(), WM_USER + 3, 3, 0));
+    // Posted messages come in order and filters select them.
+    target.Received.clear();
+    ASSERT_TRUE(PostMessageA(target.Get(), WM_USER + 1, 1, 0));
+    ASSERT_TRUE(PostMessageA(other.Get(), WM_USER + 2, 2, 0));
+    ASSERT_TRUE(PostMessageA(target.Get(), WM_USER + 3, 3, 0));
     MSG msg{};
-    ASSERT_TRUE(PeekMessageA(&msg, second.Get(), 0, 0, PM_NOREMOVE));
+    ASSERT_TRUE(PeekMessageA(&msg, other.Get(), 0, 0, PM_NOREMOVE));
     EXPECT_EQ(msg.message, WM_USER + 2);
     ASSERT_TRUE(PeekMessageA(&msg, nullptr, WM_USER + 3, WM_USER + 3, PM_REMOVE));
     EXPECT_EQ(msg.wParam, 3u);
     EXPECT_EQ(DispatchAll(), 2);
-    EXPECT_EQ(first.Received, (std::vector<std::pair<UINT, WPARAM>>{{WM_USER + 1, 1}}));
-    EXPECT_EQ(second.Received, (std::vector<std::pair<UINT, WPARAM>>{{WM_USER + 2, 2}}));
+    EXPECT_EQ(target.Received, (std::vector<std::pair<UINT, WPARAM>>{{WM_USER + 1, 1}}));
+    EXPECT_EQ(other.Received, (std::vector<std::pair<UINT, WPARAM>>{{WM_USER + 2, 2}}));
 }
 
 TEST(PlatformMessages, DestroyedWindowOrOneWhoseThreadEndedLosesItsMessagesAndTimersAndRefusesNewOnes)
