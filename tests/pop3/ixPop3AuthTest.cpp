@@ -14,9 +14,7 @@
 namespace ix {
 namespace {
 
-using test::Quit;
 using test::Step;
-using test::operator+;
 
 // RFC 1939's APOP example.
 const std::string ApopGreeting = "+OK POP3 server ready <1896.697170952@dbc.mtview.ca.us>\r\n";
@@ -25,11 +23,6 @@ const std::string ApopLine = "APOP mrose c4c9334bac560ecc979e58001b3e22fb";
 // The CHALLENGE message of MS-NLMP 4.2.4 in base64.
 const std::string NtlmChallenge = "TlRMTVNTUAACAAAADAAMADgAAAAzgoriASNFZ4mrze8AAAAAAAAAACQAJABEAAAABgBwFwAAAA9TAGUAcgB2"
                                   "AGUAcgACAAwARABvAG0AYQBpAG4AAQAMAFMAZQByAHYAZQByAAAAAAA=";
-
-std::string Base64(const std::string& AText)
-{
-    return TixEncoder::EncodeLineWith(cmBase64, AText);
-}
 
 /// A client that logs in with the secure methods (by default as the examples of the RFCs' user).
 class Pop3Auth : public test::ScriptedPop3
@@ -95,7 +88,7 @@ TEST_F(Pop3Auth, NtlmFailuresRaiseTheirErrors)
     const TCase table[] = {
         // "+OK" instead of "+ " to AUTH NTLM is accepted; the NEGOTIATE must then be answered by "+ ".
         {"+OK to the negotiate", NtlmStart("+OK go on\r\n", {Step::Send("+OK\r\n"), Step::Drain()}), false, 10},
-        {"target beyond the end", NtlmStart("+ \r\n", {Step::Send("+ " + Base64(hostile) + "\r\n"), Step::Drain()}),
+        {"target beyond the end", NtlmStart("+ \r\n", {Step::Send("+ " + TixEncoder::EncodeLineWith(cmBase64, hostile) + "\r\n"), Step::Drain()}),
             true, os::SEC_E_INVALID_TOKEN},
         {"no token", NtlmStart("+ \r\n", {Step::Send("+ \r\n"), Step::Drain()}), true, os::SEC_E_INVALID_TOKEN},
     };
