@@ -107,6 +107,11 @@ TEST(TcpClientProperties, DefaultsAreThePublishedOnesAndOnlyARealChangeFiresOnCh
     client.SetServer("Mail.Example.Test"); // the letter case counts
     EXPECT_EQ(log.Events.size(), newValue.size() + 1);
     EXPECT_EQ(client.GetServer(), "Mail.Example.Test");
+    EXPECT_EQ(client.GetLocalBinding(), "127.0.0.1");
+    EXPECT_EQ(client.GetBitsPerSec(), 8000);
+    EXPECT_TRUE(client.GetUseIpV6());
+    EXPECT_EQ(client.GetConnectTimeOut(), 2000);
+    EXPECT_TRUE(client.GetDisableGuiProcessing());
     EXPECT_EQ(client.GetConnection()->GetTimeOut(), 1000);
 }
 
