@@ -94,6 +94,7 @@ TEST_F(DnsQueryTest, OnlyWrongRepliesEndInTheTimeOut)
 {
     ScriptedDnsServer server("127.0.0.1", 0, WrongRepliesFirst(false));
     Aim(server.Port(), 300);
+    FQuery.SetDisableGuiProcessing(false); // the wait that keeps the window messages flowing
     EXPECT_EQ(ExpectError<EixSocketError>([&] { ResolveTXT("example.test"); }, SocketErrorTimeout),
         "Timeout error occured");
 }

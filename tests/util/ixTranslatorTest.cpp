@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <map>
+#include <random>
 
 #include "core/ixStreams.h"
 #include "platform/ixOsKernel.h"
@@ -286,6 +287,24 @@ TEST(TixTranslator, Utf8DecodeGivesOneReplacementPerIllFormedPartAndKeepsWhatFol
         // Text in a UTF-8 code page is the bytes with the same parts replaced.
         EXPECT_EQ(TixTranslator::GetString(Bytes(c.Bytes), "utf-8"), TixTranslator::Utf8Encode(c.Wide))
             << ::testing::PrintToString(c.Bytes);
+    }
+}
+
+TEST(TixTranslator, NeverRaisesOnArbitraryBytes)
+{
+    const AnsiCodePage utf8(65001); // the composed tables and the UTF-8 reader of the text
+    std::mt19937 random(12345);
+    std::uniform_int_distribution<int> byte(0, 255);
+    std::vector<std::string> sets(std::begin(AllTableSets), std::end(AllTableSets));
+    sets.insert(sets.end(), {"utf-8", "", "unknown"});
+    for (int round = 0; round < 200; ++round) {
+        std::string data(static_cast<size_t>(round), '\0');
+        for (char& c : data)
+            c = static_cast<char>(byte(random));
+        for (const std::string& charSet : sets) {
+            EXPECT_NO_THROW(TixTranslator::GetString(Bytes(data), charSet));
+            EXPECT_NO_THROW(TixTranslator::GetBytes(data, charSet));
+        }
     }
 }
 
