@@ -50,57 +50,6 @@ struct TStopped
 
 } // namespace
 
-// --- Steps --------------------------------------------------------------------------------
-
-Step Step::Expect(std::string ALine)
-{
-    return {skExpect, std::move(ALine) + "\r\n"};
-}
-
-Step Step::ExpectBytes(std::string ABytes)
-{
-    return {skExpect, std::move(ABytes)};
-}
-
-Step Step::Send(std::string ABytes)
-{
-    return {skSend, std::move(ABytes)};
-}
-
-Step Step::Receive(size_t ACount, size_t AChunk)
-{
-    return {skReceive, {}, ACount, AChunk};
-}
-
-Step Step::Drain()
-{
-    return {skDrain};
-}
-
-Step Step::Stall(std::chrono::milliseconds ADuration)
-{
-    Step step{skStall};
-    step.Duration = ADuration;
-    return step;
-}
-
-Step Step::WaitSignal()
-{
-    return {skWaitSignal};
-}
-
-Step Step::Close()
-{
-    return {skClose};
-}
-
-Step Step::Call(std::function<void(ScriptIo&)> AAction)
-{
-    Step step{skCall};
-    step.Action = std::move(AAction);
-    return step;
-}
-
 // --- The server ---------------------------------------------------------------------------
 
 class ScriptedServer::TImpl : private ScriptIo
@@ -186,15 +135,21 @@ private:
         FEnded.notify_all();
     }
 
-    /// Waits for a network event (which it resets) or a timer; raises on stop and time-out.
+    /// Waits at most ALimit for AEvent; false when the time ran out. Raises when the server stops.
+    bool WaitFor(os::HANDLE AEvent, std::chrono::milliseconds ALimit)
+    {
+        const os::HANDLE handles[2] = {FStopEvent, AEvent};
+        const os::DWORD result =
+            os::WaitForMultipleObjects(AEvent == nullptr ? 1 : 2, handles, os::FALSE, static_cast<os::DWORD>(ALimit.count()));
+        if (result == os::WAIT_OBJECT_0)
+            throw TStopped{};
+        return result == os::WAIT_OBJECT_0 + 1;
+    }
+
+    /// Waits for a network event (which it resets); raises on stop and time-out.
     void WaitNetwork(const char* AWhat)
     {
-        const os::HANDLE handles[2] = {FNetEvent, FStopEvent};
-        const os::DWORD result =
-            os::WaitForMultipleObjects(2, handles, os::FALSE, static_cast<os::DWORD>(FOptions.StepLimit.count()));
-        if (result == os::WAIT_OBJECT_0 + 1)
-            throw TStopped{};
-        if (result != os::WAIT_OBJECT_0)
+        if (!WaitFor(FNetEvent, FOptions.StepLimit))
             throw TStepFailure(std::string("timed out waiting for ") + AWhat);
         os::WSANETWORKEVENTS events;
         const os::SOCKET socket = FClient != os::INVALID_SOCKET ? FClient : FListener;
@@ -283,12 +238,7 @@ private:
 
     void WaitSignal() override
     {
-        const os::HANDLE handles[2] = {FSignalEvent, FStopEvent};
-        const os::DWORD result = os::WaitForMultipleObjects(2, handles, os::FALSE,
-            static_cast<os::DWORD>(FOptions.StepLimit.count()));
-        if (result == os::WAIT_OBJECT_0 + 1)
-            throw TStopped{};
-        if (result != os::WAIT_OBJECT_0)
+        if (!WaitFor(FSignalEvent, FOptions.StepLimit))
             throw TStepFailure("no signal from the test");
     }
 
@@ -312,10 +262,7 @@ private:
                 FPending.clear();
             FPending.clear();
             break;
-        case Step::skStall:
-            if (os::WaitForSingleObject(FStopEvent, static_cast<os::DWORD>(AStep.Duration.count())) == os::WAIT_OBJECT_0)
-                throw TStopped{};
-            break;
+        case Step::skStall: WaitFor(nullptr, AStep.Duration); break;
         case Step::skWaitSignal: WaitSignal(); break;
         case Step::skClose:
             (void)os::shutdown(FClient, os::SD_SEND);

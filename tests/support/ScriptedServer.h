@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace ix::test {
@@ -36,23 +37,23 @@ struct Step
     enum TKind : uint8_t { skExpect, skSend, skReceive, skDrain, skStall, skWaitSignal, skClose, skCall };
 
     /// The client's next bytes must be ALine followed by CR LF.
-    static Step Expect(std::string ALine);
+    static Step Expect(std::string ALine) { return {skExpect, std::move(ALine) + "\r\n"}; }
     /// The client's next bytes must be exactly ABytes.
-    static Step ExpectBytes(std::string ABytes);
+    static Step ExpectBytes(std::string ABytes) { return {skExpect, std::move(ABytes)}; }
     /// One send of exactly these bytes.
-    static Step Send(std::string ABytes);
+    static Step Send(std::string ABytes) { return {skSend, std::move(ABytes)}; }
     /// Receives ACount bytes, at most AChunk per receive call (a slow reader with small chunks).
-    static Step Receive(size_t ACount, size_t AChunk = 65536);
+    static Step Receive(size_t ACount, size_t AChunk = 65536) { return {skReceive, {}, ACount, AChunk}; }
     /// Receives until the client closes its side.
-    static Step Drain();
+    static Step Drain() { return {skDrain}; }
     /// Sends nothing for ADuration (cut short when the server is destroyed).
-    static Step Stall(std::chrono::milliseconds ADuration);
+    static Step Stall(std::chrono::milliseconds ADuration) { return {skStall, {}, 0, 0, ADuration}; }
     /// Waits until the test calls Signal().
-    static Step WaitSignal();
+    static Step WaitSignal() { return {skWaitSignal}; }
     /// Closes the connection gracefully.
-    static Step Close();
+    static Step Close() { return {skClose}; }
     /// Runs AAction on the server's thread; an exception it throws fails the step.
-    static Step Call(std::function<void(ScriptIo&)> AAction);
+    static Step Call(std::function<void(ScriptIo&)> AAction) { return {skCall, {}, 0, 0, {}, std::move(AAction)}; }
 
     TKind Kind;
     std::string Bytes{};
