@@ -19,6 +19,7 @@
 #include <QTest>
 #include <QTextDocument>
 
+#include <cstdio>
 #include <map>
 #include <set>
 
@@ -95,6 +96,23 @@ TEST_F(MailReader, HtmlNewsletterIsRenderedWithItsOwnPictureAndNoRequestLeavesTh
     int requests = 0;
     QObject::connect(&web, &QTcpServer::newConnection, [&] { ++requests; });
     ConnectToDemo();
+    const std::vector<std::string> subjects = Column(1);
+    ASSERT_GE(subjects.size(), 3u);
+    EXPECT_EQ(subjects[0], "Welcome to your mailbox");
+    EXPECT_EQ(subjects[2], "Grüße aus München");
+    EXPECT_EQ(Column(0)[2].find("Jürgen Müller"), 1u) << Column(0)[2];
+    // An alternative message shows its HTML part as text in memBody.
+    View(2);
+    EXPECT_EQ(Form->edtFrom->text(), QStringLiteral("Finance <finance@ix.test>"));
+    EXPECT_EQ(Form->edtSubject->text(), QStringLiteral("Quarterly report (HTML)"));
+    EXPECT_TRUE(Form->memBody->toPlainText().contains(QStringLiteral("<h1>Quarterly report</h1>")))
+        << Form->memBody->toPlainText().toStdString();
+    // Kept for a person to look at: the connected window with a message shown.
+    const QString shot = QStringLiteral(IX_APP_SCREENSHOT_DIR "/connected-message.png");
+    SaveScreenshot(shot);
+    EXPECT_TRUE(QFile::exists(shot));
+    std::printf("screenshot: %s\n", qPrintable(shot));
+
     View(Newsletter);
     (void)Form->wbBody->grab();
     QTest::qWait(200);

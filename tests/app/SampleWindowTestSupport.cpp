@@ -5,7 +5,6 @@
 
 #include <QApplication>
 #include <QFile>
-#include <QProcess>
 #include <QTest>
 
 #include <fstream>
@@ -20,37 +19,22 @@ namespace ix::test {
 
 namespace {
 
-/// Starts Xvfb on a display number it picks itself, and the application on it.
+/// The application on Qt's offscreen platform: windows, painting and input without a display.
 class TDisplayEnvironment : public testing::Environment
 {
 public:
     void SetUp() override
     {
-        FServer.setProgram(QStringLiteral("Xvfb"));
-        FServer.setArguments({QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-            QStringLiteral("0"), QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp")});
-        FServer.start();
-        ASSERT_TRUE(FServer.waitForStarted(30000)) << "Xvfb does not start (scripts/setup.sh installs it)";
-        while (!FServer.canReadLine())
-            ASSERT_TRUE(FServer.waitForReadyRead(30000)) << "Xvfb names no display";
-        const QByteArray display = FServer.readLine().trimmed();
-        qputenv("DISPLAY", ":" + display);
-        qputenv("QT_QPA_PLATFORM", "xcb");
+        qputenv("QT_QPA_PLATFORM", "offscreen");
         FApplication = std::make_unique<QApplication>(FArgc, FArgv);
     }
 
-    void TearDown() override
-    {
-        FApplication.reset();
-        FServer.terminate();
-        FServer.waitForFinished(30000);
-    }
+    void TearDown() override { FApplication.reset(); }
 
 private:
     int FArgc = 1;
     char FName[10] = "app_tests";
     char* FArgv[2] = {FName, nullptr};
-    QProcess FServer;
     std::unique_ptr<QApplication> FApplication;
 };
 

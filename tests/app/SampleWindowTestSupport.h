@@ -1,7 +1,7 @@
 #pragma once
-// What the sample window's tests share: a private X server (Xvfb, started once for the test
-// binary and stopped by its PID), the Dovecot servers' settings, and a fixture that shows the
-// window, records the commands its client sends and answers its message boxes.
+// What the sample window's tests share: the application on Qt's offscreen platform, the Dovecot
+// servers' settings, and a fixture that shows the window, records the commands its client sends
+// and answers its message boxes.
 
 #include "app/ixDemoWalkthrough.h"
 #include "app/main.h"
