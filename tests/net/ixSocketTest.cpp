@@ -102,7 +102,7 @@ protected:
 
 TEST_F(ConnectionTest, ConnectThatCompletesAtOnceSkipsTheWaitAndAReplacedStreamTakesOverTheAddresses)
 {
-    ScriptedServer server({Step::Send("+OK hello\r\n"), Step::Drain()});
+    ScriptedServer server({Step::Send("+OK hello\r\n"), Step::Expect("QUIT"), Step::Close()});
     int ready = 0;
     Connection.OnReady = [&ready](TObject*) { ++ready; };
 
@@ -128,7 +128,9 @@ TEST_F(ConnectionTest, ConnectThatCompletesAtOnceSkipsTheWaitAndAReplacedStreamT
     EXPECT_EQ(Connection.GetNetworkStream(), next);
     TMemoryStream data;
     ReadUntil(Connection, data, "+OK hello\r\n");
-    Connection.Close(true);
+    Connection.WriteString("QUIT\r\n", "");
+    EXPECT_EQ(ReadToClose(), "");
+    EXPECT_FALSE(Connection.GetActive());
     EXPECT_EQ(server.Finish(), "");
 }
 
@@ -360,6 +362,36 @@ TEST_F(ConnectionTest, EnableBroadcastRefusesIPv6Sockets)
         std::make_pair(-7, std::string("Invalid address family")));
     Connection.CreateSocket(os::AF_INET, os::SOCK_DGRAM, os::IPPROTO_UDP);
     EXPECT_NO_THROW(Stream->EnableBroadcast());
+}
+
+TEST(UdpConnection, SendsAndReceivesDatagramsOnLoopbackAndTimesOutWithoutOne)
+{
+    TWinSockStartup startup;
+    uint16_t port = 0;
+    const TTestSocket peer = BindLoopback(os::SOCK_DGRAM, port);
+    TixUdpClientConnection connection;
+    connection.SetNetworkStream(std::make_unique<TixNetworkStream>());
+    connection.SetTimeOut(5000);
+    connection.Connect("127.0.0.1", port);
+    TMemoryStream query;
+    query.WriteText("question");
+    query.SetPosition(0);
+
+    connection.WriteData(&query);
+
+    char buffer[64];
+    os::SOCKADDR_IN from{};
+    int length = sizeof from;
+    const int received = os::recvfrom(peer.Get(), buffer, sizeof buffer, 0, reinterpret_cast<os::SOCKADDR*>(&from), &length);
+    ASSERT_EQ(std::string(buffer, static_cast<size_t>(std::max(received, 0))), "question");
+    ASSERT_EQ(os::sendto(peer.Get(), "answer", 6, 0, reinterpret_cast<os::SOCKADDR*>(&from), length), 6);
+    TMemoryStream reply;
+    connection.ReadData(&reply);
+    EXPECT_EQ(reply.View(), "answer");
+    EXPECT_EQ(connection.GetPeerPort(), port);
+    EXPECT_EQ(connection.GetLocalPort(), os::ntohs(from.sin_port));
+    connection.SetTimeOut(100);
+    EXPECT_EQ(SocketErrorOf([&] { connection.ReadData(&reply); }).first, -1);
 }
 
 } // namespace
