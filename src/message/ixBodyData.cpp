@@ -94,6 +94,29 @@ void TixBodyDataStream::Reset(const TStrings& ASource)
 {
     Clear();
     FSource = &ASource;
+    FReleaseLines = nullptr;
+    FReleasing = false;
+}
+
+void TixBodyDataStream::SetReleaseTarget(TStringList* ALines, int32_t AOffset) noexcept
+{
+    FReleaseLines = ALines;
+    FReleaseOffset = AOffset;
+    FReleasing = false;
+}
+
+void TixBodyDataStream::ReleaseLine(int32_t AIndex)
+{
+    std::string().swap(FReleaseLines->Line(FReleaseOffset + AIndex));
+}
+
+void TixBodyDataStream::ReleaseLines()
+{
+    if (!FReleaseLines)
+        return;
+    for (const TRun& run : FRuns)
+        for (int32_t i = 0; i < run.Count; ++i)
+            ReleaseLine(run.First + i);
 }
 
 void TixBodyDataStream::Clear() noexcept
@@ -195,6 +218,8 @@ int64_t TixBodyDataStream::Read(void* ABuffer, int64_t ACount)
             --want;
         }
         if (FOffset == lineSize + LineBreakSize) {
+            if (FReleasing)
+                ReleaseLine(run.First + FLine);
             FOffset = 0;
             if (++FLine == run.Count) {
                 FLine = 0;

@@ -94,6 +94,7 @@ void TixMailMessage::ParseBodies(TStrings& ASource)
 {
     TParseScope parsing(*this);
     FDataStream->Reset(ASource);
+    SetReleaseTarget(ASource);
     const bool multipart = IsMultipart();
     if (multipart)
         SplitMultipart(ASource);
@@ -203,8 +204,26 @@ void TixMailMessage::FinishBody(TixMessageBody& ABody, int32_t ALineCount)
     ABody.TrimTrailingCrlf(*FDataStream);
     FDataStream->Seek(0, soBeginning);
     if (destination) {
+        // Ignoring a decoding error decodes the data again: its lines must stay until then.
+        const TixMailMessage* message = ABody.GetMessage();
+        FDataStream->SetReleasing(message && message->GetErrorProcessing() != meIgnore);
         ABody.DecodeData(*FDataStream, *destination);
+        FDataStream->SetReleasing(false);
         ABody.DataAdded(*destination);
+    }
+    FDataStream->ReleaseLines();
+}
+
+void TixMailMessage::SetReleaseTarget(const TStrings& ASource)
+{
+    const TixMailMessage& root = FBodies->GetOwner() ? *FBodies->GetOwner() : *this;
+    TStringList* lines = root.FReleasableSource;
+    if (!lines)
+        return;
+    if (&ASource == lines) {
+        FDataStream->SetReleaseTarget(lines, 0);
+    } else if (const auto* range = dynamic_cast<const TixLineRange*>(&ASource); range && &range->GetBase() == lines) {
+        FDataStream->SetReleaseTarget(lines, range->GetFirst());
     }
 }
 

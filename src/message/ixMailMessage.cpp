@@ -457,6 +457,24 @@ void TixMailMessage::LoadMessage(TStrings& ASource)
     update.Finish();
 }
 
+void TixMailMessage::TakeMessage(TStrings& ASource)
+{
+    if (FDkim) {
+        LoadMessage(ASource);
+        return;
+    }
+    FReleasableSource = dynamic_cast<TStringList*>(&ASource);
+    try {
+        LoadMessage(ASource);
+    } catch (...) {
+        FReleasableSource = nullptr;
+        ASource.Clear();
+        throw;
+    }
+    FReleasableSource = nullptr;
+    ASource.Clear();
+}
+
 void TixMailMessage::LoadHeader(TStrings& ASource)
 {
     TUpdateScope update(*this);

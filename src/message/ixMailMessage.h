@@ -189,6 +189,11 @@ public:
     /// Loads a whole message: header, bodies, then the Dkim check. Fires OnChanged once.
     /// With ErrorProcessing meStop, EixEncoderError of a body's data propagates.
     void LoadMessage(TStrings& ASource);
+    /// As LoadMessage for lines that are not needed afterwards (a retrieved reply): the lines
+    /// of a string list are freed as the bodies take them and ASource is empty at the end,
+    /// also after an exception, so that the lines are not held beside the bodies. With Dkim
+    /// set, which checks the lines after the bodies, it is LoadMessage and ASource stays.
+    void TakeMessage(TStrings& ASource);
     /// Loads the header only; Bodies stay empty.
     void LoadHeader(TStrings& ASource);
     /// Cuts ASource (this message's lines) into bodies and decodes them.
@@ -312,6 +317,9 @@ private:
     void SplitSinglePart(TStrings& ASource);
     TixMessageBody& StartPart(TStrings& ASource, int32_t ABoundaryLine, int32_t& AContentStart);
     void FinishBody(TixMessageBody& ABody, int32_t ALineCount);
+    /// Lets the body data stream free the lines of ASource when they are lines of the list
+    /// that TakeMessage is loading (its own or a window of it).
+    void SetReleaseTarget(const TStrings& ASource);
     void RemoveEmptyTextBodies();
     void FillBodyLists();
     /// A nested message: its bodies are listed at ALevel for the outer message of AOuterOwner,
@@ -367,6 +375,8 @@ private:
     TixImageList FImageList;
     bool FBodyListsFilled = false;
     std::unique_ptr<TixBodyDataStream> FDataStream;
+    /// The source lines TakeMessage loads and frees (top-level message only).
+    TStringList* FReleasableSource = nullptr;
     int32_t FUpdateCount = 0;
     int32_t FParseCount = 0;
     /// Index in the top-level source of this message's line 0 (nested messages).

@@ -301,7 +301,7 @@ void TixPop3::Retrieve(int32_t AIndex, TixMailMessage* AMessage)
         RestrictReplySize(2 * size + ListSizeSlack);
     WaitMultipleLines(OnProgress ? size : 0);
     if (AMessage != nullptr)
-        AMessage->LoadMessage(GetResponse());
+        AMessage->TakeMessage(GetResponse()); // the reply's lines are freed as the bodies take them
 }
 
 void TixPop3::Delete(int32_t AIndex)

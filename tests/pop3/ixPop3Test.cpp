@@ -111,6 +111,7 @@ TEST(Pop3Replies, RetrieveAndHeaderLoadTheMessageObject)
     client.Retrieve(4, &message);
     EXPECT_EQ(message.GetSubject(), "second");
     EXPECT_EQ(message.MessageText().Join("|"), ".dot|..");
+    EXPECT_EQ(client.GetResponse().Count(), 0) << "the message holds the reply's lines, not both";
 }
 
 TEST(Pop3Client, KeepAliveTickIsSkippedWhileAnExchangeRuns)

@@ -29,6 +29,9 @@ public:
     void Insert(int32_t AIndex, std::string AValue) override;
     void Delete(int32_t AIndex) override;
     void Clear() override;
+    /// The list the window reads (never itself a window) and the index there of line 0.
+    const TStrings& GetBase() const noexcept { return *FBase; }
+    int32_t GetFirst() const noexcept { return FFirst; }
 
 private:
     int32_t BaseIndex(int32_t AIndex) const;
@@ -56,6 +59,14 @@ public:
     /// When the lines are one run: its first index and line count.
     bool GetSingleRun(int32_t& AFirst, int32_t& ACount) const noexcept;
     const TStrings* GetSource() const noexcept { return FSource; }
+    /// Lets the stream free the memory of source lines it is done with: line I of the source
+    /// is line AOffset + I of ALines (null: nothing is freed). Reset forgets it.
+    void SetReleaseTarget(TStringList* ALines, int32_t AOffset) noexcept;
+    /// While on, Read frees each line once it has read past it; a freed line reads as empty,
+    /// so the stream must not be read again before that point.
+    void SetReleasing(bool AValue) noexcept { FReleasing = AValue && FReleaseLines; }
+    /// Frees every line of the stream (when a release target is set).
+    void ReleaseLines();
 
     int64_t Read(void* ABuffer, int64_t ACount) override;
     /// Writes nothing (returns 0).
@@ -74,8 +85,12 @@ private:
     };
     /// Moves the read cursor to byte APosition of the full data.
     void MoveTo(int64_t APosition);
+    void ReleaseLine(int32_t AIndex);
 
     const TStrings* FSource = nullptr;
+    TStringList* FReleaseLines = nullptr;
+    int32_t FReleaseOffset = 0;
+    bool FReleasing = false;
     std::vector<TRun> FRuns;
     int64_t FSize = 0;
     int64_t FFullSize = 0;
