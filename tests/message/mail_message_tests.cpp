@@ -61,7 +61,8 @@ TEST(MailMessageDefaults, NewMessageHasThePublishedDefaults)
 
 TEST_F(MailMessageTest, HeaderFieldsBecomeDecodedProperties)
 {
-    Load("From: =?utf-8?Q?J=C3=B6rg?= <joerg@example.com>\n"
+    Load("From joerg@example.com Tue Jun  3 2008\n" // a mailbox's separator line
+         "From: =?utf-8?Q?J=C3=B6rg?= <joerg@example.com>\n"
          "To: a@example.com, \"B, C\" <b@example.com>\n"
          "Cc: c@example.com\n"
          "Subject: =?iso-8859-1?Q?Gr=FC=DFe?= and more\n"
@@ -89,9 +90,9 @@ TEST_F(MailMessageTest, HeaderFieldsBecomeDecodedProperties)
     EXPECT_EQ(Message.GetNewsGroups().Count(), 2);
     EXPECT_EQ(Message.GetReferences().Join("|"), "<r1@x>|<r2@x>");
     EXPECT_EQ(Message.GetExtraFields().Join("|"), "X-Custom: folded value");
-    // A line that is neither a field nor a continuation begins the body.
-    EXPECT_EQ(Message.GetRawHeader().Count(), 12);
-    EXPECT_EQ(Message.GetBodyStart(), 12);
+    // A later line that is neither a field nor a continuation begins the body.
+    EXPECT_EQ(Message.GetRawHeader().Count(), 13);
+    EXPECT_EQ(Message.GetBodyStart(), 13);
     EXPECT_EQ(Message.MessageText().Join("|"), "no colon on this line||body");
 }
 
