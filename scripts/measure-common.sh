@@ -12,9 +12,30 @@ ix_configure_measure_build() {
     -DCMAKE_CXX_FLAGS=--coverage -DCMAKE_EXE_LINKER_FLAGS=--coverage "${launcher[@]}" >/dev/null
 }
 
-# ix_copy_tree SOURCE_DIR DEST_DIR: copies the working tree (tracked and new files) with their
-# modification times, so that a file unchanged since the last copy is not rebuilt.
+# ix_copy_tree SOURCE_DIR DEST_DIR: brings the copy up to date with the working tree (tracked and
+# new files). Only files whose content differs are written, and they get the current time: a file
+# that kept its time from the working tree could be older than the object built from its previous
+# content, and would not be rebuilt. Files no longer in the tree are removed from the copy.
 ix_copy_tree() {
-  mkdir -p "$2"
-  (cd "$1" && git ls-files -z -co --exclude-standard | tar --null -T - -cf -) | tar -xf - -C "$2"
+  (cd "$1" && git ls-files -z -co --exclude-standard) | python3 -c '
+import os, shutil, sys
+source, dest = sys.argv[1:]
+names = {name for name in sys.stdin.read().split("\0") if name}
+for name in names:
+    src, dst = os.path.join(source, name), os.path.join(dest, name)
+    if not os.path.isfile(src):
+        continue
+    if os.path.isfile(dst) and os.path.getsize(src) == os.path.getsize(dst):
+        with open(src, "rb") as a, open(dst, "rb") as b:
+            if a.read() == b.read():
+                continue
+    os.makedirs(os.path.dirname(dst), exist_ok=True)
+    shutil.copyfile(src, dst)
+    shutil.copymode(src, dst)
+for folder, _, files in os.walk(dest):
+    for file in files:
+        path = os.path.join(folder, file)
+        if os.path.relpath(path, dest) not in names:
+            os.remove(path)
+' "$1" "$2"
 }
