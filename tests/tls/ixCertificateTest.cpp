@@ -25,11 +25,6 @@ const TTestCert& Authority()
     return authority;
 }
 
-TDateTime DaysFromNow(long ADays)
-{
-    return Now() + static_cast<double>(ADays);
-}
-
 } // namespace
 
 TEST(Certificate, ReadsEveryFieldOfACertificateSignedByTheTestAuthority)
@@ -49,8 +44,8 @@ TEST(Certificate, ReadsEveryFieldOfACertificateSignedByTheTestAuthority)
     ASSERT_EQ(context->pCertInfo->SerialNumber.cbData, 3u);
     EXPECT_EQ(context->pCertInfo->SerialNumber.pbData[0], 0x01);
     EXPECT_EQ(certificate.GetSerialNumber(), "0A0201");
-    EXPECT_NEAR(certificate.GetValidFrom(), DaysFromNow(-2), 0.01);
-    EXPECT_NEAR(certificate.GetValidTo(), DaysFromNow(30), 0.01);
+    EXPECT_NEAR(certificate.GetValidFrom(), Now() - 2.0, 0.01);
+    EXPECT_NEAR(certificate.GetValidTo(), Now() + 30.0, 0.01);
     EXPECT_EQ(certificate.GetVersion(), 2);
     EXPECT_EQ(certificate.GetSignatureAlgorithm(), "1.2.840.10045.4.3.2");
     EXPECT_EQ(certificate.GetSignatureAlgorithmName(), "sha256ECDSA");

@@ -139,6 +139,12 @@ TEST(SecurityHandshakeForms, VersionFourBlockStopsAtTls12AndItsBitsChooseTheVers
             input = AServer.Handshake(std::string(static_cast<char*>(outBuffer.pvBuffer), outBuffer.cbBuffer));
             Table()->FreeContextBuffer(outBuffer.pvBuffer);
         }
+        if (SecPkgContext_ConnectionInfo info{}; status == SEC_E_OK)
+        {
+            EXPECT_EQ(Table()->QueryContextAttributesA(&context, SECPKG_ATTR_CONNECTION_INFO, &info), SEC_E_OK);
+            EXPECT_EQ(info.dwProtocol, DWORD(SP_PROT_TLS1_2_CLIENT));
+            EXPECT_GE(info.dwCipherStrength, 128u);
+        }
         Table()->DeleteSecurityContext(&context);
         Table()->FreeCredentialsHandle(&credentials);
         return status;

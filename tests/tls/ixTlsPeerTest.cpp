@@ -51,12 +51,6 @@ protected:
         return text;
     }
 
-    /// The record trailer of the session: 17 for TLS 1.3, 16 for TLS 1.2 with AES-GCM.
-    static uint32_t TrailerOf(TixTcpClientTls& AClient)
-    {
-        return TlsStreamOf(AClient).GetSspi()->GetStreamSizes().cbTrailer;
-    }
-
 private:
     std::map<std::string, std::string> FValues;
 };
@@ -78,7 +72,7 @@ TEST_F(TlsPeers, GnuTlsHandshakesWithTheVersionTheFlagsAllowAndEchoes)
         client.SetUseSystemTLSFlags(c.System);
         client.SetTLSFlags({tfUseTLS12});
         client.Open();
-        EXPECT_EQ(TrailerOf(client), c.Trailer) << c.PortKey << " " << c.Host;
+        EXPECT_EQ(TlsStreamOf(client).GetSspi()->GetStreamSizes().cbTrailer, c.Trailer) << c.PortKey << " " << c.Host;
         EXPECT_EQ(Exchange(client, "hello GnuTLS"), "hello GnuTLS");
         EXPECT_EQ(Exchange(client, std::string(20000, 'g')), std::string(20000, 'g'));
         client.Close();
@@ -107,7 +101,7 @@ TEST_F(TlsPeers, SmallRecordsOfOpenSslArriveManyToAReadWithoutLoss)
         AimTls(client, PortOf("OPENSSL_PORT"));
         client.SetUseSystemTLSFlags(tls13);
         client.Open();
-        EXPECT_EQ(TrailerOf(client), tls13 ? 17u : 16u);
+        EXPECT_EQ(TlsStreamOf(client).GetSspi()->GetStreamSizes().cbTrailer, tls13 ? 17u : 16u);
         client.GetConnection()->WriteString(request, "");
         TMemoryStream reply;
         while (reply.GetSize() < static_cast<int64_t>(expected.size()) && client.IsActive())
