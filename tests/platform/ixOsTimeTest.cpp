@@ -130,3 +130,14 @@ TEST_F(PlatformTimeZone, ZonesWithoutDaylightTimeReportUnknown)
     EXPECT_EQ(GetTimeZoneInformation(&info), TIME_ZONE_ID_UNKNOWN);
     EXPECT_EQ(info.Bias, -330);
 }
+
+TEST_F(PlatformTimeZone, LocalTimeIsSystemTimeShiftedByTheZone)
+{
+    UseZone("UTC0");
+    SYSTEMTIME utc{};
+    SYSTEMTIME local{};
+    GetSystemTime(&utc);
+    GetLocalTime(&local);
+    EXPECT_EQ(utc.wYear, local.wYear);
+    EXPECT_GE(utc.wYear, 2024);
+}
