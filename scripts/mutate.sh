@@ -104,7 +104,7 @@ while IFS=$'\t' read -r -u 3 id file folder description; do
   cp -p "$scratch/src/$file" "$scratch/original.tmp"
   current=$file
   python3 "$tool" apply "$scratch/src" "$list" "$id"
-  mapfile -t targets < <(folder_targets "$folder")
+  mapfile -t targets < <(for each in $folder; do folder_targets "$each"; done)
   result=survived
   by=""
   if [ ${#targets[@]} -eq 0 ]; then

@@ -6,10 +6,12 @@ The list holds records separated by blank lines; lines starting with # are comme
     find: if (APort < 0 || APort > 0xFFFF)
     replace: if (APort < 0 || APort > 0x10000)
     why: port bound off by one
-The text after "find: " must occur exactly once in the file.
+The text after "find: " must occur exactly once in the file. An optional "tests: " line names
+more folders whose tests run, for code of one folder that users meet through another's (the
+platform's security interface through the TLS stream of src/tls).
 
     mutation_tool.py check ROOT LIST        every record complete, its text found once
-    mutation_tool.py list LIST [ID...]      id, file, folder, why (tab-separated)
+    mutation_tool.py list LIST [ID...]      id, file, test folders, why (tab-separated)
     mutation_tool.py apply ROOT LIST ID     applies one mutation in place
     mutation_tool.py summary RESULTS        counts of the result table
 """
@@ -18,6 +20,7 @@ import pathlib
 import sys
 
 FIELDS = ("file", "find", "replace", "why")
+OPTIONAL = ("tests",)
 
 
 def read_list(path):
@@ -31,7 +34,7 @@ def read_list(path):
                 current = {}
             continue
         key, sep, value = line.partition(": ")
-        if not sep or key not in FIELDS or key in current:
+        if not sep or key not in FIELDS + OPTIONAL or key in current:
             sys.exit(f"{path}:{number}: expected one of {', '.join(FIELDS)} as 'key: value'")
         current[key] = value
     if current:
@@ -81,7 +84,8 @@ def main(argv):
         wanted = {int(value) for value in argv[2:]}
         for index, record in enumerate(records, 1):
             if not wanted or index in wanted:
-                print(f"{index}\t{record['file']}\t{folder_of(record['file'])}\t{record['why']}")
+                folders = " ".join([folder_of(record["file"])] + record.get("tests", "").split())
+                print(f"{index}\t{record['file']}\t{folders}\t{record['why']}")
     elif command == "apply" and len(argv) == 4:
         record = read_list(argv[2])[int(argv[3]) - 1]
         path = pathlib.Path(argv[1]) / record["file"]
