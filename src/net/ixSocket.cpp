@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <exception>
 #include <new>
+#include <utility>
 
 namespace ix {
 
@@ -850,7 +851,11 @@ void TixTcpConnection::ReadPass(TStream* AData)
     TixNetworkStream& stream = *GetNetworkStream();
     TryFinally(
         [&] {
-            if (stream.GetReadPending())
+            // Pending bytes are read without a wait when they can be delivered, or when a write
+            // took the socket's read event. Bytes a stream holds for a destination are no reason
+            // for a read without one (the rest of a record) to skip its wait.
+            const bool eventTaken = std::exchange(FReadEventTaken, false);
+            if (stream.GetReadPending() && (AData != nullptr || eventTaken))
             {
                 stream.SetReadPending(false);
                 stream.Read(AData);
@@ -932,6 +937,7 @@ void TixTcpConnection::WaitAndWrite(TixNetworkStream& AStream, TStream* AData)
             {
                 CheckEventError(events, os::FD_READ_BIT);
                 AStream.SetReadPending(true);
+                FReadEventTaken = true;
             }
             if (Has(events, os::FD_WRITE))
             {

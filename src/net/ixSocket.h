@@ -398,6 +398,8 @@ private:
     void WaitAndWrite(TixNetworkStream& AStream, TStream* AData);
 
     bool FClosedByPeer = false;
+    // A write's wait took the socket's read event: the next read must not wait for it again.
+    bool FReadEventTaken = false;
 };
 
 /// The client side of a TCP connection.

@@ -161,9 +161,36 @@ TlsServerSteps::TlsServerSteps(int AVersion, const std::string& ACertName,
 {
 }
 
-Step TlsServerSteps::Handshake(const std::string& ABehindLastFlight) const
+namespace {
+
+/// Sends ABytes; with AHoldBack > 0 the last AHoldBack bytes go in a second send after the
+/// test's Signal.
+void SendHoldingBack(ScriptIo& AIo, const std::string& ABytes, size_t AHoldBack)
 {
-    return Step::Call([server = FServer, ABehindLastFlight](ScriptIo& AIo) {
+    if (AHoldBack == 0 || AHoldBack >= ABytes.size())
+    {
+        AIo.Send(ABytes);
+        return;
+    }
+    const size_t cut = ABytes.size() - AHoldBack;
+    AIo.Send(ABytes.substr(0, cut));
+    AIo.WaitSignal();
+    AIo.Send(ABytes.substr(cut));
+}
+
+std::string RecordsOf(TTlsTestServer& AServer, const std::vector<std::string>& ATexts)
+{
+    std::string records;
+    for (const std::string& text : ATexts)
+        records += AServer.Write(text);
+    return records;
+}
+
+}  // namespace
+
+Step TlsServerSteps::Handshake(std::vector<std::string> ABehindLastFlight, size_t AHoldBack) const
+{
+    return Step::Call([server = FServer, behind = std::move(ABehindLastFlight), AHoldBack](ScriptIo& AIo) {
         for (;;)
         {
             const std::string input = AIo.TakeSome();
@@ -172,7 +199,7 @@ Step TlsServerSteps::Handshake(const std::string& ABehindLastFlight) const
             std::string output = server->Handshake(input);
             if (server->HandshakeDone())
             {
-                AIo.Send(output + server->Write(ABehindLastFlight));
+                SendHoldingBack(AIo, output + RecordsOf(*server, behind), AHoldBack);
                 return;
             }
             if (!output.empty())
@@ -184,18 +211,14 @@ Step TlsServerSteps::Handshake(const std::string& ABehindLastFlight) const
 Step TlsServerSteps::SendRecords(std::vector<std::string> ATexts, size_t AHoldBack) const
 {
     return Step::Call([server = FServer, texts = std::move(ATexts), AHoldBack](ScriptIo& AIo) {
-        std::string records;
-        for (const std::string& text : texts)
-            records += server->Write(text);
-        if (AHoldBack == 0 || AHoldBack >= records.size())
-        {
-            AIo.Send(records);
-            return;
-        }
-        const size_t cut = records.size() - AHoldBack;
-        AIo.Send(records.substr(0, cut));
-        AIo.WaitSignal();
-        AIo.Send(records.substr(cut));
+        SendHoldingBack(AIo, RecordsOf(*server, texts), AHoldBack);
+    });
+}
+
+Step TlsServerSteps::SendRecordsAndClose(std::vector<std::string> ATexts) const
+{
+    return Step::Call([server = FServer, texts = std::move(ATexts)](ScriptIo& AIo) {
+        AIo.Send(RecordsOf(*server, texts) + server->Close());
     });
 }
 

@@ -59,13 +59,16 @@ public:
     explicit TlsServerSteps(int AVersion, const std::string& ACertName = "server",
         bool ARequestClientCertificate = false);
 
-    /// The server's side of the handshake. ABehindLastFlight, when given, goes as a record in
+    /// The server's side of the handshake. The records of ABehindLastFlight (one each) go in
     /// the same send as the server's last flight (TLS 1.2: its Finished; TLS 1.3: the session
-    /// tickets that answer the client's Finished).
-    Step Handshake(const std::string& ABehindLastFlight = "") const;
+    /// tickets that answer the client's Finished); with AHoldBack > 0 the last AHoldBack bytes
+    /// go in a second send after the test's Signal.
+    Step Handshake(std::vector<std::string> ABehindLastFlight = {}, size_t AHoldBack = 0) const;
     /// The records of ATexts (one each) in one send; with AHoldBack > 0 the last AHoldBack bytes
     /// go in a second send after the test's Signal.
     Step SendRecords(std::vector<std::string> ATexts, size_t AHoldBack = 0) const;
+    /// The records of ATexts (one each) and the close notification in one send.
+    Step SendRecordsAndClose(std::vector<std::string> ATexts) const;
     /// A TLS 1.3 key update that asks the client to update too.
     Step SendKeyUpdate() const;
     /// The record of AText with its last byte changed.

@@ -17,8 +17,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace ix {
@@ -70,7 +73,7 @@ TEST_P(TlsStream, HandshakeIsVerifiedAndRecordsFlowBothWaysCountingApplicationBy
     // greeting travels behind the server's last handshake flight.
     const std::string host = Version() == 13 ? "localhost" : "127.0.0.1";
     TlsServerSteps tls(Version());
-    ScriptedServer server({tls.Handshake("+OK ready\r\n"), tls.ExpectText(std::string(1000, 'w')),
+    ScriptedServer server({tls.Handshake({"+OK ready\r\n"}), tls.ExpectText(std::string(1000, 'w')),
         tls.SendRecords({std::string(300, 'r'), "hello client\r\n"}), tls.ExpectClose()});
     TixTcpClientTls client;
     AimTls(client, server.Port(), host);
@@ -218,6 +221,45 @@ TEST(TlsStreamKeyUpdate, UpdateIsAnsweredInFrontOfTheNextRecordAndTheSessionGoes
     EXPECT_EQ(received.View(), "after update\r\nstill fine\r\n");
     client.Close();
     EXPECT_EQ(server.Finish(), "");
+}
+
+TEST(TlsStreamOpen, RecordCutShortBehindTheServerFinishedIsAwaitedWithinTheTimeOut)
+{
+    // TLS 1.2: a complete record and one without its last bytes come with the server's
+    // Finished. Open waits for the rest, without spinning: either it comes, or the time-out
+    // ends the wait. A spinning Open heeds neither: the rest is then sent after 3 s, so that the
+    // fault shows as an Open without the time-out instead of a hung test.
+    test::TrustOnly(test::TestCaPem());
+    for (const bool restComes : {true, false})
+    {
+        SCOPED_TRACE(restComes ? "the rest comes" : "the server stalls");
+        TlsServerSteps tls(12);
+        ScriptedServer server({tls.Handshake({"+OK ready\r\n", "more\r\n"}, 3), tls.ExpectClose()});
+        TixTcpClientTls client;
+        AimTls(client, server.Port());
+        client.SetTimeOut(restComes ? 5000 : 300);
+        std::atomic<bool> opened{false};
+        std::thread rest([&, delay = std::chrono::milliseconds(restComes ? 100 : 3000)] {
+            const auto until = std::chrono::steady_clock::now() + delay;
+            while (!opened && std::chrono::steady_clock::now() < until)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            server.Signal();
+        });
+        const auto outcome = SocketErrorOf([&] { client.Open(); });
+        opened = true;
+        rest.join();
+        if (!restComes)
+        {
+            EXPECT_EQ(outcome, std::make_pair(-1, std::string("Timeout error occured")));
+            continue;
+        }
+        ASSERT_TRUE(client.IsActive());
+        TMemoryStream received;
+        ReadUntil(*client.GetConnection(), received, "more\r\n");
+        EXPECT_EQ(received.View(), "+OK ready\r\nmore\r\n");
+        client.Close();
+        EXPECT_EQ(server.Finish(), "");
+    }
 }
 
 // ---- verification ---------------------------------------------------------------------------
