@@ -218,7 +218,8 @@ Step TlsServerSteps::SendRecords(std::vector<std::string> ATexts, size_t AHoldBa
 Step TlsServerSteps::SendRecordsAndClose(std::vector<std::string> ATexts) const
 {
     return Step::Call([server = FServer, texts = std::move(ATexts)](ScriptIo& AIo) {
-        AIo.Send(RecordsOf(*server, texts) + server->Close());
+        const std::string records = RecordsOf(*server, texts);
+        AIo.Send(records + server->Close());
     });
 }
 

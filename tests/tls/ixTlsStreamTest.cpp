@@ -223,6 +223,22 @@ TEST(TlsStreamKeyUpdate, UpdateIsAnsweredInFrontOfTheNextRecordAndTheSessionGoes
     EXPECT_EQ(server.Finish(), "");
 }
 
+TEST_P(TlsStream, DataSentTogetherWithTheCloseNotificationIsDeliveredBeforeTheCloseIsSeen)
+{
+    TlsServerSteps tls(Version());
+    ScriptedServer server({tls.Handshake(), Step::WaitSignal(), tls.SendRecordsAndClose({"bye\r\n"}), Step::Drain()});
+    TixTcpClientTls client;
+    Open(client, server);
+    server.Signal();
+    TMemoryStream received;
+    for (int reads = 0; reads < 100 && client.IsActive(); ++reads)
+        client.GetConnection()->ReadData(&received);
+    EXPECT_EQ(received.View(), "bye\r\n");
+    EXPECT_FALSE(client.IsActive());
+    EXPECT_TRUE(client.GetConnection()->PeerClosed());
+    EXPECT_EQ(server.Finish(), "");
+}
+
 TEST(TlsStreamOpen, RecordCutShortBehindTheServerFinishedIsAwaitedWithinTheTimeOut)
 {
     // TLS 1.2: a complete record and one without its last bytes come with the server's
