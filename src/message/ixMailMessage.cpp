@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <utility>
 
+#include "core/ixProperties.h"
 #include "message/internal/ixBodyData.h"
 #include "message/internal/ixBodyViews.h"
 #include "message/internal/ixMessageShared.h"
-#include "core/ixProperties.h"
 #include "message/ixMailHeader.h"
 #include "util/ixUtils.h"
 

@@ -231,7 +231,8 @@ void ReserveLines(TStrings& AStrings, int64_t ABytes)
         AStrings.SetCapacity(AStrings.Count() + static_cast<int32_t>(lines));
 }
 
-/// Bytes of a text read, or converted from a character set, at a time.
+/// Bytes of a text read, or converted from a character set, at a time: large enough that lines
+/// are rarely cut, small enough to stay in the cache.
 constexpr size_t PieceBytes = 256 * 1024;
 
 /// Adds the lines of one text that may arrive in pieces to a list, each line copied once from
@@ -388,7 +389,6 @@ public:
     }
 
 private:
-    /// Large enough that lines are rarely cut, small enough to stay in the cache.
     std::string_view ReadMemory(int64_t ASize)
     {
         const int64_t position = FMemory->Position();
