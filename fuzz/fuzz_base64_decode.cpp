@@ -2,7 +2,7 @@
 // the same bytes as decoding at once; what decodes without error encodes and decodes back.
 #include <optional>
 
-#include "../tests/message/piece_stream.h"
+#include "../tests/support/PieceStream.h"
 #include "FuzzInput.h"
 #include "message/ixEncoder.h"
 

@@ -1,6 +1,6 @@
 // Quoted-printable decoding of arbitrary text: never crashes or raises; decoding in pieces gives
 // the same bytes as decoding at once; the decoded bytes encode and decode back.
-#include "../tests/message/piece_stream.h"
+#include "../tests/support/PieceStream.h"
 #include "FuzzInput.h"
 #include "message/ixEncoder.h"
 

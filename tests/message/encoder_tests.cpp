@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "message/piece_stream.h"
 #include "support/ExpectError.h"
+#include "support/PieceStream.h"
 
 using namespace ix;
 using ix::test::ExpectError;
