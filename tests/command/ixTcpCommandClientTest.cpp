@@ -218,9 +218,6 @@ TEST(CommandEngine, MultiLineReplyKeepsItsBodyLinesAndNothingAfterTheTerminator)
         int Reads;
     };
     const TCase cases[] = {
-        // Dots unstuffed, status and terminator dropped; both in one read: no other read.
-        {{"+OK\r\nSubject: s\r\n\r\n..dotted\r\n..\r\n...\r\n-ERR body\r\n.\r\n"},
-            {"Subject: s", "", ".dotted", ".", "..", "-ERR body"}, 1},
         {{"+OK\r\nfirst ha", "", "lf\r\n", "", ".\r\n"}, {"first half"}, 5}, // empty reads keep the line open
         {{"+OK\r\nbody\r\n.\r\n+OK unasked\r\n"}, {"body"}, 1}, // neither body nor the next reply
     };
@@ -265,23 +262,18 @@ TEST(CommandEngine, ZeroEntryEndsTheAcceptedCodes)
     EXPECT_FALSE(IsOkResponse(10, {}));
 }
 
-TEST(CommandEngine, CommandGoesOutWithCrLfAndOnSendCommandSeesIt)
+TEST(CommandEngine, CommandGoesOutWithCrLfOrRaisesBeforeAnythingIsSent)
 {
     TEngine engine({"+OK\r\n"});
+    for (const char* command : {"USER a\r\nDELE 1", "PASS x\n", "QUIT\r"})
+        EXPECT_EQ(ExpectError<EixTcpClientError>([&] { engine.SendCommand(command); }, CommandLineBreakCode),
+            CommandLineBreakError);
+    EXPECT_EQ(engine.Connection.Sent(), "");
     std::string seen;
     engine.OnSendCommand = [&](TObject*, const std::string& AText) { seen = AText; };
     engine.SendCommandSync("USER %s %d", {CodeOk}, {std::string("a%sb"), 7});
     EXPECT_EQ(engine.Connection.Sent(), "USER a%sb 7\r\n");
     EXPECT_EQ(seen, "USER a%sb 7\r\n");
-}
-
-TEST(CommandEngine, CommandThatCannotGoOutRaisesBeforeAnythingIsSent)
-{
-    TEngine engine;
-    for (const char* command : {"USER a\r\nDELE 1", "PASS x\n", "QUIT\r"})
-        EXPECT_EQ(ExpectError<EixTcpClientError>([&] { engine.SendCommand(command); }, CommandLineBreakCode),
-            CommandLineBreakError);
-    EXPECT_EQ(engine.Connection.Sent(), "");
     engine.Connection.Close(false);
     const std::string notActive = "The connection to the server is not active";
     EXPECT_EQ(ExpectError<EixSocketError>([&] { engine.SendCommand("NOOP"); }, -6), notActive);
@@ -338,46 +330,6 @@ TEST(CommandEngine, ProgressCountsBodyBytesUpToTheAnnouncedTotalAndAlwaysEnds)
         EXPECT_EQ(calls, c.Calls) << c.Chunks[0];
         EXPECT_FALSE(engine.GetInProgress());
         EXPECT_FALSE(engine.Connection.OnProgress);
-    }
-}
-
-TEST(CommandEngine, ProgressAdvancesWhileALargeReplyArrivesInReadsThatEndInsideLines)
-{
-    // 300 body lines; every read but the last ends in the middle of a line, as reads of a
-    // large message usually do, so no read ends the status line's batch before the terminator.
-    std::vector<std::string> body;
-    std::string reply = "+OK message follows\r\n";
-    std::vector<std::string> chunks;
-    int64_t total = 0;
-    for (int i = 0; i < 300; ++i)
-    {
-        body.push_back("line " + std::to_string(i) + std::string(60, 'x'));
-        const std::string line = body.back() + "\r\n";
-        total += static_cast<int64_t>(line.size());
-        reply += line;
-        if (i % 10 == 9)
-        {
-            chunks.push_back(reply.substr(0, reply.size() - 20));
-            reply = line.substr(line.size() - 20);
-        }
-    }
-    chunks.push_back(reply + ".\r\n");
-
-    TEngine engine(chunks);
-    TProgressCalls calls;
-    engine.OnProgress = [&](TObject*, int64_t ADone, int64_t ATotal) { calls.emplace_back(ADone, ATotal); };
-    engine.WaitResponse({CodeOk});
-    EXPECT_EQ(engine.Connection.Reads(), 1) << "the status line's wait read past the status line";
-    engine.WaitMultipleLines(total);
-
-    EXPECT_EQ(LinesOf(engine.GetResponse()), body);
-    ASSERT_GE(calls.size(), 25u);
-    EXPECT_EQ(calls.back(), (std::pair<int64_t, int64_t>{total, total}));
-    for (size_t i = 0; i + 1 < calls.size(); ++i)
-    {
-        EXPECT_LT(calls[i].first, total) << "call " << i;
-        EXPECT_EQ(calls[i].second, total) << "call " << i;
-        EXPECT_TRUE(i == 0 || calls[i].first > calls[i - 1].first) << "call " << i;
     }
 }
 
