@@ -91,20 +91,13 @@ TEST_F(ExamplesPeer, FetchSavesTheMailboxByteForByteAndShowSavesTheSendersAttach
     EXPECT_GE(embedded, 5);
 }
 
-TEST_F(ExamplesPeer, FetchFailuresShowTheLibrarysMessageAndCode)
+TEST_F(ExamplesPeer, FetchRefusesAnUntrustedCertificateWithTheLibrarysMessageAndCode)
 {
-    // The environment of the command, and how its error output ends.
-    const std::pair<std::string, std::string> cases[] = {
-        {"env -u SSL_CERT_FILE POP3_PASSWORD=samplepasswd",
-            "certificate refused: A certificate chain could not be built to a trusted root authority\n"
-            "A certificate chain could not be built to a trusted root authority (code -2146762486)\n"},
-        {"SSL_CERT_FILE=" + Dovecot["DOVECOT_CA"] + " POP3_PASSWORD=wrong", "(code 20)\n"},
-    };
-    for (const auto& [environment, error] : cases) {
-        const auto run = Fetch(environment, Scratch.Path() / "mail");
-        EXPECT_EQ(run.Status, 1) << environment;
-        EXPECT_TRUE(run.Err.ends_with(error)) << environment << ": " << run.Err;
-    }
+    const auto run = Fetch("env -u SSL_CERT_FILE POP3_PASSWORD=samplepasswd", Scratch.Path() / "mail");
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_TRUE(run.Err.ends_with("certificate refused: A certificate chain could not be built to a trusted root authority\n"
+                                  "A certificate chain could not be built to a trusted root authority (code -2146762486)\n"))
+        << run.Err;
 }
 
 TEST_F(ExamplesPeer, VerifyDkimGivesEachSignaturesVerdict)
@@ -117,8 +110,6 @@ TEST_F(ExamplesPeer, VerifyDkimGivesEachSignaturesVerdict)
         {once, 0, "d=ix.test s=sel: pass\n"},
         {DkimpySign(once, "revoked,relaxed/relaxed,rsa-sha256"), 1,
             "d=ix.test s=revoked: fail: The key is revoked (code -18)\nd=ix.test s=sel: pass\n"},
-        {std::regex_replace(once, std::regex("Hello"), "Hullo"), 1,
-            "d=ix.test s=sel: fail: Body hash values differ (code -13)\n"},
         {message, 1, ""},
     };
     for (const auto& [signedMessage, status, out] : cases) {

@@ -3,6 +3,7 @@
 
 #include <fstream>
 #include <map>
+#include <sstream>
 #include <string>
 
 namespace ix::test {
@@ -17,6 +18,17 @@ inline std::map<std::string, std::string> ReadPeerEnv(const std::string& APath)
         if (const size_t equals = line.find('='); equals != std::string::npos)
             values[line.substr(0, equals)] = line.substr(equals + 1);
     return values;
+}
+
+/// The password of AUser among the "user:password" words of AValues' CYRUS_USERS (the state file
+/// of tests/peers/cyrus); empty when the user is not there.
+inline std::string CyrusPassword(const std::map<std::string, std::string>& AValues, const std::string& AUser)
+{
+    std::istringstream users(AValues.contains("CYRUS_USERS") ? AValues.at("CYRUS_USERS") : "");
+    for (std::string pair; users >> pair;)
+        if (pair.starts_with(AUser + ":"))
+            return pair.substr(AUser.size() + 1);
+    return "";
 }
 
 }  // namespace ix::test
