@@ -1,13 +1,12 @@
 // Loads a generated corpus of messages and compares each body tree with what Python's email
-// package reads from the same files (tests/message/corpus/make_corpus.py writes both).
+// package reads from the same files (tests/message/corpus/make_corpus.py writes both, in the
+// terms in which the library reports a message).
 #include "message/ixMailMessage.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
-#include <utility>
 #include <string>
 #include <vector>
 
@@ -22,46 +21,23 @@ namespace {
 constexpr const char* Python = "/usr/bin/python3";
 constexpr int MinimumMessages = 500;
 
-struct TLeaf
-{
-    std::string ContentType; // "-": no Content-Type field
-    std::string FileName;    // "-": none
-    std::string Data;        // hexadecimal; "=" empty, "-" not compared
-};
-
+/// One message of the manifest: its "M" line and the lines that describe it.
 struct TExpected
 {
+    std::string Title;
     std::string Number;
-    std::string Kind;
-    std::string Flags;
-    std::string Shape;
-    std::vector<TLeaf> Leaves;
+    std::string Description;
 };
-
-std::filesystem::path CorpusScript()
-{
-    return std::filesystem::path(IX_MESSAGE_TEST_DIR) / "corpus" / "make_corpus.py";
-}
 
 std::vector<TExpected> ReadManifest(const std::filesystem::path& APath)
 {
     std::vector<TExpected> result;
     std::ifstream in(APath);
-    std::string line;
-    while (std::getline(in, line)) {
-        std::istringstream words(line);
-        std::string tag;
-        words >> tag;
-        if (tag == "M") {
-            result.emplace_back();
-            words >> result.back().Number >> result.back().Kind >> result.back().Flags;
-        } else if (tag == "S") {
-            words >> result.back().Shape;
-        } else if (tag == "L") {
-            TLeaf leaf;
-            words >> leaf.ContentType >> leaf.FileName >> leaf.Data;
-            result.back().Leaves.push_back(leaf);
-        }
+    for (std::string line; std::getline(in, line);) {
+        if (line.starts_with("M "))
+            result.push_back({line, line.substr(2, 4), {}});
+        else if (line != "E")
+            result.back().Description += line + "\n";
     }
     return result;
 }
@@ -71,15 +47,22 @@ std::string Hex(std::string_view ABytes)
     return ABytes.empty() ? "=" : test::Hex(ABytes);
 }
 
-/// What the library made of one message, in the manifest's terms.
+/// One message as the library reads it, in the manifest's terms.
 class TLoaded
 {
 public:
-    TLoaded(const std::filesystem::path& AFile)
+    explicit TLoaded(const std::filesystem::path& AFile)
     {
         FSource.LoadFromFile(AFile.string());
         FMessage.LoadMessage(FSource);
-        Shape = "(" + ShapeOf(FMessage.GetBodies()) + ")";
+    }
+
+    /// The shape line, then per leaf its content type, file name and decoded data.
+    std::string Description()
+    {
+        std::string leaves;
+        const std::string shape = "S (" + Describe(FMessage.GetBodies(), leaves) + ")\n";
+        return shape + leaves;
     }
 
     /// The lines of every text body, once as loaded while OnDataAdded watched the decoded data
@@ -95,12 +78,6 @@ public:
         return {TextOf(FMessage.GetBodies()), TextOf(unwatched.GetBodies())};
     }
 
-    int32_t SourceLines() const noexcept { return FSource.Count(); }
-
-    std::string Shape;
-    std::vector<TixMessageBody*> Leaves;
-    std::string DataOf(TixMessageBody* ABody) { return FRecorder.DataAdded[ABody]; }
-
 private:
     static std::string TextOf(const TixMessageBodies& ABodies)
     {
@@ -114,18 +91,26 @@ private:
         return text;
     }
 
-    std::string ShapeOf(const TixMessageBodies& ABodies)
+    /// The shape of ABodies; their leaves go to ALeaves.
+    std::string Describe(TixMessageBodies& ABodies, std::string& ALeaves)
     {
         std::string shape;
         for (int32_t i = 0; i < ABodies.Count(); ++i) {
-            if (!shape.empty())
-                shape += ",";
-            if (auto* multipart = dynamic_cast<TixMultipartBody*>(&ABodies[i])) {
-                shape += "(" + ShapeOf(multipart->GetBodies()) + ")";
-            } else {
-                shape += "L";
-                Leaves.push_back(&ABodies[i]);
+            shape += i ? "," : "";
+            TixMessageBody& body = ABodies[i];
+            if (auto* multipart = dynamic_cast<TixMultipartBody*>(&body)) {
+                shape += "(" + Describe(multipart->GetBodies(), ALeaves) + ")";
+                continue;
             }
+            shape += "L";
+            const auto* attachment = dynamic_cast<const TixAttachmentBody*>(&body);
+            std::string data = FRecorder.DataAdded[&body];
+            // The text around the blocks of a uuencoded message comes in pieces: its lines count.
+            if (auto* text = dynamic_cast<TixTextBody*>(&body); text && FMessage.GetMessageFormat() == mfUUencode)
+                data = text->GetStrings().Join("\r\n");
+            ALeaves += "L " + test::Dash(LowerCase(body.GetContentType())) + " " +
+                (attachment && !attachment->GetFileName().empty() ? Hex(attachment->GetFileName()) : "-") + " " +
+                Hex(data) + "\n";
         }
         return shape;
     }
@@ -135,75 +120,21 @@ private:
     test::TBodyDataRecorder FRecorder{FMessage};
 };
 
-std::string ContentTypeOf(const TixMessageBody& ABody)
-{
-    return ABody.GetContentType().empty() ? "-" : LowerCase(ABody.GetContentType());
-}
-
-std::string FileNameOf(const TixMessageBody& ABody)
-{
-    const auto* attachment = dynamic_cast<const TixAttachmentBody*>(&ABody);
-    return attachment && !attachment->GetFileName().empty() ? Hex(attachment->GetFileName()) : "-";
-}
-
-/// Compares one leaf; returns an empty text when it matches, or when the difference is one the
-/// library's rules make on purpose (each named below), else what differs.
-std::string CompareLeaf(TLoaded& ALoaded, TixMessageBody& ABody, const TExpected& AExpected, const TLeaf& AWant)
-{
-    std::string problems;
-    const std::string type = ContentTypeOf(ABody);
-    if (type != AWant.ContentType && !(AWant.ContentType == "-" && AExpected.Kind == "uuencode"))
-        problems += " type " + type + " != " + AWant.ContentType;
-
-    const std::string name = FileNameOf(ABody);
-    // message/rfc822 parts are named after the embedded subject, which Python does not do.
-    const bool embeddedName = type == "message/rfc822" && AWant.FileName == "-" && name != "-";
-    // A text/* part without "attachment" disposition is a text body, which has no file name.
-    const bool textBody = dynamic_cast<TixTextBody*>(&ABody) && name == "-";
-    if (name != AWant.FileName && !embeddedName && !textBody)
-        problems += " name " + name + " != " + AWant.FileName;
-
-    if (AWant.Data == "-") // message/rfc822: Python parses it; here it is one attachment
-        return problems;
-    std::string data = Hex(ALoaded.DataOf(&ABody));
-    if (auto* text = dynamic_cast<TixTextBody*>(&ABody); text && AExpected.Kind == "uuencode")
-        data = Hex(text->GetStrings().Join("\r\n")); // text around blocks comes in pieces
-    const bool runsToEnd = ABody.GetEncodedStart() + ABody.GetEncodedLines() >= ALoaded.SourceLines();
-    // A part that runs to the end of the source has no line break before a boundary to keep:
-    // its final line break goes, as it does before a boundary.
-    const bool finalBreak = runsToEnd && data != "=" && data + "0d0a" == AWant.Data;
-    const bool emptyEnd = runsToEnd && data == "=" && AWant.Data == "0d0a";
-    // Continue mode keeps what was decoded before an invalid base64 character; Python skips it.
-    const bool badBase64 = AExpected.Flags.find("bad-base64") != std::string::npos && data != AWant.Data &&
-        (data == "=" || AWant.Data.starts_with(data));
-    if (data != AWant.Data && !finalBreak && !emptyEnd && !badBase64)
-        problems += " data " + data.substr(0, 80) + " != " + AWant.Data.substr(0, 80);
-    return problems;
-}
-
 } // namespace
 
 TEST(MessageCorpus, BodyTreesMatchPythonsEmailPackage)
 {
     const test::TScratch dir("corpus");
-    const test::TProgramRun run = test::RunProgram(Python, CorpusScript().string() + " " + dir.Path().string(), dir.Path());
+    const std::string script = (std::filesystem::path(IX_MESSAGE_TEST_DIR) / "corpus" / "make_corpus.py").string();
+    const test::TProgramRun run = test::RunProgram(Python, script + " " + dir.Path().string(), dir.Path());
     ASSERT_EQ(run.Status, 0) << run.Err;
     const std::vector<TExpected> corpus = ReadManifest(dir.Path() / "manifest.txt");
     ASSERT_GE(static_cast<int>(corpus.size()), MinimumMessages);
-
-    int compared = 0;
     for (const TExpected& expected : corpus) {
-        SCOPED_TRACE(expected.Number + " " + expected.Kind + " " + expected.Flags);
+        SCOPED_TRACE(expected.Title);
         TLoaded loaded(dir.Path() / (expected.Number + ".eml"));
-        // Without a boundary parameter there are no parts to find: the library keeps the whole
-        // body as one text, Python as one leaf too.
-        ASSERT_EQ(loaded.Shape, expected.Shape);
-        ASSERT_EQ(loaded.Leaves.size(), expected.Leaves.size());
-        for (size_t i = 0; i < expected.Leaves.size(); ++i)
-            EXPECT_EQ(CompareLeaf(loaded, *loaded.Leaves[i], expected, expected.Leaves[i]), "") << "leaf " << i;
+        EXPECT_EQ(loaded.Description(), expected.Description);
         const auto [watched, unwatched] = loaded.TextBothWays();
         EXPECT_EQ(unwatched, watched);
-        ++compared;
     }
-    EXPECT_EQ(compared, static_cast<int>(corpus.size()));
 }

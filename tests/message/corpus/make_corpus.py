@@ -1,18 +1,20 @@
 #!/usr/bin/python3
 """Writes a deterministic corpus of mail messages and, beside it, what Python's email package
-reads from each: the part tree, and per leaf its content type, file name and decoded bytes.
+reads from each, in the terms in which the library reports it: the part tree, and per leaf its
+content type, file name and decoded bytes.
 
 Usage: make_corpus.py OUTDIR [COUNT]
 
 OUTDIR/NNNN.eml holds message NNNN (CR LF line ends); OUTDIR/manifest.txt holds, per message:
     M <number> <kind> <flags or ->
     S <shape: "L" per leaf, "(...)" per multipart, the message itself the outer level>
-    L <content type or -> <file name, hex, or -> <decoded bytes, hex, or ->   (one per leaf)
+    L <content type or -> <file name, hex, or -> <decoded bytes, hex, "=" when empty>   (per leaf)
     E
-File names are given as the library stores them: converted to Windows-1252 and made safe.
-A uuencoded message gets no Python reading (the email package does not split such blocks):
-its leaves are what the generator embedded.
+Where the library's rules differ from Python's reading on purpose, the manifest follows the
+library (see leaf_record). A uuencoded message gets no Python reading (the email package does
+not split such blocks): its leaves are what the generator embedded.
 """
+
 
 import base64
 import binascii
@@ -278,15 +280,43 @@ def leaves(part):
 
 
 def hexed(data):
-    return "-" if data is None else (data.hex() or "=")
+    return data.hex() or "="
 
 
-def leaf_record(part):
+def leaf_record(part, runs_to_end):
+    """A leaf as the library reports it, where its rules differ from Python's reading:
+    a message/rfc822 part is one attachment named after the embedded subject; a text part without
+    "attachment" disposition is a text body, which has no file name; a part that runs to the end
+    of the message has no line break before a boundary to keep, so its final line break goes, as
+    it does before a boundary; an invalid base64 character ends the data (Python skips it)."""
+    content_type = part.get_content_type() if part.get("Content-Type") else "-"
     name = part.get_filename()
-    content_type = part.get("Content-Type")
-    data = None if part.get_content_type() == "message/rfc822" else part.get_payload(decode=True)
-    return "L %s %s %s" % (part.get_content_type() if content_type else "-",
-                           hexed(safe_name(name)) if name else "-", hexed(data))
+    if content_type == "message/rfc822":
+        inner = part.get_payload()[0]
+        name = name or inner["Subject"] + ".eml"
+        data = inner.as_bytes(policy=email.policy.default.clone(linesep=CRLF))
+    else:
+        data = part.get_payload(decode=True)
+        encoding = part.get("Content-Transfer-Encoding", "").lower()
+        if encoding == "base64" and "*" in part.get_payload():
+            data = base64_before_bad_character(part.get_payload())
+        elif runs_to_end and encoding != "base64" and data.endswith(b"\r\n"):
+            data = data[:-2]
+    if part.get_content_maintype() == "text" and part.get_content_disposition() != "attachment":
+        name = None
+    return "L %s %s %s" % (content_type, hexed(safe_name(name)) if name else "-", hexed(data))
+
+
+def base64_before_bad_character(text):
+    """The bytes of the base64 text before its first invalid character; bits of an incomplete
+    group that do not make a byte are dropped."""
+    digits = "".join(text.split("*")[0].split())
+    whole = len(digits) // 4 * 4
+    data = base64.b64decode(digits[:whole])
+    rest = digits[whole:]
+    if len(rest) > 1:
+        data += base64.b64decode(rest + "=" * (4 - len(rest)))[:len(rest) * 6 // 8]
+    return data
 
 
 def main():
@@ -305,7 +335,7 @@ def main():
                 manifest.write("S (" + ",".join(["L"] * (1 + len(blocks))) + ")\n")
                 manifest.write("L - - %s\n" % hexed(plain))
                 for name, data in blocks:
-                    manifest.write("L - %s %s\n" % (hexed(safe_name(name)), hexed(data)))
+                    manifest.write("L application/octet-stream %s %s\n" % (hexed(safe_name(name)), hexed(data)))
                 manifest.write("E\n")
                 continue
             kind, flags, text = generator.message(number)
@@ -316,8 +346,10 @@ def main():
             top = shape(message)
             manifest.write("M %04d %s %s\n" % (number, kind, ",".join(flags) or "-"))
             manifest.write("S %s\n" % (top if top.startswith("(") else "(" + top + ")"))
-            for part in leaves(message):
-                manifest.write(leaf_record(part) + "\n")
+            parts = list(leaves(message))
+            for part in parts:
+                runs_to_end = not message.is_multipart() or ("unclosed" in flags and part is parts[-1])
+                manifest.write(leaf_record(part, runs_to_end) + "\n")
             manifest.write("E\n")
 
 
