@@ -2,7 +2,6 @@
 
 #include "core/ixStrings.h"
 #include "net/ixNetTestUtils.h"
-#include "net/ixSocketTestUtils.h"
 #include "net/ixTcpClient.h"
 #include "net/ixWinSock2.h"
 #include "platform/ixOsMessages.h"
@@ -12,8 +11,8 @@
 #include <chrono>
 #include <future>
 #include <memory>
+#include <optional>
 #include <stdexcept>
-#include <thread>
 #include <tuple>
 
 namespace ix::test {
@@ -146,44 +145,37 @@ TEST(IPAddress, RefusesBadPortsAndFamiliesAndMakesEmptyAndAnyAddresses)
     EXPECT_EQ(TixIPAddress::CreateEmpty(23)->GetSockAddrLen(), 28);
 }
 
-TEST(ResolveHost, ReturnsNumericTextUnchangedAndPrefersTheAskedFamilyOfALookup)
+// With the system's getaddrinfo, and without it: then addresses are IPv4 only and host names
+// are resolved by the message-based lookup.
+TEST(ResolveHost, ReturnsNumericTextUnchangedAndFindsLocalhostWithOrWithoutTheResolver)
 {
     TWinSockStartup startup;
-    // A lookup would have given "127.0.0.1" for this short form.
-    std::string ip;
-    TixHostResolver::ResolveHost("127.1", false, ip);
-    EXPECT_EQ(ip, "127.1");
-    TixHostResolver::ResolveHost("::1", true, ip);
-    EXPECT_EQ(ip, "::1");
-    TixHostResolver6(false).GetIPAddress("localhost", ip);
-    EXPECT_EQ(ip, "127.0.0.1");
-    TixHostResolver6(true).GetIPAddress("localhost", ip); // the hosts file gives IPv4 only
-    EXPECT_EQ(ip, "127.0.0.1");
+    for (const bool withResolver : {true, false})
+    {
+        SCOPED_TRACE(withResolver ? "with getaddrinfo" : "without getaddrinfo");
+        std::optional<TWithoutResolver> without;
+        if (!withResolver)
+            without.emplace();
+        EXPECT_EQ(IsIpV6Available(), withResolver);
+        EXPECT_EQ(TixIPAddress::IsValidIP("::1"), withResolver);
+        if (!withResolver)
+        {
+            EXPECT_EQ(ix::getaddrinfo("::1", nullptr, nullptr, nullptr), 11003);
+        }
+        EXPECT_EQ(TixIPAddress::CreateIpAddress("10.1.2.3")->GetFamily(), 2);
+        EXPECT_EQ(dynamic_cast<TixIPAddress4*>(TixIPAddress::CreateEmpty(2).get()) != nullptr, !withResolver);
+        std::string ip;
+        TixHostResolver::ResolveHost("127.1", false, ip); // a lookup would give "127.0.0.1"
+        EXPECT_EQ(ip, "127.1");
+        // The hosts file gives localhost as IPv4 only, whichever family is asked for.
+        for (const bool ipV6 : {false, true})
+        {
+            TixHostResolver::ResolveHost("localhost", ipV6, ip);
+            EXPECT_EQ(ip, "127.0.0.1");
+        }
+    }
     TStringList list;
     TixHostResolver6(false).GetIPList("localhost", list);
-    ASSERT_GE(list.Count(), 1);
-    EXPECT_EQ(list[0], "127.0.0.1");
-}
-
-TEST(WithoutResolver, AddressesAreIPv4AndHostsAreResolvedByTheMessageBasedLookup)
-{
-    TWinSockStartup startup;
-    TWithoutResolver without;
-    EXPECT_FALSE(IsIpV6Available());
-    EXPECT_EQ(ix::getaddrinfo("::1", nullptr, nullptr, nullptr), 11003);
-
-    EXPECT_FALSE(TixIPAddress::IsValidIP("::1"));
-    EXPECT_EQ(SocketErrorOf([] { TixIPAddress::CreateIpAddress("::1"); }).first, -2);
-    EXPECT_NE(dynamic_cast<TixIPAddress4*>(TixIPAddress::CreateIpAddress("10.1.2.3").get()), nullptr);
-    EXPECT_NE(dynamic_cast<TixIPAddress4*>(TixIPAddress::CreateEmpty(2).get()), nullptr);
-    EXPECT_EQ(SocketErrorOf([] { TixIPAddress::CreateEmpty(23); }).first, -7);
-    std::string ip;
-    TixHostResolver::ResolveHost("localhost", true, ip);
-    EXPECT_EQ(ip, "127.0.0.1");
-    TixHostResolver::ResolveHost("127.1", false, ip);
-    EXPECT_EQ(ip, "127.1");
-    TStringList list;
-    TixHostResolver4().GetIPList("localhost", list);
     ASSERT_GE(list.Count(), 1);
     EXPECT_EQ(list[0], "127.0.0.1");
 }
@@ -213,7 +205,7 @@ TEST(MessageBasedLookup, TimesOutWhileMessagesKeepArrivingAndTheCancelledLookupL
         EXPECT_GT(ticker.Ticks(), 0) << "messages were dispatched during the wait";
         lookup.Release();
     } // the socket library's clean-up joins the lookup's worker
-    EXPECT_EQ(CountResources(), before);
+    ExpectResourcesBackTo(before);
 }
 
 TEST(MessageBasedLookup, FailedLookupRaisesItsErrorAndAFoundOneListsEveryAddressInOrder)
@@ -238,13 +230,6 @@ TEST(MessageBasedLookup, FailedLookupRaisesItsErrorAndAFoundOneListsEveryAddress
     ASSERT_EQ(list.Count(), 2);
     EXPECT_EQ(list[0], "10.0.0.2");
     EXPECT_EQ(list[1], "192.168.7.1");
-}
-
-/// Waits (at most 5 s) until the process has no more threads than AExpected has.
-void WaitForThreads(const TResourceCount& AExpected)
-{
-    for (int i = 0; i < 500 && CountResources().Threads > AExpected.Threads; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 
 TEST(StalledLookup, OpenWaitsNoLongerThanTimeOutAndCloseEndsIt)
@@ -274,8 +259,7 @@ TEST(StalledLookup, OpenWaitsNoLongerThanTimeOutAndCloseEndsIt)
         EXPECT_FALSE(client.IsActive());
         lookup.Release();
     }
-    WaitForThreads(before);
-    EXPECT_EQ(CountResources(), before);
+    ExpectResourcesBackTo(before);
 }
 
 } // namespace

@@ -1,16 +1,102 @@
-// Helpers shared by the net tests: reading until a text has arrived, and counting the
-// process's descriptors and threads to find leaks.
+// Helpers of the connection tests: the started socket library, a hidden window whose timer
+// runs a handler inside the library's waits, loopback sockets of the platform layer, reading
+// until a text has arrived, and counting the process's descriptors and threads to find leaks.
 #pragma once
-
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <string_view>
 
 #include "core/ixStreams.h"
 #include "net/ixSocket.h"
+#include "platform/ixOsMessages.h"
+#include "platform/ixOsSockets.h"
+#include "support/LoopbackListener.h"
+#include "util/ixUtils.h"
 
-namespace ix {
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <thread>
+
+namespace ix::test {
+
+/// Starts the socket library for one test.
+class TWinSockStartup
+{
+public:
+    TWinSockStartup()
+    {
+        os::WSADATA data;
+        EXPECT_EQ(os::WSAStartup(os::MAKEWORD(2, 2), &data), 0);
+    }
+    ~TWinSockStartup() { (void)os::WSACleanup(); }
+    TWinSockStartup(const TWinSockStartup&) = delete;
+    TWinSockStartup& operator=(const TWinSockStartup&) = delete;
+};
+
+/// A hidden window whose timer (every AInterval ms) calls AOnTick; the timer's messages are
+/// dispatched by the waits of the library.
+class TTimerWindow
+{
+public:
+    TTimerWindow(os::UINT AInterval, std::function<void()> AOnTick) : FOnTick(std::move(AOnTick))
+    {
+        FWindow.Reset(AllocateWindow([this](os::HWND, os::UINT AMsg, os::WPARAM, os::LPARAM) {
+            if (AMsg == os::WM_TIMER)
+            {
+                ++FTicks;
+                FOnTick();
+            }
+            return os::LRESULT{0};
+        }));
+        EXPECT_NE(os::SetTimer(FWindow.Get(), 1, AInterval, nullptr), 0u);
+    }
+
+    int Ticks() const noexcept { return FTicks; }
+    void Stop() { (void)os::KillTimer(FWindow.Get(), 1); }
+
+private:
+    std::function<void()> FOnTick;
+    int FTicks = 0;
+    TixWindowHandle FWindow;
+};
+
+/// A socket of the platform layer, closed at the end of the scope.
+struct TixTestSocketTraits
+{
+    using THandle = os::SOCKET;
+    static THandle Invalid() noexcept { return os::INVALID_SOCKET; }
+    static void Close(THandle AHandle) noexcept { (void)os::closesocket(AHandle); }
+};
+using TTestSocket = TixUniqueHandle<TixTestSocketTraits>;
+
+/// A socket of AType bound to 127.0.0.1:APort (0: any free port); APort receives the port.
+inline TTestSocket BindLoopback(int AType, uint16_t& APort)
+{
+    TTestSocket socket(os::socket(os::AF_INET, AType, 0));
+    os::SOCKADDR_IN address = LoopbackAddress(APort);
+    int length = sizeof address;
+    if (os::bind(socket.Get(), reinterpret_cast<os::SOCKADDR*>(&address), length) != 0)
+        return TTestSocket();
+    EXPECT_EQ(os::getsockname(socket.Get(), reinterpret_cast<os::SOCKADDR*>(&address), &length), 0);
+    APort = os::ntohs(address.sin_port);
+    return socket;
+}
+
+/// The error code and text of an EixSocketError raised by AAction ({0, ""} when none).
+inline std::pair<int32_t, std::string> SocketErrorOf(const std::function<void()>& AAction)
+{
+    try
+    {
+        AAction();
+    }
+    catch (const EixSocketError& error)
+    {
+        return {error.ErrorCode(), error.Message()};
+    }
+    return {0, ""};
+}
 
 /// Reads from AConnection into AData until AData holds AText (the connection's TimeOut bounds
 /// each wait; a closed connection raises).
@@ -45,4 +131,13 @@ inline TResourceCount CountResources()
     return {count("/proc/self/fd"), count("/proc/self/task")};
 }
 
-} // namespace ix
+/// Expects the process to hold the descriptors and threads of ABefore again, after a wait (at
+/// most 5 s) for name lookups' worker threads, which end just after handing their answer over.
+inline void ExpectResourcesBackTo(const TResourceCount& ABefore)
+{
+    for (int wait = 0; wait < 500 && !(CountResources() == ABefore); ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(CountResources(), ABefore);
+}
+
+} // namespace ix::test

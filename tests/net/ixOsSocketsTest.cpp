@@ -2,7 +2,7 @@
 // error codes, and the asynchronous host lookup's message and buffer.
 #include "platform/ixOsSockets.h"
 
-#include "net/ixSocketTestUtils.h"
+#include "net/ixNetTestUtils.h"
 #include "platform/ixOsMessages.h"
 
 #include <gtest/gtest.h>

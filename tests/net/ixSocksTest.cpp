@@ -17,6 +17,7 @@ namespace ix {
 namespace {
 
 using namespace std::chrono_literals;
+using test::ReadUntil;
 using test::ScriptedServer;
 using test::Step;
 

@@ -16,6 +16,7 @@
 namespace ix {
 namespace {
 
+using test::ReadUntil;
 using test::ScriptedServer;
 using test::Step;
 using test::TlsServerSteps;

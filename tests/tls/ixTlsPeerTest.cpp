@@ -20,6 +20,7 @@ namespace ix {
 namespace {
 
 using test::AimTls;
+using test::ReadUntil;
 using test::TlsStreamOf;
 
 /// The ports and the certificate directory that the peer script wrote; fails the test when

@@ -4,7 +4,6 @@
 #include "tls/ixTlsStream.h"
 
 #include "net/ixNetTestUtils.h"
-#include "net/ixSocketTestUtils.h"
 #include "net/ixSocketUtils.h"
 #include "platform/ixOsCrypt.h"
 #include "support/ExpectError.h"
@@ -28,6 +27,7 @@ namespace ix {
 namespace {
 
 using test::AimTls;
+using test::ReadUntil;
 using test::ScriptedServer;
 using test::SocketErrorOf;
 using test::Step;
