@@ -1,4 +1,4 @@
-// The CryptoAPI stand-in's RSA keys: blob layout, user keys, and what it refuses.
+// The CryptoAPI stand-in's RSA keys: flags of imported keys, and the blobs and encodings it refuses.
 #include "platform/ixOsCrypt.h"
 
 #include "platform/ixOsKernel.h"
@@ -67,40 +67,7 @@ const std::vector<BYTE>& PublicBlob()
 
 } // namespace
 
-TEST_F(OsCryptKeys, GeneratedKeyHasTheBlobLayoutAndIsTheProvidersUserKey)
-{
-    HCRYPTKEY key = 0;
-    ASSERT_TRUE(CryptGenKey(FProvider, AT_SIGNATURE, 1024u << 16, &key));
-    const std::vector<BYTE> blob = Export(key, PUBLICKEYBLOB);
-    ASSERT_EQ(blob.size(), 20u + 128u);
-    const std::vector<BYTE> header{0x06, 0x02, 0x00, 0x00, 0x00, 0x24, 0x00, 0x00, 'R', 'S', 'A', '1',
-        0x00, 0x04, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00};
-    EXPECT_EQ(std::vector<BYTE>(blob.begin(), blob.begin() + 20), header);
-    EXPECT_EQ(blob[20] & 0x01, 1) << "the odd modulus, least significant byte first";
-
-    DWORD value = 0;
-    DWORD size = sizeof(value);
-    EXPECT_TRUE(CryptGetKeyParam(key, KP_KEYLEN, reinterpret_cast<BYTE*>(&value), &size, 0));
-    EXPECT_EQ(value, 1024u);
-    EXPECT_TRUE(CryptGetKeyParam(key, KP_ALGID, reinterpret_cast<BYTE*>(&value), &size, 0));
-    EXPECT_EQ(value, CALG_RSA_SIGN);
-
-    // Not exportable: the private blob is refused.
-    size = 0;
-    EXPECT_FALSE(CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, nullptr, &size));
-    EXPECT_EQ(GetLastError(), NTE_BAD_KEY_STATE);
-
-    HCRYPTKEY userKey = 0;
-    EXPECT_TRUE(CryptGetUserKey(FProvider, AT_SIGNATURE, &userKey));
-    EXPECT_TRUE(CryptDestroyKey(userKey));
-    EXPECT_FALSE(CryptGetUserKey(FProvider, AT_KEYEXCHANGE, &userKey));
-    EXPECT_EQ(GetLastError(), NTE_NO_KEY);
-    EXPECT_TRUE(CryptDestroyKey(key));
-    EXPECT_FALSE(CryptDestroyKey(key));
-    EXPECT_EQ(GetLastError(), NTE_BAD_KEY);
-}
-
-TEST_F(OsCryptKeys, ImportingOneBlobTwiceGivesKeysWithTheirOwnFlags)
+TEST_F(OsCryptKeys, ImportingOneBlobTwiceGivesKeysWithTheirOwnFlagsAndADestroyedKeyIsRefused)
 {
     HCRYPTKEY generated = 0;
     ASSERT_TRUE(CryptGenKey(FProvider, AT_KEYEXCHANGE, (512u << 16) | CRYPT_EXPORTABLE, &generated));
@@ -116,7 +83,9 @@ TEST_F(OsCryptKeys, ImportingOneBlobTwiceGivesKeysWithTheirOwnFlags)
     EXPECT_FALSE(CryptExportKey(locked, 0, PRIVATEKEYBLOB, 0, nullptr, &size));
     EXPECT_EQ(GetLastError(), NTE_BAD_KEY_STATE);
     EXPECT_EQ(Export(locked, PUBLICKEYBLOB).size(), 20u + 64u);
-    CryptDestroyKey(locked);
+    EXPECT_TRUE(CryptDestroyKey(locked));
+    EXPECT_FALSE(CryptDestroyKey(locked));
+    EXPECT_EQ(GetLastError(), NTE_BAD_KEY);
 }
 
 struct TBlobChange
