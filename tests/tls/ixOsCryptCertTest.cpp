@@ -41,26 +41,6 @@ const TTestCert& Server()
 
 } // namespace
 
-TEST(OsCryptCertificates, ContextHoldsTheEncodingAndTheDecodedInfo)
-{
-    const TContextPtr context = ContextOf(Server());
-    ASSERT_NE(context, nullptr);
-    EXPECT_EQ(std::vector<uint8_t>(context->pbCertEncoded, context->pbCertEncoded + context->cbCertEncoded),
-        Server().Der());
-    const CERT_INFO& info = *context->pCertInfo;
-    EXPECT_EQ(info.dwVersion, CERT_V3);
-    EXPECT_STREQ(info.SignatureAlgorithm.pszObjId, "1.2.840.113549.1.1.11");
-    ASSERT_NE(CertFindExtension(szOID_SUBJECT_ALT_NAME2, info.cExtension, info.rgExtension), nullptr);
-    EXPECT_EQ(CertFindExtension("1.2.3.4", info.cExtension, info.rgExtension), nullptr);
-    EXPECT_EQ(GetLastError(), CRYPT_E_NOT_FOUND);
-    EXPECT_NE(context->hCertStore, nullptr);
-
-    PCCERT_CONTEXT duplicate = CertDuplicateCertificateContext(context.get());
-    EXPECT_EQ(duplicate, context.get());
-    EXPECT_TRUE(CertFreeCertificateContext(duplicate));
-    EXPECT_EQ(context->pCertInfo->dwVersion, CERT_V3);   // still alive: one reference left
-}
-
 TEST(OsCryptCertificates, BadEncodingsAreRefusedWithAsn1Errors)
 {
     const BYTE notACertificate[] = {0x04, 0x02, 0x01, 0x02};

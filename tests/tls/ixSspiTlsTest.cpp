@@ -177,31 +177,6 @@ TEST(SspiPackages, SchannelIsChosenAndATypedPackageIsPassedAsTyped)
 
 // ---- handshake and verification ---------------------------------------------------------------
 
-TEST(SspiTls, ProtocolsComeFromTheSystemOrFromTheTlsFlagsAndTheServerIsVerified)
-{
-    const struct
-    {
-        bool System;
-        TixTlsFlags Flags;
-        TixSspiStatus Last; // TLS 1.3 session tickets come behind the handshake
-        uint32_t Trailer;   // of a TLS 1.3 record, or of a TLS 1.2 AEAD record
-    } cases[] = {{true, TixTlsFlags({tfUseTLS, tfUseTLS11, tfUseTLS12}), tsExtraData, 17},
-        {false, TixTlsFlags({tfUseTLS, tfUseTLS11, tfUseTLS12}), tsOk, 16},
-        {false, TixTlsFlags({tfUseTLS12, tfUseTLS13}), tsExtraData, 17}};
-    for (const auto& c : cases)
-    {
-        TSspiPair pair;
-        pair.Client.SetUseSystemTLSFlags(c.System);
-        pair.Client.SetTLSFlags(c.Flags);
-        EXPECT_EQ(pair.Handshake(), c.Last) << c.Trailer;
-        EXPECT_TRUE(pair.Client.GetPeerVerified());
-        EXPECT_EQ(pair.VerifyStatus, 0);
-        ASSERT_NE(pair.Client.GetPeerCertificate(), nullptr);
-        EXPECT_EQ(pair.Client.GetPeerCertificate()->GetIssuedTo(), "localhost");
-        EXPECT_EQ(pair.Client.GetStreamSizes().cbTrailer, c.Trailer);
-    }
-}
-
 TEST(SspiTls, ClientCertificateIsAskedForAndCheckedByTheServer)
 {
     std::unique_ptr<TixCertificate> clientCert = LoadTestCertificate("client");
@@ -218,24 +193,6 @@ TEST(SspiTls, ClientCertificateIsAskedForAndCheckedByTheServer)
 }
 
 // ---- records ----------------------------------------------------------------------------------
-
-TEST(SspiTls, SeveralRecordsDecryptInOneCallAndASplitOneWaitsForItsRest)
-{
-    TSspiPair pair;
-    ASSERT_EQ(pair.Handshake(), tsExtraData);
-    const std::string bytes = TSspiPair::Records(pair.Server, {"one ", "two ", std::string(5000, 'z')});
-    const size_t cut = bytes.size() - 100;
-    TMemoryStream input;
-    TMemoryStream plain;
-    Fill(input, bytes.substr(0, cut));
-    EXPECT_EQ(pair.Client.Decrypt(input, plain, input), tsPartialMessage);
-    EXPECT_EQ(std::string(plain.View()), "one two ");
-    // The remainder holds the incomplete record; alone it still gives nothing.
-    EXPECT_EQ(pair.Client.Decrypt(input, plain, input), tsIncompleteMessage);
-    Append(input, bytes.substr(cut));
-    EXPECT_EQ(pair.Client.Decrypt(input, plain, input), tsOk);
-    EXPECT_EQ(std::string(plain.View()), "one two " + std::string(5000, 'z'));
-}
 
 TEST(SspiTls, ApplicationDataBehindTheClientsLastFlightReachesTheServerEvenWhenCutOrDecryptedInPlace)
 {

@@ -63,15 +63,18 @@ TEST_F(TlsPeers, GnuTlsHandshakesWithTheVersionTheFlagsAllowAndEchoes)
         const char* PortKey;
         const char* Host;
         bool System;
-        uint32_t Trailer; // 17: TLS 1.3; 16: TLS 1.2 with AES-GCM
-    } cases[] = {{"GNUTLS_PORT", "127.0.0.1", true, 17}, {"GNUTLS_PORT", "localhost", false, 16},
-        {"GNUTLS12_PORT", "127.0.0.1", true, 16}};
+        TixTlsFlags Flags; // heeded without the system's protocols
+        uint32_t Trailer;  // 17: TLS 1.3; 16: TLS 1.2 with AES-GCM
+    } cases[] = {{"GNUTLS_PORT", "127.0.0.1", true, {tfUseTLS12}, 17},
+        {"GNUTLS_PORT", "localhost", false, {tfUseTLS12}, 16},
+        {"GNUTLS_PORT", "localhost", false, {tfUseTLS12, tfUseTLS13}, 17},
+        {"GNUTLS12_PORT", "127.0.0.1", true, {tfUseTLS12}, 16}};
     for (const auto& c : cases)
     {
         TixTcpClientTls client;
         AimTls(client, PortOf(c.PortKey), c.Host);
         client.SetUseSystemTLSFlags(c.System);
-        client.SetTLSFlags({tfUseTLS12});
+        client.SetTLSFlags(c.Flags);
         client.Open();
         EXPECT_EQ(TlsStreamOf(client).GetSspi()->GetStreamSizes().cbTrailer, c.Trailer) << c.PortKey << " " << c.Host;
         EXPECT_EQ(Exchange(client, "hello GnuTLS"), "hello GnuTLS");
