@@ -14,6 +14,7 @@
 namespace ix::test {
 namespace {
 
+// A port in use (10048) is the connection's bind test's.
 TEST(WinSockErrors, AreWindowsSocketsCodes)
 {
     EXPECT_EQ(os::socket(os::AF_INET, os::SOCK_STREAM, 0), os::INVALID_SOCKET);
@@ -24,11 +25,6 @@ TEST(WinSockErrors, AreWindowsSocketsCodes)
     char byte = 0;
     EXPECT_EQ(os::recv(closed, &byte, 1, 0), os::SOCKET_ERROR);
     EXPECT_EQ(os::WSAGetLastError(), os::WSAENOTSOCK);
-    uint16_t port = 0;
-    const TTestSocket first = BindLoopback(os::SOCK_STREAM, port);
-    const TTestSocket second = BindLoopback(os::SOCK_STREAM, port);
-    EXPECT_FALSE(second.IsValid());
-    EXPECT_EQ(os::WSAGetLastError(), os::WSAEADDRINUSE);
     EXPECT_EQ(os::socket(17, os::SOCK_STREAM, 0), os::INVALID_SOCKET);
     EXPECT_EQ(os::WSAGetLastError(), os::WSAEAFNOSUPPORT);
 }
