@@ -300,4 +300,9 @@ TEST(ErrorCodes, EveryLibraryCodeHasItsOwnNumber)
         EXPECT_LE(code, -100) << "codes above -100 are the per-class codes of other errors";
         EXPECT_TRUE(seen.insert(code).second) << code << " is used twice";
     }
+    for (int32_t code : DkimErrorCodes)
+    {
+        EXPECT_TRUE(code <= -10 && code >= -29) << code << " is outside the range of EixDkimError";
+        EXPECT_TRUE(seen.insert(code).second) << code << " is used twice";
+    }
 }

@@ -95,19 +95,6 @@ const TComponentCase Components[] = {
         "{\n  \"Date\": <Date>\n}"},
 };
 
-/// "Name=default" for every published property of AObject, nested objects' as "Object.Name".
-void ListDefaults(TPersistent& AObject, const std::string& APrefix, TLines& ALines)
-{
-    for (const TPublishedProperty& property : AObject.GetPublishedProperties().Properties())
-        if (property.Kind == pkObject)
-            ListDefaults(property.Object(AObject), APrefix + property.Name + ".", ALines);
-        else if (property.Kind == pkCollection)
-            ALines.push_back(APrefix + property.Name + "=[]");
-        else
-            ALines.push_back(APrefix + property.Name + "=" +
-                (property.Default ? PropertyValueText(property, *property.Default) : "none"));
-}
-
 /// AForm with each "<Name>" replaced by the value of property Name of AObject.
 std::string WithValues(std::string AForm, const TPersistent& AObject)
 {
@@ -165,17 +152,26 @@ std::string OtherForm(TPersistent& AObject, int64_t& AIndex, const std::string& 
     return "{" + form + "}";
 }
 
-/// "Name=value" of every property of AObject as it is now.
-void ListValues(TPersistent& AObject, const std::string& APrefix, TLines& ALines)
+/// "Name=value" of every property of AObject, nested objects' as "Object.Name" and collection
+/// items' as "Name[i].Item": with ADefaults their defaults ("none" without one, "[]" for a
+/// collection), else their values as they are now.
+TLines ListProperties(TPersistent& AObject, bool ADefaults, const std::string& APrefix = "")
 {
+    TLines lines;
     for (const TPublishedProperty& property : AObject.GetPublishedProperties().Properties())
         if (property.Kind == pkObject)
-            ListValues(property.Object(AObject), APrefix + property.Name + ".", ALines);
+            lines = lines + ListProperties(property.Object(AObject), ADefaults, APrefix + property.Name + ".");
+        else if (property.Kind == pkCollection && ADefaults)
+            lines.push_back(APrefix + property.Name + "=[]");
         else if (property.Kind == pkCollection)
             for (size_t i = 0; TPersistent* item : property.Items(AObject))
-                ListValues(*item, APrefix + property.Name + "[" + std::to_string(i++) + "].", ALines);
+                lines = lines + ListProperties(*item, false, APrefix + property.Name + "[" + std::to_string(i++) + "].");
+        else if (ADefaults)
+            lines.push_back(APrefix + property.Name + "=" +
+                (property.Default ? PropertyValueText(property, *property.Default) : "none"));
         else
-            ALines.push_back(APrefix + property.Name + "=" + PropertyValueText(property, property.Get(AObject)));
+            lines.push_back(APrefix + property.Name + "=" + PropertyValueText(property, property.Get(AObject)));
+    return lines;
 }
 
 TEST(PublishedProperties, DefaultsAreTheDocumentedOnesAndANewComponentStoresNothingElse)
@@ -184,9 +180,7 @@ TEST(PublishedProperties, DefaultsAreTheDocumentedOnesAndANewComponentStoresNoth
     {
         const auto component = c.Create();
         EXPECT_EQ(component->GetPublishedProperties().ClassName(), c.Name);
-        TLines defaults;
-        ListDefaults(*component, "", defaults);
-        EXPECT_EQ(defaults, c.Defaults) << c.Name;
+        EXPECT_EQ(ListProperties(*component, true), c.Defaults) << c.Name;
         EXPECT_EQ(WritePropertyForm(*component), WithValues(c.FreshForm, *component)) << c.Name;
     }
 }
@@ -200,16 +194,12 @@ TEST(PublishedProperties, EveryPropertySurvivesAWriteAndARead)
         TLines expected;
         const std::string form = OtherForm(*first, index, "", expected);
         ReadPropertyForm(*first, form);
-        TLines values;
-        ListValues(*first, "", values);
-        EXPECT_EQ(values, expected) << c.Name;
+        EXPECT_EQ(ListProperties(*first, false), expected) << c.Name;
 
         const std::string written = WritePropertyForm(*first);
         const auto second = c.Create();
         ReadPropertyForm(*second, written);
-        values.clear();
-        ListValues(*second, "", values);
-        EXPECT_EQ(values, expected) << c.Name << "\n" << written;
+        EXPECT_EQ(ListProperties(*second, false), expected) << c.Name << "\n" << written;
         EXPECT_EQ(WritePropertyForm(*second), written) << c.Name;
     }
 }
