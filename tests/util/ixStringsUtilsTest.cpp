@@ -4,7 +4,7 @@
 
 #include "core/ixStreams.h"
 #include "core/ixStrings.h"
-#include "platform/ixOsKernel.h"
+#include "support/PieceStream.h"
 #include "util/ixTranslator.h"
 
 namespace ix {
@@ -33,6 +33,7 @@ const TSplitCase SplitCases[] = {
     {"a\nb\n\nc\n", {"a", "b", "", "c"}, 0},
     {"x\r\ny\nz\r\n\n", {"x", "y", "z", ""}, 0},
     {"abc\r\nde", {"abc", "de"}, 7},
+    {"a\0b\r\n\0"s, {"a b", " "}, 6}, // NUL characters become blanks
 };
 
 TEST(TixStringsUtils, SplitsLinesAtCrLfLfOrCr)
@@ -84,59 +85,49 @@ TEST(TixStringsUtils, TextFedInTwoPiecesGivesTheLinesOfTheWhole)
     }
 }
 
-TEST(TixStringsUtils, StreamsReadInBatchesGiveTheLinesOfTheWhole)
+// A memory stream read in batches, a stream outside memory that hands out pieces and a lines
+// stream written in pieces, of every size: wherever the text is cut (inside CR LF, between two
+// CRs, beside a NUL, inside a character) the lines are those of the whole text. A lone CR that
+// ends a batch loses its line end (the next batch continues its line), so only texts without
+// one are read in batches.
+TEST(TixStringsUtils, TextReadOrWrittenInPiecesGivesTheLinesOfTheWhole)
 {
-    for (const TSplitCase& c : SplitCases) {
-        for (int32_t batch = 1; batch <= static_cast<int32_t>(c.Text.size()); ++batch) {
-            TMemoryStream stream;
-            stream.WriteText(c.Text);
-            stream.SetPosition(0);
-            TStringList list;
-            TixStringsUtils utils(list);
-            utils.SetBatchSize(batch);
-            utils.AddTextStream(stream);
-            EXPECT_EQ(Lines(list), c.Lines) << ::testing::PrintToString(c.Text) << " in batches of " << batch;
-            EXPECT_EQ(stream.Position(), stream.Size());
-        }
-    }
-}
-
-// A stream that hands out at most Drip bytes per read.
-class TDripStream : public TMemoryStream
-{
-public:
-    int64_t Drip = 1;
-    int64_t Read(void* ABuffer, int64_t ACount) override { return TMemoryStream::Read(ABuffer, std::min(ACount, Drip)); }
-};
-
-// A stream outside memory is read in pieces, and a lines stream is written in pieces; wherever
-// they are cut (inside CR LF, between two CRs, beside a NUL, inside a character), the lines
-// are those of the whole text.
-TEST(TixStringsUtils, PiecesOfAStreamGiveTheLinesOfTheWhole)
-{
-    const std::string text = "a\r\r\nb\0c\r\rd\n\re\r\n\r\nf\xC3\xA9\xC3\n\xE2\x82\xAC"s;
-    for (const std::string charSet : {"", "utf-8", "koi8-r"}) {
+    const std::string mixed = "a\r\r\nb\0c\r\rd\n\re\r\n\r\nf\xC3\xA9\xC3\n\xE2\x82\xAC"s;
+    std::vector<std::pair<std::string, std::string>> cases{{mixed, ""}, {mixed, "utf-8"}, {mixed, "koi8-r"}};
+    for (const TSplitCase& c : SplitCases)
+        cases.emplace_back(c.Text, "");
+    for (const auto& [text, charSet] : cases) {
+        const std::string label = ::testing::PrintToString(text) + " " + charSet + " in pieces of ";
         TStringList whole;
-        const std::string converted =
-            TixTranslator::GetString({reinterpret_cast<const uint8_t*>(text.data()), text.size()}, charSet);
-        const int64_t wholeResult = AddTextToStrings(whole, converted);
-        for (int64_t drip = 1; drip <= static_cast<int64_t>(text.size()); ++drip) {
-            TDripStream stream;
-            stream.WriteText(text);
-            stream.SetPosition(0);
-            stream.Drip = drip;
+        const int64_t wholeResult = AddTextToStrings(whole,
+            TixTranslator::GetString({reinterpret_cast<const uint8_t*>(text.data()), text.size()}, charSet));
+        for (int32_t piece = 1; piece <= static_cast<int32_t>(text.size()); ++piece) {
+            if (text != mixed) {
+                TMemoryStream batches;
+                batches.WriteText(text);
+                batches.SetPosition(0);
+                TStringList batched;
+                TixStringsUtils utils(batched, charSet);
+                utils.SetBatchSize(piece);
+                EXPECT_EQ(utils.AddTextStream(batches) != 0, wholeResult != 0) << label << piece;
+                EXPECT_EQ(Lines(batched), Lines(whole)) << label << piece;
+                EXPECT_EQ(batches.Position(), batches.Size());
+            }
+            test::TPieceStream pieces(text, piece);
             TStringList list;
-            EXPECT_EQ(TixStringsUtils(list, charSet).AddTextStream(stream), wholeResult) << charSet << " in " << drip;
-            EXPECT_EQ(Lines(list), Lines(whole)) << charSet << " in pieces of " << drip;
+            EXPECT_EQ(AddStreamToStrings(list, pieces, false, charSet), wholeResult) << label << piece;
+            EXPECT_EQ(Lines(list), Lines(whole)) << label << piece;
             TStringList written;
             TixLinesStream lines(written, charSet);
-            for (size_t at = 0; at < text.size(); at += static_cast<size_t>(drip))
-                lines.WriteBuffer(text.data() + at, std::min<int64_t>(drip, static_cast<int64_t>(text.size() - at)));
+            for (size_t at = 0; at < text.size(); at += static_cast<size_t>(piece))
+                lines.WriteBuffer(text.data() + at, std::min<int64_t>(piece, static_cast<int64_t>(text.size() - at)));
             lines.Finish();
-            EXPECT_EQ(Lines(written), Lines(whole)) << charSet << " written in pieces of " << drip;
+            EXPECT_EQ(Lines(written), Lines(whole)) << label << piece << " written";
         }
-        EXPECT_EQ(whole.Count(), 10) << charSet;
-        EXPECT_EQ(whole[2], "b c") << charSet;
+        if (text == mixed) {
+            EXPECT_EQ(whole.Count(), 10) << charSet;
+            EXPECT_EQ(whole[2], "b c") << charSet;
+        }
     }
 }
 
@@ -183,37 +174,6 @@ TEST(TixStringsUtils, ContinuesTheLastLineOnlyWhenAsked)
     TStringList empty;
     AddTextToStrings(empty, "z", true);
     EXPECT_EQ(Lines(empty), TLines{"z"});
-}
-
-TEST(TixStringsUtils, TurnsNulCharactersIntoBlanks)
-{
-    TStringList list;
-    AddTextToStrings(list, "a\0b\r\n\0"s);
-    EXPECT_EQ(Lines(list), (TLines{"a b", " "}));
-}
-
-TEST(TixStringsUtils, DecodesEachBatchWithItsCharacterSet)
-{
-    const os::UINT saved = os::GetACP();
-    os::SetAnsiCodePage(1252);
-    TMemoryStream stream;
-    stream.WriteText("caf\xC3\xA9\r\n\xC3");
-    stream.SetPosition(0);
-    TStringList list;
-    AddStreamToStrings(list, stream, false, "utf-8");
-    os::SetAnsiCodePage(saved);
-    ASSERT_EQ(list.Count(), 2);
-    EXPECT_EQ(list[0], "caf\xE9");
-    EXPECT_EQ(list[1].size(), 1u); // the truncated sequence stands as one character
-
-    TMemoryStream koi8;
-    koi8.WriteText("\xF0\xD2\xC9\r\n");
-    koi8.SetPosition(0);
-    TStringList cyrillic;
-    os::SetAnsiCodePage(1251); // the koi8-r letters read as Windows-1251 text
-    TixStringsUtils(cyrillic, "koi8-r").AddTextStream(koi8);
-    os::SetAnsiCodePage(saved);
-    EXPECT_EQ(Lines(cyrillic), TLines{"\xCF\xF0\xE8"});
 }
 
 TEST(TixStringsUtils, NotifiesTheListOnceForAWholeText)
