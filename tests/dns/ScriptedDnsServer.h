@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace ix::test {
@@ -28,15 +29,8 @@ struct TDnsDatagram
 
 using TDnsResponder = std::function<std::vector<TDnsDatagram>(TixDnsMessage& AQuery)>;
 
-/// The wire form of AMessage (built in a buffer of 64 KB).
-inline std::string WireOf(TixDnsMessage& AMessage)
-{
-    TMemoryStream stream;
-    AMessage.Build(stream, 65535);
-    return std::string(stream.View());
-}
-
-/// A reply to AQuery: its ID and question, QR set, and the records that AFill adds.
+/// The wire form of a reply to AQuery (built in a buffer of 64 KB): its ID and question, QR set,
+/// and the records that AFill adds.
 inline std::string ReplyTo(const TixDnsMessage& AQuery, const std::function<void(TixDnsMessage&)>& AFill = {})
 {
     TixDnsMessage reply;
@@ -44,7 +38,9 @@ inline std::string ReplyTo(const TixDnsMessage& AQuery, const std::function<void
     reply.GetHeader().SetIsQuery(false);
     if (AFill)
         AFill(reply);
-    return WireOf(reply);
+    TMemoryStream stream;
+    reply.Build(stream, 65535);
+    return std::string(stream.View());
 }
 
 class ScriptedDnsServer
@@ -73,17 +69,11 @@ public:
     ScriptedDnsServer& operator=(const ScriptedDnsServer&) = delete;
 
     uint16_t Port() const noexcept { return FPort; }
-    /// The source port of every query received so far.
-    std::vector<uint16_t> ClientPorts() const
+    /// The source port and the ID of every query received so far.
+    std::vector<std::pair<uint16_t, int32_t>> Queries() const
     {
         std::lock_guard lock(FLock);
-        return FClientPorts;
-    }
-    /// The ID of every query received so far.
-    std::vector<int32_t> QueryIds() const
-    {
-        std::lock_guard lock(FLock);
-        return FQueryIds;
+        return FQueries;
     }
 
 private:
@@ -130,8 +120,7 @@ private:
             }
             {
                 std::lock_guard lock(FLock);
-                FClientPorts.push_back(os::ntohs(from.sin_port));
-                FQueryIds.push_back(query.GetHeader().GetID());
+                FQueries.emplace_back(os::ntohs(from.sin_port), query.GetHeader().GetID());
             }
             for (const TDnsDatagram& datagram : FResponder(query))
                 os::sendto(datagram.FromOtherPort ? FOther : FSocket, datagram.Bytes.data(), static_cast<int>(datagram.Bytes.size()), 0,
@@ -145,8 +134,7 @@ private:
     uint16_t FPort = 0;
     std::atomic<bool> FStop{false};
     mutable std::mutex FLock;
-    std::vector<uint16_t> FClientPorts;
-    std::vector<int32_t> FQueryIds;
+    std::vector<std::pair<uint16_t, int32_t>> FQueries;
     std::thread FThread;
 };
 

@@ -1,5 +1,7 @@
 // The DNS query component against dnsmasq started by tests/peers/dnsmasq as the server of the
-// zone ix.test, cross-checked record by record with dig asking the same server.
+// zone ix.test: the values of its records and the lists made of them, a truncated reply over UDP
+// and TCP, and the response codes. (tools_peer_tests compare every record of the zone, as
+// ixmail dns prints it, with dig's answers.)
 #include "dns/ixDnsQuery.h"
 
 #include "support/PeerEnv.h"
@@ -7,8 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <fstream>
 #include <map>
 
 namespace ix {
@@ -49,80 +49,9 @@ protected:
         return 0;
     }
 
-    /// dig's short answer lines for AName and AType, sorted.
-    std::vector<std::string> Dig(const std::string& AName, const std::string& AType)
-    {
-        const std::string command = "dig @127.0.0.1 -p " + FValues["DNS_PORT"] + " +short +tries=1 +time=3 " + AName
-            + " " + AType + " 2>&1";
-        std::vector<std::string> lines;
-        FILE* output = popen(command.c_str(), "r");
-        if (output == nullptr)
-            return lines;
-        char buffer[4096];
-        while (std::fgets(buffer, sizeof buffer, output) != nullptr)
-        {
-            std::string line(buffer);
-            while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
-                line.pop_back();
-            lines.push_back(line);
-        }
-        EXPECT_EQ(pclose(output), 0) << command;
-        std::sort(lines.begin(), lines.end());
-        return lines;
-    }
-
-    /// The answers of the last lookup in dig's short form, sorted.
-    std::vector<std::string> ShortAnswers()
-    {
-        std::vector<std::string> lines;
-        const TixDnsRecordList& answers = FQuery.GetResponse().GetAnswers();
-        for (int32_t i = 0; i < answers.Count(); ++i)
-        {
-            const TixDnsRecord* record = answers[i];
-            EXPECT_EQ(record->GetTTL(), 300u) << record->GetName();
-            if (const auto* a = dynamic_cast<const TixDnsARecord*>(record))
-                lines.push_back(a->GetIPAddress());
-            else if (const auto* aaaa = dynamic_cast<const TixDnsAAAARecord*>(record))
-                lines.push_back(LowerCase(aaaa->GetIPv6Address()));
-            else if (const auto* mx = dynamic_cast<const TixDnsMXRecord*>(record))
-                lines.push_back(std::to_string(mx->GetPreference()) + " " + mx->GetMailServer() + ".");
-            else if (const auto* cname = dynamic_cast<const TixDnsCNAMERecord*>(record))
-                lines.push_back(cname->GetPrimaryName() + ".");
-            else if (const auto* txt = dynamic_cast<const TixDnsTXTRecord*>(record))
-            {
-                std::string line;
-                for (int32_t s = 0; s < txt->GetStrings().Count(); ++s)
-                    line += (s > 0 ? " \"" : "\"") + txt->GetStrings()[s] + "\"";
-                lines.push_back(line);
-            }
-            else
-                lines.push_back("type " + std::to_string(record->GetRecordType()));
-        }
-        std::sort(lines.begin(), lines.end());
-        return lines;
-    }
-
     std::map<std::string, std::string> FValues;
     TixDnsQuery FQuery;
 };
-
-TEST_F(DnsPeer, EveryNameAndTypeOfTheZoneMatchesDig)
-{
-    const std::pair<const char*, int32_t> cases[] = {{"www.ix.test", DnsTypeA}, {"www.ix.test", DnsTypeAAAA},
-        {"ix.test", DnsTypeMX}, {"alias2.ix.test", DnsTypeA}, {"alias2.ix.test", DnsTypeCNAME},
-        {"alias.ix.test", DnsTypeAAAA}, {"mx1.ix.test", DnsTypeA}, {"multi.ix.test", DnsTypeTXT},
-        {"sel._domainkey.ix.test", DnsTypeTXT}, {"big.ix.test", DnsTypeTXT}, {"www.ix.test", DnsTypeTXT}};
-    const std::map<int32_t, std::string> typeNames = {{DnsTypeA, "A"}, {DnsTypeAAAA, "AAAA"}, {DnsTypeMX, "MX"},
-        {DnsTypeCNAME, "CNAME"}, {DnsTypeTXT, "TXT"}};
-    for (const auto& [name, type] : cases)
-    {
-        FQuery.Lookup(name, type);
-        const std::vector<std::string> ours = ShortAnswers();
-        EXPECT_EQ(ours, Dig(name, typeNames.at(type))) << name << " " << typeNames.at(type);
-        const bool hasRecords = type != DnsTypeTXT || std::string(name) != "www.ix.test";
-        EXPECT_EQ(ours.empty(), !hasRecords) << name;
-    }
-}
 
 TEST_F(DnsPeer, RecordsCarryTheValuesTheServerWasGiven)
 {
@@ -130,6 +59,7 @@ TEST_F(DnsPeer, RecordsCarryTheValuesTheServerWasGiven)
     ASSERT_EQ(FQuery.GetHosts().Count(), 1);
     EXPECT_EQ(FQuery.GetHosts()[0]->GetIPAddress(), "192.0.2.10");
     EXPECT_EQ(FQuery.GetHosts()[0]->GetName(), "www.ix.test");
+    EXPECT_EQ(FQuery.GetResponse().GetAnswers()[0]->GetTTL(), 300u);
 
     FQuery.Lookup("WWW.ix.test", DnsTypeAAAA);
     ASSERT_EQ(FQuery.GetIPv6Hosts().Count(), 1);
@@ -148,22 +78,20 @@ TEST_F(DnsPeer, RecordsCarryTheValuesTheServerWasGiven)
     EXPECT_EQ(FQuery.GetHosts()[0]->GetIPAddress(), "192.0.2.10");
 }
 
-TEST_F(DnsPeer, ATruncatedUdpReplyIsRepeatedOverTcpUnlessUdpIsChosen)
+TEST_F(DnsPeer, ATruncatedUdpReplyIsKeptWhenUdpIsChosenAndTcpGivesItWhole)
 {
-    const std::string all = ResolveTXT("big.ix.test");
-    EXPECT_FALSE(FQuery.GetResponse().GetHeader().GetIsTruncated());
-    EXPECT_EQ(FQuery.GetResponse().GetAnswers().Count(), 24);
-    EXPECT_EQ(std::count(all.begin(), all.end(), ','), 23);
-    EXPECT_EQ(all.substr(0, 8), "\"record ");
-
+    // The repeat over TCP when the protocol is left to the query: dns_tests and ixmail dns.
     FQuery.SetProtocol(dpUseUdp);
     ResolveTXT("big.ix.test");
     EXPECT_TRUE(FQuery.GetResponse().GetHeader().GetIsTruncated());
     EXPECT_LT(FQuery.GetResponse().GetAnswers().Count(), 24);
 
     FQuery.SetProtocol(dpUseTcp);
-    ResolveTXT("big.ix.test");
+    const std::string all = ResolveTXT("big.ix.test");
+    EXPECT_FALSE(FQuery.GetResponse().GetHeader().GetIsTruncated());
     EXPECT_EQ(FQuery.GetResponse().GetAnswers().Count(), 24);
+    EXPECT_EQ(std::count(all.begin(), all.end(), ','), 23);
+    EXPECT_EQ(all.substr(0, 8), "\"record ");
 }
 
 TEST_F(DnsPeer, RefusedAndMissingNamesRaiseTheirCodes)
