@@ -38,9 +38,8 @@ inline std::vector<Step> Quit()
     return {Step::Expect("QUIT"), Step::Send("+OK bye\r\n"), Step::Drain()};
 }
 
-/// A client of a scripted server, both made anew by each Start. It records the commands as
-/// OnSendCommand shows them (secrets masked) and counts its OnOpen and OnClose events; after
-/// each test the process has as many descriptors and threads as before it.
+/// A client of a scripted server, both made anew by each Start. It counts its OnOpen and OnClose
+/// events; after each test the process has as many descriptors and threads as before it.
 class ScriptedPop3 : public ::testing::Test
 {
 protected:
@@ -64,10 +63,8 @@ protected:
         Client->SetUserName(AUser);
         Client->SetPassword(APassword);
         Client->SetTimeOut(10000);
-        Client->OnSendCommand = [this](TObject*, const std::string& AText) { Shown.push_back(AText); };
         Client->OnOpen = [this](TObject*) { ++Opened; };
         Client->OnClose = [this](TObject*) { ++Closed; };
-        Shown.clear();
         Opened = Closed = 0;
     }
 
@@ -96,7 +93,6 @@ protected:
     const TResourceCount Before = CountResources();
     std::unique_ptr<ScriptedServer> Server;
     std::unique_ptr<TixPop3> Client;
-    std::vector<std::string> Shown;
     int Opened = 0;
     int Closed = 0;
 };

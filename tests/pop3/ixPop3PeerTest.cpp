@@ -8,15 +8,14 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "support/ExpectError.h"
 #include "support/PeerEnv.h"
+#include "support/ProgramRun.h"
 
 namespace ix {
 namespace {
@@ -41,10 +40,7 @@ struct TDovecot
     /// The bytes a client must receive for message ANumber of AUser.
     std::string Expected(const std::string& AUser, int32_t ANumber) const
     {
-        std::ifstream file(State + "/expected/" + AUser + "/" + std::to_string(ANumber) + ".eml", std::ios::binary);
-        std::ostringstream bytes;
-        bytes << file.rdbuf();
-        return bytes.str();
+        return test::ReadAll(State + "/expected/" + AUser + "/" + std::to_string(ANumber) + ".eml");
     }
 
     int32_t ExpectedCount(const std::string& AUser) const
@@ -212,6 +208,7 @@ TEST_F(Pop3Dovecot, EveryMessageIsListedAndArrivesByteForByteWithItsProgress)
         {
             Configure(Peer, tls ? ctImplicit : ctNone, tls, user);
             Client.SetPipelineDepth(4); // several refills even on the small mailboxes
+            Client.SetLimitRetrieveToListSize(true); // each message arrives within its listed size
             Client.Open();
             Sent.clear();
             const std::vector<TixPop3ListItem> items = Client.ListMailBox();
@@ -350,13 +347,8 @@ class Pop3Cyrus : public Pop3Peer
 protected:
     static void SetUpTestSuite()
     {
-        const std::map<std::string, std::string> values = test::ReadPeerEnv(IX_CYRUS_STATE "/cyrus.env");
-        if (values.empty())
-            return;
-        Port = std::stoi(values.at("CYRUS_PORT"));
-        std::istringstream users(values.at("CYRUS_USERS"));
-        for (std::string pair; users >> pair;)
-            Passwords[pair.substr(0, pair.find(':'))] = pair.substr(pair.find(':') + 1);
+        Values = test::ReadPeerEnv(IX_CYRUS_STATE "/cyrus.env");
+        Port = Values.empty() ? 0 : std::stoi(Values.at("CYRUS_PORT"));
     }
 
     void SetUp() override
@@ -368,7 +360,7 @@ protected:
     }
 
     static inline int32_t Port = 0;
-    static inline std::map<std::string, std::string> Passwords;
+    static inline std::map<std::string, std::string> Values;
 };
 
 TEST_F(Pop3Cyrus, EveryMethodLogsInAndRefusesAWrongPassword)
@@ -385,7 +377,7 @@ TEST_F(Pop3Cyrus, EveryMethodLogsInAndRefusesAWrongPassword)
     for (const TLogin& item : table)
     {
         SCOPED_TRACE(item.User + " " + item.Commands.front());
-        ExpectLogin(item, Passwords[item.User.substr(item.User.find_last_of("\\/") + 1)], 1);
+        ExpectLogin(item, test::CyrusPassword(Values, item.User.substr(item.User.find_last_of("\\/") + 1)), 1);
         ExpectWrongSecretRefused(item);
     }
 }
@@ -393,7 +385,7 @@ TEST_F(Pop3Cyrus, EveryMethodLogsInAndRefusesAWrongPassword)
 TEST_F(Pop3Cyrus, NtlmWithoutUserNameTakesTheLoggedOnUser)
 {
     ::setenv("NTLM_USER", "ntlmuser", 1);
-    ::setenv("NTLM_PASSWORD", Passwords["ntlmuser"].c_str(), 1);
+    ::setenv("NTLM_PASSWORD", test::CyrusPassword(Values, "ntlmuser").c_str(), 1);
     Client.SetUseSasl(true);
     Client.Open();
     EXPECT_EQ(Client.GetMessageCount(), 1);
