@@ -9,15 +9,6 @@
 
 using namespace ix;
 
-TEST(IdnTranslator, TellsBasicCharactersAndAsciiTexts)
-{
-    EXPECT_TRUE(TixIdnTranslator::IsBasic('\x7F'));
-    EXPECT_FALSE(TixIdnTranslator::IsBasic('\x80'));
-    EXPECT_TRUE(TixIdnTranslator::IsAscii(""));
-    EXPECT_TRUE(TixIdnTranslator::IsAscii("mail.example.com"));
-    EXPECT_FALSE(TixIdnTranslator::IsAscii("m\xFCller.de"));
-}
-
 TEST(IdnTranslator, EncodesTheLabelsThatNeedItInTheCharactersOfTheAnsiCodePage)
 {
     const struct
@@ -26,8 +17,9 @@ TEST(IdnTranslator, EncodesTheLabelsThatNeedItInTheCharactersOfTheAnsiCodePage)
         const char* Domain;
         const char* Ascii;
     } cases[] = {
-        // All-ASCII domains and the empty one stay as they are.
+        // All-ASCII domains and the empty one stay as they are (DEL is the last ASCII character).
         {1252, "Mail.Example.COM", "Mail.Example.COM"},
+        {1252, "\x7F.\x80", "\x7F.xn--lzg"},
         {1252, "", ""},
         // A label of only non-ASCII characters gets no delimiter.
         {1252, "\xE9\xE8", "xn--8cab"},

@@ -41,17 +41,13 @@ TEST(EncodedWords, DecodeJoinsWordsAndKeepsWhatItCannotDecode)
         std::string_view Decoded;
     };
     const Case cases[] = {
-        // Adjacent words join, also across a folded line; plain text after a word keeps its blank.
-        {"=?iso-8859-1?q?a?= =?iso-8859-1?q?b?=", "iso-8859-1", "ab"},
+        // The common forms (adjacent words, blanks after a word, "_" and "=5F", a language
+        // suffix) are checked against Python's email package in python_crosscheck_tests.cpp.
+        // Adjacent words join across a line folded with a TAB and a blank; letters in either case.
         {"=?iso-8859-1?q?a?=\r\n\t =?iso-8859-1?q?b?=", "iso-8859-1", "ab"},
-        {"=?iso-8859-1?q?a?= b", "iso-8859-1", "a b"},
-        {"x =?iso-8859-1?q?a?=\tb", "iso-8859-1", "x a\tb"},
+        {"=?ISO-8859-1?b?SGk=?= =?utf-8?B?w6k=?=", "iso-8859-1", "Hi\xE9"},
         // An encoded word holds no blank: the search for its end stops at one.
         {"=?iso-8859-1?q?a b?=", "iso-8859-1", "=?iso-8859-1?q?a b?="},
-        // "_" is a blank and "=5F" an underscore; letters in either case; a language suffix.
-        {"=?iso-8859-1?Q?a_b=5Fc?=", "iso-8859-1", "a b_c"},
-        {"=?ISO-8859-1?b?SGk=?= =?utf-8?B?w6k=?=", "iso-8859-1", "Hi\xE9"},
-        {"=?utf-8*en?q?=C3=A9?=", "iso-8859-1", "\xE9"},
         // The only word fails: the whole value is converted as plain text.
         {"\xC1 =?koi8-r?b?QU*J?=", "koi8-r", "\xE0 =?koi8-r?b?QU*J?="},
         // Next to a word that decodes, the failed one is copied as it stands.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "message/message_test_support.h"
@@ -229,43 +230,6 @@ TEST(SafeFileName, ReplacesReservedCharactersAndOneTrailingDotOrBlank)
     EXPECT_EQ(TixAttachmentBody::MakeSafeFileName("..."), "_");
 }
 
-TEST_F(MimeBodiesTest, NestedBodiesIndexTheTopLevelSource)
-{
-    Load("Content-Type: multipart/mixed; boundary=outer\n"    // 0
-         "\n"                                                 // 1
-         "--outer\n"                                          // 2
-         "Content-Type: text/plain\n"                         // 3
-         "\n"                                                 // 4
-         "first\n"                                            // 5
-         "--outer\n"                                          // 6
-         "Content-Type: multipart/alternative; boundary=in\n" // 7
-         "\n"                                                 // 8
-         "--in\n"                                             // 9
-         "Content-Type: text/plain\n"                         // 10
-         "\n"                                                 // 11
-         "inner\n"                                            // 12
-         "--in--\n"                                           // 13
-         "--outer--\n");
-    ASSERT_EQ(Message.GetBodies().Count(), 2);
-    auto* multipart = BodyAs<TixMultipartBody>(1);
-    ASSERT_NE(multipart, nullptr);
-    EXPECT_EQ(multipart->GetHeaderStart(), 7);
-    EXPECT_EQ(multipart->GetEncodedStart(), 9);
-    EXPECT_EQ(multipart->GetBoundary(), "in");
-    ASSERT_EQ(multipart->GetBodies().Count(), 1);
-    TixMessageBody& inner = multipart->GetBodies()[0];
-    EXPECT_EQ(inner.GetHeaderStart(), 10);
-    EXPECT_EQ(inner.GetEncodedStart(), 12);
-    EXPECT_EQ(Source[inner.GetEncodedStart()], "inner");
-    EXPECT_EQ(inner.GetMessage(), &Message);
-    EXPECT_EQ(Recorder.DataAdded[&inner], "inner");
-    // The nested message holds bodies only: no date of its own, header parts made on demand.
-    TixMailMessage& nested = multipart->GetMessageObject();
-    EXPECT_EQ(nested.GetDate(), 0);
-    EXPECT_EQ(nested.GetToList().Count(), 0);
-    EXPECT_EQ(nested.MessageText().GetText(), "inner\r\n");
-}
-
 TEST_F(MimeBodiesTest, BadBase64FollowsTheErrorProcessingMode)
 {
     for (const auto& [mode, data] : {std::pair{meExtractMaximumData, "Hello"}, std::pair{meIgnore, "SGVs\r\nbG8*d29y"}}) {
@@ -486,28 +450,53 @@ template <typename T>
 class MultipartSubclassTest : public ::testing::Test
 {
 };
-using MultipartSubclasses = ::testing::Types<TDataAddedWatcher, TDecodeWatcher, TSelfDecoding>;
+using MultipartSubclasses = ::testing::Types<TixMultipartBody, TDataAddedWatcher, TDecodeWatcher, TSelfDecoding>;
 TYPED_TEST_SUITE(MultipartSubclassTest, MultipartSubclasses);
 
 } // namespace
 
-TYPED_TEST(MultipartSubclassTest, OverridingEitherSideOfTheDataHandOverKeepsTheContentAndTheNestedParts)
+TYPED_TEST(MultipartSubclassTest, NestedBodiesIndexTheTopLevelSourceWhicheverSideOfTheDataHandOverIsOverridden)
 {
     TMessageWith<TypeParam> message;
     TBodyDataRecorder recorder(message);
     TStringList source;
-    source.SetText("Content-Type: multipart/mixed; boundary=outer\n\n--outer\n"
-                   "Content-Type: multipart/alternative; boundary=in\n\n"
-                   "--in\nContent-Type: text/plain\n\ninner\n--in--\n--outer--\n");
+    source.SetText("Content-Type: multipart/mixed; boundary=outer\n"    // 0
+                   "\n"                                                 // 1
+                   "--outer\n"                                          // 2
+                   "Content-Type: text/plain\n"                         // 3
+                   "\n"                                                 // 4
+                   "first\n"                                            // 5
+                   "--outer\n"                                          // 6
+                   "Content-Type: multipart/alternative; boundary=in\n" // 7
+                   "\n"                                                 // 8
+                   "--in\n"                                             // 9
+                   "Content-Type: text/plain\n"                         // 10
+                   "\n"                                                 // 11
+                   "inner\n"                                            // 12
+                   "--in--\n"                                           // 13
+                   "--outer--\n");
     for (int load = 0; load < 2; ++load) {
         message.LoadMessage(source);
-        ASSERT_EQ(message.GetBodies().Count(), 1);
-        auto* part = dynamic_cast<TypeParam*>(&message.GetBodies()[0]);
-        ASSERT_NE(part, nullptr);
-        EXPECT_EQ(part->Seen, "--in\r\nContent-Type: text/plain\r\n\r\ninner\r\n--in--");
-        ASSERT_EQ(part->GetBodies().Count(), 1);
-        EXPECT_EQ(part->GetBodies()[0].GetEncodedStart(), 8);
-        EXPECT_EQ(recorder.DataAdded[&part->GetBodies()[0]], "inner");
+        ASSERT_EQ(message.GetBodies().Count(), 2);
+        auto* multipart = dynamic_cast<TypeParam*>(&message.GetBodies()[1]);
+        ASSERT_NE(multipart, nullptr);
+        if constexpr (!std::is_same_v<TypeParam, TixMultipartBody>) {
+            EXPECT_EQ(multipart->Seen, "--in\r\nContent-Type: text/plain\r\n\r\ninner\r\n--in--");
+        }
+        EXPECT_EQ(multipart->GetHeaderStart(), 7);
+        EXPECT_EQ(multipart->GetEncodedStart(), 9);
+        EXPECT_EQ(multipart->GetBoundary(), "in");
+        ASSERT_EQ(multipart->GetBodies().Count(), 1);
+        TixMessageBody& inner = multipart->GetBodies()[0];
+        EXPECT_EQ(inner.GetHeaderStart(), 10);
+        EXPECT_EQ(inner.GetEncodedStart(), 12);
+        EXPECT_EQ(inner.GetMessage(), &message);
+        EXPECT_EQ(recorder.DataAdded[&inner], "inner");
+        // The nested message holds bodies only: no date of its own, header parts made on demand.
+        TixMailMessage& nested = multipart->GetMessageObject();
+        EXPECT_EQ(nested.GetDate(), 0);
+        EXPECT_EQ(nested.GetToList().Count(), 0);
+        EXPECT_EQ(nested.MessageText().GetText(), "inner\r\n");
         recorder.DataAdded.clear();
     }
 }
