@@ -17,10 +17,14 @@ std::vector<std::string> Lines(const TStrings& AList)
     return lines;
 }
 
-/// A header list parsed over its own lines.
+/// A header list parsed over its own lines, folding them to ACharsPerLine (0: no folding).
 struct ParsedHeader
 {
-    explicit ParsedHeader(std::initializer_list<std::string> ALines) : Source(ALines) { List.Parse(0, Source); }
+    explicit ParsedHeader(std::initializer_list<std::string> ALines, int32_t ACharsPerLine = 0) : Source(ALines)
+    {
+        List.SetCharsPerLine(ACharsPerLine);
+        List.Parse(0, Source);
+    }
     TStringList Source;
     TixHeaderFieldList List;
 };
@@ -108,105 +112,87 @@ TEST(HeaderFieldList, RemovingAnItemTakesItsDelimiterAndClearingKeepsTheName)
 
 TEST(HeaderFieldList, LongFieldsFoldOnlyBeforeBlanksAndReadBackUnchanged)
 {
-    TStringList source;
-    TixHeaderFieldList list;
-    list.SetCharsPerLine(30);
-    list.Parse(0, source);
+    ParsedHeader header({}, 30);
     const std::string value = "Quarterly report for the region\tand a " + std::string(40, 'w') + " end";
-    list.AddField("Subject", value);
-    EXPECT_EQ(Lines(source), (std::vector<std::string>{"Subject: Quarterly report for", " the region\tand a",
+    header.List.AddField("Subject", value);
+    EXPECT_EQ(Lines(header.Source), (std::vector<std::string>{"Subject: Quarterly report for", " the region\tand a",
                                  " " + std::string(40, 'w'), " end"}));
-    EXPECT_EQ(list.GetHeaderEnd(), 4);
-    EXPECT_EQ(list.GetFieldValueRaw(0), value);
+    EXPECT_EQ(header.List.GetHeaderEnd(), 4);
+    EXPECT_EQ(header.List.GetFieldValueRaw(0), value);
     // Only a run longer than any line may be is cut; the rest goes on after a TAB. The blank
     // before the value is no fold point (the value would gain a leading blank).
-    list.AddField("X-Long", std::string(1200, 'v'));
-    EXPECT_EQ(source[4], "X-Long: " + std::string(990, 'v'));
-    EXPECT_EQ(Lines(source).back(), "\t" + std::string(210, 'v'));
+    header.List.AddField("X-Long", std::string(1200, 'v'));
+    EXPECT_EQ(header.Source[4], "X-Long: " + std::string(990, 'v'));
+    EXPECT_EQ(Lines(header.Source).back(), "\t" + std::string(210, 'v'));
 }
 
 TEST(HeaderFieldList, ALoneStickyCharacterStaysOnThePreviousLine)
 {
-    TStringList source{"A: 1", "B: 2"};
-    TixHeaderFieldList list;
-    list.SetCharsPerLine(7);
-    list.Parse(0, source);
-    list.InsertField(2, "To: abc >", true);
-    EXPECT_EQ(Lines(source), (std::vector<std::string>{"A: 1", "B: 2", "To: abc >"}));
+    ParsedHeader header({"A: 1", "B: 2"}, 7);
+    header.List.InsertField(2, "To: abc >", true);
+    EXPECT_EQ(Lines(header.Source), (std::vector<std::string>{"A: 1", "B: 2", "To: abc >"}));
     // A text that is one sticky character never joins the field before it.
-    list.InsertField(2, ">", true);
-    EXPECT_EQ(source[1], "B: 2");
-    EXPECT_EQ(source[2], ">");
+    header.List.InsertField(2, ">", true);
+    EXPECT_EQ(header.Source[1], "B: 2");
+    EXPECT_EQ(header.Source[2], ">");
 }
 
 TEST(HeaderFieldList, LineBreaksInsideAValueNeverStartANewField)
 {
-    TStringList source{"From: a@b.c", "", "body"};
-    TixHeaderFieldList list;
-    list.Parse(0, source);
-    list.AddField("Subject", "hi\r\nBcc: victim@example.com\r\n\r\nbody injection");
-    EXPECT_EQ(Lines(source), (std::vector<std::string>{"From: a@b.c", "Subject: hi", "\tBcc: victim@example.com",
+    ParsedHeader header{"From: a@b.c", "", "body"};
+    header.List.AddField("Subject", "hi\r\nBcc: victim@example.com\r\n\r\nbody injection");
+    EXPECT_EQ(Lines(header.Source), (std::vector<std::string>{"From: a@b.c", "Subject: hi", "\tBcc: victim@example.com",
                                  "\tbody injection", "", "body"}));
-    EXPECT_EQ(list.GetFieldCount(), 2);
-    EXPECT_EQ(list.GetFieldIndex("bcc"), -1);
-    EXPECT_EQ(list.GetHeaderEnd(), 4);
+    EXPECT_EQ(header.List.GetFieldCount(), 2);
+    EXPECT_EQ(header.List.GetFieldIndex("bcc"), -1);
+    EXPECT_EQ(header.List.GetHeaderEnd(), 4);
 }
 
 TEST(HeaderFieldList, ItemsGoOnTheLastLineWhileTheyFitAndOnNewLinesOtherwise)
 {
-    TStringList source{"Content-Type: text/plain", "From: x", ""};
-    TixHeaderFieldList list;
-    list.SetCharsPerLine(50);
-    list.Parse(0, source);
-    list.AddQuotedFieldItem("content-type", "charset", "utf-8");
-    EXPECT_EQ(source[0], "Content-Type: text/plain; charset=\"utf-8\"");
-    list.AddFieldItem("content-type", "name", "  report.pdf ");
-    EXPECT_EQ(source[0], "Content-Type: text/plain; charset=\"utf-8\";");
-    EXPECT_EQ(source[1], "\tname=report.pdf");
-    EXPECT_EQ(list.GetHeaderEnd(), 3);
-    EXPECT_EQ(list.GetFieldValue("from"), "x");
-    list.AddFieldItem("content-type", "ignored", "   ");
-    list.AddQuotedFieldItem("content-type", "empty", "");
-    EXPECT_EQ(source[1], "\tname=report.pdf; empty=\"\"");
-    EXPECT_EQ(list.GetItemValue(list.GetFieldValue("content-type"), "name"), "report.pdf");
+    ParsedHeader header({"Content-Type: text/plain", "From: x", ""}, 50);
+    header.List.AddQuotedFieldItem("content-type", "charset", "utf-8");
+    EXPECT_EQ(header.Source[0], "Content-Type: text/plain; charset=\"utf-8\"");
+    header.List.AddFieldItem("content-type", "name", "  report.pdf ");
+    EXPECT_EQ(header.Source[0], "Content-Type: text/plain; charset=\"utf-8\";");
+    EXPECT_EQ(header.Source[1], "\tname=report.pdf");
+    EXPECT_EQ(header.List.GetHeaderEnd(), 3);
+    EXPECT_EQ(header.List.GetFieldValue("from"), "x");
+    header.List.AddFieldItem("content-type", "ignored", "   ");
+    header.List.AddQuotedFieldItem("content-type", "empty", "");
+    EXPECT_EQ(header.Source[1], "\tname=report.pdf; empty=\"\"");
+    EXPECT_EQ(header.List.GetItemValue(header.List.GetFieldValue("content-type"), "name"), "report.pdf");
 }
 
 TEST(HeaderFieldList, AnItemAfterAnEmptyFieldGetsNoDelimiter)
 {
-    TStringList source;
-    TixHeaderFieldList list;
-    list.Parse(0, source);
-    list.AddEmptyField("Content-Disposition");
-    list.AddFieldItem("content-disposition", "", "attachment");
-    EXPECT_EQ(source[0], "Content-Disposition: attachment");
+    ParsedHeader header({});
+    header.List.AddEmptyField("Content-Disposition");
+    header.List.AddFieldItem("content-disposition", "", "attachment");
+    EXPECT_EQ(header.Source[0], "Content-Disposition: attachment");
 }
 
 TEST(HeaderFieldList, NewLineItemsFoldBeforeBlanks)
 {
-    TStringList source{"Content-Type: a"};
-    TixHeaderFieldList list;
-    list.SetCharsPerLine(12);
-    list.Parse(0, source);
-    list.InsertFieldItem(0, "name", true, "\"abcdefghijkl mnop\"");
-    EXPECT_EQ(Lines(source), (std::vector<std::string>{"Content-Type: a;", "\tname=\"abcdefghijkl", " mnop\""}));
-    EXPECT_EQ(list.GetItemValue(list.GetFieldValue("content-type"), "name"), "abcdefghijkl mnop");
-    EXPECT_EQ(list.GetHeaderEnd(), 3);
+    ParsedHeader header({"Content-Type: a"}, 12);
+    header.List.InsertFieldItem(0, "name", true, "\"abcdefghijkl mnop\"");
+    EXPECT_EQ(Lines(header.Source), (std::vector<std::string>{"Content-Type: a;", "\tname=\"abcdefghijkl", " mnop\""}));
+    EXPECT_EQ(header.List.GetItemValue(header.List.GetFieldValue("content-type"), "name"), "abcdefghijkl mnop");
+    EXPECT_EQ(header.List.GetHeaderEnd(), 3);
 }
 
 TEST(HeaderFieldList, RemovingAnItemRewritesOnlyThatFieldAndKeepsTheIndex)
 {
-    TStringList source{"Content-Type: text/plain;", "\tname=x.txt;", "\tcharset=utf-8", "Subject: s", "", "b"};
-    TixHeaderFieldList list;
-    list.Parse(0, source);
-    list.RemoveFieldItem("content-type", "charset");
-    EXPECT_EQ(Lines(source), (std::vector<std::string>{"Content-Type: text/plain;", "\tname=x.txt", "Subject: s", "",
+    ParsedHeader header{"Content-Type: text/plain;", "\tname=x.txt;", "\tcharset=utf-8", "Subject: s", "", "b"};
+    header.List.RemoveFieldItem("content-type", "charset");
+    EXPECT_EQ(Lines(header.Source), (std::vector<std::string>{"Content-Type: text/plain;", "\tname=x.txt", "Subject: s", "",
                                  "b"}));
-    EXPECT_EQ(list.GetHeaderEnd(), 3);
-    EXPECT_EQ(list.GetFieldValue("subject"), "s");
-    list.ClearFieldItemValue(0, "name");
-    EXPECT_EQ(source[1], "\tname=");
-    list.RemoveFieldItem("absent", "name");
-    EXPECT_EQ(source.Count(), 5);
+    EXPECT_EQ(header.List.GetHeaderEnd(), 3);
+    EXPECT_EQ(header.List.GetFieldValue("subject"), "s");
+    header.List.ClearFieldItemValue(0, "name");
+    EXPECT_EQ(header.Source[1], "\tname=");
+    header.List.RemoveFieldItem("absent", "name");
+    EXPECT_EQ(header.Source.Count(), 5);
 }
 
 TEST(HeaderFieldList, InsertedFieldsKeepTheIndexInLineOrder)
@@ -254,30 +240,26 @@ TEST(HeaderFieldList, EndOfHeaderIsAddedOnlyWhenMissing)
 
 TEST(HeaderFieldList, PrefixedLinesAndFieldListsExtendTheHeader)
 {
-    TStringList source{"A: 1", ""};
-    TixHeaderFieldList list;
-    list.Parse(0, source);
+    ParsedHeader header{"A: 1", ""};
     TStringList extra{"B: 2", "", "C: 3"};
-    list.AddFields(extra);
+    header.List.AddFields(extra);
     TStringList items{"x=1;", "y=2"};
-    list.InsertPrefixedLines(list.GetFieldEnd(0) + 1, items, "\t", "\t ");
-    EXPECT_EQ(Lines(source), (std::vector<std::string>{"A: 1", "\tx=1;", "\t y=2", "B: 2", "C: 3", ""}));
-    EXPECT_EQ(list.GetHeaderEnd(), 5);
-    EXPECT_EQ(list.GetFieldValue("c"), "3");
+    header.List.InsertPrefixedLines(header.List.GetFieldEnd(0) + 1, items, "\t", "\t ");
+    EXPECT_EQ(Lines(header.Source), (std::vector<std::string>{"A: 1", "\tx=1;", "\t y=2", "B: 2", "C: 3", ""}));
+    EXPECT_EQ(header.List.GetHeaderEnd(), 5);
+    EXPECT_EQ(header.List.GetFieldValue("c"), "3");
     TStringList fieldLines;
-    list.GetFieldLines(0, fieldLines);
+    header.List.GetFieldLines(0, fieldLines);
     EXPECT_EQ(Lines(fieldLines), (std::vector<std::string>{"A: 1", "\tx=1;", "\t y=2"}));
 }
 
 TEST(HeaderFieldList, ThousandsOfAddedFieldsStayIndexed)
 {
-    TStringList source{""};
-    TixHeaderFieldList list;
-    list.Parse(0, source);
+    ParsedHeader header{""};
     for (int i = 0; i < 5000; ++i)
-        list.AddField("X-N" + std::to_string(i), std::to_string(i));
-    EXPECT_EQ(list.GetFieldCount(), 5000);
-    EXPECT_EQ(list.GetHeaderEnd(), 5000);
-    EXPECT_EQ(list.GetFieldValue("x-n4999"), "4999");
-    EXPECT_EQ(source[5000], "");
+        header.List.AddField("X-N" + std::to_string(i), std::to_string(i));
+    EXPECT_EQ(header.List.GetFieldCount(), 5000);
+    EXPECT_EQ(header.List.GetHeaderEnd(), 5000);
+    EXPECT_EQ(header.List.GetFieldValue("x-n4999"), "4999");
+    EXPECT_EQ(header.Source[5000], "");
 }
