@@ -154,7 +154,9 @@ using TSetter = void (*)(TixMailMessage&, const TPlanLine&);
 /// The header properties of a plan, by the first field of their lines.
 const std::map<std::string, TSetter> Setters = {
     {"charset", [](TixMailMessage& AMessage, const TPlanLine& ALine) { AMessage.SetCharSet(ALine[1]); }},
-    {"extensions", [](TixMailMessage& AMessage, const TPlanLine& ALine) { AMessage.SetUseHeaderEncodingExtensions(ALine[1] == "1"); }},
+    {"extensions", [](TixMailMessage& AMessage, const TPlanLine& ALine) {
+         AMessage.SetUseHeaderEncodingExtensions(ALine[1] == "1");
+     }},
     {"subject", [](TixMailMessage& AMessage, const TPlanLine& ALine) { AMessage.SetSubject(Text(ALine[1])); }},
     {"from-name", [](TixMailMessage& AMessage, const TPlanLine& ALine) { AMessage.GetFrom().SetName(Text(ALine[1])); }},
     {"from-email", [](TixMailMessage& AMessage, const TPlanLine& ALine) { AMessage.GetFrom().SetEmail(ALine[1]); }},
@@ -165,7 +167,9 @@ const std::map<std::string, TSetter> Setters = {
          AMessage.SetDate(EncodeDateTime({std::stoi(ALine[1]), std::stoi(ALine[2]), std::stoi(ALine[3]),
              std::stoi(ALine[4]), std::stoi(ALine[5]), std::stoi(ALine[6])}));
      }},
-    {"priority", [](TixMailMessage& AMessage, const TPlanLine& ALine) { AMessage.SetPriority(static_cast<TixMessagePriority>(std::stoi(ALine[1]))); }},
+    {"priority", [](TixMailMessage& AMessage, const TPlanLine& ALine) {
+         AMessage.SetPriority(static_cast<TixMessagePriority>(std::stoi(ALine[1])));
+     }},
     {"in-reply-to", [](TixMailMessage& AMessage, const TPlanLine& ALine) { AMessage.SetInReplyTo(ALine[1]); }},
     {"reference", [](TixMailMessage& AMessage, const TPlanLine& ALine) { AMessage.GetReferences().Add(ALine[1]); }},
     {"mailer", [](TixMailMessage& AMessage, const TPlanLine& ALine) { AMessage.SetMailer(ALine[1]); }},
