@@ -45,13 +45,6 @@ protected:
         Loaded.LoadMessage(Saved);
         return Loaded.GetBodies();
     }
-    static TLines LinesOf(const TStrings& ALines)
-    {
-        TLines result;
-        for (int32_t i = 0; i < ALines.Count(); ++i)
-            result.push_back(ALines[i]);
-        return result;
-    }
     static bool Holds(const TLines& ALines, std::string_view AText)
     {
         return std::any_of(ALines.begin(), ALines.end(), [&](const std::string& ALine) { return ALine.find(AText) != std::string::npos; });

@@ -5,17 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "message/message_test_support.h"
+
 using namespace ix;
+using ix::test::LinesOf;
 
 namespace {
-
-std::vector<std::string> Lines(const TStrings& AList)
-{
-    std::vector<std::string> lines;
-    for (int32_t i = 0; i < AList.Count(); ++i)
-        lines.push_back(AList.Get(i));
-    return lines;
-}
 
 /// A header list parsed over its own lines, folding them to ACharsPerLine (0: no folding).
 struct ParsedHeader
@@ -115,7 +110,7 @@ TEST(HeaderFieldList, LongFieldsFoldOnlyBeforeBlanksAndReadBackUnchanged)
     ParsedHeader header({}, 30);
     const std::string value = "Quarterly report for the region\tand a " + std::string(40, 'w') + " end";
     header.List.AddField("Subject", value);
-    EXPECT_EQ(Lines(header.Source), (std::vector<std::string>{"Subject: Quarterly report for", " the region\tand a",
+    EXPECT_EQ(LinesOf(header.Source), (std::vector<std::string>{"Subject: Quarterly report for", " the region\tand a",
                                  " " + std::string(40, 'w'), " end"}));
     EXPECT_EQ(header.List.GetHeaderEnd(), 4);
     EXPECT_EQ(header.List.GetFieldValueRaw(0), value);
@@ -123,14 +118,14 @@ TEST(HeaderFieldList, LongFieldsFoldOnlyBeforeBlanksAndReadBackUnchanged)
     // before the value is no fold point (the value would gain a leading blank).
     header.List.AddField("X-Long", std::string(1200, 'v'));
     EXPECT_EQ(header.Source[4], "X-Long: " + std::string(990, 'v'));
-    EXPECT_EQ(Lines(header.Source).back(), "\t" + std::string(210, 'v'));
+    EXPECT_EQ(LinesOf(header.Source).back(), "\t" + std::string(210, 'v'));
 }
 
 TEST(HeaderFieldList, ALoneStickyCharacterStaysOnThePreviousLine)
 {
     ParsedHeader header({"A: 1", "B: 2"}, 7);
     header.List.InsertField(2, "To: abc >", true);
-    EXPECT_EQ(Lines(header.Source), (std::vector<std::string>{"A: 1", "B: 2", "To: abc >"}));
+    EXPECT_EQ(LinesOf(header.Source), (std::vector<std::string>{"A: 1", "B: 2", "To: abc >"}));
     // A text that is one sticky character never joins the field before it.
     header.List.InsertField(2, ">", true);
     EXPECT_EQ(header.Source[1], "B: 2");
@@ -141,7 +136,7 @@ TEST(HeaderFieldList, LineBreaksInsideAValueNeverStartANewField)
 {
     ParsedHeader header{"From: a@b.c", "", "body"};
     header.List.AddField("Subject", "hi\r\nBcc: victim@example.com\r\n\r\nbody injection");
-    EXPECT_EQ(Lines(header.Source), (std::vector<std::string>{"From: a@b.c", "Subject: hi", "\tBcc: victim@example.com",
+    EXPECT_EQ(LinesOf(header.Source), (std::vector<std::string>{"From: a@b.c", "Subject: hi", "\tBcc: victim@example.com",
                                  "\tbody injection", "", "body"}));
     EXPECT_EQ(header.List.GetFieldCount(), 2);
     EXPECT_EQ(header.List.GetFieldIndex("bcc"), -1);
@@ -176,7 +171,7 @@ TEST(HeaderFieldList, NewLineItemsFoldBeforeBlanks)
 {
     ParsedHeader header({"Content-Type: a"}, 12);
     header.List.InsertFieldItem(0, "name", true, "\"abcdefghijkl mnop\"");
-    EXPECT_EQ(Lines(header.Source), (std::vector<std::string>{"Content-Type: a;", "\tname=\"abcdefghijkl", " mnop\""}));
+    EXPECT_EQ(LinesOf(header.Source), (std::vector<std::string>{"Content-Type: a;", "\tname=\"abcdefghijkl", " mnop\""}));
     EXPECT_EQ(header.List.GetItemValue(header.List.GetFieldValue("content-type"), "name"), "abcdefghijkl mnop");
     EXPECT_EQ(header.List.GetHeaderEnd(), 3);
 }
@@ -185,7 +180,7 @@ TEST(HeaderFieldList, RemovingAnItemRewritesOnlyThatFieldAndKeepsTheIndex)
 {
     ParsedHeader header{"Content-Type: text/plain;", "\tname=x.txt;", "\tcharset=utf-8", "Subject: s", "", "b"};
     header.List.RemoveFieldItem("content-type", "charset");
-    EXPECT_EQ(Lines(header.Source), (std::vector<std::string>{"Content-Type: text/plain;", "\tname=x.txt", "Subject: s", "",
+    EXPECT_EQ(LinesOf(header.Source), (std::vector<std::string>{"Content-Type: text/plain;", "\tname=x.txt", "Subject: s", "",
                                  "b"}));
     EXPECT_EQ(header.List.GetHeaderEnd(), 3);
     EXPECT_EQ(header.List.GetFieldValue("subject"), "s");
@@ -216,7 +211,7 @@ TEST(HeaderFieldList, InsertedFieldsKeepTheIndexInLineOrder)
     parsed.Assign(source);
     TixHeaderFieldList fresh;
     fresh.Parse(1, parsed);
-    EXPECT_EQ(Lines(fresh.GetFieldNames()), Lines(list.GetFieldNames()));
+    EXPECT_EQ(LinesOf(fresh.GetFieldNames()), LinesOf(list.GetFieldNames()));
 }
 
 TEST(HeaderFieldList, EndOfHeaderIsAddedOnlyWhenMissing)
@@ -231,7 +226,7 @@ TEST(HeaderFieldList, EndOfHeaderIsAddedOnlyWhenMissing)
     list.Parse(0, source);
     list.AddEndOfHeader();
     list.AddEndOfHeader();
-    EXPECT_EQ(Lines(source), (std::vector<std::string>{"A: 1", ""}));
+    EXPECT_EQ(LinesOf(source), (std::vector<std::string>{"A: 1", ""}));
     TStringList withBody{"A: 1", "", "body"};
     list.Parse(0, withBody);
     list.AddEndOfHeader();
@@ -245,12 +240,12 @@ TEST(HeaderFieldList, PrefixedLinesAndFieldListsExtendTheHeader)
     header.List.AddFields(extra);
     TStringList items{"x=1;", "y=2"};
     header.List.InsertPrefixedLines(header.List.GetFieldEnd(0) + 1, items, "\t", "\t ");
-    EXPECT_EQ(Lines(header.Source), (std::vector<std::string>{"A: 1", "\tx=1;", "\t y=2", "B: 2", "C: 3", ""}));
+    EXPECT_EQ(LinesOf(header.Source), (std::vector<std::string>{"A: 1", "\tx=1;", "\t y=2", "B: 2", "C: 3", ""}));
     EXPECT_EQ(header.List.GetHeaderEnd(), 5);
     EXPECT_EQ(header.List.GetFieldValue("c"), "3");
     TStringList fieldLines;
     header.List.GetFieldLines(0, fieldLines);
-    EXPECT_EQ(Lines(fieldLines), (std::vector<std::string>{"A: 1", "\tx=1;", "\t y=2"}));
+    EXPECT_EQ(LinesOf(fieldLines), (std::vector<std::string>{"A: 1", "\tx=1;", "\t y=2"}));
 }
 
 TEST(HeaderFieldList, ThousandsOfAddedFieldsStayIndexed)

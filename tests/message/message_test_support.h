@@ -21,6 +21,15 @@ inline std::string Hex(std::string_view AText)
     return LowerCase(BytesToHex({reinterpret_cast<const uint8_t*>(AText.data()), AText.size()}));
 }
 
+/// The lines of AList.
+inline std::vector<std::string> LinesOf(const TStrings& AList)
+{
+    std::vector<std::string> lines;
+    for (int32_t i = 0; i < AList.Count(); ++i)
+        lines.push_back(AList[i]);
+    return lines;
+}
+
 /// AText, or "-" where it is empty.
 inline std::string Dash(const std::string& AText)
 {
