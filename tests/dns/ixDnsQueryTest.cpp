@@ -131,17 +131,21 @@ TEST_F(DnsQueryTest, EveryQueryGoesOutFromAFreshSocketWithAFreshIdAndTheSettings
 
 // ---- TCP ------------------------------------------------------------------------------------
 
-/// A TCP script step that reads one length-prefixed query and answers with AReply's pieces:
-/// the reply is cut at the given offsets, with a short stall between the pieces.
-test::Step AnswerOverTcp(std::function<std::string(TixDnsMessage&)> AReply, std::vector<size_t> ACuts)
+/// A TCP script step that reads one length-prefixed query and answers it, length-prefixed, with a
+/// TXT record of AText: cut at the offsets ACuts, with a short stall between the pieces, and
+/// ending after its first AKeep bytes.
+test::Step AnswerOverTcp(const std::string& AText, std::vector<size_t> ACuts, size_t AKeep = std::string::npos)
 {
-    return test::Step::Call([AReply, ACuts](test::ScriptIo& AIo) {
+    return test::Step::Call([AText, ACuts, AKeep](test::ScriptIo& AIo) {
         const std::string prefix = AIo.Take(2);
         const size_t length = static_cast<uint8_t>(prefix[0]) << 8 | static_cast<uint8_t>(prefix[1]);
         const std::string bytes = AIo.Take(length);
         TixDnsMessage query;
         query.Parse(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
-        const std::string reply = AReply(query);
+        const std::string message = ReplyTo(query, TxtAnswer(AText));
+        const std::string reply =
+            (std::string{static_cast<char>(message.size() >> 8), static_cast<char>(message.size() & 0xFF)} + message)
+                .substr(0, AKeep);
         size_t start = 0;
         for (const size_t cut : ACuts)
         {
@@ -153,15 +157,9 @@ test::Step AnswerOverTcp(std::function<std::string(TixDnsMessage&)> AReply, std:
     });
 }
 
-std::string Framed(const std::string& AMessage)
-{
-    return std::string{static_cast<char>(AMessage.size() >> 8), static_cast<char>(AMessage.size() & 0xFF)} + AMessage;
-}
-
 TEST_F(DnsQueryTest, ATruncatedReplyIsRepeatedOverTcpAndReadAcrossSegments)
 {
-    test::ScriptedServer tcp({AnswerOverTcp(
-        [](TixDnsMessage& AQuery) { return Framed(ReplyTo(AQuery, TxtAnswer(std::string(700, 't')))); }, {1, 40})});
+    test::ScriptedServer tcp({AnswerOverTcp(std::string(700, 't'), {1, 40})});
     ScriptedDnsServer udp("127.0.0.1", tcp.Port(), [](TixDnsMessage& AQuery) {
         TixDnsMessage truncated;
         truncated.Assign(AQuery);
@@ -175,9 +173,7 @@ TEST_F(DnsQueryTest, ATruncatedReplyIsRepeatedOverTcpAndReadAcrossSegments)
 
 TEST_F(DnsQueryTest, ATcpReplyCutShortByTheServerIsAnError)
 {
-    test::ScriptedServer tcp({AnswerOverTcp(
-        [](TixDnsMessage& AQuery) { return Framed(ReplyTo(AQuery, TxtAnswer("whole"))).substr(0, 20); }, {}),
-        test::Step::Close()});
+    test::ScriptedServer tcp({AnswerOverTcp("whole", {}, 20), test::Step::Close()});
     Aim(tcp.Port());
     FQuery.SetProtocol(dpUseTcp);
     ExpectError<EixDnsError>([&] { ResolveTXT("example.test"); }, -1);
