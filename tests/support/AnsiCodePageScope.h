@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "platform/ixOsKernel.h"
 
 namespace ix::test {
@@ -27,16 +29,12 @@ class TAnsiCodePageEnvironment : public testing::Environment
 {
 public:
     explicit TAnsiCodePageEnvironment(os::UINT ACodePage) : FCodePage(ACodePage) {}
-    void SetUp() override
-    {
-        FSaved = os::GetACP();
-        os::SetAnsiCodePage(FCodePage);
-    }
-    void TearDown() override { os::SetAnsiCodePage(FSaved); }
+    void SetUp() override { FSelected.emplace(FCodePage); }
+    void TearDown() override { FSelected.reset(); }
 
 private:
     os::UINT FCodePage;
-    os::UINT FSaved = 0;
+    std::optional<TAnsiCodePageScope> FSelected;
 };
 
 } // namespace ix::test

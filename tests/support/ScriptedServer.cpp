@@ -81,29 +81,9 @@ public:
         (void)os::WSACleanup();
     }
 
-    uint16_t Port() const noexcept { return FPort; }
-
-    void Signal() { (void)os::SetEvent(FSignalEvent); }
-
-    std::string Received() const
-    {
-        std::lock_guard lock(FLock);
-        return FReceived;
-    }
-
-    std::string Finish(std::chrono::milliseconds ALimit)
-    {
-        std::unique_lock lock(FLock);
-        if (!FEnded.wait_for(lock, ALimit, [this] { return FDone; }))
-        {
-            const size_t step = FStep;
-            return "the script did not end: stuck at step " + std::to_string(step + 1) + " of "
-                + std::to_string(FScript.size()) + " (" + KindName(FScript[step].Kind) + ")";
-        }
-        return FFailure;
-    }
-
 private:
+    friend class ScriptedServer;
+
     static void CloseSocket(os::SOCKET& ASocket)
     {
         if (ASocket != os::INVALID_SOCKET)
@@ -310,22 +290,31 @@ ScriptedServer::~ScriptedServer() = default;
 
 uint16_t ScriptedServer::Port() const noexcept
 {
-    return FImpl->Port();
+    return FImpl->FPort;
 }
 
 void ScriptedServer::Signal()
 {
-    FImpl->Signal();
+    (void)os::SetEvent(FImpl->FSignalEvent);
 }
 
 std::string ScriptedServer::Received() const
 {
-    return FImpl->Received();
+    std::lock_guard lock(FImpl->FLock);
+    return FImpl->FReceived;
 }
 
 std::string ScriptedServer::Finish(std::chrono::milliseconds ALimit)
 {
-    return FImpl->Finish(ALimit);
+    TImpl& server = *FImpl;
+    std::unique_lock lock(server.FLock);
+    if (!server.FEnded.wait_for(lock, ALimit, [&server] { return server.FDone; }))
+    {
+        const size_t step = server.FStep;
+        return "the script did not end: stuck at step " + std::to_string(step + 1) + " of "
+            + std::to_string(server.FScript.size()) + " (" + KindName(server.FScript[step].Kind) + ")";
+    }
+    return server.FFailure;
 }
 
 } // namespace ix::test
