@@ -42,10 +42,6 @@ bool Completes(TStep&& AStep)
     }
 }
 
-} // namespace ix::fuzz
-
-namespace ix::fuzz {
-
 /// Runs the target's checks on one input; each target defines it.
 void CheckInput(const uint8_t* AData, size_t ASize);
 
