@@ -4,6 +4,7 @@
 // OpenDKIM runs as its filter in test mode ("opendkim -t"), without an MTA.
 #include "dkim/ixDkim.h"
 
+#include "support/ExpectError.h"
 #include "support/PeerEnv.h"
 #include "support/ProgramRun.h"
 
@@ -319,13 +320,7 @@ TEST_F(DkimPeer, RevokedKeyFiresItsEventAndFails)
     message.SetText(DkimpySign(Message, {"revoked,relaxed/relaxed,rsa-sha256"})[0]);
     int32_t revoked = 0;
     dkim.OnKeyRevoked = [&revoked](TObject*, TixDkimSignature*, TixDkimKey*) { ++revoked; };
-    try {
-        dkim.Verify(message);
-        ADD_FAILURE() << "a revoked key verified";
-    } catch (const EixDkimError& e) {
-        EXPECT_EQ(e.ErrorCode(), DkimKeyRevokedCode);
-        EXPECT_EQ(e.Message(), "The key is revoked");
-    }
+    EXPECT_EQ(test::ExpectError<EixDkimError>([&] { dkim.Verify(message); }, DkimKeyRevokedCode), "The key is revoked");
     EXPECT_EQ(revoked, 1);
 }
 
