@@ -200,5 +200,37 @@ TEST(TixStringsUtils, MeasuresAndSearchesTheList)
     EXPECT_EQ(IndexOfString(list, "xyz", false), -1);
 }
 
+TEST(SplitText, SplitsAtTheDelimiterAndDropsControlCharacters)
+{
+    const std::tuple<const char*, char, TLines> cases[] = {{"a,b,c", ',', {"a", "b", "c"}}, {"a,", ',', {"a", ""}},
+        {"a,,b", ',', {"a", "", "b"}}, {"\r\n a ,\r\n\tb", ',', {" a ", "\tb"}}, {"<a> <b>", ' ', {"<a>", "<b>"}},
+        {"", ',', {}}};
+    TStringList list{"old"};
+    for (const auto& [text, delimiter, lines] : cases) {
+        SplitText(text, list, delimiter);
+        EXPECT_EQ(Lines(list), lines) << ::testing::PrintToString(text);
+    }
+}
+
+TEST(SplitQuotedText, KeepsDelimitersInsideQuotesAndParentheses)
+{
+    TStringList list;
+    const auto split = [&](std::string_view AText, bool AKeep = true) {
+        SplitQuotedText(AText, list, ',', "\"(", "\")", AKeep);
+        return Lines(list);
+    };
+    EXPECT_EQ(split("\"Doe, John\" <j@x.org>, Bob <b@y.org>"), (TLines{"\"Doe, John\" <j@x.org>", " Bob <b@y.org>"}));
+    EXPECT_EQ(split("a (x, y), b"), (TLines{"a (x, y)", " b"}));
+    EXPECT_EQ(split("(a (b, c) d), e"), (TLines{"(a (b, c) d)", " e"}));
+    EXPECT_EQ(split("a,,b,"), (TLines{"a", "b"}));
+    EXPECT_EQ(split("\"\",x"), (TLines{"\"\"", "x"}));
+    EXPECT_EQ(split("\"abc, def"), (TLines{"\"abc, def"}));
+    EXPECT_EQ(split("\"a,b\",c", false), (TLines{"a,b", "c"}));
+    EXPECT_EQ(split("\"\",x", false), (TLines{"", "x"}));
+    // A second quoted stretch after a first one starts a new item.
+    EXPECT_EQ(split("\"a\" (c)"), (TLines{"\"a\" ", "(c)"}));
+    EXPECT_EQ(split(""), TLines{});
+}
+
 } // namespace
 } // namespace ix

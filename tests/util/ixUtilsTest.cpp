@@ -10,7 +10,6 @@
 #include <thread>
 
 #include "core/ixStreams.h"
-#include "core/ixStrings.h"
 #include "platform/ixOsKernel.h"
 #include "platform/ixOsMessages.h"
 #include "util/ixSecret.h"
@@ -208,53 +207,6 @@ TEST(Words, CountsRunsBetweenDelimiters)
     EXPECT_EQ(ExtractWord(3, "a b", blank), "");
     EXPECT_EQ(WordCount("a:b;c", TixCharSet(":;")), 3);
     EXPECT_EQ(WordCount("a\xFF" "b", TixCharSet("\xFF")), 2);
-}
-
-std::vector<std::string> Lines(const TStrings& AList)
-{
-    std::vector<std::string> result;
-    for (int32_t i = 0; i < AList.Count(); ++i)
-        result.push_back(AList[i]);
-    return result;
-}
-
-using TLines = std::vector<std::string>;
-
-TEST(SplitText, SplitsAtTheDelimiterAndDropsControlCharacters)
-{
-    TStringList list{"old"};
-    SplitText("a,b,c", list, ',');
-    EXPECT_EQ(Lines(list), (TLines{"a", "b", "c"}));
-    SplitText("a,", list, ',');
-    EXPECT_EQ(Lines(list), (TLines{"a", ""}));
-    SplitText("a,,b", list, ',');
-    EXPECT_EQ(Lines(list), (TLines{"a", "", "b"}));
-    SplitText("\r\n a ,\r\n\tb", list, ',');
-    EXPECT_EQ(Lines(list), (TLines{" a ", "\tb"}));
-    SplitText("<a> <b>", list, ' ');
-    EXPECT_EQ(Lines(list), (TLines{"<a>", "<b>"}));
-    SplitText("", list, ',');
-    EXPECT_TRUE(list.IsEmpty());
-}
-
-TEST(SplitQuotedText, KeepsDelimitersInsideQuotesAndParentheses)
-{
-    TStringList list;
-    const auto split = [&](std::string_view AText, bool AKeep = true) {
-        SplitQuotedText(AText, list, ',', "\"(", "\")", AKeep);
-        return Lines(list);
-    };
-    EXPECT_EQ(split("\"Doe, John\" <j@x.org>, Bob <b@y.org>"), (TLines{"\"Doe, John\" <j@x.org>", " Bob <b@y.org>"}));
-    EXPECT_EQ(split("a (x, y), b"), (TLines{"a (x, y)", " b"}));
-    EXPECT_EQ(split("(a (b, c) d), e"), (TLines{"(a (b, c) d)", " e"}));
-    EXPECT_EQ(split("a,,b,"), (TLines{"a", "b"}));
-    EXPECT_EQ(split("\"\",x"), (TLines{"\"\"", "x"}));
-    EXPECT_EQ(split("\"abc, def"), (TLines{"\"abc, def"}));
-    EXPECT_EQ(split("\"a,b\",c", false), (TLines{"a,b", "c"}));
-    EXPECT_EQ(split("\"\",x", false), (TLines{"", "x"}));
-    // A second quoted stretch after a first one starts a new item.
-    EXPECT_EQ(split("\"a\" (c)"), (TLines{"\"a\" ", "(c)"}));
-    EXPECT_EQ(split(""), TLines{});
 }
 
 TEST(IndexOfText, FindsTheFirstItemIgnoringLetterCase)
