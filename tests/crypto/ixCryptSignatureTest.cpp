@@ -454,7 +454,9 @@ TEST(Ed25519Key, MissingKeysAndWrongLengthsAreRefused)
     ExpectCryptError([&] { key.SetPublicKeyInfo(rsa.GetPublicKeyInfo()); }, Code(os::NTE_BAD_ALGID), "Invalid algorithm specified");
 }
 
-TEST(Ed25519Signature, SignsTheSha256DigestAsOpenSslDoesAndFailsWhenChanged)
+// That the digest is signed as other programs sign it, the DKIM tests show with RFC 8463's
+// example and the DKIM peers.
+TEST(Ed25519Signature, SignsDeterministicallyAndFailsWhenChanged)
 {
     TixCryptApiEd25519Key key;
     key.Init();
@@ -481,19 +483,4 @@ TEST(Ed25519Signature, SignsTheSha256DigestAsOpenSslDoesAndFailsWhenChanged)
     EXPECT_FALSE(verify(Message, flipped));
     EXPECT_FALSE(verify(Bytes("other data"), signed_));
     EXPECT_FALSE(verify(Message, TixByteArray(signed_.begin(), signed_.end() - 1)));
-
-    // OpenSSL checks our signature of the digest, and its own signature of it verifies here.
-    const fs::path dir = ScratchDir();
-    WriteFile(dir / "data", Message);
-    WriteFile(dir / "ed.pub", key.GetPublicKeyInfo());
-    WriteFile(dir / "ed.sig", signed_);
-    ASSERT_TRUE(OpenSsl("dgst -sha256 -binary -out " + (dir / "digest").string() + " " + (dir / "data").string()));
-    EXPECT_TRUE(OpenSsl("pkeyutl -verify -rawin -pubin -keyform DER -inkey " + (dir / "ed.pub").string() + " -in " +
-        (dir / "digest").string() + " -sigfile " + (dir / "ed.sig").string()));
-    WriteFile(dir / "ed.key",
-        Concat({0x30, 0x2e, 0x02, 0x01, 0x00, 0x30, 0x05, 0x06, 0x03, 0x2b, 0x65, 0x70, 0x04, 0x22, 0x04, 0x20},
-            key.GetPrivateKey()));
-    ASSERT_TRUE(OpenSsl("pkeyutl -sign -rawin -keyform DER -inkey " + (dir / "ed.key").string() + " -in " +
-        (dir / "digest").string() + " -out " + (dir / "openssl.sig").string()));
-    EXPECT_TRUE(verify(Message, ReadFile(dir / "openssl.sig")));
 }
