@@ -54,8 +54,6 @@ public:
                 client = Client.HandshakeStep(FToClient, FClientCerts, true);
             Fill(FToServer, Text(FToClient));
         }
-        // What the stream's verification reads, before records change the last status.
-        VerifyStatus = Client.GetLastSecurityStatus();
         if (client == tsExtraData)
             Client.Decrypt(FToClient, FPlain, FToClient);  // session tickets
         return client;
@@ -97,7 +95,6 @@ public:
 
     TixTlsClientSspi Client;
     TixTlsServerSspi Server;
-    int32_t VerifyStatus = 0;
 
 private:
     std::unique_ptr<TixCertificate> FServerCert;
