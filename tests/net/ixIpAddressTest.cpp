@@ -205,7 +205,7 @@ TEST(MessageBasedLookup, TimesOutWhileMessagesKeepArrivingAndTheCancelledLookupL
         EXPECT_GT(ticker.Ticks(), 0) << "messages were dispatched during the wait";
         lookup.Release();
     } // the socket library's clean-up joins the lookup's worker
-    ExpectResourcesBackTo(before);
+    EXPECT_EQ(CountResources(), before);
 }
 
 TEST(MessageBasedLookup, FailedLookupRaisesItsErrorAndAFoundOneListsEveryAddressInOrder)
