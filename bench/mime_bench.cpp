@@ -1,7 +1,8 @@
 // MIME loading end to end, beside GMime 3 doing the same work in the same run: the bytes of each
 // message read from its file (in the page cache) to decoded leaves.
-//   TixMailMessage: TFileStream -> AddStreamToStrings -> LoadMessage; text bodies decoded and
-//                   converted into their lines, attachments decoded into memory streams
+//   TixMailMessage: LoadFromFile (the file's text in one line buffer, then LoadMessage); text
+//                   bodies decoded and converted into their lines, attachments decoded into
+//                   memory streams
 //                   (OnSaveAttachment, OnAttachmentSaved; no OnDataAdded handler).
 //   GMime 3:        a file stream -> GMimeParser -> every leaf part decoded: text parts to UTF-8
 //                   text (g_mime_text_part_get_text), other parts into memory streams.
@@ -452,12 +453,7 @@ private:
 /// File to decoded leaves with the library, as an application loads a message file.
 int64_t LoadFile(TCountingMessage& AMessage, const std::string& AFile)
 {
-    TStringList lines;
-    {
-        TFileStream stream(AFile, fmOpenRead | fmShareDenyWrite);
-        AddStreamToStrings(lines, stream);
-    }
-    AMessage.Message().LoadMessage(lines);
+    AMessage.Message().LoadFromFile(AFile);
     return AMessage.TakeDecoded();
 }
 
@@ -521,7 +517,7 @@ TRatio RunCorpus(const char* AName, const std::vector<std::string>& AFiles, int 
             decoded += LoadFile(*message, file);
         return decoded;
     });
-    PrintPass("TixMailMessage (lines, LoadMessage)", ours, mb);
+    PrintPass("TixMailMessage (LoadFromFile)", ours, mb);
     const TPass gmime = MedianPass(ARuns, [] { g_mime_init(); }, [&] {
         int64_t decoded = 0;
         for (const std::string& file : AFiles)
@@ -661,7 +657,7 @@ void RunMemory(const fs::path& ADir)
             waitpid(server, nullptr, 0);
             return pass;
         });
-        for (const auto& [path, pass] : {std::pair{"file -> LoadMessage", fromFile}, {"POP3 Retrieve", retrieved}})
+        for (const auto& [path, pass] : {std::pair{"file -> LoadFromFile", fromFile}, {"POP3 Retrieve", retrieved}})
             std::printf("  %-44s %8.1f %-22s %9.1f %8.2f %8.2f\n", memoryCase.Name, mb, path, pass.PeakMB,
                 pass.PeakMB / mb, pass.Wall);
     }

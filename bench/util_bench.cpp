@@ -12,6 +12,7 @@
 #include <malloc.h>
 #include <unistd.h>
 
+#include "core/ixLineBuffer.h"
 #include "core/ixStreams.h"
 #include "core/ixStrings.h"
 #include "platform/ixOsKernel.h"
@@ -79,9 +80,10 @@ std::string Make76ColumnText()
 }
 
 /// Best time of splitting the text of AStream into a fresh list (freeing it is not timed).
+template <typename TList = ix::TStringList>
 double SplitSeconds(ix::TStream& AStream, size_t& ALines)
 {
-    auto list = std::make_unique<ix::TStringList>();
+    auto list = std::make_unique<TList>();
     return BestSeconds(
         [&] {
             AStream.SetPosition(0);
@@ -89,7 +91,7 @@ double SplitSeconds(ix::TStream& AStream, size_t& ALines)
         },
         [&] {
             ALines = static_cast<size_t>(list->Count());
-            list = std::make_unique<ix::TStringList>();
+            list = std::make_unique<TList>();
         });
 }
 
@@ -134,7 +136,12 @@ int main()
         {
             TFileStream stream76(file, fmOpenRead | fmShareDenyWrite);
             PrintRow("AddTextStream, 76-column CR LF, file", columns.size(), SplitSeconds(stream76, columnLines), copy);
+            // A line buffer keeps the lines as views of one block until a string is asked for.
+            PrintRow("into TLineBuffer (views until read), file", columns.size(),
+                SplitSeconds<TLineBuffer>(stream76, columnLines), copy);
         }
+        PrintRow("into TLineBuffer (views until read), memory", columns.size(),
+            SplitSeconds<TLineBuffer>(memory, columnLines), copy);
         std::remove(file.c_str());
         // The same with the memory of each round's lines kept by the allocator for the next
         // round, as in a program that has loaded mail before: no first-touch page faults.

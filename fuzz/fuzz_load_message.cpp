@@ -1,9 +1,12 @@
-// Loading arbitrary lines as a message: never crashes, hangs or leaks; only meStop may raise, and
-// only the decoder's error; every body's positions lie inside the source.
+// Loading arbitrary text as a message: its lines, cut into a line buffer in chunks the input
+// chooses, are a string list's lines; the load never crashes, hangs or leaks; only meStop may
+// raise, and only the decoder's error; every body's positions lie inside the source.
 #include <memory>
 
 #include "FuzzInput.h"
+#include "core/ixLineBuffer.h"
 #include "message/ixMailMessage.h"
+#include "util/ixUtils.h"
 
 using namespace ix;
 
@@ -27,8 +30,19 @@ void ix::fuzz::CheckInput(const uint8_t* AData, size_t ASize)
     if (ASize < 1)
         return;
     const auto mode = static_cast<TixMessageErrorProcessing>(AData[0] % 3);
-    TStringList source;
-    source.SetText(fuzz::Text(AData, ASize, 1));
+    TMemoryStream text;
+    text.WriteText(fuzz::Text(AData, ASize, 1));
+    TLineBuffer source;
+    TStringList lines;
+    for (TStrings* list : {static_cast<TStrings*>(&source), static_cast<TStrings*>(&lines)}) {
+        TixStringsUtils splitter(*list);
+        splitter.SetBatchSize(AData[0] / 3); // 0: the whole text at once
+        text.Seek(0, soBeginning);
+        splitter.AddTextStream(text);
+    }
+    fuzz::Require(source.Count() == lines.Count());
+    for (int32_t i = 0; i < lines.Count(); ++i)
+        fuzz::Require(source.GetView(i) == lines[i]);
 
     TixMailMessage message;
     message.SetErrorProcessing(mode);

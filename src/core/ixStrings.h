@@ -24,6 +24,9 @@ public:
     virtual int32_t Count() const noexcept = 0;
     /// Line AIndex; raises EListError outside 0..Count-1.
     virtual const std::string& Get(int32_t AIndex) const = 0;
+    /// Line AIndex to read, valid until the list changes: a list that holds its lines in
+    /// another form gives them without making a string. Raises EListError as Get.
+    virtual std::string_view GetView(int32_t AIndex) const { return Get(AIndex); }
     /// Replaces line AIndex; raises EListError outside 0..Count-1.
     virtual void Put(int32_t AIndex, const std::string& AValue) = 0;
     /// The object of line AIndex (null when none); raises EListError outside 0..Count-1.

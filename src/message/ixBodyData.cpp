@@ -14,7 +14,7 @@ constexpr char LineBreak[] = "\r\n";
 
 int64_t LineBytes(const TStrings& ASource, int32_t AIndex)
 {
-    return static_cast<int64_t>(ASource.Get(AIndex).size()) + LineBreakSize;
+    return static_cast<int64_t>(ASource.GetView(AIndex).size()) + LineBreakSize;
 }
 
 [[noreturn]] void RaiseReadOnly()
@@ -46,6 +46,11 @@ int32_t TixLineRange::BaseIndex(int32_t AIndex) const
 const std::string& TixLineRange::Get(int32_t AIndex) const
 {
     return FBase->Get(BaseIndex(AIndex));
+}
+
+std::string_view TixLineRange::GetView(int32_t AIndex) const
+{
+    return FBase->GetView(BaseIndex(AIndex));
 }
 
 TObject* TixLineRange::GetObject(int32_t AIndex) const
@@ -203,7 +208,7 @@ int64_t TixBodyDataStream::Read(void* ABuffer, int64_t ACount)
     int64_t done = 0;
     while (want > 0 && FRun < FRuns.size()) {
         const TRun& run = FRuns[FRun];
-        const std::string& line = FSource->Get(run.First + FLine);
+        const std::string_view line = FSource->GetView(run.First + FLine);
         const size_t lineSize = line.size();
         if (FOffset < lineSize) {
             const size_t take = static_cast<size_t>(std::min<int64_t>(want, static_cast<int64_t>(lineSize - FOffset)));

@@ -130,7 +130,7 @@ void TixMailMessage::SplitMultipart(TStrings& ASource)
     int32_t contentStart = 0;
     for (int32_t i = 0; i < count;) {
         // Blanks after a boundary are transport padding (RFC 2046, section 5.1.1).
-        std::string_view line = ASource[i];
+        std::string_view line = ASource.GetView(i);
         line = line.substr(0, line.find_last_not_of(" \t") + 1);
         const bool isOpen = line == open;
         const bool isClose = !isOpen && line.size() == open.size() + 2 && line.starts_with(open) && line.ends_with("--");
@@ -164,7 +164,7 @@ void TixMailMessage::SplitSinglePart(TStrings& ASource)
     TixMessageBody* block = nullptr;
     std::string fileName;
     for (int32_t i = start; i < count; ++i) {
-        const std::string& line = ASource[i];
+        const std::string_view line = ASource.GetView(i);
         if (IsUUBeginLine(line, fileName)) {
             SetMessageFormat(mfUUencode);
             FinishBody(block ? *block : single, 0);

@@ -90,12 +90,12 @@ int32_t TixHeaderFieldList::Parse(int32_t AStart, TStrings& ASource)
     FFieldNames.Clear();
     int32_t line = FHeaderStart;
     for (; line < ASource.Count(); ++line) {
-        const std::string& text = ASource.Get(line);
+        const std::string_view text = ASource.GetView(line);
         if (text.empty())
             break;
         if (IsContinuationLine(text))
             continue;
-        if (text.find(':') != std::string::npos)
+        if (text.find(':') != std::string_view::npos)
             IndexLine(FFieldNames.Count(), line);
         else if (line > FHeaderStart || !text.starts_with(MailboxSeparator))
             break; // neither a field nor a continuation: the body begins without a blank line
@@ -108,13 +108,13 @@ int32_t TixHeaderFieldList::GetBodyStart() const noexcept
 {
     if (!FSource)
         return 0;
-    return FHeaderEnd < FSource->Count() && FSource->Get(FHeaderEnd).empty() ? FHeaderEnd + 1 : FHeaderEnd;
+    return FHeaderEnd < FSource->Count() && FSource->GetView(FHeaderEnd).empty() ? FHeaderEnd + 1 : FHeaderEnd;
 }
 
 void TixHeaderFieldList::IndexLine(int32_t AFieldIndex, int32_t ALineIndex)
 {
-    const std::string& text = FSource->Get(ALineIndex);
-    FFieldNames.Insert(AFieldIndex, LowerCase(std::string_view(text).substr(0, text.find(':'))));
+    const std::string_view text = FSource->GetView(ALineIndex);
+    FFieldNames.Insert(AFieldIndex, LowerCase(text.substr(0, text.find(':'))));
     FFieldNames.PutTag(AFieldIndex, ALineIndex);
 }
 
@@ -193,7 +193,7 @@ std::string TixHeaderFieldList::GetFieldName(int32_t AIndex) const
 {
     if (!ValidIndex(AIndex))
         return {};
-    return FSource->Get(GetFieldLine(AIndex)).substr(0, FFieldNames.Get(AIndex).size());
+    return std::string(FSource->GetView(GetFieldLine(AIndex)).substr(0, FFieldNames.Get(AIndex).size()));
 }
 
 std::string TixHeaderFieldList::GetFieldValueRaw(int32_t AIndex)
@@ -206,8 +206,8 @@ std::string TixHeaderFieldList::UnfoldField(int32_t AIndex, bool ASeparateAddres
     if (!ValidIndex(AIndex))
         return {};
     const int32_t first = GetFieldLine(AIndex);
-    const std::string& line = FSource->Get(first);
-    std::string value = line.substr(std::min(line.size(), FFieldNames.Get(AIndex).size() + 1));
+    const std::string_view line = FSource->GetView(first);
+    std::string value(line.substr(std::min(line.size(), FFieldNames.Get(AIndex).size() + 1)));
     if (!value.empty() && (value[0] == '\t' || value[0] == ' '))
         value.erase(0, 1);
     // The last character of the value that is not blank, kept as lines are added.
@@ -217,7 +217,7 @@ std::string TixHeaderFieldList::UnfoldField(int32_t AIndex, bool ASeparateAddres
     };
     char last = lastNonBlank(value, '\0');
     for (int32_t next = first + 1; next < FSource->Count(); ++next) {
-        const std::string& continuation = FSource->Get(next);
+        const std::string_view continuation = FSource->GetView(next);
         if (!IsContinuationLine(continuation))
             break;
         if (ASeparateAddresses && last == '>') {
@@ -235,7 +235,7 @@ int32_t TixHeaderFieldList::GetFieldEnd(int32_t AIndex) const
     if (!ValidIndex(AIndex))
         return -1;
     int32_t line = GetFieldLine(AIndex) + 1;
-    while (line < FSource->Count() && IsContinuationLine(FSource->Get(line)))
+    while (line < FSource->Count() && IsContinuationLine(FSource->GetView(line)))
         ++line;
     return line < FSource->Count() ? line - 1 : FHeaderEnd - 1;
 }
@@ -247,7 +247,7 @@ void TixHeaderFieldList::GetFieldLines(int32_t AIndex, TStrings& ALines) const
         return;
     const int32_t last = GetFieldEnd(AIndex);
     for (int32_t line = GetFieldLine(AIndex); line <= last; ++line)
-        ALines.Add(FSource->Get(line));
+        ALines.Add(std::string(FSource->GetView(line)));
 }
 
 // ---- Items ---------------------------------------------------------------------------------
@@ -603,7 +603,7 @@ void TixHeaderFieldList::AddEndOfHeader()
     if (FHeaderEnd >= FSource->Count()) {
         if (!FSource->Get(FSource->Count() - 1).empty())
             InsertSourceLine(FSource->Count(), {});
-    } else if (!FSource->Get(FHeaderEnd).empty()) {
+    } else if (!FSource->GetView(FHeaderEnd).empty()) {
         InsertSourceLine(FHeaderEnd, {});
     }
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "core/ixLineBuffer.h"
 #include "core/ixProperties.h"
 #include "message/internal/ixBodyData.h"
 #include "message/internal/ixBodyViews.h"
@@ -473,6 +474,19 @@ void TixMailMessage::TakeMessage(TStrings& ASource)
     }
     FReleasableSource = nullptr;
     ASource.Clear();
+}
+
+void TixMailMessage::LoadFromStream(TStream& AStream)
+{
+    TLineBuffer lines;
+    AddStreamToStrings(lines, AStream);
+    LoadMessage(lines);
+}
+
+void TixMailMessage::LoadFromFile(const std::string& AFileName)
+{
+    TFileStream stream(AFileName, fmOpenRead | fmShareDenyWrite);
+    LoadFromStream(stream);
 }
 
 void TixMailMessage::LoadHeader(TStrings& ASource)

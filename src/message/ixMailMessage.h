@@ -194,6 +194,12 @@ public:
     /// also after an exception, so that the lines are not held beside the bodies. With Dkim
     /// set, which checks the lines after the bodies, it is LoadMessage and ASource stays.
     void TakeMessage(TStrings& ASource);
+    /// Loads the message whose text runs from AStream's position to its end (lines cut as
+    /// AddTextStream cuts them), as LoadMessage; the text is held once, in one block, while
+    /// the bodies are made.
+    void LoadFromStream(TStream& AStream);
+    /// LoadFromStream of a message file; raises EFOpenError when it cannot be opened.
+    void LoadFromFile(const std::string& AFileName);
     /// Loads the header only; Bodies stay empty.
     void LoadHeader(TStrings& ASource);
     /// Cuts ASource (this message's lines) into bodies and decodes them.

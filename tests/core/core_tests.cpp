@@ -1,6 +1,7 @@
 #include "core/ixClasses.h"
 #include "core/ixDateUtils.h"
 #include "core/ixErrorCodes.h"
+#include "core/ixLineBuffer.h"
 #include "core/ixStreams.h"
 #include "core/ixStrings.h"
 #include "core/ixSysUtils.h"
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <set>
 
 using namespace ix;
@@ -146,6 +148,38 @@ TEST(StringList, OwnedObjectsAreDestroyedWithTheirLines)
         EXPECT_EQ(alive, 1);
     }
     EXPECT_EQ(alive, 0);
+}
+
+TEST(LineBuffer, EditsGiveAStringListsLinesAndMadeStringsStayWithTheirLines)
+{
+    TLineBuffer buffer;
+    TStringList model;
+    const auto both = [&](const std::function<void(TStrings&)>& AEdit) {
+        AEdit(buffer);
+        AEdit(model);
+        ASSERT_EQ(buffer.Count(), model.Count());
+        for (int32_t i = 0; i < model.Count(); ++i) {
+            EXPECT_EQ(buffer.GetView(i), model[i]) << i;
+            EXPECT_EQ(buffer.GetTag(i), model.GetTag(i)) << i;
+        }
+    };
+    both([](TStrings& AList) { AList.SetText("one\r\n\r\nthree\r\nfour"); });
+    const std::string& three = buffer.Get(2);
+    both([](TStrings& AList) { AList.Insert(0, "zero"); });
+    both([](TStrings& AList) { AList.PutTag(1, 7); });
+    both([](TStrings& AList) { AList.Delete(2); });
+    EXPECT_EQ(&buffer.Get(2), &three);
+    both([](TStrings& AList) { AList.Put(2, "three, longer"); });
+    EXPECT_EQ(three, "three, longer");
+    both([](TStrings& AList) { AList.AppendToLine(0, "+"); });
+    both([](TStrings& AList) { AList.AppendToLine(3, std::string(AList.GetView(1))); });
+    both([](TStrings& AList) { AList.Exchange(0, 3); });
+    both([](TStrings& AList) { AList.Move(3, 1); });
+    both([](TStrings& AList) { AList.Add("last"); });
+    EXPECT_EQ(buffer.GetTextSize(), static_cast<int64_t>(model.GetText().size()) - 2 * model.Count());
+    EXPECT_THROW(buffer.GetView(buffer.Count()), EListError);
+    EXPECT_THROW(buffer.Insert(-1, "x"), EListError);
+    both([](TStrings& AList) { AList.Clear(); });
 }
 
 TEST(MemoryStream, GrowsSeeksAndCopies)

@@ -210,6 +210,15 @@ TEST_P(MimeScenario, BodiesAreSplitNamedAndDecoded)
     EXPECT_EQ(Tree(), GetParam().Tree);
 }
 
+TEST_P(MimeScenario, LoadFromStreamGivesWhatLoadMessageGives)
+{
+    TMemoryStream stream;
+    stream.WriteText(GetParam().Text);
+    stream.Seek(0, soBeginning);
+    Message.LoadFromStream(stream);
+    EXPECT_EQ(Tree(), GetParam().Tree);
+}
+
 TEST_F(MimeBodiesTest, PartsLoseTheLineBreakBeforeTheNextBoundaryInTheirPositionsToo)
 {
     Load(Scenarios[4].Text);

@@ -20,6 +20,7 @@ public:
 
     int32_t Count() const noexcept override { return FCount; }
     const std::string& Get(int32_t AIndex) const override;
+    std::string_view GetView(int32_t AIndex) const override;
     TObject* GetObject(int32_t AIndex) const override;
     intptr_t GetTag(int32_t AIndex) const override;
     // The window cannot be changed: these raise EListError "Line range is read-only".

@@ -50,7 +50,7 @@ void CopyHeaderLines(const TixHeaderFieldList& AHeader, TStrings& ARaw)
     ARaw.BeginUpdate();
     ARaw.Clear();
     for (int32_t line = AHeader.GetHeaderStart(); line < AHeader.GetHeaderEnd(); ++line)
-        ARaw.Add(AHeader.GetSource()->Get(line));
+        ARaw.Add(std::string(AHeader.GetSource()->GetView(line)));
     ARaw.EndUpdate();
 }
 

@@ -23,12 +23,12 @@ bool TixPartContent::GetLines(const TStrings*& ASource, int32_t& AFirst, int32_t
         return false;
     int64_t fullSize = 0;
     for (int32_t i = 0; i < FCount; ++i)
-        fullSize += static_cast<int64_t>(FSource->Get(FFirst + i).size()) + 2;
+        fullSize += static_cast<int64_t>(FSource->GetView(FFirst + i).size()) + 2;
     int32_t count = FCount;
     if (FSize == fullSize - 2) {
         // Without the line break of its last line, the data reads back as one final empty
         // line less.
-        if (count > 0 && FSource->Get(FFirst + count - 1).empty())
+        if (count > 0 && FSource->GetView(FFirst + count - 1).empty())
             --count;
     } else if (FSize != fullSize) {
         return false; // cut inside a line: only the bytes tell
