@@ -24,7 +24,8 @@ struct TExpectedPlace
 using SampleWindowLayout = SampleWindowTest;
 
 // The designed window: places, captions and first contents of the controls, the message list's
-// columns, the tab order (that of the places table) and the banner's three pictures.
+// columns, the tab order (that of the places table) and the banner's three pictures, which open
+// the support page.
 TEST_F(SampleWindowLayout, ControlsListTabOrderAndBannerAreThoseOfTheDesign)
 {
     TForm1& form = *Form;
@@ -106,10 +107,8 @@ TEST_F(SampleWindowLayout, ControlsListTabOrderAndBannerAreThoseOfTheDesign)
     }
     EXPECT_EQ(form.imLogoLeft->pixmap().size(), QSize(406, 78));
     EXPECT_EQ(form.imLogoRight->pixmap().size(), QSize(209, 78));
-}
 
-TEST_F(SampleWindowLayout, BannerClickOpensTheSupportPageWithTheDesktopsOpenCommand)
-{
+    // A click on the banner opens the support page with the desktop's open command.
     TFakeDesktopOpener opener;
     QTest::mouseClick(Form->imLogoRight, Qt::LeftButton);
     EXPECT_EQ(opener.WaitForTarget().toStdString(), Form->GetSupportUrl()) << "the banner click started no xdg-open";
