@@ -142,13 +142,6 @@ int main()
         }
         PrintRow("into TLineBuffer (views until read), memory", columns.size(),
             SplitSeconds<TLineBuffer>(memory, columnLines), copy);
-        // What any store pays here for memory it touches for the first time (page faults).
-        const double firstTouch = BestSeconds([&] {
-            std::unique_ptr<char[]> fresh(new char[columns.size()]);
-            std::memset(fresh.get(), 1, columns.size());
-            asm volatile("" : : "r"(fresh.get()) : "memory");
-        });
-        PrintRow("memset of fresh memory (first touch)", columns.size(), firstTouch, copy);
         std::remove(file.c_str());
         // The same with the memory of each round's lines kept by the allocator for the next
         // round, as in a program that has loaded mail before: no first-touch page faults.
