@@ -38,7 +38,7 @@ void TStrings::AddStrings(const TStrings& AStrings)
     try {
         SetCapacity(Count() + AStrings.Count());
         for (int32_t i = 0; i < AStrings.Count(); ++i) {
-            const int32_t index = Add(AStrings.Get(i));
+            const int32_t index = Add(std::string(AStrings.GetView(i)));
             PutObject(index, AStrings.GetObject(i));
             PutTag(index, AStrings.GetTag(i));
         }
@@ -57,7 +57,7 @@ bool TStrings::SameLine(std::string_view A, std::string_view B) const noexcept
 int32_t TStrings::IndexOf(std::string_view AValue) const
 {
     for (int32_t i = 0; i < Count(); ++i)
-        if (SameLine(Get(i), AValue))
+        if (SameLine(GetView(i), AValue))
             return i;
     return -1;
 }
@@ -107,11 +107,11 @@ std::string TStrings::GetText() const
 {
     size_t size = 0;
     for (int32_t i = 0; i < Count(); ++i)
-        size += Get(i).size() + 2;
+        size += GetView(i).size() + 2;
     std::string text;
     text.reserve(size);
     for (int32_t i = 0; i < Count(); ++i) {
-        text += Get(i);
+        text += GetView(i);
         text += "\r\n";
     }
     return text;
@@ -147,31 +147,31 @@ std::string TStrings::Join(std::string_view ADelimiter) const
     for (int32_t i = 0; i < Count(); ++i) {
         if (i > 0)
             text += ADelimiter;
-        text += Get(i);
+        text += GetView(i);
     }
     return text;
 }
 
 std::string TStrings::GetName(int32_t AIndex) const
 {
-    const std::string& line = Get(AIndex);
+    const std::string_view line = GetView(AIndex);
     const size_t separator = line.find(FNameValueSeparator);
-    return separator == std::string::npos ? std::string() : line.substr(0, separator);
+    return std::string(separator == std::string_view::npos ? std::string_view() : line.substr(0, separator));
 }
 
 std::string TStrings::GetValueFromIndex(int32_t AIndex) const
 {
-    const std::string& line = Get(AIndex);
+    const std::string_view line = GetView(AIndex);
     const size_t separator = line.find(FNameValueSeparator);
-    return separator == std::string::npos ? std::string() : line.substr(separator + 1);
+    return std::string(separator == std::string_view::npos ? std::string_view() : line.substr(separator + 1));
 }
 
 int32_t TStrings::IndexOfName(std::string_view AName) const
 {
     for (int32_t i = 0; i < Count(); ++i) {
-        const std::string& line = Get(i);
+        const std::string_view line = GetView(i);
         const size_t separator = line.find(FNameValueSeparator);
-        if (separator != std::string::npos && SameLine(std::string_view(line).substr(0, separator), AName))
+        if (separator != std::string_view::npos && SameLine(line.substr(0, separator), AName))
             return i;
     }
     return -1;

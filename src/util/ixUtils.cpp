@@ -985,14 +985,14 @@ int64_t GetStringsSize(const TStrings& AList) noexcept
 {
     int64_t result = 0;
     for (int32_t i = 0; i < AList.Count(); ++i)
-        result += static_cast<int64_t>(AList[i].size()) + 2;
+        result += static_cast<int64_t>(AList.GetView(i).size()) + 2;
     return result;
 }
 
 int32_t IndexOfString(const TStrings& AList, std::string_view AValue, bool AExact)
 {
     for (int32_t i = 0; i < AList.Count(); ++i) {
-        if (AExact ? SameText(AList[i], AValue) : ContainsText(AList[i], AValue))
+        if (AExact ? SameText(AList.GetView(i), AValue) : ContainsText(AList.GetView(i), AValue))
             return i;
     }
     return -1;
