@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,11 @@ struct TCodePage
     std::string_view CharSet;
     unsigned char FirstLetter;
 };
+
+void PrintTo(const TCodePage& ACodePage, std::ostream* AStream)
+{
+    *AStream << ACodePage.CodePage;
+}
 
 class TextRoundTrip : public testing::TestWithParam<TCodePage>
 {
