@@ -273,13 +273,6 @@ public:
         }
     }
 
-    /// Starts a new text that continues the last line of the list when AContinueLast is set.
-    void Restart(bool AContinueLast) noexcept
-    {
-        FOpen = AContinueLast && !FStrings.IsEmpty();
-        FAfterCR = false;
-    }
-
 private:
     void AddLine(std::string_view AText, bool AHasNul)
     {
@@ -877,8 +870,9 @@ int64_t TixStringsUtils::AddTextStream(TStream& AStream, bool AAddToLastString, 
         }
         if (count <= 0)
             break;
+        // The next batch goes on where this one stopped: inside a line, or after a CR whose LF
+        // may start the next batch (a batch that ends in a lone CR has ended its line).
         done += count;
-        lines.Restart(result != 0);
     }
     return result;
 }
