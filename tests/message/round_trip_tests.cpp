@@ -1,23 +1,19 @@
-// Round trips: messages planned by compose_plans.py are composed and written to files
-// (composition_tests.cpp checks that line lists get the same lines), then read back by
-// LoadMessage and, every fifth one, by Python's email package (mime_reader.py) and GMime 3
-// (gmime_reader, built with the tests); each reader must see the header properties (LoadMessage)
-// and the part tree, types, file names, Content-IDs and decoded bytes the message was composed
-// from.
+// Round trips: generated messages are composed and written to files (composition_tests.cpp
+// checks that line lists get the same lines), then read back by LoadMessage and, every fifth
+// one, by Python's email package (mime_reader.py) and GMime 3 (gmime_reader, built with the
+// tests); each reader must see the header properties (LoadMessage) and the part tree, types,
+// file names, Content-IDs and decoded bytes the message was composed from.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "compose_test_support.h"
-#include "core/ixDateUtils.h"
 #include "crypto/ixCryptHash.h"
 #include "message/ixMailMessage.h"
 #include "message_test_support.h"
@@ -127,98 +123,6 @@ std::string Addresses(const TixEmailAddressList& AList)
     return result;
 }
 
-using TPlanLine = std::vector<std::string>;
-
-/// Text of a plan: base64 of UTF-8.
-std::string Text(const std::string& ABase64)
-{
-    return TixEncoder::DecodeWith(cmBase64, ABase64);
-}
-
-/// The plans of compose_plans.py in ADir, by message index.
-std::map<uint32_t, std::vector<TPlanLine>> ReadPlans(const std::filesystem::path& ADir)
-{
-    std::map<uint32_t, std::vector<TPlanLine>> plans;
-    std::ifstream in(ADir / "plans.txt");
-    std::vector<TPlanLine>* current = nullptr;
-    for (std::string line; std::getline(in, line);)
-        if (line.starts_with("== "))
-            current = &plans[static_cast<uint32_t>(std::stoul(line.substr(3)))];
-        else
-            current->push_back(Columns(line));
-    return plans;
-}
-
-using TSetter = void (*)(TixMailMessage&, const TPlanLine&);
-
-/// The header properties of a plan, by the first field of their lines.
-const std::map<std::string, TSetter> Setters = {
-    {"charset", [](TixMailMessage& AMessage, const TPlanLine& ALine) { AMessage.SetCharSet(ALine[1]); }},
-    {"extensions", [](TixMailMessage& AMessage, const TPlanLine& ALine) {
-         AMessage.SetUseHeaderEncodingExtensions(ALine[1] == "1");
-     }},
-    {"subject", [](TixMailMessage& AMessage, const TPlanLine& ALine) { AMessage.SetSubject(Text(ALine[1])); }},
-    {"from-name", [](TixMailMessage& AMessage, const TPlanLine& ALine) { AMessage.GetFrom().SetName(Text(ALine[1])); }},
-    {"from-email", [](TixMailMessage& AMessage, const TPlanLine& ALine) { AMessage.GetFrom().SetEmail(ALine[1]); }},
-    {"to", [](TixMailMessage& AMessage, const TPlanLine& ALine) { AMessage.GetToList().AddAddress(Text(ALine[1])); }},
-    {"cc", [](TixMailMessage& AMessage, const TPlanLine& ALine) { AMessage.GetCCList().AddAddress(ALine[1]); }},
-    {"reply-to", [](TixMailMessage& AMessage, const TPlanLine& ALine) { AMessage.SetReplyTo(ALine[1]); }},
-    {"date", [](TixMailMessage& AMessage, const TPlanLine& ALine) {
-         AMessage.SetDate(EncodeDateTime({std::stoi(ALine[1]), std::stoi(ALine[2]), std::stoi(ALine[3]),
-             std::stoi(ALine[4]), std::stoi(ALine[5]), std::stoi(ALine[6])}));
-     }},
-    {"priority", [](TixMailMessage& AMessage, const TPlanLine& ALine) {
-         AMessage.SetPriority(static_cast<TixMessagePriority>(std::stoi(ALine[1])));
-     }},
-    {"in-reply-to", [](TixMailMessage& AMessage, const TPlanLine& ALine) { AMessage.SetInReplyTo(ALine[1]); }},
-    {"reference", [](TixMailMessage& AMessage, const TPlanLine& ALine) { AMessage.GetReferences().Add(ALine[1]); }},
-    {"mailer", [](TixMailMessage& AMessage, const TPlanLine& ALine) { AMessage.SetMailer(ALine[1]); }},
-    {"extra", [](TixMailMessage& AMessage, const TPlanLine& ALine) { AMessage.GetExtraFields().Add(ALine[1]); }},
-    {"content-type", [](TixMailMessage& AMessage, const TPlanLine& ALine) { AMessage.SetContentType(ALine[1]); }},
-    {"uuencode", [](TixMailMessage& AMessage, const TPlanLine&) { AMessage.SetMessageFormat(mfUUencode); }},
-};
-
-/// Adds the body of a plan line to ALevels' last list ("multipart" opens a list, "end" closes it);
-/// attachment data goes to AFiles under the body's file name.
-void AddBody(const TPlanLine& ALine, std::vector<TixMessageBodies*>& ALevels, std::map<std::string, std::string>& AFiles)
-{
-    if (ALine[0] == "end") {
-        ALevels.pop_back();
-    } else if (ALine[0] == "text") {
-        auto& body = AddText(*ALevels.back(), Text(ALine[3]), ALine[1]);
-        if (ALine[2] != "-")
-            body.SetCharSet(ALine[2]);
-    } else if (ALine[0] == "attachment") {
-        const std::string name = Text(ALine[3]);
-        std::ifstream data(ALine[4], std::ios::binary);
-        AFiles[name].assign(std::istreambuf_iterator<char>(data), {});
-        auto& body = ALine[1] == "image" ? AddAttachment<TixImageBody>(*ALevels.back(), name, ALine[2])
-                                         : AddAttachment(*ALevels.back(), name, ALine[2]);
-        if (ALine[5] != "-")
-            body.SetContentID(ALine[5]);
-    } else {
-        ASSERT_EQ(ALine[0], "multipart");
-        auto& multipart = ALevels.back()->Add<TixMultipartBody>();
-        multipart.SetContentType(ALine[1]);
-        if (ALine[2] != "-")
-            multipart.SetContentSubType(ALine[2]);
-        ALevels.push_back(&multipart.GetBodies());
-    }
-}
-
-/// Builds AMessage from its plan.
-void Build(const std::vector<TPlanLine>& APlan, TixMailMessage& AMessage, std::map<std::string, std::string>& AFiles)
-{
-    std::vector<TixMessageBodies*> levels{&AMessage.GetBodies()};
-    for (const TPlanLine& line : APlan) {
-        const auto setter = Setters.find(line[0]);
-        if (setter != Setters.end())
-            setter->second(AMessage, line);
-        else
-            AddBody(line, levels, AFiles);
-    }
-}
-
 void ExpectSameHeader(TixMailMessage& ALoaded, TixMailMessage& AOriginal)
 {
     EXPECT_EQ(ALoaded.GetSubject(), AOriginal.GetSubject());
@@ -250,7 +154,7 @@ protected:
         SCOPED_TRACE("message " + std::to_string(AIndex));
         TixMailMessage original;
         TAttachmentSource files(original);
-        Build(FPlans.at(AIndex), original, files.Files);
+        TMessageGenerator(AIndex, original, files.Files);
         const std::string name = "message" + std::to_string(AIndex) + ".eml";
         const std::filesystem::path path = FScratch.Path() / name;
         original.SaveToFile(path.string());
@@ -295,18 +199,8 @@ protected:
         }
     }
 
-    void SetUp() override
-    {
-        const std::string script = (std::filesystem::path(IX_MESSAGE_TEST_DIR) / "compose_plans.py").string();
-        const TProgramRun run = RunProgram("/usr/bin/python3", "'" + script + "' '" + FScratch.Path().string() + "' " +
-            std::to_string(GetParam()) + " " + std::to_string(BatchSize), FScratch.Path());
-        ASSERT_EQ(run.Status, 0) << run.Err;
-        FPlans = ReadPlans(FScratch.Path());
-    }
-
-    const TAnsiCodePageScope FUtf8{os::CP_UTF8}; // planned texts are UTF-8
+    const TAnsiCodePageScope FUtf8{os::CP_UTF8}; // generated texts are UTF-8
     const TScratch FScratch{"round-trip-" + std::to_string(GetParam())};
-    std::map<uint32_t, std::vector<TPlanLine>> FPlans;
     std::string FFileList;
     std::map<std::string, TTree> FExpected;
 };
