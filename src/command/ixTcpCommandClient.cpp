@@ -240,7 +240,7 @@ bool TixTcpCommandClient::ReceiveResponseLines(bool AAddToLastLine)
     std::string charSet;
     GetResponseCharSet(data, charSet);
     TixStringsUtils lines(*FResponse, charSet);
-    return lines.AddTextStream(data, AAddToLastLine) != 0;
+    return lines.AddTextRead(data, AAddToLastLine, FAfterCR) != 0;
 }
 
 int32_t TixTcpCommandClient::CompleteLineCount() const noexcept

@@ -207,6 +207,7 @@ private:
     int32_t FLastResponseCode = 0;
     /// The last line of Response still waits for the rest of its bytes (and its line end).
     bool FLastLineOpen = false;
+    bool FAfterCR = false; // the last read ended in a CR
     /// A command was sent and its reply is not yet read to its end.
     bool FReplyPending = false;
     /// The next line SendCommand writes carries a secret.

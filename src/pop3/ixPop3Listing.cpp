@@ -52,7 +52,7 @@ private:
         }
         data.SetPosition(0);
         TixStringsUtils lines(FLines, FCharSet);
-        FLastOpen = lines.AddTextStream(data, FLastOpen) != 0;
+        FLastOpen = lines.AddTextRead(data, FLastOpen, FAfterCR) != 0;
         if (FLastOpen && AMaxLength > 0 && static_cast<int64_t>(FLines[FLines.Count() - 1].size()) > AMaxLength)
             throw EixTcpClientError(Format("The reply line is longer than %d bytes", AMaxLength), ReplyLineTooLongCode);
     }
@@ -74,6 +74,7 @@ private:
     TStringList FLines;
     int32_t FNext = 0;
     bool FLastOpen = false;
+    bool FAfterCR = false; // the last read ended in a CR
 };
 
 /// The number and the second word of a "n word" line of a LIST or UIDL reply; false when the

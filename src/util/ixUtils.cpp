@@ -877,6 +877,24 @@ int64_t TixStringsUtils::AddTextStream(TStream& AStream, bool AAddToLastString, 
     return result;
 }
 
+int64_t TixStringsUtils::AddTextRead(TStream& AStream, bool AOpen, bool& AAfterCR)
+{
+    const int64_t start = AStream.GetPosition();
+    const int64_t size = AStream.GetSize();
+    char first = 0;
+    char last = 0;
+    if (size > start) {
+        AStream.ReadBuffer(&first, 1);
+        AStream.SetPosition(size - 1);
+        AStream.ReadBuffer(&last, 1);
+        AStream.SetPosition(start);
+    }
+    const bool continues = AOpen && !(AAfterCR && first != '\n');
+    if (size > start)
+        AAfterCR = last == '\r';
+    return AddTextStream(AStream, continues);
+}
+
 int64_t TixStringsUtils::AddTextStr(std::string_view AText, bool AAddToLastString)
 {
     TUpdateScope update(FStrings);

@@ -217,9 +217,16 @@ public:
     /// by chunk: each chunk is decoded with CharSet, NUL characters become blanks, and lines end
     /// at CR, LF or the end of the chunk, after which one CR and then one LF are skipped. With
     /// AAddToLastString and a non-empty list the first piece is appended to the last line;
-    /// a chunk after one that ended inside a line continues that line. Returns the length of
-    /// the last chunk when it ended inside a line, else 0.
+    /// a chunk after one that ended inside a line continues that line, a chunk after one that
+    /// ended in a CR starts a new line (its first LF completes that CR LF). Returns the length
+    /// of the last chunk when it ended inside a line or in a CR, else 0.
     int64_t AddTextStream(TStream& AStream, bool AAddToLastString = false, int64_t AMaxBytes = 0);
+    /// AddTextStream for one read of a text that arrives in several reads: AOpen says that the
+    /// previous read ended inside a line (AddTextStream returned more than 0), AAfterCR that it
+    /// ended in a CR, which ended its line: this read then starts a new line unless it starts
+    /// with the LF of that CR LF. AAfterCR is set for the next read. The lines are those of
+    /// the whole text wherever it was cut.
+    int64_t AddTextRead(TStream& AStream, bool AOpen, bool& AAfterCR);
     /// As AddTextStream for a text that is already decoded (one chunk).
     int64_t AddTextStr(std::string_view AText, bool AAddToLastString = false);
     /// The size of the lines with CR LF after each.

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/ixStreams.h"
 #include "support/AnsiCodePageScope.h"
 #include "support/ChunkedConnection.h"
 #include "support/ExpectError.h"
@@ -89,9 +90,11 @@ private:
         FActive = !FChunks.empty();
         if (!FActive)
             return false;
-        const std::string chunk = FChunks.front();
+        TMemoryStream chunk;
+        chunk.WriteText(FChunks.front());
+        chunk.SetPosition(0);
         FChunks.pop_front();
-        return TixStringsUtils(FResponse).AddTextStr(chunk, AAddToLast) != 0;
+        return TixStringsUtils(FResponse).AddTextRead(chunk, AAddToLast, FAfterCR) != 0;
     }
 
     void Wait(const TixResponseCodes& AOk)
@@ -118,6 +121,7 @@ private:
     int32_t FLastCode = 0;
     int FReads = 0;
     bool FActive = true;
+    bool FAfterCR = false;
 };
 
 /// What one exchange left behind.
@@ -175,6 +179,7 @@ const TReplyCase ReplyCases[] = {
     {"empty body", "+OK\r\n.\r\n", true},
     {"body cut short", "+OK 3\r\nline one\r\nline", true, false},
     {"lone LF line ends", "+OK\nA\n.\n", true},
+    {"lone CR line ends", "+OK\rab\rcd\r\r\n.\r\n", true},
     {"dot-led lines first", "+OK\r\n...\r\n.x\r\n..\r\n.\r\n", true},
     {"uncoded lines before a body", "x\r\n+OK\r\n.\r\n", true},
     {"body of long lines", "+OK 2\r\n" + std::string(40, 'a') + "\r\n" + std::string(30, 'b') + "\r\n.\r\n", true},
@@ -220,6 +225,7 @@ TEST(CommandEngine, MultiLineReplyKeepsItsBodyLinesAndNothingAfterTheTerminator)
     const TCase cases[] = {
         {{"+OK\r\nfirst ha", "", "lf\r\n", "", ".\r\n"}, {"first half"}, 5}, // empty reads keep the line open
         {{"+OK\r\nbody\r\n.\r\n+OK unasked\r\n"}, {"body"}, 1}, // neither body nor the next reply
+        {{"+OK\r\nab\r", "cd\r", "\r\n.\r\n"}, {"ab", "cd", ""}, 3}, // a CR that ends a read ends its line
     };
     for (TCase c : cases)
     {
