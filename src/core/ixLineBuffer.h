@@ -16,6 +16,8 @@ namespace ix {
 /// line where it stands, and Get makes a string for a line the first time it is asked for.
 /// Changes before the last line (Put, Insert, Delete, AppendToLine) move the text behind them:
 /// correct, but slower than in a TStringList.
+/// Get keeps the strings it makes inside the list, so even reading is a change as far as
+/// threads are concerned: threads that share a line buffer serialise their calls.
 class TLineBuffer : public TStrings
 {
 public:
