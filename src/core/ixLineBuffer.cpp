@@ -171,10 +171,13 @@ void TLineBuffer::SetCapacity(int32_t ACapacity)
         FStarts.reserve(std::max(wanted, FStarts.capacity() + FStarts.capacity() / 2));
 }
 
-void TLineBuffer::SetTextCapacity(int64_t ABytes)
+void TLineBuffer::ReserveText(int64_t ABytes)
 {
-    if (ABytes > 0 && static_cast<uint64_t>(ABytes) > FText.capacity() && static_cast<uint64_t>(ABytes) < FText.max_size())
-        FText.reserve(static_cast<size_t>(ABytes));
+    if (ABytes <= 0 || static_cast<uint64_t>(ABytes) >= FText.max_size() - FText.size())
+        return;
+    const size_t wanted = FText.size() + static_cast<size_t>(ABytes);
+    if (wanted > FText.capacity())
+        FText.reserve(wanted);
 }
 
 } // namespace ix

@@ -41,10 +41,8 @@ public:
     void Clear() override;
     void SetCapacity(int32_t ACapacity) override;
 
-    /// Appends a line copied from AText; returns its index.
-    int32_t AddView(std::string_view AText);
-    /// Reserves room for ABytes bytes of text in all (a hint).
-    void SetTextCapacity(int64_t ABytes);
+    int32_t AddView(std::string_view AText) override;
+    void ReserveText(int64_t ABytes) override;
     /// The bytes of all lines, without line breaks.
     int64_t GetTextSize() const noexcept { return static_cast<int64_t>(FText.size()); }
 

@@ -38,7 +38,7 @@ void TStrings::AddStrings(const TStrings& AStrings)
     try {
         SetCapacity(Count() + AStrings.Count());
         for (int32_t i = 0; i < AStrings.Count(); ++i) {
-            const int32_t index = Add(std::string(AStrings.GetView(i)));
+            const int32_t index = AddView(AStrings.GetView(i));
             PutObject(index, AStrings.GetObject(i));
             PutTag(index, AStrings.GetTag(i));
         }

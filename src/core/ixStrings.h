@@ -56,6 +56,12 @@ public:
 
     /// Appends a line; returns its index.
     virtual int32_t Add(std::string AValue);
+    /// Appends a line copied from AText; returns its index. Here through Add; a list that keeps
+    /// its text in another form copies the bytes without making a string.
+    virtual int32_t AddView(std::string_view AText) { return Add(std::string(AText)); }
+    /// Reserves room for ABytes more bytes of text (a hint; lists that keep each line apart
+    /// have nothing to reserve).
+    virtual void ReserveText(int64_t ABytes) { static_cast<void>(ABytes); }
     /// Appends a line with AObject; returns its index.
     int32_t AddObject(std::string AValue, TObject* AObject);
     /// Appends every line of AStrings.

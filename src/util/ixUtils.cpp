@@ -11,7 +11,6 @@
 #include <typeinfo>
 #include <utility>
 
-#include "core/ixLineBuffer.h"
 #include "core/ixStreams.h"
 #include "core/ixStrings.h"
 #include "core/ixSysUtils.h"
@@ -230,8 +229,7 @@ void ReserveLines(TStrings& AStrings, int64_t ABytes)
     const int64_t lines = ABytes / TypicalLineBytes;
     if (lines >= ManyLines && AStrings.Count() + lines <= std::numeric_limits<int32_t>::max())
         AStrings.SetCapacity(AStrings.Count() + static_cast<int32_t>(lines));
-    if (auto* buffer = dynamic_cast<TLineBuffer*>(&AStrings))
-        buffer->SetTextCapacity(buffer->GetTextSize() + ABytes);
+    AStrings.ReserveText(ABytes);
 }
 
 /// Bytes of a text read, or converted from a character set, at a time: large enough that lines
@@ -239,17 +237,14 @@ void ReserveLines(TStrings& AStrings, int64_t ABytes)
 constexpr size_t PieceBytes = 256 * 1024;
 
 /// Adds the lines of one text that may arrive in pieces to a list, each line copied once from
-/// the text (into a line buffer's block, where it makes no string): the lines are those of the
+/// the text (through AddView, so that a line buffer makes no string): the lines are those of the
 /// whole text, wherever the pieces are cut. Lines end at CR, LF or CR LF; NUL characters become
 /// blanks.
 class TLineAdder
 {
 public:
     /// AContinueLast: the first piece continues the last line of a non-empty list.
-    TLineAdder(TStrings& AStrings, bool AContinueLast)
-        : FStrings(AStrings), FBuffer(dynamic_cast<TLineBuffer*>(&AStrings)), FOpen(AContinueLast && !AStrings.IsEmpty())
-    {
-    }
+    TLineAdder(TStrings& AStrings, bool AContinueLast) : FStrings(AStrings), FOpen(AContinueLast && !AStrings.IsEmpty()) {}
 
     void Add(std::string_view APiece)
     {
@@ -284,14 +279,13 @@ private:
         }
         if (FOpen)
             FStrings.AppendToLine(FStrings.Count() - 1, AText);
-        else if (FBuffer)
-            FBuffer->AddView(AText);
+        else if (AHasNul)
+            FStrings.Add(std::move(line));
         else
-            FStrings.Add(AHasNul ? std::move(line) : std::string(AText));
+            FStrings.AddView(AText);
     }
 
     TStrings& FStrings;
-    TLineBuffer* FBuffer;
     bool FOpen;
     bool FAfterCR = false;
 };
