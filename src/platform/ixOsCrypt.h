@@ -113,6 +113,7 @@ constexpr DWORD CERT_E_UNTRUSTEDROOT = 0x800B0109;
 constexpr DWORD CERT_E_CHAINING = 0x800B010A;
 constexpr DWORD CERT_E_CN_NO_MATCH = 0x800B010F;
 constexpr DWORD CERT_E_WRONG_USAGE = 0x800B0110;
+constexpr DWORD TRUST_E_EXPLICIT_DISTRUST = 0x800B0111;
 constexpr DWORD CERT_E_INVALID_NAME = 0x800B0114;
 
 // ---- blobs and certificate structures --------------------------------------------------------

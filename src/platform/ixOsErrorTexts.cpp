@@ -174,6 +174,7 @@ constexpr TErrorText TrustTexts[] = {
     {0x800B010A, "A certificate chain could not be built to a trusted root authority."},
     {0x800B010F, "The certificate's CN name does not match the passed value."},
     {0x800B0110, "The certificate is not valid for the requested usage."},
+    {0x800B0111, "The certificate was explicitly marked as untrusted by the user."},
     {0x800B0114, "The certificate has an invalid name. The name is not included in the permitted list or is "
                  "explicitly excluded."},
 };

@@ -599,13 +599,14 @@ void TixTlsNetworkStream::VerifyPeer()
     const std::string text = GetSspiErrorText(code);
     CallEvent(OnVerifyPeer, this, context.GetPeerCertificate(), text, code, verified);
     FVerified = verified;
-    if (!verified)
-    {
-        FRejected = true;
-        FRejectedText = text;
-        FRejectedCode = code;
-        RaiseSocketError(text, code);
-    }
+    if (verified)
+        return;
+    FRejected = true;
+    // A peer that passed the check and that the application turned down must not fail with the
+    // text and code of success.
+    FRejectedCode = code != 0 ? code : static_cast<int32_t>(os::TRUST_E_EXPLICIT_DISTRUST);
+    FRejectedText = code != 0 ? text : GetSspiErrorText(FRejectedCode);
+    RaiseSocketError(FRejectedText, FRejectedCode);
 }
 
 void TixTlsNetworkStream::StreamReady()
