@@ -231,28 +231,10 @@ protected:
     CtxtHandle FContext{};
 };
 
-TEST_F(NtlmTable, IdentityRecordRunsTheWholeExchange)
-{
-    SEC_WINNT_AUTH_IDENTITY_A identity{reinterpret_cast<unsigned char*>(const_cast<char*>("User")), 4,
-        reinterpret_cast<unsigned char*>(const_cast<char*>("Domain")), 6,
-        reinterpret_cast<unsigned char*>(const_cast<char*>("Password")), 8, SEC_WINNT_AUTH_IDENTITY_ANSI};
-    ASSERT_EQ(Acquire(&identity), SEC_E_OK);
-    TNtlmBytes token;
-    ASSERT_EQ(Step({}, token), SEC_I_CONTINUE_NEEDED);
-    EXPECT_EQ(Hex(token), "4e544c4d53535000" "01000000" "378288e2" "0000000028000000" "0000000028000000"
-                          "0a00614a0000000f");
-
-    ASSERT_EQ(Step(Unhex(ExampleChallenge), token), SEC_E_OK);
-    const std::string answer = Hex(token);
-    ASSERT_GT(token.size(), 72u + 12 + 8 + 24 + 84 + 16);
-    EXPECT_EQ(answer.substr(0, 24), "4e544c4d5353500003000000");
-    // Random client challenge and key, current time: the texts are the example's.
-    EXPECT_NE(answer.find("44006f006d00610069006e00" "5500730065007200"), std::string::npos);
-    EXPECT_EQ(FTable->CompleteAuthToken(&FContext, nullptr), SEC_E_OK);
-    EXPECT_EQ(Step(Unhex(ExampleChallenge), token), SEC_E_OUT_OF_SEQUENCE);
-}
-
-TEST_F(NtlmTable, LoggedOnUserComesFromTheEnvironmentOrItsFile)
+// The identity record and the logged-on user from the environment log in to Cyrus SASL's NTLM
+// (tests/pop3); here the user's domain, the credentials file, the messages' fixed parts and the
+// end of the exchange.
+TEST_F(NtlmTable, LoggedOnUserComesFromTheEnvironmentOrItsFileAndAFinishedExchangeTakesNoMoreSteps)
 {
     const std::string file = ::testing::TempDir() + "ntlm-credentials";
     std::ofstream(file) << "NTLM_USER=DOM/filed\r\nNTLM_PASSWORD=Password\n";
@@ -271,11 +253,16 @@ TEST_F(NtlmTable, LoggedOnUserComesFromTheEnvironmentOrItsFile)
         ASSERT_EQ(Acquire(nullptr), SEC_E_OK);
         TNtlmBytes token;
         ASSERT_EQ(Step({}, token), SEC_I_CONTINUE_NEEDED);
+        EXPECT_EQ(Hex(token), "4e544c4d53535000" "01000000" "378288e2" "0000000028000000" "0000000028000000"
+                              "0a00614a0000000f");
         ASSERT_EQ(Step(Unhex(ExampleChallenge), token), SEC_E_OK);
+        EXPECT_EQ(Hex(token).substr(0, 24), "4e544c4d5353500003000000");
         // Domain "DOM" and the user in UTF-16LE, one after the other.
         EXPECT_NE(Hex(token).find(fromFile ? "44004f004d00" "660069006c0065006400"
                                            : "44004f004d00" "73006f006d0065006f006e006500"),
             std::string::npos) << (fromFile ? "file" : "environment");
+        EXPECT_EQ(FTable->CompleteAuthToken(&FContext, nullptr), SEC_E_OK);
+        EXPECT_EQ(Step(Unhex(ExampleChallenge), token), SEC_E_OUT_OF_SEQUENCE);
         EXPECT_EQ(FTable->DeleteSecurityContext(&FContext), SEC_E_OK);
         EXPECT_EQ(FTable->FreeCredentialsHandle(&FCredential), SEC_E_OK);
         FContext = {};
