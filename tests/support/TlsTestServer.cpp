@@ -247,11 +247,6 @@ Step TlsServerSteps::ExpectText(std::string AText) const
     });
 }
 
-Step TlsServerSteps::SendClose() const
-{
-    return Step::Call([server = FServer](ScriptIo& AIo) { AIo.Send(server->Close()); });
-}
-
 Step TlsServerSteps::ExpectClose() const
 {
     return Step::Call([server = FServer](ScriptIo& AIo) {

@@ -75,8 +75,6 @@ public:
     Step SendTampered(std::string AText) const;
     /// Reads records until exactly AText has arrived as application bytes.
     Step ExpectText(std::string AText) const;
-    /// Sends the close notification.
-    Step SendClose() const;
     /// Reads until the client's close notification has arrived.
     Step ExpectClose() const;
 
