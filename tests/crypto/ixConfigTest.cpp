@@ -8,7 +8,7 @@
 
 using namespace ix;
 
-TEST(Config, CreatesRegisteredClassesByNameAndForgetsUnregisteredOnes)
+TEST(Config, CreatesRegisteredClassesByNameForgetsUnregisteredOnesAndReadsSettingsByName)
 {
     TixConfig config;
     config.RegisterClass("sha1", ConfigClassOf<TixSha1>());
@@ -29,11 +29,8 @@ TEST(Config, CreatesRegisteredClassesByNameAndForgetsUnregisteredOnes)
     EXPECT_NE(dynamic_cast<TixSignatureRsaSha1*>(config.CreateInstance("rsa-sha1").get()), nullptr);
     EXPECT_NE(dynamic_cast<TixSignatureRsaSha256*>(config.CreateInstance("rsa-sha256").get()), nullptr);
     EXPECT_NE(dynamic_cast<TixCryptApiRsaKey*>(config.CreateInstance("rsa").get()), nullptr);
-}
 
-TEST(Config, ReadsSettingsByName)
-{
-    TixConfig config;
+    // Settings are read by name.
     config.GetSettings().SetValue("hash", "sha256");
     EXPECT_EQ(config.GetSetting("hash"), "sha256");
     EXPECT_EQ(config.GetSetting("missing"), "");
