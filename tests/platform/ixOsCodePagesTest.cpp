@@ -1,6 +1,7 @@
 #include "platform/ixOsKernel.h"
 
 #include "platform/internal/ixCodePageTables.h"
+#include "support/AnsiCodePageScope.h"
 
 #include <gtest/gtest.h>
 
@@ -47,11 +48,7 @@ std::string AllBytes()
 /// Restores the ANSI code page after a test.
 class PlatformCodePages : public ::testing::Test
 {
-protected:
-    void TearDown() override { SetAnsiCodePage(FSaved); }
-
-private:
-    UINT FSaved = GetACP();
+    ix::test::TAnsiCodePageScope FRestore{GetACP()};
 };
 
 } // namespace
