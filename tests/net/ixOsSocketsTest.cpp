@@ -45,11 +45,7 @@ TEST(AsyncLookup, PostsTheTaskAndErrorAndFillsAHostEntryOrReportsATooSmallBuffer
         EXPECT_NE(task, nullptr);
         for (int i = 0; i < 500 && completions.empty(); ++i)
             if (os::MsgWaitForMultipleObjects(0, nullptr, os::FALSE, 20, os::QS_ALLEVENTS) == os::WAIT_OBJECT_0)
-            {
-                os::MSG msg;
-                while (os::PeekMessageA(&msg, nullptr, 0, 0, os::PM_REMOVE))
-                    os::DispatchMessageA(&msg);
-            }
+                os::DispatchPendingMessages();
         EXPECT_EQ(completions.size(), 1u);
         EXPECT_TRUE(completions.empty() || completions[0].first == task);
         return std::pair(task, completions.empty() ? os::LPARAM{-1} : completions[0].second);

@@ -43,9 +43,7 @@ bool PumpMessagesUntil(const std::function<bool()>& APredicate)
     while (!APredicate() && os::GetTickCount64() < deadline)
     {
         os::MsgWaitForMultipleObjects(0, nullptr, os::FALSE, 100, os::QS_ALLEVENTS);
-        os::MSG message;
-        while (os::PeekMessageA(&message, nullptr, 0, 0, os::PM_REMOVE))
-            os::DispatchMessageA(&message);
+        os::DispatchPendingMessages();
     }
     return APredicate();
 }
