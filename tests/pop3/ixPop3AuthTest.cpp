@@ -118,7 +118,6 @@ TEST(AuthIdentity, UserTextSplitsIntoDomainAndUser)
     };
     const TCase table[] = {
         {"user", "user", ""},
-        {"DOMAIN\\user", "user", "DOMAIN"},
         {"DOMAIN/user", "user", "DOMAIN"},
         {"a/b\\c", "c", "a/b"},
         {"\\user", "user", ""},

@@ -281,24 +281,6 @@ TEST_F(Pop3Dovecot, DeleteThenQuitRemovesExactlyThatMessage)
     Client.Close();
 }
 
-TEST_F(Pop3Dovecot, SelfSignedCertificateIsRefusedUnlessTheApplicationAcceptsIt)
-{
-    Configure(SelfPeer, ctImplicit, true, "empty");
-    int asked = 0;
-    Client.OnVerifyServer = [&](TObject*, TixCertificate*, const std::string&, int32_t, bool&) { ++asked; };
-    EXPECT_THROW(Client.Open(), EixSocketError);
-    EXPECT_FALSE(Client.IsActive());
-    EXPECT_EQ(asked, 1);
-
-    Client.OnVerifyServer = [&](TObject*, TixCertificate*, const std::string&, int32_t, bool& AVerified) {
-        EXPECT_FALSE(AVerified);
-        AVerified = true;
-    };
-    Client.Open();
-    EXPECT_EQ(Client.GetMessageCount(), 0);
-    Client.Close();
-}
-
 TEST_F(Pop3Dovecot, EveryLoginMethodLogsInOverEveryTransportAndRefusesAWrongSecret)
 {
     const TLogin table[] = {
