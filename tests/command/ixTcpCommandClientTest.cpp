@@ -191,7 +191,6 @@ void ExpectSameAsRescan(const TReplyCase& ACase, std::vector<std::string> AChunk
         AChunks.push_back("+OK next\r\n"); // the reply to the following command, in its own read
     const TOutcome expected = Exchange(TRescanModel(AChunks), ACase.MultiLine, ACase.Complete);
     const TOutcome actual = Exchange(TEngine(AChunks), ACase.MultiLine, ACase.Complete);
-    ASSERT_EQ(actual.Lines, expected.Lines) << ACase.Name << ", chunks: " << ::testing::PrintToString(AChunks);
     ASSERT_EQ(actual, expected) << ACase.Name << ", chunks: " << ::testing::PrintToString(AChunks);
 }
 
@@ -238,28 +237,6 @@ TEST(CommandEngine, MultiLineReplyKeepsItsBodyLinesAndNothingAfterTheTerminator)
     }
 }
 
-TEST(CommandEngine, ReplyFiresOnReceiveResponseOnlyWhenAccepted)
-{
-    for (const bool accepted : {true, false})
-    {
-        const std::string reply = accepted ? "+OK fine" : "-ERR no such message";
-        TEngine engine({reply + "\r\n"});
-        std::vector<std::string> seen;
-        engine.OnReceiveResponse = [&](TObject* ASender, TStrings& AList) {
-            EXPECT_EQ(ASender, &engine);
-            seen = LinesOf(AList);
-        };
-        if (accepted)
-            engine.SendCommandSync("NOOP", {CodeOk});
-        else
-            EXPECT_EQ(ExpectError<EixTcpClientError>([&] { engine.SendCommandSync("RETR 9", {CodeOk}); }, CodeError), reply);
-        EXPECT_EQ(seen, accepted ? std::vector<std::string>{reply} : std::vector<std::string>{});
-        EXPECT_EQ(engine.GetLastResponseCode(), accepted ? CodeOk : CodeError);
-        EXPECT_FALSE(engine.GetInProgress());
-        EXPECT_EQ(engine.GetResponse()[0], reply);
-    }
-}
-
 TEST(CommandEngine, ZeroEntryEndsTheAcceptedCodes)
 {
     EXPECT_TRUE(IsOkResponse(20, {10, 20}));
@@ -268,18 +245,27 @@ TEST(CommandEngine, ZeroEntryEndsTheAcceptedCodes)
     EXPECT_FALSE(IsOkResponse(10, {}));
 }
 
-TEST(CommandEngine, CommandGoesOutWithCrLfOrRaisesBeforeAnythingIsSent)
+TEST(CommandEngine, CommandGoesOutWithCrLfAndItsReplyIsReportedOrItRaisesBeforeAnythingIsSent)
 {
     TEngine engine({"+OK\r\n"});
     for (const char* command : {"USER a\r\nDELE 1", "PASS x\n", "QUIT\r"})
         EXPECT_EQ(ExpectError<EixTcpClientError>([&] { engine.SendCommand(command); }, CommandLineBreakCode),
             CommandLineBreakError);
     EXPECT_EQ(engine.Connection.Sent(), "");
+    // The reply of an accepted command is reported (a refused one's is not: the POP3 client's
+    // failed opens).
     std::string seen;
+    std::vector<std::string> reply;
     engine.OnSendCommand = [&](TObject*, const std::string& AText) { seen = AText; };
+    engine.OnReceiveResponse = [&](TObject* ASender, TStrings& AList) {
+        EXPECT_EQ(ASender, &engine);
+        reply = LinesOf(AList);
+    };
     engine.SendCommandSync("USER %s %d", {CodeOk}, {std::string("a%sb"), 7});
     EXPECT_EQ(engine.Connection.Sent(), "USER a%sb 7\r\n");
     EXPECT_EQ(seen, "USER a%sb 7\r\n");
+    EXPECT_EQ(reply, std::vector<std::string>{"+OK"});
+    EXPECT_EQ(engine.GetLastResponseCode(), CodeOk);
     engine.Connection.Close(false);
     const std::string notActive = "The connection to the server is not active";
     EXPECT_EQ(ExpectError<EixSocketError>([&] { engine.SendCommand("NOOP"); }, -6), notActive);
@@ -288,8 +274,7 @@ TEST(CommandEngine, CommandGoesOutWithCrLfOrRaisesBeforeAnythingIsSent)
 
 TEST(CommandEngine, SilentCommandSwallowsSocketAndRefusalErrorsOnly)
 {
-    TEngine refused({"-ERR no\r\n"});
-    EXPECT_NO_THROW(refused.SendSilentCommand("QUIT", {CodeOk}));
+    // The refused and the stalled QUIT of the POP3 client show the errors swallowed.
     TEngine closing; // the peer closes before replying: the socket error 10038
     EXPECT_NO_THROW(closing.SendSilentCommand("QUIT", {CodeOk}));
     EXPECT_FALSE(closing.GetInProgress());
@@ -339,19 +324,10 @@ TEST(CommandEngine, ProgressCountsBodyBytesUpToTheAnnouncedTotalAndAlwaysEnds)
     }
 }
 
-TEST(CommandEngine, CharSetConvertsCommandsAndReplies)
+TEST(CommandEngine, SettersNotifyChangesAndTheCharSetConvertsCommandsAndReplies)
 {
     const test::TAnsiCodePageScope cp1252(1252); // the texts below are written in its bytes
     TEngine engine({"+OK caf\xC3\xA9\r\n"});
-    engine.SetCharSet("utf-8");
-    engine.SendCommandSync("USER caf\xE9", {CodeOk});
-    EXPECT_EQ(engine.Connection.Sent(), "USER caf\xC3\xA9\r\n");
-    EXPECT_EQ(engine.GetResponse()[0], "+OK caf\xE9");
-}
-
-TEST(CommandEngine, SettersNotifyOnlyChanges)
-{
-    TEngine engine;
     int changes = 0;
     engine.OnChanged = [&](TObject*) { ++changes; };
     engine.SetUserName("u");
@@ -360,8 +336,11 @@ TEST(CommandEngine, SettersNotifyOnlyChanges)
     engine.SetAuthorization("t");
     engine.SetCharSet("utf-8");
     engine.SetCharSet("utf-8");
-    EXPECT_EQ(changes, 4);
+    EXPECT_EQ(changes, 4) << "only changes are notified";
     EXPECT_EQ(engine.GetCharSet(), "utf-8");
+    engine.SendCommandSync("USER caf\xE9", {CodeOk});
+    EXPECT_EQ(engine.Connection.Sent(), "USER caf\xC3\xA9\r\n");
+    EXPECT_EQ(engine.GetResponse()[0], "+OK caf\xE9");
 }
 
 } // namespace
