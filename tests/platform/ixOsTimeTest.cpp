@@ -2,11 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
-#include <time.h>
-
-#include <optional>
 #include <string>
+
+#include "support/TimeZoneScope.h"
 
 using namespace ix::os;
 
@@ -38,30 +36,10 @@ std::pair<int, int> HourMinute(const SYSTEMTIME& ATime)
 class PlatformTimeZone : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        if (const char* tz = ::getenv("TZ"))
-            FSaved = tz;
-        UseZone("CET-1CEST,M3.5.0,M10.5.0/3");
-    }
-
-    void TearDown() override
-    {
-        if (FSaved)
-            ::setenv("TZ", FSaved->c_str(), 1);
-        else
-            ::unsetenv("TZ");
-        ::tzset();
-    }
-
-    static void UseZone(const char* AZone)
-    {
-        ::setenv("TZ", AZone, 1);
-        ::tzset();
-    }
+    static void UseZone(const char* AZone) { ix::test::TTimeZoneScope::Select(AZone); }
 
 private:
-    std::optional<std::string> FSaved;
+    ix::test::TTimeZoneScope FZone{"CET-1CEST,M3.5.0,M10.5.0/3"};
 };
 
 } // namespace

@@ -4,14 +4,12 @@
 
 #include <atomic>
 #include <cmath>
-#include <cstdlib>
-#include <ctime>
-#include <optional>
 #include <thread>
 
 #include "core/ixStreams.h"
 #include "platform/ixOsKernel.h"
 #include "platform/ixOsMessages.h"
+#include "support/TimeZoneScope.h"
 #include "util/ixSecret.h"
 
 namespace ix {
@@ -22,31 +20,7 @@ using namespace std::string_literals;
 /// Central European time with its daylight saving rules.
 constexpr const char* CentralEurope = "CET-1CEST,M3.5.0,M10.5.0/3";
 
-/// Sets TZ for one test and restores the previous setting.
-class TimeZone
-{
-public:
-    explicit TimeZone(const char* AZone)
-    {
-        if (const char* saved = std::getenv("TZ"))
-            FSaved = saved;
-        setenv("TZ", AZone, 1);
-        tzset();
-    }
-    ~TimeZone()
-    {
-        if (FSaved)
-            setenv("TZ", FSaved->c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-    TimeZone(const TimeZone&) = delete;
-    TimeZone& operator=(const TimeZone&) = delete;
-
-private:
-    std::optional<std::string> FSaved;
-};
+using TimeZone = test::TTimeZoneScope;
 
 TDateTime At(int32_t AYear, int32_t AMonth, int32_t ADay, int32_t AHour = 0, int32_t AMinute = 0, int32_t ASecond = 0)
 {
