@@ -73,38 +73,6 @@ TEST(Text, TrimCopyPosAndCaseFollowOneBasedRules)
     EXPECT_EQ(StringReplace("aXbx", "x", "_", true, true), "a_b_");
 }
 
-TEST(StringList, TextJoinsWithCrLfAndSplitsEveryLineEnd)
-{
-    TStringList list;
-    list.SetText("one\r\ntwo\nthree\rfour");
-    ASSERT_EQ(list.Count(), 4);
-    EXPECT_EQ(list[3], "four");
-    EXPECT_EQ(list.GetText(), "one\r\ntwo\r\nthree\r\nfour\r\n");
-    list.SetText("");
-    EXPECT_EQ(list.Count(), 0);
-    list.SetText("a\r\n\r\nb");
-    EXPECT_EQ(list.Count(), 3);
-    EXPECT_EQ(list[1], "");
-}
-
-TEST(StringList, NameValueAccessIgnoresLetterCase)
-{
-    TStringList list;
-    list.Add("Host=example.org");
-    list.Add("Port=110");
-    EXPECT_EQ(list.GetValue("port"), "110");
-    EXPECT_EQ(list.IndexOfName("HOST"), 0);
-    list.SetValue("Port", "995");
-    EXPECT_EQ(list[1], "Port=995");
-    list.SetValue("User", "ivory");
-    EXPECT_EQ(list.Count(), 3);
-    list.SetValue("Host", "");
-    EXPECT_EQ(list.Count(), 2);
-    EXPECT_EQ(list.GetName(0), "Port");
-    EXPECT_EQ(list.GetValueFromIndex(1), "ivory");
-    EXPECT_EQ(list.IndexOf("PORT=995"), 0);
-}
-
 TEST(StringList, UpdateBatchesChangeEventsAndBadIndexesRaise)
 {
     TStringList list;
@@ -150,36 +118,55 @@ TEST(StringList, OwnedObjectsAreDestroyedWithTheirLines)
     EXPECT_EQ(alive, 0);
 }
 
-TEST(LineBuffer, EditsGiveAStringListsLinesAndMadeStringsStayWithTheirLines)
+// Each edit made to a string list and to a line buffer: the list's text after it, and the
+// buffer's lines and tags equal to the list's; strings the buffer made stay with their lines.
+TEST(StringList, EditsGiveTheirTextAndALineBufferTheSameLines)
 {
     TLineBuffer buffer;
     TStringList model;
-    const auto both = [&](const std::function<void(TStrings&)>& AEdit) {
+    const auto both = [&](const std::function<void(TStrings&)>& AEdit, const std::string& AText) {
         AEdit(buffer);
         AEdit(model);
+        EXPECT_EQ(model.GetText(), AText);
         ASSERT_EQ(buffer.Count(), model.Count());
         for (int32_t i = 0; i < model.Count(); ++i) {
             EXPECT_EQ(buffer.GetView(i), model[i]) << i;
             EXPECT_EQ(buffer.GetTag(i), model.GetTag(i)) << i;
         }
     };
-    both([](TStrings& AList) { AList.SetText("one\r\n\r\nthree\r\nfour"); });
+    both([](TStrings& AList) { AList.SetText("one\r\ntwo\nthree\rfour"); }, "one\r\ntwo\r\nthree\r\nfour\r\n");
+    both([](TStrings& AList) { AList.SetText(""); }, "");
+    both([](TStrings& AList) { AList.SetText("one\r\n\r\nthree\r\nfour"); }, "one\r\n\r\nthree\r\nfour\r\n");
     const std::string& three = buffer.Get(2);
-    both([](TStrings& AList) { AList.Insert(0, "zero"); });
-    both([](TStrings& AList) { AList.PutTag(1, 7); });
-    both([](TStrings& AList) { AList.Delete(2); });
+    both([](TStrings& AList) { AList.Insert(0, "zero"); }, "zero\r\none\r\n\r\nthree\r\nfour\r\n");
+    both([](TStrings& AList) { AList.PutTag(1, 7); }, "zero\r\none\r\n\r\nthree\r\nfour\r\n");
+    both([](TStrings& AList) { AList.Delete(2); }, "zero\r\none\r\nthree\r\nfour\r\n");
     EXPECT_EQ(&buffer.Get(2), &three);
-    both([](TStrings& AList) { AList.Put(2, "three, longer"); });
+    both([](TStrings& AList) { AList.Put(2, "three, longer"); }, "zero\r\none\r\nthree, longer\r\nfour\r\n");
     EXPECT_EQ(three, "three, longer");
-    both([](TStrings& AList) { AList.AppendToLine(0, "+"); });
-    both([](TStrings& AList) { AList.AppendToLine(3, std::string(AList.GetView(1))); });
-    both([](TStrings& AList) { AList.Exchange(0, 3); });
-    both([](TStrings& AList) { AList.Move(3, 1); });
-    both([](TStrings& AList) { AList.Add("last"); });
+    both([](TStrings& AList) { AList.AppendToLine(0, "+"); }, "zero+\r\none\r\nthree, longer\r\nfour\r\n");
+    both([](TStrings& AList) { AList.AppendToLine(3, std::string(AList.GetView(1))); },
+        "zero+\r\none\r\nthree, longer\r\nfourone\r\n");
+    both([](TStrings& AList) { AList.Exchange(0, 3); }, "fourone\r\none\r\nthree, longer\r\nzero+\r\n");
+    both([](TStrings& AList) { AList.Move(3, 1); }, "fourone\r\nzero+\r\none\r\nthree, longer\r\n");
+    both([](TStrings& AList) { AList.Add("last"); }, "fourone\r\nzero+\r\none\r\nthree, longer\r\nlast\r\n");
     EXPECT_EQ(buffer.GetTextSize(), static_cast<int64_t>(model.GetText().size()) - 2 * model.Count());
     EXPECT_THROW(buffer.GetView(buffer.Count()), EListError);
     EXPECT_THROW(buffer.Insert(-1, "x"), EListError);
-    both([](TStrings& AList) { AList.Clear(); });
+
+    // Names and values, found without regard to letter case.
+    both([](TStrings& AList) { AList.SetText("Host=example.org\r\nPort=110"); }, "Host=example.org\r\nPort=110\r\n");
+    both([](TStrings& AList) { AList.SetValue("Port", "995"); }, "Host=example.org\r\nPort=995\r\n");
+    both([](TStrings& AList) { AList.SetValue("User", "ivory"); }, "Host=example.org\r\nPort=995\r\nUser=ivory\r\n");
+    both([](TStrings& AList) { AList.SetValue("HOST", ""); }, "Port=995\r\nUser=ivory\r\n");
+    for (const TStrings* list : std::initializer_list<const TStrings*>{&model, &buffer}) {
+        EXPECT_EQ(list->GetValue("PORT"), "995");
+        EXPECT_EQ(list->IndexOfName("user"), 1);
+        EXPECT_EQ(list->GetName(0), "Port");
+        EXPECT_EQ(list->GetValueFromIndex(1), "ivory");
+        EXPECT_EQ(list->IndexOf("PORT=995"), 0);
+    }
+    both([](TStrings& AList) { AList.Clear(); }, "");
 }
 
 TEST(MemoryStream, GrowsSeeksAndCopies)
