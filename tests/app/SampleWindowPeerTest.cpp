@@ -160,18 +160,6 @@ protected:
     }
 };
 
-TEST_F(Responsiveness, DownloadBarFollowsTheClientsProgressReports)
-{
-    const TixProgressEvent report = Form->ixPop->OnProgress;
-    ASSERT_TRUE(report);
-    report(Form->ixPop.get(), 1, 4);
-    EXPECT_EQ(Form->pbDownload->value(), Form->pbDownload->maximum() / 4);
-    report(Form->ixPop.get(), 4, 4);
-    EXPECT_EQ(Form->pbDownload->value(), Form->pbDownload->maximum());
-    report(Form->ixPop.get(), 9, 4);
-    EXPECT_EQ(Form->pbDownload->value(), Form->pbDownload->maximum());
-}
-
 TEST_F(Responsiveness, WindowTimerKeepsFiringWhileATwentyMegabyteMessageDownloads)
 {
     int ticksDuringExchange = 0;
