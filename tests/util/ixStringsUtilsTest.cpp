@@ -36,17 +36,6 @@ const TSplitCase SplitCases[] = {
     {"a\0b\r\n\0"s, {"a b", " "}, 6}, // NUL characters become blanks
 };
 
-TEST(TixStringsUtils, SplitsLinesAtCrLfLfOrCr)
-{
-    std::vector<TSplitCase> cases(std::begin(SplitCases), std::end(SplitCases));
-    cases.push_back({"a\rb\r\n\rcd", {"a", "b", "", "cd"}, 8});
-    for (const TSplitCase& c : cases) {
-        TStringList list;
-        EXPECT_EQ(AddTextToStrings(list, c.Text), c.Result) << ::testing::PrintToString(c.Text);
-        EXPECT_EQ(Lines(list), c.Lines) << ::testing::PrintToString(c.Text);
-    }
-}
-
 TEST(TixStringsUtils, ReportsWhetherATextEndsInsideALine)
 {
     const std::pair<std::string, int64_t> cases[] = {
@@ -58,18 +47,23 @@ TEST(TixStringsUtils, ReportsWhetherATextEndsInsideALine)
     }
 }
 
-// A read that ends one character after a lone CR is still inside that character's line: the
-// next read continues it instead of starting a new line (which would split the line in two).
-TEST(TixStringsUtils, ALineAfterALoneCrContinuesIntoTheNextText)
+// A lone CR ends a line. A read that ends one character after a lone CR is still inside that
+// character's line: the next read continues it instead of starting a new line (which would split
+// the line in two).
+TEST(TixStringsUtils, LoneCrsEndLinesAndALineAfterOneContinuesIntoTheNextText)
 {
     TStringList list;
+    EXPECT_EQ(AddTextToStrings(list, "a\rb\r\n\rcd"), 8);
+    EXPECT_EQ(Lines(list), (TLines{"a", "b", "", "cd"}));
+    list.Clear();
     EXPECT_EQ(AddTextToStrings(list, "a\rX"), 3);
     EXPECT_EQ(AddTextToStrings(list, "YZ\r\n", true), 0);
     EXPECT_EQ(Lines(list), (TLines{"a", "XYZ"}));
 }
 
 // The command engine reads a reply in pieces and continues the last line while the previous
-// piece ended inside one: every split point must give the lines of the whole text.
+// piece ended inside one: every split point must give the lines of the whole text (split at 0:
+// the whole text at once, with what it returns).
 TEST(TixStringsUtils, TextFedInTwoPiecesGivesTheLinesOfTheWhole)
 {
     for (const TSplitCase& c : SplitCases) {
@@ -78,7 +72,9 @@ TEST(TixStringsUtils, TextFedInTwoPiecesGivesTheLinesOfTheWhole)
             const int64_t first = AddTextToStrings(list, std::string_view(c.Text).substr(0, split));
             const int64_t second = AddTextToStrings(list, std::string_view(c.Text).substr(split), first != 0);
             EXPECT_EQ(Lines(list), c.Lines) << ::testing::PrintToString(c.Text) << " split at " << split;
-            if (split < c.Text.size()) {
+            if (split == 0) {
+                EXPECT_EQ(second, c.Result) << ::testing::PrintToString(c.Text);
+            } else if (split < c.Text.size()) {
                 EXPECT_EQ(second != 0, c.Result != 0) << ::testing::PrintToString(c.Text) << " split at " << split;
             }
         }

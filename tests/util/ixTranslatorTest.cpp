@@ -6,6 +6,7 @@
 #include <map>
 
 #include "core/ixStreams.h"
+#include "core/ixSysUtils.h"
 #include "platform/ixOsKernel.h"
 #include "support/AnsiCodePageScope.h"
 #include "support/PieceStream.h"
@@ -200,14 +201,6 @@ TEST(TixTranslator, CyrillicSetsMapLettersToTheirWindows1251Positions)
     EXPECT_EQ(TixTranslator::GetCharSetInfo("WIN-KOI8").ToTable, TixTranslator::GetCharSetInfo("koi8-r").FromTable);
 }
 
-TEST(TixTranslator, TableLookupIgnoresLetterCaseAndGivesAnEmptyRecordWhenUnknown)
-{
-    EXPECT_EQ(TixTranslator::GetCharSetInfo("WINDOWS-1251").Name, "Windows-1251");
-    EXPECT_EQ(TixTranslator::GetCharSetInfo("LATIN1").Name, "Latin1");
-    EXPECT_EQ(TixTranslator::GetCharSetInfo("utf-8").Name, "");
-    EXPECT_EQ(TixTranslator::GetCharSetInfo("").Name, "");
-}
-
 TEST(TixTranslator, StreamTranslationCopiesTheWholeSourceAndRestoresBothPositions)
 {
     const AnsiCodePage cp1251(1251);
@@ -298,6 +291,7 @@ TEST(TixTranslatorAnsiCodePage, EachSetKeepsItsTablesUnderItsLocalCodePageAndEve
     for (const char* charSet : AllTableSets) {
         const os::UINT local = localCodePages.at(charSet);
         EXPECT_EQ(TixTranslator::GetLocalCodePage(charSet), local) << charSet;
+        EXPECT_EQ(TixTranslator::GetCharSetInfo(UpperCase(charSet)).Name, charSet) << "found without letter case";
         TixByteArray localBytes;
         {
             const AnsiCodePage selected(local);
@@ -314,8 +308,10 @@ TEST(TixTranslatorAnsiCodePage, EachSetKeepsItsTablesUnderItsLocalCodePageAndEve
         EXPECT_EQ(TixTranslator::GetByteCount(text, charSet), 256) << charSet;
         EXPECT_EQ(text.substr(0, 128), all.substr(0, 128)) << charSet << ": ASCII is unchanged";
     }
-    EXPECT_EQ(TixTranslator::GetLocalCodePage("utf-8"), 0u);
-    EXPECT_EQ(TixTranslator::GetLocalCodePage(""), 0u);
+    for (const char* other : {"utf-8", ""}) {
+        EXPECT_EQ(TixTranslator::GetLocalCodePage(other), 0u) << other;
+        EXPECT_EQ(TixTranslator::GetCharSetInfo(other).Name, "") << "no table for " << other;
+    }
 }
 
 TEST(TixTranslatorAnsiCodePage, Koi8rUnderUtf8DecodesARangeAndAStringInPlace)
