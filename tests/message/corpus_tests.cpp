@@ -61,8 +61,16 @@ public:
     std::string Description()
     {
         std::string leaves;
-        const std::string shape = "S (" + Describe(FMessage.GetBodies(), leaves) + ")\n";
-        return shape + leaves;
+        std::vector<std::string> bodies;
+        test::DescribeBodies(FMessage.GetBodies(), [&](TixMessageBody& ABody, int ADepth) {
+            const bool leaf = !dynamic_cast<TixMultipartBody*>(&ABody);
+            leaves += leaf ? Leaf(ABody) : "";
+            return (leaf ? " L" : " P") + std::to_string(ADepth);
+        }, bodies);
+        std::string shape = "S";
+        for (const std::string& body : bodies)
+            shape += body;
+        return shape + "\n" + leaves;
     }
 
     /// The lines of every text body, once as loaded while OnDataAdded watched the decoded data
@@ -91,28 +99,16 @@ private:
         return text;
     }
 
-    /// The shape of ABodies; their leaves go to ALeaves.
-    std::string Describe(TixMessageBodies& ABodies, std::string& ALeaves)
+    /// The manifest line of the leaf ABody.
+    std::string Leaf(TixMessageBody& ABody)
     {
-        std::string shape;
-        for (int32_t i = 0; i < ABodies.Count(); ++i) {
-            shape += i ? "," : "";
-            TixMessageBody& body = ABodies[i];
-            if (auto* multipart = dynamic_cast<TixMultipartBody*>(&body)) {
-                shape += "(" + Describe(multipart->GetBodies(), ALeaves) + ")";
-                continue;
-            }
-            shape += "L";
-            const auto* attachment = dynamic_cast<const TixAttachmentBody*>(&body);
-            std::string data = FRecorder.DataAdded[&body];
-            // The text around the blocks of a uuencoded message comes in pieces: its lines count.
-            if (auto* text = dynamic_cast<TixTextBody*>(&body); text && FMessage.GetMessageFormat() == mfUUencode)
-                data = text->GetStrings().Join("\r\n");
-            ALeaves += "L " + test::Dash(LowerCase(body.GetContentType())) + " " +
-                (attachment && !attachment->GetFileName().empty() ? Hex(attachment->GetFileName()) : "-") + " " +
-                Hex(data) + "\n";
-        }
-        return shape;
+        const auto* attachment = dynamic_cast<const TixAttachmentBody*>(&ABody);
+        std::string data = FRecorder.DataAdded[&ABody];
+        // The text around the blocks of a uuencoded message comes in pieces: its lines count.
+        if (auto* text = dynamic_cast<TixTextBody*>(&ABody); text && FMessage.GetMessageFormat() == mfUUencode)
+            data = text->GetStrings().Join("\r\n");
+        return "L " + test::Dash(LowerCase(ABody.GetContentType())) + " " +
+            (attachment && !attachment->GetFileName().empty() ? Hex(attachment->GetFileName()) : "-") + " " + Hex(data) + "\n";
     }
 
     TStringList FSource;

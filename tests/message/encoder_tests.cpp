@@ -277,13 +277,18 @@ TEST(EncoderLineLength, QuotedPrintableLinesStayWithinTheWidthWhenEscapesCrossIt
     }
 }
 
-TEST(EncoderErrors, Base64RaisesForABadCharacterInStopMode)
+TEST(EncoderErrors, Base64RaisesForABadCharacterInStopModeAndKeepsTheBatchesBeforeItInContinueMode)
 {
     EXPECT_EQ(ExpectError<EixEncoderError>([] { Decode(cmBase64, "*"); }, -2), "Wrong symbols in source stream.");
     ExpectError<EixEncoderError>([] { Decode(cmBase64, "QUJD\tREVG"); }, -2);
     ExpectError<EixEncoderError>([] { Encode(static_cast<TixEncodeMethod>(9), "x"); }, -1);
     ExpectError<EixEncoderError>([] { Decode(static_cast<TixEncodeMethod>(5), "x"); }, -1);
     EXPECT_EQ(Encode(static_cast<TixEncodeMethod>(9), ""), "");
+    TixEncoder encoder;
+    encoder.SetEncodeMethod(cmBase64);
+    encoder.SetErrorProcessing(epContinue);
+    encoder.SetBatchSize(4);
+    EXPECT_EQ(Convert(encoder, "QUJDREVGR0hJ!!!!S0xN", false), "ABCDEFGHI");
 }
 
 TEST(EncoderBatches, DecodersCarryTheirStateAcrossBatchesAndPieces)
@@ -298,15 +303,6 @@ TEST(EncoderBatches, DecodersCarryTheirStateAcrossBatchesAndPieces)
             for (int64_t piece : {1, 2, 3, 4, 5, 1000})
                 EXPECT_EQ(DecodeInPieces(method, text, piece, batch), whole) << batch << " " << piece;
     }
-}
-
-TEST(EncoderBatches, Base64KeepsBatchesBeforeABadCharacterInContinueMode)
-{
-    TixEncoder encoder;
-    encoder.SetEncodeMethod(cmBase64);
-    encoder.SetErrorProcessing(epContinue);
-    encoder.SetBatchSize(4);
-    EXPECT_EQ(Convert(encoder, "QUJDREVGR0hJ!!!!S0xN", false), "ABCDEFGHI");
 }
 
 // ---- Choice of an encoding -------------------------------------------------------------------
@@ -358,7 +354,7 @@ TEST(EncoderDispatch, WorksFromTheSourcePositionAndAppendsToTheDestination)
     EXPECT_EQ(source.Position(), source.Size());
 }
 
-TEST(EncoderProgress, ReportsBase64InAtMostAThousandStepsEndingWithTheTotal)
+TEST(EncoderProgress, ReportsBase64InAtMostAThousandStepsAndQuotedPrintableAfterEveryLine)
 {
     TixEncoder encoder;
     std::vector<std::pair<int64_t, int64_t>> calls;
@@ -371,22 +367,20 @@ TEST(EncoderProgress, ReportsBase64InAtMostAThousandStepsEndingWithTheTotal)
     EXPECT_LE(calls.size(), 1000u);
     EXPECT_EQ(calls.back(), std::make_pair(int64_t{57 * 5000}, int64_t{57 * 5000}));
     EXPECT_TRUE(std::is_sorted(calls.begin(), calls.end()));
-}
-
-TEST(EncoderProgress, ReportsQuotedPrintableFromZeroAndAfterEveryLine)
-{
-    TixEncoder encoder;
+    // Quoted-printable: from zero when encoding, after every line when decoding.
     encoder.SetEncodeMethod(cmQuotedPrintable);
-    std::vector<int64_t> done;
-    encoder.OnProgress = [&](TObject*, int64_t ADone, int64_t) { done.push_back(ADone); };
-    Convert(encoder, "one\r\ntwo\r\nthree", true);
-    EXPECT_EQ(done, (std::vector<int64_t>{0, 5, 10}));
-    done.clear();
-    Convert(encoder, "one\r\ntwo\nthree", false);
-    EXPECT_EQ(done, (std::vector<int64_t>{5, 9, 14}));
+    for (const auto& [encode, text, done] : {std::tuple{true, "one\r\ntwo\r\nthree", std::vector<int64_t>{0, 5, 10}},
+             std::tuple{false, "one\r\ntwo\nthree", std::vector<int64_t>{5, 9, 14}}}) {
+        calls.clear();
+        Convert(encoder, text, encode);
+        std::vector<int64_t> reported;
+        for (const auto& call : calls)
+            reported.push_back(call.first);
+        EXPECT_EQ(reported, done);
+    }
 }
 
-TEST(EncoderConveniences, EncodeAndDecodeTextsBytesAndStreams)
+TEST(EncoderConveniences, EncodeAndDecodeTextsBytesStreamsAndSecretLinesThroughTheCharacterSet)
 {
     EXPECT_EQ(TixEncoder::EncodeLineWith(cmBase64, std::string(100, 'a')).find('\r'), std::string::npos);
     EXPECT_EQ(TixEncoder::EncodeWith(cmBase64, std::string(100, 'a')).find('\r'), 76u);
@@ -398,22 +392,14 @@ TEST(EncoderConveniences, EncodeAndDecodeTextsBytesAndStreams)
     TMemoryStream destination;
     TixEncoder::DecodeWith(cmBase64, "QUJD", destination);
     EXPECT_EQ(destination.View(), "ABC");
-}
-
-TEST(EncoderConveniences, SecretLinesEncodeAsOrdinaryLinesAndReplaceWhatTheyHeld)
-{
+    // A secret line is encoded as an ordinary one and replaces what it held.
     TSecretString line;
     line.Text() = "an older, longer text";
-    const std::string texts[] = {"", "a", "ab", "abc", "user=me\x01\x01", std::string(100, '\xFF')};
-    for (const std::string& text : texts)
-    {
+    for (const std::string& text : {std::string(), std::string("a"), std::string("ab"), std::string("abc"),
+             std::string("user=me\x01\x01"), std::string(100, '\xFF')}) {
         TixEncoder::EncodeSecretLine(text, line);
         EXPECT_EQ(line.Text(), TixEncoder::EncodeLineWith(cmBase64, text)) << text.size();
     }
-}
-
-TEST(EncoderConveniences, ConvertTextsThroughTheCharacterSet)
-{
     TixEncoder encoder;
     encoder.SetCharSet("utf-8");
     EXPECT_EQ(encoder.EncodeString("caf\xE9"), "Y2Fmw6k=");

@@ -26,40 +26,37 @@ struct ParsedHeader
 
 } // namespace
 
-TEST(HeaderFieldList, RawReadDropsOneBlankAfterTheColonAndTrimmedReadDropsAll)
+TEST(HeaderFieldList, ParsedFieldsAreFoundWithoutRegardToCaseAndReadRawTrimmedOrUnfolded)
 {
-    ParsedHeader header{"Subject:hello", "X-One: hello", "X-Two:  hello ", "", "body: not a field"};
-    EXPECT_EQ(header.List.GetHeaderEnd(), 3);
-    EXPECT_EQ(header.List.GetFieldCount(), 3);
+    // A raw read drops one blank after the colon, a trimmed read all; unfolding takes out only
+    // the line breaks.
+    ParsedHeader header{"X-Zero:hello", "X-One: hello", "X-Two:  hello ", "To: a,", "\tb", "Cc: a,", " b",
+        "Subject: Quarterly report for", "\tthe region", "", "body: not a field"};
+    EXPECT_EQ(header.List.GetHeaderEnd(), 9);
+    EXPECT_EQ(header.List.GetFieldCount(), 6);
     EXPECT_EQ(header.List.GetFieldValueRaw(0), "hello");
     EXPECT_EQ(header.List.GetFieldValueRaw(1), "hello");
     EXPECT_EQ(header.List.GetFieldValueRaw(2), " hello ");
     EXPECT_EQ(header.List.GetFieldValue("x-two"), "hello");
     EXPECT_EQ(header.List.GetFieldValue("body"), "");
-}
-
-TEST(HeaderFieldList, UnfoldingTakesOutOnlyTheLineBreaks)
-{
-    ParsedHeader header{"To: a,", "\tb", "Cc: a,", " b", "Subject: Quarterly report for", "\tthe region", "Bcc: x"};
     EXPECT_EQ(header.List.GetFieldValue("to"), "a,\tb");
     EXPECT_EQ(header.List.GetFieldValue("cc"), "a, b");
     EXPECT_EQ(header.List.GetFieldValue("subject"), "Quarterly report for\tthe region");
-    EXPECT_EQ(header.List.GetFieldEnd(0), 1);
-    EXPECT_EQ(header.List.GetFieldEnd(3), 6);  // runs to the end: HeaderEnd - 1
-}
-
-TEST(HeaderFieldList, LookupIgnoresCaseTakesTheFirstAndKeepsBlanksInNames)
-{
-    ParsedHeader header{"Received: one", "SUBJECT: caps", "Received: two", "X-Odd : spaced", "Date: later"};
-    EXPECT_EQ(header.List.GetFieldCount(), 5);
-    EXPECT_EQ(header.List.GetFieldValue("received"), "one");
-    EXPECT_EQ(header.List.GetFieldValue("Subject"), "caps");
-    EXPECT_EQ(header.List.GetFieldName(1), "SUBJECT");
-    EXPECT_EQ(header.List.GetFieldIndex("x-odd"), -1);
-    EXPECT_EQ(header.List.GetFieldIndex("X-ODD "), 3);
-    EXPECT_EQ(header.List.GetFieldValue("date"), "later");
-    EXPECT_EQ(header.List.GetFieldName(9), "");
-    EXPECT_EQ(header.List.GetFieldValueRaw(-1), "");
+    EXPECT_EQ(header.List.GetFieldEnd(3), 4);
+    EXPECT_EQ(header.List.GetFieldEnd(5), 8);
+    // Lookup takes the first field of a name and keeps blanks in names; without a blank line the
+    // last field runs to the end.
+    ParsedHeader repeated{"Received: one", "SUBJECT: caps", "Received: two", "X-Odd : spaced", "Date: later"};
+    EXPECT_EQ(repeated.List.GetFieldCount(), 5);
+    EXPECT_EQ(repeated.List.GetFieldValue("received"), "one");
+    EXPECT_EQ(repeated.List.GetFieldValue("Subject"), "caps");
+    EXPECT_EQ(repeated.List.GetFieldName(1), "SUBJECT");
+    EXPECT_EQ(repeated.List.GetFieldIndex("x-odd"), -1);
+    EXPECT_EQ(repeated.List.GetFieldIndex("X-ODD "), 3);
+    EXPECT_EQ(repeated.List.GetFieldValue("date"), "later");
+    EXPECT_EQ(repeated.List.GetFieldName(9), "");
+    EXPECT_EQ(repeated.List.GetFieldValueRaw(-1), "");
+    EXPECT_EQ(repeated.List.GetFieldEnd(4), 4);
 }
 
 TEST(HeaderFieldList, ItemValuesComeUnquotedAndTheEmptyNameGivesTheFirstToken)
@@ -93,16 +90,6 @@ TEST(HeaderFieldList, ItemNamesMatchOnlyAtTheStartOfAnItem)
     EXPECT_EQ(start, 0);
     EXPECT_EQ(length, 0);
     EXPECT_EQ(value, "");
-}
-
-TEST(HeaderFieldList, RemovingAnItemTakesItsDelimiterAndClearingKeepsTheName)
-{
-    TixHeaderFieldList list;
-    const std::string type = "text/plain; charset=utf-8; name=x";
-    EXPECT_EQ(list.RemoveItem(type, "charset"), "text/plain; name=x");
-    EXPECT_EQ(list.RemoveItem(type, "name"), "text/plain; charset=utf-8");
-    EXPECT_EQ(list.RemoveItem(type, "absent"), type);
-    EXPECT_EQ(list.ClearItemValue(type, "charset"), "text/plain; charset=; name=x");
 }
 
 TEST(HeaderFieldList, LongFieldsFoldOnlyBeforeBlanksAndReadBackUnchanged)
@@ -157,26 +144,19 @@ TEST(HeaderFieldList, ItemsGoOnTheLastLineWhileTheyFitAndOnNewLinesOtherwise)
     header.List.AddQuotedFieldItem("content-type", "empty", "");
     EXPECT_EQ(header.Source[1], "\tname=report.pdf; empty=\"\"");
     EXPECT_EQ(header.List.GetItemValue(header.List.GetFieldValue("content-type"), "name"), "report.pdf");
+    // After an empty field an item gets no delimiter; items on new lines fold before blanks.
+    ParsedHeader empty({});
+    empty.List.AddEmptyField("Content-Disposition");
+    empty.List.AddFieldItem("content-disposition", "", "attachment");
+    EXPECT_EQ(empty.Source[0], "Content-Disposition: attachment");
+    ParsedHeader narrow({"Content-Type: a"}, 12);
+    narrow.List.InsertFieldItem(0, "name", true, "\"abcdefghijkl mnop\"");
+    EXPECT_EQ(LinesOf(narrow.Source), (std::vector<std::string>{"Content-Type: a;", "\tname=\"abcdefghijkl", " mnop\""}));
+    EXPECT_EQ(narrow.List.GetItemValue(narrow.List.GetFieldValue("content-type"), "name"), "abcdefghijkl mnop");
+    EXPECT_EQ(narrow.List.GetHeaderEnd(), 3);
 }
 
-TEST(HeaderFieldList, AnItemAfterAnEmptyFieldGetsNoDelimiter)
-{
-    ParsedHeader header({});
-    header.List.AddEmptyField("Content-Disposition");
-    header.List.AddFieldItem("content-disposition", "", "attachment");
-    EXPECT_EQ(header.Source[0], "Content-Disposition: attachment");
-}
-
-TEST(HeaderFieldList, NewLineItemsFoldBeforeBlanks)
-{
-    ParsedHeader header({"Content-Type: a"}, 12);
-    header.List.InsertFieldItem(0, "name", true, "\"abcdefghijkl mnop\"");
-    EXPECT_EQ(LinesOf(header.Source), (std::vector<std::string>{"Content-Type: a;", "\tname=\"abcdefghijkl", " mnop\""}));
-    EXPECT_EQ(header.List.GetItemValue(header.List.GetFieldValue("content-type"), "name"), "abcdefghijkl mnop");
-    EXPECT_EQ(header.List.GetHeaderEnd(), 3);
-}
-
-TEST(HeaderFieldList, RemovingAnItemRewritesOnlyThatFieldAndKeepsTheIndex)
+TEST(HeaderFieldList, RemovingAnItemTakesItsDelimiterAndRewritesOnlyThatFieldKeepingTheIndex)
 {
     ParsedHeader header{"Content-Type: text/plain;", "\tname=x.txt;", "\tcharset=utf-8", "Subject: s", "", "b"};
     header.List.RemoveFieldItem("content-type", "charset");
@@ -188,6 +168,11 @@ TEST(HeaderFieldList, RemovingAnItemRewritesOnlyThatFieldAndKeepsTheIndex)
     EXPECT_EQ(header.Source[1], "\tname=");
     header.List.RemoveFieldItem("absent", "name");
     EXPECT_EQ(header.Source.Count(), 5);
+    const std::string type = "text/plain; charset=utf-8; name=x";
+    EXPECT_EQ(header.List.RemoveItem(type, "charset"), "text/plain; name=x");
+    EXPECT_EQ(header.List.RemoveItem(type, "name"), "text/plain; charset=utf-8");
+    EXPECT_EQ(header.List.RemoveItem(type, "absent"), type);
+    EXPECT_EQ(header.List.ClearItemValue(type, "charset"), "text/plain; charset=; name=x");
 }
 
 TEST(HeaderFieldList, InsertedFieldsKeepTheIndexInLineOrder)

@@ -74,6 +74,7 @@ TEST_F(MailMessageTest, HeaderFieldsBecomeDecodedProperties)
          "References: <r1@x> <r2@x>\n"
          "X-Custom: folded\n"
          " value\n"
+         "List-Unsubscribe: <mailto:leave@example.com>\n"
          "no colon on this line\n"
          "\n"
          "body\n");
@@ -89,35 +90,53 @@ TEST_F(MailMessageTest, HeaderFieldsBecomeDecodedProperties)
     EXPECT_EQ(Message.GetMailer(), "Test Mailer");
     EXPECT_EQ(Message.GetNewsGroups().Count(), 2);
     EXPECT_EQ(Message.GetReferences().Join("|"), "<r1@x>|<r2@x>");
-    EXPECT_EQ(Message.GetExtraFields().Join("|"), "X-Custom: folded value");
+    // List-Unsubscribe is both a property and an extra field.
+    EXPECT_EQ(Message.GetListUnsubscribe(), "<mailto:leave@example.com>");
+    EXPECT_EQ(Message.GetExtraFields().Join("|"), "X-Custom: folded value|List-Unsubscribe: <mailto:leave@example.com>");
     // A later line that is neither a field nor a continuation begins the body.
-    EXPECT_EQ(Message.GetRawHeader().Count(), 13);
-    EXPECT_EQ(Message.GetBodyStart(), 13);
+    EXPECT_EQ(Message.GetRawHeader().Count(), 14);
+    EXPECT_EQ(Message.GetBodyStart(), 14);
     EXPECT_EQ(Message.MessageText().Join("|"), "no colon on this line||body");
 }
 
-TEST_F(MailMessageTest, MessageWithoutContentTypeOrMimeVersionIsUUencodeFormat)
+TEST_F(MailMessageTest, FieldsDecideFormatPriorityEncodingAndMessageText)
 {
-    Load("Subject: plain\n\ntext\n");
-    EXPECT_EQ(Message.GetMessageFormat(), mfUUencode);
-    EXPECT_EQ(Message.GetContentType(), "");
-    Load("MIME-Version: 1.0\n\ntext\n");
-    EXPECT_EQ(Message.GetMessageFormat(), mfMIME);
+    static constexpr std::string_view Formats[] = {"none", "mime", "uuencode"};
+    static constexpr std::string_view Priorities[] = {"low", "normal", "high"};
+    // A message, and its format, priority, transfer encoding, content type and text.
+    const std::pair<std::string_view, std::string_view> cases[] = {
+        // Without Content-Type or MIME-Version a message is of the uuencode format.
+        {"Subject: plain\n\ntext\n", "uuencode normal cmNone - text"},
+        {"MIME-Version: 1.0\n\ntext\n", "mime normal cmNone - text"},
+        // Importance comes first, and only whole values count.
+        {"X-Priority: 1\n\n", "uuencode high cmNone - "},
+        {"X-Priority: 1 (Highest)\n\n", "uuencode normal cmNone - "},
+        {"X-Priority: 1\nImportance: low\n\n", "uuencode low cmNone - "},
+        {"X-MSMail-Priority: HIGH\n\n", "uuencode high cmNone - "},
+        // The transfer encoding is read without regard to case.
+        {"Content-Transfer-Encoding: BASE64\n\n", "uuencode normal cmBase64 - "},
+        {"Content-Transfer-Encoding: Quoted-Printable\n\n", "uuencode normal cmQuotedPrintable - "},
+        {"Content-Transfer-Encoding: x-uuencode\n\n", "uuencode normal cmNone - "},
+        // The text is the HTML of an alternative, else the plain texts, else any text.
+        {"Content-Type: multipart/alternative; boundary=b\n\n--b\nContent-Type: text/plain\n\nplain text\n"
+         "--b\nContent-Type: text/html\n\n<p>html</p>\n--b--\n",
+            "mime normal cmNone multipart/alternative (multipart) <p>html</p>"},
+        {"Content-Type: multipart/mixed; boundary=b\n\n--b\nContent-Type: text/plain\n\none\n"
+         "--b\nContent-Type: text/plain\n\ntwo\n--b--\n",
+            "mime normal cmNone multipart/mixed (multipart) one|two"},
+        {"Content-Type: multipart/mixed; boundary=b\n\n--b\nContent-Type: text/enriched\n\nrich\n--b--\n",
+            "mime normal cmNone multipart/mixed (multipart) rich"},
+    };
+    for (const auto& [text, expected] : cases) {
+        Load(text);
+        EXPECT_EQ(std::string(Formats[Message.GetMessageFormat()]) + " " + std::string(Priorities[Message.GetPriority()]) +
+                " " + EncodeMethodNames[Message.GetEncoding()] + " " + test::Dash(Message.GetContentType()) +
+                (Message.IsMultipart() ? " (multipart) " : " ") + Message.MessageText().Join("|"),
+            expected) << text;
+    }
 }
 
-TEST_F(MailMessageTest, PriorityComesFromImportanceFirstAndWholeValues)
-{
-    Load("X-Priority: 1\n\n");
-    EXPECT_EQ(Message.GetPriority(), mpHigh);
-    Load("X-Priority: 1 (Highest)\n\n");
-    EXPECT_EQ(Message.GetPriority(), mpNormal);
-    Load("X-Priority: 1\nImportance: low\n\n");
-    EXPECT_EQ(Message.GetPriority(), mpLow);
-    Load("X-MSMail-Priority: HIGH\n\n");
-    EXPECT_EQ(Message.GetPriority(), mpHigh);
-}
-
-TEST_F(MailMessageTest, DateFallsBackToTheFirstReceivedFieldAfterItsLastSemicolon)
+TEST_F(MailMessageTest, DateFallsBackToTheFirstReceivedFieldAfterItsLastSemicolonElseToTheTimeOfLoading)
 {
     Load("Received: from a; by b; Tue, 3 Jun 2008 10:20:30 +0000\n"
          "Received: from c; Wed, 4 Jun 2008 11:00:00 +0000\n\n");
@@ -125,10 +144,6 @@ TEST_F(MailMessageTest, DateFallsBackToTheFirstReceivedFieldAfterItsLastSemicolo
     Load("Date: Fri, 6 Jun 2008 08:00:00 +0200\nReceived: x; Tue, 3 Jun 2008 10:20:30 +0000\n\n");
     EXPECT_DOUBLE_EQ(Message.GetDate(), MailDate("Fri, 6 Jun 2008 08:00:00 +0200"));
     EXPECT_DOUBLE_EQ(Message.GetTimeZoneOffset(), 2.0 / 24);
-}
-
-TEST_F(MailMessageTest, UnusableDatesLeaveTheTimeOfLoading)
-{
     for (std::string_view text : {"Received: from a without date\n\n", "Date: 32 Foo 2008\n\n", "Date: soon\n\n",
              "Date: 31 Feb 2008 10:00:00\n\n"}) {
         const TDateTime before = Now();
@@ -139,24 +154,7 @@ TEST_F(MailMessageTest, UnusableDatesLeaveTheTimeOfLoading)
     }
 }
 
-TEST_F(MailMessageTest, TransferEncodingIsReadWithoutRegardToCase)
-{
-    Load("Content-Transfer-Encoding: BASE64\n\n");
-    EXPECT_EQ(Message.GetEncoding(), cmBase64);
-    Load("Content-Transfer-Encoding: Quoted-Printable\n\n");
-    EXPECT_EQ(Message.GetEncoding(), cmQuotedPrintable);
-    Load("Content-Transfer-Encoding: x-uuencode\n\n");
-    EXPECT_EQ(Message.GetEncoding(), cmNone);
-}
-
-TEST_F(MailMessageTest, ListUnsubscribeIsBothAPropertyAndAnExtraField)
-{
-    Load("List-Unsubscribe: <mailto:leave@example.com>\n\n");
-    EXPECT_EQ(Message.GetListUnsubscribe(), "<mailto:leave@example.com>");
-    EXPECT_EQ(Message.GetExtraFields().Join("|"), "List-Unsubscribe: <mailto:leave@example.com>");
-}
-
-TEST_F(MailMessageTest, CharSetIsKeptUntilAMessageStatesAnother)
+TEST_F(MailMessageTest, CharSetIsKeptUntilAMessageStatesAnotherAndIso2022JpSwitchesToEightBitWithEscapes)
 {
     Load("Content-Type: text/plain; charset=koi8-r\n\n");
     EXPECT_EQ(Message.GetCharSet(), "koi8-r");
@@ -166,30 +164,10 @@ TEST_F(MailMessageTest, CharSetIsKeptUntilAMessageStatesAnother)
     Message.Clear();
     EXPECT_EQ(Message.GetCharSet(), "koi8-r");
     EXPECT_EQ(Message.GetSubject(), "");
-}
-
-TEST_F(MailMessageTest, SettingIso2022JpSwitchesToEightBitWithEscapes)
-{
     Message.SetCharSet("ISO-2022-JP");
     EXPECT_EQ(Message.GetCharSet(), "iso-2022-jp");
     EXPECT_EQ(Message.GetEncoding(), cm8Bit);
     EXPECT_TRUE(Message.GetAllowESC());
-}
-
-TEST_F(MailMessageTest, MessageTextIsTheHtmlOfAnAlternativeElseThePlainTextsElseAnyText)
-{
-    Load("Content-Type: multipart/alternative; boundary=b\n\n"
-         "--b\nContent-Type: text/plain\n\nplain text\n"
-         "--b\nContent-Type: text/html\n\n<p>html</p>\n--b--\n");
-    EXPECT_TRUE(Message.IsMultipart());
-    EXPECT_EQ(Message.MessageText().Join("|"), "<p>html</p>");
-    Load("Content-Type: multipart/mixed; boundary=b\n\n"
-         "--b\nContent-Type: text/plain\n\none\n"
-         "--b\nContent-Type: text/plain\n\ntwo\n--b--\n");
-    EXPECT_EQ(Message.MessageText().Join("|"), "one|two");
-    Load("Content-Type: multipart/mixed; boundary=b\n\n"
-         "--b\nContent-Type: text/enriched\n\nrich\n--b--\n");
-    EXPECT_EQ(Message.MessageText().Join("|"), "rich");
 }
 
 TEST_F(MailMessageTest, HeaderOnlyLoadKeepsBodiesEmpty)

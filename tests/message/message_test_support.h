@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -30,10 +31,31 @@ inline std::vector<std::string> LinesOf(const TStrings& AList)
     return lines;
 }
 
+/// "name|address;" per address of AList.
+inline std::string Addresses(const TixEmailAddressList& AList)
+{
+    std::string result;
+    for (int32_t i = 0; i < AList.Count(); ++i)
+        result += AList[i].GetName() + "|" + AList[i].GetEmail() + ";";
+    return result;
+}
+
 /// AText, or "-" where it is empty.
 inline std::string Dash(const std::string& AText)
 {
     return AText.empty() ? "-" : AText;
+}
+
+/// One line per body of ABodies, each multipart body followed by the lines of the bodies inside
+/// it: ALine makes a body's line from the body and its depth (ADepth for those of ABodies).
+inline void DescribeBodies(TixMessageBodies& ABodies, const std::function<std::string(TixMessageBody&, int)>& ALine,
+    std::vector<std::string>& ALines, int ADepth = 0)
+{
+    for (int32_t i = 0; i < ABodies.Count(); ++i) {
+        ALines.push_back(ALine(ABodies[i], ADepth));
+        if (auto* multipart = dynamic_cast<TixMultipartBody*>(&ABodies[i]))
+            DescribeBodies(multipart->GetBodies(), ALine, ALines, ADepth + 1);
+    }
 }
 
 /// A fresh message and the lines it is loaded from.

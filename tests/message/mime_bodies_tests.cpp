@@ -28,54 +28,43 @@ protected:
 
     TixMessageBody& Body(int32_t AIndex) { return Message.GetBodies()[AIndex]; }
 
-    template <typename T>
-    T* BodyAs(int32_t AIndex)
-    {
-        return dynamic_cast<T*>(&Body(AIndex));
-    }
-
     /// The message format and the sizes of its attachment and image lists, then one line per
-    /// body, nested ones indented: its class and content type; for a text its character set and
-    /// lines ("|"-joined), for an attachment its file name, Content-ID and decoded data; "-"
-    /// for what it lacks, "(no data)" when it handed out none.
-    std::vector<std::string> Tree()
+    /// body, nested ones indented: its class and content type; for a multipart its subtype, for
+    /// a text its character set and lines ("|"-joined), for an attachment its file name,
+    /// Content-ID and decoded data; "-" for what it lacks, "(no data)" when it handed out none.
+    std::vector<std::string> Tree(TixMailMessage& AMessage)
     {
         static constexpr std::string_view Formats[] = {"none", "mime", "uuencode"};
-        std::vector<std::string> lines{std::string(Formats[Message.GetMessageFormat()]) + " " +
-            std::to_string(Message.GetAttachmentList().Count()) + " " + std::to_string(Message.GetImageList().Count())};
-        Describe(Message.GetBodies(), "", lines);
+        std::vector<std::string> lines{std::string(Formats[AMessage.GetMessageFormat()]) + " " +
+            std::to_string(AMessage.GetAttachmentList().Count()) + " " + std::to_string(AMessage.GetImageList().Count())};
+        test::DescribeBodies(AMessage.GetBodies(), [this](TixMessageBody& ABody, int ADepth) { return Describe(ABody, ADepth); }, lines);
         return lines;
     }
+    std::vector<std::string> Tree() { return Tree(Message); }
 
     TBodyDataRecorder Recorder{Message};
 
 private:
-    void Describe(TixMessageBodies& ABodies, const std::string& AIndent, std::vector<std::string>& ALines)
+    std::string Describe(TixMessageBody& ABody, int ADepth)
     {
-        for (int32_t i = 0; i < ABodies.Count(); ++i) {
-            TixMessageBody& body = ABodies[i];
-            const std::string& className = body.ClassName();
-            std::string line = AIndent + className.substr(3, className.size() - 7) + " " + Dash(body.GetContentType());
-            if (auto* multipart = dynamic_cast<TixMultipartBody*>(&body)) {
-                ALines.push_back(line);
-                Describe(multipart->GetBodies(), AIndent + "  ", ALines);
-                continue;
-            }
-            const auto data = Recorder.DataAdded.find(&body);
-            if (auto* text = dynamic_cast<TixTextBody*>(&body)) {
-                line += " " + Dash(text->GetCharSet()) + " \"" + text->GetStrings().Join("|") + "\"";
-            } else {
-                auto& attachment = dynamic_cast<TixAttachmentBody&>(body);
-                line += " " + Dash(attachment.GetFileName());
-                // An image without a Content-ID gets one made of its file name and the time.
-                const std::string& id = attachment.GetContentID();
-                if (!id.empty())
-                    line += " <" + (id.starts_with(attachment.GetFileName() + "@") ? attachment.GetFileName() + "@..." : id) + ">";
-                if (data != Recorder.DataAdded.end())
-                    line += " \"" + data->second + "\"";
-            }
-            ALines.push_back(line + (data == Recorder.DataAdded.end() ? " (no data)" : ""));
+        const std::string& className = ABody.ClassName();
+        std::string line = std::string(2 * ADepth, ' ') + className.substr(3, className.size() - 7) + " " + Dash(ABody.GetContentType());
+        if (auto* multipart = dynamic_cast<TixMultipartBody*>(&ABody))
+            return line + " " + Dash(multipart->GetContentSubType());
+        const auto data = Recorder.DataAdded.find(&ABody);
+        if (auto* text = dynamic_cast<TixTextBody*>(&ABody)) {
+            line += " " + Dash(text->GetCharSet()) + " \"" + text->GetStrings().Join("|") + "\"";
+        } else {
+            auto& attachment = dynamic_cast<TixAttachmentBody&>(ABody);
+            line += " " + Dash(attachment.GetFileName());
+            // An image without a Content-ID gets one made of its file name and the time.
+            const std::string& id = attachment.GetContentID();
+            if (!id.empty())
+                line += " <" + (id.starts_with(attachment.GetFileName() + "@") ? attachment.GetFileName() + "@..." : id) + ">";
+            if (data != Recorder.DataAdded.end())
+                line += " \"" + data->second + "\"";
         }
+        return line + (data == Recorder.DataAdded.end() ? " (no data)" : "");
     }
 };
 
@@ -116,7 +105,7 @@ const TScenario Scenarios[] = {
      "--b--\n",
      {"mime 5 1", "Text text/plain - \"t\"", "Image image/png a.png <img1> \"x\"", "Attachment image/png b.png \"x\"",
       "Attachment audio/basic - \"x\"", "Attachment - - \"no type\"", "Attachment text/plain - \"x\"",
-      "Multipart multipart/alternative", "  Attachment - - \"x\""}},
+      "Multipart multipart/alternative -", "  Attachment - - \"x\""}},
     {"SinglePartWithoutTypeIsText", "Subject: no type\n\nhello\n", {"uuencode 0 0", "Text - - \"hello\""}},
     {"SinglePartImageWithoutNameIsText", "Content-Type: image/gif\n\nGIF89a\n",
      {"mime 0 0", "Text image/gif - \"GIF89a\""}},
@@ -295,22 +284,14 @@ TEST_F(MimeBodiesTest, SaveEventMayRenameTheAttachmentOrLeaveItUndecoded)
 TEST_F(MimeBodiesTest, NestingDeeperThanTheLimitStaysAnUndecodedAttachment)
 {
     Load(NestedMessage(10000));
-    const TixMessageBodies* level = &Message.GetBodies();
-    int depth = 0;
-    while (level->Count() == 1) {
-        auto* multipart = dynamic_cast<TixMultipartBody*>(&(*level)[0]);
-        if (!multipart)
-            break;
-        level = &multipart->GetBodies();
-        ++depth;
-    }
-    EXPECT_EQ(depth, TixMailMessage::MaxNestingLevel);
-    ASSERT_EQ(level->Count(), 1);
-    EXPECT_EQ((*level)[0].ClassName(), "TixAttachmentBody");
-    EXPECT_EQ((*level)[0].GetContentType(), "multipart/mixed");
-    ASSERT_EQ(Recorder.Saved.size(), 1U);
-    EXPECT_TRUE(Recorder.Saved[0].Data.starts_with("--b101\r\nContent-Type: multipart/mixed"));
-    EXPECT_TRUE(Recorder.Saved[0].Data.ends_with("deep"));
+    // One multipart per level, and at the last level the rest as one attachment.
+    const std::vector<std::string> tree = Tree();
+    ASSERT_EQ(tree.size(), 1u + TixMailMessage::MaxNestingLevel + 1);
+    EXPECT_EQ(tree[TixMailMessage::MaxNestingLevel], std::string(2 * (TixMailMessage::MaxNestingLevel - 1), ' ') + "Multipart multipart/mixed -");
+    EXPECT_TRUE(tree.back().starts_with(std::string(2 * TixMailMessage::MaxNestingLevel, ' ') +
+        "Attachment multipart/mixed - \"--b101\r\nContent-Type: multipart/mixed")) << tree.back().substr(0, 300);
+    EXPECT_TRUE(tree.back().ends_with("deep\"")) << tree.back().substr(0, 300);
+    EXPECT_EQ(Recorder.Saved.size(), 1U);
 }
 
 TEST_F(MimeBodiesTest, ManyTinyPartsAllLoad)
@@ -321,7 +302,7 @@ TEST_F(MimeBodiesTest, ManyTinyPartsAllLoad)
         text += "--b\nContent-Type: text/plain\n\n" + std::to_string(i) + "\n";
     Load(text);
     ASSERT_EQ(Message.GetBodies().Count(), Parts);
-    EXPECT_EQ(BodyAs<TixTextBody>(Parts - 1)->GetStrings()[0], std::to_string(Parts - 1));
+    EXPECT_EQ(dynamic_cast<TixTextBody&>(Body(Parts - 1)).GetStrings()[0], std::to_string(Parts - 1));
     EXPECT_EQ(Body(Parts - 1).GetEncodedStart(), 2 + 4 * (Parts - 1) + 3);
 }
 
@@ -336,27 +317,20 @@ TEST_F(MimeBodiesTest, BodiesPersistByClassName)
     TixBodyWriter writer(stream);
     Message.GetBodies().WriteItems(writer);
 
+    // Read back, the bodies hold what was loaded (their data went to the handlers).
     TixMailMessage copy;
     stream.Seek(0, soBeginning);
     TixBodyReader reader(stream);
     copy.GetBodies().ReadItems(reader);
-    ASSERT_EQ(copy.GetBodies().Count(), 3);
-    auto* text = dynamic_cast<TixTextBody*>(&copy.GetBodies()[0]);
-    ASSERT_NE(text, nullptr);
-    EXPECT_EQ(text->GetStrings().Join("|"), "text");
-    EXPECT_EQ(text->GetCharSet(), "utf-8");
-    EXPECT_EQ(text->GetExtraFields().Join("|"), "X-Note: kept");
-    auto* related = dynamic_cast<TixMultipartBody*>(&copy.GetBodies()[1]);
-    ASSERT_NE(related, nullptr);
-    EXPECT_EQ(related->GetContentSubType(), "text/html");
-    ASSERT_EQ(related->GetBodies().Count(), 1);
-    EXPECT_EQ(related->GetBodies()[0].ClassName(), "TixImageBody");
-    EXPECT_EQ(dynamic_cast<TixAttachmentBody&>(copy.GetBodies()[2]).GetFileName(), "z.zip");
-
+    std::vector<std::string> persisted{"none 1 1", "Text text/plain utf-8 \"text\" (no data)",
+        "Multipart multipart/related text/html", "  Image image/gif i.gif (no data)", "Attachment application/zip z.zip (no data)"};
+    EXPECT_EQ(Tree(copy), persisted);
+    EXPECT_EQ(dynamic_cast<TixTextBody&>(copy.GetBodies()[0]).GetExtraFields().Join("|"), "X-Note: kept");
+    // An assigned copy has the Content-ID too.
     TixMailMessage assigned;
     assigned.GetBodies().Assign(Message.GetBodies());
-    EXPECT_EQ(assigned.GetBodies().Count(), 3);
-    EXPECT_EQ(assigned.GetBodies()[1].ClassName(), "TixMultipartBody");
+    persisted[3] = "  Image image/gif i.gif <i.gif@...> (no data)";
+    EXPECT_EQ(Tree(assigned), persisted);
 
     // Damaged data: a cut stream, an unknown class.
     TMemoryStream cut;

@@ -41,29 +41,6 @@ std::string Md5(std::string_view AData)
     return AData.empty() ? "d41d8cd98f00b204e9800998ecf8427e" : Md5Hex(AData);
 }
 
-void Describe(TixMessageBodies& ABodies, int ADepth, bool ATyped, const TDataOf& AData, TTree& ATree)
-{
-    for (int32_t i = 0; i < ABodies.Count(); ++i) {
-        TixMessageBody& body = ABodies[i];
-        // A plain (non-MIME) message states no types.
-        std::string line = std::to_string(ADepth) + "\t" + (ATyped ? LowerCase(body.GetContentType()) : "-") + "\t";
-        if (auto* multipart = dynamic_cast<TixMultipartBody*>(&body)) {
-            ATree.push_back(line + "-\t-\t" + Dash(multipart->GetContentSubType()));
-            Describe(multipart->GetBodies(), ADepth + 1, ATyped, AData, ATree);
-        } else if (auto* attachment = dynamic_cast<TixAttachmentBody*>(&body)) {
-            const std::string& name = attachment->GetComposeName();
-            ATree.push_back(line + (name.empty() ? "-" : Hex(name)) + "\t" + Md5(AData(*attachment)) + "\t" +
-                Dash(attachment->GetContentID()));
-        } else {
-            // Texts as lines ending with LF, the last one without it.
-            std::string text = StringReplace(dynamic_cast<TixTextBody&>(body).GetStrings().GetText(), "\r", "");
-            if (text.ends_with('\n'))
-                text.pop_back();
-            ATree.push_back(line + "-\t" + Md5(text) + "\t-");
-        }
-    }
-}
-
 TTree Tree(TixMailMessage& AMessage, const TDataOf& AData)
 {
     TTree tree;
@@ -71,7 +48,23 @@ TTree Tree(TixMailMessage& AMessage, const TDataOf& AData)
     const bool parts = typed && AMessage.IsMultipart();
     if (parts)
         tree.push_back("0\t" + LowerCase(AMessage.GetContentType()) + "\t-\t-\t" + Dash(AMessage.GetContentSubType()));
-    Describe(AMessage.GetBodies(), parts ? 1 : 0, typed, AData, tree);
+    const auto line = [&](TixMessageBody& ABody, int ADepth) {
+        // A plain (non-MIME) message states no types.
+        const std::string start = std::to_string(ADepth) + "\t" + (typed ? LowerCase(ABody.GetContentType()) : "-") + "\t";
+        if (auto* multipart = dynamic_cast<TixMultipartBody*>(&ABody))
+            return start + "-\t-\t" + Dash(multipart->GetContentSubType());
+        if (auto* attachment = dynamic_cast<TixAttachmentBody*>(&ABody)) {
+            const std::string& name = attachment->GetComposeName();
+            return start + (name.empty() ? "-" : Hex(name)) + "\t" + Md5(AData(*attachment)) + "\t" +
+                Dash(attachment->GetContentID());
+        }
+        // Texts as lines ending with LF, the last one without it.
+        std::string text = StringReplace(dynamic_cast<TixTextBody&>(ABody).GetStrings().GetText(), "\r", "");
+        if (text.ends_with('\n'))
+            text.pop_back();
+        return start + "-\t" + Md5(text) + "\t-";
+    };
+    DescribeBodies(AMessage.GetBodies(), line, tree, parts ? 1 : 0);
     return tree;
 }
 
@@ -113,14 +106,6 @@ std::string WithNameOf(const std::string& ASeen, const std::string& AExpected)
     for (size_t i = 1; i < seen.size(); ++i)
         joined += "\t" + (i == 2 ? expected[2] : seen[i]);
     return joined;
-}
-
-std::string Addresses(const TixEmailAddressList& AList)
-{
-    std::string result;
-    for (int32_t i = 0; i < AList.Count(); ++i)
-        result += AList[i].GetName() + "|" + AList[i].GetEmail() + ";";
-    return result;
 }
 
 void ExpectSameHeader(TixMailMessage& ALoaded, TixMailMessage& AOriginal)

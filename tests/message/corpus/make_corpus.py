@@ -7,7 +7,7 @@ Usage: make_corpus.py OUTDIR [COUNT]
 
 OUTDIR/NNNN.eml holds message NNNN (CR LF line ends); OUTDIR/manifest.txt holds, per message:
     M <number> <kind> <flags or ->
-    S <shape: "L" per leaf, "(...)" per multipart, the message itself the outer level>
+    S <shape: per body "P" (multipart) or "L" (leaf) and its depth, the parts of the message 0>
     L <content type or -> <file name, hex, or -> <decoded bytes, hex, "=" when empty>   (per leaf)
     E
 Where the library's rules differ from Python's reading on purpose, the manifest follows the
@@ -265,10 +265,10 @@ class Generator:
         return header, body, ["blank-preamble"]
 
 
-def shape(part):
+def shape(part, depth):
     if part.is_multipart() and part.get_content_type() != "message/rfc822":
-        return "(" + ",".join(shape(p) for p in part.get_payload()) + ")"
-    return "L"
+        return ["P%d" % depth] + [s for p in part.get_payload() for s in shape(p, depth + 1)]
+    return ["L%d" % depth]
 
 
 def leaves(part):
@@ -332,7 +332,7 @@ def main():
                 with open(path, "wb") as out:
                     out.write(text.encode("ascii"))
                 manifest.write("M %04d uuencode -\n" % number)
-                manifest.write("S (" + ",".join(["L"] * (1 + len(blocks))) + ")\n")
+                manifest.write("S " + " ".join(["L0"] * (1 + len(blocks))) + "\n")
                 manifest.write("L - - %s\n" % hexed(plain))
                 for name, data in blocks:
                     manifest.write("L application/octet-stream %s %s\n" % (hexed(safe_name(name)), hexed(data)))
@@ -343,9 +343,9 @@ def main():
             with open(path, "wb") as out:
                 out.write(raw)
             message = email.message_from_bytes(raw, policy=email.policy.default)
-            top = shape(message)
+            top = shape(message, -1)[1:] if message.is_multipart() else ["L0"]
             manifest.write("M %04d %s %s\n" % (number, kind, ",".join(flags) or "-"))
-            manifest.write("S %s\n" % (top if top.startswith("(") else "(" + top + ")"))
+            manifest.write("S %s\n" % " ".join(top))
             parts = list(leaves(message))
             for part in parts:
                 runs_to_end = not message.is_multipart() or ("unclosed" in flags and part is parts[-1])
