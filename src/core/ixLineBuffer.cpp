@@ -156,8 +156,8 @@ void TLineBuffer::Clear()
     if (Count() == 0)
         return;
     Changing();
-    std::string().swap(FText);
-    std::vector<size_t>{0}.swap(FStarts);
+    decltype(FText)().swap(FText);
+    decltype(FStarts){0}.swap(FStarts);
     std::vector<TLineData>().swap(FLineData);
     FStrings.clear();
     Changed();

@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/ixBlockAllocator.h"
 #include "core/ixStrings.h"
 
 namespace ix {
@@ -59,8 +60,8 @@ private:
     /// Renumbers the strings made for lines at or after AFrom by ADelta, each kept where it is.
     void ShiftStrings(int32_t AFrom, int32_t ADelta);
 
-    std::string FText;
-    std::vector<size_t> FStarts; // one per line and one past the last: line I is [I, I + 1)
+    std::basic_string<char, std::char_traits<char>, TBlockAllocator<char>> FText;
+    std::vector<size_t, TBlockAllocator<size_t>> FStarts; // one per line and one past the last: line I is [I, I + 1)
     std::vector<TLineData> FLineData; // empty, or one per line
     mutable std::unordered_map<int32_t, std::string> FStrings; // the lines Get was asked for
 };

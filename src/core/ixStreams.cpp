@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <new>
 #include <vector>
+
+#include "core/ixBlockAllocator.h"
 
 namespace ix {
 
@@ -62,7 +62,7 @@ int64_t TStream::CopyFrom(TStream& ASource, int64_t ACount)
 
 TMemoryStream::~TMemoryStream()
 {
-    std::free(FMemory);
+    FreeBlock(FMemory, static_cast<size_t>(FCapacity));
 }
 
 void TMemoryStream::SetCapacity(int64_t ACapacity)
@@ -70,15 +70,12 @@ void TMemoryStream::SetCapacity(int64_t ACapacity)
     if (ACapacity == FCapacity)
         return;
     if (ACapacity == 0) {
-        std::free(FMemory);
+        FreeBlock(FMemory, static_cast<size_t>(FCapacity));
         FMemory = nullptr;
-        FCapacity = 0;
-        return;
+    } else {
+        FMemory = static_cast<uint8_t*>(ResizeBlock(
+            FMemory, static_cast<size_t>(FCapacity), static_cast<size_t>(ACapacity), static_cast<size_t>(FSize)));
     }
-    auto* memory = static_cast<uint8_t*>(std::realloc(FMemory, static_cast<size_t>(ACapacity)));
-    if (!memory)
-        throw std::bad_alloc();
-    FMemory = memory;
     FCapacity = ACapacity;
 }
 

@@ -3,7 +3,9 @@
 #include "platform/internal/ixErrorTexts.h"
 #include "platform/internal/ixOsFail.h"
 
+#include <sys/mman.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -34,6 +36,45 @@ std::string SystemErrorText(DWORD ACode)
     char buffer[256];
     const std::string text = ::strerror_r(static_cast<int>(ACode), buffer, sizeof buffer); // GNU form
     return text.starts_with("Unknown error") ? std::string() : text;
+}
+
+// --- Virtual memory -----------------------------------------------------------------------
+
+/// Blocks of this size and more are placed for the system's large pages.
+constexpr size_t LargePageSize = size_t(2) << 20;
+
+/// What a block's mapping is, kept in the page just before the block.
+struct TBlockMapping
+{
+    void* Start;
+    size_t Length;
+};
+
+size_t RoundUp(size_t AValue, size_t AUnit) noexcept
+{
+    return (AValue + AUnit - 1) / AUnit * AUnit;
+}
+
+/// Maps ALength bytes plus a page for the mapping's record; returns the block or nullptr. A
+/// large-page block is mapped with room to slide it onto a boundary, and the rest unmapped.
+void* MapBlock(size_t ALength, size_t AAlignment) noexcept
+{
+    const auto page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+    const size_t reserved = ALength + std::max(page, AAlignment);
+    void* mapped = ::mmap(nullptr, reserved, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED)
+        return nullptr;
+    const auto base = reinterpret_cast<uintptr_t>(mapped);
+    const uintptr_t block = RoundUp(base + page, AAlignment);
+    const uintptr_t start = block - page;
+    if (start > base)
+        ::munmap(mapped, start - base);
+    if (const uintptr_t end = block + ALength; end < base + reserved)
+        ::munmap(reinterpret_cast<void*>(end), base + reserved - end);
+    if (AAlignment == LargePageSize)
+        ::madvise(reinterpret_cast<void*>(block), ALength, MADV_HUGEPAGE);
+    *reinterpret_cast<TBlockMapping*>(start) = {reinterpret_cast<void*>(start), ALength + page};
+    return reinterpret_cast<void*>(block);
 }
 
 // --- File times ---------------------------------------------------------------------------
@@ -225,6 +266,29 @@ void SecureZeroMemory(void* ADestination, SIZE_T ALength) noexcept
 {
     if (ADestination != nullptr)
         ::explicit_bzero(ADestination, ALength);
+}
+
+// --- Virtual memory -----------------------------------------------------------------------
+
+LPVOID VirtualAlloc(LPVOID lpAddress, SIZE_T dwSize, DWORD flAllocationType, DWORD flProtect) noexcept
+{
+    if (lpAddress != nullptr || dwSize == 0 || dwSize > SIZE_MAX / 2 || flAllocationType != (MEM_COMMIT | MEM_RESERVE)
+        || flProtect != PAGE_READWRITE)
+        return Fail<LPVOID>(ERROR_INVALID_PARAMETER, nullptr);
+    const auto page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+    const size_t alignment = dwSize >= LargePageSize ? LargePageSize : page;
+    void* block = MapBlock(RoundUp(dwSize, alignment), alignment);
+    return block ? block : Fail<LPVOID>(ERROR_NOT_ENOUGH_MEMORY, nullptr);
+}
+
+BOOL VirtualFree(LPVOID lpAddress, SIZE_T dwSize, DWORD dwFreeType) noexcept
+{
+    if (lpAddress == nullptr || dwSize != 0 || dwFreeType != MEM_RELEASE)
+        return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    const auto page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+    const TBlockMapping mapping = *reinterpret_cast<const TBlockMapping*>(static_cast<char*>(lpAddress) - page);
+    ::munmap(mapping.Start, mapping.Length);
+    return TRUE;
 }
 
 // --- Error texts --------------------------------------------------------------------------

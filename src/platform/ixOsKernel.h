@@ -1,6 +1,6 @@
 #pragma once
-// Kernel services: tick counts, the thread's last error, system error texts, the ANSI code page
-// and code-page conversion, time zone and file-time conversion.
+// Kernel services: tick counts, the thread's last error, virtual memory, system error texts, the
+// ANSI code page and code-page conversion, time zone and file-time conversion.
 
 #include "platform/ixOsTypes.h"
 
@@ -21,6 +21,22 @@ void SetLastError(DWORD dwErrCode) noexcept;
 /// Overwrites ALength bytes at ADestination with zeros, in a way the compiler does not remove
 /// (memory that held a secret, before it is released).
 void SecureZeroMemory(void* ADestination, SIZE_T ALength) noexcept;
+
+// --- Virtual memory -----------------------------------------------------------------------
+inline constexpr DWORD MEM_COMMIT = 0x00001000;
+inline constexpr DWORD MEM_RESERVE = 0x00002000;
+inline constexpr DWORD MEM_RELEASE = 0x00008000;
+inline constexpr DWORD PAGE_READWRITE = 0x04;
+
+/// Allocates dwSize bytes of zeroed pages of the process's own (not taken from the heap), for
+/// blocks large enough to be worth whole pages. Blocks of 2 MB and more are placed on 2 MB
+/// boundaries and offered to the system's large pages, so that filling them takes one fault
+/// per 2 MB instead of one per page. Only the form the library uses is served: lpAddress
+/// nullptr, MEM_COMMIT | MEM_RESERVE and PAGE_READWRITE, else ERROR_INVALID_PARAMETER; fails
+/// with nullptr and ERROR_NOT_ENOUGH_MEMORY when the system has no room.
+LPVOID VirtualAlloc(LPVOID lpAddress, SIZE_T dwSize, DWORD flAllocationType, DWORD flProtect) noexcept;
+/// Releases a block from VirtualAlloc (dwSize 0, MEM_RELEASE; else ERROR_INVALID_PARAMETER).
+BOOL VirtualFree(LPVOID lpAddress, SIZE_T dwSize, DWORD dwFreeType) noexcept;
 
 // --- Error texts --------------------------------------------------------------------------
 inline constexpr DWORD FORMAT_MESSAGE_ALLOCATE_BUFFER = 0x00000100;

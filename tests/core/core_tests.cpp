@@ -1,3 +1,4 @@
+#include "core/ixBlockAllocator.h"
 #include "core/ixClasses.h"
 #include "core/ixDateUtils.h"
 #include "core/ixErrorCodes.h"
@@ -150,6 +151,9 @@ TEST(StringList, EditsGiveTheirTextAndALineBufferTheSameLines)
     both([](TStrings& AList) { AList.Exchange(0, 3); }, "fourone\r\none\r\nthree, longer\r\nzero+\r\n");
     both([](TStrings& AList) { AList.Move(3, 1); }, "fourone\r\nzero+\r\none\r\nthree, longer\r\n");
     both([](TStrings& AList) { AList.Add("last"); }, "fourone\r\nzero+\r\none\r\nthree, longer\r\nlast\r\n");
+    const std::string large(LargeBlockSize, 'x');
+    both([&](TStrings& AList) { AList.Insert(1, large); },
+        "fourone\r\n" + large + "\r\nzero+\r\none\r\nthree, longer\r\nlast\r\n");
     EXPECT_EQ(buffer.GetTextSize(), static_cast<int64_t>(model.GetText().size()) - 2 * model.Count());
     EXPECT_THROW(buffer.GetView(buffer.Count()), EListError);
     EXPECT_THROW(buffer.Insert(-1, "x"), EListError);
@@ -198,6 +202,12 @@ TEST(MemoryStream, GrowsSeeksAndCopies)
     a.SetSize(5);
     EXPECT_EQ(a.View(), "hello");
     EXPECT_EQ(a.GetPosition(), 5);
+    // Growing into a block of its own pages, and on from there, keeps the bytes.
+    for (const auto size : {static_cast<int64_t>(LargeBlockSize) + 1, static_cast<int64_t>(3 * LargeBlockSize)}) {
+        a.SetSize(size);
+        EXPECT_EQ(a.View().substr(0, 5), "hello");
+        EXPECT_EQ(a.Memory()[size - 1], 0);
+    }
 }
 
 TEST(FileStream, WritesReadsAndReportsMissingFiles)

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <thread>
 
@@ -39,6 +40,22 @@ TEST(PlatformKernel, LastErrorBelongsToTheCallingThread)
     other.join();
     EXPECT_EQ(seenByOther, 0u);
     EXPECT_EQ(GetLastError(), 1234u);
+}
+
+TEST(PlatformKernel, VirtualAllocGivesZeroedPagesLargeBlocksOnLargePageBoundaries)
+{
+    for (const SIZE_T size : {SIZE_T(1), SIZE_T(5000), SIZE_T(2) << 20, (SIZE_T(5) << 20) + 1}) {
+        auto* block = static_cast<unsigned char*>(VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+        ASSERT_NE(block, nullptr) << size;
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % (size >= (SIZE_T(2) << 20) ? SIZE_T(2) << 20 : 4096), 0u) << size;
+        EXPECT_EQ(block[0] | block[size - 1], 0) << size;
+        block[size - 1] = 1;
+        EXPECT_TRUE(VirtualFree(block, 0, MEM_RELEASE)) << size;
+    }
+    EXPECT_EQ(VirtualAlloc(nullptr, 0, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(VirtualAlloc(nullptr, 4096, MEM_RESERVE, PAGE_READWRITE), nullptr);
+    EXPECT_FALSE(VirtualFree(nullptr, 0, MEM_RELEASE));
 }
 
 TEST(PlatformErrorTexts, KernelAndErrnoCodesHaveTheirTextWithLineEnd)
