@@ -58,7 +58,7 @@ TEST(PlatformKernel, VirtualAllocGivesZeroedPagesLargeBlocksOnLargePageBoundarie
     EXPECT_FALSE(VirtualFree(nullptr, 0, MEM_RELEASE));
 }
 
-TEST(PlatformErrorTexts, KernelAndErrnoCodesHaveTheirTextWithLineEnd)
+TEST(PlatformErrorTexts, KernelAndErrnoCodesHaveTheirTextWithLineEndUnlessABufferIsShortOrTheSourceUnsupported)
 {
     const std::pair<DWORD, const char*> table[] = {
         {ERROR_INVALID_HANDLE, "The handle is invalid.\r\n"},
@@ -71,10 +71,8 @@ TEST(PlatformErrorTexts, KernelAndErrnoCodesHaveTheirTextWithLineEnd)
     SetLastError(0);
     EXPECT_EQ(SystemText(0x00777777), "");
     EXPECT_EQ(GetLastError(), ERROR_MR_MID_NOT_FOUND);
-}
 
-TEST(PlatformErrorTexts, ShortBufferAndUnsupportedSourcesAreRefused)
-{
+    // A short buffer and other sources than the system are refused.
     char buffer[8];
     EXPECT_EQ(FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 10061, 0, buffer, sizeof buffer, nullptr), 0u);
     EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
