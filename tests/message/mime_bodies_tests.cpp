@@ -389,19 +389,6 @@ public:
     }
 };
 
-/// Reads what the base's DecodeData left in the destination.
-class TDecodeWatcher : public TWatchedMultipart
-{
-public:
-    using TWatchedMultipart::TWatchedMultipart;
-    void DecodeData(TStream& ASource, TStream& ADestination) override
-    {
-        TWatchedMultipart::DecodeData(ASource, ADestination);
-        ADestination.Seek(0, soBeginning);
-        Seen = TBodyDataRecorder::ReadAll(ADestination);
-    }
-};
-
 /// Decodes by itself, without the base.
 class TSelfDecoding : public TWatchedMultipart
 {
@@ -433,7 +420,7 @@ template <typename T>
 class MultipartSubclassTest : public ::testing::Test
 {
 };
-using MultipartSubclasses = ::testing::Types<TixMultipartBody, TDataAddedWatcher, TDecodeWatcher, TSelfDecoding>;
+using MultipartSubclasses = ::testing::Types<TixMultipartBody, TDataAddedWatcher, TSelfDecoding>;
 TYPED_TEST_SUITE(MultipartSubclassTest, MultipartSubclasses);
 
 } // namespace
