@@ -219,16 +219,6 @@ TEST_F(DnsQueryTest, ReferralsWithoutGlueEndAtTheDepthLimit)
     EXPECT_LE(server.Queries().size(), 10u);
 }
 
-TEST_F(DnsQueryTest, WhenNoRootNameServerAnswersTheLastErrorIsRaised)
-{
-    ScriptedDnsServer unused("127.0.0.1", 0, [](TixDnsMessage&) { return std::vector<TDnsDatagram>{}; });
-    Aim(unused.Port(), 200);
-    FQuery.SetServer("");
-    FQuery.SetRootNameServers(TStringList{"127.0.0.2", "127.0.0.3"});
-    ExpectError<EixSocketError>([&] { ResolveTXT("example.test"); }, SocketErrorTimeout);
-    EXPECT_EQ(FQuery.GetServer(), "");
-}
-
 /// Sets IX_RESOLV_CONF to a file with AText for the lifetime of the object.
 class TResolverConfig
 {
@@ -248,7 +238,7 @@ private:
     std::string FPath = ::testing::TempDir() + "ix-resolv.conf";
 };
 
-TEST_F(DnsQueryTest, WithoutAServerTheSystemsNameServersAreAsked)
+TEST_F(DnsQueryTest, WithoutAServerTheSystemsNameServersAreAskedAndNoneAnsweringRaisesTheLastError)
 {
     ScriptedDnsServer server("127.0.0.1", 0, AnswerTxt("via resolv.conf"));
     // Name server lines in order, without duplicates; 127.0.0.3 does not answer, and the address
@@ -261,6 +251,12 @@ TEST_F(DnsQueryTest, WithoutAServerTheSystemsNameServersAreAsked)
     EXPECT_EQ(ResolveTXT("example.test"), "via resolv.conf");
     EXPECT_EQ(FQuery.GetRootNameServers().Join(" "), "127.0.0.3 127.0.0.1 ::1%lo");
     EXPECT_EQ(FQuery.GetServer(), "127.0.0.1");
+
+    // When no root name server answers, the last error is raised and no server is kept.
+    FQuery.SetServer("");
+    FQuery.SetRootNameServers(TStringList{"127.0.0.2", "127.0.0.3"});
+    ExpectError<EixSocketError>([&] { ResolveTXT("example.test"); }, SocketErrorTimeout);
+    EXPECT_EQ(FQuery.GetServer(), "");
 }
 
 } // namespace
