@@ -20,35 +20,17 @@
 namespace ix {
 namespace {
 
-/// One Dovecot instance as its start script described it.
-struct TDovecot
+/// The bytes a client must receive for message ANumber of AUser.
+std::string Expected(const std::string& AUser, int32_t ANumber)
 {
-    std::string State;
-    int32_t PlainPort = 0;
-    int32_t TlsPort = 0;
-    std::string CaFile;
+    return test::ReadAll(IX_DOVECOT_STATE "/expected/" + AUser + "/" + std::to_string(ANumber) + ".eml");
+}
 
-    static TDovecot Load(const std::string& AState)
-    {
-        std::map<std::string, std::string> values = test::ReadPeerEnv(AState + "/dovecot.env");
-        if (values.empty())
-            return {AState, 0, 0, ""};
-        return {AState, std::stoi(values["DOVECOT_PLAIN_PORT"]), std::stoi(values["DOVECOT_TLS_PORT"]),
-            values["DOVECOT_CA"]};
-    }
-
-    /// The bytes a client must receive for message ANumber of AUser.
-    std::string Expected(const std::string& AUser, int32_t ANumber) const
-    {
-        return test::ReadAll(State + "/expected/" + AUser + "/" + std::to_string(ANumber) + ".eml");
-    }
-
-    int32_t ExpectedCount(const std::string& AUser) const
-    {
-        return static_cast<int32_t>(std::distance(std::filesystem::directory_iterator(State + "/expected/" + AUser),
-            std::filesystem::directory_iterator()));
-    }
-};
+int32_t ExpectedCount(const std::string& AUser)
+{
+    return static_cast<int32_t>(std::distance(
+        std::filesystem::directory_iterator(IX_DOVECOT_STATE "/expected/" + AUser), std::filesystem::directory_iterator()));
+}
 
 std::string Password(const std::string& AUser)
 {
@@ -172,31 +154,34 @@ class Pop3Dovecot : public Pop3Peer
 protected:
     static void SetUpTestSuite()
     {
-        Peer = TDovecot::Load(IX_DOVECOT_STATE);
-        SelfPeer = TDovecot::Load(IX_DOVECOT_SELF_STATE);
+        Peer = test::ReadPeerEnv(IX_DOVECOT_STATE "/dovecot.env");
+        SelfPeer = test::ReadPeerEnv(IX_DOVECOT_SELF_STATE "/dovecot.env");
         // Trust the test authority that signed the server certificate (OpenSSL's default paths).
-        if (!Peer.CaFile.empty())
-            ::setenv("SSL_CERT_FILE", Peer.CaFile.c_str(), 1);
+        if (!Peer.empty())
+            ::setenv("SSL_CERT_FILE", Peer.at("DOVECOT_CA").c_str(), 1);
     }
 
     void SetUp() override
     {
-        ASSERT_NE(Peer.PlainPort, 0) << "Dovecot is not running: start it with tests/peers/dovecot/start.sh "
-                                     << IX_DOVECOT_STATE << " (ctest does so through its fixture)";
+        ASSERT_FALSE(Peer.empty() || SelfPeer.empty())
+            << "Dovecot is not running: start it with tests/peers/dovecot/start.sh " << IX_DOVECOT_STATE
+            << " (ctest does so through its fixture)";
         Pop3Peer::SetUp();
     }
 
-    void Configure(const TDovecot& APeer, TixClientTlsMode AMode, bool ATlsPort, const std::string& AUser)
+    /// The values of one instance, as its start script wrote them.
+    using TInstance = std::map<std::string, std::string>;
+
+    void Configure(const TInstance& APeer, TixClientTlsMode AMode, bool ATlsPort, const std::string& AUser)
     {
         Client.SetServer("127.0.0.1");
-        Client.SetPort(ATlsPort ? APeer.TlsPort : APeer.PlainPort);
+        Client.SetPort(std::stoi(APeer.at(ATlsPort ? "DOVECOT_TLS_PORT" : "DOVECOT_PLAIN_PORT")));
         Client.SetUseTLS(AMode);
         Client.SetUserName(AUser);
         Client.SetPassword(Password(AUser));
     }
 
-    static inline TDovecot Peer;
-    static inline TDovecot SelfPeer;
+    static inline TInstance Peer, SelfPeer;
 };
 
 TEST_F(Pop3Dovecot, EveryMessageIsListedAndArrivesByteForByteWithItsProgress)
@@ -213,14 +198,14 @@ TEST_F(Pop3Dovecot, EveryMessageIsListedAndArrivesByteForByteWithItsProgress)
             Sent.clear();
             const std::vector<TixPop3ListItem> items = Client.ListMailBox();
             EXPECT_EQ(CountSent("CAPA"), items.empty() ? 0 : 1);
-            const int32_t count = Peer.ExpectedCount(user);
+            const int32_t count = ExpectedCount(user);
             ASSERT_EQ(static_cast<int32_t>(items.size()), count) << user;
             ASSERT_EQ(Client.GetMessageCount(), count) << user;
             int64_t total = 0;
             for (const TixPop3ListItem& item : items)
             {
                 SCOPED_TRACE(user + " " + std::to_string(item.Number) + (tls ? " TLS" : ""));
-                const std::string expected = Peer.Expected(user, item.Number);
+                const std::string expected = Expected(user, item.Number);
                 const auto size = static_cast<int64_t>(expected.size());
                 const std::string header = expected.substr(0, expected.find("\r\n\r\n") + 4);
                 total += size;
