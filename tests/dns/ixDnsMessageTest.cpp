@@ -298,21 +298,13 @@ TEST(DnsMessageParse, NoBytesLeaveAnEmptyMessage)
 
 // ---- Lists and copies -----------------------------------------------------------------------
 
-TEST(DnsRecordList, FindItemIgnoresLetterCaseAndAssignCopiesDeeply)
+TEST(DnsRecordList, FindItemIgnoresLetterCaseButNotTheType)
 {
+    // Deep copies are met where a scripted server changes the question of a copy of the query.
     const auto parsed = Parsed(Header(0x8180, 1, 2) + Question + Pointer(12) + Record(DnsTypeA, "\x01\x02\x03\x04")
         + Pointer(12) + Record(DnsTypeTXT, "\x02hi"));
-    TixDnsMessage& message = *parsed;
-    EXPECT_EQ(message.GetAnswers().FindItem("EXAMPLE.com", DnsTypeTXT), message.GetAnswers()[1]);
-    EXPECT_EQ(message.GetAnswers().FindItem("example.com", DnsTypeMX), nullptr);
-
-    TixDnsMessage copy;
-    copy.Assign(message);
-    message.Clear();
-    ASSERT_EQ(copy.GetAnswers().Count(), 2);
-    EXPECT_EQ(copy.GetHeader().GetID(), 0x1234);
-    EXPECT_EQ(Answer<TixDnsTXTRecord>(copy, 1).GetText(), "hi");
-    EXPECT_EQ(Answer<TixDnsARecord>(copy, 0).GetIPAddress(), "1.2.3.4");
+    EXPECT_EQ(parsed->GetAnswers().FindItem("EXAMPLE.com", DnsTypeTXT), parsed->GetAnswers()[1]);
+    EXPECT_EQ(parsed->GetAnswers().FindItem("example.com", DnsTypeMX), nullptr);
 }
 
 } // namespace
