@@ -236,7 +236,7 @@ TEST_F(ConnectionTest, ConnectWaitEndsAtItsTimeOutOrSilentlyOnAbort)
 TEST_F(ConnectionTest, PartialSendsResumeAtTheRightPosition)
 {
     constexpr size_t Size = 8 << 20;
-    ScriptedServer server({Step::Receive(Size, 4096), Step::Send("+OK\r\n")}, {.ReceiveBuffer = 8192});
+    ScriptedServer server({Step::Receive(Size, 4096), Step::Send("+OK\r\n")}, 8192);
     std::string payload(Size, '\0');
     std::mt19937 random(7);
     for (char& c : payload)

@@ -43,6 +43,9 @@ struct TStepFailure : std::runtime_error
     using std::runtime_error::runtime_error;
 };
 
+/// The longest a single step waits for the client.
+constexpr std::chrono::milliseconds StepLimit{10000};
+
 /// The server is being destroyed.
 struct TStopped
 {
@@ -55,8 +58,7 @@ struct TStopped
 class ScriptedServer::TImpl : private ScriptIo
 {
 public:
-    TImpl(std::vector<Step> AScript, ScriptedServerOptions AOptions)
-        : FScript(std::move(AScript)), FOptions(AOptions)
+    TImpl(std::vector<Step> AScript, int AReceiveBuffer) : FScript(std::move(AScript))
     {
         os::WSADATA data;
         if (os::WSAStartup(os::MAKEWORD(2, 2), &data) != 0)
@@ -64,7 +66,7 @@ public:
         FNetEvent = os::WSACreateEvent();
         FStopEvent = os::CreateEventA(nullptr, os::TRUE, os::FALSE, nullptr);
         FSignalEvent = os::CreateEventA(nullptr, os::FALSE, os::FALSE, nullptr);
-        FListener = ListenOnLoopback(FPort, 1, FOptions.ReceiveBuffer);
+        FListener = ListenOnLoopback(FPort, 1, AReceiveBuffer);
         FThread = std::thread([this] { Run(); });
     }
 
@@ -129,7 +131,7 @@ private:
     /// Waits for a network event (which it resets); raises on stop and time-out.
     void WaitNetwork(const char* AWhat)
     {
-        if (!WaitFor(FNetEvent, FOptions.StepLimit))
+        if (!WaitFor(FNetEvent, StepLimit))
             throw TStepFailure(std::string("timed out waiting for ") + AWhat);
         os::WSANETWORKEVENTS events;
         const os::SOCKET socket = FClient != os::INVALID_SOCKET ? FClient : FListener;
@@ -218,7 +220,7 @@ private:
 
     void WaitSignal() override
     {
-        if (!WaitFor(FSignalEvent, FOptions.StepLimit))
+        if (!WaitFor(FSignalEvent, StepLimit))
             throw TStepFailure("no signal from the test");
     }
 
@@ -262,7 +264,6 @@ private:
     }
 
     const std::vector<Step> FScript;
-    const ScriptedServerOptions FOptions;
     os::WSAEVENT FNetEvent = nullptr;
     os::HANDLE FStopEvent = nullptr;
     os::HANDLE FSignalEvent = nullptr;
@@ -281,8 +282,8 @@ private:
     std::thread FThread;
 };
 
-ScriptedServer::ScriptedServer(std::vector<Step> AScript, ScriptedServerOptions AOptions)
-    : FImpl(std::make_unique<TImpl>(std::move(AScript), AOptions))
+ScriptedServer::ScriptedServer(std::vector<Step> AScript, int AReceiveBuffer)
+    : FImpl(std::make_unique<TImpl>(std::move(AScript), AReceiveBuffer))
 {
 }
 

@@ -3,7 +3,7 @@
 // and plays a transcript of steps (expect what the client sends, send bytes, stall, wait for
 // the test's signal, close). It records everything the client sent and reports every step that
 // did not happen as scripted. Every wait of the server is capped, so a broken client makes the
-// test fail instead of hang.
+// test fail instead of hang (10 s for one step).
 
 #include <chrono>
 #include <cstdint>
@@ -63,19 +63,12 @@ struct Step
     std::function<void(ScriptIo&)> Action{};
 };
 
-/// Options of the listening socket.
-struct ScriptedServerOptions
-{
-    /// Receive buffer size of the connection (0: the system's default).
-    int ReceiveBuffer = 0;
-    /// The longest a single step waits for the client.
-    std::chrono::milliseconds StepLimit{10000};
-};
-
 class ScriptedServer
 {
 public:
-    explicit ScriptedServer(std::vector<Step> AScript, ScriptedServerOptions AOptions = {});
+    /// AReceiveBuffer above 0: the receive buffer size of the connection (a small one makes a
+    /// fast client wait for room).
+    explicit ScriptedServer(std::vector<Step> AScript, int AReceiveBuffer = 0);
     /// Stops the script, closes every socket and joins the thread; never throws.
     ~ScriptedServer();
     ScriptedServer(const ScriptedServer&) = delete;
