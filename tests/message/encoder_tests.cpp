@@ -342,18 +342,6 @@ TEST(PreferredEncoding, TellsSevenBitQuotedPrintableAndBase64ApartAndKeepsThePos
 
 // ---- Dispatch, progress and conveniences -----------------------------------------------------
 
-TEST(EncoderDispatch, WorksFromTheSourcePositionAndAppendsToTheDestination)
-{
-    TixEncoder encoder;
-    TTextStream source("skipQUJD");
-    source.SetPosition(4);
-    TTextStream destination("old:");
-    destination.Seek(0, soEnd);
-    encoder.Decode(source, destination);
-    EXPECT_EQ(destination.View(), "old:ABC");
-    EXPECT_EQ(source.Position(), source.Size());
-}
-
 TEST(EncoderProgress, ReportsBase64InAtMostAThousandStepsAndQuotedPrintableAfterEveryLine)
 {
     TixEncoder encoder;
@@ -407,6 +395,15 @@ TEST(EncoderConveniences, EncodeAndDecodeTextsBytesStreamsAndSecretLinesThroughT
     EXPECT_EQ(encoder.DecodeBytes("w6k="), (TixByteArray{0xC3, 0xA9}));
     encoder.SetCharSet("");
     EXPECT_EQ(encoder.EncodeString("caf\xE9"), "Y2Fm6Q==");
+    // An encoder works from the source position and appends to the destination.
+    TixEncoder base64;
+    TTextStream encoded("skipQUJD");
+    encoded.SetPosition(4);
+    TTextStream decoded("old:");
+    decoded.Seek(0, soEnd);
+    base64.Decode(encoded, decoded);
+    EXPECT_EQ(decoded.View(), "old:ABC");
+    EXPECT_EQ(encoded.Position(), encoded.Size());
 }
 
 // ---- Round trips -----------------------------------------------------------------------------

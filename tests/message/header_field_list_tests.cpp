@@ -106,17 +106,14 @@ TEST(HeaderFieldList, LongFieldsFoldOnlyBeforeBlanksAndReadBackUnchanged)
     header.List.AddField("X-Long", std::string(1200, 'v'));
     EXPECT_EQ(header.Source[4], "X-Long: " + std::string(990, 'v'));
     EXPECT_EQ(LinesOf(header.Source).back(), "\t" + std::string(210, 'v'));
-}
-
-TEST(HeaderFieldList, ALoneStickyCharacterStaysOnThePreviousLine)
-{
-    ParsedHeader header({"A: 1", "B: 2"}, 7);
-    header.List.InsertField(2, "To: abc >", true);
-    EXPECT_EQ(LinesOf(header.Source), (std::vector<std::string>{"A: 1", "B: 2", "To: abc >"}));
+    // A lone sticky character stays on the previous line.
+    ParsedHeader sticky({"A: 1", "B: 2"}, 7);
+    sticky.List.InsertField(2, "To: abc >", true);
+    EXPECT_EQ(LinesOf(sticky.Source), (std::vector<std::string>{"A: 1", "B: 2", "To: abc >"}));
     // A text that is one sticky character never joins the field before it.
-    header.List.InsertField(2, ">", true);
-    EXPECT_EQ(header.Source[1], "B: 2");
-    EXPECT_EQ(header.Source[2], ">");
+    sticky.List.InsertField(2, ">", true);
+    EXPECT_EQ(sticky.Source[1], "B: 2");
+    EXPECT_EQ(sticky.Source[2], ">");
 }
 
 TEST(HeaderFieldList, LineBreaksInsideAValueNeverStartANewField)
@@ -175,7 +172,7 @@ TEST(HeaderFieldList, RemovingAnItemTakesItsDelimiterAndRewritesOnlyThatFieldKee
     EXPECT_EQ(header.List.ClearItemValue(type, "charset"), "text/plain; charset=; name=x");
 }
 
-TEST(HeaderFieldList, InsertedFieldsKeepTheIndexInLineOrder)
+TEST(HeaderFieldList, InsertedFieldsPrefixedLinesAndFieldListsKeepTheIndexInLineOrder)
 {
     TStringList source{"--boundary", "A: 1", "C: 3", "", "body"};
     TixHeaderFieldList list;
@@ -197,6 +194,17 @@ TEST(HeaderFieldList, InsertedFieldsKeepTheIndexInLineOrder)
     TixHeaderFieldList fresh;
     fresh.Parse(1, parsed);
     EXPECT_EQ(LinesOf(fresh.GetFieldNames()), LinesOf(list.GetFieldNames()));
+    ParsedHeader header{"A: 1", ""};
+    TStringList extra{"B: 2", "", "C: 3"};
+    header.List.AddFields(extra);
+    TStringList items{"x=1;", "y=2"};
+    header.List.InsertPrefixedLines(header.List.GetFieldEnd(0) + 1, items, "\t", "\t ");
+    EXPECT_EQ(LinesOf(header.Source), (std::vector<std::string>{"A: 1", "\tx=1;", "\t y=2", "B: 2", "C: 3", ""}));
+    EXPECT_EQ(header.List.GetHeaderEnd(), 5);
+    EXPECT_EQ(header.List.GetFieldValue("c"), "3");
+    TStringList fieldLines;
+    header.List.GetFieldLines(0, fieldLines);
+    EXPECT_EQ(LinesOf(fieldLines), (std::vector<std::string>{"A: 1", "\tx=1;", "\t y=2"}));
 }
 
 TEST(HeaderFieldList, EndOfHeaderIsAddedOnlyWhenMissing)
@@ -216,21 +224,6 @@ TEST(HeaderFieldList, EndOfHeaderIsAddedOnlyWhenMissing)
     list.Parse(0, withBody);
     list.AddEndOfHeader();
     EXPECT_EQ(withBody.Count(), 3);
-}
-
-TEST(HeaderFieldList, PrefixedLinesAndFieldListsExtendTheHeader)
-{
-    ParsedHeader header{"A: 1", ""};
-    TStringList extra{"B: 2", "", "C: 3"};
-    header.List.AddFields(extra);
-    TStringList items{"x=1;", "y=2"};
-    header.List.InsertPrefixedLines(header.List.GetFieldEnd(0) + 1, items, "\t", "\t ");
-    EXPECT_EQ(LinesOf(header.Source), (std::vector<std::string>{"A: 1", "\tx=1;", "\t y=2", "B: 2", "C: 3", ""}));
-    EXPECT_EQ(header.List.GetHeaderEnd(), 5);
-    EXPECT_EQ(header.List.GetFieldValue("c"), "3");
-    TStringList fieldLines;
-    header.List.GetFieldLines(0, fieldLines);
-    EXPECT_EQ(LinesOf(fieldLines), (std::vector<std::string>{"A: 1", "\tx=1;", "\t y=2"}));
 }
 
 TEST(HeaderFieldList, ThousandsOfAddedFieldsStayIndexed)

@@ -71,7 +71,7 @@ TEST(EncodedWords, DecodeJoinsWordsAndKeepsWhatItCannotDecode)
     }
 }
 
-TEST(EncodedWords, EncodingChoosesAndMarksTheWord)
+TEST(EncodedWords, EncodingChoosesAndMarksTheWordAndSplitsLongTextIntoWordsOfTheMaximumLength)
 {
     TixEncodeMethod method = cmNone;
     EXPECT_EQ(TixMailHeaderFieldList::EncodeWord("plain", "utf-8", method), "plain");
@@ -86,10 +86,6 @@ TEST(EncodedWords, EncodingChoosesAndMarksTheWord)
     EXPECT_EQ(TixMailHeaderFieldList::EncodeWord("a\r\nb", "us-ascii", method), "=?us-ascii?Q?a=0D=0Ab?=");
     EXPECT_EQ(TixMailHeaderFieldList::EncodeHeaderText("", "utf-8", 10, cmBase64), "");
     EXPECT_EQ(TixMailHeaderFieldList::EncodeHeaderText("abc", "utf-8", 10, cmUUEncode), "abc");
-}
-
-TEST(EncodedWords, LongTextIsSplitIntoWordsOfTheMaximumLength)
-{
     const std::string text(100, 'x');
     const std::string words = TixMailHeaderFieldList::EncodeHeaderText(text, "us-ascii", 40, cmNone);
     // Plain text that must be split switches to quoted-printable words.
