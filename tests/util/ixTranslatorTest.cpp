@@ -201,7 +201,7 @@ TEST(TixTranslator, CyrillicSetsMapLettersToTheirWindows1251Positions)
     EXPECT_EQ(TixTranslator::GetCharSetInfo("WIN-KOI8").ToTable, TixTranslator::GetCharSetInfo("koi8-r").FromTable);
 }
 
-TEST(TixTranslator, StreamTranslationCopiesTheWholeSourceAndRestoresBothPositions)
+TEST(TixTranslator, StreamTranslationCopiesTheWholeSourceRestoresBothPositionsAndJoinsSplitCharacters)
 {
     const AnsiCodePage cp1251(1251);
     TMemoryStream source;
@@ -219,6 +219,22 @@ TEST(TixTranslator, StreamTranslationCopiesTheWholeSourceAndRestoresBothPosition
     destination.SetPosition(0);
     TixTranslator::TranslateTo("koi8-r", destination, back);
     EXPECT_EQ(back.View(), "x\xF0\xD2\xC9");
+
+    // Under UTF-8, from streams that hand out one byte per read, so that every character is split.
+    const AnsiCodePage utf8(65001);
+    const std::tuple<std::string, bool, const char*, std::string> cases[] = {
+        {"Hi " + PrivetUtf8, true, "koi8-r", "Hi " + PrivetKoi8}, {PrivetKoi8, false, "koi8-r", PrivetUtf8},
+        {"\xE2\x82\xAC\xE2\x84\x96", true, "Windows-1251", "\x88\xB9"},
+        {"a\xD0", true, "koi8-r", "a?"}}; // a stream that ends inside a character: the cut sequence is one "?"
+    for (const auto& [text, toCharSet, charSet, expected] : cases) {
+        test::TPieceStream trickle(text, 1);
+        TMemoryStream translated;
+        if (toCharSet)
+            TixTranslator::TranslateTo(charSet, trickle, translated);
+        else
+            TixTranslator::TranslateFrom(charSet, trickle, translated);
+        EXPECT_EQ(translated.View(), expected) << ::testing::PrintToString(text);
+    }
 }
 
 TEST(TixTranslator, Utf8EncodeWritesOneToFourBytesPerCharacter)
@@ -323,24 +339,6 @@ TEST(TixTranslatorAnsiCodePage, Koi8rUnderUtf8DecodesARangeAndAStringInPlace)
     EXPECT_EQ(text, "Hi, " + PrivetUtf8);
 }
 
-// Streams that hand out one byte per read, so that every character is split.
-TEST(TixTranslatorAnsiCodePage, StreamsUnderUtf8JoinCharactersSplitBetweenReads)
-{
-    const AnsiCodePage utf8(65001);
-    const std::tuple<std::string, bool, const char*, std::string> cases[] = {
-        {"Hi " + PrivetUtf8, true, "koi8-r", "Hi " + PrivetKoi8}, {PrivetKoi8, false, "koi8-r", PrivetUtf8},
-        {"\xE2\x82\xAC\xE2\x84\x96", true, "Windows-1251", "\x88\xB9"},
-        {"a\xD0", true, "koi8-r", "a?"}}; // a stream that ends inside a character: the cut sequence is one "?"
-    for (const auto& [source, toCharSet, charSet, expected] : cases) {
-        test::TPieceStream trickle(source, 1);
-        TMemoryStream translated;
-        if (toCharSet)
-            TixTranslator::TranslateTo(charSet, trickle, translated);
-        else
-            TixTranslator::TranslateFrom(charSet, trickle, translated);
-        EXPECT_EQ(translated.View(), expected) << ::testing::PrintToString(source);
-    }
-}
 
 } // namespace
 } // namespace ix

@@ -235,7 +235,7 @@ TEST(Bytes, HexReverseAndEquality)
     EXPECT_EQ(MakeWord(0x12, 0x34), 0x1234);
 }
 
-TEST(Bytes, WritesAndReadsBigEndianAndAdvances)
+TEST(Bytes, WritesAndReadsBigEndianAndAdvancesOnlyInsideTheBytes)
 {
     TixByteArray bytes;
     int32_t index = 0;
@@ -247,18 +247,16 @@ TEST(Bytes, WritesAndReadsBigEndianAndAdvances)
     EXPECT_EQ(ReadWord(bytes, index), 0x1234);
     EXPECT_EQ(ReadDWord(bytes, index), 0x89ABCDEFu);
     EXPECT_EQ(index, 6);
-}
 
-TEST(Bytes, ReadsPastTheEndRaiseAndLeaveTheIndex)
-{
-    const TixByteArray bytes{1, 2, 3};
-    int32_t index = 2;
-    EXPECT_THROW(ReadWord(bytes, index), EListError);
+    // Reads past the end raise and leave the index.
+    const TixByteArray three{1, 2, 3};
+    index = 2;
+    EXPECT_THROW(ReadWord(three, index), EListError);
     EXPECT_EQ(index, 2);
     index = 0;
-    EXPECT_THROW(ReadDWord(bytes, index), EListError);
+    EXPECT_THROW(ReadDWord(three, index), EListError);
     index = -1;
-    EXPECT_THROW(ReadWord(bytes, index), EListError);
+    EXPECT_THROW(ReadWord(three, index), EListError);
     TixByteArray out;
     EXPECT_THROW(WriteWord(1, out, index), EListError);
     EXPECT_TRUE(out.empty());
@@ -312,7 +310,7 @@ TEST(System, ErrorTextsComeTrimmedFromTheSystem)
     EXPECT_EQ(GetLastErrorCode(), 10054);
 }
 
-TEST(System, AllocatedWindowsReceiveTheirMessagesUntilDeallocated)
+TEST(System, AllocatedWindowsReceiveTheirMessagesUntilDeallocatedAndAreMadeSafelyFromManyThreads)
 {
     std::vector<os::UINT> received;
     const os::HWND window = AllocateWindow([&](os::HWND, os::UINT AMsg, os::WPARAM, os::LPARAM) -> os::LRESULT {
@@ -329,10 +327,8 @@ TEST(System, AllocatedWindowsReceiveTheirMessagesUntilDeallocated)
     EXPECT_FALSE(os::IsWindow(window));
     EXPECT_FALSE(os::PostMessageA(window, os::WM_USER, 0, 0));
     DeallocateWindow(nullptr);
-}
 
-TEST(System, WindowsAreAllocatedSafelyFromManyThreads)
-{
+    // Safely from many threads at once.
     std::vector<std::thread> threads;
     std::atomic<int> made{0};
     for (int t = 0; t < 4; ++t) {
