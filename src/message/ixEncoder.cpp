@@ -447,8 +447,9 @@ uint8_t* EncodeUULine(std::span<const uint8_t> AInput, uint8_t* AOut) noexcept
 }
 
 /// Decodes the data of one uuencoded line (the characters after its length character) into
-/// ACount bytes; characters missing at the end of the line count as 0 (stripped blanks).
-void DecodeUULine(std::string_view AData, size_t ACount, std::vector<uint8_t>& AOut)
+/// ACount bytes at AOut and returns their end; characters missing at the end of the line count
+/// as 0 (stripped blanks).
+uint8_t* DecodeUULine(std::string_view AData, size_t ACount, uint8_t* AOut) noexcept
 {
     const auto valueAt = [&](size_t AIndex) {
         return AIndex < AData.size() ? UUValue(static_cast<uint8_t>(AData[AIndex])) : 0u;
@@ -459,9 +460,22 @@ void DecodeUULine(std::string_view AData, size_t ACount, std::vector<uint8_t>& A
         const uint8_t bytes[3] = {static_cast<uint8_t>(bits >> 16), static_cast<uint8_t>(bits >> 8),
             static_cast<uint8_t>(bits)};
         const size_t take = std::min<size_t>(ACount, 3);
-        AOut.insert(AOut.end(), bytes, bytes + take);
+        AOut = std::copy_n(bytes, take, AOut);
         ACount -= take;
     }
+    return AOut;
+}
+
+/// Where the line starting at AStart of AText ends: its first CR or LF, npos when neither comes.
+size_t FindLineEnd(std::string_view AText, size_t AStart) noexcept
+{
+    const char* begin = AText.data() + AStart;
+    const size_t size = AText.size() - AStart;
+    const auto* lf = static_cast<const char*>(std::memchr(begin, '\n', size));
+    const size_t before = lf ? static_cast<size_t>(lf - begin) : size;
+    if (const auto* cr = static_cast<const char*>(std::memchr(begin, '\r', before)))
+        return AStart + static_cast<size_t>(cr - begin);
+    return lf ? AStart + before : std::string_view::npos;
 }
 
 // ---- Helpers of the string conveniences ------------------------------------------------------
@@ -729,26 +743,43 @@ void TixEncoder::EncodeUU(TStream& ASource, TStream& ADestination)
 
 void TixEncoder::DecodeUU(TStream& ASource, TStream& ADestination)
 {
-    const TSourceBytes source(ASource);
-    const std::string_view text(reinterpret_cast<const char*>(source.Bytes().data()), source.Bytes().size());
-    std::vector<uint8_t> decoded;
+    TSourceChunks source(ASource, DecodeChunkSize);
+    TOutput output(ADestination);
     bool firstLine = true;
-    size_t start = 0;
-    while (start < text.size()) {
-        const size_t end = std::min(text.find_first_of("\r\n", start), text.size());
-        const std::string_view line = text.substr(start, end - start);
-        start = end + 1;
-        if (line.empty())
-            continue;
-        if (std::exchange(firstLine, false) && line.starts_with("begin"))
-            continue;
-        const size_t count = UUValue(static_cast<uint8_t>(line[0]));
+    bool ended = false;
+    // Decodes one line (CR and LF end lines; empty ones are skipped) that ends the source's
+    // first ADone bytes; false for the line of length 0 that ends the data.
+    const auto decodeLine = [&](std::string_view ALine, int64_t ADone) {
+        if (ALine.empty() || (std::exchange(firstLine, false) && ALine.starts_with("begin")))
+            return true;
+        const size_t count = UUValue(static_cast<uint8_t>(ALine[0]));
         if (count == 0)
-            break;
-        DecodeUULine(line.substr(1, (count * 4 + 2) / 3), count, decoded);
-        DoProgress(static_cast<int64_t>(std::min(start, text.size())), static_cast<int64_t>(text.size()));
+            return false;
+        output.Commit(DecodeUULine(ALine.substr(1, (count * 4 + 2) / 3), count, output.Reserve(count)));
+        DoProgress(std::min(ADone, source.Total()), source.Total());
+        return true;
+    };
+    std::string cut; // the start of a line that the end of a piece cut
+    for (std::span<const uint8_t> chunk = source.Next(); !chunk.empty(); chunk = source.Next()) {
+        const std::string_view text(reinterpret_cast<const char*>(chunk.data()), chunk.size());
+        const int64_t chunkStart = source.Consumed() - static_cast<int64_t>(chunk.size());
+        for (size_t start = 0; !ended && start < text.size();) {
+            const size_t end = FindLineEnd(text, start);
+            if (end == std::string_view::npos) {
+                cut.append(text.substr(start));
+                break;
+            }
+            std::string_view line = text.substr(start, end - start);
+            if (!cut.empty())
+                line = cut.append(line);
+            start = end + 1;
+            ended = !decodeLine(line, chunkStart + static_cast<int64_t>(start));
+            cut.clear();
+        }
     }
-    ADestination.WriteBuffer(decoded.data(), static_cast<int64_t>(decoded.size()));
+    if (!ended && !cut.empty())
+        decodeLine(cut, source.Total());
+    output.Flush();
 }
 
 TixEncodeMethod TixEncoder::GetPreferredEncoding(TStream& AStream)

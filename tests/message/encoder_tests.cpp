@@ -296,6 +296,7 @@ TEST(EncoderBatches, DecodersCarryTheirStateAcrossBatchesAndPieces)
     const std::pair<TixEncodeMethod, std::string> texts[] = {
         {cmQuotedPrintable, "s=C3=A9 =\r\nx=4G=\r=\n=3d=\r\n\r\n=4\rtail="},
         {cmBase64, Encode(cmBase64, std::string("the quick brown fox jumps over the lazy dog \x01\xFE", 46))},
+        {cmUUEncode, "begin 644 f\r\n" + Encode(cmUUEncode, std::string(100, '\xA5')) + "\r\n`\r\nend\r\n"},
     };
     for (const auto& [method, text] : texts) {
         const std::string whole = Decode(method, text);
