@@ -197,10 +197,11 @@ void TixMailMessage::FinishBody(TixMessageBody& ABody, int32_t ALineCount)
         ~TClearOnExit() { Data.Clear(); }
     } clear{*FDataStream};
     FDataStream->Seek(0, soBeginning);
-    const std::unique_ptr<TStream> destination = ABody.GetDestinationStream();
+    // The encoded size first, so that the destination can make room for the decoded data.
     const int64_t size = FDataStream->GetSize();
     if (ABody.TracksEncodedSize() && size > 0 && ALineCount > 0)
         ABody.SetEncodedSize(ClampToInt32(size), ALineCount);
+    const std::unique_ptr<TStream> destination = ABody.GetDestinationStream();
     ABody.TrimTrailingCrlf(*FDataStream);
     FDataStream->Seek(0, soBeginning);
     if (destination) {

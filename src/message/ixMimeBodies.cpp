@@ -85,9 +85,10 @@ void TixTextBody::ParseBodyHeader(TixMailHeaderFieldList& AHeader)
 
 std::unique_ptr<TStream> TixTextBody::GetDestinationStream()
 {
-    // A text has about as many lines as its encoded form: room for them at once, so that the
-    // list of a long text does not grow (and move) step by step.
+    // A text has about as many lines and bytes as its encoded form: room for them at once, so
+    // that the lines of a long text do not grow (and move) step by step.
     FStrings.SetCapacity(FStrings.Count() + GetEncodedLines());
+    FStrings.ReserveText(GetEncodedSize());
     // When nothing reads the decoded bytes (no OnDataAdded handler) and a failed decoding
     // keeps what was decoded, they go straight into the lines without a copy of the text.
     const TixMailMessage* message = GetMessage();

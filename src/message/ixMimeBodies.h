@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/ixLineBuffer.h"
 #include "message/ixMessageBody.h"
 
 namespace ix {
@@ -22,8 +23,8 @@ public:
     /// The "charset" parameter of the part.
     const std::string& GetCharSet() const noexcept { return FCharSet; }
     void SetCharSet(const std::string& AValue);
-    /// The decoded text, one line each.
-    TStringList& GetStrings() noexcept { return FStrings; }
+    /// The decoded text, one line each; the lines stand in one block of text (a line buffer).
+    TStrings& GetStrings() noexcept { return FStrings; }
     /// The character set the text is converted with: the body's in a multipart message,
     /// otherwise the message's.
     std::string GetEffectiveCharSet() const;
@@ -59,7 +60,7 @@ protected:
 
 private:
     std::string FCharSet;
-    TStringList FStrings;
+    TLineBuffer FStrings;
 };
 
 /// A multipart part: a nested message holds its boundary and its bodies.
