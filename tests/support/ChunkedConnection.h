@@ -31,8 +31,6 @@ public:
     const std::string& Sent() const noexcept { return FSent; }
     /// ReadData calls so far.
     int Reads() const noexcept { return FReads; }
-    /// Chunks not yet read.
-    size_t Pending() const noexcept { return FChunks.size(); }
 
     void ReadData(TStream* AData) override
     {
