@@ -467,15 +467,17 @@ uint8_t* DecodeUULine(std::string_view AData, size_t ACount, uint8_t* AOut) noex
 }
 
 /// Where the line starting at AStart of AText ends: its first CR or LF, npos when neither comes.
-size_t FindLineEnd(std::string_view AText, size_t AStart) noexcept
+/// ANextLF keeps where the next LF is between the calls for one text (npos before the first), so
+/// that a text of CRs alone is not searched to its end for every line.
+size_t FindLineEnd(std::string_view AText, size_t AStart, size_t& ANextLF) noexcept
 {
-    const char* begin = AText.data() + AStart;
-    const size_t size = AText.size() - AStart;
-    const auto* lf = static_cast<const char*>(std::memchr(begin, '\n', size));
-    const size_t before = lf ? static_cast<size_t>(lf - begin) : size;
-    if (const auto* cr = static_cast<const char*>(std::memchr(begin, '\r', before)))
-        return AStart + static_cast<size_t>(cr - begin);
-    return lf ? AStart + before : std::string_view::npos;
+    if (ANextLF == std::string_view::npos || ANextLF < AStart) {
+        const void* lf = std::memchr(AText.data() + AStart, '\n', AText.size() - AStart);
+        ANextLF = lf ? static_cast<size_t>(static_cast<const char*>(lf) - AText.data()) : AText.size();
+    }
+    if (const void* cr = std::memchr(AText.data() + AStart, '\r', ANextLF - AStart))
+        return static_cast<size_t>(static_cast<const char*>(cr) - AText.data());
+    return ANextLF < AText.size() ? ANextLF : std::string_view::npos;
 }
 
 // ---- Helpers of the string conveniences ------------------------------------------------------
@@ -763,8 +765,9 @@ void TixEncoder::DecodeUU(TStream& ASource, TStream& ADestination)
     for (std::span<const uint8_t> chunk = source.Next(); !chunk.empty(); chunk = source.Next()) {
         const std::string_view text(reinterpret_cast<const char*>(chunk.data()), chunk.size());
         const int64_t chunkStart = source.Consumed() - static_cast<int64_t>(chunk.size());
+        size_t nextLF = std::string_view::npos;
         for (size_t start = 0; !ended && start < text.size();) {
-            const size_t end = FindLineEnd(text, start);
+            const size_t end = FindLineEnd(text, start, nextLF);
             if (end == std::string_view::npos) {
                 cut.append(text.substr(start));
                 break;
