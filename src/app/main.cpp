@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string_view>
 
 namespace ix {
 
@@ -106,7 +107,7 @@ QPushButton* NewButton(QWidget* AParent, const char* ACaption, const TPlace& APl
 /// The library's 8-bit text for the screen. The window selects UTF-8 as the ANSI code page, but
 /// the 8-bit character sets of messages arrive as bytes of their Windows code page; text that is
 /// not UTF-8 is shown as Windows-1252.
-QString ToDisplay(const std::string& AText)
+QString ToDisplay(std::string_view AText)
 {
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = utf8(QByteArrayView(AText.data(), static_cast<qsizetype>(AText.size())));
@@ -227,7 +228,7 @@ QString JoinLines(const TStrings& ALines)
     QStringList text;
     text.reserve(ALines.Count());
     for (int32_t i = 0; i < ALines.Count(); ++i)
-        text.append(ToDisplay(ALines[i]));
+        text.append(ToDisplay(ALines.GetView(i)));
     return text.join(QLatin1Char('\n'));
 }
 

@@ -68,7 +68,7 @@ std::string TixDkimCanonicalizer::CanonicalizeBodyFrom(const TStrings& AMessage,
 {
     std::string result;
     for (int32_t i = AFirstLine; i < AMessage.Count(); ++i)
-        result.append(CanonicalizeBodyLine(AMessage[i])).append("\r\n");
+        result.append(CanonicalizeBodyLine(AMessage.GetView(i))).append("\r\n");
     // Trailing empty lines go; one line end stays after the last line with content.
     while (result.size() >= 4 && result.compare(result.size() - 4, 4, "\r\n\r\n") == 0)
         result.resize(result.size() - 2);

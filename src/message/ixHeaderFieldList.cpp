@@ -247,7 +247,7 @@ void TixHeaderFieldList::GetFieldLines(int32_t AIndex, TStrings& ALines) const
         return;
     const int32_t last = GetFieldEnd(AIndex);
     for (int32_t line = GetFieldLine(AIndex); line <= last; ++line)
-        ALines.Add(std::string(FSource->GetView(line)));
+        ALines.AddView(FSource->GetView(line));
 }
 
 // ---- Items ---------------------------------------------------------------------------------
@@ -601,7 +601,7 @@ void TixHeaderFieldList::AddEndOfHeader()
     if (!FSource || FSource->Count() == 0)
         return;
     if (FHeaderEnd >= FSource->Count()) {
-        if (!FSource->Get(FSource->Count() - 1).empty())
+        if (!FSource->GetView(FSource->Count() - 1).empty())
             InsertSourceLine(FSource->Count(), {});
     } else if (!FSource->GetView(FHeaderEnd).empty()) {
         InsertSourceLine(FHeaderEnd, {});

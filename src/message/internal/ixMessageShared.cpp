@@ -20,7 +20,7 @@ std::string_view TrimView(std::string_view AText) noexcept
 bool IsBlankLines(const TStrings& ALines)
 {
     for (int32_t i = 0; i < ALines.Count(); ++i)
-        if (!TrimView(ALines[i]).empty())
+        if (!TrimView(ALines.GetView(i)).empty())
             return false;
     return true;
 }
@@ -50,7 +50,7 @@ void CopyHeaderLines(const TixHeaderFieldList& AHeader, TStrings& ARaw)
     ARaw.BeginUpdate();
     ARaw.Clear();
     for (int32_t line = AHeader.GetHeaderStart(); line < AHeader.GetHeaderEnd(); ++line)
-        ARaw.Add(std::string(AHeader.GetSource()->GetView(line)));
+        ARaw.AddView(AHeader.GetSource()->GetView(line));
     ARaw.EndUpdate();
 }
 
