@@ -140,14 +140,16 @@ TEST_F(ErrorDisplay, ShowsThePortErrorBeforeAnythingIsSentThenTheServersRefusalA
     EXPECT_EQ(Form->lvMessages->topLevelItemCount(), 0);
 }
 
-class Responsiveness : public SampleWindowTest
+using Responsiveness = SampleWindowTest;
+
+// The twenty-megabyte message viewed three times while a 5 ms timer runs: the window's timer keeps
+// firing through a whole download; Disconnect pressed during one aborts it cleanly; closing the
+// window during one ends the exchange first.
+TEST_F(Responsiveness, TimersFireWhileATwentyMegabyteMessageDownloadsAndDisconnectOrCloseEndTheDownload)
 {
-protected:
-    /// Views the twenty-megabyte message while a 5 ms timer calls ATick, which may stop it; true
-    /// when the timer still ran once the handler returned. No error box may show up meanwhile.
-    bool ViewLargeMessageTicking(const std::function<void(QTimer&)>& ATick)
-    {
-        Connect("twenty", "secret-twenty");
+    // Views the message while the timer calls ATick, which may stop it; true when the timer still
+    // ran once the handler returned. No error box may show up meanwhile.
+    const auto viewTicking = [this](const std::function<void(QTimer&)>& ATick) {
         SelectMessage(1);
         QTimer timer;
         QObject::connect(&timer, &QTimer::timeout, [&] { ATick(timer); });
@@ -157,11 +159,7 @@ protected:
         timer.stop();
         EXPECT_TRUE(Answerer->BoxesWith(QMessageBox::Critical).empty());
         return running;
-    }
-};
-
-TEST_F(Responsiveness, WindowTimerKeepsFiringWhileATwentyMegabyteMessageDownloads)
-{
+    };
     int ticksDuringExchange = 0;
     bool buttonsLocked = true;
     bool progressVisible = true;
@@ -170,7 +168,8 @@ TEST_F(Responsiveness, WindowTimerKeepsFiringWhileATwentyMegabyteMessageDownload
         if (Form->IsExchangeRunning())
             barValues.push_back(AValue);
     });
-    ViewLargeMessageTicking([&](QTimer&) {
+    Connect("twenty", "secret-twenty");
+    viewTicking([&](QTimer&) {
         if (!Form->IsExchangeRunning())
             return;
         ++ticksDuringExchange;
@@ -190,11 +189,8 @@ TEST_F(Responsiveness, WindowTimerKeepsFiringWhileATwentyMegabyteMessageDownload
     EXPECT_FALSE(Form->pbDownload->isVisible());
     EXPECT_TRUE(Form->btnView->isEnabled());
     EXPECT_EQ(Form->edtSubject->text(), QStringLiteral("Large message 1"));
-}
 
-TEST_F(Responsiveness, DisconnectDuringTheDownloadAbortsItCleanly)
-{
-    const bool running = ViewLargeMessageTicking([&](QTimer& ATimer) {
+    const bool running = viewTicking([&](QTimer& ATimer) {
         if (Form->IsExchangeRunning() && Sent.back() == "RETR 1") {
             ATimer.stop();
             Form->btnDisconnect->click();
@@ -210,11 +206,7 @@ TEST_F(Responsiveness, DisconnectDuringTheDownloadAbortsItCleanly)
     Connect("twenty", "secret-twenty");
     EXPECT_TRUE(Form->ixPop->IsActive());
     EXPECT_EQ(Form->lvMessages->topLevelItemCount(), 1);
-}
-
-TEST_F(Responsiveness, ClosingTheWindowDuringAnExchangeEndsItFirst)
-{
-    ViewLargeMessageTicking([&](QTimer& ATimer) {
+    viewTicking([&](QTimer& ATimer) {
         if (Form->IsExchangeRunning()) {
             ATimer.stop();
             Form->close();
