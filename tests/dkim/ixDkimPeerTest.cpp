@@ -39,7 +39,7 @@ protected:
         FState = test::ReadPeerEnv(IX_DNSMASQ_STATE);
         ASSERT_FALSE(FState["DNS_PORT"].empty()) << "dnsmasq is not running (no " << IX_DNSMASQ_STATE << ")";
         // Sign signs with the zone's keys too.
-        Shell("openssl rsa -in " + FState["IX_PEER_DIR"] + "/dkim.key -traditional -outform DER -out " + File("key.der"));
+        Run("openssl", "rsa -in " + FState["IX_PEER_DIR"] + "/dkim.key -traditional -outform DER -out " + File("key.der"));
         const std::string der = test::ReadAll(File("key.der"));
         FPrivateKey.assign(der.begin(), der.end());
         FEd25519Key = TixEncoder::DecodeBytesWith(cmBase64, test::ReadAll(FState["IX_PEER_DIR"] + "/dkim-ed25519.key"));
@@ -47,13 +47,11 @@ protected:
 
     std::string File(const std::string& AName) const { return (FScratch.Path() / AName).string(); }
 
-    /// Runs the shell command ACommand with AInput on its input, which must succeed.
-    test::TProgramRun Shell(const std::string& ACommand, const std::string& AInput = {})
+    /// Runs AProgram with AArgs (shell words), which must succeed.
+    test::TProgramRun Run(const std::string& AProgram, const std::string& AArgs)
     {
-        std::ofstream(File("in"), std::ios::binary) << AInput;
-        const std::string command = "(" + ACommand + ") <" + File("in") + " >" + File("out") + " 2>" + File("err");
-        const test::TProgramRun run{std::system(command.c_str()), test::ReadAll(File("out")), test::ReadAll(File("err"))};
-        EXPECT_EQ(run.Status, 0) << ACommand << "\n" << run.Err;
+        const test::TProgramRun run = test::RunProgram(AProgram, AArgs, FScratch.Path());
+        EXPECT_EQ(run.Status, 0) << AProgram << " " << AArgs << "\n" << run.Err;
         return run;
     }
 
@@ -86,11 +84,11 @@ protected:
     /// dkimpy's verdict ("ok" or "fail ...") on each of AMessages, with the zone's key records.
     std::vector<std::string> DkimpyVerify(const std::vector<std::string>& AMessages)
     {
-        std::string command = "/usr/bin/python3 " IX_DKIMPY_TOOL " verify " IX_DNSMASQ_STATE;
+        std::string args = IX_DKIMPY_TOOL " verify " IX_DNSMASQ_STATE;
         for (const std::string& file : Files(AMessages))
-            command += " " + file;
+            args += " " + file;
         std::vector<std::string> lines;
-        std::istringstream out(Shell(command).Out);
+        std::istringstream out(Run("/usr/bin/python3", args).Out);
         for (std::string line; std::getline(out, line);)
             lines.push_back(line);
         return lines;
@@ -101,11 +99,11 @@ protected:
     std::vector<std::string> DkimpySign(const std::string& AMessage, const std::vector<std::string>& ASignings)
     {
         std::ofstream(File("unsigned"), std::ios::binary) << AMessage;
-        std::string command = "/usr/bin/python3 " IX_DKIMPY_TOOL " sign " IX_DNSMASQ_STATE " ix.test " +
-            FScratch.Path().string() + " " + File("unsigned");
+        std::string args = IX_DKIMPY_TOOL " sign " IX_DNSMASQ_STATE " ix.test " + FScratch.Path().string() + " " +
+            File("unsigned");
         for (const std::string& signing : ASignings)
-            command += " " + signing;
-        Shell(command);
+            args += " " + signing;
+        Run("/usr/bin/python3", args);
         std::vector<std::string> result;
         for (size_t i = 0; i < ASignings.size(); ++i)
             result.push_back(test::ReadAll(File(std::to_string(i) + ".eml")));
@@ -119,10 +117,11 @@ protected:
         std::string files;
         for (const std::string& file : AFiles)
             files += (files.empty() ? "" : ",") + file;
-        // The configuration comes through a pipe: opendkim refuses configuration files below a
-        // folder that others may write to, such as /tmp.
-        const auto run = Shell("cat | /usr/sbin/opendkim -x /dev/stdin " + AOptions + " -vvvv -t " + files,
-            "RequireSafeKeys no\n" + AConfig);
+        // The configuration comes through a descriptor: opendkim refuses configuration files below
+        // a folder that others may write to, such as /tmp.
+        std::ofstream(File("config")) << "RequireSafeKeys no\n" << AConfig;
+        const auto run =
+            Run("/usr/sbin/opendkim", "-x /dev/fd/3 " + AOptions + " -vvvv -t " + files + " 3<" + File("config"));
         return run.Out + run.Err;
     }
 
