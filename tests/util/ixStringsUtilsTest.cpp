@@ -28,46 +28,31 @@ struct TSplitCase
     int64_t Result;
 };
 
+// What AddTextToStrings returns for the whole text: 0 when it ends with a line, else its length
+// (a lone CR at the end may still be followed by its LF). A lone CR ends a line.
 const TSplitCase SplitCases[] = {
     {"+OK 2 320\r\nline one\r\n\r\n.\r\n", {"+OK 2 320", "line one", "", "."}, 0},
     {"a\nb\n\nc\n", {"a", "b", "", "c"}, 0},
     {"x\r\ny\nz\r\n\n", {"x", "y", "z", ""}, 0},
     {"abc\r\nde", {"abc", "de"}, 7},
     {"a\0b\r\n\0"s, {"a b", " "}, 6}, // NUL characters become blanks
+    {"a\rb\r\n\rcd", {"a", "b", "", "cd"}, 8},
+    {"a\rXYZ\r\n", {"a", "XYZ"}, 0},
+    {"\n", {""}, 0}, {"\r", {""}, 1}, {"a", {"a"}, 1}, {"", {}, 0}, {"ab\r", {"ab"}, 3}, {"ab\r\n", {"ab"}, 0},
+    {"ab\n", {"ab"}, 0}, {"\r\n", {""}, 0}, {"a\n\r", {"a", ""}, 3}, {"a\rX", {"a", "X"}, 3},
 };
-
-TEST(TixStringsUtils, ReportsWhetherATextEndsInsideALine)
-{
-    const std::pair<std::string, int64_t> cases[] = {
-        {"\n", 0}, {"\r", 1}, {"a", 1}, {"", 0}, {"ab\r", 3}, {"ab\r\n", 0}, {"ab\n", 0}, {"\r\n", 0}, {"a\n\r", 3},
-        {"a\rX", 3}};
-    for (const auto& [text, expected] : cases) {
-        TStringList list;
-        EXPECT_EQ(AddTextToStrings(list, text), expected) << ::testing::PrintToString(text);
-    }
-}
-
-// A lone CR ends a line. A read that ends one character after a lone CR is still inside that
-// character's line: the next read continues it instead of starting a new line (which would split
-// the line in two).
-TEST(TixStringsUtils, LoneCrsEndLinesAndALineAfterOneContinuesIntoTheNextText)
-{
-    TStringList list;
-    EXPECT_EQ(AddTextToStrings(list, "a\rb\r\n\rcd"), 8);
-    EXPECT_EQ(Lines(list), (TLines{"a", "b", "", "cd"}));
-    list.Clear();
-    EXPECT_EQ(AddTextToStrings(list, "a\rX"), 3);
-    EXPECT_EQ(AddTextToStrings(list, "YZ\r\n", true), 0);
-    EXPECT_EQ(Lines(list), (TLines{"a", "XYZ"}));
-}
 
 // The command engine reads a reply in pieces and continues the last line while the previous
 // piece ended inside one: every split point must give the lines of the whole text (split at 0:
-// the whole text at once, with what it returns).
+// the whole text at once, with what it returns). A read that ends one character after a lone CR
+// is still inside that character's line: the next read continues it instead of splitting it. (A
+// piece that ends in the lone CR itself is AddTextRead's, which keeps that the CR came last.)
 TEST(TixStringsUtils, TextFedInTwoPiecesGivesTheLinesOfTheWhole)
 {
     for (const TSplitCase& c : SplitCases) {
         for (size_t split = 0; split <= c.Text.size(); ++split) {
+            if (split > 0 && split < c.Text.size() && c.Text[split - 1] == '\r' && c.Text[split] != '\n')
+                continue;
             TStringList list;
             const int64_t first = AddTextToStrings(list, std::string_view(c.Text).substr(0, split));
             const int64_t second = AddTextToStrings(list, std::string_view(c.Text).substr(split), first != 0);
