@@ -36,7 +36,7 @@ TEST(DkimSignatureParse, RefusesMalformedFields)
         if (error == 0)
             EXPECT_NO_THROW(signature.Parse(value));
         else
-            test::ExpectError<EixDkimError>([&] { signature.Parse(value); }, error);
+            test::ExpectError<EixDkimError>([&signature, &text = value] { signature.Parse(text); }, error);
     }
 }
 
