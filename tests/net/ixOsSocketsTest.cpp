@@ -4,6 +4,7 @@
 
 #include "net/ixNetTestUtils.h"
 #include "platform/ixOsMessages.h"
+#include "support/MessagePump.h"
 
 #include <gtest/gtest.h>
 
@@ -43,9 +44,7 @@ TEST(AsyncLookup, PostsTheTaskAndErrorAndFillsAHostEntryOrReportsATooSmallBuffer
         completions.clear();
         const os::HANDLE task = os::WSAAsyncGetHostByName(window.Get(), Message, "localhost", ABuffer, ASize);
         EXPECT_NE(task, nullptr);
-        for (int i = 0; i < 500 && completions.empty(); ++i)
-            if (os::MsgWaitForMultipleObjects(0, nullptr, os::FALSE, 20, os::QS_ALLEVENTS) == os::WAIT_OBJECT_0)
-                os::DispatchPendingMessages();
+        EXPECT_TRUE(PumpMessagesUntil([&] { return !completions.empty(); }));
         EXPECT_EQ(completions.size(), 1u);
         EXPECT_TRUE(completions.empty() || completions[0].first == task);
         return std::pair(task, completions.empty() ? os::LPARAM{-1} : completions[0].second);

@@ -12,6 +12,7 @@
 #include "platform/ixOsKernel.h"
 #include "platform/ixOsMessages.h"
 #include "support/ExpectError.h"
+#include "support/MessagePump.h"
 #include "support/ScriptedServer.h"
 
 namespace ix {
@@ -19,6 +20,7 @@ namespace {
 
 using test::CountResources;
 using test::ExpectResourcesBackTo;
+using test::PumpMessagesUntil;
 using test::ReadUntil;
 using test::ScriptedServer;
 using test::Step;
@@ -35,18 +37,6 @@ struct TEventLog
     }
     std::vector<std::string> Events;
 };
-
-/// Dispatches this thread's window messages until APredicate holds or ten seconds pass.
-bool PumpMessagesUntil(const std::function<bool()>& APredicate)
-{
-    const os::ULONGLONG deadline = os::GetTickCount64() + 10000;
-    while (!APredicate() && os::GetTickCount64() < deadline)
-    {
-        os::MsgWaitForMultipleObjects(0, nullptr, os::FALSE, 100, os::QS_ALLEVENTS);
-        os::DispatchPendingMessages();
-    }
-    return APredicate();
-}
 
 /// A client that counts its keep-alive ticks, optionally failing each one.
 class TTickingClient : public TixTcpClient

@@ -1,6 +1,7 @@
 #include "platform/ixOsMessages.h"
 
 #include "platform/ixOsKernel.h"
+#include "support/MessagePump.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 #include <vector>
 
 using namespace ix::os;
+using ix::test::PumpMessagesUntil;
 
 namespace {
 
@@ -69,21 +71,6 @@ int DispatchAll()
         ++count;
     }
     return count;
-}
-
-/// Waits with messages, dispatching them, until ADone or the cap; false on a failed wait.
-template <typename TDone>
-bool PumpUntil(HANDLE AEvent, TDone ADone)
-{
-    const DWORD start = GetTickCount();
-    while (!ADone())
-    {
-        const DWORD result = MsgWaitForMultipleObjects(1, &AEvent, FALSE, Cap, QS_ALLEVENTS);
-        if (result != WAIT_OBJECT_0 + 1 || GetTickCount() - start > Cap)
-            return false;
-        DispatchAll();
-    }
-    return true;
 }
 
 bool IsReadable(int AFd)
@@ -147,10 +134,9 @@ TEST(PlatformWaits, BadHandlesFailWithInvalidHandleAndUnsupportedArgumentsWithIn
 
 TEST(PlatformMessages, TimerFiresInsideMessageWaitOnItsWindowOrThroughItsCallback)
 {
-    TEvent never(false, false);
     TRecordingWindow window;
     ASSERT_EQ(SetTimer(window.Get(), 7, 20, nullptr), 7u);
-    ASSERT_TRUE(PumpUntil(never.Get(), [&] { return window.Received.size() >= 2; }));
+    ASSERT_TRUE(PumpMessagesUntil([&] { return window.Received.size() >= 2; }));
     EXPECT_EQ(window.Received[0], std::make_pair(WM_TIMER, WPARAM(7)));
     EXPECT_EQ(window.Received[1], std::make_pair(WM_TIMER, WPARAM(7)));
     ASSERT_TRUE(KillTimer(window.Get(), 7));
@@ -159,7 +145,7 @@ TEST(PlatformMessages, TimerFiresInsideMessageWaitOnItsWindowOrThroughItsCallbac
     // A timer with a callback calls it instead of sending the window a message.
     window.Received.clear();
     ASSERT_TRUE(SetTimer(window.Get(), 3, 10, [](HWND, UINT, UINT_PTR AId, DWORD) { calls += AId == 3 ? 1 : 100; }));
-    ASSERT_TRUE(PumpUntil(never.Get(), [&] { return calls.load() > 0; }));
+    ASSERT_TRUE(PumpMessagesUntil([&] { return calls.load() > 0; }));
     EXPECT_EQ(calls.load(), 1);
     EXPECT_TRUE(window.Received.empty());
 }
@@ -231,8 +217,8 @@ TEST(PlatformToolkitHook, HookRunsWhenItsIntervalPassesDuringAWait)
 {
     int runs = 0;
     SetGuiHook(TGuiHook{[&] { ++runs; }, {}, 10});
+    ASSERT_TRUE(PumpMessagesUntil([&] { return runs >= 2; }));
     TEvent never(false, false);
-    ASSERT_TRUE(PumpUntil(never.Get(), [&] { return runs >= 2; }));
     const HANDLE handles[] = {never.Get()};
     EXPECT_EQ(MsgWaitForMultipleObjects(1, handles, FALSE, 50, 0), WAIT_TIMEOUT); // mask 0: no hook
     RemoveGuiHook();
