@@ -1,7 +1,6 @@
 #include "SampleWindowTestSupport.h"
 
 #include "pop3/ixPop3.h"
-#include "support/PeerEnv.h"
 
 #include <QApplication>
 #include <QFile>
@@ -48,13 +47,6 @@ std::string WithoutLineEnd(std::string AText)
 }
 
 } // namespace
-
-std::map<std::string, std::string> RequirePeerEnv(const char* APath)
-{
-    auto values = ReadPeerEnv(APath);
-    EXPECT_FALSE(values.empty()) << APath << " is missing: the Dovecot fixture did not start";
-    return values;
-}
 
 TFakeDesktopOpener::TFakeDesktopOpener() : FPath(qgetenv("PATH"))
 {

@@ -5,6 +5,7 @@
 
 #include "app/ixDemoWalkthrough.h"
 #include "app/main.h"
+#include "support/PeerEnv.h"
 
 #include <QTemporaryDir>
 
@@ -16,9 +17,6 @@
 #include <vector>
 
 namespace ix::test {
-
-/// The KEY=VALUE lines that a peer's start script wrote; fails the test when they are missing.
-std::map<std::string, std::string> RequirePeerEnv(const char* APath);
 
 /// A stand-in for the desktop's xdg-open, first on PATH while it lives: it writes down what it
 /// was asked to open and keeps a copy of an opened file.

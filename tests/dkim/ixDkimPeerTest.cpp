@@ -36,8 +36,7 @@ class DkimPeer : public testing::Test
 protected:
     void SetUp() override
     {
-        FState = test::ReadPeerEnv(IX_DNSMASQ_STATE);
-        ASSERT_FALSE(FState["DNS_PORT"].empty()) << "dnsmasq is not running (no " << IX_DNSMASQ_STATE << ")";
+        FState = test::RequirePeerEnv(IX_DNSMASQ_STATE);
         // Sign signs with the zone's keys too.
         Run("openssl", "rsa -in " + FState["IX_PEER_DIR"] + "/dkim.key -traditional -outform DER -out " + File("key.der"));
         const std::string der = test::ReadAll(File("key.der"));

@@ -18,9 +18,7 @@ class DnsPeer : public ::testing::Test
 protected:
     void SetUp() override
     {
-        FValues = test::ReadPeerEnv(IX_DNSMASQ_STATE);
-        ASSERT_FALSE(FValues.empty()) << "dnsmasq is not running (no " << IX_DNSMASQ_STATE << ")";
-        ASSERT_FALSE(FValues["DNS_PORT"].empty());
+        FValues = test::RequirePeerEnv(IX_DNSMASQ_STATE);
         FQuery.SetServer("127.0.0.1");
         FQuery.SetPort(std::stoi(FValues["DNS_PORT"]));
         FQuery.SetTimeOut(3000);

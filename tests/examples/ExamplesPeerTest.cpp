@@ -38,8 +38,8 @@ protected:
         return ReadAll(Scratch.Path() / "0.eml");
     }
 
-    std::map<std::string, std::string> Dovecot = ReadPeerEnv(std::string(IX_DOVECOT_STATE) + "/dovecot.env");
-    std::map<std::string, std::string> Dns = ReadPeerEnv(IX_DNSMASQ_STATE);
+    std::map<std::string, std::string> Dovecot = RequirePeerEnv(std::string(IX_DOVECOT_STATE) + "/dovecot.env");
+    std::map<std::string, std::string> Dns = RequirePeerEnv(IX_DNSMASQ_STATE);
     TScratch Scratch{"examples-peer"};
 };
 

@@ -27,11 +27,7 @@ constexpr std::string_view Greeting = "+OK ix greeting server ready\r\n";
 class SocksPeers : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        FValues = test::ReadPeerEnv(IX_SOCKS_PEER_STATE);
-        ASSERT_FALSE(Value("GREETING_PORT").empty()) << "the SOCKS peers are not running (no " << IX_SOCKS_PEER_STATE << ")";
-    }
+    void SetUp() override { FValues = test::RequirePeerEnv(IX_SOCKS_PEER_STATE); }
 
     std::string Value(const std::string& AKey) { return FValues[AKey]; }
     int32_t PortOf(const std::string& AKey) { return std::stoi(Value(AKey)); }

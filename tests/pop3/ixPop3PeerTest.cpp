@@ -154,19 +154,10 @@ class Pop3Dovecot : public Pop3Peer
 protected:
     static void SetUpTestSuite()
     {
-        Peer = test::ReadPeerEnv(IX_DOVECOT_STATE "/dovecot.env");
-        SelfPeer = test::ReadPeerEnv(IX_DOVECOT_SELF_STATE "/dovecot.env");
+        Peer = test::RequirePeerEnv(IX_DOVECOT_STATE "/dovecot.env");
+        SelfPeer = test::RequirePeerEnv(IX_DOVECOT_SELF_STATE "/dovecot.env");
         // Trust the test authority that signed the server certificate (OpenSSL's default paths).
-        if (!Peer.empty())
-            ::setenv("SSL_CERT_FILE", Peer.at("DOVECOT_CA").c_str(), 1);
-    }
-
-    void SetUp() override
-    {
-        ASSERT_FALSE(Peer.empty() || SelfPeer.empty())
-            << "Dovecot is not running: start it with tests/peers/dovecot/start.sh " << IX_DOVECOT_STATE
-            << " (ctest does so through its fixture)";
-        Pop3Peer::SetUp();
+        ::setenv("SSL_CERT_FILE", Peer.at("DOVECOT_CA").c_str(), 1);
     }
 
     /// The values of one instance, as its start script wrote them.
@@ -314,13 +305,12 @@ class Pop3Cyrus : public Pop3Peer
 protected:
     static void SetUpTestSuite()
     {
-        Values = test::ReadPeerEnv(IX_CYRUS_STATE "/cyrus.env");
-        Port = Values.empty() ? 0 : std::stoi(Values.at("CYRUS_PORT"));
+        Values = test::RequirePeerEnv(IX_CYRUS_STATE "/cyrus.env");
+        Port = std::stoi(Values.at("CYRUS_PORT"));
     }
 
     void SetUp() override
     {
-        ASSERT_NE(Port, 0) << "Cyrus is not running: start it with tests/peers/cyrus/start.sh " << IX_CYRUS_STATE;
         Pop3Peer::SetUp();
         Client.SetServer("127.0.0.1");
         Client.SetPort(Port);

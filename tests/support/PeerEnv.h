@@ -3,13 +3,15 @@
 
 #include <fstream>
 #include <map>
+#include <stdexcept>
 #include <sstream>
 #include <string>
 
 namespace ix::test {
 
-/// The values of the state file APath; empty when the file cannot be read (the peer is not running).
-inline std::map<std::string, std::string> ReadPeerEnv(const std::string& APath)
+/// The values of the state file APath; raises when it cannot be read, which fails the test (or
+/// every test of the suite) that needs the peer: its fixture did not start it.
+inline std::map<std::string, std::string> RequirePeerEnv(const std::string& APath)
 {
     std::map<std::string, std::string> values;
     std::ifstream file(APath);
@@ -17,6 +19,8 @@ inline std::map<std::string, std::string> ReadPeerEnv(const std::string& APath)
     while (std::getline(file, line))
         if (const size_t equals = line.find('='); equals != std::string::npos)
             values[line.substr(0, equals)] = line.substr(equals + 1);
+    if (values.empty())
+        throw std::runtime_error(APath + " is missing: the peer is not running (ctest starts it through its fixture)");
     return values;
 }
 

@@ -30,8 +30,7 @@ class TlsPeers : public testing::Test
 protected:
     void SetUp() override
     {
-        FValues = test::ReadPeerEnv(IX_TLS_PEER_STATE);
-        ASSERT_FALSE(FValues.empty()) << "the TLS peers are not running (no " << IX_TLS_PEER_STATE << ")";
+        FValues = test::RequirePeerEnv(IX_TLS_PEER_STATE);
         std::ifstream ca(CertFile("ca.pem"));
         ASSERT_TRUE(ca) << "no test authority in " << FValues["CERT_DIR"];
         test::TrustOnly(std::string(std::istreambuf_iterator<char>(ca), {}));

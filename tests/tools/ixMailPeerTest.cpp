@@ -25,16 +25,10 @@ class IxmailPeer : public ::testing::Test
 protected:
     static void SetUpTestSuite()
     {
-        Env = test::ReadPeerEnv(std::string(IX_DOVECOT_STATE) + "/dovecot.env");
-        Dns = test::ReadPeerEnv(IX_DNSMASQ_STATE);
+        Env = test::RequirePeerEnv(std::string(IX_DOVECOT_STATE) + "/dovecot.env");
+        Dns = test::RequirePeerEnv(IX_DNSMASQ_STATE);
         ::setenv("SSL_CERT_FILE", Env["DOVECOT_CA"].c_str(), 1);
         ::setenv("IX_TEST_PASSWORD", "secret-few", 1);
-    }
-
-    void SetUp() override
-    {
-        ASSERT_FALSE(Env["DOVECOT_PLAIN_PORT"].empty()) << "Dovecot is not running";
-        ASSERT_FALSE(Dns["DNS_PORT"].empty()) << "dnsmasq is not running";
     }
 
     /// The options of a session as AUser over the plain or the TLS port.
@@ -69,8 +63,7 @@ using IxmailDns = IxmailPeer;
 
 TEST_F(IxmailDovecot, ListAgreesWithTheMailboxInEveryTlsModeLoginMethodAndProxy)
 {
-    const auto socks = test::ReadPeerEnv(IX_SOCKS_STATE);
-    ASSERT_FALSE(socks.empty()) << "the SOCKS proxies are not running";
+    const auto socks = test::RequirePeerEnv(IX_SOCKS_STATE);
     ::setenv("IX_TEST_TOKEN", "ix-token-few", 1);
     for (const std::string& options : {std::string("--tls none"), std::string("--tls starttls --login cram-md5"),
              std::string("--tls implicit --login apop"), std::string("--tls implicit --login auto"),
@@ -172,8 +165,7 @@ TEST_F(IxmailDovecot, DeleteRemovesExactlyTheNamedMessages)
 
 TEST_F(IxmailDovecot, NtlmLoginReachesCyrus)
 {
-    const auto cyrus = test::ReadPeerEnv(IX_CYRUS_STATE);
-    ASSERT_FALSE(cyrus.empty()) << "Cyrus is not running";
+    const auto cyrus = test::RequirePeerEnv(IX_CYRUS_STATE);
     ::setenv("IX_NTLM_PASSWORD", test::CyrusPassword(cyrus, "ntlmuser").c_str(), 1);
     const auto run = Run("pop3 capa --server 127.0.0.1 --port " + cyrus.at("CYRUS_PORT") +
             " --user ntlmuser --login ntlm --password-env IX_NTLM_PASSWORD --timeout 10");
