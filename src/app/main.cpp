@@ -54,8 +54,6 @@ constexpr int StatusHeight = 20;
 constexpr int MinListHeight = 40;
 constexpr int MinBodyHeight = 48;
 constexpr int MinColumnWidth = 60;
-/// Rows the attachment list shows before it scrolls.
-constexpr int AttachmentRows = 5;
 constexpr int AttachmentPaneHeight = 2 * ButtonStep + ButtonHeight;
 constexpr int DateWidth = 70;
 constexpr int DateRole = Qt::UserRole + 1;
