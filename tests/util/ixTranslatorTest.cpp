@@ -70,6 +70,9 @@ const TConversion BothWays[] = {
     {65001, "koi8-r", PrivetUtf8, PrivetKoi8},
     {1252, "koi8-r", "\xA9", "\xBF"}, // the copyright sign, at A9 in Windows-1252 as in Windows-1251
     {65001, "Windows-1251", "\xE2\x82\xAC\xE2\x84\x96", "\x88\xB9"}, // euro and numero signs, three bytes each
+    // The Cyrillic sets' first capital and small letters, at their Windows-1251 positions.
+    {1251, "koi8-r", "\xE0", "\xC1"}, {1251, "ibm866", "\xC0\xE0", "\x80\xA0"}, {1251, "ISO-8859-5", "\xC0", "\xB0"},
+    {1251, "koi8-u", "\xBA", "\xA4"}, {1251, "x-mac-cyrillic", "\xC0", "\x80"},
 };
 
 TEST(TixTranslator, ConvertsBothWaysUnderTheSelectedCodePage)
@@ -142,7 +145,7 @@ TEST(TixTranslator, NamesOutsideTheTablePassBytesUnchanged)
     }
 }
 
-TEST(TixTranslator, GetStringTakesTheRequestedRangeWithNulBytes)
+TEST(TixTranslator, GetStringTakesTheRequestedRangeWithNulBytesAndTranslateFromWorksInPlace)
 {
     const TixByteArray bytes = Bytes("ab\0cd"s);
     EXPECT_EQ(TixTranslator::GetString(bytes, ""), "ab\0cd"s);
@@ -153,6 +156,12 @@ TEST(TixTranslator, GetStringTakesTheRequestedRangeWithNulBytes)
     EXPECT_EQ(TixTranslator::GetString(bytes, 3, 100, ""), "cd");
     EXPECT_EQ(TixTranslator::GetString(bytes, 5, 1, ""), "");
     EXPECT_EQ(TixTranslator::GetString(bytes, -1, 2, ""), "");
+    // A range in a character set, and a string translated in place.
+    const AnsiCodePage utf8(65001);
+    EXPECT_EQ(TixTranslator::GetString(Bytes("Hi, " + PrivetKoi8), 4, 6, "koi8-r"), PrivetUtf8);
+    std::string text = "Hi, " + PrivetKoi8;
+    TixTranslator::TranslateFrom("koi8-r", text, text);
+    EXPECT_EQ(text, "Hi, " + PrivetUtf8);
 }
 
 TEST(TixTranslator, GetBytesIntoABufferCopiesAtMostTheCount)
@@ -185,20 +194,6 @@ TEST(TixTranslator, Iso88592MapsEveryLetterToItsWindows1250Position)
             EXPECT_EQ(info.FromTable[byte], byte) << b;
         }
     }
-}
-
-TEST(TixTranslator, CyrillicSetsMapLettersToTheirWindows1251Positions)
-{
-    EXPECT_EQ(TixTranslator::GetCharSetInfo("koi8-r").FromTable[0xC1], 0xE0);
-    EXPECT_EQ(TixTranslator::GetCharSetInfo("koi8-r").ToTable[0xE0], 0xC1);
-    EXPECT_EQ(TixTranslator::GetCharSetInfo("ibm866").FromTable[0x80], 0xC0);
-    EXPECT_EQ(TixTranslator::GetCharSetInfo("ibm866").FromTable[0xA0], 0xE0);
-    EXPECT_EQ(TixTranslator::GetCharSetInfo("ISO-8859-5").FromTable[0xB0], 0xC0);
-    EXPECT_EQ(TixTranslator::GetCharSetInfo("koi8-u").FromTable[0xA4], 0xBA);
-    EXPECT_EQ(TixTranslator::GetCharSetInfo("x-mac-cyrillic").FromTable[0x80], 0xC0);
-    EXPECT_EQ(TixTranslator::GetCharSetInfo("KOI8-WIN").FromTable, TixTranslator::GetCharSetInfo("koi8-r").FromTable);
-    EXPECT_EQ(TixTranslator::GetCharSetInfo("WIN-KOI8").FromTable, TixTranslator::GetCharSetInfo("koi8-r").ToTable);
-    EXPECT_EQ(TixTranslator::GetCharSetInfo("WIN-KOI8").ToTable, TixTranslator::GetCharSetInfo("koi8-r").FromTable);
 }
 
 TEST(TixTranslator, StreamTranslationCopiesTheWholeSourceRestoresBothPositionsAndJoinsSplitCharacters)
@@ -324,21 +319,15 @@ TEST(TixTranslatorAnsiCodePage, EachSetKeepsItsTablesUnderItsLocalCodePageAndEve
         EXPECT_EQ(TixTranslator::GetByteCount(text, charSet), 256) << charSet;
         EXPECT_EQ(text.substr(0, 128), all.substr(0, 128)) << charSet << ": ASCII is unchanged";
     }
+    const auto table = [](const char* ACharSet) { return TixTranslator::GetCharSetInfo(ACharSet); };
+    EXPECT_EQ(table("KOI8-WIN").FromTable, table("koi8-r").FromTable);
+    EXPECT_EQ(table("WIN-KOI8").FromTable, table("koi8-r").ToTable);
+    EXPECT_EQ(table("WIN-KOI8").ToTable, table("koi8-r").FromTable);
     for (const char* other : {"utf-8", ""}) {
         EXPECT_EQ(TixTranslator::GetLocalCodePage(other), 0u) << other;
         EXPECT_EQ(TixTranslator::GetCharSetInfo(other).Name, "") << "no table for " << other;
     }
 }
-
-TEST(TixTranslatorAnsiCodePage, Koi8rUnderUtf8DecodesARangeAndAStringInPlace)
-{
-    const AnsiCodePage utf8(65001);
-    EXPECT_EQ(TixTranslator::GetString(Bytes("Hi, " + PrivetKoi8), 4, 6, "koi8-r"), PrivetUtf8);
-    std::string text = "Hi, " + PrivetKoi8;
-    TixTranslator::TranslateFrom("koi8-r", text, text);
-    EXPECT_EQ(text, "Hi, " + PrivetUtf8);
-}
-
 
 } // namespace
 } // namespace ix
