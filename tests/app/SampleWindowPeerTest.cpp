@@ -23,7 +23,7 @@ const std::vector<std::string> FewSubjects = {"Message number 1", "Message numbe
 
 using SampleWindowSession = SampleWindowTest;
 
-TEST_F(SampleWindowSession, ConnectListsEveryMessageWithOneStatThenATopAndAUidlPerMessageAndDisconnectClearsIt)
+TEST_F(SampleWindowSession, ConnectListsWithStatTopAndUidlDisconnectClearsAndDeleteKeepsTheOthersWithTheirNumbers)
 {
     Connect("few", FewPassword);
     ASSERT_TRUE(Form->ixPop->IsActive());
@@ -61,10 +61,8 @@ TEST_F(SampleWindowSession, ConnectListsEveryMessageWithOneStatThenATopAndAUidlP
     EXPECT_EQ(Form->lvMessages->topLevelItemCount(), 0);
     EXPECT_TRUE(Form->edtFrom->text().isEmpty() && Form->edtSubject->text().isEmpty());
     EXPECT_TRUE(Form->memBody->toPlainText().isEmpty());
-}
 
-TEST_F(SampleWindowSession, DeletingTheSecondOfThreeKeepsTheOthersWithTheirNumbers)
-{
+    // Deleting the second of three keeps the others with their numbers.
     Connect("few", FewPassword);
     SelectMessage(2);
     Form->btnDelete->click();
