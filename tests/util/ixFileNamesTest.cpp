@@ -21,7 +21,7 @@ TEST(SafeFileNames, KeepOnlyAHarmlessLastComponent)
         {"OnlySeparators", "/\\/", "attachment"},
         {"HiddenFile", ".bashrc", "bashrc"},
         {"TrailingDotsAndBlanks", "name. . ", "name"},
-        {"ControlCharacters", std::string("a\0b\tc\x7f" "d\r\n", 9), "a_b_c_d__"},
+        {"ControlCharacters", std::string("a\0b\tc\x7f" "d\r\n\x1f", 10), "a_b_c_d___"},
         {"ReservedCharacters", "a<b>c:d\"e|f?g*h", "a_b_c_d_e_f_g_h"},
         {"Device", "CON", "_CON"},
         {"DeviceWithExtension", "nul.txt", "_nul.txt"},
