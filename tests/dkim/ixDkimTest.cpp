@@ -111,7 +111,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, DkimVerifierChecks,
             },
             nullptr, DkimFromNotSignedCode},
         TCheckCase{"IdentityOutsideDomain",
-            [](TixDkim& ADkim, TixByteArray&) { ADkim.SetUserIdentity("joe@example.com.evil.org"); }, nullptr,
+            [](TixDkim& ADkim, TixByteArray&) { ADkim.SetUserIdentity("joe@example.com.evilexample.com"); }, nullptr,
             DkimIdentityDomainCode},
         TCheckCase{"Expired",
             [](TixDkim& ADkim, TixByteArray&) {
