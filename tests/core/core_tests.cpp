@@ -74,7 +74,7 @@ TEST(Text, TrimCopyPosAndCaseFollowOneBasedRules)
     EXPECT_EQ(StringReplace("aXbx", "x", "_", true, true), "a_b_");
 }
 
-TEST(StringList, UpdateBatchesChangeEventsAndBadIndexesRaise)
+TEST(StringList, UpdateBatchesChangeEventsAndBadIndexesOrSourcesRaise)
 {
     TStringList list;
     int changes = 0;
@@ -96,6 +96,8 @@ TEST(StringList, UpdateBatchesChangeEventsAndBadIndexesRaise)
     EXPECT_THROW(list.Get(5), EListError);
     EXPECT_THROW(list.Delete(-1), EListError);
     EXPECT_THROW(list.Insert(3, "x"), EListError);
+    EXPECT_EQ(list.ClassName(), "TStringList");
+    EXPECT_THROW(list.Assign(TComponent()), EConvertError) << "a list takes only lists";
 }
 
 TEST(StringList, OwnedObjectsAreDestroyedWithTheirLines)
@@ -270,13 +272,6 @@ TEST(Component, OwnerDestroysChildrenAndReferencesAreCleared)
     holder.SetRef(nullptr);
     delete other; // no notification reaches holder after RemoveFreeNotification
     EXPECT_EQ(holder.Ref, nullptr);
-}
-
-TEST(Component, ClassNameIsTheBareNameAndAssigningAnotherClassRaises)
-{
-    TStringList list;
-    EXPECT_EQ(list.ClassName(), "TStringList");
-    EXPECT_THROW(list.Assign(TComponent()), EConvertError);
 }
 
 namespace {
