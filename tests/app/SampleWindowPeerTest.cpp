@@ -42,16 +42,6 @@ TEST_F(SampleWindowSession, ConnectListsWithStatTopAndUidlDisconnectClearsAndDel
     ASSERT_EQ(Answerer->GetBoxes().size(), 1u) << "only the certificate question, asked once";
     EXPECT_EQ(Answerer->GetBoxes()[0].Icon, QMessageBox::Warning);
 
-    // Connect while connected, and View and Delete without a selection, do nothing.
-    const size_t sent = Sent.size();
-    Form->btnConnect->click();
-    Form->lvMessages->clearSelection();
-    Form->btnView->click();
-    Form->btnDelete->click();
-    EXPECT_EQ(Sent.size(), sent);
-    EXPECT_EQ(Column(1), FewSubjects);
-    EXPECT_TRUE(Form->edtSubject->text().isEmpty());
-
     SelectMessage(1);
     Form->btnView->click();
     ASSERT_FALSE(Form->edtSubject->text().isEmpty());
