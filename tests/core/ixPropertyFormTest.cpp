@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <memory>
+#include <regex>
 
 #include "dkim/ixDkim.h"
 #include "dns/ixDnsQuery.h"
@@ -51,8 +52,8 @@ struct TComponentCase
     const char* Name;
     std::function<std::unique_ptr<TComponent>()> Create;
     TLines Defaults;
-    /// The form of a new component: the properties without a default ("<Name>" stands for the
-    /// value of property Name when the value changes from one component to the next).
+    /// The form of a new component: the properties without a default ("<Date>" stands for the
+    /// moment a message was made).
     std::string FreshForm = "{}";
 };
 
@@ -94,19 +95,6 @@ const TComponentCase Components[] = {
             "ErrorProcessing=\"meExtractMaximumData\""},
         "{\n  \"Date\": <Date>\n}"},
 };
-
-/// AForm with each "<Name>" replaced by the value of property Name of AObject.
-std::string WithValues(std::string AForm, const TPersistent& AObject)
-{
-    for (size_t start; (start = AForm.find('<')) != std::string::npos;)
-    {
-        const size_t end = AForm.find('>', start);
-        const TPublishedProperty& property =
-            *AObject.GetPublishedProperties().Find(AForm.substr(start + 1, end - start - 1));
-        AForm.replace(start, end - start + 1, PropertyValueText(property, property.Get(AObject)));
-    }
-    return AForm;
-}
 
 /// A value of AProperty other than its default, different for every AIndex.
 TPropertyValue OtherValue(const TPublishedProperty& AProperty, int64_t AIndex)
@@ -181,7 +169,8 @@ TEST(PublishedProperties, DefaultsAreTheDocumentedOnesAndANewComponentStoresNoth
         const auto component = c.Create();
         EXPECT_EQ(component->GetPublishedProperties().ClassName(), c.Name);
         EXPECT_EQ(ListProperties(*component, true), c.Defaults) << c.Name;
-        EXPECT_EQ(WritePropertyForm(*component), WithValues(c.FreshForm, *component)) << c.Name;
+        const std::string form = WritePropertyForm(*component);
+        EXPECT_EQ(std::regex_replace(form, std::regex("\"Date\": [0-9.e+]+"), "\"Date\": <Date>"), c.FreshForm) << c.Name;
     }
 }
 
