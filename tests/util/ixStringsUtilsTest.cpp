@@ -54,7 +54,8 @@ TEST(TixStringsUtils, TextFedInTwoPiecesGivesTheLinesOfTheWhole)
             if (split > 0 && split < c.Text.size() && c.Text[split - 1] == '\r' && c.Text[split] != '\n')
                 continue;
             TStringList list;
-            const int64_t first = AddTextToStrings(list, std::string_view(c.Text).substr(0, split));
+            // Continuing the last line of an empty list starts its first line.
+            const int64_t first = AddTextToStrings(list, std::string_view(c.Text).substr(0, split), true);
             const int64_t second = AddTextToStrings(list, std::string_view(c.Text).substr(split), first != 0);
             EXPECT_EQ(Lines(list), c.Lines) << ::testing::PrintToString(c.Text) << " split at " << split;
             if (split == 0) {
@@ -111,11 +112,11 @@ TEST(TixStringsUtils, TextReadOrWrittenInPiecesGivesTheLinesOfTheWhole)
     }
 }
 
-TEST(TixStringsUtils, ReportsProgressBeforeEachBatch)
+TEST(TixStringsUtils, ReadsFromThePositionAtMostMaxBytesReportingProgressBeforeEachBatch)
 {
     TMemoryStream stream;
-    stream.WriteText("0123456789");
-    stream.SetPosition(0);
+    stream.WriteText("skip|ab\r\ncd\r\nef");
+    stream.SetPosition(5);
     TStringList list;
     TixStringsUtils utils(list);
     utils.SetBatchSize(4);
@@ -124,36 +125,12 @@ TEST(TixStringsUtils, ReportsProgressBeforeEachBatch)
         EXPECT_EQ(ASender, &utils);
         progress.emplace_back(ADone, ATotal);
     };
-    EXPECT_EQ(utils.AddTextStream(stream), 2);
-    EXPECT_EQ(progress, (std::vector<std::pair<int64_t, int64_t>>{{0, 10}, {4, 10}, {8, 10}}));
-    EXPECT_EQ(Lines(list), TLines{"0123456789"});
-}
-
-TEST(TixStringsUtils, ReadsFromThePositionAndAtMostMaxBytes)
-{
-    TMemoryStream stream;
-    stream.WriteText("skip|ab\r\ncd\r\nef");
-    stream.SetPosition(5);
-    TStringList list;
-    TixStringsUtils utils(list);
     EXPECT_EQ(utils.AddTextStream(stream, false, 4), 0);
     EXPECT_EQ(Lines(list), TLines{"ab"});
     EXPECT_EQ(stream.Position(), 9);
-    EXPECT_EQ(utils.AddTextStream(stream, false), 6);
+    EXPECT_EQ(utils.AddTextStream(stream, false), 2);
     EXPECT_EQ(Lines(list), (TLines{"ab", "cd", "ef"}));
-}
-
-TEST(TixStringsUtils, ContinuesTheLastLineOnlyWhenAsked)
-{
-    TStringList list{"head"};
-    TixStringsUtils utils(list);
-    utils.AddTextStr("er\r\nx", true);
-    EXPECT_EQ(Lines(list), (TLines{"header", "x"}));
-    utils.AddTextStr("y\r\n", false);
-    EXPECT_EQ(Lines(list), (TLines{"header", "x", "y"}));
-    TStringList empty;
-    AddTextToStrings(empty, "z", true);
-    EXPECT_EQ(Lines(empty), TLines{"z"});
+    EXPECT_EQ(progress, (std::vector<std::pair<int64_t, int64_t>>{{0, 4}, {0, 6}, {4, 6}}));
 }
 
 TEST(TixStringsUtils, NotifiesTheListOnceForAWholeText)
