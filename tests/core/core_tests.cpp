@@ -100,27 +100,6 @@ TEST(StringList, UpdateBatchesChangeEventsAndBadIndexesOrSourcesRaise)
     EXPECT_THROW(list.Assign(TComponent()), EConvertError) << "a list takes only lists";
 }
 
-TEST(StringList, OwnedObjectsAreDestroyedWithTheirLines)
-{
-    struct TCounted : TObject
-    {
-        explicit TCounted(int& ACount) : Count(ACount) { ++Count; }
-        ~TCounted() override { --Count; }
-        int& Count;
-    };
-    int alive = 0;
-    {
-        TStringList list;
-        list.SetOwnsObjects(true);
-        list.AddObject("a", new TCounted(alive));
-        list.AddObject("b", new TCounted(alive));
-        EXPECT_EQ(alive, 2);
-        list.Delete(0);
-        EXPECT_EQ(alive, 1);
-    }
-    EXPECT_EQ(alive, 0);
-}
-
 // Each edit made to a string list and to a line buffer: the list's text after it, and the
 // buffer's lines and tags equal to the list's; strings the buffer made stay with their lines.
 TEST(StringList, EditsGiveTheirTextAndALineBufferTheSameLines)
