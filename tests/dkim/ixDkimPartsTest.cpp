@@ -1,7 +1,6 @@
 // The pieces of DKIM: tag lists, the DKIM-Signature field, canonicalization, quoted-printable
 // and key records.
 #include "dkim/ixDkimCanonicalizer.h"
-#include "dkim/ixDkimConfig.h"
 #include "dkim/ixDkimKey.h"
 #include "dkim/ixDkimSignature.h"
 
@@ -61,8 +60,6 @@ TEST(DkimSignature, ParseReadsTagsAtTheirBoundariesOnly)
 
 TEST(DkimSignature, CanonicalizationNamesAndHashAlgorithm)
 {
-    EXPECT_EQ(TixDkimConfig().GetClasses().Join(","),
-        "sha1,sha256,rsa-sha1,rsa-sha256,simple,relaxed,rsa,ed25519-sha256,ed25519");
     TixDkimSignature signature;
     const std::vector<std::tuple<std::string, std::string, std::string>> cases{
         {"", "simple", "simple"}, {"relaxed", "relaxed", "simple"}, {"relaxed/relaxed", "relaxed", "relaxed"},
@@ -158,16 +155,6 @@ TEST(DkimHeaderCanonicalization, SignsNamedFieldsBottomUpInBothForms)
     TixDkimRelaxedCanonicalizer relaxed;
     EXPECT_EQ(simple.CanonicalizeHeader(message, names), "FROM: two\r\nTo:  T  x\r\n\t y \r\nFrom: one\r\n");
     EXPECT_EQ(relaxed.CanonicalizeHeader(message, names), "from:two\r\nto:T x y\r\nfrom:one\r\n");
-    TixDkimHeaderFieldList list;
-    list.Parse(0, message);
-    EXPECT_EQ(list.GetFieldValueRaw(1), "T  xy");
-    EXPECT_EQ(list.NextFieldIndex(" FROM"), 3);
-    EXPECT_EQ(list.NextFieldIndex("to"), 1);
-    EXPECT_EQ(list.NextFieldIndex("from"), 0);
-    EXPECT_EQ(list.NextFieldIndex("from"), -1);
-    EXPECT_EQ(list.NextFieldIndex("from"), -1);
-    list.ResetUsedFields();
-    EXPECT_EQ(list.NextFieldIndex("from"), 3);
 }
 
 // ---- Key records ----------------------------------------------------------------------------
