@@ -1,0 +1,134 @@
+// Arbitrary header texts, built once per reader (IX_FUZZ_CHECK names the check of the target):
+// - fuzz_encoded_words: RFC 2047 decoding never crashes or raises; any text encoded as base64
+//   words (and, without CR, as quoted-printable words) decodes back to itself;
+// - fuzz_decoded_item_value: reading parameter items (RFC 2231 pieces, encoded words, plain),
+//   removing and clearing them never crash or raise; any value written as an extended
+//   parameter reads back unchanged;
+// - fuzz_quoted_pair: any text written as a quoted string reads back unchanged and adds no item
+//   of its own, and reading arbitrary values never crashes;
+// - fuzz_email_address: parsing single addresses and address lists never crashes or raises; a
+//   name and a plain mailbox written as a full address parse back unchanged.
+// The first byte of the encoded words and parameter inputs picks their options.
+#include <algorithm>
+
+#include "FuzzInput.h"
+#include "core/ixStrings.h"
+#include "core/ixSysUtils.h"
+#include "message/ixEmailAddress.h"
+#include "message/ixHeaderFieldList.h"
+#include "message/ixMailHeader.h"
+#include "platform/ixOsKernel.h"
+
+using namespace ix;
+
+namespace {
+
+void CheckEncodedWordsRoundTrip(const std::string& AText, int32_t AWidth, TixEncodeMethod AMethod)
+{
+    const std::string words = TixMailHeaderFieldList::EncodeHeaderText(AText, "iso-8859-1", AWidth, AMethod);
+    // Folded as a header carries them, each word on its own line after a TAB.
+    const std::string folded = StringReplace(words, "\r\n", "\r\n\t");
+    fuzz::Require(TixMailHeaderFieldList::DecodeEncodedWords(folded, "iso-8859-1") == AText);
+}
+
+void EncodedWords(uint8_t AOptions, const std::string& AText)
+{
+    constexpr const char* CharSets[] = {"iso-8859-1", "utf-8", "koi8-r", ""};
+    TixMailHeaderFieldList::DecodeEncodedWords(AText, CharSets[AOptions % std::size(CharSets)]);
+    // The round trip runs on a short prefix: at small widths every character is a word.
+    const std::string prefix = AText.substr(0, 256);
+    if (!prefix.empty()) {
+        CheckEncodedWordsRoundTrip(prefix, AOptions / 4, cmBase64);
+        if (prefix.find('\r') == std::string::npos)
+            CheckEncodedWordsRoundTrip(prefix, AOptions / 4, cmQuotedPrintable);
+    }
+}
+
+void DecodedItemValue(uint8_t AOptions, const std::string& AValue)
+{
+    constexpr const char* ItemNames[] = {"filename*", "filename", "name", "name*", "", "charset", "x*0*", "boundary"};
+    const std::string_view item = ItemNames[AOptions % std::size(ItemNames)];
+    const int32_t width = AOptions / 2;
+    TixMailHeaderFieldList list("utf-8", width, cmNone);
+    list.GetDecodedItemValue(AValue, item);
+    fuzz::Require(!list.GetRfc2231Mode());
+    list.RemoveItem(AValue, item);
+    list.ClearItemValue(AValue, item);
+    if (Trim(AValue).empty())
+        return;
+    TStringList source{"Content-Disposition: attachment", ""};
+    TixMailHeaderFieldList extended("iso-8859-1", width, cmNone);
+    extended.Parse(0, source);
+    extended.AddEncodedFieldItem(0, "filename*", AValue);
+    fuzz::Require(extended.GetDecodedItemValue(extended.GetFieldValue(0), "filename*") == AValue);
+}
+
+void QuotedPair(const std::string& AText)
+{
+    TixHeaderFieldList list;
+    TixHeaderFieldList::UnquoteItemValue(AText, list.GetQuoteChars());
+    list.GetItems(AText);
+    list.GetItemValue(AText, "name");
+    // Written quoted between two other items, the text comes back whole and alone.
+    const std::string value = "attachment; a=1; name=" + TixHeaderFieldList::QuoteItemValue(AText) + "; z=2";
+    fuzz::Require(list.GetItemValue(value, "name") == AText && list.GetItemValue(value, "z") == "2" &&
+        list.GetItemValue(value, "a") == "1");
+    const auto items = list.GetItems(value);
+    fuzz::Require(items.size() == 3 && items[1].second == AText);
+}
+
+/// True for the names a full address gives back as written: printable, without surrounding
+/// blanks, and not wrapped in the single quotes or parentheses that parsing removes.
+bool IsRoundTripName(const std::string& AName)
+{
+    const auto control = [](char AChar) { return static_cast<uint8_t>(AChar) < 32 || AChar == 127; };
+    if (AName.empty() || AName == "box@example.test" || Trim(AName) != AName ||
+        std::any_of(AName.begin(), AName.end(), control))
+        return false;
+    const bool wrapped = AName.size() >= 2 &&
+        ((AName.front() == '\'' && AName.back() == '\'') || (AName.front() == '(' && AName.back() == ')'));
+    return !wrapped;
+}
+
+void EmailAddress(const std::string& AText)
+{
+    TixEmailAddressItem item;
+    item.SetFullAddress(AText);
+    item.GetFullAddress();
+    TStringList source;
+    source.SetText("To: " + AText);
+    TixMailHeaderFieldList list("utf-8", 76, cmNone);
+    list.Parse(0, source);
+    TixEmailAddressList addresses;
+    list.GetDecodedEmailList("to", addresses);
+    list.GetDecodedEmail("to");
+    if (!IsRoundTripName(AText))
+        return;
+    const std::string full = TixEmailAddressItem::BuildFullAddress(AText, "box@example.test");
+    std::string name;
+    std::string address;
+    fuzz::Require(TixEmailAddressItem::ParseFullAddress(full, name, address) && name == AText &&
+        address == "box@example.test");
+}
+
+/// Runs a check of the whole input as text.
+void Run(void (*ACheck)(const std::string&), const uint8_t* AData, size_t ASize)
+{
+    ACheck(fuzz::Text(AData, ASize));
+}
+
+/// Runs a check of the first byte as options and the rest as text.
+void Run(void (*ACheck)(uint8_t, const std::string&), const uint8_t* AData, size_t ASize)
+{
+    // Every byte stands for a character of Windows-1252, so that any text round-trips.
+    os::SetAnsiCodePage(1252);
+    if (ASize > 0)
+        ACheck(AData[0], fuzz::Text(AData, ASize, 1));
+}
+
+} // namespace
+
+void ix::fuzz::CheckInput(const uint8_t* AData, size_t ASize)
+{
+    Run(IX_FUZZ_CHECK, AData, ASize);
+}
