@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -61,23 +62,48 @@ using TMethod = std::function<void(TSecurePop3&)>;
 const TMethod Apop = [](TSecurePop3& AClient) { AClient.LoginApop(); };
 const TMethod CramMd5 = [](TSecurePop3& AClient) { AClient.LoginCramMd5(); };
 
-/// A login method and the commands it must begin with.
+/// A login method on one server and the commands it must begin with.
 struct TLogin
 {
+    bool Cyrus; // else Dovecot's mailbox "few", in plain text and in the mode Tls
     std::string User;
     bool UseSasl;
     TMethod Method; // none: the client's own choice
     std::string Token;
     std::vector<std::string> Commands; // the first commands, each a prefix of the line sent
+    TixClientTlsMode Tls = ctNone;
 };
 
-/// A client of a real server whose sent commands are recorded.
+/// A client of the real servers (both Dovecot instances and Cyrus pop3d) whose sent commands
+/// are recorded.
 class Pop3Peer : public ::testing::Test
 {
 protected:
+    /// The values of one instance, as its start script wrote them.
+    using TInstance = std::map<std::string, std::string>;
+
+    static void SetUpTestSuite()
+    {
+        Peer = test::RequirePeerEnv(IX_DOVECOT_STATE "/dovecot.env");
+        SelfPeer = test::RequirePeerEnv(IX_DOVECOT_SELF_STATE "/dovecot.env");
+        Cyrus = test::RequirePeerEnv(IX_CYRUS_STATE "/cyrus.env");
+        // Trust the test authority that signed the server certificate (OpenSSL's default paths).
+        ::setenv("SSL_CERT_FILE", Peer.at("DOVECOT_CA").c_str(), 1);
+    }
+
     void SetUp() override
     {
         Client.OnSendCommand = [this](TObject*, const std::string& AText) { Sent.push_back(AText); };
+    }
+
+    /// Aims the client at APort in AMode, as AUser with a Dovecot user's password.
+    void Configure(const std::string& APort, TixClientTlsMode AMode, const std::string& AUser)
+    {
+        Client.SetServer("127.0.0.1");
+        Client.SetPort(std::stoi(APort));
+        Client.SetUseTLS(AMode);
+        Client.SetUserName(AUser);
+        Client.SetPassword(Password(AUser));
     }
 
     int CountSent(const std::string& ACommand) const
@@ -145,44 +171,19 @@ protected:
         EXPECT_TRUE(Trim(Client.GetResponse().GetText()).starts_with("+ ey"));
     }
 
+    static inline TInstance Peer, SelfPeer, Cyrus;
     std::vector<std::string> Sent; // outlives Client, whose destructor may still say QUIT
     TSecurePop3 Client;
 };
 
-class Pop3Dovecot : public Pop3Peer
-{
-protected:
-    static void SetUpTestSuite()
-    {
-        Peer = test::RequirePeerEnv(IX_DOVECOT_STATE "/dovecot.env");
-        SelfPeer = test::RequirePeerEnv(IX_DOVECOT_SELF_STATE "/dovecot.env");
-        // Trust the test authority that signed the server certificate (OpenSSL's default paths).
-        ::setenv("SSL_CERT_FILE", Peer.at("DOVECOT_CA").c_str(), 1);
-    }
-
-    /// The values of one instance, as its start script wrote them.
-    using TInstance = std::map<std::string, std::string>;
-
-    void Configure(const TInstance& APeer, TixClientTlsMode AMode, bool ATlsPort, const std::string& AUser)
-    {
-        Client.SetServer("127.0.0.1");
-        Client.SetPort(std::stoi(APeer.at(ATlsPort ? "DOVECOT_TLS_PORT" : "DOVECOT_PLAIN_PORT")));
-        Client.SetUseTLS(AMode);
-        Client.SetUserName(AUser);
-        Client.SetPassword(Password(AUser));
-    }
-
-    static inline TInstance Peer, SelfPeer;
-};
-
-TEST_F(Pop3Dovecot, EveryMessageIsListedAndArrivesByteForByteWithItsProgress)
+TEST_F(Pop3Peer, EveryMessageIsListedAndArrivesByteForByteWithItsProgress)
 {
     std::vector<std::pair<int64_t, int64_t>> calls;
     Client.OnProgress = [&](TObject*, int64_t ADone, int64_t ATotal) { calls.emplace_back(ADone, ATotal); };
     for (const bool tls : {false, true})
         for (const std::string user : {"empty", "few", "dots", "large", "IvoryTester"})
         {
-            Configure(Peer, tls ? ctImplicit : ctNone, tls, user);
+            Configure(Peer.at(tls ? "DOVECOT_TLS_PORT" : "DOVECOT_PLAIN_PORT"), tls ? ctImplicit : ctNone, user);
             Client.SetPipelineDepth(4); // several refills even on the small mailboxes
             Client.SetLimitRetrieveToListSize(true); // each message arrives within its listed size
             Client.Open();
@@ -234,11 +235,11 @@ TEST_F(Pop3Dovecot, EveryMessageIsListedAndArrivesByteForByteWithItsProgress)
         }
 }
 
-TEST_F(Pop3Dovecot, DeleteThenQuitRemovesExactlyThatMessage)
+TEST_F(Pop3Peer, DeleteThenQuitRemovesExactlyThatMessage)
 {
     // The self-signed instance's "few" mailbox belongs to this test alone (a fresh fixture
     // start makes it anew).
-    Configure(SelfPeer, ctNone, false, "few");
+    Configure(SelfPeer.at("DOVECOT_PLAIN_PORT"), ctNone, "few");
     Client.Open();
     const int32_t count = Client.GetMessageCount();
     ASSERT_GE(count, 2) << "the mailbox was used up: restart the peer_dovecot_self fixture";
@@ -257,35 +258,48 @@ TEST_F(Pop3Dovecot, DeleteThenQuitRemovesExactlyThatMessage)
     Client.Close();
 }
 
-TEST_F(Pop3Dovecot, EveryLoginMethodLogsInOverEveryTransportAndRefusesAWrongSecret)
+TEST_F(Pop3Peer, EveryLoginMethodLogsInOverEveryTransportAndRefusesAWrongSecret)
 {
+    // Cyrus SASL checks the NTLMv2 response with the user and domain that the client sent;
+    // without a user name the client takes the logged-on user's.
+    const std::vector<std::string> ntlm{"AUTH\r\n", "AUTH NTLM\r\n", "****\r\n", "****\r\n"};
     const TLogin table[] = {
-        {"few", false, nullptr, "", {"USER few\r\n", "PASS ****\r\n"}},
-        {"few", true, Apop, "", {"APOP few ****\r\n"}},
-        {"few", true, nullptr, "", {"AUTH\r\n", "AUTH CRAM-MD5\r\n", "****\r\n"}}, // chosen from the list
-        {"few", true, nullptr, "ix-token-few", {"AUTH XOAUTH2\r\n", "****\r\n"}},
-        {"few", true, nullptr, "Bearer ix-token-few", {"AUTH XOAUTH2\r\n", "****\r\n"}},
-        {"few", false, nullptr, "ix-token-few", {"AUTH XOAUTH2\r\n", "****\r\n"}}, // by the token alone
+        {false, "few", false, nullptr, "", {"USER few\r\n", "PASS ****\r\n"}, ctExplicit},
+        {false, "few", true, Apop, "", {"APOP few ****\r\n"}, ctImplicit},
+        {false, "few", true, nullptr, "", {"AUTH\r\n", "AUTH CRAM-MD5\r\n", "****\r\n"}, ctAutomatic}, // from the list
+        {false, "few", true, nullptr, "ix-token-few", {"AUTH XOAUTH2\r\n", "****\r\n"}, ctExplicit},
+        {false, "few", true, nullptr, "Bearer ix-token-few", {"AUTH XOAUTH2\r\n", "****\r\n"}, ctImplicit},
+        {false, "few", false, nullptr, "ix-token-few", {"AUTH XOAUTH2\r\n", "****\r\n"}, ctAutomatic}, // by the token
+        {true, "ntlmuser", true, nullptr, "", ntlm},
+        {true, "WORKGROUP\\ntlmuser", true, nullptr, "", ntlm},
+        {true, "WORKGROUP/ntlmuser", true, nullptr, "", ntlm},
+        {true, "", true, nullptr, "", ntlm},
+        {true, "tim", true, CramMd5, "", {"AUTH CRAM-MD5\r\n", "****\r\n"}},
+        {true, "tim", true, Apop, "", {"APOP tim ****\r\n"}},
     };
-    // Each method in plain text and in one of the TLS modes in turn.
-    const TixClientTlsMode tlsModes[] = {ctExplicit, ctImplicit, ctAutomatic};
-    for (size_t i = 0; i < std::size(table); ++i)
-        for (const TixClientTlsMode mode : {ctNone, tlsModes[i % std::size(tlsModes)]})
+    ::setenv("NTLM_USER", "ntlmuser", 1);
+    ::setenv("NTLM_PASSWORD", test::CyrusPassword(Cyrus, "ntlmuser").c_str(), 1);
+    for (const TLogin& item : table)
+        for (const TixClientTlsMode mode : std::set{ctNone, item.Tls})
         {
-            const TLogin& item = table[i];
-            SCOPED_TRACE(item.Commands[0] + item.Token + " mode " + std::to_string(int(mode)));
-            Configure(Peer, mode, mode == ctImplicit || mode == ctAutomatic, "few");
-            ExpectLogin(item, Password("few"), 3);
-            EXPECT_NE(Client.GetTimeStamp(), ""); // Dovecot offers APOP: its greeting has one
-            if (mode == ctNone)
+            SCOPED_TRACE(item.User + " " + item.Commands[0] + item.Token + " mode " + std::to_string(int(mode)));
+            const std::string user = item.User.substr(item.User.find_last_of("\\/") + 1);
+            const bool tlsPort = mode == ctImplicit || mode == ctAutomatic;
+            Configure(item.Cyrus ? Cyrus.at("CYRUS_PORT") : Peer.at(tlsPort ? "DOVECOT_TLS_PORT" : "DOVECOT_PLAIN_PORT"), mode,
+                user);
+            ExpectLogin(item, item.Cyrus ? test::CyrusPassword(Cyrus, user) : Password(user), item.Cyrus ? 1 : 3);
+            EXPECT_TRUE(item.Cyrus || Client.GetTimeStamp() != ""); // Dovecot offers APOP: its greeting has one
+            if (mode == ctNone && !item.User.empty())
                 ExpectWrongSecretRefused(item);
         }
+    ::unsetenv("NTLM_USER");
+    ::unsetenv("NTLM_PASSWORD");
 }
 
-TEST_F(Pop3Dovecot, SaslOnlyWithoutAUsableMechanismStopsAfterAuth)
+TEST_F(Pop3Peer, SaslOnlyWithoutAUsableMechanismStopsAfterAuth)
 {
     // The second instance offers PLAIN and LOGIN only.
-    Configure(SelfPeer, ctNone, false, "few");
+    Configure(SelfPeer.at("DOVECOT_PLAIN_PORT"), ctNone, "few");
     Client.SetSaslOnly(true);
     Client.SetUseSasl(true);
     ExpectLoginFails(-400);
@@ -296,59 +310,6 @@ TEST_F(Pop3Dovecot, SaslOnlyWithoutAUsableMechanismStopsAfterAuth)
     Client.SetSaslOnly(false);
     ExpectLoginFails(20);
     EXPECT_EQ(Sent.back(), "APOP few \r\n");
-}
-
-// ---- Cyrus pop3d with Cyrus SASL's NTLM (tests/peers/cyrus) ----------------------------------
-
-class Pop3Cyrus : public Pop3Peer
-{
-protected:
-    static void SetUpTestSuite()
-    {
-        Values = test::RequirePeerEnv(IX_CYRUS_STATE "/cyrus.env");
-        Port = std::stoi(Values.at("CYRUS_PORT"));
-    }
-
-    void SetUp() override
-    {
-        Pop3Peer::SetUp();
-        Client.SetServer("127.0.0.1");
-        Client.SetPort(Port);
-    }
-
-    static inline int32_t Port = 0;
-    static inline std::map<std::string, std::string> Values;
-};
-
-TEST_F(Pop3Cyrus, EveryMethodLogsInAndRefusesAWrongPassword)
-{
-    // Cyrus SASL checks the NTLMv2 response with the user and domain that the client sent.
-    const std::vector<std::string> ntlm{"AUTH\r\n", "AUTH NTLM\r\n", "****\r\n", "****\r\n"};
-    const TLogin table[] = {
-        {"ntlmuser", true, nullptr, "", ntlm},
-        {"WORKGROUP\\ntlmuser", true, nullptr, "", ntlm},
-        {"WORKGROUP/ntlmuser", true, nullptr, "", ntlm},
-        {"tim", true, CramMd5, "", {"AUTH CRAM-MD5\r\n", "****\r\n"}},
-        {"tim", true, Apop, "", {"APOP tim ****\r\n"}},
-    };
-    for (const TLogin& item : table)
-    {
-        SCOPED_TRACE(item.User + " " + item.Commands.front());
-        ExpectLogin(item, test::CyrusPassword(Values, item.User.substr(item.User.find_last_of("\\/") + 1)), 1);
-        ExpectWrongSecretRefused(item);
-    }
-}
-
-TEST_F(Pop3Cyrus, NtlmWithoutUserNameTakesTheLoggedOnUser)
-{
-    ::setenv("NTLM_USER", "ntlmuser", 1);
-    ::setenv("NTLM_PASSWORD", test::CyrusPassword(Values, "ntlmuser").c_str(), 1);
-    Client.SetUseSasl(true);
-    Client.Open();
-    EXPECT_EQ(Client.GetMessageCount(), 1);
-    Client.Close();
-    ::unsetenv("NTLM_USER");
-    ::unsetenv("NTLM_PASSWORD");
 }
 
 } // namespace
