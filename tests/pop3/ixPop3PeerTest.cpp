@@ -235,29 +235,6 @@ TEST_F(Pop3Peer, EveryMessageIsListedAndArrivesByteForByteWithItsProgress)
         }
 }
 
-TEST_F(Pop3Peer, DeleteThenQuitRemovesExactlyThatMessage)
-{
-    // The self-signed instance's "few" mailbox belongs to this test alone (a fresh fixture
-    // start makes it anew).
-    Configure(SelfPeer.at("DOVECOT_PLAIN_PORT"), ctNone, "few");
-    Client.Open();
-    const int32_t count = Client.GetMessageCount();
-    ASSERT_GE(count, 2) << "the mailbox was used up: restart the peer_dovecot_self fixture";
-    std::vector<std::string> kept;
-    for (int32_t n = 1; n < count; ++n)
-        kept.push_back(Client.GetUidl(n));
-    Client.Delete(count);
-    EXPECT_EQ(Client.GetMessageCount(), count - 1);
-    EXPECT_EQ(CountSent("STAT"), 1);
-    Client.Close();
-
-    Client.Open();
-    ASSERT_EQ(Client.GetMessageCount(), count - 1);
-    for (int32_t n = 1; n < count; ++n)
-        EXPECT_EQ(Client.GetUidl(n), kept[static_cast<size_t>(n - 1)]);
-    Client.Close();
-}
-
 TEST_F(Pop3Peer, EveryLoginMethodLogsInOverEveryTransportAndRefusesAWrongSecret)
 {
     // Cyrus SASL checks the NTLMv2 response with the user and domain that the client sent;
