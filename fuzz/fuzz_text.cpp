@@ -1,4 +1,8 @@
-// Arbitrary header texts, built once per reader (IX_FUZZ_CHECK names the check of the target):
+// Arbitrary texts through the header readers and the translator, built once per check (IX_FUZZ_CHECK
+// names the check of the target):
+// - fuzz_utf8_ansi: the translator's paths for an ANSI code page of UTF-8: character lengths
+//   cover the text, UTF-8 reads and writes back unchanged where it is well-formed, the table sets
+//   convert without raising, and header words cut per character decode to the same text;
 // - fuzz_encoded_words: RFC 2047 decoding never crashes or raises; any text encoded as base64
 //   words (and, without CR, as quoted-printable words) decodes back to itself;
 // - fuzz_decoded_item_value: reading parameter items (RFC 2231 pieces, encoded words, plain),
@@ -10,6 +14,8 @@
 //   name and a plain mailbox written as a full address parse back unchanged.
 // The first byte of the encoded words and parameter inputs picks their options.
 #include <algorithm>
+#include <span>
+#include <string_view>
 
 #include "FuzzInput.h"
 #include "core/ixStrings.h"
@@ -18,17 +24,20 @@
 #include "message/ixHeaderFieldList.h"
 #include "message/ixMailHeader.h"
 #include "platform/ixOsKernel.h"
+#include "util/ixTranslator.h"
 
 using namespace ix;
 
 namespace {
 
-void CheckEncodedWordsRoundTrip(const std::string& AText, int32_t AWidth, TixEncodeMethod AMethod)
+/// AText encoded as words of ACharSet at most AWidth long, folded as a header carries them (each
+/// word on its own line after ABlank), decodes back to itself.
+void CheckEncodedWordsRoundTrip(const std::string& AText, const char* ACharSet, int32_t AWidth, TixEncodeMethod AMethod,
+    const char* ABlank = "\t")
 {
-    const std::string words = TixMailHeaderFieldList::EncodeHeaderText(AText, "iso-8859-1", AWidth, AMethod);
-    // Folded as a header carries them, each word on its own line after a TAB.
-    const std::string folded = StringReplace(words, "\r\n", "\r\n\t");
-    fuzz::Require(TixMailHeaderFieldList::DecodeEncodedWords(folded, "iso-8859-1") == AText);
+    const std::string words = TixMailHeaderFieldList::EncodeHeaderText(AText, ACharSet, AWidth, AMethod);
+    const std::string folded = StringReplace(words, "\r\n", std::string("\r\n") + ABlank);
+    fuzz::Require(TixMailHeaderFieldList::DecodeEncodedWords(folded, ACharSet) == AText);
 }
 
 void EncodedWords(uint8_t AOptions, const std::string& AText)
@@ -38,9 +47,9 @@ void EncodedWords(uint8_t AOptions, const std::string& AText)
     // The round trip runs on a short prefix: at small widths every character is a word.
     const std::string prefix = AText.substr(0, 256);
     if (!prefix.empty()) {
-        CheckEncodedWordsRoundTrip(prefix, AOptions / 4, cmBase64);
+        CheckEncodedWordsRoundTrip(prefix, "iso-8859-1", AOptions / 4, cmBase64);
         if (prefix.find('\r') == std::string::npos)
-            CheckEncodedWordsRoundTrip(prefix, AOptions / 4, cmQuotedPrintable);
+            CheckEncodedWordsRoundTrip(prefix, "iso-8859-1", AOptions / 4, cmQuotedPrintable);
     }
 }
 
@@ -109,6 +118,40 @@ void EmailAddress(const std::string& AText)
     std::string address;
     fuzz::Require(TixEmailAddressItem::ParseFullAddress(full, name, address) && name == AText &&
         address == "box@example.test");
+}
+
+void Utf8Ansi(std::span<const uint8_t> ABytes)
+{
+    constexpr const char* CharSets[] = {"koi8-r", "ISO-8859-2", "Windows-1251", "ibm866", "Latin1"};
+    os::SetAnsiCodePage(os::CP_UTF8);
+    size_t covered = 0;
+    for (std::string_view rest(reinterpret_cast<const char*>(ABytes.data()), ABytes.size()); !rest.empty();) {
+        const size_t length = TixTranslator::CharLength(rest);
+        fuzz::Require(length != 0 && length <= rest.size());
+        rest.remove_prefix(length);
+        covered += length;
+    }
+    fuzz::Require(covered == ABytes.size());
+
+    // Text read from UTF-8 is well-formed UTF-8 and writes back as it reads.
+    const std::string text = TixTranslator::GetString(ABytes, "utf-8");
+    const TixByteArray back = TixTranslator::GetBytes(text, "utf-8");
+    fuzz::Require(std::string(back.begin(), back.end()) == text && TixTranslator::GetString(back, "utf-8") == text);
+    fuzz::Require(TixTranslator::AnsiToCodePoints(text).size() <= text.size());
+    for (const char* charSet : CharSets) {
+        TixTranslator::GetBytes(TixTranslator::GetString(ABytes, charSet), charSet);
+        TixTranslator::GetBytes(text, charSet);
+    }
+    // Encoded words of at most a few characters each decode to the whole text.
+    if (!text.empty() && text.find_first_of("\r\n") == std::string::npos && ABytes.size() < 4096)
+        for (const TixEncodeMethod method : {cmQuotedPrintable, cmBase64})
+            CheckEncodedWordsRoundTrip(text, "utf-8", 1 + ABytes[0] % 40, method, " ");
+}
+
+/// Runs a check of the input's bytes.
+void Run(void (*ACheck)(std::span<const uint8_t>), const uint8_t* AData, size_t ASize)
+{
+    ACheck({AData, ASize});
 }
 
 /// Runs a check of the whole input as text.
