@@ -32,20 +32,6 @@ std::string Header(uint32_t AFlags, uint32_t AQuestions, uint32_t AAnswers, uint
     return Word(0x1234) + Word(AFlags) + Word(AQuestions) + Word(AAnswers) + Word(AAuthority) + Word(AAdditional);
 }
 
-/// A dotted name as labels and the terminating zero (no compression).
-std::string Name(const std::string& ADotted)
-{
-    std::string result;
-    size_t start = 0;
-    while (start < ADotted.size())
-    {
-        const size_t dot = std::min(ADotted.find('.', start), ADotted.size());
-        result += static_cast<char>(dot - start) + ADotted.substr(start, dot - start);
-        start = dot + 1;
-    }
-    return result + '\0';
-}
-
 std::string Pointer(uint32_t AOffset)
 {
     return Word(0xC000 | AOffset);
@@ -58,7 +44,7 @@ std::string Record(uint32_t AType, const std::string& AData)
 }
 
 /// The question "example.com" A IN right after the header (its name is at offset 12).
-const std::string Question = Name("example.com") + Word(1) + Word(1);
+const std::string Question = std::string("\x07" "example" "\x03" "com", 13) + Word(1) + Word(1);
 
 std::unique_ptr<TixDnsMessage> Parsed(const std::string& ABytes)
 {
@@ -92,8 +78,7 @@ TEST(DnsMessageBuild, ExampleQueryIsByteExact)
     query.GetHeader().SetIsRecursionDesired(true);
     TixDnsRecord* question = query.GetQueries().Add(query.CreateRecord(DnsTypeA));
     question->SetName("example.com");
-    const std::string expected = Word(0xBEEF) + Word(0x0100) + Word(1) + Word(0) + Word(0) + Word(0)
-        + "\x07" "example" "\x03" "com" + std::string(1, '\0') + Word(1) + Word(1);
+    const std::string expected = Word(0xBEEF) + Word(0x0100) + Word(1) + Word(0) + Word(0) + Word(0) + Question;
     EXPECT_EQ(Built(query), expected);
     // A buffer of exactly its size holds it; one byte less holds nothing.
     EXPECT_EQ(Built(query, static_cast<int32_t>(expected.size())), expected);
@@ -202,7 +187,7 @@ TEST(DnsMessageBuild, RecordsWithoutUsableDataAreServerFailures)
 
 // ---- Parsing --------------------------------------------------------------------------------
 
-TEST(DnsMessageParse, CompressedNamesAndRecordTypes)
+TEST(DnsMessageParse, CompressedNamesAndRecordTypesAndFindingARecord)
 {
     // Answers: a name that is only a pointer to the question's name; an MX whose exchange is
     // "mail" plus a pointer into the question; a TXT of two strings; an unknown type (33); an
@@ -235,6 +220,9 @@ TEST(DnsMessageParse, CompressedNamesAndRecordTypes)
     EXPECT_EQ(Answer<TixDnsNSRecord>(message, 5).GetNameServer(), "example.com");
     EXPECT_EQ(Answer<TixDnsARecord>(message, 6).GetName(), "mail.example.com");
     EXPECT_EQ(Answer<TixDnsARecord>(message, 6).GetIPAddress(), "1.2.3.4");
+    // Records are found by name without letter case, and by type.
+    EXPECT_EQ(message.GetAnswers().FindItem("EXAMPLE.com", DnsTypeTXT), message.GetAnswers()[2]);
+    EXPECT_EQ(message.GetAnswers().FindItem("example.com", DnsTypeSOA), nullptr);
 }
 
 TEST(DnsMessageParse, AResponseCodeIsRaisedWithItsTextAfterTheWholeMessageWasRead)
@@ -252,7 +240,7 @@ TEST(DnsMessageParse, AResponseCodeIsRaisedWithItsTextAfterTheWholeMessageWasRea
     }
 }
 
-TEST(DnsMessageParse, MalformedBytesAreRejectedWithoutReadingPastThem)
+TEST(DnsMessageParse, MalformedBytesAreRejectedWithoutReadingPastThemAndNoBytesLeaveAnEmptyMessage)
 {
     const std::string longName = [] {
         std::string name;
@@ -286,25 +274,11 @@ TEST(DnsMessageParse, MalformedBytesAreRejectedWithoutReadingPastThem)
         SCOPED_TRACE(c.What);
         ExpectError<EixDnsError>([&] { Parsed(c.Bytes); }, -1);
     }
-}
-
-TEST(DnsMessageParse, NoBytesLeaveAnEmptyMessage)
-{
+    // No bytes at all leave an empty message.
     TixDnsMessage message;
     TMemoryStream empty;
     EXPECT_NO_THROW(message.Parse(empty));
     EXPECT_EQ(message.GetQueries().Count(), 0);
-}
-
-// ---- Lists and copies -----------------------------------------------------------------------
-
-TEST(DnsRecordList, FindItemIgnoresLetterCaseButNotTheType)
-{
-    // Deep copies are met where a scripted server changes the question of a copy of the query.
-    const auto parsed = Parsed(Header(0x8180, 1, 2) + Question + Pointer(12) + Record(DnsTypeA, "\x01\x02\x03\x04")
-        + Pointer(12) + Record(DnsTypeTXT, "\x02hi"));
-    EXPECT_EQ(parsed->GetAnswers().FindItem("EXAMPLE.com", DnsTypeTXT), parsed->GetAnswers()[1]);
-    EXPECT_EQ(parsed->GetAnswers().FindItem("example.com", DnsTypeMX), nullptr);
 }
 
 } // namespace

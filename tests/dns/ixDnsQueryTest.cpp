@@ -1,5 +1,6 @@
 // The DNS query component against scripted in-process servers: which UDP replies it accepts,
-// the TCP framing, referrals, the choice of servers and the system's name servers.
+// the TCP framing, referrals, the choice of servers and the system's name servers; and the UDP
+// client under it: one datagram out and one in, and its events.
 #include "dns/ixDnsQuery.h"
 
 #include <gtest/gtest.h>
@@ -257,6 +258,38 @@ TEST_F(DnsQueryTest, WithoutAServerTheSystemsNameServersAreAskedAndNoneAnswering
     FQuery.SetRootNameServers(TStringList{"127.0.0.2", "127.0.0.3"});
     ExpectError<EixSocketError>([&] { ResolveTXT("example.test"); }, SocketErrorTimeout);
     EXPECT_EQ(FQuery.GetServer(), "");
+}
+
+// ---- The UDP client under the query ---------------------------------------------------------
+
+TEST(UdpClient, SendsAndReceivesWholeDatagramsAndReportsThem)
+{
+    ScriptedDnsServer server("127.0.0.1", 0, [](TixDnsMessage& AQuery) {
+        return std::vector<TDnsDatagram>{{ReplyTo(AQuery)}};
+    });
+    TixUdpClient client;
+    client.SetServer("localhost");
+    client.SetPort(server.Port());
+    client.SetDisableGuiProcessing(true);
+    int64_t sentPosition = -1;
+    int64_t receivedSize = -1;
+    client.OnSendPacket = [&](TObject*, TStream* AData) { sentPosition = AData->GetPosition(); };
+    client.OnReceivePacket = [&](TObject*, TStream* AData) { receivedSize = AData->GetSize(); };
+
+    TixDnsMessage query;
+    query.GetQueries().Add(query.CreateRecord(DnsTypeA))->SetName("example.test");
+    TMemoryStream request;
+    query.Build(request, 0);
+    request.SetPosition(0);
+    client.Open();
+    client.SendPacket(&request);
+    EXPECT_EQ(sentPosition, request.GetSize());
+    TMemoryStream reply;
+    client.ReceivePacket(&reply);
+    EXPECT_EQ(receivedSize, request.GetSize());
+    EXPECT_EQ(reply.View().substr(0, 2), request.View().substr(0, 2));
+    client.Close();
+    EXPECT_THROW(client.SendPacket(&request), EixSocketError);
 }
 
 } // namespace
