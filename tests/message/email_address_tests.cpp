@@ -32,8 +32,8 @@ TEST(EmailAddress, AddressTextsSplitIntoNameAndMailbox)
         std::string_view Email;
     };
     const Case cases[] = {
-        // Quoted names and comments are opaque (the common forms are checked against Python's
-        // email package in python_crosscheck_tests.cpp).
+        // Quoted names and comments are opaque (the common forms are rows of ForeignValues in
+        // mail_header_tests.cpp).
         {"\"x <fake@evil.example>\" <real@b.example>", "x <fake@evil.example>", "real@b.example"},
         {"jd@example.com (see <other@example.com>)", "see <other@example.com>", "jd@example.com"},
         {"  jd@example.com  ", "", "jd@example.com"},
