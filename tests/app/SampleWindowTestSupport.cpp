@@ -95,13 +95,9 @@ void SampleWindowTest::TearDown()
     Answerer.reset();
 }
 
-void SampleWindowTest::Connect(const std::string& AUser, const std::string& APassword, const char* APeerEnv,
-    bool AUseTls)
+void SampleWindowTest::Connect(const std::string& AUser, const std::string& APassword, const char* APeerEnv)
 {
-    auto peer = RequirePeerEnv(APeerEnv);
-    Form->edtServer->setText(QStringLiteral("localhost"));
-    Form->edtPort->setText(QString::fromStdString(peer[AUseTls ? "DOVECOT_TLS_PORT" : "DOVECOT_PLAIN_PORT"]));
-    Form->cbUseTLS->setChecked(AUseTls);
+    Form->edtPort->setText(QString::fromStdString(RequirePeerEnv(APeerEnv)["DOVECOT_TLS_PORT"]));
     Form->edtUser->setText(QString::fromStdString(AUser));
     Form->edtPassword->setText(QString::fromStdString(APassword));
     Form->btnConnect->click();
@@ -109,10 +105,7 @@ void SampleWindowTest::Connect(const std::string& AUser, const std::string& APas
 
 std::vector<std::string> SampleWindowTest::SentFrom(const std::string& AFirst) const
 {
-    auto first = Sent.begin();
-    if (!AFirst.empty())
-        first = std::find(Sent.begin(), Sent.end(), AFirst);
-    return {first, Sent.end()};
+    return {std::find(Sent.begin(), Sent.end(), AFirst), Sent.end()};
 }
 
 std::vector<std::string> SampleWindowTest::Column(int AColumn) const
@@ -133,14 +126,10 @@ std::vector<int> SampleWindowTest::Numbers() const
 
 void SampleWindowTest::SelectMessage(int ANumber)
 {
-    for (int row = 0; row < Form->lvMessages->topLevelItemCount(); ++row) {
-        QTreeWidgetItem* item = Form->lvMessages->topLevelItem(row);
-        if (item->data(0, Qt::UserRole).toInt() == ANumber) {
-            Form->lvMessages->setCurrentItem(item);
-            return;
-        }
-    }
-    ADD_FAILURE() << "no list item carries message " << ANumber;
+    const std::vector<int> numbers = Numbers();
+    const auto row = std::find(numbers.begin(), numbers.end(), ANumber);
+    ASSERT_NE(row, numbers.end()) << "no list item carries message " << ANumber;
+    Form->lvMessages->setCurrentItem(Form->lvMessages->topLevelItem(static_cast<int>(row - numbers.begin())));
 }
 
 void SampleWindowTest::DropSession()

@@ -57,11 +57,11 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    /// Fills in the connection fields for AUser on the Dovecot of APeerEnv (its implicit TLS
-    /// port, or with AUseTls false its plain port) and presses Connect.
+    /// Fills in the port (the implicit TLS port of the Dovecot of APeerEnv), user and password
+    /// fields for AUser and presses Connect; the window's first server and TLS setting stay.
     void Connect(const std::string& AUser, const std::string& APassword,
-        const char* APeerEnv = IX_APP_DOVECOT_SELF_ENV, bool AUseTls = true);
-    /// The commands sent since (and including) the first AFirst; all of them for an empty AFirst.
+        const char* APeerEnv = IX_APP_DOVECOT_SELF_ENV);
+    /// The commands sent since (and including) the first AFirst.
     std::vector<std::string> SentFrom(const std::string& AFirst) const;
     /// The texts of column AColumn, one per list row.
     std::vector<std::string> Column(int AColumn) const;
