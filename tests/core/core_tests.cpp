@@ -253,21 +253,6 @@ TEST(Component, OwnerDestroysChildrenAndReferencesAreCleared)
     EXPECT_EQ(holder.Ref, nullptr);
 }
 
-namespace {
-enum TFlag : uint8_t { tfA, tfB, tfC, tfD, tfE };
-}
-
-TEST(Set, StoresBitsByOrdinal)
-{
-    TSet<TFlag> flags{tfC, tfD, tfE};
-    EXPECT_EQ(flags.Value(), 28u);
-    EXPECT_TRUE(flags.Includes(tfD));
-    flags.Exclude(tfD);
-    EXPECT_FALSE(flags.Includes(tfD));
-    EXPECT_EQ((flags + TSet<TFlag>{tfA}).Value(), 21u);
-    EXPECT_TRUE(TSet<TFlag>().Empty());
-}
-
 TEST(DateTime, EncodesAndDecodesTheCalendar)
 {
     EXPECT_DOUBLE_EQ(EncodeDate(1899, 12, 30), 0.0);

@@ -193,7 +193,7 @@ TEST(PublishedProperties, EveryPropertySurvivesAWriteAndARead)
     }
 }
 
-TEST(PublishedProperties, ReadingGivesOnlyTheValuesOfTheFormAndTheirDefaultsAreNotWritten)
+TEST(PublishedProperties, ReadingGivesOnlyTheValuesOfTheFormAndWritingLeavesDefaultsOut)
 {
     TixPop3 client;
     ReadPropertyForm(client, R"({"server": "mail.example", "UseTLS": "ctImplicit", "Port": 995,
@@ -217,10 +217,8 @@ TEST(PublishedProperties, ReadingGivesOnlyTheValuesOfTheFormAndTheirDefaultsAreN
   ],
   "Authorization": "token"
 })");
-}
 
-TEST(PublishedProperties, AMessageStoresItsAddressListsAsArraysOfObjects)
-{
+    // A message stores its address lists as arrays of objects.
     TixMailMessage message;
     message.GetToList().AddAddress("Ann <ann@example.com>");
     message.GetToList().AddAddress("bob@example.com");
