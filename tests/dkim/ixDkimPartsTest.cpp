@@ -126,26 +126,6 @@ TEST(DkimSignature, BuildRefusesMissingValuesAndReversedDates)
 
 // ---- Canonicalization -----------------------------------------------------------------------
 
-TEST(DkimBodyCanonicalization, GivesTheHashedText)
-{
-    struct TCase {
-        std::vector<const char*> Body;
-        std::string Simple;
-        std::string Relaxed;
-    };
-    const TCase cases[] = {{{}, "\r\n", ""}, {{"", "", ""}, "\r\n", ""}, {{" \t", ""}, " \t\r\n", ""},
-        {{"  a \t b  "}, "  a \t b  \r\n", " a b\r\n"}, {{"x", "", "y", "", ""}, "x\r\n\r\ny\r\n", "x\r\n\r\ny\r\n"}};
-    TixDkimSimpleCanonicalizer simple;
-    TixDkimRelaxedCanonicalizer relaxed;
-    for (const TCase& c : cases) {
-        TStringList message{"From: a", ""};
-        for (const char* line : c.Body)
-            message.Add(line);
-        EXPECT_EQ(simple.CanonicalizeBody(message), c.Simple) << testing::PrintToString(c.Simple);
-        EXPECT_EQ(relaxed.CanonicalizeBody(message), c.Relaxed) << testing::PrintToString(c.Simple);
-    }
-}
-
 // Repeated names take fields from the bottom up, each once; "From: body" is no header field.
 TEST(DkimHeaderCanonicalization, SignsNamedFieldsBottomUpInBothForms)
 {

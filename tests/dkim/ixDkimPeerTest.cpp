@@ -239,6 +239,9 @@ const TSignCase SignCases[] = {
         }},
     {"EmptyBodyRelaxed", "rsa-sha256", "relaxed/relaxed", "sel", 0, std::string(Header) + "\r\n"},
     {"EmptyBodySimple", "rsa-sha1", "simple/simple", "sel", 0, std::string(Header) + "\r\n"},
+    // Bodies of blank lines only: simple keeps one line end, relaxed nothing.
+    {"BlankBodySimple", "rsa-sha256", "simple/simple", "sel", 0, std::string(Header) + "\r\n\r\n\r\n"},
+    {"BlankBodyRelaxed", "rsa-sha256", "relaxed/relaxed", "sel", 0, std::string(Header) + "\r\n\r\n \t\r\n\r\n"},
     {"Ed25519Relaxed", "ed25519-sha256", "relaxed/relaxed", "ed"},
     {"Ed25519SimpleBodyLength", "ed25519-sha256", "simple/simple", "ed", 9},
 };
