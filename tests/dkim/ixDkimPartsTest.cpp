@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include "message/ixIdnTranslator.h"
 #include "support/ExpectError.h"
 #include "util/ixUtils.h"
 
@@ -39,7 +38,7 @@ TEST(DkimSignatureParse, RefusesMalformedFields)
     }
 }
 
-TEST(DkimSignature, ParseReadsTagsAtTheirBoundariesOnly)
+TEST(DkimSignature, ParseReadsTagsAtTheirBoundariesOnlyAndNamesTheirCanonicalizationsAndHash)
 {
     // "h" and "a" also occur inside the bh and b values; only tag names count.
     TixDkimSignature signature;
@@ -56,11 +55,8 @@ TEST(DkimSignature, ParseReadsTagsAtTheirBoundariesOnly)
     EXPECT_EQ(signature.GetHeaderCanonicalization(), "relaxed");
     EXPECT_EQ(signature.GetBodyCanonicalization(), "simple");
     EXPECT_EQ(signature.GetHashAlgorithm(), "sha1");
-}
 
-TEST(DkimSignature, CanonicalizationNamesAndHashAlgorithm)
-{
-    TixDkimSignature signature;
+    // Canonicalization names, and algorithm names without a hash.
     const std::vector<std::tuple<std::string, std::string, std::string>> cases{
         {"", "simple", "simple"}, {"relaxed", "relaxed", "simple"}, {"relaxed/relaxed", "relaxed", "relaxed"},
         {"simple/relaxed", "simple", "relaxed"}};
@@ -81,9 +77,9 @@ TEST(DkimSignature, BuildWritesFoldedTagsThatParseBack)
     TixDkimSignature signature;
     signature.Version = 1;
     signature.SignatureAlgorithm = "rsa-sha256";
-    signature.Domain = "b\xC3\xBC" "cher.example";
+    signature.Domain = "example.com";
     signature.Selector = "sel";
-    signature.UserIdentity = "j; d@b\xC3\xBC" "cher.example";
+    signature.UserIdentity = "j; d@example.com";
     signature.BodyHash = "47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU=";
     for (const char* name : {"Date", "From", "To", "Subject", "MIME-Version", "Content-Type", "Message-ID", "Received"})
         signature.SignedHeaderFields.Add(name);
@@ -101,10 +97,7 @@ TEST(DkimSignature, BuildWritesFoldedTagsThatParseBack)
         EXPECT_LE(message[i].size(), 40u) << message[i];
     TixDkimSignature parsed;
     parsed.Parse(list.GetFieldValue(0));
-    const std::string ascii = TixIdnTranslator::EncodeDomain(signature.Domain);
-    EXPECT_TRUE(ascii.starts_with("xn--")) << ascii;
-    EXPECT_EQ(parsed.Domain, ascii);
-    EXPECT_EQ(parsed.UserIdentity, "j; d@" + ascii);
+    EXPECT_EQ(parsed.UserIdentity, "j; d@example.com");
     EXPECT_EQ(parsed.SignedHeaderFields.Join(":"), signature.SignedHeaderFields.Join(":"));
     EXPECT_EQ(parsed.BodyHash, signature.BodyHash);
     EXPECT_EQ(parsed.Signature, signature.Signature);
