@@ -105,7 +105,7 @@ TEST(ParseMailDate, RaisesTheConversionErrorForWhatIsNotADateAndGivesZerosWithou
     }
 }
 
-TEST(ParseTime, ReadsTwelveHourClockTimes)
+TEST(ParseTime, ReadsTwelveHourClockTimesAndParseTimeZoneSignedHoursAndMinutesOnly)
 {
     EXPECT_TRUE(SameMoment(ParseTime("12:05 AM"), EncodeTime(0, 5, 0, 0)));
     EXPECT_TRUE(SameMoment(ParseTime("1:05 PM"), EncodeTime(13, 5, 0, 0)));
@@ -115,10 +115,7 @@ TEST(ParseTime, ReadsTwelveHourClockTimes)
     EXPECT_TRUE(SameMoment(ParseTime("ab:cd"), 0));
     EXPECT_THROW(ParseTime("24:00"), EConvertError);
     EXPECT_THROW(ParseTime("10:60"), EConvertError);
-}
 
-TEST(ParseTimeZone, ReadsSignedHoursAndMinutesOnly)
-{
     EXPECT_TRUE(SameMoment(ParseTimeZone("+0200"), 2.0 / 24));
     EXPECT_TRUE(SameMoment(ParseTimeZone("-0130"), -1.5 / 24));
     EXPECT_TRUE(SameMoment(ParseTimeZone("+0000"), 0));
@@ -157,7 +154,7 @@ TEST(LocalTime, FileTimeToLocalGivesZeroWhenTheConversionFails)
 
 // ---- Words and items ----
 
-TEST(Words, CountsRunsBetweenDelimiters)
+TEST(Words, CountsRunsBetweenDelimitersAndIndexOfTextFindsTheFirstItemIgnoringLetterCase)
 {
     const TixCharSet blank{' '};
     EXPECT_EQ(WordCount("+OK 2 320\r\n", blank), 3);
@@ -171,10 +168,7 @@ TEST(Words, CountsRunsBetweenDelimiters)
     EXPECT_EQ(ExtractWord(3, "a b", blank), "");
     EXPECT_EQ(WordCount("a:b;c", TixCharSet(":;")), 3);
     EXPECT_EQ(WordCount("a\xFF" "b", TixCharSet("\xFF")), 2);
-}
 
-TEST(IndexOfText, FindsTheFirstItemIgnoringLetterCase)
-{
     EXPECT_EQ(IndexOfText("JUN", {"Jan", "Jun", "jun"}), 1);
     EXPECT_EQ(IndexOfText("Ju", {"Jan", "Jun"}), -1);
     EXPECT_EQ(IndexOfText("", {}), -1);
@@ -213,7 +207,7 @@ TEST(Searching, TextPosIsExactAndRTextPosIgnoresLetterCase)
 
 // ---- Bytes ----
 
-TEST(Bytes, HexReverseAndEquality)
+TEST(Bytes, HexReverseEqualityAndBigEndianReadsAndWritesThatAdvanceOnlyInsideTheBytes)
 {
     EXPECT_EQ(BytesToHex(TixByteArray{0x0A, 0xFF}), "0AFF");
     EXPECT_EQ(BytesToHex(TixByteArray{0x0A, 0xFF, 0x10}, ":"), "0A:FF:10");
@@ -223,10 +217,7 @@ TEST(Bytes, HexReverseAndEquality)
     EXPECT_FALSE(ByteArrayEquals(TixByteArray{1, 2}, TixByteArray{1, 2, 3}));
     EXPECT_FALSE(ByteArrayEquals(TixByteArray{1, 2}, TixByteArray{1, 3}));
     EXPECT_EQ(MakeWord(0x12, 0x34), 0x1234);
-}
 
-TEST(Bytes, WritesAndReadsBigEndianAndAdvancesOnlyInsideTheBytes)
-{
     TixByteArray bytes;
     int32_t index = 0;
     WriteWord(0x1234, bytes, index);
@@ -254,7 +245,7 @@ TEST(Bytes, WritesAndReadsBigEndianAndAdvancesOnlyInsideTheBytes)
 
 // ---- TixBinaryData ----
 
-TEST(TixBinaryData, AllocatesAssignsAndReduces)
+TEST(TixBinaryData, AllocatesAssignsReducesAndReadsUtf16DroppingOneTrailingNul)
 {
     TixBinaryData data(4);
     EXPECT_EQ(data.GetDataSize(), 4);
@@ -279,11 +270,8 @@ TEST(TixBinaryData, AllocatesAssignsAndReduces)
     data.Allocate(-3);
     EXPECT_EQ(data.GetDataSize(), 0);
     EXPECT_EQ(data.GetData(), nullptr);
-}
 
-TEST(TixBinaryData, ReadsUtf16AndDropsOneTrailingNul)
-{
-    TixBinaryData data;
+    // Read as UTF-16, one trailing NUL goes.
     data.Assign(TixByteArray{'h', 0, 'i', 0, 0, 0, 0, 0});
     EXPECT_EQ(data.ToWideString(), u"hi\0"s);
     data.Assign(TixByteArray{0xAC, 0x20, 'x'});
@@ -292,16 +280,13 @@ TEST(TixBinaryData, ReadsUtf16AndDropsOneTrailingNul)
 
 // ---- System ----
 
-TEST(System, ErrorTextsComeTrimmedFromTheSystem)
+TEST(System, ErrorTextsComeTrimmedAndAllocatedWindowsReceiveTheirMessagesUntilDeallocatedFromManyThreads)
 {
     EXPECT_EQ(GetSysErrorText(10061), "No connection could be made because the target machine actively refused it.");
     EXPECT_EQ(GetSysErrorText(123456789), "");
     os::SetLastError(10054);
     EXPECT_EQ(GetLastErrorCode(), 10054);
-}
 
-TEST(System, AllocatedWindowsReceiveTheirMessagesUntilDeallocatedAndAreMadeSafelyFromManyThreads)
-{
     std::vector<os::UINT> received;
     const os::HWND window = AllocateWindow([&](os::HWND, os::UINT AMsg, os::WPARAM, os::LPARAM) -> os::LRESULT {
         received.push_back(AMsg);
