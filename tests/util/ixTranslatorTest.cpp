@@ -90,7 +90,7 @@ TEST(TixTranslator, ConvertsBothWaysUnderTheSelectedCodePage)
     }
 }
 
-TEST(TixTranslator, DecodingGivesTheDefaultCharacterForWhatTheCodePageCannotShow)
+TEST(TixTranslator, DecodingGivesTheDefaultCharacterAndEncodingOneQuestionMarkPerCharacterOrIllFormedPartTheOtherSideCannotHold)
 {
     const TConversion cases[] = {
         // C3 41: the second byte is no continuation byte; the broken part is one default
@@ -107,11 +107,9 @@ TEST(TixTranslator, DecodingGivesTheDefaultCharacterForWhatTheCodePageCannotShow
         const AnsiCodePage selected(c.CodePage);
         EXPECT_EQ(TixTranslator::GetString(Bytes(c.Bytes), c.CharSet), c.Text) << c.CharSet << " in " << c.CodePage;
     }
-}
 
-TEST(TixTranslator, EncodingGivesOneQuestionMarkPerCharacterOrIllFormedPartTheSetCannotHold)
-{
-    const TConversion cases[] = {
+    // Encoding: one question mark per character or ill-formed part the set cannot hold.
+    const TConversion encodeCases[] = {
         {1252, "koi8-r", "caf\xE9", "caf?"},
         {1252, "ISO-8859-2", "\xE9\xE0", "\xE9?"},
         // Characters koi8-r lacks, one beyond U+FFFF and a malformed byte.
@@ -125,7 +123,7 @@ TEST(TixTranslator, EncodingGivesOneQuestionMarkPerCharacterOrIllFormedPartTheSe
         {65001, "Windows-1251", "\xE2\x82", "?"},
         {65001, "Windows-1251", "\x80\xBF", "??"},               // lone continuation bytes
     };
-    for (const TConversion& c : cases)
+    for (const TConversion& c : encodeCases)
     {
         const AnsiCodePage selected(c.CodePage);
         EXPECT_EQ(Text(TixTranslator::GetBytes(c.Text, c.CharSet)), c.Bytes) << ::testing::PrintToString(c.Text);
@@ -149,7 +147,7 @@ TEST(TixTranslator, NamesOutsideTheTablePassBytesUnchanged)
     }
 }
 
-TEST(TixTranslator, GetStringTakesTheRequestedRangeWithNulBytesAndTranslateFromWorksInPlace)
+TEST(TixTranslator, GetStringTakesTheRequestedRangeWithNulBytesGetBytesFillsAtMostTheCountAndTranslateFromWorksInPlace)
 {
     const TixByteArray bytes = Bytes("ab\0cd"s);
     EXPECT_EQ(TixTranslator::GetString(bytes, ""), "ab\0cd"s);
@@ -160,22 +158,19 @@ TEST(TixTranslator, GetStringTakesTheRequestedRangeWithNulBytesAndTranslateFromW
     EXPECT_EQ(TixTranslator::GetString(bytes, 3, 100, ""), "cd");
     EXPECT_EQ(TixTranslator::GetString(bytes, 5, 1, ""), "");
     EXPECT_EQ(TixTranslator::GetString(bytes, -1, 2, ""), "");
-    // A range in a character set, and a string translated in place.
-    const AnsiCodePage utf8(65001);
-    EXPECT_EQ(TixTranslator::GetString(Bytes("Hi, " + PrivetKoi8), 4, 6, "koi8-r"), PrivetUtf8);
-    std::string text = "Hi, " + PrivetKoi8;
-    TixTranslator::TranslateFrom("koi8-r", text, text);
-    EXPECT_EQ(text, "Hi, " + PrivetUtf8);
-}
-
-TEST(TixTranslator, GetBytesIntoABufferCopiesAtMostTheCount)
-{
+    // Bytes into a buffer: at most the count.
     uint8_t buffer[4] = {0, 0, 0, 0};
     EXPECT_EQ(TixTranslator::GetBytes("\xE9t\xE9", buffer, "utf-8", 3), 3);
     EXPECT_EQ(Text(TixByteArray(buffer, buffer + 4)), "\xC3\xA9t\0"s);
     EXPECT_EQ(TixTranslator::GetBytes("ab", buffer, "", 4), 2);
     EXPECT_EQ(TixTranslator::GetBytes("ab", buffer, "", 0), 0);
     EXPECT_EQ(TixTranslator::GetBytes("ab", nullptr, "", 2), 0);
+    // A range in a character set, and a string translated in place.
+    const AnsiCodePage utf8(65001);
+    EXPECT_EQ(TixTranslator::GetString(Bytes("Hi, " + PrivetKoi8), 4, 6, "koi8-r"), PrivetUtf8);
+    std::string text = "Hi, " + PrivetKoi8;
+    TixTranslator::TranslateFrom("koi8-r", text, text);
+    EXPECT_EQ(text, "Hi, " + PrivetUtf8);
 }
 
 TEST(TixTranslator, StreamTranslationCopiesTheWholeSourceRestoresBothPositionsAndJoinsSplitCharacters)
@@ -214,7 +209,7 @@ TEST(TixTranslator, StreamTranslationCopiesTheWholeSourceRestoresBothPositionsAn
     }
 }
 
-TEST(TixTranslator, Utf8EncodeWritesOneToFourBytesPerCharacter)
+TEST(TixTranslator, Utf8EncodeWritesOneToFourBytesPerCharacterThatUtf8DecodeReadsBack)
 {
     EXPECT_EQ(TixTranslator::Utf8Encode(u"A\u00E9\u07FF\u0800\u20AC\uFFFF"),
         "A\xC3\xA9\xDF\xBF\xE0\xA0\x80\xE2\x82\xAC\xEF\xBF\xBF");
@@ -222,10 +217,7 @@ TEST(TixTranslator, Utf8EncodeWritesOneToFourBytesPerCharacter)
     // A lone surrogate has no UTF-8 form.
     EXPECT_EQ(TixTranslator::Utf8Encode(u"\xD83Cx\xDF89"), "\xEF\xBF\xBDx\xEF\xBF\xBD");
     EXPECT_EQ(TixTranslator::Utf8Encode(u""), "");
-}
 
-TEST(TixTranslator, Utf8DecodeReadsBackEveryCharacterItsEncoderWrites)
-{
     // Every character once, in one text: a character read back wrong shows as the first difference.
     std::u16string all;
     for (char32_t c = 0; c <= 0x10FFFF; ++c) {
