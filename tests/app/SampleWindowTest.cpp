@@ -10,17 +10,6 @@
 
 namespace ix::test {
 
-namespace {
-
-struct TExpectedPlace
-{
-    const char* Name;
-    QWidget* Control;
-    QRect Place;
-};
-
-} // namespace
-
 using SampleWindowLayout = SampleWindowTest;
 
 // The designed window: places, captions and first contents of the controls, the message list's
@@ -31,7 +20,7 @@ TEST_F(SampleWindowLayout, ControlsListTabOrderAndBannerAreThoseOfTheDesign)
     TForm1& form = *Form;
     EXPECT_EQ(form.windowTitle(), QStringLiteral("POP3 Client with SSL / TLS support - Sample"));
     EXPECT_EQ(form.size(), QSize(639, 480));
-    const TExpectedPlace places[] = {
+    const std::tuple<const char*, QWidget*, QRect> places[] = {
         {"edtServer", form.edtServer, {56, 8, 461, 21}},
         {"edtPort", form.edtPort, {56, 35, 49, 21}},
         {"cbUseTLS", form.cbUseTLS, {304, 36, 145, 17}},
@@ -47,10 +36,10 @@ TEST_F(SampleWindowLayout, ControlsListTabOrderAndBannerAreThoseOfTheDesign)
         {"memBody", form.memBody, {16, 260, 597, 93}},
     };
     std::vector<QWidget*> tabOrder;
-    for (const TExpectedPlace& place : places) {
-        EXPECT_EQ(place.Control->parentWidget(), form.pnlMain) << place.Name;
-        EXPECT_EQ(place.Control->geometry(), place.Place) << place.Name;
-        tabOrder.push_back(place.Control);
+    for (const auto& [name, control, place] : places) {
+        EXPECT_EQ(control->parentWidget(), form.pnlMain) << name;
+        EXPECT_EQ(control->geometry(), place) << name;
+        tabOrder.push_back(control);
     }
     // Captions and first contents.
     const std::pair<QWidget*, const char*> texts[] = {{form.Label1, "Server"}, {form.Label2, "Port"},
