@@ -1,17 +1,20 @@
 // POP3 sessions against scripted servers, broken and hostile ones among them: each case asserts
-// the client's exact outcome and that nothing stale is ever taken for a reply.
+// the client's exact outcome and that nothing stale is ever taken for a reply. The secure login's
+// choice among the methods and its failures are opens that fail.
 #include "pop3/ixPop3.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "Pop3TestUtils.h"
+#include "message/ixEncoder.h"
 #include "platform/ixOsSecurity.h"
 #include "support/TlsTestServer.h"
 
@@ -46,38 +49,96 @@ TEST_F(Pop3Session, GreetingGivesTheTimeStampBetweenOrderedBrackets)
     }
 }
 
+// RFC 1939's APOP example.
+const std::string ApopGreeting = "+OK POP3 server ready <1896.697170952@dbc.mtview.ca.us>\r\n";
+const std::string ApopLine = "APOP mrose c4c9334bac560ecc979e58001b3e22fb";
+
+/// The secure login after ApopGreeting: AAuthReply to "AUTH", then AChosen, refused.
+std::vector<Step> Chooses(const std::string& AAuthReply, const std::string& AChosen)
+{
+    return {Step::Send(ApopGreeting), Step::Expect("AUTH"), Step::Send(AAuthReply), Step::Expect(AChosen),
+        Step::Send("-ERR no\r\n"), Step::Drain()};
+}
+
+// The CHALLENGE message of MS-NLMP 4.2.4 in base64.
+const std::string NtlmChallenge = "TlRMTVNTUAACAAAADAAMADgAAAAzgoriASNFZ4mrze8AAAAAAAAAACQAJABEAAAABgBwFwAAAA9TAGUAcgB2"
+                                  "AGUAcgACAAwARABvAG0AYQBpAG4AAQAMAFMAZQByAHYAZQByAAAAAAA=";
+
+/// The NTLM exchange up to the client's NEGOTIATE line (checked by its fixed start), then AThen.
+std::vector<Step> NtlmStart(const std::string& AAuthReply, const std::vector<Step>& AThen)
+{
+    return std::vector<Step>{Step::Send("+OK ready\r\n"), Step::Expect("AUTH"), Step::Send("+OK\r\nNTLM\r\n.\r\n"),
+               Step::Expect("AUTH NTLM"), Step::Send(AAuthReply), Step::Call([](test::ScriptIo& AIo) {
+                   // "NTLMSSP\0", type 1: the base64 of a NEGOTIATE message begins so.
+                   EXPECT_EQ(AIo.Take(14), "TlRMTVNTUAABAA");
+               }),
+               Step::Receive(44)}
+        + AThen;
+}
+
 TEST_F(Pop3Session, FailedOpenRaisesTheRefusalAndFiresNoEvent)
 {
+    // A CHALLENGE whose target information lies beyond its end.
+    std::string hostile = TixEncoder::DecodeWith(cmBase64, NtlmChallenge);
+    hostile[44] = '\xF0';
+    using TExpect = std::string (Pop3Session::*)(int32_t);
+    const TExpect refused = &Pop3Session::ExpectOpenFails<EixTcpClientError>;
+    const TExpect sspi = &Pop3Session::ExpectOpenFails<EixSSPIError>;
     struct TCase
     {
         std::vector<Step> Script;
-        TixClientTlsMode Tls;
+        TExpect Fails;
         int32_t Code;
         std::string Message; // empty: not checked (the TLS layer's text)
-        std::optional<std::string> Received; // none: a TLS handshake followed
+        std::optional<std::string> Received; // none: not checked
+        TixClientTlsMode Tls = ctNone;
+        std::string User = "alice"; // anyone else logs in securely (with RFC 1939's password)
     };
     const std::string greeting = "+OK ready\r\n";
     const TCase table[] = {
-        {{Step::Send("-ERR too busy\r\n"), Step::Drain()}, ctNone, 20, "-ERR too busy", ""},
-        {{Step::Send(greeting), Step::Expect("USER alice"), Step::Send("-ERR who\r\n"), Step::Drain()}, ctNone, 20,
+        {{Step::Send("-ERR too busy\r\n"), Step::Drain()}, refused, 20, "-ERR too busy", ""},
+        {{Step::Send(greeting), Step::Expect("USER alice"), Step::Send("-ERR who\r\n"), Step::Drain()}, refused, 20,
             "-ERR who", "USER alice\r\n"},
-        {{Step::Send(greeting), Step::Expect("STLS"), Step::Send("-ERR no TLS\r\n"), Step::Drain()}, ctExplicit, 20,
-            "-ERR no TLS", "STLS\r\n"},
+        {{Step::Send(greeting), Step::Expect("STLS"), Step::Send("-ERR no TLS\r\n"), Step::Drain()}, refused, 20,
+            "-ERR no TLS", "STLS\r\n", ctExplicit},
         {{Step::Send(greeting), Step::Expect("STLS"), Step::Send("+OK begin\r\n"), Step::Stall(100ms),
              Step::Send("not a handshake\r\n"), Step::Drain()},
-            ctExplicit, os::SEC_E_ILLEGAL_MESSAGE, "", std::nullopt},
-        {{Step::Send("+OK " + std::string(300 * 1024, 'x')), Step::Drain()}, ctNone, ReplyLineTooLongCode, "", ""},
+            sspi, os::SEC_E_ILLEGAL_MESSAGE, "", std::nullopt, ctExplicit},
+        {{Step::Send("+OK " + std::string(300 * 1024, 'x')), Step::Drain()}, refused, ReplyLineTooLongCode, "", ""},
+        // The secure login takes NTLM, then CRAM-MD5, from the list without letter case (NTLM before
+        // CRAM-MD5: the Cyrus logins), else APOP.
+        {Chooses("+OK\r\nntlm\r\n.\r\n", "AUTH NTLM"), refused, 20, "-ERR no", std::nullopt, ctNone, "mrose"},
+        {Chooses("+OK\r\nPLAIN\r\ncram-md5\r\n.\r\n", "AUTH CRAM-MD5"), refused, 20, "-ERR no", std::nullopt, ctNone,
+            "mrose"},
+        {Chooses("+OK\r\nNTLM \r\nPLAIN\r\n.\r\n", ApopLine), refused, 20, "-ERR no", std::nullopt, ctNone, "mrose"},
+        {Chooses("-ERR unknown command\r\n", ApopLine), refused, 20, "-ERR no", std::nullopt, ctNone, "mrose"},
+        // "+OK" instead of "+ " to AUTH NTLM is accepted; the NEGOTIATE must then be answered by "+ ".
+        {NtlmStart("+OK go on\r\n", {Step::Send("+OK\r\n"), Step::Drain()}), refused, 10, "", std::nullopt, ctNone,
+            "mrose"},
+        {NtlmStart("+ \r\n", {Step::Send("+ " + TixEncoder::EncodeLineWith(cmBase64, hostile) + "\r\n"), Step::Drain()}),
+            sspi, os::SEC_E_INVALID_TOKEN, "", std::nullopt, ctNone, "mrose"},
+        {NtlmStart("+ \r\n", {Step::Send("+ \r\n"), Step::Drain()}), sspi, os::SEC_E_INVALID_TOKEN, "", std::nullopt,
+            ctNone, "mrose"}, // no token
+        // No user name: the logged-on user's credentials, of which there are none.
+        {{Step::Send("+OK\r\n"), Step::Expect("AUTH"), Step::Send("+OK\r\nNTLM\r\n.\r\n"), Step::Expect("AUTH NTLM"),
+             Step::Send("+ \r\n"), Step::Drain()},
+            sspi, os::SEC_E_NO_CREDENTIALS, "", "AUTH\r\nAUTH NTLM\r\n", ctNone, ""},
     };
+    ::unsetenv("NTLM_USER");
+    ::unsetenv("NTLM_CREDENTIALS_FILE");
     for (const TCase& item : table)
     {
-        Start(item.Script);
+        const bool secure = item.User != "alice";
+        Start(item.Script, item.User, !secure ? "secret" : item.User.empty() ? "" : "tanstaaf");
+        Client->SetUseSasl(secure);
         Client->SetUseTLS(item.Tls);
         Client->SetMaxLineLength(64 * 1024);
-        bool refusalReported = false;
-        Client->OnReceiveResponse = [&](TObject*, TStrings& AList) { refusalReported |= AList[0].starts_with("-ERR"); };
-        const std::string message = ExpectOpenFails<EixCodedError>(item.Code);
+        std::string reported; // the replies taken as answers
+        Client->OnReceiveResponse = [&](TObject*, TStrings& AList) { reported += AList[0] + "\n"; };
+        const std::string message = (this->*item.Fails)(item.Code);
         EXPECT_TRUE(item.Message.empty() || message == item.Message) << message;
-        EXPECT_FALSE(refusalReported) << message;
+        // A refusal is raised, never also taken as an answer.
+        EXPECT_TRUE(!message.starts_with("-ERR") || reported.find(message + "\n") == std::string::npos) << reported;
         EXPECT_TRUE(!item.Received || Server->Received() == *item.Received) << Server->Received();
     }
 }

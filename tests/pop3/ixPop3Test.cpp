@@ -1,4 +1,5 @@
 #include "pop3/ixPop3.h"
+#include "pop3/ixSspiAuth.h"
 
 #include <gtest/gtest.h>
 
@@ -125,6 +126,30 @@ TEST(Pop3Client, AttachedMessageIsForgottenWhenDestroyed)
     }
     EXPECT_EQ(client.GetMailMessage(), nullptr);
     EXPECT_EQ(changes, 0);
+}
+
+TEST(AuthIdentity, UserTextSplitsIntoDomainAndUser)
+{
+    struct TCase
+    {
+        std::string Text, User, Domain;
+    };
+    const TCase table[] = {
+        {"a/b\\c", "c", "a/b"}, // "DOMAIN\\user", "DOMAIN/user" and "user": the Cyrus logins
+        {"\\user", "user", ""},
+    };
+    for (const TCase& item : table)
+    {
+        TixAuthIdentity identity(item.Text, "pw");
+        EXPECT_EQ(identity.GetUser(), item.User) << item.Text;
+        EXPECT_EQ(identity.GetDomain(), item.Domain) << item.Text;
+        const os::SEC_WINNT_AUTH_IDENTITY_A* record = identity.GetIdentity();
+        EXPECT_EQ(record->Flags, 1u);
+        EXPECT_EQ(record->UserLength, item.User.size());
+        EXPECT_EQ(record->DomainLength, item.Domain.size());
+        EXPECT_EQ(record->Domain == nullptr, item.Domain.empty());
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(record->Password)), "pw");
+    }
 }
 
 } // namespace
