@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -38,6 +37,8 @@ std::string Password(const std::string& AUser)
     return AUser == "IvoryTester" ? "samplepasswd" : "secret-" + AUser;
 }
 
+using TMethod = void (TixPop3::*)();
+
 /// A client whose test can pick the login method that the secure login runs.
 class TSecurePop3 : public TixPop3
 {
@@ -46,21 +47,14 @@ public:
     using TixPop3::LoginCramMd5;
 
     /// Runs instead of the choice of method when set.
-    std::function<void(TSecurePop3&)> Method;
+    TMethod Method = nullptr;
 
 protected:
-    void Authenticate() override
-    {
-        if (Method)
-            Method(*this);
-        else
-            TixPop3::Authenticate();
-    }
+    void Authenticate() override { Method != nullptr ? (this->*Method)() : TixPop3::Authenticate(); }
 };
 
-using TMethod = std::function<void(TSecurePop3&)>;
-const TMethod Apop = [](TSecurePop3& AClient) { AClient.LoginApop(); };
-const TMethod CramMd5 = [](TSecurePop3& AClient) { AClient.LoginCramMd5(); };
+const TMethod Apop = &TSecurePop3::LoginApop;
+const TMethod CramMd5 = &TSecurePop3::LoginCramMd5;
 
 /// A login method on one server and the commands it must begin with.
 struct TLogin

@@ -1,32 +1,116 @@
 // POP3 sessions against scripted servers, broken and hostile ones among them: each case asserts
-// the client's exact outcome and that nothing stale is ever taken for a reply. The secure login's
-// choice among the methods and its failures are opens that fail.
+// the client's exact outcome, that nothing stale is ever taken for a reply and that no descriptor
+// or thread is left behind. The secure login's choice among the methods and its failures are
+// opens that fail.
 #include "pop3/ixPop3.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "Pop3TestUtils.h"
 #include "message/ixEncoder.h"
+#include "net/ixNetTestUtils.h"
+#include "platform/ixOsMessages.h"
 #include "platform/ixOsSecurity.h"
+#include "support/ExpectError.h"
+#include "support/ScriptedServer.h"
 #include "support/TlsTestServer.h"
 
 namespace ix {
 namespace {
 
 using namespace std::chrono_literals;
-using test::Login;
-using test::Quit;
+using test::ExpectError;
+using test::ScriptedServer;
 using test::Step;
-using test::operator+;
-using Pop3Session = test::ScriptedPop3;
+
+/// The steps of AFirst, then those of ASecond.
+std::vector<Step> operator+(std::vector<Step> AFirst, const std::vector<Step>& ASecond)
+{
+    AFirst.insert(AFirst.end(), ASecond.begin(), ASecond.end());
+    return AFirst;
+}
+
+/// AGreeting and the USER/PASS login of alice, then AThen.
+std::vector<Step> Login(const std::vector<Step>& AThen = {}, const std::string& AGreeting = "+OK ready\r\n")
+{
+    return std::vector<Step>{Step::Send(AGreeting), Step::Expect("USER alice"), Step::Send("+OK\r\n"),
+               Step::Expect("PASS secret"), Step::Send("+OK logged in\r\n")}
+        + AThen;
+}
+
+/// The end of a session: QUIT answered, then the client's close.
+std::vector<Step> Quit()
+{
+    return {Step::Expect("QUIT"), Step::Send("+OK bye\r\n"), Step::Drain()};
+}
+
+/// A client of a scripted server, both made anew by each Start. It counts its OnOpen and OnClose
+/// events; after each test the process has as many descriptors and threads as before it.
+class Pop3Session : public ::testing::Test
+{
+protected:
+    /// The thread's message queue lives as long as the thread: made before the first count.
+    static void SetUpTestSuite() { (void)os::GetMessageQueueFd(); }
+
+    void TearDown() override
+    {
+        Client.reset();
+        Server.reset();
+        EXPECT_EQ(test::CountResources(), Before);
+    }
+
+    void Start(std::vector<Step> AScript, const std::string& AUser = "alice", const std::string& APassword = "secret")
+    {
+        Client.reset();
+        Server = std::make_unique<ScriptedServer>(std::move(AScript));
+        Client = std::make_unique<TixPop3>();
+        Client->SetServer("127.0.0.1");
+        Client->SetPort(Server->Port());
+        Client->SetUserName(AUser);
+        Client->SetPassword(APassword);
+        Client->SetTimeOut(10000);
+        Client->OnOpen = [this](TObject*) { ++Opened; };
+        Client->OnClose = [this](TObject*) { ++Closed; };
+        Opened = Closed = 0;
+    }
+
+    /// The client is closed and refuses the next command without sending it; the script ran to
+    /// its end and the server never read QUIT.
+    void ExpectClosedWithoutQuit()
+    {
+        EXPECT_FALSE(Client->IsActive());
+        EXPECT_FALSE(Client->GetInProgress());
+        ExpectError<EixSocketError>([&] { Client->Delete(1); }, SocketErrorNotActive);
+        EXPECT_EQ(Server->Finish(), "");
+        EXPECT_EQ(Server->Received().find("QUIT"), std::string::npos) << Server->Received();
+    }
+
+    /// Open must raise TError with ACode, firing neither OnOpen nor OnClose, and leave the client
+    /// closed without QUIT; returns the error's message.
+    template <typename TError = EixTcpClientError>
+    std::string ExpectOpenFails(int32_t ACode)
+    {
+        const std::string message = ExpectError<TError>([this] { Client->Open(); }, ACode);
+        EXPECT_EQ(Opened + Closed, 0);
+        ExpectClosedWithoutQuit();
+        return message;
+    }
+
+    const test::TResourceCount Before = test::CountResources();
+    std::unique_ptr<ScriptedServer> Server;
+    std::unique_ptr<TixPop3> Client;
+    int Opened = 0;
+    int Closed = 0;
+};
 
 TEST_F(Pop3Session, GreetingGivesTheTimeStampBetweenOrderedBrackets)
 {
@@ -205,9 +289,9 @@ TEST_F(Pop3Session, BrokenOrOverLimitReplyClosesTheSessionSoNoStaleLineIsTakenFo
         if (item.Code == SocketErrorTimeout)
             Client->SetTimeOut(150);
         if (item.Code == ReplyLineTooLongCode || item.Code == ReplyTooLargeCode)
-            test::ExpectError<EixTcpClientError>([&] { item.Action(*Client); }, item.Code);
+            ExpectError<EixTcpClientError>([&] { item.Action(*Client); }, item.Code);
         else
-            test::ExpectError<EixSocketError>([&] { item.Action(*Client); }, item.Code);
+            ExpectError<EixSocketError>([&] { item.Action(*Client); }, item.Code);
         EXPECT_EQ(Opened, 1);
         EXPECT_TRUE(item.Code == 10038 || Closed == 1) << item.Code;
         ExpectClosedWithoutQuit();
