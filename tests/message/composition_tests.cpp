@@ -17,6 +17,7 @@
 #include "compose_test_support.h"
 #include "message_test_support.h"
 #include "support/AnsiCodePageScope.h"
+#include "support/ProgramRun.h"
 
 using namespace ix;
 using namespace ix::test;
@@ -203,9 +204,8 @@ class AttachmentFile : public Composition
 {
 protected:
     void SetUp() override { std::ofstream(Path, std::ios::binary) << std::string(5000, '\xFE'); }
-    void TearDown() override { std::filesystem::remove(Path); }
-    const std::filesystem::path Path =
-        std::filesystem::temp_directory_path() / ("ix_compose_" + std::to_string(::getpid()) + ".bin");
+    const TScratch Scratch{"compose"};
+    const std::filesystem::path Path = Scratch.Path() / "attached.bin";
 };
 
 TEST_F(AttachmentFile, ComposesFromTheFileAndLeavesItFree)

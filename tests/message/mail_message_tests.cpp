@@ -42,23 +42,6 @@ TDateTime MailDate(std::string_view AText)
 
 } // namespace
 
-TEST(MailMessageDefaults, NewMessageHasThePublishedDefaults)
-{
-    TixMailMessage message;
-    EXPECT_EQ(message.GetCharSet(), "iso-8859-1");
-    EXPECT_EQ(message.GetContentType(), "text/plain");
-    EXPECT_EQ(message.GetMessageFormat(), mfNone);
-    EXPECT_EQ(message.GetPriority(), mpNormal);
-    EXPECT_EQ(message.GetEncoding(), cmNone);
-    EXPECT_EQ(message.GetCharsPerLine(), 76);
-    EXPECT_FALSE(message.GetAllowESC());
-    EXPECT_EQ(message.GetErrorProcessing(), meExtractMaximumData);
-    EXPECT_EQ(message.GetBodies().Count(), 0);
-    EXPECT_FALSE(message.IsMultipart());
-    EXPECT_EQ(message.GetKnownFields().Count(), 21);
-    EXPECT_EQ(message.GetKnownFields().IndexOf("list-unsubscribe"), -1);
-}
-
 TEST_F(MailMessageTest, HeaderFieldsBecomeDecodedProperties)
 {
     Load("From joerg@example.com Tue Jun  3 2008\n" // a mailbox's separator line
@@ -154,8 +137,20 @@ TEST_F(MailMessageTest, DateFallsBackToTheFirstReceivedFieldAfterItsLastSemicolo
     }
 }
 
-TEST_F(MailMessageTest, CharSetIsKeptUntilAMessageStatesAnotherAndIso2022JpSwitchesToEightBitWithEscapes)
+TEST_F(MailMessageTest, NewMessageHasThePublishedDefaultsAndKeepsACharSetUntilAMessageStatesAnother)
 {
+    EXPECT_EQ(Message.GetCharSet(), "iso-8859-1");
+    EXPECT_EQ(Message.GetContentType(), "text/plain");
+    EXPECT_EQ(Message.GetMessageFormat(), mfNone);
+    EXPECT_EQ(Message.GetPriority(), mpNormal);
+    EXPECT_EQ(Message.GetEncoding(), cmNone);
+    EXPECT_EQ(Message.GetCharsPerLine(), 76);
+    EXPECT_FALSE(Message.GetAllowESC());
+    EXPECT_EQ(Message.GetErrorProcessing(), meExtractMaximumData);
+    EXPECT_EQ(Message.GetBodies().Count(), 0);
+    EXPECT_FALSE(Message.IsMultipart());
+    EXPECT_EQ(Message.GetKnownFields().Count(), 21);
+    EXPECT_EQ(Message.GetKnownFields().IndexOf("list-unsubscribe"), -1);
     Load("Content-Type: text/plain; charset=koi8-r\n\n");
     EXPECT_EQ(Message.GetCharSet(), "koi8-r");
     Load("Content-Type: text/plain\nSubject: next\n\n");
@@ -164,6 +159,7 @@ TEST_F(MailMessageTest, CharSetIsKeptUntilAMessageStatesAnotherAndIso2022JpSwitc
     Message.Clear();
     EXPECT_EQ(Message.GetCharSet(), "koi8-r");
     EXPECT_EQ(Message.GetSubject(), "");
+    // ISO-2022-JP switches to 8bit with escapes.
     Message.SetCharSet("ISO-2022-JP");
     EXPECT_EQ(Message.GetCharSet(), "iso-2022-jp");
     EXPECT_EQ(Message.GetEncoding(), cm8Bit);

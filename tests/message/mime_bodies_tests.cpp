@@ -193,17 +193,14 @@ INSTANTIATE_TEST_SUITE_P(Messages, MimeScenario, ::testing::ValuesIn(Scenarios),
 
 } // namespace
 
-TEST_P(MimeScenario, BodiesAreSplitNamedAndDecoded)
+TEST_P(MimeScenario, BodiesAreSplitNamedAndDecodedFromLinesAndFromAStream)
 {
     Load(GetParam().Text);
     EXPECT_EQ(Tree(), GetParam().Tree);
-}
-
-TEST_P(MimeScenario, LoadFromStreamGivesWhatLoadMessageGives)
-{
     TMemoryStream stream;
     stream.WriteText(GetParam().Text);
     stream.Seek(0, soBeginning);
+    Recorder.DataAdded.clear();
     Message.LoadFromStream(stream);
     EXPECT_EQ(Tree(), GetParam().Tree);
 }
@@ -294,7 +291,7 @@ TEST_F(MimeBodiesTest, NestingDeeperThanTheLimitStaysAnUndecodedAttachment)
     EXPECT_EQ(Recorder.Saved.size(), 1U);
 }
 
-TEST_F(MimeBodiesTest, BodiesPersistByClassName)
+TEST_F(MimeBodiesTest, BodiesPersistByClassNameAndDamagedDataIsRefused)
 {
     Load("Content-Type: multipart/mixed; boundary=b\n\n"
          "--b\nContent-Type: text/plain; charset=utf-8\nX-Note: kept\n\ntext\n"
@@ -320,7 +317,7 @@ TEST_F(MimeBodiesTest, BodiesPersistByClassName)
     persisted[3] = "  Image image/gif i.gif <i.gif@...> (no data)";
     EXPECT_EQ(Tree(assigned), persisted);
 
-    // Damaged data: a cut stream, an unknown class.
+    // Damaged data: a cut stream, an unknown class, too deep a nesting.
     TMemoryStream cut;
     cut.WriteBuffer(stream.Memory(), stream.Size() / 2);
     cut.Seek(0, soBeginning);
@@ -333,22 +330,18 @@ TEST_F(MimeBodiesTest, BodiesPersistByClassName)
     unknown.Seek(0, soBeginning);
     TixBodyReader unknownReader(unknown);
     EXPECT_THROW(copy.GetBodies().ReadItems(unknownReader), EConvertError);
-}
-
-TEST(BodyPersistence, SavedBodiesNestNoDeeperThanLoadedOnes)
-{
-    TMemoryStream stream;
-    TixBodyWriter writer(stream);
+    // Saved bodies nest no deeper than loaded ones.
+    TMemoryStream deep;
+    TixBodyWriter deepWriter(deep);
     for (int level = 0; level < 100000; ++level) {
-        writer.WriteInteger(1);
-        writer.WriteString("TixMultipartBody");
-        writer.WriteString({}); // subtype, then the nested bodies
+        deepWriter.WriteInteger(1);
+        deepWriter.WriteString("TixMultipartBody");
+        deepWriter.WriteString({}); // subtype, then the nested bodies
     }
-    stream.Seek(0, soBeginning);
-    TixBodyReader reader(stream);
-    TixMailMessage message;
+    deep.Seek(0, soBeginning);
+    TixBodyReader deepReader(deep);
     try {
-        message.GetBodies().ReadItems(reader);
+        copy.GetBodies().ReadItems(deepReader);
         FAIL() << "no exception";
     } catch (const EReadError& error) {
         EXPECT_STREQ(error.what(), "Body data nested deeper than 100 levels");
