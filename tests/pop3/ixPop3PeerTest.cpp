@@ -1,6 +1,7 @@
 // The POP3 client against a real Dovecot started by tests/peers/dovecot/start.sh (the CTest
-// fixtures peer_dovecot and peer_dovecot_self). The scripts write each instance's ports and CA to
-// STATE/dovecot.env and the exact bytes of every message to STATE/expected/<user>/<n>.eml.
+// fixtures peer_dovecot and peer_dovecot_self), and Cyrus pop3d with Cyrus SASL's NTLM started by
+// tests/peers/cyrus. The scripts write each instance's ports and CA to STATE/dovecot.env and the
+// exact bytes of every message to STATE/expected/<user>/<n>.eml.
 #include "pop3/ixPop3.h"
 
 #include <gtest/gtest.h>
