@@ -406,7 +406,9 @@ int64_t TixTcpCommandClient::ReceivedSize() const noexcept
 
 void TixTcpCommandClient::ConnectionProgress(int64_t ABytesProceed, int64_t ATotalBytes)
 {
-    if (ABytesProceed <= ATotalBytes)
+    // Without an announced total there is nothing to report, not even after a read that
+    // brought no bytes (a handler dividing by the total must never see 0).
+    if (ATotalBytes > 0 && ABytesProceed <= ATotalBytes)
         DoProgress(ABytesProceed, ATotalBytes);
 }
 

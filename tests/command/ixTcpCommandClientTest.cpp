@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <deque>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -45,21 +44,13 @@ public:
     int Reads() const { return Connection.Reads(); }
 };
 
-std::vector<std::string> LinesOf(const TStrings& AList)
-{
-    std::vector<std::string> lines;
-    for (int32_t i = 0; i < AList.Count(); ++i)
-        lines.push_back(AList[i]);
-    return lines;
-}
-
 /// The reply algorithm as first written: after every read the whole reply is classified
 /// again from the start index. The engine must give the same results while classifying
 /// each line once.
 class TRescanModel
 {
 public:
-    explicit TRescanModel(const std::vector<std::string>& AChunks) : FChunks(AChunks.begin(), AChunks.end()) {}
+    explicit TRescanModel(std::vector<std::string> AChunks) { FConnection.Add(std::move(AChunks)); }
 
     void WaitResponse(const TixResponseCodes& AOk)
     {
@@ -79,22 +70,16 @@ public:
     }
     const TStrings& GetResponse() const { return FResponse; }
     int32_t GetLastResponseCode() const { return FLastCode; }
-    int Reads() const { return FReads; }
+    int Reads() const { return FConnection.Reads(); }
 
 private:
+    /// One read added to the reply; true while its last line is open.
     bool Receive(bool AAddToLast)
     {
-        if (!FActive)
-            throw EixSocketError("not a socket", 10038);
-        ++FReads;
-        FActive = !FChunks.empty();
-        if (!FActive)
-            return false;
         TMemoryStream chunk;
-        chunk.WriteText(FChunks.front());
+        FConnection.ReadData(&chunk);
         chunk.SetPosition(0);
-        FChunks.pop_front();
-        return TixStringsUtils(FResponse).AddTextRead(chunk, AAddToLast, FAfterCR) != 0;
+        return FConnection.GetActive() && TixStringsUtils(FResponse).AddTextRead(chunk, AAddToLast, FAfterCR) != 0;
     }
 
     void Wait(const TixResponseCodes& AOk)
@@ -116,47 +101,45 @@ private:
         }
     }
 
-    std::deque<std::string> FChunks;
+    test::ChunkedConnection FConnection;
     TStringList FResponse;
     int32_t FLastCode = 0;
-    int FReads = 0;
-    bool FActive = true;
     bool FAfterCR = false;
 };
 
 /// What one exchange left behind.
 struct TOutcome
 {
-    std::vector<std::string> Lines;
+    std::string Lines; // each with CR LF
     int32_t LastCode = 0;
     int32_t Error = 0; // the error code of the exception, 0 for none
     int Reads = 0;
-    std::vector<std::string> NextLines; // the reply to a following command, when one was read
+    std::string NextLines; // the reply to a following command, when one was read
 
     bool operator==(const TOutcome&) const = default;
 };
 
 template <typename TClient>
-TOutcome Exchange(TClient&& AClient, bool AMultiLine, bool AReadNext = false)
+TOutcome Exchange(TClient&& AClient, bool AMultiLine, bool AReadNext = false, int64_t ATotal = 0)
 {
     TOutcome outcome;
     try
     {
         AClient.WaitResponse({CodeOk});
         if (AMultiLine)
-            AClient.WaitMultipleLines(0);
+            AClient.WaitMultipleLines(ATotal);
     }
     catch (const EixSocketError& E)
     {
         outcome.Error = E.ErrorCode();
     }
-    outcome.Lines = LinesOf(AClient.GetResponse());
+    outcome.Lines = AClient.GetResponse().GetText();
     outcome.LastCode = AClient.GetLastResponseCode();
     outcome.Reads = AClient.Reads();
     if (AReadNext && outcome.Error == 0)
     {
         AClient.WaitResponse({CodeOk});
-        outcome.NextLines = LinesOf(AClient.GetResponse());
+        outcome.NextLines = AClient.GetResponse().GetText();
     }
     return outcome;
 }
@@ -213,27 +196,44 @@ TEST(CommandEngine, SplitRepliesGiveWhatARescanAfterEveryReadGives)
     }
 }
 
-TEST(CommandEngine, MultiLineReplyKeepsItsBodyLinesAndNothingAfterTheTerminator)
+using TProgressCalls = std::vector<std::pair<int64_t, int64_t>>;
+
+TEST(CommandEngine, MultiLineReplyKeepsItsBodyLinesAndNothingAfterTheTerminatorAndCountsProgressUpToTheTotal)
 {
     struct TCase
     {
         std::vector<std::string> Chunks; // then "+OK next", the reply to the following command
-        std::vector<std::string> Lines;
+        int64_t Total;
+        std::string Lines;
         int Reads;
+        TProgressCalls Calls;
+        int32_t Error = 0;
     };
     const TCase cases[] = {
-        {{"+OK\r\nfirst ha", "", "lf\r\n", "", ".\r\n"}, {"first half"}, 5}, // empty reads keep the line open
-        {{"+OK\r\nbody\r\n.\r\n+OK unasked\r\n"}, {"body"}, 1}, // neither body nor the next reply
-        {{"+OK\r\nab\r", "cd\r", "\r\n.\r\n"}, {"ab", "cd", ""}, 3}, // a CR that ends a read ends its line
+        // Empty reads keep the line open; without a total, not even they report progress.
+        {{"+OK\r\nfirst ha", "", "lf\r\n", "", ".\r\n"}, 0, "first half\r\n", 5, {}},
+        {{"+OK\r\nbody\r\n.\r\n+OK unasked\r\n"}, 0, "body\r\n", 1, {}}, // neither body nor the next reply
+        // 8 + 12 bytes came with the status line; then 8 and 3 more; then the call at 100 %.
+        {{"+OK 40\r\n0123456789\r\n", "abcdef\r\n", ".\r\n"}, 40, "0123456789\r\nabcdef\r\n", 3,
+            {{28, 40}, {31, 40}, {40, 40}}},
+        {{"+OK\r\n", "0123456789\r\n", ".\r\n"}, 10, "0123456789\r\n", 3, {{10, 10}}}, // nothing beyond the total
+        {{"+OK\r\nline\r\n"}, 100, "line\r\n", 2, {}, 10038}, // no terminator: the wait fails
     };
     for (TCase c : cases)
     {
-        c.Chunks.push_back("+OK next\r\n");
-        const TOutcome outcome = Exchange(TEngine(c.Chunks), true, true);
+        if (c.Error == 0)
+            c.Chunks.push_back("+OK next\r\n");
+        TEngine engine(c.Chunks);
+        TProgressCalls calls;
+        engine.OnProgress = [&](TObject*, int64_t ADone, int64_t ATotal) { calls.emplace_back(ADone, ATotal); };
+        const TOutcome outcome = Exchange(engine, true, true, c.Total);
         EXPECT_EQ(outcome.Lines, c.Lines) << c.Chunks[0];
-        EXPECT_EQ(outcome.Error, 0) << c.Chunks[0];
+        EXPECT_EQ(outcome.Error, c.Error) << c.Chunks[0];
         EXPECT_EQ(outcome.Reads, c.Reads) << c.Chunks[0];
-        EXPECT_EQ(outcome.NextLines, std::vector<std::string>{"+OK next"}) << c.Chunks[0];
+        EXPECT_EQ(outcome.NextLines, c.Error == 0 ? "+OK next\r\n" : "") << c.Chunks[0];
+        EXPECT_EQ(calls, c.Calls) << c.Chunks[0];
+        EXPECT_FALSE(engine.GetInProgress());
+        EXPECT_FALSE(engine.Connection.OnProgress);
     }
 }
 
@@ -255,16 +255,16 @@ TEST(CommandEngine, CommandGoesOutWithCrLfAndItsReplyIsReportedOrItRaisesBeforeA
     // The reply of an accepted command is reported (a refused one's is not: the POP3 client's
     // failed opens).
     std::string seen;
-    std::vector<std::string> reply;
+    std::string reply;
     engine.OnSendCommand = [&](TObject*, const std::string& AText) { seen = AText; };
     engine.OnReceiveResponse = [&](TObject* ASender, TStrings& AList) {
         EXPECT_EQ(ASender, &engine);
-        reply = LinesOf(AList);
+        reply = AList.GetText();
     };
     engine.SendCommandSync("USER %s %d", {CodeOk}, {std::string("a%sb"), 7});
     EXPECT_EQ(engine.Connection.Sent(), "USER a%sb 7\r\n");
     EXPECT_EQ(seen, "USER a%sb 7\r\n");
-    EXPECT_EQ(reply, std::vector<std::string>{"+OK"});
+    EXPECT_EQ(reply, "+OK\r\n");
     EXPECT_EQ(engine.GetLastResponseCode(), CodeOk);
     engine.Connection.Close(false);
     const std::string notActive = "The connection to the server is not active";
@@ -281,47 +281,6 @@ TEST(CommandEngine, SilentCommandSwallowsSocketAndRefusalErrorsOnly)
     TEngine failing({"+OK\r\n"});
     failing.OnSendCommand = [](TObject*, const std::string&) { throw std::runtime_error("handler"); };
     EXPECT_THROW(failing.SendSilentCommand("QUIT", {CodeOk}), std::runtime_error);
-}
-
-using TProgressCalls = std::vector<std::pair<int64_t, int64_t>>;
-
-struct TProgressCase
-{
-    std::vector<std::string> Chunks;
-    int64_t Total;
-    TProgressCalls Calls;
-    int32_t Error = 0;
-};
-
-TEST(CommandEngine, ProgressCountsBodyBytesUpToTheAnnouncedTotalAndAlwaysEnds)
-{
-    const TProgressCase cases[] = {
-        // 8 + 12 bytes came with the status line; then 8 and 3 more; then the call at 100 %.
-        {{"+OK 40\r\n0123456789\r\n", "abcdef\r\n", ".\r\n"}, 40, {{28, 40}, {31, 40}, {40, 40}}},
-        {{"+OK\r\n", "0123456789\r\n", ".\r\n"}, 10, {{10, 10}}}, // nothing beyond the total
-        {{"+OK\r\nline\r\n", ".\r\n"}, 0, {}},                     // no total: no progress
-        {{"+OK\r\nline\r\n"}, 100, {}, 10038},                     // no terminator: the wait fails
-    };
-    for (const TProgressCase& c : cases)
-    {
-        TEngine engine(c.Chunks);
-        TProgressCalls calls;
-        engine.OnProgress = [&](TObject*, int64_t ADone, int64_t ATotal) { calls.emplace_back(ADone, ATotal); };
-        engine.WaitResponse({CodeOk});
-        int32_t error = 0;
-        try
-        {
-            engine.WaitMultipleLines(c.Total);
-        }
-        catch (const EixSocketError& E)
-        {
-            error = E.ErrorCode();
-        }
-        EXPECT_EQ(error, c.Error) << c.Chunks[0];
-        EXPECT_EQ(calls, c.Calls) << c.Chunks[0];
-        EXPECT_FALSE(engine.GetInProgress());
-        EXPECT_FALSE(engine.Connection.OnProgress);
-    }
 }
 
 TEST(CommandEngine, SettersNotifyChangesAndTheCharSetConvertsCommandsAndReplies)
