@@ -18,6 +18,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 
 namespace ix::test {
 
@@ -108,20 +109,13 @@ inline void ReadUntil(TixConnection& AConnection, TMemoryStream& AData, std::str
 }
 
 /// Open descriptors and running threads of this process.
-struct TResourceCount
-{
-    size_t Descriptors = 0;
-    size_t Threads = 0;
-    bool operator==(const TResourceCount&) const = default;
-};
+using TResourceCount = std::pair<size_t, size_t>;
 
-inline std::ostream& operator<<(std::ostream& AStream, const TResourceCount& ACount)
-{
-    return AStream << ACount.Descriptors << " descriptors, " << ACount.Threads << " threads";
-}
-
+/// The descriptors and threads of this process now, with this thread's message queue made first
+/// (it lives as long as the thread).
 inline TResourceCount CountResources()
 {
+    (void)os::GetMessageQueueFd();
     const auto count = [](const char* APath) {
         size_t result = 0;
         for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(APath))

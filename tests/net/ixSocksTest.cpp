@@ -180,66 +180,6 @@ TEST(SocksRefusals, AProxyThatClosesDuringTheNegotiationEndsTheOpen)
     EXPECT_EQ(server.Finish(), "");
 }
 
-// ---- The tunnel and its inner stream -------------------------------------------------------
-
-/// An inner stream with work of its own, as a TLS stream has: a first write when its session
-/// opens and a last write when it is closed with notification of the peer.
-class TChattyStream : public TixNetworkStream
-{
-public:
-    void OpenClientSession() override
-    {
-        FPending = "HELLO\r\n";
-        SetNextAction(naWrite);
-    }
-    void CloseStream(bool ANotifyPeer) override
-    {
-        TixNetworkStream::CloseStream(ANotifyPeer);
-        if (!ANotifyPeer)
-            return;
-        FPending = "BYE\r\n";
-        SetNextAction(naWrite);
-    }
-    bool Write(TStream* AData) override
-    {
-        if (AData != nullptr || FPending.empty())
-            return TixNetworkStream::Write(AData);
-        TMemoryStream pending;
-        pending.WriteText(std::exchange(FPending, {}));
-        pending.SetPosition(0);
-        return TixNetworkStream::Write(&pending);
-    }
-
-private:
-    std::string FPending;
-};
-
-class TChattyClient : public TixTcpClient
-{
-protected:
-    std::unique_ptr<TixNetworkStream> CreateNetworkStream() override { return std::make_unique<TChattyStream>(); }
-};
-
-TEST(SocksTunnel, TheInnerStreamsOwnWritesAreDrivenThroughTheTunnel)
-{
-    ScriptedServer server({
-        Step::ExpectBytes(Bytes({4, 1}) + PortBytes + Bytes({127, 0, 0, 1, 0})),
-        Step::Send(Socks4Granted),
-        Step::Expect("HELLO"), // the inner stream's session starts once the tunnel stands
-        Step::Send(Greeting),
-        Step::Expect("BYE"), // and says goodbye before the socket closes
-        Step::Drain(),
-    });
-    TChattyClient client;
-    client.SetServer("127.0.0.1");
-    client.SetPort(DestinationPort);
-    client.SetTimeOut(10000);
-    client.GetFirewallSettings().SetServer("127.0.0.1");
-    client.GetFirewallSettings().SetPort(server.Port());
-    ExpectTunnelToGreeting(client);
-    EXPECT_EQ(server.Finish(), "");
-}
-
 // ---- Values that a request cannot carry ----------------------------------------------------
 
 TEST(SocksRequests, ValuesThatDoNotFitAreRefusedBeforeAnythingIsSent)

@@ -94,7 +94,7 @@ TEST_F(IxmailDovecot, ListAgreesWithTheMailboxInEveryTlsModeLoginMethodAndProxy)
     for (const std::string& options : {std::string("--tls starttls --login cram-md5"),
              std::string("--tls implicit --login apop"), std::string("--tls implicit --login auto"),
              std::string("--tls none --login xoauth2 --password-env IX_TEST_TOKEN"),
-             "--tls none --socks 127.0.0.1:" + socks.at("MICROSOCKS_PORT"),
+             "--tls implicit --socks 127.0.0.1:" + socks.at("MICROSOCKS_PORT"),
              "--tls none --socks 127.0.0.1:" + socks.at("DANTE_PORT") + " --socks-version 4",
              std::string("--tls none --login user --json")})
     {
