@@ -4,36 +4,33 @@
 #include "net/ixNetTestUtils.h"
 #include "net/ixTcpClient.h"
 #include "net/ixWinSock2.h"
-#include "platform/ixOsMessages.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <future>
-#include <memory>
-#include <optional>
 #include <stdexcept>
 #include <tuple>
 
 namespace ix::test {
 namespace {
 
-/// Makes the socket library look like one without getaddrinfo for one test.
-class TWithoutResolver
+/// Makes the socket library look like one with or without getaddrinfo until the end of the scope.
+class TResolverScope
 {
 public:
-    TWithoutResolver()
+    explicit TResolverScope(bool AWithResolver)
     {
-        os::SetResolverExportsHidden(true);
+        os::SetResolverExportsHidden(!AWithResolver);
         FreeWinSockLibraries();
     }
-    ~TWithoutResolver()
+    ~TResolverScope()
     {
         os::SetResolverExportsHidden(false);
         FreeWinSockLibraries();
     }
-    TWithoutResolver(const TWithoutResolver&) = delete;
-    TWithoutResolver& operator=(const TWithoutResolver&) = delete;
+    TResolverScope(const TResolverScope&) = delete;
+    TResolverScope& operator=(const TResolverScope&) = delete;
 };
 
 /// Puts AHook in place of the system resolver of the message-based lookups for one test.
@@ -139,9 +136,7 @@ TEST(ResolveHost, ReturnsNumericTextUnchangedAndFindsLocalhostWithOrWithoutTheRe
     for (const bool withResolver : {true, false})
     {
         SCOPED_TRACE(withResolver ? "with getaddrinfo" : "without getaddrinfo");
-        std::optional<TWithoutResolver> without;
-        if (!withResolver)
-            without.emplace();
+        const TResolverScope resolver(withResolver);
         EXPECT_EQ(IsIpV6Available(), withResolver);
         EXPECT_EQ(TixIPAddress::IsValidIP("::1"), withResolver);
         if (!withResolver)

@@ -55,7 +55,6 @@ public:
     }
 
     int Ticks() const noexcept { return FTicks; }
-    void Stop() { (void)os::KillTimer(FWindow.Get(), 1); }
 
 private:
     std::function<void()> FOnTick;

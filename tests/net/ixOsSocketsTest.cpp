@@ -3,7 +3,6 @@
 #include "platform/ixOsSockets.h"
 
 #include "net/ixNetTestUtils.h"
-#include "platform/ixOsMessages.h"
 #include "support/MessagePump.h"
 
 #include <gtest/gtest.h>

@@ -17,7 +17,6 @@ namespace ix {
 namespace {
 
 using namespace std::chrono_literals;
-using test::ReadUntil;
 using test::ScriptedServer;
 using test::Step;
 
@@ -48,17 +47,6 @@ std::unique_ptr<TixTcpClient> MakeClient(TixFirewallType AType, uint16_t AProxyP
     firewall.SetServer("127.0.0.1");
     firewall.SetPort(AProxyPort);
     return client;
-}
-
-/// Opens AClient, reads the destination's greeting through the tunnel and closes.
-void ExpectTunnelToGreeting(TixTcpClient& AClient)
-{
-    AClient.Open();
-    ASSERT_TRUE(AClient.IsActive());
-    TMemoryStream received;
-    ReadUntil(*AClient.GetConnection(), received, "\r\n");
-    EXPECT_EQ(received.View(), Greeting); // no reply byte before it, none of it lost
-    AClient.Close();
 }
 
 /// Open must fail with EixSocksFirewallError AMessage / ACode and leave the client inactive.
@@ -116,7 +104,12 @@ TEST(SocksTunnel, RequestsCarryTheDestinationAndRepliesAreTakenExactlyHoweverThe
         ScriptedServer server(std::move(script));
         auto client = MakeClient(test.Type, server.Port(), test.Host);
         client->GetFirewallSettings().SetNeedResolveIP(test.NeedResolveIP);
-        ExpectTunnelToGreeting(*client);
+        client->Open();
+        ASSERT_TRUE(client->IsActive()) << test.Name;
+        TMemoryStream received;
+        test::ReadUntil(*client->GetConnection(), received, "\r\n");
+        EXPECT_EQ(received.View(), Greeting) << test.Name; // no reply byte before it, none of it lost
+        client->Close();
         EXPECT_EQ(server.Finish(), "") << test.Name;
     }
 }

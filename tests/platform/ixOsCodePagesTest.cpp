@@ -66,20 +66,11 @@ TEST_F(PlatformCodePages, EverySingleByteCodePageRoundTripsAllBytes)
     }
 }
 
-TEST_F(PlatformCodePages, BytesMapToTheirWindowsCharacters)
-{
-    EXPECT_EQ(ToWide(1252, "\x80\x81\xE9"), u"\u20AC\u0081\u00E9"); // undefined 0x81 stays U+0081
-    EXPECT_EQ(ToWide(1250, "\x8A\xA3\xB9"), u"\u0160\u0141\u0105");
-    EXPECT_EQ(ToWide(1251, "\xC0\xFF\xA8\x98"), u"\u0410\u044F\u0401\u0098");
-}
-
 TEST_F(PlatformCodePages, CharactersWithoutAnAnsiFormBecomeTheDefaultCharacter)
 {
     BOOL usedDefault = FALSE;
     EXPECT_EQ(ToAnsi(1252, u"a\u0141b\u0416", &usedDefault), "a?b?");
     EXPECT_TRUE(usedDefault);
-    EXPECT_EQ(ToAnsi(1250, u"a\u0141b"), "a\xA3"
-                                         "b");
     EXPECT_EQ(ToAnsi(1252, u"x\U0001F600y"), "x?y"); // one default character for a surrogate pair
     const char16_t text[] = u"\u0416";
     char out[4] = {};
@@ -98,7 +89,6 @@ TEST_F(PlatformCodePages, CompositeCheckComposesOrDropsCombiningMarks)
 TEST_F(PlatformCodePages, Utf8AnsiCodePageConvertsEveryCharacter)
 {
     ASSERT_TRUE(SetAnsiCodePage(CP_UTF8));
-    EXPECT_EQ(GetACP(), CP_UTF8);
     EXPECT_EQ(ToWide(CP_ACP, "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"), u"\u00E9\u20AC\U0001F600");
     EXPECT_EQ(ToAnsi(CP_ACP, u"\u00E9\u20AC\U0001F600"), "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
     EXPECT_EQ(ToAnsi(CP_ACP, std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD"); // lone surrogate

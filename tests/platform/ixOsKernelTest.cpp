@@ -20,15 +20,6 @@ std::string SystemText(DWORD ACode)
 
 } // namespace
 
-TEST(PlatformKernel, TickCountIsTheLowPartOfTheMonotonicMilliseconds)
-{
-    const ULONGLONG before = GetTickCount64();
-    const DWORD ticks = GetTickCount();
-    const ULONGLONG after = GetTickCount64();
-    EXPECT_LE(before, after);
-    EXPECT_LE(DWORD(ticks - DWORD(before)), DWORD(after - before));
-}
-
 TEST(PlatformKernel, LastErrorBelongsToTheCallingThread)
 {
     SetLastError(1234);

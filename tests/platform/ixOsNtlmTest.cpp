@@ -33,11 +33,6 @@ TNtlmBytes Unhex(std::string_view AText)
     return bytes;
 }
 
-TNtlmBytes Bytes(std::string_view AText)
-{
-    return {AText.begin(), AText.end()};
-}
-
 // MS-NLMP 4.2.4: the server's CHALLENGE_MESSAGE and the client's AUTHENTICATE_MESSAGE.
 constexpr std::string_view ExampleChallenge
     = "4e544c4d53535000020000000c000c003800000033828ae20123456789abcdef00000000000000002400240044000000"
@@ -77,17 +72,13 @@ TEST(NtlmPackage, Md4GivesTheVectorsOfRfc1320)
 {
     const std::pair<std::string, std::string> table[] = {
         {"", "31d6cfe0d16ae931b73c59d7e0c089c0"},
-        {"a", "bde52cb31de33e46245e05fbdbd6fb24"},
         {"abc", "a448017aaf21d8525fc10ae87aa6729d"},
-        {"message digest", "d9130a8164549fe818874806e1c7014b"},
-        {"abcdefghijklmnopqrstuvwxyz", "d79e1c308aa5bbcdeea8ed63df412da9"},
         {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789", "043f8582f241db351ce627e153e7f0e4"},
         {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
             "e33b4ddc9c38f2199c3e7b164fcc0536"},
     };
     for (const auto& [text, digest] : table)
-        EXPECT_EQ(Hex(Md4(Bytes(text))), digest) << '"' << text << '"';
-    EXPECT_EQ(Hex(NtlmPasswordHash("Password")), "a4f49c406510bdcab6824ee7c30fd852");
+        EXPECT_EQ(Hex(Md4(TNtlmBytes(text.begin(), text.end()))), digest) << '"' << text << '"';
 }
 
 TEST(NtlmPackage, AnswerToTheWorkedExampleMatchesByteForByte)
@@ -100,7 +91,7 @@ TEST(NtlmPackage, AnswerToTheWorkedExampleMatchesByteForByte)
     EXPECT_EQ(Hex(BuildNtlmAuthenticate(challenge, ExampleUser(), ExampleValues())), ExampleAuthenticate);
 }
 
-TEST(NtlmPackage, ServerTimeStampReplacesTheClientsAndDropsTheLmResponse)
+TEST(NtlmPackage, TheBlobCarriesTheServersTimeStampInsteadOfTheClientsOrOnlyTheTerminatorWithoutTargetInformation)
 {
     TNtlmChallenge challenge = ParsedExample();
     // Target information: MsvAvTimestamp 0x0102030405060708, then the terminator.
@@ -112,29 +103,21 @@ TEST(NtlmPackage, ServerTimeStampReplacesTheClientsAndDropsTheLmResponse)
     ASSERT_TRUE(ParseNtlmChallenge(message, challenge));
     EXPECT_TRUE(challenge.HasTimestamp);
     EXPECT_EQ(challenge.Timestamp, 0x0102030405060708u);
-
-    const TNtlmBytes answer = BuildNtlmAuthenticate(challenge, ExampleUser(), ExampleValues());
+    TNtlmBytes answer = BuildNtlmAuthenticate(challenge, ExampleUser(), ExampleValues());
     const size_t lmOffset = answer[16];
-    EXPECT_EQ(Hex({answer.data() + lmOffset, 24}), std::string(48, '0'));
+    EXPECT_EQ(Hex({answer.data() + lmOffset, 24}), std::string(48, '0')) << "the LM response is dropped";
     // The blob after NTProofStr: 0x0101, reserved, then the server's time.
-    const size_t ntOffset = answer[24];
-    EXPECT_EQ(Hex({answer.data() + ntOffset + 16, 16}), "01010000000000000807060504030201");
-}
+    EXPECT_EQ(Hex({answer.data() + answer[24] + 16, 16}), "01010000000000000807060504030201");
 
-TEST(NtlmPackage, ChallengeWithoutTargetInformationGivesABlobWithOnlyTheTerminator)
-{
     // An older server's 32-byte CHALLENGE, Unicode, no key exchange.
-    const TNtlmBytes message = Unhex("4e544c4d53535000020000000000000000000000010200000123456789abcdef");
-    TNtlmChallenge challenge;
-    ASSERT_TRUE(ParseNtlmChallenge(message, challenge));
+    ASSERT_TRUE(ParseNtlmChallenge(Unhex("4e544c4d53535000020000000000000000000000010200000123456789abcdef"), challenge));
     EXPECT_TRUE(challenge.TargetInfo.empty());
     TNtlmClientValues values = ExampleValues();
     values.Time = 0x1122334455667788;
-    const TNtlmBytes answer = BuildNtlmAuthenticate(challenge, ExampleUser(), values);
+    answer = BuildNtlmAuthenticate(challenge, ExampleUser(), values);
     const size_t ntLength = answer[20];
-    const size_t ntOffset = answer[24];
     ASSERT_EQ(ntLength, 16u + 28 + 4 + 4);
-    EXPECT_EQ(Hex({answer.data() + ntOffset + 16, ntLength - 16}),
+    EXPECT_EQ(Hex({answer.data() + answer[24] + 16, ntLength - 16}),
         "0101000000000000" "8877665544332211" "aaaaaaaaaaaaaaaa" "00000000" "00000000" "00000000");
     EXPECT_EQ(answer[52], 0) << "no encrypted session key without key exchange";
     EXPECT_EQ(answer[63] & 0x40, 0) << "no key exchange flag";
@@ -231,48 +214,30 @@ protected:
     CtxtHandle FContext{};
 };
 
-// The identity record and the logged-on user from the environment log in to Cyrus SASL's NTLM
-// (tests/pop3); here the user's domain, the credentials file, the messages' fixed parts and the
-// end of the exchange.
-TEST_F(NtlmTable, LoggedOnUserComesFromTheEnvironmentOrItsFileAndAFinishedExchangeTakesNoMoreSteps)
+// The identity record and the logged-on user from the environment (with or without a domain)
+// log in to Cyrus SASL's NTLM (tests/pop3); here the credentials file, the messages' fixed parts
+// and the end of the exchange.
+TEST_F(NtlmTable, LoggedOnUserComesFromTheCredentialsFileAndAFinishedExchangeTakesNoMoreSteps)
 {
     const std::string file = ::testing::TempDir() + "ntlm-credentials";
     std::ofstream(file) << "NTLM_USER=DOM/filed\r\nNTLM_PASSWORD=Password\n";
-    for (const bool fromFile : {false, true})
-    {
-        if (fromFile)
-        {
-            ::unsetenv("NTLM_USER");
-            ::setenv("NTLM_CREDENTIALS_FILE", file.c_str(), 1);
-        }
-        else
-        {
-            ::setenv("NTLM_USER", "DOM\\someone", 1);
-            ::setenv("NTLM_PASSWORD", "pw", 1);
-        }
-        ASSERT_EQ(Acquire(nullptr), SEC_E_OK);
-        TNtlmBytes token;
-        ASSERT_EQ(Step({}, token), SEC_I_CONTINUE_NEEDED);
-        EXPECT_EQ(Hex(token), "4e544c4d53535000" "01000000" "378288e2" "0000000028000000" "0000000028000000"
-                              "0a00614a0000000f");
-        ASSERT_EQ(Step(Unhex(ExampleChallenge), token), SEC_E_OK);
-        EXPECT_EQ(Hex(token).substr(0, 24), "4e544c4d5353500003000000");
-        // Domain "DOM" and the user in UTF-16LE, one after the other.
-        EXPECT_NE(Hex(token).find(fromFile ? "44004f004d00" "660069006c0065006400"
-                                           : "44004f004d00" "73006f006d0065006f006e006500"),
-            std::string::npos) << (fromFile ? "file" : "environment");
-        EXPECT_EQ(FTable->CompleteAuthToken(&FContext, nullptr), SEC_E_OK);
-        EXPECT_EQ(Step(Unhex(ExampleChallenge), token), SEC_E_OUT_OF_SEQUENCE);
-        EXPECT_EQ(FTable->DeleteSecurityContext(&FContext), SEC_E_OK);
-        EXPECT_EQ(FTable->FreeCredentialsHandle(&FCredential), SEC_E_OK);
-        FContext = {};
-        FCredential = {};
-    }
+    ::setenv("NTLM_CREDENTIALS_FILE", file.c_str(), 1);
+    ASSERT_EQ(Acquire(nullptr), SEC_E_OK);
+    TNtlmBytes token;
+    ASSERT_EQ(Step({}, token), SEC_I_CONTINUE_NEEDED);
+    EXPECT_EQ(Hex(token), "4e544c4d53535000" "01000000" "378288e2" "0000000028000000" "0000000028000000"
+                          "0a00614a0000000f");
+    ASSERT_EQ(Step(Unhex(ExampleChallenge), token), SEC_E_OK);
+    EXPECT_EQ(Hex(token).substr(0, 24), "4e544c4d5353500003000000");
+    // Domain "DOM" and the user in UTF-16LE, one after the other.
+    EXPECT_NE(Hex(token).find("44004f004d00" "660069006c0065006400"), std::string::npos);
+    EXPECT_EQ(FTable->CompleteAuthToken(&FContext, nullptr), SEC_E_OK);
+    EXPECT_EQ(Step(Unhex(ExampleChallenge), token), SEC_E_OUT_OF_SEQUENCE);
     std::remove(file.c_str());
     // Neither an empty identity nor an empty environment gives credentials.
     for (const char* name : {"NTLM_USER", "NTLM_PASSWORD", "NTLM_CREDENTIALS_FILE"})
         ::unsetenv(name);
-    EXPECT_EQ(Acquire(nullptr), SEC_E_NO_CREDENTIALS);
+    EXPECT_EQ(Acquire(nullptr), SEC_E_NO_CREDENTIALS); // the handle of the first stays as it was
     SEC_WINNT_AUTH_IDENTITY_A identity{nullptr, 0, nullptr, 0, nullptr, 0, SEC_WINNT_AUTH_IDENTITY_ANSI};
     EXPECT_EQ(Acquire(&identity), SEC_E_NO_CREDENTIALS);
 }

@@ -10,20 +10,11 @@ using namespace ix::os;
 
 namespace {
 
-constexpr ULONGLONG UnixEpochFileTime = 116444736000000000ULL;
-
 FILETIME FileTime(WORD AYear, WORD AMonth, WORD ADay, WORD AHour, WORD AMinute)
 {
     const SYSTEMTIME time{AYear, AMonth, 0, ADay, AHour, AMinute, 0, 0};
     FILETIME result{};
     EXPECT_TRUE(SystemTimeToFileTime(&time, &result));
-    return result;
-}
-
-SYSTEMTIME SystemTime(const FILETIME& AFileTime)
-{
-    SYSTEMTIME result{};
-    EXPECT_TRUE(FileTimeToSystemTime(&AFileTime, &result));
     return result;
 }
 
@@ -43,21 +34,6 @@ private:
 };
 
 } // namespace
-
-TEST(PlatformFileTime, SystemTimeAndFileTimeConvertBothWays)
-{
-    const FILETIME epoch = FileTime(1970, 1, 1, 0, 0);
-    EXPECT_EQ((ULONGLONG(epoch.dwHighDateTime) << 32) | epoch.dwLowDateTime, UnixEpochFileTime);
-    const SYSTEMTIME leap = SystemTime(FileTime(2024, 2, 29, 23, 59));
-    EXPECT_EQ(leap.wYear, 2024);
-    EXPECT_EQ(leap.wMonth, 2);
-    EXPECT_EQ(leap.wDay, 29);
-    EXPECT_EQ(leap.wDayOfWeek, 4); // Thursday
-    EXPECT_EQ(HourMinute(leap), std::make_pair(23, 59));
-    const SYSTEMTIME first = SystemTime(FILETIME{0, 0});
-    EXPECT_EQ(first.wYear, 1601);
-    EXPECT_EQ(first.wDayOfWeek, 1); // Monday
-}
 
 TEST(PlatformFileTime, ImpossibleDatesAndNegativeFileTimesAreRefused)
 {
@@ -95,18 +71,6 @@ TEST_F(PlatformTimeZone, TimeZoneInformationGivesBiasesAndChangeOverRules)
     EXPECT_EQ(info.StandardDate.wMonth, 10);
     EXPECT_EQ(info.StandardDate.wDay, 5);
     EXPECT_EQ(HourMinute(info.StandardDate), std::make_pair(3, 0));
-}
-
-TEST_F(PlatformTimeZone, ZonesWithoutDaylightTimeReportUnknown)
-{
-    UseZone("EST5");
-    TIME_ZONE_INFORMATION info{};
-    EXPECT_EQ(GetTimeZoneInformation(&info), TIME_ZONE_ID_UNKNOWN);
-    EXPECT_EQ(info.Bias, 300);
-    EXPECT_EQ(info.DaylightBias, 0);
-    UseZone("IST-5:30");
-    EXPECT_EQ(GetTimeZoneInformation(&info), TIME_ZONE_ID_UNKNOWN);
-    EXPECT_EQ(info.Bias, -330);
 }
 
 TEST_F(PlatformTimeZone, LocalTimeIsSystemTimeShiftedByTheZone)
