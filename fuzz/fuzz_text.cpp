@@ -1,5 +1,10 @@
-// Arbitrary texts through the header readers and the translator, built once per check (IX_FUZZ_CHECK
-// names the check of the target):
+// Arbitrary texts through the header readers, the domain encoder and the translator, built once
+// per check (IX_FUZZ_CHECK names the check of the target):
+// - fuzz_utf8_decode: the UTF-8 decoder and every character-set conversion never raise, the
+//   decoder never yields more code units than bytes, and what its encoder writes decodes back to
+//   the same code units;
+// - fuzz_idn_encode: domain encoding of 8-bit text never crashes; the result is ASCII, or the
+//   overflow error is raised; an all-ASCII domain without control characters comes back unchanged;
 // - fuzz_utf8_ansi: the translator's paths for an ANSI code page of UTF-8: character lengths
 //   cover the text, UTF-8 reads and writes back unchanged where it is well-formed, the table sets
 //   convert without raising, and header words cut per character decode to the same text;
@@ -22,6 +27,7 @@
 #include "core/ixSysUtils.h"
 #include "message/ixEmailAddress.h"
 #include "message/ixHeaderFieldList.h"
+#include "message/ixIdnTranslator.h"
 #include "message/ixMailHeader.h"
 #include "platform/ixOsKernel.h"
 #include "util/ixTranslator.h"
@@ -118,6 +124,36 @@ void EmailAddress(const std::string& AText)
     std::string address;
     fuzz::Require(TixEmailAddressItem::ParseFullAddress(full, name, address) && name == AText &&
         address == "box@example.test");
+}
+
+void Utf8Decode(std::span<const uint8_t> ABytes)
+{
+    constexpr const char* CharSets[] = {"utf-8", "", "koi8-r", "ISO-8859-2", "x-mac-cyrillic", "WIN-KOI8", "unknown"};
+    const std::string bytes(ABytes.begin(), ABytes.end());
+    const std::u16string wide = TixTranslator::Utf8Decode(bytes);
+    fuzz::Require(wide.size() <= bytes.size());
+    fuzz::Require(TixTranslator::Utf8Decode(TixTranslator::Utf8Encode(wide)) == wide);
+    for (const char* charSet : CharSets) {
+        const std::string text = TixTranslator::GetString(ABytes, charSet);
+        const TixByteArray back = TixTranslator::GetBytes(text, charSet);
+        fuzz::Require(static_cast<size_t>(TixTranslator::GetByteCount(text, charSet)) == back.size());
+    }
+}
+
+void IdnEncode(const std::string& ADomain)
+{
+    std::string encoded;
+    try {
+        encoded = TixIdnTranslator::EncodeDomain(ADomain);
+    } catch (const EixIdnError& e) {
+        fuzz::Require(e.Message() == "Input value needs wider integers to translate");
+        return;
+    }
+    fuzz::Require(TixIdnTranslator::IsAscii(encoded));
+    // Control characters other than NUL and TAB are not kept.
+    const auto control = [](char AChar) { return AChar > 0 && AChar < 0x20 && AChar != '\t'; };
+    const bool plain = TixIdnTranslator::IsAscii(ADomain) && std::none_of(ADomain.begin(), ADomain.end(), control);
+    fuzz::Require(!plain || encoded == ADomain);
 }
 
 void Utf8Ansi(std::span<const uint8_t> ABytes)
