@@ -72,7 +72,7 @@ TEST(DkimSignature, ParseReadsTagsAtTheirBoundariesOnlyAndNamesTheirCanonicaliza
     }
 }
 
-TEST(DkimSignature, BuildWritesFoldedTagsThatParseBack)
+TEST(DkimSignature, BuildWritesFoldedTagsThatParseBackAndRefusesMissingValuesAndReversedDates)
 {
     TixDkimSignature signature;
     signature.Version = 1;
@@ -102,19 +102,17 @@ TEST(DkimSignature, BuildWritesFoldedTagsThatParseBack)
     EXPECT_EQ(parsed.BodyHash, signature.BodyHash);
     EXPECT_EQ(parsed.Signature, signature.Signature);
     EXPECT_EQ(parsed.CopiedHeaderFields.Join("/"), "Subject: a/b\r\n\tfolded");
-}
 
-TEST(DkimSignature, BuildRefusesMissingValuesAndReversedDates)
-{
-    TixDkimSignature signature;
-    TStringList message{"From: a@b", ""};
-    test::ExpectError<EixDkimError>([&] { signature.Build(message, 76); }, DkimSignatureParamsCode);
-    signature.Parse(Minimal);
-    signature.SignatureTimestamp = Now();
-    signature.SignatureExpiration = signature.SignatureTimestamp - 1;
-    test::ExpectError<EixDkimError>([&] { signature.Build(message, 76); }, DkimSignatureParamsCode);
-    signature.Signature.clear();
-    test::ExpectError<EixDkimError>([&] { signature.SetSignatureValue(message, 76); }, DkimSignatureParamsCode);
+    // Refused: a field without its values, dates in the wrong order, a missing signature value.
+    TixDkimSignature incomplete;
+    TStringList header{"From: a@b", ""};
+    test::ExpectError<EixDkimError>([&] { incomplete.Build(header, 76); }, DkimSignatureParamsCode);
+    incomplete.Parse(Minimal);
+    incomplete.SignatureTimestamp = Now();
+    incomplete.SignatureExpiration = incomplete.SignatureTimestamp - 1;
+    test::ExpectError<EixDkimError>([&] { incomplete.Build(header, 76); }, DkimSignatureParamsCode);
+    incomplete.Signature.clear();
+    test::ExpectError<EixDkimError>([&] { incomplete.SetSignatureValue(header, 76); }, DkimSignatureParamsCode);
 }
 
 // ---- Canonicalization -----------------------------------------------------------------------
@@ -132,7 +130,7 @@ TEST(DkimHeaderCanonicalization, SignsNamedFieldsBottomUpInBothForms)
 
 // ---- Key records ----------------------------------------------------------------------------
 
-TEST(DkimKey, ParseReadsMembersByTheirExactNames)
+TEST(DkimKey, ParseReadsMembersByTheirExactNamesAndBuildWritesPLastEmptyForARevokedKey)
 {
     TixDkimKey key;
     // Quoted-printable escapes are decoded in upper case only.
@@ -146,19 +144,16 @@ TEST(DkimKey, ParseReadsMembersByTheirExactNames)
     EXPECT_TRUE(key.ServiceType.Empty());
     EXPECT_EQ(key.AcceptableHashAlgorithms.Count(), 0);
     test::ExpectError<EixDkimError>([&] { key.Parse("k=rsa; p=A; p=B"); }, DkimKeyRecordCode);
-}
 
-TEST(DkimKey, BuildWritesPLastAndEmptyForARevokedKeyAndEncodesSeparatorsInNotes)
-{
-    TixDkimKey key;
-    key.Parse("p=; k=rsa; v=DKIM1");
+    TixDkimKey revoked;
+    revoked.Parse("p=; k=rsa; v=DKIM1");
     std::string record;
-    key.Build(record);
+    revoked.Build(record);
     EXPECT_EQ(record, "v=DKIM1; k=rsa; p=");
-    key.Flags = {ddfTestingDomain};
-    key.Notes = "a;b=c d|e:f\xC3\xBC";
-    key.PublicKey = "KEY";
-    key.Build(record);
+    revoked.Flags = {ddfTestingDomain};
+    revoked.Notes = "a;b=c d|e:f\xC3\xBC";
+    revoked.PublicKey = "KEY";
+    revoked.Build(record);
     EXPECT_EQ(record, "v=DKIM1; k=rsa; n=a=3Bb=3Dc=20d|e:f=C3=BC; t=y; p=KEY");
 }
 
