@@ -165,10 +165,8 @@ protected:
             ADD_FAILURE() << "opendkim did not sign:\n" << out;
             return AMessage;
         }
-        std::string field = "DKIM-Signature: ";
-        for (const char c : out.substr(at + marker.size(), end - at - marker.size()))
-            field += c == '\n' ? std::string("\r\n") : std::string(1, c);
-        return field + "\r\n" + AMessage;
+        const std::string value = out.substr(at + marker.size(), end - at - marker.size());
+        return "DKIM-Signature: " + std::regex_replace(value, std::regex("\n"), "\r\n") + "\r\n" + AMessage;
     }
 
     /// Verify of ASigned with keys from DNS succeeds with a key of the type that ALabel names
@@ -191,9 +189,6 @@ protected:
         EXPECT_THROW(dkim.Verify(message), EixDkimError);
         EXPECT_EQ(dkim.GetSignatures()[0]->VerifyStatus.GetErrorCode(), DkimBodyHashCode) << ALabel;
     }
-
-    /// The messages of SignCases, each passed through ATransform, signed by Sign.
-    std::vector<std::string> SignAll(const std::function<std::string(const std::string&)>& ATransform);
 
     std::map<std::string, std::string> FState;
     TixByteArray FPrivateKey;
@@ -254,35 +249,34 @@ std::string AsFilterSeesIt(const std::string& AMessage)
     return std::regex_replace(AMessage, std::regex("Subject: +"), "Subject: ");
 }
 
-std::vector<std::string> DkimPeer::SignAll(const std::function<std::string(const std::string&)>& ATransform)
-{
-    std::vector<std::string> messages;
-    for (const TSignCase& c : SignCases) {
-        TixDkim dkim;
-        Prepare(dkim);
-        dkim.SetSignatureAlgorithm(c.Algorithm);
-        dkim.SetCanonicalization(c.Canonicalization);
-        dkim.SetSelector(c.Selector);
-        dkim.SetBodyLength(c.BodyLength);
-        if (c.Setup)
-            c.Setup(dkim);
-        TStringList message;
-        message.SetText(ATransform(c.Text));
-        dkim.Sign(message);
-        messages.push_back(message.GetText());
-    }
-    return messages;
-}
-
 TEST_F(DkimPeer, MessagesSignedBySignVerifyWithDkimpyAndOpenDkim)
 {
-    const std::vector<std::string> messages = SignAll([](const std::string& AMessage) { return AMessage; });
+    // The messages of SignCases, each passed through ATransform, signed by Sign.
+    const auto signAll = [this](const std::function<std::string(const std::string&)>& ATransform) {
+        std::vector<std::string> messages;
+        for (const TSignCase& c : SignCases) {
+            TixDkim dkim;
+            Prepare(dkim);
+            dkim.SetSignatureAlgorithm(c.Algorithm);
+            dkim.SetCanonicalization(c.Canonicalization);
+            dkim.SetSelector(c.Selector);
+            dkim.SetBodyLength(c.BodyLength);
+            if (c.Setup)
+                c.Setup(dkim);
+            TStringList message;
+            message.SetText(ATransform(c.Text));
+            dkim.Sign(message);
+            messages.push_back(message.GetText());
+        }
+        return messages;
+    };
+    const std::vector<std::string> messages = signAll([](const std::string& AMessage) { return AMessage; });
     const std::vector<std::string> verdicts = DkimpyVerify(messages);
     ASSERT_EQ(verdicts.size(), messages.size());
     for (size_t i = 0; i < messages.size(); ++i)
         EXPECT_EQ(verdicts[i], "ok") << SignCases[i].Name << "\n" << messages[i];
 
-    const std::vector<std::string> filtered = SignAll(AsFilterSeesIt);
+    const std::vector<std::string> filtered = signAll(AsFilterSeesIt);
     const std::vector<std::string> openDkim = OpenDkimVerify(filtered, {"example.com", "xn--bcher-kva.example"});
     for (size_t i = 0; i < filtered.size(); ++i)
         EXPECT_EQ(openDkim[i], "succeeded") << SignCases[i].Name << "\n" << filtered[i];
