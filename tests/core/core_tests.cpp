@@ -154,7 +154,7 @@ TEST(StringList, EditsGiveTheirTextAndALineBufferTheSameLines)
     both([](TStrings& AList) { AList.Clear(); }, "");
 }
 
-TEST(MemoryStream, GrowsSeeksAndCopies)
+TEST(MemoryStream, GrowsSeeksAndCopiesAndFileStreamsWriteReadAndReportMissingFiles)
 {
     TMemoryStream a;
     a.WriteText("hello ");
@@ -189,10 +189,8 @@ TEST(MemoryStream, GrowsSeeksAndCopies)
         EXPECT_EQ(a.View().substr(0, 5), "hello");
         EXPECT_EQ(a.Memory()[size - 1], 0);
     }
-}
 
-TEST(FileStream, WritesReadsAndReportsMissingFiles)
-{
+    // A file stream writes and reads, and reports files it cannot open or create.
     const auto path = (std::filesystem::temp_directory_path() / "ix_core_filestream.bin").string();
     {
         TFileStream out(path, fmCreate);
