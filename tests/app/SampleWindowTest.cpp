@@ -13,9 +13,9 @@ namespace ix::test {
 using SampleWindowLayout = SampleWindowTest;
 
 // The designed window: places, captions and first contents of the controls, the message list's
-// columns, the tab order (that of the places table) and the banner's three pictures, which open
-// the support page.
-TEST_F(SampleWindowLayout, ControlsListTabOrderAndBannerAreThoseOfTheDesign)
+// columns, the tab order (that of the places table), the banner's three pictures, which open
+// the support page, and how the list shows dates.
+TEST_F(SampleWindowLayout, ControlsListTabOrderBannerAndDateDisplayAreThoseOfTheDesign)
 {
     TForm1& form = *Form;
     EXPECT_EQ(form.windowTitle(), QStringLiteral("POP3 Client with SSL / TLS support - Sample"));
@@ -97,10 +97,8 @@ TEST_F(SampleWindowLayout, ControlsListTabOrderAndBannerAreThoseOfTheDesign)
     EXPECT_EQ(opener.WaitForTarget().toStdString(), Form->GetSupportUrl()) << "the banner click started no xdg-open";
     EXPECT_EQ(Form->GetSupportUrl().rfind("file://", 0), 0u);
     EXPECT_TRUE(Answerer->GetBoxes().empty());
-}
 
-TEST(MessageDates, ShowTheDateAloneAtMidnightAndTheTimeOtherwise)
-{
+    // Message dates: the date alone at midnight, with the time otherwise.
     const QLocale locale = QLocale::system();
     const QString date = locale.toString(QDate(2008, 6, 3), QLocale::ShortFormat);
     EXPECT_EQ(FormatMessageDate(EncodeDate(2008, 6, 3)), date);
