@@ -1,5 +1,7 @@
 // Arbitrary texts through the header readers, the domain encoder and the translator, built once
 // per check (IX_FUZZ_CHECK names the check of the target):
+// - fuzz_mail_date: the mail date, time and zone readers raise only the conversion error
+//   (EConvertError), and a zone is less than a day;
 // - fuzz_utf8_decode: the UTF-8 decoder and every character-set conversion never raise, the
 //   decoder never yields more code units than bytes, and what its encoder writes decodes back to
 //   the same code units;
@@ -19,6 +21,8 @@
 //   name and a plain mailbox written as a full address parse back unchanged.
 // The first byte of the encoded words and parameter inputs picks their options.
 #include <algorithm>
+#include <cstdlib>
+#include <ctime>
 #include <span>
 #include <string_view>
 
@@ -30,6 +34,7 @@
 #include "message/ixIdnTranslator.h"
 #include "message/ixMailHeader.h"
 #include "platform/ixOsKernel.h"
+#include "util/ixUtils.h"
 #include "util/ixTranslator.h"
 
 using namespace ix;
@@ -124,6 +129,23 @@ void EmailAddress(const std::string& AText)
     std::string address;
     fuzz::Require(TixEmailAddressItem::ParseFullAddress(full, name, address) && name == AText &&
         address == "box@example.test");
+}
+
+void MailDate(const std::string& AText)
+{
+    // A zone with daylight saving time, so that local times meet its changes; set once.
+    static const bool zoneSet = [] {
+        setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
+        tzset();
+        return true;
+    }();
+    fuzz::Require(zoneSet);
+    TDateTime date = 0;
+    TDateTime zone = 0;
+    fuzz::Completes<EConvertError>([&] { ParseMailDate(AText, date, zone); });
+    fuzz::Completes<EConvertError>([&] { ParseTime(AText); });
+    const TDateTime offset = ParseTimeZone(AText);
+    fuzz::Require(offset > -1 && offset < 1);
 }
 
 void Utf8Decode(std::span<const uint8_t> ABytes)
