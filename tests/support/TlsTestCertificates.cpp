@@ -203,21 +203,20 @@ namespace {
 struct TCertFiles
 {
     std::map<std::string, std::string> Paths;
-    std::string CaPem;
+    TTestCert Authority;
 };
 
 const TCertFiles& CertFiles()
 {
     static const TCertFiles files = [] {
-        TCertFiles result;
-        const auto save = [&result](const std::string& AName, const TTestCert& ACert) {
-            result.Paths[AName + ".pem"] = WriteTempFile("peer-" + AName + ".pem", ACert.Pem());
-            result.Paths[AName + ".key"] = WriteTempFile("peer-" + AName + ".key", ACert.KeyPem());
+        std::map<std::string, std::string> paths;
+        const auto save = [&paths](const std::string& AName, const TTestCert& ACert) {
+            paths[AName + ".pem"] = WriteTempFile("peer-" + AName + ".pem", ACert.Pem());
+            paths[AName + ".key"] = WriteTempFile("peer-" + AName + ".key", ACert.KeyPem());
         };
-        const TTestCert ca = MakeCertificate({.CommonName = "ix Test CA", .Organization = "ix tests",
+        TTestCert ca = MakeCertificate({.CommonName = "ix Test CA", .Organization = "ix tests",
             .Serial = {1}, .NotAfterDays = 3650, .CertificateAuthority = true,
             .ExtendedKeyUsage = ""});
-        result.CaPem = ca.Pem();
         save("ca", ca);
         save("server", MakeCertificate({.CommonName = "localhost",
             .AltNames = "DNS:localhost,IP:127.0.0.1", .Serial = {2}}, &ca));
@@ -231,7 +230,8 @@ const TCertFiles& CertFiles()
             .ExtendedKeyUsage = "clientAuth"}, &ca));
         save("self", MakeCertificate({.CommonName = "localhost", .AltNames = "DNS:localhost",
             .Serial = {6}}));
-        return result;
+        TrustOnly(ca.Pem());
+        return TCertFiles{std::move(paths), std::move(ca)};
     }();
     return files;
 }
@@ -243,9 +243,9 @@ std::string TestCertFile(const std::string& AName, const char* AExtension)
     return CertFiles().Paths.at(AName + AExtension);
 }
 
-const std::string& TestCaPem()
+const TTestCert& TestAuthority()
 {
-    return CertFiles().CaPem;
+    return CertFiles().Authority;
 }
 
 std::unique_ptr<TixCertificate> LoadPemCertificate(const std::string& ACertFile,

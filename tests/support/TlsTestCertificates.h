@@ -81,15 +81,16 @@ std::string WriteTempFile(const std::string& AName, const std::string& AText);
 /// SSL_CERT_FILE names a file holding it, SSL_CERT_DIR an empty directory.
 void TrustOnly(const std::string& ATrustedPem);
 
-/// The path of a test certificate's file (made on first use): AName + AExtension, where
-/// AExtension is ".pem" (the certificate) or ".key" (its private key). Names: "ca" (the test
-/// authority), "server" (signed by ca, for localhost and 127.0.0.1), "expired" (like server,
-/// expired), "other" (signed by ca, for other.invalid only), "self" (self-signed, for
-/// localhost), "client" (signed by ca, for client authentication).
+/// The path of a test certificate's file: AName + AExtension, where AExtension is ".pem" (the
+/// certificate) or ".key" (its private key). Names: "ca" (the test authority), "server" (signed
+/// by ca, for localhost and 127.0.0.1), "expired" (like server, expired), "other" (signed by ca,
+/// for other.invalid only), "self" (self-signed, for localhost), "client" (signed by ca, for
+/// client authentication). They are made on first use, and from then on the test authority is
+/// the only one trusted (TrustOnly).
 std::string TestCertFile(const std::string& AName, const char* AExtension = ".pem");
 
-/// The test authority's certificate, PEM-encoded (for TrustOnly).
-const std::string& TestCaPem();
+/// The test authority (the "ca" of TestCertFile) with its key, to issue more certificates.
+const TTestCert& TestAuthority();
 
 /// A certificate with its private key from a PEM certificate and key file pair; null (and a
 /// failed test) when they cannot be read.

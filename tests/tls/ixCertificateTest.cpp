@@ -16,23 +16,12 @@
 using namespace ix;
 using namespace ix::test;
 
-namespace {
-
-const TTestCert& Authority()
-{
-    static const TTestCert authority = MakeCertificate(
-        {.CommonName = "ix Test CA", .Organization = "ix", .CertificateAuthority = true, .ExtendedKeyUsage = ""});
-    return authority;
-}
-
-} // namespace
-
 TEST(Certificate, ReadsEveryFieldOfACertificateSignedByTheTestAuthority)
 {
     const TTestCert cert = MakeCertificate({.CommonName = "pop.example.test", .Organization = "Example",
         .EmailAttribute = "postmaster@example.test", .AltNames = "DNS:pop.example.test,email:other@example.test",
         .Serial = {0x0A, 0x02, 0x01}, .NotBeforeDays = -2, .NotAfterDays = 30,
-        .ExtendedKeyUsage = "serverAuth,clientAuth"}, &Authority());
+        .ExtendedKeyUsage = "serverAuth,clientAuth"}, &TestAuthority());
     const TContextPtr context = ContextOf(cert);
     const TixCertificate certificate(context.get());
 
@@ -71,7 +60,7 @@ TEST(Certificate, TakesTheEmailFromTheAlternativeNamesButNeverADnsName)
     for (const auto& [altNames, email] : {std::pair{"DNS:mail.example.test,email:user@example.test", "user@example.test"},
              {"DNS:mail.example.test", ""}})
     {
-        const TContextPtr context = ContextOf(MakeCertificate({.CommonName = "mail", .AltNames = altNames}, &Authority()));
+        const TContextPtr context = ContextOf(MakeCertificate({.CommonName = "mail", .AltNames = altNames}, &TestAuthority()));
         EXPECT_EQ(TixCertificate(context.get()).GetEmail(), email) << altNames;
     }
 }
@@ -93,7 +82,7 @@ TEST(Certificate, SelfSignedWithoutExtensionsLeavesThoseFieldsEmpty)
 
 TEST(Certificate, ReadsTheFriendlyNameAndKeyContainerOfAKeyedContext)
 {
-    const TTestCert client = MakeCertificate({.CommonName = "client", .ExtendedKeyUsage = "clientAuth"}, &Authority());
+    const TTestCert client = MakeCertificate({.CommonName = "client", .ExtendedKeyUsage = "clientAuth"}, &TestAuthority());
     PKCS12* pfx = PKCS12_create("secret", "My Client", client.Key(), client.Cert(), nullptr, 0, 0, 0, 0, 0);
     ASSERT_NE(pfx, nullptr);
     unsigned char* der = nullptr;
@@ -114,7 +103,7 @@ TEST(Certificate, ReadsTheFriendlyNameAndKeyContainerOfAKeyedContext)
 
 TEST(CertificateList, ItemsKeepTheirContextAndAreDestroyedOnlyWhenTheListOwnsThem)
 {
-    const TTestCert cert = MakeCertificate({.CommonName = "listed"}, &Authority());
+    const TTestCert cert = MakeCertificate({.CommonName = "listed"}, &TestAuthority());
     TContextPtr context = ContextOf(cert);
     auto kept = std::make_unique<TixCertificate>(context.get());
     // The certificate keeps its own reference to the context.

@@ -20,15 +20,7 @@ namespace {
 class ChainPolicy : public testing::Test
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        Authority = std::make_unique<TTestCert>(
-            MakeCertificate({.CommonName = "ix Test CA", .CertificateAuthority = true, .ExtendedKeyUsage = ""}));
-        TrustOnly(Authority->Pem());
-    }
-    static void TearDownTestSuite() { Authority.reset(); }
-
-    TTestCert Issue(TCertSpec ASpec) const { return MakeCertificate(ASpec, Authority.get()); }
+    TTestCert Issue(TCertSpec ASpec) const { return MakeCertificate(ASpec, &TestAuthority()); }
 
     /// The SSL policy's error for ACert at AServerName with the given ignore flags and checks.
     static DWORD PolicyError(const TTestCert& ACert, const char16_t* AServerName, DWORD AFlags = 0,
@@ -49,8 +41,6 @@ protected:
         CertFreeCertificateChain(chain);
         return status.dwError;
     }
-
-    static inline std::unique_ptr<TTestCert> Authority;
 };
 
 } // namespace
@@ -172,12 +162,12 @@ TEST_F(ChainPolicy, ChecksRevocationAgainstTheListsOfTheTrustStoreWhenAsked)
                   CERT_CHAIN_REVOCATION_CHECK_END_CERT), 0u);
     EXPECT_EQ(PolicyError(revoked, u"localhost"), 0u);
 
-    TrustOnly(Authority->Pem() + MakeCrlPem(*Authority, {&revoked}));
+    TrustOnly(TestAuthority().Pem() + MakeCrlPem(TestAuthority(), {&revoked}));
     EXPECT_EQ(PolicyError(revoked, u"localhost", 0, 0, CERT_CHAIN_REVOCATION_CHECK_END_CERT), CRYPT_E_REVOKED);
     EXPECT_EQ(PolicyError(revoked, u"localhost", 0xFFFF, SECURITY_FLAG_IGNORE_REVOCATION,
                   CERT_CHAIN_REVOCATION_CHECK_END_CERT), CRYPT_E_REVOKED);
     EXPECT_EQ(PolicyError(good, u"localhost", 0, 0, CERT_CHAIN_REVOCATION_CHECK_END_CERT), 0u);
-    TrustOnly(Authority->Pem());
+    TrustOnly(TestAuthority().Pem());
 }
 
 TEST_F(ChainPolicy, RefusesBadArgumentsInsteadOfReadingThem)
@@ -239,10 +229,10 @@ TEST_F(ChainPolicy, TrustFollowsTheBundleTheEnvironmentNamesAndItsRewrites)
     EXPECT_EQ(PolicyError(server, u"localhost"), CERT_E_CHAINING);
 
     // The same file rewritten in place.
-    WriteTempFile("other-trust.pem", Authority->Pem());
+    WriteTempFile("other-trust.pem", TestAuthority().Pem());
     EXPECT_EQ(PolicyError(server, u"localhost"), 0u);
     EXPECT_EQ(PolicyError(orphan, u"localhost"), CERT_E_CHAINING);
 
-    TrustOnly(Authority->Pem());
+    TrustOnly(TestAuthority().Pem());
     EXPECT_EQ(PolicyError(server, u"localhost"), 0u);
 }

@@ -32,7 +32,6 @@ public:
     explicit TSspiPair(const std::string& AServerCert = "server")
         : FServerCert(LoadTestCertificate(AServerCert)), FServerCerts(false), FClientCerts(false)
     {
-        test::TrustOnly(test::TestCaPem());
         FServerCerts.Add(FServerCert.get());
         Client.SetTargetName("localhost");
     }

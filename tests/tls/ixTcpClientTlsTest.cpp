@@ -143,8 +143,6 @@ TEST(TcpClientTls, ModeAndPortDecideBetweenPlainAndTlsStreams)
 class TcpClientStartTls : public testing::Test
 {
 protected:
-    void SetUp() override { test::TrustOnly(test::TestCaPem()); }
-
     /// Opens AClient in plain text against AServer and reads the greeting.
     static void OpenPlain(TStlsClient& AClient, const ScriptedServer& AServer)
     {

@@ -50,8 +50,6 @@ std::vector<std::string> MixedRecords(size_t ACount, size_t AStride, char AFirst
 class TlsStream : public testing::TestWithParam<int>
 {
 protected:
-    void SetUp() override { test::TrustOnly(test::TestCaPem()); }
-
     /// Opens AClient against AServer with the version of the test's parameter.
     void Open(TixTcpClientTls& AClient, const ScriptedServer& AServer)
     {
@@ -207,7 +205,6 @@ TEST_P(TlsStream, LargeTransfersKeepEveryByteInOrderAndProgressStepByStepUpToThe
 
 TEST(TlsStreamKeyUpdate, UpdateIsAnsweredInFrontOfTheNextRecordAndTheSessionGoesOn)
 {
-    test::TrustOnly(test::TestCaPem());
     TlsServerSteps tls(13);
     ScriptedServer server({tls.Handshake(), tls.SendKeyUpdate(), tls.SendRecords({"after update\r\n"}),
         tls.ExpectText("first\r\nsecond\r\n"), tls.SendRecords({"still fine\r\n"}), tls.ExpectClose()});
@@ -230,7 +227,6 @@ TEST(TlsStreamOpen, RecordCutShortBehindTheServerFinishedIsAwaitedWithinTheTimeO
     // Finished. Open waits for the rest, without spinning: either it comes, or the time-out
     // ends the wait. A spinning Open heeds neither: the rest is then sent after 3 s, so that the
     // fault shows as an Open without the time-out instead of a hung test.
-    test::TrustOnly(test::TestCaPem());
     for (const bool restComes : {true, false})
     {
         SCOPED_TRACE(restComes ? "the rest comes" : "the server stalls");
@@ -272,11 +268,7 @@ struct TRejectCase
     TixCertificateVerifyFlag Ignore;
 };
 
-class TlsStreamRejects : public testing::TestWithParam<TRejectCase>
-{
-protected:
-    void SetUp() override { test::TrustOnly(test::TestCaPem()); }
-};
+using TlsStreamRejects = testing::TestWithParam<TRejectCase>;
 
 INSTANTIATE_TEST_SUITE_P(Policy, TlsStreamRejects,
     testing::Values(TRejectCase{"self", os::CERT_E_UNTRUSTEDROOT, cfIgnoreUnknownAuthority},
@@ -334,7 +326,6 @@ TEST_P(TlsStreamRejects, ItsIgnoreFlagOrTheApplicationAcceptsAServerThatFailedTh
 
 TEST(TlsStreamVerification, ApplicationMayRejectAServerThatPassed)
 {
-    test::TrustOnly(test::TestCaPem());
     TlsServerSteps tls(13);
     ScriptedServer server({tls.Handshake(), Step::Drain()});
     TixTcpClientTls client;
@@ -358,7 +349,6 @@ TEST(TlsStreamVerification, ApplicationMayRejectAServerThatPassed)
 
 TEST(TlsStreamVerification, NoApplicationByteLeavesAfterARejectedServer)
 {
-    test::TrustOnly(test::TestCaPem());
     TlsServerSteps tls(13, "self");
     ScriptedServer server({tls.Handshake(), Step::Drain()});
     TixTcpClientConnection connection;
@@ -379,7 +369,6 @@ TEST(TlsStreamVerification, NoApplicationByteLeavesAfterARejectedServer)
 
 TEST(TlsStreamClientCertificate, CertificateRequestedByTheServerIsOfferedThroughTheEventOrLeftOut)
 {
-    test::TrustOnly(test::TestCaPem());
     const std::unique_ptr<TixCertificate> certificate = test::LoadTestCertificate("client");
     const struct
     {
