@@ -226,7 +226,7 @@ const TCertFiles& CertFiles()
         save("other", MakeCertificate({.CommonName = "other.invalid",
             .AltNames = "DNS:other.invalid", .Serial = {4}}, &ca));
         save("client", MakeCertificate({.CommonName = "ix test client",
-            .AltNames = "email:client@example.org", .Serial = {5},
+            .AltNames = "DNS:client.example.org,email:client@example.org", .Serial = {5},
             .ExtendedKeyUsage = "clientAuth"}, &ca));
         save("self", MakeCertificate({.CommonName = "localhost", .AltNames = "DNS:localhost",
             .Serial = {6}}));

@@ -104,13 +104,6 @@ std::string TTlsTestServer::Read(const std::string& AInput)
     return text;
 }
 
-std::string TTlsTestServer::KeyUpdate()
-{
-    SSL_key_update(FImpl->Ssl, SSL_KEY_UPDATE_REQUESTED);
-    SSL_do_handshake(FImpl->Ssl);
-    return FImpl->Drain();
-}
-
 std::string TTlsTestServer::Close()
 {
     SSL_shutdown(FImpl->Ssl);
@@ -191,11 +184,6 @@ Step TlsServerSteps::SendRecordsAndClose(std::vector<std::string> ATexts) const
         const std::string records = RecordsOf(*server, texts);
         AIo.Send(records + server->Close());
     });
-}
-
-Step TlsServerSteps::SendKeyUpdate() const
-{
-    return Step::Call([server = FServer](ScriptIo& AIo) { AIo.Send(server->KeyUpdate()); });
 }
 
 Step TlsServerSteps::SendTampered(std::string AText) const

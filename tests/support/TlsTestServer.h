@@ -39,8 +39,6 @@ public:
     std::string Write(const std::string& AText);
     /// Feeds received records; returns the application bytes they carried.
     std::string Read(const std::string& AInput);
-    /// Starts a TLS 1.3 key update that asks the client to update too; returns its record.
-    std::string KeyUpdate();
     /// Sends the close notification; returns its record.
     std::string Close();
     /// True once the client's close notification arrived.
@@ -69,8 +67,6 @@ public:
     Step SendRecords(std::vector<std::string> ATexts, size_t AHoldBack = 0) const;
     /// The records of ATexts (one each) and the close notification in one send.
     Step SendRecordsAndClose(std::vector<std::string> ATexts) const;
-    /// A TLS 1.3 key update that asks the client to update too.
-    Step SendKeyUpdate() const;
     /// The record of AText with its last byte changed.
     Step SendTampered(std::string AText) const;
     /// Reads records until exactly AText has arrived as application bytes.

@@ -1,4 +1,4 @@
-// The CryptoAPI stand-in's certificate contexts, properties and decoded structures.
+// The CryptoAPI stand-in's certificate contexts and decoded structures.
 #include "platform/ixOsCrypt.h"
 
 #include "support/TlsTestCertificates.h"
@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -82,31 +81,6 @@ TEST(OsCryptCertificates, DecodesAlternativeNamesWithTheirChoices)
     EXPECT_FALSE(CryptDecodeObject(Encoding, szOID_SUBJECT_ALT_NAME2, extension->Value.pbData, 3, 0, nullptr, &size));
     EXPECT_FALSE(CryptDecodeObject(Encoding, "1.2.3.4", extension->Value.pbData, extension->Value.cbData, 0,
         nullptr, &size));
-}
-
-TEST(OsCryptCertificates, PropertiesAreSharedByDuplicatesAndFollowTheBufferProtocol)
-{
-    const TContextPtr context = ContextOf(Server());
-    DWORD size = 0;
-    EXPECT_FALSE(CertGetCertificateContextProperty(context.get(), CERT_FRIENDLY_NAME_PROP_ID, nullptr, &size));
-    EXPECT_EQ(GetLastError(), CRYPT_E_NOT_FOUND);
-
-    const std::u16string name = u"Mail server";
-    CRYPT_DATA_BLOB blob{static_cast<DWORD>((name.size() + 1) * 2),
-        reinterpret_cast<BYTE*>(const_cast<char16_t*>(name.c_str()))};
-    PCCERT_CONTEXT duplicate = CertDuplicateCertificateContext(context.get());
-    ASSERT_TRUE(CertSetCertificateContextProperty(duplicate, CERT_FRIENDLY_NAME_PROP_ID, 0, &blob));
-    CertFreeCertificateContext(duplicate);
-    ASSERT_TRUE(CertGetCertificateContextProperty(context.get(), CERT_FRIENDLY_NAME_PROP_ID, nullptr, &size));
-    std::u16string read(size / 2, u'?');
-    ASSERT_TRUE(CertGetCertificateContextProperty(context.get(), CERT_FRIENDLY_NAME_PROP_ID, read.data(), &size));
-    EXPECT_EQ(read, name + u'\0');
-
-    BYTE thumbprint[20];
-    size = 4;
-    EXPECT_FALSE(CertGetCertificateContextProperty(context.get(), CERT_SHA1_HASH_PROP_ID, thumbprint, &size));
-    EXPECT_EQ(GetLastError(), ERROR_MORE_DATA);
-    EXPECT_EQ(size, 20u);
 }
 
 TEST(OsCryptCertificates, PemFilesGiveContextsWithTheirKeyAndChainAndAnEncryptedKeyNeedsItsPassword)

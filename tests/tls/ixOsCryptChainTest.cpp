@@ -6,10 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 using namespace ix::os;
@@ -190,49 +188,4 @@ TEST_F(ChainPolicy, RefusesBadArgumentsInsteadOfReadingThem)
     CERT_CONTEXT fake{};
     EXPECT_FALSE(CertGetCertificateChain(nullptr, &fake, nullptr, nullptr, nullptr, 0, nullptr, &chain));
     EXPECT_EQ(GetLastError(), E_INVALIDARG);
-}
-
-// ---- the shared trust store ----------------------------------------------------------------
-
-TEST_F(ChainPolicy, ChainsBuiltOnSeveralThreadsAtOnceShareTheTrust)
-{
-    const TTestCert server = Issue({.CommonName = "localhost", .AltNames = "DNS:localhost"});
-    const TTestCert self = MakeCertificate({.CommonName = "localhost", .AltNames = "DNS:localhost"});
-    // Each thread builds ten chains in a row with the same trust: every one gives the same result.
-    std::vector<std::thread> threads;
-    std::vector<DWORD> errors(8, 0);
-    for (size_t index = 0; index < errors.size(); ++index)
-        threads.emplace_back([&, index] {
-            for (int round = 0; round < 10; ++round)
-                errors[index] |= PolicyError(index % 2 == 0 ? server : self, u"localhost");
-        });
-    for (std::thread& thread : threads)
-        thread.join();
-    for (size_t index = 0; index < errors.size(); ++index)
-        EXPECT_EQ(errors[index], index % 2 == 0 ? 0u : static_cast<DWORD>(CERT_E_UNTRUSTEDROOT)) << index;
-}
-
-TEST_F(ChainPolicy, TrustFollowsTheBundleTheEnvironmentNamesAndItsRewrites)
-{
-    const TTestCert server = Issue({.CommonName = "localhost", .AltNames = "DNS:localhost"});
-    const TTestCert otherAuthority =
-        MakeCertificate({.CommonName = "Other CA", .Serial = {8}, .CertificateAuthority = true, .ExtendedKeyUsage = ""});
-    const TTestCert orphan =
-        MakeCertificate({.CommonName = "localhost", .AltNames = "DNS:localhost"}, &otherAuthority);
-    EXPECT_EQ(PolicyError(server, u"localhost"), 0u);
-    EXPECT_EQ(PolicyError(orphan, u"localhost"), CERT_E_CHAINING);
-
-    // Another file named between two chains.
-    const std::string other = WriteTempFile("other-trust.pem", otherAuthority.Pem());
-    setenv("SSL_CERT_FILE", other.c_str(), 1);
-    EXPECT_EQ(PolicyError(orphan, u"localhost"), 0u);
-    EXPECT_EQ(PolicyError(server, u"localhost"), CERT_E_CHAINING);
-
-    // The same file rewritten in place.
-    WriteTempFile("other-trust.pem", TestAuthority().Pem());
-    EXPECT_EQ(PolicyError(server, u"localhost"), 0u);
-    EXPECT_EQ(PolicyError(orphan, u"localhost"), CERT_E_CHAINING);
-
-    TrustOnly(TestAuthority().Pem());
-    EXPECT_EQ(PolicyError(server, u"localhost"), 0u);
 }

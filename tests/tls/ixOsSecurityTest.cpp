@@ -1,6 +1,6 @@
 // The security interface's own behaviour beneath the TLS contexts: its modules, packages and
 // credentials, and the forms of a handshake that the TLS stream never produces (a legacy
-// credentials block, corrupt or cut handshake records, names that are no host names).
+// credentials block, names that are no host names).
 #include "platform/ixOsSecurity.h"
 
 #include "platform/ixOsKernel.h"
@@ -160,17 +160,6 @@ TEST(SecurityHandshakeForms, VersionFourBlockStopsAtTls12AndItsBitsChooseTheVers
     EXPECT_EQ(handshake(block, tls12), SEC_E_ALGORITHM_MISMATCH);
 }
 
-TEST(SecurityHandshakeForms, CorruptHandshakeRecordFailsWithAnAlertForThePeer)
-{
-    TClientPair pair;
-    ASSERT_EQ(pair.Step(""), tsSendToken);
-    std::string flight = pair.Server.Handshake(std::string(pair.Data.View()));
-    flight[flight.size() - 3] ^= 0x01;  // inside the last encrypted record
-    EXPECT_EQ(pair.Step(flight), tsSendToken) << "the alert goes to the peer";
-    EXPECT_EQ(pair.Client.GetLastSecurityStatus(), SEC_E_DECRYPT_FAILURE);
-    EXPECT_FALSE(pair.Data.View().empty());
-}
-
 TEST(SecurityHandshakeForms, ServerNameIsIndicatedForHostNamesOnly)
 {
     for (const auto& [target, expected] : std::vector<std::pair<const char*, std::string>>{
@@ -182,22 +171,6 @@ TEST(SecurityHandshakeForms, ServerNameIsIndicatedForHostNamesOnly)
         EXPECT_TRUE(pair.Server.HandshakeDone()) << target;
         EXPECT_EQ(pair.Server.ServerName(), expected) << target;
     }
-}
-
-TEST(SecurityHandshakeForms, IncompleteTokenAsksForMoreAndKeepsNothing)
-{
-    TClientPair pair;
-    ASSERT_EQ(pair.Step(""), tsSendToken);
-    const std::string flight = pair.Server.Handshake(std::string(pair.Data.View()));
-    // Every proper prefix of the first record is refused without being consumed.
-    for (size_t cut : {size_t(1), size_t(4), size_t(5), size_t(40)})
-    {
-        EXPECT_EQ(pair.Step(flight.substr(0, cut)), tsNeedMoreToken) << cut;
-        EXPECT_EQ(pair.Client.GetLastSecurityStatus(), SEC_E_INCOMPLETE_MESSAGE) << cut;
-    }
-    ASSERT_EQ(pair.Step(flight), tsSendToken);
-    pair.Server.Handshake(std::string(pair.Data.View()));
-    EXPECT_TRUE(pair.Server.HandshakeDone());
 }
 
 }  // namespace

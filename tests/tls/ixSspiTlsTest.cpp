@@ -116,6 +116,8 @@ TEST(SspiErrors, CodesHaveTheirTextsAndCheckStatusRaisesAllButTheSuccessCodes)
     EXPECT_EQ(GetSspiErrorText(20), "Out of memory");
     // The system's text loses its trailing dot.
     EXPECT_EQ(GetSspiErrorText(os::SEC_E_WRONG_PRINCIPAL), "The target principal name is incorrect");
+    EXPECT_EQ(GetSspiErrorText(os::TRUST_E_EXPLICIT_DISTRUST),
+        "The certificate was explicitly marked as untrusted by the user");
     EXPECT_EQ(GetSspiErrorText(0x7ABC0DE, found), "The unknown error was occured: 7ABC0DE");
     EXPECT_FALSE(found);
     // Raised, an unknown code takes the fallback's text but keeps its own number.
