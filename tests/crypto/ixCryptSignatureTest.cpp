@@ -4,19 +4,14 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 
 #include "support/ExpectError.h"
+#include "support/ProgramRun.h"
 
 using namespace ix;
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -25,35 +20,22 @@ TixByteArray Bytes(const std::string& AText)
     return TixByteArray(AText.begin(), AText.end());
 }
 
-TixByteArray ReadFile(const fs::path& APath)
+TixByteArray Concat(TixByteArray AFirst, const TixByteArray& ASecond)
 {
-    std::ifstream file(APath, std::ios::binary);
-    return TixByteArray(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const fs::path& APath, const TixByteArray& ABytes)
-{
-    std::ofstream(APath, std::ios::binary)
-        .write(reinterpret_cast<const char*>(ABytes.data()), static_cast<std::streamsize>(ABytes.size()));
-}
-
-/// Runs the openssl command line with AArguments; true when it exits with status 0.
-bool OpenSsl(const std::string& AArguments)
-{
-    return std::system(("openssl " + AArguments + " >/dev/null 2>&1").c_str()) == 0;
+    AFirst.insert(AFirst.end(), ASecond.begin(), ASecond.end());
+    return AFirst;
 }
 
 /// The output of "openssl rsa" reading the PKCS #1 private key ADer with AOptions, in DER.
 TixByteArray OpenSslRsa(const TixByteArray& ADer, const std::string& AOptions)
 {
-    const fs::path in = fs::temp_directory_path() / ("ix-rsa-test-" + std::to_string(getpid()) + ".der");
-    const fs::path out = in.string() + ".out";
-    WriteFile(in, ADer);
-    EXPECT_TRUE(OpenSsl("rsa -inform DER -in " + in.string() + " " + AOptions + " -outform DER -out " + out.string()));
-    TixByteArray converted = ReadFile(out);
-    fs::remove(in);
-    fs::remove(out);
-    return converted;
+    const test::TScratch scratch("rsa-test");
+    const std::string in = (scratch.Path() / "key.der").string();
+    std::ofstream(in, std::ios::binary).write(reinterpret_cast<const char*>(ADer.data()), ADer.size());
+    const test::TProgramRun run
+        = test::RunProgram("openssl", "rsa -inform DER -in '" + in + "' " + AOptions + " -outform DER", scratch.Path());
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    return Bytes(run.Out);
 }
 
 /// The private key (PKCS #1 DER) of a key made by GenerateKey with the default length (1024 bits),
@@ -117,7 +99,7 @@ const TixByteArray Message = Bytes("From: a@example.com\r\nSubject: test\r\n\r\n
 
 // ---- keys ----------------------------------------------------------------------------------------
 
-TEST(RsaKeyRoundTrip, OpenSslReadsAndWritesOurKeysByteIdenticallyInEveryEncoding)
+TEST(RsaKeyRoundTrip, OpenSslReadsAndWritesOurKeysByteIdenticallyInEveryEncodingAndTheKeyKindIsReadBack)
 {
     const TixByteArray& privateDer = PrivateDer();
     const TixByteArray publicInfo = OpenSslRsa(privateDer, "-pubout");
@@ -125,12 +107,19 @@ TEST(RsaKeyRoundTrip, OpenSslReadsAndWritesOurKeysByteIdenticallyInEveryEncoding
     EXPECT_EQ(OpenSslRsa(privateDer, "-traditional"), privateDer);
     TixCryptApiRsaKey key;
     key.Init();
+    key.SetKeySpec(os::AT_SIGNATURE);
     key.SetRsaPrivateKey(privateDer);
     EXPECT_EQ(key.GetRsaPrivateKey(), privateDer);
     EXPECT_EQ(key.GetPublicKeyInfo(), publicInfo);
     EXPECT_EQ(key.GetRsaPublicKey(), rsaPublic);
     EXPECT_EQ(key.GetKeyLength(), 1024);
-    EXPECT_EQ(key.GetKeySpec(), os::AT_KEYEXCHANGE);
+    EXPECT_EQ(key.GetKeySpec(), os::AT_KEYEXCHANGE) << "the kind of the key read";
+    // A signature follows the kind set.
+    key.SetKeySpec(os::AT_SIGNATURE);
+    TixSignatureRsaSha1 signature;
+    const TixByteArray signed_ = SignData(signature, key, Message);
+    EXPECT_EQ(signature.GetKeySpec(), os::AT_SIGNATURE);
+    EXPECT_TRUE(VerifyData(signature, key, Message, signed_));
 
     TixCryptApiRsaKey info;
     info.Init();
@@ -146,94 +135,40 @@ TEST(RsaKeyRoundTrip, OpenSslReadsAndWritesOurKeysByteIdenticallyInEveryEncoding
         "Key not valid for use in specified state");
 }
 
-TEST(RsaKeyRoundTrip, ModulusAndExponentGiveTheSameKeyWithOrWithoutLeadingZeros)
+TEST(RsaKey, ModulusAndExponentGiveTheKeyWithoutLeadingZerosAndExponentsThatMakeNoSafeKeyAreRefused)
 {
-    const auto key = LoadKey();
+    const auto generated = LoadKey();
     TixByteArray modulus;
     TixByteArray exponent;
-    key->GetRsaKey(modulus, exponent);
+    generated->GetRsaKey(modulus, exponent);
     EXPECT_EQ(exponent, (TixByteArray{0x01, 0x00, 0x01}));
     ASSERT_EQ(modulus.size(), 128u);
     EXPECT_NE(modulus[0], 0);
 
-    TixCryptApiRsaKey padded;
-    padded.Init();
-    TixByteArray withZero{0x00};
-    withZero.insert(withZero.end(), modulus.begin(), modulus.end());
-    padded.SetRsaKey(withZero, exponent);
-    EXPECT_EQ(padded.GetRsaPublicKey(), key->GetRsaPublicKey());
-    TixByteArray modulusBack;
-    TixByteArray exponentBack;
-    padded.GetRsaKey(modulusBack, exponentBack);
-    EXPECT_EQ(modulusBack, modulus);
-    EXPECT_EQ(exponentBack, exponent);
-
-    // A signature made with the private key verifies with the key made of modulus and exponent.
-    TixSignatureRsaSha256 signature;
-    EXPECT_TRUE(VerifyData(signature, padded, Message, SignData(signature, *key, Message)));
-}
-
-TEST(RsaKey, ExponentsCountAtMostTheirFirstFourBytesAndThoseThatMakeNoSafeKeyAreRefused)
-{
+    // Leading zero bytes are dropped; an exponent counts at most its first four bytes.
     const std::pair<TixByteArray, TixByteArray> cases[] = {{{0x03}, {0x03}}, {{0x01, 0x01}, {0x01, 0x01}},
-        {{0x01, 0x00, 0x01}, {0x01, 0x00, 0x01}}, {{0x00, 0x01, 0x00, 0x01}, {0x01, 0x00, 0x01}},
-        {{0x01, 0x00, 0x00, 0x01, 0xFF}, {0x01, 0x00, 0x00, 0x01}}};
-    TixByteArray modulus;
-    TixByteArray exponent;
-    LoadKey()->GetRsaKey(modulus, exponent);
+        {{0x01, 0x00, 0x00, 0x01, 0xFF}, {0x01, 0x00, 0x00, 0x01}}, {{0x00, 0x01, 0x00, 0x01}, {0x01, 0x00, 0x01}}};
+    const TixByteArray paddedModulus = Concat({0x00}, modulus);
     TixCryptApiRsaKey key;
     key.Init();
     for (const auto& [given, taken] : cases)
     {
-        key.SetRsaKey(modulus, given);
-        key.GetRsaKey(modulus, exponent);
+        key.SetRsaKey(paddedModulus, given);
+        TixByteArray modulusBack;
+        key.GetRsaKey(modulusBack, exponent);
+        EXPECT_EQ(modulusBack, modulus);
         EXPECT_EQ(exponent, taken) << given.size();
     }
+    // The last is the generated key's public half: a signature of its private key verifies with it.
+    EXPECT_EQ(key.GetRsaPublicKey(), generated->GetRsaPublicKey());
+    TixSignatureRsaSha256 signature;
+    EXPECT_TRUE(VerifyData(signature, key, Message, SignData(signature, *generated, Message)));
     // An exponent of 1 would make every padded digest its own signature.
     for (const TixByteArray& bad : {TixByteArray{}, TixByteArray{0x01}, TixByteArray{0x01, 0x00}})
         ExpectCryptError([&] { key.SetRsaKey(modulus, bad); }, Code(os::NTE_BAD_KEY), "Bad Key");
 }
 
-TEST(RsaKey, GeneratedKeysHaveTheirLengthAndSignUnderTheKeySpecSet)
-{
-    TixCryptApiRsaKey key;
-    key.Init();
-    key.SetKeySpec(os::AT_SIGNATURE);
-    key.SetRsaPrivateKey(PrivateDer());   // reads the key kind back: key exchange
-    EXPECT_EQ(key.GetKeyLength(), 1024);
-    key.SetKeySpec(os::AT_SIGNATURE);
-    TixSignatureRsaSha1 signature;
-    const TixByteArray signed_ = SignData(signature, key, Message);
-    EXPECT_EQ(signature.GetKeySpec(), os::AT_SIGNATURE);
-    EXPECT_TRUE(VerifyData(signature, key, Message, signed_));
-
-    key.SetKeyLength(1001);   // not a multiple of 8
-    ExpectCryptError([&] { key.GenerateKey(); }, Code(os::NTE_BAD_FLAGS), "Invalid flags specified");
-}
-
-// ---- refused input -------------------------------------------------------------------------------
-
-TEST(RsaKey, InconsistentOrMalformedKeysAreRefusedWithTheirError)
-{
-    const TixByteArray& der = PrivateDer();
-    TixCryptApiRsaKey key;
-    key.Init();
-    // Offsets from the end: in the coefficient, the second CRT exponent and the first prime.
-    for (const size_t fromEnd : {size_t{10}, size_t{80}, size_t{300}})
-    {
-        TixByteArray bad = der;
-        bad[bad.size() - fromEnd] ^= 0x10;
-        ExpectCryptError([&] { key.SetRsaPrivateKey(bad); }, Code(os::NTE_BAD_KEY), "Bad Key");
-    }
-    const TixByteArray truncated(der.begin(), der.end() - 1);
-    ExpectCryptError([&] { key.SetRsaPrivateKey(truncated); }, Code(os::CRYPT_E_ASN1_EOD),
-        "ASN1 unexpected end of data");
-    // A SubjectPublicKeyInfo is not an RSAPublicKey: its first field is a sequence.
-    ExpectCryptError([&] { key.SetRsaPublicKey(LoadKey()->GetPublicKeyInfo()); },
-        Code(os::CRYPT_E_ASN1_BADTAG), "ASN1 bad tag value met");
-}
-
-TEST(RsaKey, WithoutAKeyRaisesKeyRequiredAndSigningWithoutAPrivateKeyTheProviderError)
+TEST(RsaKey, MissingInconsistentOrMalformedKeysAreRefusedWithTheirError)
 {
     TixCryptApiRsaKey key;
     key.Init();
@@ -255,6 +190,23 @@ TEST(RsaKey, WithoutAKeyRaisesKeyRequiredAndSigningWithoutAPrivateKeyTheProvider
     signature.Init();
     signature.Update(Message, 0, static_cast<int32_t>(Message.size()));
     ExpectCryptError([&] { signature.Sign(); }, Code(os::NTE_NO_KEY), "Key does not exist");
+    key.SetKeyLength(1001);   // not a multiple of 8
+    ExpectCryptError([&] { key.GenerateKey(); }, Code(os::NTE_BAD_FLAGS), "Invalid flags specified");
+
+    const TixByteArray& der = PrivateDer();
+    // Offsets from the end: in the coefficient, the second CRT exponent and the first prime.
+    for (const size_t fromEnd : {size_t{10}, size_t{80}, size_t{300}})
+    {
+        TixByteArray bad = der;
+        bad[bad.size() - fromEnd] ^= 0x10;
+        ExpectCryptError([&] { key.SetRsaPrivateKey(bad); }, Code(os::NTE_BAD_KEY), "Bad Key");
+    }
+    const TixByteArray truncated(der.begin(), der.end() - 1);
+    ExpectCryptError([&] { key.SetRsaPrivateKey(truncated); }, Code(os::CRYPT_E_ASN1_EOD),
+        "ASN1 unexpected end of data");
+    // A SubjectPublicKeyInfo is not an RSAPublicKey: its first field is a sequence.
+    ExpectCryptError([&] { key.SetRsaPublicKey(LoadKey()->GetPublicKeyInfo()); },
+        Code(os::CRYPT_E_ASN1_BADTAG), "ASN1 bad tag value met");
 }
 
 // ---- Ed25519 ---------------------------------------------------------------------------------
@@ -266,12 +218,6 @@ const TixByteArray Ed25519Private = {0x9d, 0x61, 0xb1, 0x9d, 0xef, 0xfd, 0x5a, 0
     0xec, 0x2c, 0xc4, 0x44, 0x49, 0xc5, 0x69, 0x7b, 0x32, 0x69, 0x19, 0x70, 0x3b, 0xac, 0x03, 0x1c, 0xae, 0x7f, 0x60};
 const TixByteArray Ed25519Public = {0xd7, 0x5a, 0x98, 0x01, 0x82, 0xb1, 0x0a, 0xb7, 0xd5, 0x4b, 0xfe, 0xd3, 0xc9,
     0x64, 0x07, 0x3a, 0x0e, 0xe1, 0x72, 0xf3, 0xda, 0xa6, 0x23, 0x25, 0xaf, 0x02, 0x1a, 0x68, 0xf7, 0x07, 0x51, 0x1a};
-
-TixByteArray Concat(TixByteArray AFirst, const TixByteArray& ASecond)
-{
-    AFirst.insert(AFirst.end(), ASecond.begin(), ASecond.end());
-    return AFirst;
-}
 
 } // namespace
 

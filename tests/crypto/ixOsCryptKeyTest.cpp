@@ -5,7 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 using namespace ix::os;
@@ -43,31 +44,22 @@ protected:
         return GetLastError();
     }
 
+    /// The public blob of a new 512-bit key.
+    std::vector<BYTE> PublicBlob()
+    {
+        HCRYPTKEY key = 0;
+        EXPECT_TRUE(CryptGenKey(FProvider, AT_KEYEXCHANGE, 512u << 16, &key));
+        std::vector<BYTE> blob = Export(key, PUBLICKEYBLOB);
+        CryptDestroyKey(key);
+        return blob;
+    }
+
     HCRYPTPROV FProvider = 0;
 };
 
-/// A 512-bit key's public blob.
-const std::vector<BYTE>& PublicBlob()
-{
-    static const std::vector<BYTE> blob = [] {
-        HCRYPTPROV provider = 0;
-        HCRYPTKEY key = 0;
-        CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT);
-        CryptGenKey(provider, AT_KEYEXCHANGE, 512u << 16, &key);
-        DWORD size = 0;
-        CryptExportKey(key, 0, PUBLICKEYBLOB, 0, nullptr, &size);
-        std::vector<BYTE> result(size);
-        CryptExportKey(key, 0, PUBLICKEYBLOB, 0, result.data(), &size);
-        CryptDestroyKey(key);
-        CryptReleaseContext(provider, 0);
-        return result;
-    }();
-    return blob;
-}
-
 } // namespace
 
-TEST_F(OsCryptKeys, ImportingOneBlobTwiceGivesKeysWithTheirOwnFlagsAndADestroyedKeyIsRefused)
+TEST_F(OsCryptKeys, ImportingOneBlobTwiceGivesKeysWithTheirOwnFlagsAndADestroyedKeyOrABlobOfTheWrongLengthIsRefused)
 {
     HCRYPTKEY generated = 0;
     ASSERT_TRUE(CryptGenKey(FProvider, AT_KEYEXCHANGE, (512u << 16) | CRYPT_EXPORTABLE, &generated));
@@ -86,71 +78,53 @@ TEST_F(OsCryptKeys, ImportingOneBlobTwiceGivesKeysWithTheirOwnFlagsAndADestroyed
     EXPECT_TRUE(CryptDestroyKey(locked));
     EXPECT_FALSE(CryptDestroyKey(locked));
     EXPECT_EQ(GetLastError(), NTE_BAD_KEY);
+    // A blob of the wrong length is refused.
+    std::vector<BYTE> longer = PublicBlob();
+    longer.push_back(0);
+    EXPECT_EQ(ImportError(longer), NTE_BAD_DATA);
+    EXPECT_EQ(ImportError(std::vector<BYTE>(longer.begin(), longer.begin() + 19)), NTE_BAD_DATA);
 }
 
-struct TBlobChange
+TEST_F(OsCryptKeys, RefusesABlobWithOneFieldWrong)
 {
-    size_t Offset;
-    BYTE Value;
-    DWORD Error;
-};
-
-class OsCryptKeyImport : public OsCryptKeys, public testing::WithParamInterface<TBlobChange>
-{
-};
-
-TEST_P(OsCryptKeyImport, RefusesABlobWithOneFieldWrong)
-{
-    ASSERT_EQ(ImportError(PublicBlob()), ERROR_SUCCESS);
-    std::vector<BYTE> blob = PublicBlob();
-    blob[GetParam().Offset] = GetParam().Value;
-    EXPECT_EQ(ImportError(blob), GetParam().Error);
+    // The byte at an offset, its new value, the error.
+    const std::tuple<size_t, BYTE, DWORD> changes[] = {
+        {0, 0x05, NTE_BAD_TYPE},   // bType
+        {1, 0x01, NTE_BAD_VER},    // bVersion
+        {5, 0x66, NTE_BAD_ALGID},  // aiKeyAlg
+        {11, '2', NTE_BAD_DATA},   // magic "RSA2" in a public blob
+        {13, 0x04, NTE_BAD_DATA},  // bitlen 1024: longer than the blob
+        {16, 0x02, NTE_BAD_KEY},   // an even exponent
+        {20, 0x00, NTE_BAD_KEY},   // an even modulus
+    };
+    const std::vector<BYTE> original = PublicBlob();
+    ASSERT_EQ(ImportError(original), ERROR_SUCCESS);
+    for (const auto& [offset, value, error] : changes)
+    {
+        std::vector<BYTE> blob = original;
+        blob[offset] = value;
+        EXPECT_EQ(ImportError(blob), error) << "offset " << offset;
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Fields, OsCryptKeyImport,
-    testing::Values(TBlobChange{0, 0x05, NTE_BAD_TYPE},   // bType
-        TBlobChange{1, 0x01, NTE_BAD_VER},                 // bVersion
-        TBlobChange{5, 0x66, NTE_BAD_ALGID},               // aiKeyAlg
-        TBlobChange{11, '2', NTE_BAD_DATA},                // magic "RSA2" in a public blob
-        TBlobChange{13, 0x04, NTE_BAD_DATA},               // bitlen 1024: longer than the blob
-        TBlobChange{16, 0x02, NTE_BAD_KEY},                // an even exponent
-        TBlobChange{20, 0x00, NTE_BAD_KEY}));              // an even modulus
-
-TEST_F(OsCryptKeys, ABlobOfTheWrongLengthIsRefused)
+TEST(OsCryptKeyDecode, RefusesMalformedPublicKeysWithTheAsn1Error)
 {
-    std::vector<BYTE> blob = PublicBlob();
-    blob.push_back(0);
-    EXPECT_EQ(ImportError(blob), NTE_BAD_DATA);
-    blob.resize(19);
-    EXPECT_EQ(ImportError(blob), NTE_BAD_DATA);
+    const std::pair<std::vector<BYTE>, DWORD> cases[] = {{{}, CRYPT_E_ASN1_EOD},
+        {{0x30, 0x06, 0x02, 0x01}, CRYPT_E_ASN1_EOD}, {{0x30, 0x84, 0x7F}, CRYPT_E_ASN1_EOD},
+        {{0x31, 0x00}, CRYPT_E_ASN1_BADTAG},
+        {{0x30, 0x80, 0x00, 0x00}, CRYPT_E_ASN1_CORRUPT},                          // indefinite
+        {{0x30, 0x06, 0x02, 0x01, 0xFF, 0x02, 0x01, 0x03}, CRYPT_E_ASN1_CORRUPT},  // negative
+        {{0x30, 0x06, 0x02, 0x01, 0x7F, 0x02, 0x00}, CRYPT_E_ASN1_EOD},
+        {{0x30, 0x07, 0x02, 0x01, 0x7F, 0x02, 0x00, 0x05, 0x00}, CRYPT_E_ASN1_CORRUPT},  // empty
+        {{0x30, 0x0A, 0x02, 0x01, 0x7F, 0x02, 0x05, 0x01, 0x00, 0x00, 0x00, 0x01}, CRYPT_E_ASN1_LARGE},
+        {{0x30, 0x08, 0x02, 0x01, 0x7F, 0x02, 0x01, 0x03, 0x05, 0x00}, CRYPT_E_ASN1_CORRUPT},
+        {{0x30, 0x06, 0x02, 0x01, 0x7F, 0x02, 0x01, 0x03}, NTE_BAD_KEY}};  // too short a key
+    for (size_t row = 0; row < std::size(cases); ++row)
+    {
+        const auto& [der, error] = cases[row];
+        DWORD size = 0;
+        EXPECT_FALSE(CryptDecodeObjectEx(X509_ASN_ENCODING, CryptStructType(RSA_CSP_PUBLICKEYBLOB), der.data(),
+            static_cast<DWORD>(der.size()), 0, nullptr, nullptr, &size)) << "row " << row;
+        EXPECT_EQ(GetLastError(), error) << "row " << row;
+    }
 }
-
-struct TDerCase
-{
-    std::vector<BYTE> Der;
-    DWORD Error;
-};
-
-class OsCryptKeyDecode : public testing::TestWithParam<TDerCase>
-{
-};
-
-TEST_P(OsCryptKeyDecode, RefusesMalformedPublicKeysWithTheAsn1Error)
-{
-    DWORD size = 0;
-    const std::vector<BYTE>& der = GetParam().Der;
-    EXPECT_FALSE(CryptDecodeObjectEx(X509_ASN_ENCODING, CryptStructType(RSA_CSP_PUBLICKEYBLOB), der.data(),
-        static_cast<DWORD>(der.size()), 0, nullptr, nullptr, &size));
-    EXPECT_EQ(GetLastError(), GetParam().Error);
-}
-
-INSTANTIATE_TEST_SUITE_P(Encodings, OsCryptKeyDecode,
-    testing::Values(TDerCase{{}, CRYPT_E_ASN1_EOD}, TDerCase{{0x30, 0x06, 0x02, 0x01}, CRYPT_E_ASN1_EOD},
-        TDerCase{{0x30, 0x84, 0x7F}, CRYPT_E_ASN1_EOD}, TDerCase{{0x31, 0x00}, CRYPT_E_ASN1_BADTAG},
-        TDerCase{{0x30, 0x80, 0x00, 0x00}, CRYPT_E_ASN1_CORRUPT},                      // indefinite
-        TDerCase{{0x30, 0x06, 0x02, 0x01, 0xFF, 0x02, 0x01, 0x03}, CRYPT_E_ASN1_CORRUPT},  // negative
-        TDerCase{{0x30, 0x06, 0x02, 0x01, 0x7F, 0x02, 0x00}, CRYPT_E_ASN1_EOD},
-        TDerCase{{0x30, 0x07, 0x02, 0x01, 0x7F, 0x02, 0x00, 0x05, 0x00}, CRYPT_E_ASN1_CORRUPT},  // empty
-        TDerCase{{0x30, 0x0A, 0x02, 0x01, 0x7F, 0x02, 0x05, 0x01, 0x00, 0x00, 0x00, 0x01}, CRYPT_E_ASN1_LARGE},
-        TDerCase{{0x30, 0x08, 0x02, 0x01, 0x7F, 0x02, 0x01, 0x03, 0x05, 0x00}, CRYPT_E_ASN1_CORRUPT},
-        TDerCase{{0x30, 0x06, 0x02, 0x01, 0x7F, 0x02, 0x01, 0x03}, NTE_BAD_KEY}));  // too short a key

@@ -32,8 +32,7 @@ struct TTlsTestServer::TImpl
     }
 };
 
-TTlsTestServer::TTlsTestServer(int AMaxVersion, const std::string& ACertName,
-    bool ARequestClientCertificate)
+TTlsTestServer::TTlsTestServer(int AMaxVersion, const std::string& ACertName)
     : FImpl(std::make_unique<TImpl>())
 {
     FImpl->Context = SSL_CTX_new(TLS_server_method());
@@ -41,8 +40,6 @@ TTlsTestServer::TTlsTestServer(int AMaxVersion, const std::string& ACertName,
         || SSL_CTX_use_PrivateKey_file(FImpl->Context, TestCertFile(ACertName, ".key").c_str(), SSL_FILETYPE_PEM) != 1)
         throw std::runtime_error("test TLS server: no server certificate " + ACertName);
     SSL_CTX_set_max_proto_version(FImpl->Context, AMaxVersion == 12 ? TLS1_2_VERSION : TLS1_3_VERSION);
-    if (ARequestClientCertificate)
-        SSL_CTX_set_verify(FImpl->Context, SSL_VERIFY_PEER, [](int, X509_STORE_CTX*) { return 1; });
     FImpl->Ssl = SSL_new(FImpl->Context);
     FImpl->In = BIO_new(BIO_s_mem());
     FImpl->Out = BIO_new(BIO_s_mem());
@@ -73,11 +70,6 @@ std::string TTlsTestServer::ServerName() const
 {
     const char* name = SSL_get_servername(FImpl->Ssl, TLSEXT_NAMETYPE_host_name);
     return name == nullptr ? std::string() : std::string(name);
-}
-
-bool TTlsTestServer::ClientSentCertificate() const
-{
-    return SSL_get0_peer_certificate(FImpl->Ssl) != nullptr;
 }
 
 int TTlsTestServer::Version() const
@@ -118,9 +110,8 @@ bool TTlsTestServer::PeerClosed() const
 // ---- steps ------------------------------------------------------------------------------------
 
 
-TlsServerSteps::TlsServerSteps(int AVersion, const std::string& ACertName,
-    bool ARequestClientCertificate)
-    : FServer(std::make_shared<TTlsTestServer>(AVersion, ACertName, ARequestClientCertificate))
+TlsServerSteps::TlsServerSteps(int AVersion, const std::string& ACertName)
+    : FServer(std::make_shared<TTlsTestServer>(AVersion, ACertName))
 {
 }
 

@@ -21,8 +21,7 @@ class TTlsTestServer
 {
 public:
     /// AMaxVersion: 12 for TLS 1.2, 13 for TLS 1.3. ACertName: a name of TestCertFile.
-    explicit TTlsTestServer(int AMaxVersion, const std::string& ACertName = "server",
-        bool ARequestClientCertificate = false);
+    explicit TTlsTestServer(int AMaxVersion, const std::string& ACertName = "server");
     ~TTlsTestServer();
 
     /// Feeds received bytes, runs the handshake, returns the bytes to send.
@@ -30,8 +29,6 @@ public:
     bool HandshakeDone() const;
     /// The server name the client indicated; empty for none.
     std::string ServerName() const;
-    /// True when the client presented a certificate.
-    bool ClientSentCertificate() const;
     /// The negotiated version: 12 or 13.
     int Version() const;
 
@@ -54,8 +51,7 @@ class TlsServerSteps
 {
 public:
     /// AVersion: 12 or 13. ACertName: a name of TestCertFile.
-    explicit TlsServerSteps(int AVersion, const std::string& ACertName = "server",
-        bool ARequestClientCertificate = false);
+    explicit TlsServerSteps(int AVersion, const std::string& ACertName = "server");
 
     /// The server's side of the handshake. The records of ABehindLastFlight (one each) go in
     /// the same send as the server's last flight (TLS 1.2: its Finished; TLS 1.3: the session
@@ -74,7 +70,7 @@ public:
     /// Reads until the client's close notification has arrived.
     Step ExpectClose() const;
 
-    /// The session, for what it saw (server name, client certificate, version).
+    /// The session, for what it saw (server name, version).
     TTlsTestServer& Server() const { return *FServer; }
 
 private:

@@ -121,11 +121,15 @@ TEST_F(TlsPeers, ClientCertificateIsOfferedWhenTheServerRequiresOne)
         = test::LoadPemCertificate(CertFile("client.pem"), CertFile("client.key"));
     TixTcpClientTls client;
     AimTls(client, PortOf("GNUTLS_CLIENT_CERT_PORT"));
-    client.OnGetCertificate = [&](TObject*, TixCertificate*& ACertificate, TixCertificateList&, bool&) {
+    int asked = 0;
+    client.OnGetCertificate = [&](TObject* ASender, TixCertificate*& ACertificate, TixCertificateList&, bool&) {
+        EXPECT_EQ(ASender, &client);
+        ++asked;
         ACertificate = certificate.get();
     };
     client.Open();
     EXPECT_EQ(Exchange(client, "with a certificate"), "with a certificate");
+    EXPECT_EQ(asked, 1);
     client.Close();
 
     // Without one the server refuses: in TLS 1.3 its alert comes after the client's last

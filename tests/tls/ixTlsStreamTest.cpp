@@ -308,38 +308,5 @@ TEST(TlsStreamRejected, NoApplicationByteLeavesAfterARejectedServer)
     (void)server.Finish(); // the server saw the client hang up inside its handshake
 }
 
-// ---- client certificates --------------------------------------------------------------------
-
-TEST(TlsStreamClientCertificate, CertificateRequestedByTheServerIsOfferedThroughTheEventOrLeftOut)
-{
-    const std::unique_ptr<TixCertificate> certificate = test::LoadTestCertificate("client");
-    const struct
-    {
-        int Version;
-        bool Offer;
-    } cases[] = {{12, true}, {13, true}, {13, false}};
-    for (const auto& c : cases)
-    {
-        TlsServerSteps tls(c.Version, "server", true);
-        ScriptedServer server({tls.Handshake(), tls.ExpectText("hello\r\n"), tls.ExpectClose()});
-        TixTcpClientTls client;
-        AimTls(client, server.Port());
-        int asked = 0;
-        client.OnGetCertificate = [&](TObject* ASender, TixCertificate*& ACertificate,
-                                      TixCertificateList&, bool&) {
-            EXPECT_EQ(ASender, &client);
-            ++asked;
-            if (c.Offer)
-                ACertificate = certificate.get();
-        };
-        client.Open();
-        client.GetConnection()->WriteString("hello\r\n", "");
-        client.Close();
-        EXPECT_EQ(server.Finish(), "") << "TLS 1." << c.Version - 10 << ", offered " << c.Offer;
-        EXPECT_EQ(asked, 1);
-        EXPECT_EQ(tls.Server().ClientSentCertificate(), c.Offer);
-    }
-}
-
 }  // namespace
 }  // namespace ix
