@@ -86,11 +86,6 @@ std::string ToPem(T* AValue, TWrite AWrite)
     return text;
 }
 
-int WriteKey(BIO* ABio, EVP_PKEY* AKey)
-{
-    return PEM_write_bio_PrivateKey(ABio, AKey, nullptr, nullptr, 0, nullptr, nullptr);
-}
-
 } // namespace
 
 TTestCert::TTestCert(X509* ACert, EVP_PKEY* AKey) : FCert(ACert), FKey(AKey) {}
@@ -120,9 +115,13 @@ std::string TTestCert::Pem() const
     return ToPem(FCert, PEM_write_bio_X509);
 }
 
-std::string TTestCert::KeyPem() const
+std::string TTestCert::KeyPem(const char* APassword) const
 {
-    return ToPem(FKey, WriteKey);
+    return ToPem(FKey, [APassword](BIO* ABio, EVP_PKEY* AKey) {
+        return APassword == nullptr ? PEM_write_bio_PrivateKey(ABio, AKey, nullptr, nullptr, 0, nullptr, nullptr)
+                                    : PEM_write_bio_PKCS8PrivateKey(ABio, AKey, EVP_aes_128_cbc(), nullptr, 0,
+                                          nullptr, const_cast<char*>(APassword));
+    });
 }
 
 TTestCert MakeCertificate(const TCertSpec& ASpec, const TTestCert* AIssuer)

@@ -50,7 +50,8 @@ public:
     EVP_PKEY* Key() const noexcept { return FKey; }
     std::vector<uint8_t> Der() const;
     std::string Pem() const;
-    std::string KeyPem() const;
+    /// The private key in PEM; encrypted with AES-128 when APassword is given.
+    std::string KeyPem(const char* APassword = nullptr) const;
 
 private:
     X509* FCert;

@@ -16,7 +16,7 @@
 using namespace ix;
 using namespace ix::test;
 
-TEST(Certificate, ReadsEveryFieldOfACertificateSignedByTheTestAuthority)
+TEST(Certificate, ReadsEveryFieldOfACertificateAndLeavesThoseItLacksEmpty)
 {
     const TTestCert cert = MakeCertificate({.CommonName = "pop.example.test", .Organization = "Example",
         .EmailAttribute = "postmaster@example.test", .AltNames = "DNS:pop.example.test,email:other@example.test",
@@ -53,21 +53,18 @@ TEST(Certificate, ReadsEveryFieldOfACertificateSignedByTheTestAuthority)
     ASSERT_NE(keyId, nullptr);
     EXPECT_EQ(certificate.GetSubjectKeyIdentifier(),
         BytesToHex(std::span<const uint8_t>(ASN1_STRING_get0_data(keyId), ASN1_STRING_length(keyId))));
-}
 
-TEST(Certificate, SelfSignedWithoutExtensionsLeavesThoseFieldsEmpty)
-{
-    const TTestCert self = MakeCertificate({.Organization = "Only Org", .ExtendedKeyUsage = "",
-        .SubjectKeyIdentifier = false});
-    const TContextPtr context = ContextOf(self);
-    const TixCertificate certificate(context.get());
-    // Without a common name the simple display name is the organization.
-    EXPECT_EQ(certificate.GetIssuedTo(), "Only Org");
-    EXPECT_EQ(certificate.GetIssuedBy(), "Only Org");
-    EXPECT_EQ(certificate.GetEnhancedKeyUsage(), "");
-    EXPECT_EQ(certificate.GetSubjectKeyIdentifier(), "");
-    EXPECT_EQ(certificate.GetEmail(), "");
-    EXPECT_EQ(certificate.GetSerialNumber(), "01");
+    // Self-signed, without a common name and extensions: the simple display name is the
+    // organization, and what the certificate lacks is empty.
+    const TContextPtr bareContext = ContextOf(MakeCertificate({.Organization = "Only Org", .ExtendedKeyUsage = "",
+        .SubjectKeyIdentifier = false}));
+    const TixCertificate bare(bareContext.get());
+    EXPECT_EQ(bare.GetIssuedTo(), "Only Org");
+    EXPECT_EQ(bare.GetIssuedBy(), "Only Org");
+    EXPECT_EQ(bare.GetEnhancedKeyUsage(), "");
+    EXPECT_EQ(bare.GetSubjectKeyIdentifier(), "");
+    EXPECT_EQ(bare.GetEmail(), "");
+    EXPECT_EQ(bare.GetSerialNumber(), "01");
 }
 
 TEST(Certificate, ReadsTheFriendlyNameAndKeyContainerOfAKeyedContext)

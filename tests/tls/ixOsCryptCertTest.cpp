@@ -5,8 +5,6 @@
 #include "platform/internal/ixOsCryptInternal.h"
 #include "platform/ixOsKernel.h"
 
-#include <openssl/pem.h>
-
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -20,24 +18,6 @@ namespace {
 
 constexpr DWORD Encoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
-/// CryptDecodeObject's two calls.
-std::vector<BYTE> Decode(LPCSTR AType, const CRYPTOAPI_BLOB& AEncoded)
-{
-    DWORD size = 0;
-    EXPECT_TRUE(CryptDecodeObject(Encoding, AType, AEncoded.pbData, AEncoded.cbData, 0, nullptr, &size));
-    std::vector<BYTE> buffer(size);
-    EXPECT_TRUE(CryptDecodeObject(Encoding, AType, AEncoded.pbData, AEncoded.cbData, 0, buffer.data(), &size));
-    return buffer;
-}
-
-const TTestCert& Server()
-{
-    static const TTestCert server = MakeCertificate({.CommonName = "pop.example.test", .Organization = "Example",
-        .EmailAttribute = "ops@example.test",
-        .AltNames = "DNS:pop.example.test,IP:127.0.0.1,email:pm@example.test,URI:https://example.test/"});
-    return server;
-}
-
 } // namespace
 
 TEST(OsCryptCertificates, BadEncodingsAreRefusedWithAsn1Errors)
@@ -45,10 +25,10 @@ TEST(OsCryptCertificates, BadEncodingsAreRefusedWithAsn1Errors)
     const BYTE notACertificate[] = {0x04, 0x02, 0x01, 0x02};
     EXPECT_EQ(CertCreateCertificateContext(Encoding, notACertificate, sizeof(notACertificate)), nullptr);
     EXPECT_EQ(GetLastError(), CRYPT_E_ASN1_BADTAG);
-    std::vector<uint8_t> der = Server().Der();
+    std::vector<uint8_t> der = TestAuthority().Der();
     der.resize(der.size() - 10);
     EXPECT_EQ(CertCreateCertificateContext(Encoding, der.data(), static_cast<DWORD>(der.size())), nullptr);
-    der = Server().Der();
+    der = TestAuthority().Der();
     der.push_back(0);
     EXPECT_EQ(CertCreateCertificateContext(Encoding, der.data(), static_cast<DWORD>(der.size())), nullptr);
     EXPECT_EQ(GetLastError(), CRYPT_E_ASN1_CORRUPT);
@@ -56,11 +36,17 @@ TEST(OsCryptCertificates, BadEncodingsAreRefusedWithAsn1Errors)
 
 TEST(OsCryptCertificates, DecodesAlternativeNamesWithTheirChoices)
 {
-    const TContextPtr context = ContextOf(Server());
+    const TContextPtr context = ContextOf(MakeCertificate({.CommonName = "pop.example.test",
+        .AltNames = "DNS:pop.example.test,IP:127.0.0.1,email:pm@example.test,URI:https://example.test/"}));
     const CERT_INFO& info = *context->pCertInfo;
     const CERT_EXTENSION* extension = CertFindExtension(szOID_SUBJECT_ALT_NAME2, info.cExtension, info.rgExtension);
     ASSERT_NE(extension, nullptr);
-    const std::vector<BYTE> buffer = Decode(szOID_SUBJECT_ALT_NAME2, extension->Value);
+    const CRYPTOAPI_BLOB& value = extension->Value;
+    DWORD size = 0;
+    ASSERT_TRUE(CryptDecodeObject(Encoding, szOID_SUBJECT_ALT_NAME2, value.pbData, value.cbData, 0, nullptr, &size));
+    std::vector<BYTE> buffer(size);
+    ASSERT_TRUE(CryptDecodeObject(Encoding, szOID_SUBJECT_ALT_NAME2, value.pbData, value.cbData, 0, buffer.data(),
+        &size));
     const auto& names = *reinterpret_cast<const CERT_ALT_NAME_INFO*>(buffer.data());
     ASSERT_EQ(names.cAltEntry, 4u);
     EXPECT_EQ(names.rgAltEntry[0].dwAltNameChoice, CERT_ALT_NAME_DNS_NAME);
@@ -72,15 +58,13 @@ TEST(OsCryptCertificates, DecodesAlternativeNamesWithTheirChoices)
     EXPECT_EQ(std::u16string(names.rgAltEntry[2].pwszRfc822Name), u"pm@example.test");
     EXPECT_EQ(names.rgAltEntry[3].dwAltNameChoice, CERT_ALT_NAME_URL);
 
-    DWORD size = 8;
+    size = 8;
     BYTE small[8];
-    EXPECT_FALSE(CryptDecodeObject(Encoding, szOID_SUBJECT_ALT_NAME2, extension->Value.pbData,
-        extension->Value.cbData, 0, small, &size));
+    EXPECT_FALSE(CryptDecodeObject(Encoding, szOID_SUBJECT_ALT_NAME2, value.pbData, value.cbData, 0, small, &size));
     EXPECT_EQ(GetLastError(), ERROR_MORE_DATA);
     EXPECT_EQ(size, buffer.size());
-    EXPECT_FALSE(CryptDecodeObject(Encoding, szOID_SUBJECT_ALT_NAME2, extension->Value.pbData, 3, 0, nullptr, &size));
-    EXPECT_FALSE(CryptDecodeObject(Encoding, "1.2.3.4", extension->Value.pbData, extension->Value.cbData, 0,
-        nullptr, &size));
+    EXPECT_FALSE(CryptDecodeObject(Encoding, szOID_SUBJECT_ALT_NAME2, value.pbData, 3, 0, nullptr, &size));
+    EXPECT_FALSE(CryptDecodeObject(Encoding, "1.2.3.4", value.pbData, value.cbData, 0, nullptr, &size));
 }
 
 TEST(OsCryptCertificates, PemFilesGiveContextsWithTheirKeyAndChainAndAnEncryptedKeyNeedsItsPassword)
@@ -106,13 +90,7 @@ TEST(OsCryptCertificates, PemFilesGiveContextsWithTheirKeyAndChainAndAnEncrypted
     EXPECT_EQ(CertCreateContextFromPemFile(certPath.c_str(), nullptr, nullptr), nullptr);
     EXPECT_EQ(GetLastError(), CRYPT_E_NOT_FOUND);
     // An encrypted key needs its password.
-    BIO* bio = BIO_new(BIO_s_mem());
-    PEM_write_bio_PKCS8PrivateKey(bio, client.Key(), EVP_aes_128_cbc(), nullptr, 0, nullptr,
-        const_cast<char*>("pass"));
-    char* data = nullptr;
-    const long length = BIO_get_mem_data(bio, &data);
-    const std::string encryptedPath = WriteTempFile("encrypted.key", std::string(data, static_cast<size_t>(length)));
-    BIO_free(bio);
+    const std::string encryptedPath = WriteTempFile("encrypted.key", client.KeyPem("pass"));
     EXPECT_EQ(CertCreateContextFromPemFile(certPath.c_str(), encryptedPath.c_str(), nullptr), nullptr);
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PASSWORD);
     EXPECT_EQ(CertCreateContextFromPemFile(certPath.c_str(), encryptedPath.c_str(), "wrong"), nullptr);

@@ -16,21 +16,12 @@ using test::Fill;
 using test::LoadTestCertificate;
 using test::Text;
 
-/// Writes ABytes behind what AStream holds and rewinds it.
-void Append(TMemoryStream& AStream, const std::string& ABytes)
-{
-    AStream.Seek(0, soEnd);
-    AStream.WriteText(ABytes);
-    AStream.SetPosition(0);
-}
-
 /// A client and a server context exchanging tokens through memory, the way the TLS stream
 /// drives them.
 class TSspiPair
 {
 public:
-    explicit TSspiPair(const std::string& AServerCert = "server")
-        : FServerCert(LoadTestCertificate(AServerCert)), FServerCerts(false), FClientCerts(false)
+    TSspiPair()
     {
         FServerCerts.Add(FServerCert.get());
         Client.SetTargetName("localhost");
@@ -96,9 +87,9 @@ public:
     TixTlsServerSspi Server;
 
 private:
-    std::unique_ptr<TixCertificate> FServerCert;
-    TixCertificateList FServerCerts;
-    TixCertificateList FClientCerts;
+    std::unique_ptr<TixCertificate> FServerCert = LoadTestCertificate("server");
+    TixCertificateList FServerCerts{false};
+    TixCertificateList FClientCerts{false};
     TixCertificateList FNone{false};
     TMemoryStream FToServer;
     TMemoryStream FToClient;
@@ -203,7 +194,7 @@ TEST(SspiTls, ApplicationDataBehindTheClientsLastFlightReachesTheServerEvenWhenC
     TMemoryStream plain;
     EXPECT_EQ(pair.Server.Decrypt(rest, plain, rest), tsIncompleteMessage);
     EXPECT_EQ(std::string(rest.View()), record.substr(0, 3));
-    Append(rest, record.substr(3));
+    Fill(rest, std::string(rest.View()) + record.substr(3));
     EXPECT_EQ(pair.Server.Decrypt(rest, plain, rest), tsOk);
     EXPECT_EQ(std::string(plain.View()), "CAPA\r\n");
 
@@ -220,7 +211,7 @@ TEST(SspiTls, ApplicationDataBehindTheClientsLastFlightReachesTheServerEvenWhenC
     EXPECT_EQ(inPlace.Server.DecryptInPlace(buffer, text), tsPartialMessage);
     EXPECT_EQ(std::string(text.View()), "USER a\r\n");
     EXPECT_EQ(std::string(buffer.View()), records.substr(secondStart, 5));
-    Append(buffer, records.substr(secondStart + 5));
+    Fill(buffer, std::string(buffer.View()) + records.substr(secondStart + 5));
     EXPECT_EQ(inPlace.Server.DecryptInPlace(buffer, text), tsOk);
     EXPECT_EQ(std::string(text.View()), "USER a\r\nPASS b\r\n");
 }

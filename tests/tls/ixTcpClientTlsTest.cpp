@@ -6,7 +6,6 @@
 #include "net/ixSocketUtils.h"
 #include "support/ExpectError.h"
 #include "support/ScriptedServer.h"
-#include "support/TlsTestCertificates.h"
 #include "support/TlsTestServer.h"
 
 #include <gtest/gtest.h>
@@ -140,23 +139,19 @@ TEST(TcpClientTls, ModeAndPortDecideBetweenPlainAndTlsStreams)
     }
 }
 
-class TcpClientStartTls : public testing::Test
+/// Opens AClient in plain text against AServer and reads the greeting.
+void OpenPlain(TStlsClient& AClient, const ScriptedServer& AServer)
 {
-protected:
-    /// Opens AClient in plain text against AServer and reads the greeting.
-    static void OpenPlain(TStlsClient& AClient, const ScriptedServer& AServer)
-    {
-        AClient.SetServer("127.0.0.1");
-        AClient.SetPort(AServer.Port());
-        AClient.SetTimeOut(10000);
-        AClient.Open();
-        TMemoryStream greeting;
-        ReadUntil(*AClient.GetConnection(), greeting, "\r\n");
-        EXPECT_EQ(greeting.View(), "+OK ready\r\n");
-    }
-};
+    AClient.SetServer("127.0.0.1");
+    AClient.SetPort(AServer.Port());
+    AClient.SetTimeOut(10000);
+    AClient.Open();
+    TMemoryStream greeting;
+    ReadUntil(*AClient.GetConnection(), greeting, "\r\n");
+    EXPECT_EQ(greeting.View(), "+OK ready\r\n");
+}
 
-TEST_F(TcpClientStartTls, LivePlainConnectionSwitchesToTlsAfterTheCommand)
+TEST(TcpClientStartTls, LivePlainConnectionSwitchesToTlsAfterTheCommand)
 {
     TlsServerSteps tls(13);
     ScriptedServer server({Step::Send("+OK ready\r\n"), Step::Expect("STLS"),
@@ -185,7 +180,7 @@ TEST_F(TcpClientStartTls, LivePlainConnectionSwitchesToTlsAfterTheCommand)
     EXPECT_EQ(server.Finish(), "");
 }
 
-TEST_F(TcpClientStartTls, FailedSwitchClosesTheClientWithoutLogout)
+TEST(TcpClientStartTls, FailedSwitchClosesTheClientWithoutLogout)
 {
     TlsServerSteps tls(13, "self");
     ScriptedServer server({Step::Send("+OK ready\r\n"), Step::Expect("STLS"),
