@@ -133,7 +133,7 @@ TEST(TixStringsUtils, ReadsFromThePositionAtMostMaxBytesReportingProgressBeforeE
     EXPECT_EQ(progress, (std::vector<std::pair<int64_t, int64_t>>{{0, 4}, {0, 6}, {4, 6}}));
 }
 
-TEST(TixStringsUtils, NotifiesTheListOnceForAWholeText)
+TEST(TixStringsUtils, NotifiesTheListOnceForAWholeTextAndMeasuresAndSearchesTheList)
 {
     TStringList list;
     int changes = 0;
@@ -141,23 +141,20 @@ TEST(TixStringsUtils, NotifiesTheListOnceForAWholeText)
     AddTextToStrings(list, "a\r\nb\r\nc\r\n");
     EXPECT_EQ(changes, 1);
     EXPECT_EQ(list.GetUpdateCount(), 0);
-}
 
-TEST(TixStringsUtils, MeasuresAndSearchesTheList)
-{
-    TStringList list{"Hello", "", "world"};
-    TixStringsUtils utils(list);
+    TStringList words{"Hello", "", "world"};
+    TixStringsUtils utils(words);
     EXPECT_EQ(utils.GetStringsSize(), 16);
-    EXPECT_EQ(GetStringsSize(list), 16);
+    EXPECT_EQ(GetStringsSize(words), 16);
     EXPECT_EQ(utils.IndexOf("HELLO", true), 0);
     EXPECT_EQ(utils.IndexOf("hell", true), -1);
     EXPECT_EQ(utils.IndexOf("ORL", false), 2);
     EXPECT_EQ(utils.IndexOf("", true), 1);
-    EXPECT_EQ(IndexOfString(list, "", false), -1);
-    EXPECT_EQ(IndexOfString(list, "xyz", false), -1);
+    EXPECT_EQ(IndexOfString(words, "", false), -1);
+    EXPECT_EQ(IndexOfString(words, "xyz", false), -1);
 }
 
-TEST(SplitText, SplitsAtTheDelimiterAndDropsControlCharacters)
+TEST(SplitText, SplitsAtTheDelimiterDroppingControlCharactersAndSplitQuotedTextKeepsThoseInsideQuotesAndParentheses)
 {
     const std::tuple<const char*, char, TLines> cases[] = {{"a,b,c", ',', {"a", "b", "c"}}, {"a,", ',', {"a", ""}},
         {"a,,b", ',', {"a", "", "b"}}, {"\r\n a ,\r\n\tb", ',', {" a ", "\tb"}}, {"<a> <b>", ' ', {"<a>", "<b>"}},
@@ -167,11 +164,8 @@ TEST(SplitText, SplitsAtTheDelimiterAndDropsControlCharacters)
         SplitText(text, list, delimiter);
         EXPECT_EQ(Lines(list), lines) << ::testing::PrintToString(text);
     }
-}
 
-TEST(SplitQuotedText, KeepsDelimitersInsideQuotesAndParentheses)
-{
-    TStringList list;
+    // Quoted text: delimiters inside quotes and parentheses stay.
     const auto split = [&](std::string_view AText, bool AKeep = true) {
         SplitQuotedText(AText, list, ',', "\"(", "\")", AKeep);
         return Lines(list);
