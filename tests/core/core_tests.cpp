@@ -32,7 +32,7 @@ TEST(Format, ProducesTheLibrarysFixedPatternsAndRejectsMissingOrMismatchedArgume
         EXPECT_THROW(Format(pattern, 3), EConvertError) << pattern;
 }
 
-TEST(Numbers, StrictConversionRefusesWhatIsNotANumber)
+TEST(Text, NumbersConvertStrictlyAndTrimCopyPosAndCaseFollowOneBasedRules)
 {
     EXPECT_EQ(StrToInt("42"), 42);
     EXPECT_EQ(StrToInt(" -17"), -17);
@@ -49,10 +49,8 @@ TEST(Numbers, StrictConversionRefusesWhatIsNotANumber)
     } catch (const EConvertError& e) {
         EXPECT_EQ(e.Message(), "'Foo' is not a valid integer value");
     }
-}
 
-TEST(Text, TrimCopyPosAndCaseFollowOneBasedRules)
-{
+    // Trim, Copy, Pos, Delete and the comparisons.
     EXPECT_EQ(Trim("\t a b \r\n"), "a b");
     EXPECT_EQ(TrimLeft("  x "), "x ");
     EXPECT_EQ(TrimRight("  x "), "  x");
