@@ -103,31 +103,6 @@ TEST(EncodedWords, EncodingChoosesAndMarksTheWordAndSplitsLongTextIntoWordsOfThe
     EXPECT_EQ(Decode(Unfold(words)), text);
 }
 
-TEST(MailHeaderFieldList, FieldsReadUnfoldedAndAddressFieldsWithDecodedDisplayNames)
-{
-    TStringList source{"Subject: hi  ", "To: A <a@x.example>", "\tB <b@y.example>", "References: <1@x.example>",
-        " <2@y.example>", "From: =?iso-8859-1?q?J=F6rg?= <j@x.example>",
-        "Cc: \"Doe, John\" <jd@x.example>, =?utf-8?b?w6k=?= <e@x.example>,",
-        "\t(comment, with comma) c@x.example,, plain@x.example", "Reply-To: r@x.example", "Comments: =?utf-8?q?s?="};
-    TixMailHeaderFieldList list("iso-8859-1", 76, cmNone);
-    list.Parse(0, source);
-    TixEmailAddressList cc;
-    list.GetDecodedEmailList("cc", cc);
-    // The subject keeps its blanks; folded address fields gain commas.
-    const std::pair<std::string, std::string_view> reads[] = {
-        {list.GetFieldValue("subject"), "hi  "},
-        {list.GetFieldValue("to"), "A <a@x.example>,\tB <b@y.example>"},
-        {list.GetFieldValue("references"), "<1@x.example> <2@y.example>"},
-        {list.GetDecodedEmail("from"), "J\xF6rg <j@x.example>"},
-        {list.GetDecodedEmail("reply-to"), "r@x.example"},
-        {list.GetDecodedFieldValue("comments"), "s"},
-        {list.GetDecodedFieldValue("absent"), ""},
-        {test::Addresses(cc), "Doe, John|jd@x.example;\xE9|e@x.example;comment, with comma|c@x.example;|plain@x.example;"},
-    };
-    for (const auto& [read, expected] : reads)
-        EXPECT_EQ(read, expected);
-}
-
 namespace {
 
 /// A header value as other programs write it (W: encoded words in a field value; P: a parameter

@@ -47,14 +47,17 @@ TEST_F(MailMessageTest, HeaderFieldsBecomeDecodedProperties)
     Load("From joerg@example.com Tue Jun  3 2008\n" // a mailbox's separator line
          "From: =?utf-8?Q?J=C3=B6rg?= <joerg@example.com>\n"
          "To: a@example.com, \"B, C\" <b@example.com>\n"
-         "Cc: c@example.com\n"
-         "Subject: =?iso-8859-1?Q?Gr=FC=DFe?= and more\n"
+         "\tD <d@example.com>\n" // folded after an address: a list item of its own
+         "Cc: c@example.com, =?utf-8?b?w6k=?= <e@example.com>,\n"
+         "\t(comment, with comma) f@example.com,, plain@example.com\n"
+         "Subject: =?iso-8859-1?Q?Gr=FC=DFe?= and more  \n"
          "Reply-To: Reply <reply@example.com>\n"
          "Message-ID: <id@example.com>\n"
          "In-Reply-To: <prev@example.com>\n"
          "X-Mailer: Test Mailer\n"
          "Newsgroups: comp.a,comp.b\n"
-         "References: <r1@x> <r2@x>\n"
+         "References: <r1@x>\n"
+         " <r2@x>\n"
          "X-Custom: folded\n"
          " value\n"
          "List-Unsubscribe: <mailto:leave@example.com>\n"
@@ -63,10 +66,10 @@ TEST_F(MailMessageTest, HeaderFieldsBecomeDecodedProperties)
          "body\n");
     EXPECT_EQ(Message.GetFrom().GetName(), "J\xF6rg");
     EXPECT_EQ(Message.GetFrom().GetEmail(), "joerg@example.com");
-    ASSERT_EQ(Message.GetToList().Count(), 2);
-    EXPECT_EQ(Message.GetToList()[1].GetName(), "B, C");
-    EXPECT_EQ(Message.GetCCList()[0].GetEmail(), "c@example.com");
-    EXPECT_EQ(Message.GetSubject(), "Gr\xFC\xDF" "e and more");
+    EXPECT_EQ(test::Addresses(Message.GetToList()), "|a@example.com;B, C|b@example.com;D|d@example.com;");
+    EXPECT_EQ(test::Addresses(Message.GetCCList()),
+        "|c@example.com;\xE9|e@example.com;comment, with comma|f@example.com;|plain@example.com;");
+    EXPECT_EQ(Message.GetSubject(), "Gr\xFC\xDF" "e and more  ");
     EXPECT_EQ(Message.GetReplyTo(), "Reply <reply@example.com>");
     EXPECT_EQ(Message.GetMessageID(), "<id@example.com>");
     EXPECT_EQ(Message.GetInReplyTo(), "<prev@example.com>");
@@ -77,8 +80,8 @@ TEST_F(MailMessageTest, HeaderFieldsBecomeDecodedProperties)
     EXPECT_EQ(Message.GetListUnsubscribe(), "<mailto:leave@example.com>");
     EXPECT_EQ(Message.GetExtraFields().Join("|"), "X-Custom: folded value|List-Unsubscribe: <mailto:leave@example.com>");
     // A later line that is neither a field nor a continuation begins the body.
-    EXPECT_EQ(Message.GetRawHeader().Count(), 14);
-    EXPECT_EQ(Message.GetBodyStart(), 14);
+    EXPECT_EQ(Message.GetRawHeader().Count(), 17);
+    EXPECT_EQ(Message.GetBodyStart(), 17);
     EXPECT_EQ(Message.MessageText().Join("|"), "no colon on this line||body");
 }
 
@@ -166,54 +169,48 @@ TEST_F(MailMessageTest, NewMessageHasThePublishedDefaultsAndKeepsACharSetUntilAM
     EXPECT_TRUE(Message.GetAllowESC());
 }
 
-TEST(MailMessageNotification, LoadFiresOnChangedOnceAndUpdatesNest)
+TEST_F(MailMessageTest, LoadFiresOnChangedOnceAndUpdatesNest)
 {
-    TixMailMessage message;
     int changes = 0;
-    message.OnChanged = [&](TObject*) { ++changes; };
-    TStringList source;
-    source.SetText("Subject: a\nX-Other: b\n\nbody\n");
-    message.LoadMessage(source);
+    Message.OnChanged = [&](TObject*) { ++changes; };
+    Load("Subject: a\nX-Other: b\n\nbody\n");
     EXPECT_EQ(changes, 1);
 
     changes = 0;
-    message.BeginUpdate();
-    message.BeginUpdate();
-    message.SetSubject("x");
-    message.EndUpdate();
+    Message.BeginUpdate();
+    Message.BeginUpdate();
+    Message.SetSubject("x");
+    Message.EndUpdate();
     EXPECT_EQ(changes, 0);
-    message.EndUpdate();
+    Message.EndUpdate();
     EXPECT_EQ(changes, 1);
-    message.EndUpdate(); // never below 0: the next change fires at once
-    message.SetSubject("y");
+    Message.EndUpdate(); // never below 0: the next change fires at once
+    Message.SetSubject("y");
     EXPECT_EQ(changes, 3);
-    message.SetSubject("y");
+    Message.SetSubject("y");
     EXPECT_EQ(changes, 3);
 
-    message.BeginLoading();
-    message.SetSubject("z");
+    Message.BeginLoading();
+    Message.SetSubject("z");
     EXPECT_EQ(changes, 3);
-    message.EndLoading();
+    Message.EndLoading();
     EXPECT_EQ(changes, 4);
 }
 
-TEST(MailMessageDkim, VerifierIsCalledAfterALoadNotAfterAHeaderOnlyLoadAndForgottenWhenDestroyed)
+TEST_F(MailMessageTest, DkimVerifierIsCalledAfterALoadNotAfterAHeaderOnlyLoadAndForgottenWhenDestroyed)
 {
-    TixMailMessage message;
     auto* verifier = new TRecordingVerifier;
-    message.SetDkim(verifier);
-    TStringList source;
-    source.SetText("Subject: signed\nContent-Type: text/plain\n\nbody\n");
-    message.LoadMessage(source);
+    Message.SetDkim(verifier);
+    Load("Subject: signed\nContent-Type: text/plain\n\nbody\n");
     EXPECT_EQ(verifier->Calls, 1);
     EXPECT_EQ(verifier->FirstLine, "Subject: signed");
-    source.Put(0, "Subject: only");
-    message.LoadHeader(source); // the bodies stay empty
+    Source.Put(0, "Subject: only");
+    Message.LoadHeader(Source); // the bodies stay empty
     EXPECT_EQ(verifier->Calls, 1);
-    EXPECT_EQ(message.GetSubject(), "only");
-    EXPECT_EQ(message.GetBodies().Count(), 0);
-    EXPECT_TRUE(message.MessageText().IsEmpty());
+    EXPECT_EQ(Message.GetSubject(), "only");
+    EXPECT_EQ(Message.GetBodies().Count(), 0);
+    EXPECT_TRUE(Message.MessageText().IsEmpty());
     delete verifier;
-    EXPECT_EQ(message.GetDkim(), nullptr);
-    message.LoadMessage(source);
+    EXPECT_EQ(Message.GetDkim(), nullptr);
+    Message.LoadMessage(Source);
 }
