@@ -14,9 +14,7 @@ namespace {
 [[maybe_unused]] testing::Environment* const Cp1252 =
     testing::AddGlobalTestEnvironment(new test::TAnsiCodePageEnvironment(1252));
 
-class MailMessageTest : public test::MessageLoadTest
-{
-};
+using MailMessageTest = test::MessageLoadTest;
 
 /// Counts the verify calls and remembers the lines it was given.
 class TRecordingVerifier : public TComponent, public IixMessageVerifier
