@@ -1,5 +1,10 @@
-// Arbitrary texts through the header readers, the domain encoder and the translator, built once
-// per check (IX_FUZZ_CHECK names the check of the target):
+// Arbitrary texts through the header readers, DKIM, the domain encoder and the translator, built
+// once per check (IX_FUZZ_CHECK names the check of the target):
+// - fuzz_dkim_key: a DKIM key record raises only EixDkimError; one that parses builds into a
+//   record that parses to the same fields;
+// - fuzz_dkim_signature: a DKIM-Signature field value raises only EixDkimError; the same text as
+//   a message is canonicalized both ways over the names of its h tag, and a field that parses
+//   builds into it again (raising at most EixDkimError or the domain encoder's EixIdnError);
 // - fuzz_mail_date: the mail date, time and zone readers raise only the conversion error
 //   (EConvertError), and a zone is less than a day;
 // - fuzz_utf8_decode: the UTF-8 decoder and every character-set conversion never raise, the
@@ -29,6 +34,9 @@
 #include "FuzzInput.h"
 #include "core/ixStrings.h"
 #include "core/ixSysUtils.h"
+#include "dkim/ixDkimCanonicalizer.h"
+#include "dkim/ixDkimKey.h"
+#include "dkim/ixDkimSignature.h"
 #include "message/ixEmailAddress.h"
 #include "message/ixHeaderFieldList.h"
 #include "message/ixIdnTranslator.h"
@@ -129,6 +137,41 @@ void EmailAddress(const std::string& AText)
     std::string address;
     fuzz::Require(TixEmailAddressItem::ParseFullAddress(full, name, address) && name == AText &&
         address == "box@example.test");
+}
+
+void DkimKey(const std::string& AText)
+{
+    TixDkimKey key;
+    if (!fuzz::Completes<EixDkimError>([&] { key.Parse(AText); }))
+        return;
+    std::string first;
+    key.Build(first);
+    TixDkimKey again;
+    again.Parse(first);
+    std::string second;
+    again.Build(second);
+    fuzz::Require(first == second);
+}
+
+void DkimSignature(const std::string& AText)
+{
+    TixDkimSignature signature;
+    if (!fuzz::Completes<EixDkimError>([&] { signature.Parse(AText); }))
+        return;
+    TStringList message;
+    message.SetText(AText);
+    TixDkimSimpleCanonicalizer simple;
+    TixDkimRelaxedCanonicalizer relaxed;
+    for (TixDkimCanonicalizer* canonicalizer : {static_cast<TixDkimCanonicalizer*>(&simple),
+             static_cast<TixDkimCanonicalizer*>(&relaxed)}) {
+        canonicalizer->CanonicalizeHeader(message, signature.SignedHeaderFields);
+        canonicalizer->CanonicalizeBody(message);
+    }
+    fuzz::Completes<EixDkimError, EixIdnError>([&] {
+        signature.GetHashAlgorithm();
+        signature.Build(message, 76);
+        signature.SetSignatureValue(message, 76);
+    });
 }
 
 void MailDate(const std::string& AText)
