@@ -201,7 +201,7 @@ TEST(PublishedProperties, ReadingGivesOnlyTheValuesOfTheFormAndWritingLeavesDefa
         "Authorization": "token", "TimeOut": 60000})");
     EXPECT_EQ(client.GetServer(), "mail.example");
     EXPECT_EQ(client.GetUseTLS(), ctImplicit);
-    EXPECT_EQ(client.GetTLSFlags(), (TixTlsFlags{tfUseTLS12, tfUseTLS13}));
+    EXPECT_EQ(client.GetTLSFlags(), TixTlsFlags{tfUseTLS12} + TixTlsFlags{tfUseTLS13});
     EXPECT_EQ(client.GetFirewallSettings().GetFirewallType(), ftSocks5);
     EXPECT_FALSE(client.GetUseSasl()) << "a token read from a form leaves UseSasl as it was";
     EXPECT_EQ(WritePropertyForm(client), R"({
