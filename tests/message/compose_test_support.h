@@ -27,7 +27,6 @@ public:
     {
         AMessage.OnLoadAttachment = [this](TObject*, TixMessageBody*, std::string& AFileName,
                                         std::unique_ptr<TStream>& AData, bool& AHandled) {
-            ++Loads;
             const auto found = Files.find(AFileName);
             if (found == Files.end())
                 return;
@@ -40,7 +39,6 @@ public:
     }
 
     std::map<std::string, std::string> Files;
-    int Loads = 0;
 };
 
 /// A text body of AList with AText (lines separated by "\n").
