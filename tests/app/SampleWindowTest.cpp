@@ -3,9 +3,6 @@
 
 #include "SampleWindowTestSupport.h"
 
-#include <QFile>
-#include <QHeaderView>
-#include <QTemporaryDir>
 #include <QTest>
 
 namespace ix::test {

@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QTest>
 
-#include <fstream>
 
 // Qt's accessibility bridge keeps a D-Bus buffer until the process ends.
 extern "C" const char* __lsan_default_suppressions()

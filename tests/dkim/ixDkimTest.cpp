@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include "crypto/ixCryptSignature.h"
-#include "dkim/ixDkimCanonicalizer.h"
 
 namespace ix {
 namespace {
