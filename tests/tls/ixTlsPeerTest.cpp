@@ -1,5 +1,5 @@
-// The TLS client against real TLS servers started by tests/peers/tls: GnuTLS's gnutls-serv, an
-// independent TLS implementation.
+// The TLS client against real TLS servers started by tests/peers/tls: GnuTLS's gnutls-serv (an
+// independent TLS implementation) and openssl s_server sending records of at most 512 bytes.
 #include "tls/ixTcpClientTls.h"
 
 #include "net/ixNetTestUtils.h"
@@ -79,6 +79,37 @@ TEST_F(TlsPeers, GnuTlsHandshakesWithTheVersionTheFlagsAllowAndEchoes)
         EXPECT_EQ(Exchange(client, std::string(20000, 'g')), std::string(20000, 'g'));
         client.Close();
         EXPECT_FALSE(client.IsActive());
+    }
+}
+
+TEST_F(TlsPeers, SmallRecordsOfOpenSslArriveManyToAReadWithoutLoss)
+{
+    // Four lines of about 15000 bytes in one write; s_server answers each reversed, in records
+    // of at most 512 bytes, which reads take many at a time and cut where the batch ends.
+    std::string request;
+    std::string expected;
+    for (int l = 0; l < 4; ++l)
+    {
+        std::string line;
+        for (int i = 0; line.size() < 15000; ++i)
+            line += std::to_string(l * 100000 + i) + ",";
+        request += line + "\n";
+        expected += std::string(line.rbegin(), line.rend()) + "\n";
+    }
+    for (const bool tls13 : {true, false})
+    {
+        TixTcpClientTls client;
+        AimTls(client, PortOf("OPENSSL_PORT"));
+        client.SetUseSystemTLSFlags(tls13);
+        client.Open();
+        EXPECT_EQ(TlsStreamOf(client).GetSspi()->GetStreamSizes().cbTrailer, tls13 ? 17u : 16u);
+        client.GetConnection()->WriteString(request, "");
+        TMemoryStream reply;
+        while (reply.GetSize() < static_cast<int64_t>(expected.size()) && client.IsActive())
+            client.GetConnection()->ReadData(&reply);
+        EXPECT_TRUE(reply.View() == expected)
+            << (tls13 ? "TLS 1.3: " : "TLS 1.2: ") << reply.GetSize() << " bytes";
+        client.Close();
     }
 }
 

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Starts the TLS test peers on 127.0.0.1 high ports, in a fresh temporary directory, with the
 # certificates of ../common/certs.sh (plus a client certificate signed by the same test CA):
-#   gnutls-serv (GnuTLS) echo servers: TLS 1.2 and 1.3; TLS 1.2 only; one that requires a client
-#   certificate.
+#   - gnutls-serv (GnuTLS), echo servers: TLS 1.2 and 1.3; TLS 1.2 only; one that requires a
+#     client certificate,
+#   - openssl s_server with records of at most 512 bytes, answering each line reversed (-rev).
 # usage: start.sh STATE_DIR
 # Writes STATE_DIR/tls.env: KEY=VALUE lines with the ports, the certificate directory, the PIDs
 # and the temporary directory. stop.sh STATE_DIR stops every process by its PID.
@@ -39,7 +40,12 @@ gnutls gnutls server -a
 gnutls gnutls12 server -a --priority "NORMAL:-VERS-TLS1.3"
 gnutls gnutls_client_cert server -r --verify-client-cert --x509cafile "$certs/ca.pem"
 
-for port in "$gnutls_port" "$gnutls12_port" "$gnutls_client_cert_port"; do
+openssl_port=$(free_port)
+openssl s_server -accept "127.0.0.1:$openssl_port" -cert "$certs/server.pem" \
+  -key "$certs/server.key" -max_send_frag 512 -rev -quiet >"$dir/openssl.log" 2>&1 </dev/null &
+pids+=($!)
+
+for port in "$gnutls_port" "$gnutls12_port" "$gnutls_client_cert_port" "$openssl_port"; do
   wait_listening "$port" "tls peer"
 done
 
@@ -49,6 +55,7 @@ CERT_DIR=$certs
 GNUTLS_PORT=$gnutls_port
 GNUTLS12_PORT=$gnutls12_port
 GNUTLS_CLIENT_CERT_PORT=$gnutls_client_cert_port
+OPENSSL_PORT=$openssl_port
 PIDS=$(IFS=,; echo "${pids[*]}")
 STATE
 echo "tls peers: started in $dir (state in $state)"
