@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <poll.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -67,12 +66,6 @@ int DispatchAll()
         ++count;
     }
     return count;
-}
-
-bool IsReadable(int AFd)
-{
-    pollfd entry{AFd, POLLIN, 0};
-    return ::poll(&entry, 1, 0) == 1 && (entry.revents & POLLIN);
 }
 
 } // namespace
@@ -139,23 +132,6 @@ TEST(PlatformMessages, TimerFiresInsideMessageWaitOnItsWindowOrThroughItsCallbac
     ASSERT_TRUE(PumpMessagesUntil([&] { return calls.load() > 0; }));
     EXPECT_EQ(calls.load(), 1);
     EXPECT_TRUE(window.Received.empty());
-}
-
-TEST(PlatformMessages, SignalledHandleTakesPrecedenceOverWaitingMessagesWhichAZeroMaskIgnores)
-{
-    const TEventHandle event = Event(true, true);
-    TRecordingWindow window;
-    ASSERT_TRUE(PostMessageA(window.Get(), WM_USER, 1, 0));
-    const HANDLE handles[] = {event.get()};
-    EXPECT_EQ(MsgWaitForMultipleObjects(1, handles, FALSE, Cap, QS_ALLEVENTS), WAIT_OBJECT_0);
-    ASSERT_TRUE(ResetEvent(event.get()));
-    EXPECT_EQ(MsgWaitForMultipleObjects(1, handles, FALSE, Cap, QS_ALLEVENTS), WAIT_OBJECT_0 + 1);
-    EXPECT_EQ(DispatchAll(), 1);
-    // A zero mask ignores waiting messages and timers.
-    ASSERT_TRUE(PostMessageA(window.Get(), WM_USER, 1, 0));
-    ASSERT_TRUE(SetTimer(window.Get(), 1, 10, nullptr));
-    EXPECT_EQ(MsgWaitForMultipleObjects(1, handles, FALSE, 50, 0), WAIT_TIMEOUT);
-    EXPECT_EQ(MsgWaitForMultipleObjects(1, handles, FALSE, 0, QS_ALLEVENTS), WAIT_OBJECT_0 + 1);
 }
 
 // A message posted from another thread wakes the wait: the asynchronous host lookup's tests
@@ -227,25 +203,4 @@ TEST(PlatformToolkitHook, ReadableHookDescriptorEndsTheWaitAndDispatchRunsTheHoo
     RemoveGuiHook();
     ::close(fds[0]);
     ::close(fds[1]);
-}
-
-TEST(PlatformToolkitHook, QueueDescriptorIsReadableExactlyWhileWorkIsWaiting)
-{
-    const int fd = GetMessageQueueFd();
-    ASSERT_GE(fd, 0);
-    TRecordingWindow window;
-    EXPECT_FALSE(IsReadable(fd));
-    ASSERT_TRUE(PostMessageA(window.Get(), WM_USER, 9, 0));
-    EXPECT_TRUE(IsReadable(fd));
-    DispatchPendingMessages();
-    EXPECT_EQ(window.Received.size(), 1u);
-    EXPECT_FALSE(IsReadable(fd));
-
-    ASSERT_TRUE(SetTimer(window.Get(), 2, 10, nullptr));
-    pollfd entry{fd, POLLIN, 0};
-    ASSERT_EQ(::poll(&entry, 1, Cap), 1);
-    DispatchPendingMessages();
-    EXPECT_EQ(window.Received.back(), std::make_pair(WM_TIMER, WPARAM(2)));
-    ASSERT_TRUE(KillTimer(window.Get(), 2));
-    EXPECT_FALSE(IsReadable(fd));
 }
