@@ -14,7 +14,6 @@
 #include <utility>
 #include <vector>
 
-#include "compose_test_support.h"
 #include "message_test_support.h"
 #include "support/AnsiCodePageScope.h"
 #include "support/ProgramRun.h"

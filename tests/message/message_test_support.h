@@ -1,5 +1,6 @@
 // Shared pieces of the message tests: a fixture that loads a message from its lines, a recorder
-// of the data the message hands out through its events, and the forms in which they compare.
+// of the data the message hands out through its events, the forms in which they compare, and
+// bodies added in one call with their attachment data served through OnLoadAttachment.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -120,5 +121,47 @@ private:
     bool FGiveStreams = true;
     std::string FRenameTo;
 };
+
+/// Serves attachment data by file name through OnLoadAttachment; names it does not hold go to
+/// the file system.
+class TAttachmentSource
+{
+public:
+    explicit TAttachmentSource(TixMailMessage& AMessage)
+    {
+        AMessage.OnLoadAttachment = [this](TObject*, TixMessageBody*, std::string& AFileName,
+                                        std::unique_ptr<TStream>& AData, bool& AHandled) {
+            const auto found = Files.find(AFileName);
+            if (found == Files.end())
+                return;
+            auto stream = std::make_unique<TMemoryStream>();
+            stream->WriteBuffer(found->second.data(), static_cast<int64_t>(found->second.size()));
+            stream->Seek(0, soBeginning);
+            AData = std::move(stream);
+            AHandled = true;
+        };
+    }
+
+    std::map<std::string, std::string> Files;
+};
+
+/// A text body of AList with AText (lines separated by "\n").
+inline TixTextBody& AddText(TixMessageBodies& AList, std::string_view AText, std::string_view AType = "text/plain")
+{
+    auto& body = AList.Add<TixTextBody>();
+    body.SetContentType(std::string(AType));
+    body.GetStrings().SetText(AText);
+    return body;
+}
+
+/// An attachment body of AList for AFileName (set after the type, as an application would).
+template <typename T = TixAttachmentBody>
+T& AddAttachment(TixMessageBodies& AList, const std::string& AFileName, const std::string& AType)
+{
+    auto& body = AList.Add<T>();
+    body.SetContentType(AType);
+    body.SetFileName(AFileName);
+    return body;
+}
 
 } // namespace ix::test
