@@ -42,11 +42,6 @@ std::vector<TExpected> ReadManifest(const std::filesystem::path& APath)
     return result;
 }
 
-std::string Hex(std::string_view ABytes)
-{
-    return ABytes.empty() ? "=" : test::Hex(ABytes);
-}
-
 /// One message as the library reads it, in the manifest's terms.
 class TLoaded
 {
@@ -108,7 +103,8 @@ private:
         if (auto* text = dynamic_cast<TixTextBody*>(&ABody); text && FMessage.GetMessageFormat() == mfUUencode)
             data = text->GetStrings().Join("\r\n");
         return "L " + test::Dash(LowerCase(ABody.GetContentType())) + " " +
-            (attachment && !attachment->GetFileName().empty() ? Hex(attachment->GetFileName()) : "-") + " " + Hex(data) + "\n";
+            (attachment && !attachment->GetFileName().empty() ? test::Hex(attachment->GetFileName()) : "-") + " " +
+            (data.empty() ? "=" : test::Hex(data)) + "\n";
     }
 
     TStringList FSource;

@@ -6,23 +6,6 @@
 
 using namespace ix;
 
-namespace {
-
-struct Parsed
-{
-    std::string Name;
-    std::string Email;
-};
-
-Parsed Parse(std::string_view AText)
-{
-    TixEmailAddressItem item;
-    item.SetFullAddress(AText);
-    return {item.GetName(), item.GetEmail()};
-}
-
-} // namespace
-
 TEST(EmailAddress, AddressTextsSplitIntoNameAndMailbox)
 {
     struct Case
@@ -50,9 +33,10 @@ TEST(EmailAddress, AddressTextsSplitIntoNameAndMailbox)
         {"", "", ""},
     };
     for (const Case& c : cases) {
-        const Parsed parsed = Parse(c.Text);
-        EXPECT_EQ(parsed.Name, c.Name) << c.Text;
-        EXPECT_EQ(parsed.Email, c.Email) << c.Text;
+        TixEmailAddressItem item;
+        item.SetFullAddress(c.Text);
+        EXPECT_EQ(item.GetName(), c.Name) << c.Text;
+        EXPECT_EQ(item.GetEmail(), c.Email) << c.Text;
     }
 }
 
