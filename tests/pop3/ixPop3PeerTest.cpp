@@ -106,15 +106,6 @@ protected:
         return static_cast<int>(std::count(Sent.begin(), Sent.end(), ACommand + "\r\n"));
     }
 
-    /// True when the lines sent begin with the prefixes of ACommands, in order.
-    bool SentBegins(const std::vector<std::string>& ACommands) const
-    {
-        for (size_t i = 0; i < ACommands.size(); ++i)
-            if (i >= Sent.size() || !Sent[i].starts_with(ACommands[i]))
-                return false;
-        return true;
-    }
-
     /// Open must fail with EixTcpClientError ACode (for a server's refusal, its answer as the
     /// message), leaving the client closed without QUIT.
     void ExpectLoginFails(int32_t ACode)
@@ -147,7 +138,9 @@ protected:
         Client.Close();
         EXPECT_EQ(CountSent("QUIT"), 1);
         EXPECT_EQ(std::erase(Sent, "STLS\r\n"), Client.GetUseTLS() == ctExplicit ? 1U : 0U);
-        EXPECT_TRUE(SentBegins(ALogin.Commands)) << Sent[0];
+        const auto isPrefix = [](const std::string& APrefix, const std::string& ALine) { return ALine.starts_with(APrefix); };
+        EXPECT_EQ(std::mismatch(ALogin.Commands.begin(), ALogin.Commands.end(), Sent.begin(), Sent.end(), isPrefix).first,
+            ALogin.Commands.end()) << Sent[0];
     }
 
     /// ALogin with a wrong password, or a wrong token for a token login, is refused.
