@@ -2,8 +2,6 @@
 // folder named, whatever names the sender gave them.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <set>
 
 #include "support/ProgramRun.h"
@@ -11,7 +9,6 @@
 namespace ix {
 namespace {
 
-using test::RunProgram;
 using test::TScratch;
 
 std::string Part(const std::string& AName, const std::string& AData)
@@ -38,13 +35,13 @@ protected:
 
 TEST_F(IxmailMime, ShowPrintsTheBodyTreeAndHostileNamesLandOnlyInsideTheFolder)
 {
-    const auto show = RunProgram(IX_MAIL_TOOL, "mime show " + (Scratch.Path() / "m.eml").string(), Scratch.Path());
+    const auto show = test::RunProgram(IX_MAIL_TOOL, "mime show " + (Scratch.Path() / "m.eml").string(), Scratch.Path());
     ASSERT_EQ(show.Status, 0) << show.Err;
     EXPECT_NE(show.Out.find("  text/plain charset=utf-8"), std::string::npos) << show.Out;
     EXPECT_NE(show.Out.find("decoded 5 bytes name=\"CON\""), std::string::npos) << show.Out;
 
     const std::filesystem::path folder = Scratch.Path() / "a" / "b" / "out";
-    const auto run = RunProgram(IX_MAIL_TOOL, "mime extract " + (Scratch.Path() / "m.eml").string() + " " + folder.string(), Scratch.Path());
+    const auto run = test::RunProgram(IX_MAIL_TOOL, "mime extract " + (Scratch.Path() / "m.eml").string() + " " + folder.string(), Scratch.Path());
     ASSERT_EQ(run.Status, 0) << run.Err;
     std::set<std::string> contents;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(Scratch.Path()))

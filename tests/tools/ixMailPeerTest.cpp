@@ -51,33 +51,6 @@ protected:
     /// ixmail with AArgs (shell words), its output captured in the scratch folder.
     test::TProgramRun Run(const std::string& AArgs) const { return test::RunProgram(IX_MAIL_TOOL, AArgs, Scratch.Path()); }
 
-    /// A command line that fails: its arguments, exit status and error text (the whole error
-    /// line when it ends with a line end, else a part of it).
-    struct TFailure
-    {
-        std::string Args;
-        int Status;
-        std::string Error;
-    };
-
-    /// Runs each of AFailures: each ends with its status, no output and one error line starting
-    /// "ixmail: ".
-    void ExpectFailures(const std::vector<TFailure>& AFailures) const
-    {
-        for (const TFailure& failure : AFailures)
-        {
-            const auto run = Run(failure.Args);
-            EXPECT_EQ(run.Status, failure.Status) << failure.Args;
-            EXPECT_EQ(run.Out, "") << failure.Args;
-            EXPECT_TRUE(run.Err.starts_with("ixmail: ")) << failure.Args << ": " << run.Err;
-            EXPECT_EQ(std::count(run.Err.begin(), run.Err.end(), '\n'), 1) << run.Err;
-            if (failure.Error.ends_with('\n'))
-                EXPECT_EQ(run.Err, failure.Error) << failure.Args;
-            else
-                EXPECT_NE(run.Err.find(failure.Error), std::string::npos) << failure.Args << ": " << run.Err;
-        }
-    }
-
     static inline std::map<std::string, std::string> Env, Dns;
     TScratch Scratch{"ixmail"};
 };
@@ -289,13 +262,19 @@ TEST_F(IxmailDkim, SignedFilesVerifyWithTheKeyFromDnsOrAFileAndWithDkimpyAndFail
     EXPECT_EQ(tampered.Err, "ixmail: Body hash values differ (code -13)\n");
 }
 
-using IxmailFailures = IxmailDkim;
-
-TEST_F(IxmailFailures, GiveOneLineAndTheirStatus)
+TEST_F(IxmailDkim, FailuresGiveOneLineAndTheirStatus)
 {
+    // Each command line ends with its status, no output and one error line starting "ixmail: ":
+    // the whole line when the expected text ends with a line end, else a part of it.
+    struct TFailure
+    {
+        std::string Args;
+        int Status;
+        std::string Error;
+    };
     ::setenv("IX_WRONG_PASSWORD", "wrong", 1);
     const std::string message = File("message.eml");
-    ExpectFailures({
+    const TFailure failures[] = {
         {"pop3 list " + Session("few") + " --password-env IX_WRONG_PASSWORD", 1, "-ERR"},
         {"pop3 list --server 127.0.0.1 --port 1 --user few --password-env IX_TEST_PASSWORD", 1, "(code 10061)"},
         {"pop3 delete " + Session("few") + " --uid no-such-uid", 1, "no-such-uid"},
@@ -313,7 +292,19 @@ TEST_F(IxmailFailures, GiveOneLineAndTheirStatus)
             "holds no private key (PUBLIC KEY)"},
         {"dkim verify " + File("missing.eml") + Server(), 1, "Cannot open file"},
         {"dkim verify " + message + Server(), 1, "The message has no DKIM-Signature field"},
-    });
+    };
+    for (const TFailure& failure : failures)
+    {
+        const auto run = Run(failure.Args);
+        EXPECT_EQ(run.Status, failure.Status) << failure.Args;
+        EXPECT_EQ(run.Out, "") << failure.Args;
+        EXPECT_TRUE(run.Err.starts_with("ixmail: ")) << failure.Args << ": " << run.Err;
+        EXPECT_EQ(std::count(run.Err.begin(), run.Err.end(), '\n'), 1) << run.Err;
+        if (failure.Error.ends_with('\n'))
+            EXPECT_EQ(run.Err, failure.Error) << failure.Args;
+        else
+            EXPECT_NE(run.Err.find(failure.Error), std::string::npos) << failure.Args << ": " << run.Err;
+    }
 }
 
 } // namespace
