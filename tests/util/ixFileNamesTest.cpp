@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/ixOsKernel.h"
+#include "support/AnsiCodePageScope.h"
 
 namespace ix {
 namespace {
 
-TEST(SafeFileNames, KeepOnlyAHarmlessLastComponent)
+TEST(SafeFileNames, KeepOnlyAHarmlessLastComponentBoundedByTheGivenMaximumAndCutBetweenUtf8Characters)
 {
     const std::string Long(300, 'a');
     const std::tuple<const char*, std::string, std::string> cases[] = {{"Plain", "report.pdf", "report.pdf"},
@@ -33,17 +33,12 @@ TEST(SafeFileNames, KeepOnlyAHarmlessLastComponent)
         {"LongExtensionIsNotKept", "a." + Long, "a." + std::string(253, 'a')}};
     for (const auto& [name, given, expected] : cases)
         EXPECT_EQ(SafeFileName(given), expected) << name;
-}
 
-TEST(SafeFileNameLength, IsBoundedByTheGivenMaximumAndCutsBetweenUtf8Characters)
-{
-    const os::UINT codePage = os::GetACP();
-    ASSERT_TRUE(os::SetAnsiCodePage(os::CP_UTF8));
-    // "ä" is two bytes: a cut after 7 bytes would split the fourth one.
-    EXPECT_EQ(SafeFileName("\xC3\xA4\xC3\xA4\xC3\xA4\xC3\xA4\xC3\xA4.txt", 11), "\xC3\xA4\xC3\xA4\xC3\xA4.txt");
-    os::SetAnsiCodePage(codePage);
     EXPECT_EQ(SafeFileName("\xC3\xA4\xC3\xA4\xC3\xA4\xC3\xA4\xC3\xA4.txt", 11), "\xC3\xA4\xC3\xA4\xC3\xA4\xC3.txt");
     EXPECT_EQ(SafeFileName("abcdefghijklmnop", 3), "abcdefghij") << "never below the default name's length";
+    // Under UTF-8, "ä" is two bytes: a cut after 7 bytes would split the fourth one.
+    const test::TAnsiCodePageScope utf8(os::CP_UTF8);
+    EXPECT_EQ(SafeFileName("\xC3\xA4\xC3\xA4\xC3\xA4\xC3\xA4\xC3\xA4.txt", 11), "\xC3\xA4\xC3\xA4\xC3\xA4.txt");
 }
 
 } // namespace
