@@ -1,8 +1,6 @@
 // The window as a mail reader, on the demo mailbox: the HTML newsletter rendered without a
 // single outside request, attachments saved byte for byte and only inside the chosen folder,
 // a layout that grows, buttons that follow the state, Enter, and sorting by date.
-#include "app/main.h"
-
 #include "SampleWindowTestSupport.h"
 
 #include <QDir>
@@ -77,8 +75,6 @@ quint16 RemotePicturePort()
 class MailReader : public SampleWindowTest
 {
 protected:
-    void ConnectToDemo() { Connect("IvoryTester", "samplepasswd"); }
-
     void View(int ANumber)
     {
         SelectMessage(ANumber);
@@ -89,13 +85,26 @@ protected:
     QTemporaryDir Scratch;
 };
 
-TEST_F(MailReader, HtmlNewsletterIsRenderedWithItsOwnPictureAndNoRequestLeavesTheProcess)
+// The demo mailbox read from start to end: the state before and after connecting, the HTML
+// newsletter rendered without a single outside request, a window that grows, sorting by date,
+// Enter, and the attachments saved and opened byte for byte only inside the chosen folder.
+TEST_F(MailReader, ShowsTheNewsletterWithoutOutsideRequestsGrowsSortsDatesByDateAndSavesAttachmentsOnlyInsideTheChosenFolder)
 {
+    EXPECT_TRUE(Form->btnConnect->isEnabled());
+    EXPECT_FALSE(Form->btnDisconnect->isEnabled() || Form->btnView->isEnabled() || Form->btnDelete->isEnabled());
+    EXPECT_FALSE(Form->lvAttachments->isVisible());
     QTcpServer web;
     ASSERT_TRUE(web.listen(QHostAddress::LocalHost, RemotePicturePort())) << web.errorString().toStdString();
     int requests = 0;
     QObject::connect(&web, &QTcpServer::newConnection, [&] { ++requests; });
-    ConnectToDemo();
+    Connect("IvoryTester", "samplepasswd");
+    EXPECT_FALSE(Form->btnConnect->isEnabled());
+    EXPECT_TRUE(Form->btnDisconnect->isEnabled());
+    EXPECT_FALSE(Form->btnView->isEnabled()) << "nothing selected";
+    EXPECT_TRUE(Form->sbStatus->currentMessage().contains(QStringLiteral("9 message"))) << Form->sbStatus->currentMessage().toStdString();
+    EXPECT_FALSE(Form->pbList->isVisible());
+    EXPECT_EQ(Form->pbList->value(), 9);
+
     const std::vector<std::string> subjects = Column(1);
     ASSERT_GE(subjects.size(), 3u);
     EXPECT_EQ(subjects[0], "Welcome to your mailbox");
@@ -137,11 +146,42 @@ TEST_F(MailReader, HtmlNewsletterIsRenderedWithItsOwnPictureAndNoRequestLeavesTh
         << "memBody keeps the message text as it stands";
     EXPECT_TRUE(TixHtmlView::IsOpenableLink(QUrl(QStringLiteral("https://www.example.com/spring"))));
     EXPECT_FALSE(TixHtmlView::IsOpenableLink(QUrl(QStringLiteral("file:///etc/passwd"))));
-}
 
-TEST_F(MailReader, AttachmentsAreSavedAndOpenedByteForByteOnlyInsideTheChosenFolderAndNeverReplacedUnasked)
-{
-    ConnectToDemo();
+    const QSize list = Form->lvMessages->size();
+    const QSize text = Form->memBody->size();
+    Form->resize(1280, 900);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Form->size() == QSize(1280, 900); }));
+    EXPECT_GT(Form->lvMessages->width(), list.width() + 500);
+    EXPECT_GT(Form->lvMessages->height(), list.height() + 80);
+    EXPECT_GT(Form->memBody->width(), text.width() + 500);
+    EXPECT_GT(Form->memBody->height(), text.height() + 200);
+    EXPECT_EQ(Form->memBody->geometry(), Form->wbBody->geometry());
+
+    QHeaderView& header = *Form->lvMessages->header();
+    QTest::mouseClick(header.viewport(), Qt::LeftButton, {},
+        QPoint(header.sectionViewportPosition(TForm1::mcDate) + 5, header.height() / 2));
+    ASSERT_EQ(header.sortIndicatorSection(), TForm1::mcDate);
+    // 10 June is the newest: a sort by text would put it before 2 June.
+    std::vector<double> dates;
+    for (int row = 0; row < Form->lvMessages->topLevelItemCount(); ++row)
+        dates.push_back(Form->lvMessages->topLevelItem(row)->data(TForm1::mcDate, Qt::UserRole + 1).toDouble());
+    EXPECT_TRUE(std::is_sorted(dates.begin(), dates.end()) || std::is_sorted(dates.rbegin(), dates.rend()));
+    const bool ascending = header.sortIndicatorOrder() == Qt::AscendingOrder;
+    EXPECT_EQ(Numbers().front(), ascending ? 1 : AwkwardNames);
+    EXPECT_EQ(Numbers().back(), ascending ? AwkwardNames : 1);
+
+    SelectMessage(AwkwardNames);
+    EXPECT_TRUE(Form->btnView->isEnabled() && Form->btnDelete->isEnabled());
+    Form->lvMessages->setFocus();
+    QTest::keyClick(Form->lvMessages, Qt::Key_Return);
+    EXPECT_EQ(Sent.back(), "RETR 9");
+    EXPECT_EQ(Form->edtSubject->text(), AwkwardSubject);
+    EXPECT_EQ(Form->tbBody->currentIndex(), TForm1::btText) << "a message without HTML shows its text";
+    EXPECT_FALSE(Form->tbBody->isTabEnabled(TForm1::btHtml));
+    EXPECT_TRUE(Form->lvAttachments->isVisible() && Form->btnSave->isEnabled() && Form->btnSaveAll->isEnabled());
+    EXPECT_GT(Form->memBody->height(), 200) << "room for the attachments comes from both lists";
+
+
     View(Newsletter);
     ASSERT_TRUE(Form->lvAttachments->isVisible());
     const std::map<QString, QByteArray> newsletter = EmbeddedAttachments(NewsletterSubject);
@@ -191,54 +231,6 @@ TEST_F(MailReader, AttachmentsAreSavedAndOpenedByteForByteOnlyInsideTheChosenFol
     EXPECT_EQ(Answerer->GetBoxes().size(), boxes + awkward.size());
     ASSERT_TRUE(mine.open(QIODevice::ReadOnly));
     EXPECT_EQ(mine.readAll(), QByteArray("mine"));
-}
-
-TEST_F(MailReader, GrowsWithTheWindowFollowsTheStateOpensOnEnterAndSortsDatesByDate)
-{
-    EXPECT_TRUE(Form->btnConnect->isEnabled());
-    EXPECT_FALSE(Form->btnDisconnect->isEnabled() || Form->btnView->isEnabled() || Form->btnDelete->isEnabled());
-    EXPECT_FALSE(Form->lvAttachments->isVisible());
-    ConnectToDemo();
-    EXPECT_FALSE(Form->btnConnect->isEnabled());
-    EXPECT_TRUE(Form->btnDisconnect->isEnabled());
-    EXPECT_FALSE(Form->btnView->isEnabled()) << "nothing selected";
-    EXPECT_TRUE(Form->sbStatus->currentMessage().contains(QStringLiteral("9 message"))) << Form->sbStatus->currentMessage().toStdString();
-    EXPECT_FALSE(Form->pbList->isVisible());
-    EXPECT_EQ(Form->pbList->value(), 9);
-
-    const QSize list = Form->lvMessages->size();
-    const QSize text = Form->memBody->size();
-    Form->resize(1280, 900);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Form->size() == QSize(1280, 900); }));
-    EXPECT_GT(Form->lvMessages->width(), list.width() + 500);
-    EXPECT_GT(Form->lvMessages->height(), list.height() + 80);
-    EXPECT_GT(Form->memBody->width(), text.width() + 500);
-    EXPECT_GT(Form->memBody->height(), text.height() + 200);
-    EXPECT_EQ(Form->memBody->geometry(), Form->wbBody->geometry());
-
-    QHeaderView& header = *Form->lvMessages->header();
-    QTest::mouseClick(header.viewport(), Qt::LeftButton, {},
-        QPoint(header.sectionViewportPosition(TForm1::mcDate) + 5, header.height() / 2));
-    ASSERT_EQ(header.sortIndicatorSection(), TForm1::mcDate);
-    // 10 June is the newest: a sort by text would put it before 2 June.
-    std::vector<double> dates;
-    for (int row = 0; row < Form->lvMessages->topLevelItemCount(); ++row)
-        dates.push_back(Form->lvMessages->topLevelItem(row)->data(TForm1::mcDate, Qt::UserRole + 1).toDouble());
-    EXPECT_TRUE(std::is_sorted(dates.begin(), dates.end()) || std::is_sorted(dates.rbegin(), dates.rend()));
-    const bool ascending = header.sortIndicatorOrder() == Qt::AscendingOrder;
-    EXPECT_EQ(Numbers().front(), ascending ? 1 : AwkwardNames);
-    EXPECT_EQ(Numbers().back(), ascending ? AwkwardNames : 1);
-
-    SelectMessage(AwkwardNames);
-    EXPECT_TRUE(Form->btnView->isEnabled() && Form->btnDelete->isEnabled());
-    Form->lvMessages->setFocus();
-    QTest::keyClick(Form->lvMessages, Qt::Key_Return);
-    EXPECT_EQ(Sent.back(), "RETR 9");
-    EXPECT_EQ(Form->edtSubject->text(), AwkwardSubject);
-    EXPECT_EQ(Form->tbBody->currentIndex(), TForm1::btText) << "a message without HTML shows its text";
-    EXPECT_FALSE(Form->tbBody->isTabEnabled(TForm1::btHtml));
-    EXPECT_TRUE(Form->lvAttachments->isVisible() && Form->btnSave->isEnabled() && Form->btnSaveAll->isEnabled());
-    EXPECT_GT(Form->memBody->height(), 200) << "room for the attachments comes from both lists";
 
     Form->btnDisconnect->click();
     EXPECT_TRUE(Form->btnConnect->isEnabled());

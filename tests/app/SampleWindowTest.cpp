@@ -1,6 +1,4 @@
 // The window as it opens: its controls, the banner and the date display.
-#include "app/main.h"
-
 #include "SampleWindowTestSupport.h"
 
 #include <QTest>

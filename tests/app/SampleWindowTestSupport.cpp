@@ -1,5 +1,6 @@
 #include "SampleWindowTestSupport.h"
 
+#include "core/ixSysUtils.h"
 #include "pop3/ixPop3.h"
 
 #include <QApplication>
@@ -37,13 +38,6 @@ private:
 };
 
 [[maybe_unused]] testing::Environment* const Display = testing::AddGlobalTestEnvironment(new TDisplayEnvironment);
-
-std::string WithoutLineEnd(std::string AText)
-{
-    while (!AText.empty() && (AText.back() == '\n' || AText.back() == '\r'))
-        AText.pop_back();
-    return AText;
-}
 
 } // namespace
 
@@ -83,15 +77,9 @@ QByteArray TFakeDesktopOpener::OpenedContent() const
 void SampleWindowTest::SetUp()
 {
     Form = std::make_unique<TTestForm>();
-    Form->ixPop->OnSendCommand = [this](TObject*, const std::string& AText) { Sent.push_back(WithoutLineEnd(AText)); };
+    Form->ixPop->OnSendCommand = [this](TObject*, const std::string& AText) { Sent.push_back(TrimRight(AText)); };
     Answerer = std::make_unique<TixMessageBoxAnswerer>([this](const TixShownBox& ABox) { return Answer(ABox); });
     Form->show();
-}
-
-void SampleWindowTest::TearDown()
-{
-    Form.reset();
-    Answerer.reset();
 }
 
 void SampleWindowTest::Connect(const std::string& AUser, const std::string& APassword, const char* APeerEnv)
@@ -129,13 +117,6 @@ void SampleWindowTest::SelectMessage(int ANumber)
     const auto row = std::find(numbers.begin(), numbers.end(), ANumber);
     ASSERT_NE(row, numbers.end()) << "no list item carries message " << ANumber;
     Form->lvMessages->setCurrentItem(Form->lvMessages->topLevelItem(static_cast<int>(row - numbers.begin())));
-}
-
-void SampleWindowTest::DropSession()
-{
-    Form->ixPop->SetInProgress(true);
-    Form->ixPop->Close();
-    Form->ixPop->SetInProgress(false);
 }
 
 } // namespace ix::test

@@ -11,7 +11,6 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -55,7 +54,6 @@ class SampleWindowTest : public testing::Test
 {
 protected:
     void SetUp() override;
-    void TearDown() override;
 
     /// Fills in the port (the implicit TLS port of the Dovecot of APeerEnv), user and password
     /// fields for AUser and presses Connect; the window's first server and TLS setting stay.
@@ -69,14 +67,13 @@ protected:
     std::vector<int> Numbers() const;
     /// Selects the row whose message number is ANumber.
     void SelectMessage(int ANumber);
-    /// Ends the session without QUIT, so that the server forgets the deletions made in it.
-    void DropSession();
 
-    std::unique_ptr<TTestForm> Form;
-    std::vector<std::string> Sent;
     /// How the next message boxes are answered (Agree unless a test says otherwise).
     TixMessageBoxAnswerer::TAnswerFunc Answer = &TixMessageBoxAnswerer::Agree;
     std::unique_ptr<TixMessageBoxAnswerer> Answerer;
+    std::vector<std::string> Sent;
+    /// Declared last, so that the window goes first, while its answerer and command record live.
+    std::unique_ptr<TTestForm> Form;
 };
 
 } // namespace ix::test
