@@ -9,15 +9,12 @@
 #include <QHeaderView>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTcpServer>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTextDocument>
 
-#include <cstdio>
 #include <map>
 #include <set>
 
@@ -72,24 +69,19 @@ quint16 RemotePicturePort()
 
 } // namespace
 
-class MailReader : public SampleWindowTest
-{
-protected:
-    void View(int ANumber)
-    {
-        SelectMessage(ANumber);
-        Form->btnView->click();
-        ASSERT_EQ(Sent.back(), "RETR " + std::to_string(ANumber));
-    }
-
-    QTemporaryDir Scratch;
-};
+using MailReader = SampleWindowTest;
 
 // The demo mailbox read from start to end: the state before and after connecting, the HTML
 // newsletter rendered without a single outside request, a window that grows, sorting by date,
 // Enter, and the attachments saved and opened byte for byte only inside the chosen folder.
 TEST_F(MailReader, ShowsTheNewsletterWithoutOutsideRequestsGrowsSortsDatesByDateAndSavesAttachmentsOnlyInsideTheChosenFolder)
 {
+    const auto view = [this](int ANumber) {
+        SelectMessage(ANumber);
+        Form->btnView->click();
+        ASSERT_EQ(Sent.back(), "RETR " + std::to_string(ANumber));
+    };
+    QTemporaryDir scratch;
     EXPECT_TRUE(Form->btnConnect->isEnabled());
     EXPECT_FALSE(Form->btnDisconnect->isEnabled() || Form->btnView->isEnabled() || Form->btnDelete->isEnabled());
     EXPECT_FALSE(Form->lvAttachments->isVisible());
@@ -111,7 +103,7 @@ TEST_F(MailReader, ShowsTheNewsletterWithoutOutsideRequestsGrowsSortsDatesByDate
     EXPECT_EQ(subjects[2], "Grüße aus München");
     EXPECT_EQ(Column(0)[2].find("Jürgen Müller"), 1u) << Column(0)[2];
     // An alternative message shows its HTML part as text in memBody.
-    View(2);
+    view(2);
     EXPECT_EQ(Form->edtFrom->text(), QStringLiteral("Finance <finance@ix.test>"));
     EXPECT_EQ(Form->edtSubject->text(), QStringLiteral("Quarterly report (HTML)"));
     EXPECT_TRUE(Form->memBody->toPlainText().contains(QStringLiteral("<h1>Quarterly report</h1>")))
@@ -120,9 +112,8 @@ TEST_F(MailReader, ShowsTheNewsletterWithoutOutsideRequestsGrowsSortsDatesByDate
     const QString shot = QStringLiteral(IX_APP_SCREENSHOT_DIR "/connected-message.png");
     SaveScreenshot(shot);
     EXPECT_TRUE(QFile::exists(shot));
-    std::printf("screenshot: %s\n", qPrintable(shot));
 
-    View(Newsletter);
+    view(Newsletter);
     (void)Form->wbBody->grab();
     QTest::qWait(200);
 
@@ -182,11 +173,11 @@ TEST_F(MailReader, ShowsTheNewsletterWithoutOutsideRequestsGrowsSortsDatesByDate
     EXPECT_GT(Form->memBody->height(), 200) << "room for the attachments comes from both lists";
 
 
-    View(Newsletter);
+    view(Newsletter);
     ASSERT_TRUE(Form->lvAttachments->isVisible());
     const std::map<QString, QByteArray> newsletter = EmbeddedAttachments(NewsletterSubject);
     ASSERT_EQ(Form->GetAttachments().size(), newsletter.size()) << "the chart in the text is no attachment";
-    Form->Folder = Scratch.filePath(QStringLiteral("newsletter"));
+    Form->Folder = scratch.filePath(QStringLiteral("newsletter"));
     ASSERT_TRUE(QDir().mkpath(Form->Folder));
     Form->btnSaveAll->click();
     EXPECT_EQ(FilesBelow(Form->Folder), newsletter);
@@ -195,22 +186,22 @@ TEST_F(MailReader, ShowsTheNewsletterWithoutOutsideRequestsGrowsSortsDatesByDate
         Form->lvAttachments->setFocus();
         QTest::keyClick(Form->lvAttachments, Qt::Key_Return);
         EXPECT_TRUE(opener.WaitForTarget().endsWith(QStringLiteral("/Launch plan.pdf")));
-        EXPECT_EQ(opener.OpenedContent(), newsletter.at(QStringLiteral("Launch plan.pdf")));
+        EXPECT_EQ(opener.Content, newsletter.at(QStringLiteral("Launch plan.pdf")));
     }
 
-    View(AwkwardNames);
+    view(AwkwardNames);
     const std::map<QString, QByteArray> awkward = EmbeddedAttachments(AwkwardSubject);
-    Form->Folder = Scratch.filePath(QStringLiteral("a/b/chosen"));
+    Form->Folder = scratch.filePath(QStringLiteral("a/b/chosen"));
     ASSERT_TRUE(QDir().mkpath(Form->Folder));
     Form->btnSaveAll->click();
-    const std::map<QString, QByteArray> written = FilesBelow(Scratch.path());
+    const std::map<QString, QByteArray> written = FilesBelow(scratch.path());
     ASSERT_EQ(written.size(), newsletter.size() + awkward.size()) << "nothing outside the chosen folders";
     std::multiset<QByteArray> contents;
     QString changed;
     for (const auto& [path, data] : written) {
         if (path.startsWith(QStringLiteral("newsletter/")))
             continue;
-        changed = Scratch.filePath(path);
+        changed = scratch.filePath(path);
         EXPECT_TRUE(path.startsWith(QStringLiteral("a/b/chosen/"))) << path.toStdString();
         EXPECT_EQ(path.count(QLatin1Char('/')), 3) << path.toStdString();
         EXPECT_LE(QFileInfo(path).fileName().toUtf8().size(), 255) << path.toStdString();

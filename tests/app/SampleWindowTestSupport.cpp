@@ -65,13 +65,9 @@ QString TFakeDesktopOpener::WaitForTarget()
     QFile target(FFolder.filePath(QStringLiteral("target")));
     if (!QTest::qWaitFor([&] { return target.exists(); }, 30000) || !target.open(QIODevice::ReadOnly))
         return {};
-    return QString::fromUtf8(target.readAll().trimmed());
-}
-
-QByteArray TFakeDesktopOpener::OpenedContent() const
-{
     QFile content(FFolder.filePath(QStringLiteral("content")));
-    return content.open(QIODevice::ReadOnly) ? content.readAll() : QByteArray();
+    Content = content.open(QIODevice::ReadOnly) ? content.readAll() : QByteArray();
+    return QString::fromUtf8(target.readAll().trimmed());
 }
 
 void SampleWindowTest::SetUp()

@@ -30,8 +30,8 @@ public:
 
     /// What it was asked to open; empty when it was not started within 30 s.
     QString WaitForTarget();
-    /// The bytes of the file it was asked to open, as they were then.
-    QByteArray OpenedContent() const;
+    /// The bytes of the file it was asked to open, as they were then (set by WaitForTarget).
+    QByteArray Content;
 
 private:
     QTemporaryDir FFolder;
