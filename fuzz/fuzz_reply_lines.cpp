@@ -13,9 +13,9 @@
 namespace {
 
 /// The first byte says how many reads to cut the rest into (its top bit sets small limits);
-/// the next ones where to cut. Past
-/// the last cut, the rest comes in reads of 64 times the last cut's length, so that a long line
-/// arrives in many pieces (a line rebuilt at every read shows as a time-out).
+/// the next ones where to cut. Past the last cut, the rest comes in reads of 64 times the last
+/// cut's length, so that a long line arrives in many pieces (a line rebuilt at every read shows
+/// as a time-out).
 std::vector<std::string> Chunks(const uint8_t* AData, size_t ASize)
 {
     if (ASize == 0)

@@ -29,8 +29,6 @@ SECURITY_STATUS Step(PSecurityFunctionTableA ATable, CredHandle& ACred, CtxtHand
 
 void ix::fuzz::CheckInput(const uint8_t* AData, size_t ASize)
 {
-    if (ASize == 0)
-        return;
     const PSecurityFunctionTableA table = InitSecurityInterfaceA();
     SCH_CREDENTIALS block{};
     block.dwVersion = SCH_CREDENTIALS_VERSION;
