@@ -65,9 +65,6 @@ public:
         os::WSACleanup();
     }
 
-    ScriptedDnsServer(const ScriptedDnsServer&) = delete;
-    ScriptedDnsServer& operator=(const ScriptedDnsServer&) = delete;
-
     uint16_t Port() const noexcept { return FPort; }
     /// The source port and the ID of every query received so far.
     std::vector<std::pair<uint16_t, int32_t>> Queries() const

@@ -21,11 +21,6 @@ std::string Word(uint32_t AValue)
     return {static_cast<char>(AValue >> 8), static_cast<char>(AValue & 0xFF)};
 }
 
-std::string Long(uint32_t AValue)
-{
-    return Word(AValue >> 16) + Word(AValue & 0xFFFF);
-}
-
 /// A header with ID 0x1234 and the given flags and counts.
 std::string Header(uint32_t AFlags, uint32_t AQuestions, uint32_t AAnswers, uint32_t AAuthority = 0, uint32_t AAdditional = 0)
 {
@@ -40,7 +35,7 @@ std::string Pointer(uint32_t AOffset)
 /// A record after its owner name: type, class IN, TTL 300, RDLENGTH and RDATA.
 std::string Record(uint32_t AType, const std::string& AData)
 {
-    return Word(AType) + Word(1) + Long(300) + Word(static_cast<uint32_t>(AData.size())) + AData;
+    return Word(AType) + Word(1) + Word(0) + Word(300) + Word(static_cast<uint32_t>(AData.size())) + AData;
 }
 
 /// The question "example.com" A IN right after the header (its name is at offset 12).
@@ -250,7 +245,7 @@ TEST(DnsMessageParse, MalformedBytesAreRejectedWithoutReadingPastThemAndResponse
         {"a pointer loop", Header(0x8180, 1, 1) + Question + "\x01x" + Pointer(29) + Record(1, "\x01\x02\x03\x04")},
         {"a label of 64 bytes", Header(0x8180, 1, 0) + "\x40" + std::string(64, 'l') + '\0' + Word(1) + Word(1)},
         {"a name of 306 bytes", Header(0x8180, 1, 0) + longName + Word(1) + Word(1)},
-        {"RDATA past the end", Header(0x8180, 1, 1) + Question + Pointer(12) + Word(1) + Word(1) + Long(1) + Word(9) + "\x01\x02"},
+        {"RDATA past the end", Header(0x8180, 1, 1) + Question + Pointer(12) + Word(1) + Word(1) + Word(0) + Word(1) + Word(9) + "\x01\x02"},
         {"an A record of three bytes", Header(0x8180, 1, 1) + Question + Pointer(12) + Record(DnsTypeA, "\x01\x02\x03")},
         {"a TXT longer than its RDLENGTH", Header(0x8180, 1, 1) + Question + Pointer(12) + Record(DnsTypeTXT, "\x09short") + "tail"},
         {"an MX name past its RDATA", Header(0x8180, 1, 1) + Question + Pointer(12) + Record(DnsTypeMX, Word(1) + "\x04mail") + Pointer(12)},

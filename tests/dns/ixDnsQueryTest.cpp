@@ -12,6 +12,7 @@
 #include "dns/ScriptedDnsServer.h"
 #include "dns/ixUdpClient.h"
 #include "support/ExpectError.h"
+#include "support/ProgramRun.h"
 #include "support/ScriptedServer.h"
 
 namespace ix {
@@ -203,38 +204,23 @@ TEST_F(DnsQueryTest, ReferralsAreFollowedAndServerIsKeptAndWithoutGlueEndAtTheDe
     EXPECT_LE(parent.Queries().size() - asked, 10u);
 }
 
-/// Sets IX_RESOLV_CONF to a file with AText for the lifetime of the object.
-class TResolverConfig
-{
-public:
-    explicit TResolverConfig(const std::string& AText)
-    {
-        std::ofstream(FPath) << AText;
-        setenv("IX_RESOLV_CONF", FPath.c_str(), 1);
-    }
-    ~TResolverConfig()
-    {
-        unsetenv("IX_RESOLV_CONF");
-        std::remove(FPath.c_str());
-    }
-
-private:
-    std::string FPath = ::testing::TempDir() + "ix-resolv.conf";
-};
-
 TEST_F(DnsQueryTest, WithoutAServerTheSystemsNameServersAreAskedAndNoneAnsweringRaisesTheLastError)
 {
     ScriptedDnsServer server("127.0.0.1", 0, AnswerTxt("via resolv.conf"));
     // Name server lines in order, without duplicates; 127.0.0.3 does not answer, and the address
     // after 127.0.0.1 is never asked.
-    const TResolverConfig config("# generated\nsearch example.test\nnameserver 127.0.0.3\n"
-                                 "  nameserver\t127.0.0.1  # second\n;nameserver 192.0.2.99\n"
-                                 "nameserver ::1%lo\nnameserver 127.0.0.3\noptions ndots:2\nnameserver\n");
+    const test::TScratch scratch("resolv");
+    const std::string config = (scratch.Path() / "resolv.conf").string();
+    std::ofstream(config) << "# generated\nsearch example.test\nnameserver 127.0.0.3\n"
+                             "  nameserver\t127.0.0.1  # second\n;nameserver 192.0.2.99\n"
+                             "nameserver ::1%lo\nnameserver 127.0.0.3\noptions ndots:2\nnameserver\n";
+    ::setenv("IX_RESOLV_CONF", config.c_str(), 1);
     Aim(server.Port(), 300);
     FQuery.SetServer("");
     EXPECT_EQ(ResolveTXT("example.test"), "via resolv.conf");
     EXPECT_EQ(FQuery.GetRootNameServers().Join(" "), "127.0.0.3 127.0.0.1 ::1%lo");
     EXPECT_EQ(FQuery.GetServer(), "127.0.0.1");
+    ::unsetenv("IX_RESOLV_CONF");
 
     // When no root name server answers, the last error is raised and no server is kept.
     FQuery.SetServer("");
