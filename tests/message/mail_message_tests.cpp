@@ -11,8 +11,7 @@ using namespace ix;
 namespace {
 
 // The message tests write their texts in the bytes of Windows-1252.
-[[maybe_unused]] testing::Environment* const Cp1252 =
-    testing::AddGlobalTestEnvironment(new test::TAnsiCodePageEnvironment(1252));
+const test::TAnsiCodePageScope Cp1252(1252);
 
 using MailMessageTest = test::MessageLoadTest;
 

@@ -1,10 +1,12 @@
 // Helpers of the connection tests: the started socket library, a hidden window whose timer
 // runs a handler inside the library's waits, loopback sockets of the platform layer, reading
-// until a text has arrived, and counting the process's descriptors and threads to find leaks.
+// until a text has arrived, a client behind a SOCKS proxy, and counting the process's
+// descriptors and threads to find leaks.
 #pragma once
 
 #include "core/ixStreams.h"
 #include "net/ixSocket.h"
+#include "net/ixTcpClient.h"
 #include "platform/ixOsMessages.h"
 #include "platform/ixOsSockets.h"
 #include "support/LoopbackListener.h"
@@ -15,6 +17,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -105,6 +108,27 @@ inline void ReadUntil(TixConnection& AConnection, TMemoryStream& AData, std::str
     for (int reads = 0; reads < 10000 && AData.View().find(AText) == std::string_view::npos; ++reads)
         AConnection.ReadData(&AData);
     ASSERT_NE(AData.View().find(AText), std::string_view::npos) << "received: " << AData.View();
+}
+
+/// A client aimed at (AHost, APort) through the SOCKS proxy of AType on 127.0.0.1:AProxyPort,
+/// whose settings it receives as a copy.
+inline std::unique_ptr<TixTcpClient> MakeSocksClient(TixFirewallType AType, int32_t AProxyPort,
+    const std::string& AHost, int32_t APort, const std::string& AUserName = "", const std::string& APassword = "",
+    bool ANeedResolveIP = true)
+{
+    auto client = std::make_unique<TixTcpClient>();
+    client->SetServer(AHost);
+    client->SetPort(APort);
+    client->SetTimeOut(10000);
+    TixFirewallSettings firewall;
+    firewall.SetFirewallType(AType);
+    firewall.SetServer("127.0.0.1");
+    firewall.SetPort(AProxyPort);
+    firewall.SetUserName(AUserName);
+    firewall.SetPassword(APassword);
+    firewall.SetNeedResolveIP(ANeedResolveIP);
+    client->SetFirewallSettings(firewall);
+    return client;
 }
 
 /// Open descriptors and running threads of this process.

@@ -43,16 +43,9 @@ TEST(SocksPeers, EachProxyGrantsItsProtocolsWithNumericAndNamedDestinationsRefus
     for (const auto& c : cases)
     {
         SCOPED_TRACE(std::string(c.ProxyPortKey) + " " + c.Host);
-        TixTcpClient client;
-        client.SetServer(c.Host);
-        client.SetPort(std::stoi(peer.at("GREETING_PORT")));
-        client.SetTimeOut(10000);
-        TixFirewallSettings& firewall = client.GetFirewallSettings();
-        firewall.SetFirewallType(c.Type);
-        firewall.SetServer("127.0.0.1");
-        firewall.SetPort(std::stoi(peer.at(c.ProxyPortKey)));
-        firewall.SetUserName(c.UserName);
-        firewall.SetPassword(c.Password);
+        const auto proxied = test::MakeSocksClient(c.Type, std::stoi(peer.at(c.ProxyPortKey)), c.Host,
+            std::stoi(peer.at("GREETING_PORT")), c.UserName, c.Password);
+        TixTcpClient& client = *proxied;
         if (c.Refused)
         {
             // microsocks answers a failed login with status 2.

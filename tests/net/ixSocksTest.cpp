@@ -35,20 +35,6 @@ std::string Bytes(std::initializer_list<int> AValues)
 const std::string Socks4Granted = Bytes({0, 90, 0, 0, 0, 0, 0, 0});
 const std::string Socks5Granted = Bytes({5, 0, 0, 1, 127, 0, 0, 1, 0x04, 0x38});
 
-/// A client aimed at (AHost, DestinationPort) through the scripted proxy on AProxyPort.
-std::unique_ptr<TixTcpClient> MakeClient(TixFirewallType AType, uint16_t AProxyPort, const std::string& AHost)
-{
-    auto client = std::make_unique<TixTcpClient>();
-    client->SetServer(AHost);
-    client->SetPort(DestinationPort);
-    client->SetTimeOut(10000);
-    TixFirewallSettings& firewall = client->GetFirewallSettings();
-    firewall.SetFirewallType(AType);
-    firewall.SetServer("127.0.0.1");
-    firewall.SetPort(AProxyPort);
-    return client;
-}
-
 /// Open must fail with EixSocksFirewallError AMessage / ACode and leave the client inactive.
 void ExpectSocksError(TixTcpClient& AClient, const std::string& AMessage, int32_t ACode)
 {
@@ -102,8 +88,8 @@ TEST(SocksTunnel, RequestsCarryTheDestinationAndRepliesAreTakenExactlyHoweverThe
         std::vector<Step> script = test.Script;
         script.push_back(Step::Drain());
         ScriptedServer server(std::move(script));
-        auto client = MakeClient(test.Type, server.Port(), test.Host);
-        client->GetFirewallSettings().SetNeedResolveIP(test.NeedResolveIP);
+        auto client =
+            test::MakeSocksClient(test.Type, server.Port(), test.Host, DestinationPort, "", "", test.NeedResolveIP);
         client->Open();
         ASSERT_TRUE(client->IsActive()) << test.Name;
         TMemoryStream received;
@@ -157,7 +143,7 @@ TEST(SocksRefusals, CarryTheirTextAndReplyCode)
         std::vector<Step> script = test.Script;
         script.push_back(Step::Drain());
         ScriptedServer server(std::move(script));
-        auto client = MakeClient(test.Type, server.Port(), "127.0.0.1");
+        auto client = test::MakeSocksClient(test.Type, server.Port(), "127.0.0.1", DestinationPort);
         ExpectSocksError(*client, test.Message, test.Code);
         EXPECT_EQ(server.Finish(), "") << test.Message;
     }
@@ -166,7 +152,7 @@ TEST(SocksRefusals, CarryTheirTextAndReplyCode)
 TEST(SocksRefusals, AProxyThatClosesDuringTheNegotiationEndsTheOpen)
 {
     ScriptedServer server({Step::Receive(3), Step::Send(Bytes({5})), Step::Close()});
-    auto client = MakeClient(ftSocks5, server.Port(), "127.0.0.1");
+    auto client = test::MakeSocksClient(ftSocks5, server.Port(), "127.0.0.1", DestinationPort);
     EXPECT_EQ(test::ExpectError<EixSocketError>([&] { client->Open(); }, SocketErrorNotActive),
         "The connection to the server is not active");
     EXPECT_FALSE(client->IsActive());
@@ -204,10 +190,7 @@ TEST(SocksRequests, ValuesThatDoNotFitAreRefusedBeforeAnythingIsSent)
     for (const TCase& test : cases)
     {
         ScriptedServer server({Step::Drain()});
-        auto client = MakeClient(test.Type, server.Port(), test.Host);
-        client->SetPort(test.Port);
-        client->GetFirewallSettings().SetUserName(test.UserName);
-        client->GetFirewallSettings().SetPassword(test.Password);
+        auto client = test::MakeSocksClient(test.Type, server.Port(), test.Host, test.Port, test.UserName, test.Password);
         ExpectSocksError(*client, test.Message, test.Code);
         EXPECT_EQ(server.Finish(), "") << test.Message;
         EXPECT_EQ(server.Received(), "") << test.Message;

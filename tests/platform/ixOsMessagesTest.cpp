@@ -54,20 +54,6 @@ private:
     HWND FHandle;
 };
 
-/// Dispatches every message that is waiting; returns how many.
-int DispatchAll()
-{
-    int count = 0;
-    MSG msg{};
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
-    {
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-        ++count;
-    }
-    return count;
-}
-
 } // namespace
 
 TEST(PlatformWaits, EventsReleaseWaitsAsWindowsEventsDo)
@@ -148,7 +134,7 @@ TEST(PlatformMessages, MessagesReachTheirWindowInOrderOrByFilter)
     EXPECT_EQ(msg.message, WM_USER + 2);
     ASSERT_TRUE(PeekMessageA(&msg, nullptr, WM_USER + 3, WM_USER + 3, PM_REMOVE));
     EXPECT_EQ(msg.wParam, 3u);
-    EXPECT_EQ(DispatchAll(), 2);
+    DispatchPendingMessages();
     EXPECT_EQ(target.Received, (std::vector<std::pair<UINT, WPARAM>>{{WM_USER + 1, 1}}));
     EXPECT_EQ(other.Received, (std::vector<std::pair<UINT, WPARAM>>{{WM_USER + 2, 2}}));
 }

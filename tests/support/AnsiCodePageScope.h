@@ -1,10 +1,6 @@
-// Selecting the ANSI code page in tests: for one scope, or for every test of a binary whose
-// texts are written in that page's bytes.
+// Selecting the ANSI code page in tests: for one scope (a test's, or a whole binary's whose texts
+// are written in that page's bytes).
 #pragma once
-
-#include <gtest/gtest.h>
-
-#include <optional>
 
 #include "platform/ixOsKernel.h"
 
@@ -21,20 +17,6 @@ public:
 
 private:
     os::UINT FSaved;
-};
-
-/// Selects an ANSI code page for all the tests of a binary (register it with
-/// testing::AddGlobalTestEnvironment).
-class TAnsiCodePageEnvironment : public testing::Environment
-{
-public:
-    explicit TAnsiCodePageEnvironment(os::UINT ACodePage) : FCodePage(ACodePage) {}
-    void SetUp() override { FSelected.emplace(FCodePage); }
-    void TearDown() override { FSelected.reset(); }
-
-private:
-    os::UINT FCodePage;
-    std::optional<TAnsiCodePageScope> FSelected;
 };
 
 } // namespace ix::test

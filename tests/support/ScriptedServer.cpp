@@ -4,6 +4,8 @@
 #include "platform/ixOsMessages.h"
 #include "platform/ixOsSockets.h"
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
@@ -22,19 +24,10 @@ const char* KindName(Step::TKind AKind)
     return Names[AKind];
 }
 
+/// ABytes quoted and escaped as the test framework prints a string, cut after 200 bytes.
 std::string Printable(const std::string& ABytes)
 {
-    std::string text;
-    for (const char c : ABytes.substr(0, 200))
-        if (c == '\r')
-            text += "\\r";
-        else if (c == '\n')
-            text += "\\n";
-        else if (static_cast<unsigned char>(c) < 32)
-            text += '?';
-        else
-            text += c;
-    return ABytes.size() > 200 ? text + "..." : text;
+    return testing::PrintToString(ABytes.substr(0, 200)) + (ABytes.size() > 200 ? "..." : "");
 }
 
 /// The script step failed; the message says how.
@@ -185,7 +178,7 @@ private:
         while (FPending.size() < ACount)
             if (!ReceiveMore(std::min(AChunk, ACount - FPending.size()), AWhat))
                 throw TStepFailure("the client closed after " + std::to_string(FPending.size()) + " of "
-                    + std::to_string(ACount) + " bytes: \"" + Printable(FPending) + "\"");
+                    + std::to_string(ACount) + " bytes: " + Printable(FPending));
         std::string taken = FPending.substr(0, ACount);
         FPending.erase(0, ACount);
         return taken;
@@ -232,7 +225,7 @@ private:
         {
             const std::string got = Take(AStep.Bytes.size(), AStep.Bytes.size(), "the expected bytes");
             if (got != AStep.Bytes)
-                throw TStepFailure("expected \"" + Printable(AStep.Bytes) + "\", got \"" + Printable(got) + "\"");
+                throw TStepFailure("expected " + Printable(AStep.Bytes) + ", got " + Printable(got));
             break;
         }
         case Step::skSend: SendAll(AStep.Bytes); break;

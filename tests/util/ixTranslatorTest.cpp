@@ -29,8 +29,7 @@ std::string Text(const TixByteArray& ABytes)
 using AnsiCodePage = test::TAnsiCodePageScope;
 
 // The utility tests write their texts in the bytes of Windows-1252 unless they select a page.
-[[maybe_unused]] testing::Environment* const Cp1252 =
-    testing::AddGlobalTestEnvironment(new test::TAnsiCodePageEnvironment(1252));
+const test::TAnsiCodePageScope Cp1252(1252);
 
 /// Every byte value once, in order.
 std::string AllBytes()
