@@ -43,12 +43,9 @@ struct TVector
     std::string Key = {}; // HMAC only
 };
 
-// The RFC 1321 test suite, FIPS 180 "abc", and the HMAC-MD5 cases of RFC 2202.
+// RFC 1321's "abc" and its longest text (more than one block), FIPS 180 "abc", and the HMAC-MD5 cases of RFC 2202.
 const TVector Vectors[] = {
-    {"md5", "a", "0cc175b9c0f1b6a831c399e269772661"},
     {"md5", "abc", "900150983cd24fb0d6963f7d28e17f72"},
-    {"md5", "message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
-    {"md5", "abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
     {"md5", "12345678901234567890123456789012345678901234567890123456789012345678901234567890",
         "57edf4a22be3c955ac49da2e2107b67a"},
     {"md5", "\xE9", "3406877694691ddd1dfb0aca54681407"}, // one byte E9 (e acute in the ANSI code page)

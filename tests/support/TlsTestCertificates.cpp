@@ -88,23 +88,12 @@ std::string ToPem(T* AValue, TWrite AWrite)
 
 } // namespace
 
-TTestCert::TTestCert(X509* ACert, EVP_PKEY* AKey) : FCert(ACert), FKey(AKey) {}
-
-TTestCert::TTestCert(TTestCert&& AOther) noexcept
-    : FCert(std::exchange(AOther.FCert, nullptr)), FKey(std::exchange(AOther.FKey, nullptr))
-{
-}
-
-TTestCert::~TTestCert()
-{
-    X509_free(FCert);
-    EVP_PKEY_free(FKey);
-}
+TTestCert::TTestCert(X509* ACert, EVP_PKEY* AKey) : FCert(ACert, X509_free), FKey(AKey, EVP_PKEY_free) {}
 
 std::vector<uint8_t> TTestCert::Der() const
 {
     unsigned char* der = nullptr;
-    const int size = i2d_X509(FCert, &der);
+    const int size = i2d_X509(FCert.get(), &der);
     std::vector<uint8_t> result(der, der + size);
     OPENSSL_free(der);
     return result;
@@ -112,12 +101,12 @@ std::vector<uint8_t> TTestCert::Der() const
 
 std::string TTestCert::Pem() const
 {
-    return ToPem(FCert, PEM_write_bio_X509);
+    return ToPem(FCert.get(), PEM_write_bio_X509);
 }
 
 std::string TTestCert::KeyPem(const char* APassword) const
 {
-    return ToPem(FKey, [APassword](BIO* ABio, EVP_PKEY* AKey) {
+    return ToPem(FKey.get(), [APassword](BIO* ABio, EVP_PKEY* AKey) {
         return APassword == nullptr ? PEM_write_bio_PrivateKey(ABio, AKey, nullptr, nullptr, 0, nullptr, nullptr)
                                     : PEM_write_bio_PKCS8PrivateKey(ABio, AKey, EVP_aes_128_cbc(), nullptr, 0,
                                           nullptr, const_cast<char*>(APassword));

@@ -40,22 +40,17 @@ class TTestCert
 {
 public:
     TTestCert(X509* ACert, EVP_PKEY* AKey);   // takes both over
-    ~TTestCert();
-    TTestCert(TTestCert&& AOther) noexcept;
-    TTestCert(const TTestCert&) = delete;
-    TTestCert& operator=(const TTestCert&) = delete;
-    TTestCert& operator=(TTestCert&&) = delete;
 
-    X509* Cert() const noexcept { return FCert; }
-    EVP_PKEY* Key() const noexcept { return FKey; }
+    X509* Cert() const noexcept { return FCert.get(); }
+    EVP_PKEY* Key() const noexcept { return FKey.get(); }
     std::vector<uint8_t> Der() const;
     std::string Pem() const;
     /// The private key in PEM; encrypted with AES-128 when APassword is given.
     std::string KeyPem(const char* APassword = nullptr) const;
 
 private:
-    X509* FCert;
-    EVP_PKEY* FKey;
+    std::unique_ptr<X509, void (*)(X509*)> FCert;
+    std::unique_ptr<EVP_PKEY, void (*)(EVP_PKEY*)> FKey;
 };
 
 /// Makes a certificate signed by AIssuer, or self-signed when AIssuer is null. Leaf keys are
