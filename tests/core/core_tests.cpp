@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <functional>
 #include <set>
+#include <span>
 
 using namespace ix;
 
@@ -21,8 +22,6 @@ TEST(Format, ProducesTheLibrarysFixedPatternsAndRejectsMissingOrMismatchedArgume
     EXPECT_EQ(Format("%s%.2d%.2d", "-", 5, 30), "-0530");
     EXPECT_EQ(Format("%2.2X", 10), "0A");
     EXPECT_EQ(Format("%2.2X", 255), "FF");
-    EXPECT_EQ(Format("%d.%d.%d.%d", 127, 0, 0, 1), "127.0.0.1");
-    EXPECT_EQ(Format("TOP %d 0", 12), "TOP 12 0");
     EXPECT_EQ(Format("%d%%", -7), "-7%");
     EXPECT_EQ(Format("%-4s|%4s", "ab", "cd"), "ab  |  cd");
     EXPECT_EQ(Format("%.3d", -5), "-005");
@@ -34,7 +33,6 @@ TEST(Format, ProducesTheLibrarysFixedPatternsAndRejectsMissingOrMismatchedArgume
 
 TEST(Text, NumbersConvertStrictlyAndTrimCopyPosAndCaseFollowOneBasedRules)
 {
-    EXPECT_EQ(StrToInt("42"), 42);
     EXPECT_EQ(StrToInt(" -17"), -17);
     EXPECT_EQ(StrToInt("$1F"), 31);
     EXPECT_EQ(StrToInt("2147483647"), 2147483647);
@@ -43,12 +41,6 @@ TEST(Text, NumbersConvertStrictlyAndTrimCopyPosAndCaseFollowOneBasedRules)
         EXPECT_THROW(StrToInt(text), EConvertError) << text;
     EXPECT_EQ(StrToIntDef("x", 9), 9);
     EXPECT_EQ(StrToInt64("-9223372036854775808"), INT64_MIN);
-    try {
-        StrToInt("Foo");
-        ADD_FAILURE() << "'Foo' was taken for a number";
-    } catch (const EConvertError& e) {
-        EXPECT_EQ(e.Message(), "'Foo' is not a valid integer value");
-    }
 
     // Trim, Copy, Pos, Delete and the comparisons.
     EXPECT_EQ(Trim("\t a b \r\n"), "a b");
@@ -72,35 +64,9 @@ TEST(Text, NumbersConvertStrictlyAndTrimCopyPosAndCaseFollowOneBasedRules)
     EXPECT_EQ(StringReplace("aXbx", "x", "_", true, true), "a_b_");
 }
 
-TEST(StringList, UpdateBatchesChangeEventsAndBadIndexesOrSourcesRaise)
-{
-    TStringList list;
-    int changes = 0;
-    list.OnChange = [&](TObject* ASender) {
-        EXPECT_EQ(ASender, &list);
-        ++changes;
-    };
-    list.Add("a");
-    EXPECT_EQ(changes, 1);
-    list.BeginUpdate();
-    list.Add("b");
-    list.Add("c");
-    list.BeginUpdate();
-    list.Delete(0);
-    list.EndUpdate();
-    EXPECT_EQ(changes, 1);
-    list.EndUpdate();
-    EXPECT_EQ(changes, 2);
-    EXPECT_THROW(list.Get(5), EListError);
-    EXPECT_THROW(list.Delete(-1), EListError);
-    EXPECT_THROW(list.Insert(3, "x"), EListError);
-    EXPECT_EQ(list.ClassName(), "TStringList");
-    EXPECT_THROW(list.Assign(TComponent()), EConvertError) << "a list takes only lists";
-}
-
 // Each edit made to a string list and to a line buffer: the list's text after it, and the
 // buffer's lines and tags equal to the list's; strings the buffer made stay with their lines.
-TEST(StringList, EditsGiveTheirTextAndALineBufferTheSameLines)
+TEST(StringList, EditsGiveTheirTextAndALineBufferTheSameLinesAndUpdatesBatchTheChangeEvents)
 {
     TLineBuffer buffer;
     TStringList model;
@@ -150,6 +116,30 @@ TEST(StringList, EditsGiveTheirTextAndALineBufferTheSameLines)
         EXPECT_EQ(list->IndexOf("PORT=995"), 0);
     }
     both([](TStrings& AList) { AList.Clear(); }, "");
+
+    // Change events wait for the outermost EndUpdate; bad indexes and other classes' contents raise.
+    TStringList list;
+    int changes = 0;
+    list.OnChange = [&](TObject* ASender) {
+        EXPECT_EQ(ASender, &list);
+        ++changes;
+    };
+    list.Add("a");
+    EXPECT_EQ(changes, 1);
+    list.BeginUpdate();
+    list.Add("b");
+    list.Add("c");
+    list.BeginUpdate();
+    list.Delete(0);
+    list.EndUpdate();
+    EXPECT_EQ(changes, 1);
+    list.EndUpdate();
+    EXPECT_EQ(changes, 2);
+    EXPECT_THROW(list.Get(5), EListError);
+    EXPECT_THROW(list.Delete(-1), EListError);
+    EXPECT_THROW(list.Insert(3, "x"), EListError);
+    EXPECT_EQ(list.ClassName(), "TStringList");
+    EXPECT_THROW(list.Assign(TComponent()), EConvertError) << "a list takes only lists";
 }
 
 TEST(MemoryStream, GrowsSeeksAndCopiesAndFileStreamsWriteReadAndReportMissingFiles)
@@ -194,13 +184,9 @@ TEST(MemoryStream, GrowsSeeksAndCopiesAndFileStreamsWriteReadAndReportMissingFil
         TFileStream out(path, fmCreate);
         out.WriteText("line 1\r\nline 2\r\n");
     }
-    TStringList list;
-    list.LoadFromFile(path);
-    ASSERT_EQ(list.Count(), 2);
-    EXPECT_EQ(list[1], "line 2");
     TMemoryStream m;
     m.LoadFromFile(path);
-    EXPECT_EQ(m.GetSize(), 16);
+    EXPECT_EQ(m.View(), "line 1\r\nline 2\r\n");
     std::filesystem::remove(path);
     EXPECT_THROW(TFileStream(path, fmOpenRead), EFOpenError);
     EXPECT_THROW(TFileStream("/nonexistent-dir/x", fmCreate), EFCreateError);
@@ -258,33 +244,24 @@ TEST(DateTime, EncodesAndDecodesTheCalendar)
     EXPECT_THROW(EncodeDate(2008, 13, 1), EConvertError);
     EXPECT_THROW(EncodeTime(24, 0, 0, 0), EConvertError);
     const TDateTime t = EncodeDate(2008, 6, 3) + EncodeTime(10, 20, 30, 0);
-    const TDateParts p = DecodeDateTime(t);
-    EXPECT_EQ(p.Year, 2008);
-    EXPECT_EQ(p.Month, 6);
-    EXPECT_EQ(p.Day, 3);
-    EXPECT_EQ(p.Hour, 10);
-    EXPECT_EQ(p.Minute, 20);
-    EXPECT_EQ(p.Second, 30);
-    EXPECT_EQ(p.DayOfWeek, 3); // a Tuesday
+    // Formatting reads every part of the decoded date, the day of the week too.
     EXPECT_EQ(FormatDateTime("ddd, d mmm yyyy hh:mm:ss", t), "Tue, 3 Jun 2008 10:20:30");
     EXPECT_EQ(DateTimeToStr(EncodeDate(2008, 6, 3)), "2008-06-03");
     EXPECT_EQ(DateTimeToUnix(UnixToDateTime(1212488430)), 1212488430);
     EXPECT_EQ(DecodeDateTime(EncodeDate(1600, 2, 29)).Day, 29);
 }
 
-TEST(ErrorCodes, EveryLibraryCodeHasItsOwnNumber)
+TEST(ErrorCodes, EveryLibraryCodeHasItsOwnNumberInItsFamilysRange)
 {
+    // Codes above -100 are the per-class codes of other errors; EixDkimError's are -10 to -29.
+    const std::tuple<const char*, std::span<const int32_t>, int32_t, int32_t> families[] = {
+        {"fixed", FixedErrorCodes, INT32_MIN, INT32_MAX}, {"library", LibraryOwnErrorCodes, INT32_MIN, -100},
+        {"DKIM", DkimErrorCodes, -29, -10}};
     std::set<int32_t> seen;
-    for (int32_t code : FixedErrorCodes)
-        EXPECT_TRUE(seen.insert(code).second) << code;
-    for (int32_t code : LibraryOwnErrorCodes)
-    {
-        EXPECT_LE(code, -100) << "codes above -100 are the per-class codes of other errors";
-        EXPECT_TRUE(seen.insert(code).second) << code << " is used twice";
-    }
-    for (int32_t code : DkimErrorCodes)
-    {
-        EXPECT_TRUE(code <= -10 && code >= -29) << code << " is outside the range of EixDkimError";
-        EXPECT_TRUE(seen.insert(code).second) << code << " is used twice";
+    for (const auto& [family, codes, lowest, highest] : families) {
+        for (const int32_t code : codes) {
+            EXPECT_TRUE(code >= lowest && code <= highest) << code << " is outside the range of the " << family << " codes";
+            EXPECT_TRUE(seen.insert(code).second) << code << " is used twice";
+        }
     }
 }
