@@ -16,7 +16,7 @@ constexpr char Minimal[] = "v=1; a=rsa-sha256; d=example.com; s=sel; h=from:to; 
 
 // ---- Signature tags -------------------------------------------------------------------------
 
-TEST(DkimSignatureParse, RefusesMalformedFields)
+TEST(DkimSignature, ParseRefusesMalformedFieldsReadsTagsAtTheirBoundariesOnlyAndNamesTheirCanonicalizationsAndHash)
 {
     const std::pair<std::string, int32_t> cases[] = {{Minimal, 0}, {std::string(Minimal) + "; unknown=1;", 0},
         {std::string(Minimal) + "; d=other.com", DkimInvalidFormatCode},
@@ -36,10 +36,7 @@ TEST(DkimSignatureParse, RefusesMalformedFields)
         else
             test::ExpectError<EixDkimError>([&signature, &text = value] { signature.Parse(text); }, error);
     }
-}
 
-TEST(DkimSignature, ParseReadsTagsAtTheirBoundariesOnlyAndNamesTheirCanonicalizationsAndHash)
-{
     // "h" and "a" also occur inside the bh and b values; only tag names count.
     TixDkimSignature signature;
     signature.Parse("v=1; bh=xh=a= ; b=AB c\r\n\tD=; a=rsa-sha1; d=ex.com; s=s1; h = From : to: FROM; "
@@ -57,10 +54,10 @@ TEST(DkimSignature, ParseReadsTagsAtTheirBoundariesOnlyAndNamesTheirCanonicaliza
     EXPECT_EQ(signature.GetHashAlgorithm(), "sha1");
 
     // Canonicalization names, and algorithm names without a hash.
-    const std::vector<std::tuple<std::string, std::string, std::string>> cases{
+    const std::vector<std::tuple<std::string, std::string, std::string>> names{
         {"", "simple", "simple"}, {"relaxed", "relaxed", "simple"}, {"relaxed/relaxed", "relaxed", "relaxed"},
         {"simple/relaxed", "simple", "relaxed"}};
-    for (const auto& [c, header, body] : cases) {
+    for (const auto& [c, header, body] : names) {
         signature.Canonicalization = c;
         EXPECT_EQ(signature.GetHeaderCanonicalization(), header) << c;
         EXPECT_EQ(signature.GetBodyCanonicalization(), body) << c;
