@@ -339,12 +339,6 @@ std::string TopReply(int32_t ANumber)
     return "+OK\r\nSubject: " + std::to_string(ANumber) + "\r\n..dot\r\n.\r\n";
 }
 
-/// The header every scripted TOP reply carries, dot un-stuffed.
-std::vector<std::string> TopHeader(int32_t ANumber)
-{
-    return {"Subject: " + std::to_string(ANumber), ".dot"};
-}
-
 TEST_F(Pop3Session, ListingPipelinesOnlyWhenOfferedAndARefusedTopCostsOnlyItsMessage)
 {
     struct TCase
@@ -400,7 +394,8 @@ TEST_F(Pop3Session, ListingPipelinesOnlyWhenOfferedAndARefusedTopCostsOnlyItsMes
             EXPECT_EQ(listed.Size, listed.Number * 100);
             EXPECT_EQ(listed.Uid, std::string("uid-") + char('a' + listed.Number - 1));
             EXPECT_EQ(listed.HeaderRead, listed.Number != 3);
-            EXPECT_EQ(listed.Header, listed.Number == 3 ? std::vector<std::string>{} : TopHeader(listed.Number));
+            const std::vector<std::string> header{"Subject: " + std::to_string(listed.Number), ".dot"}; // dot un-stuffed
+            EXPECT_EQ(listed.Header, listed.Number == 3 ? std::vector<std::string>{} : header);
             EXPECT_EQ(listed.HeaderError, listed.Number == 3 ? "-ERR no such message" : "");
         }
     }

@@ -56,7 +56,6 @@ protected:
 };
 
 using IxmailDovecot = IxmailPeer;
-using IxmailDns = IxmailPeer;
 
 // ---- pop3 --------------------------------------------------------------------------------
 
@@ -170,7 +169,7 @@ TEST_F(IxmailDovecot, AnUntrustedCertificateIsRefusedWithItsIssuer)
 
 // ---- dns ---------------------------------------------------------------------------------
 
-TEST_F(IxmailDns, RecordsReadAsDigPrintsThem)
+TEST_F(IxmailPeer, DnsRecordsReadAsDigPrintsThem)
 {
     // Over TCP only where it matters: a reply too big for UDP, and one more.
     for (const std::string question : {"www.ix.test A", "WWW.ix.test aaaa", "ix.test MX --tcp", "alias2.ix.test A",
