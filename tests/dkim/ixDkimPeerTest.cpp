@@ -138,12 +138,11 @@ protected:
         const std::string out = OpenDkim("Mode v\nTestPublicKeys " + File("keys") + "\n", "", files);
         std::vector<std::string> verdicts;
         for (const std::string& file : files) {
-            const std::string prefix = "opendkim: " + file + ": verification ";
-            const size_t at = out.find(prefix);
-            const size_t end = at == std::string::npos ? at : out.find('\n', at);
-            const std::string line =
-                at == std::string::npos ? "no verdict in:\n" + out : out.substr(at + prefix.size(), end - at - prefix.size());
-            verdicts.push_back(line.ends_with(" succeeded") ? "succeeded" : line);
+            std::smatch verdict;
+            if (!std::regex_search(out, verdict, std::regex("opendkim: " + file + ": verification (.*)")))
+                verdicts.push_back("no verdict in:\n" + out);
+            else
+                verdicts.push_back(verdict[1].str().ends_with(" succeeded") ? "succeeded" : verdict[1].str());
         }
         return verdicts;
     }
@@ -158,15 +157,12 @@ protected:
         const std::string out = OpenDkim("", "-b s -d ix.test -s " + ASelector + " -k " + key + " -c " +
             ACanonicalization + " -S " + AAlgorithm, {File("unsigned")});
         // The filter prints the field it inserts: "### INSHEADER: ... hvalue='VALUE'", folded with LF.
-        const std::string marker = "hname='DKIM-Signature' hvalue='";
-        const size_t at = out.find(marker);
-        const size_t end = at == std::string::npos ? at : out.find('\'', at + marker.size());
-        if (end == std::string::npos) {
+        std::smatch field;
+        if (!std::regex_search(out, field, std::regex("hname='DKIM-Signature' hvalue='([^']*)'"))) {
             ADD_FAILURE() << "opendkim did not sign:\n" << out;
             return AMessage;
         }
-        const std::string value = out.substr(at + marker.size(), end - at - marker.size());
-        return "DKIM-Signature: " + std::regex_replace(value, std::regex("\n"), "\r\n") + "\r\n" + AMessage;
+        return "DKIM-Signature: " + std::regex_replace(field[1].str(), std::regex("\n"), "\r\n") + "\r\n" + AMessage;
     }
 
     /// Verify of ASigned with keys from DNS succeeds with a key of the type that ALabel names
