@@ -64,6 +64,11 @@ struct TCheckCase {
     const char* StatusText = nullptr;
 };
 
+void PrintTo(const TCheckCase& AValue, std::ostream* AStream)
+{
+    *AStream << testing::PrintToString(AValue.Name);
+}
+
 class DkimVerifierChecks : public DkimComponent, public testing::WithParamInterface<TCheckCase>
 {
 };
