@@ -102,6 +102,21 @@ TEST(PlatformWaits, BadHandlesFailWithInvalidHandleAndUnsupportedArgumentsWithIn
     EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
 }
 
+TEST(PlatformMessages, SignalledHandleTakesPrecedenceOverWaitingMessagesWhichAZeroMaskIgnores)
+{
+    const TEventHandle event = Event(true, true);
+    TRecordingWindow window;
+    ASSERT_TRUE(PostMessageA(window.Get(), WM_USER, 1, 0));
+    const HANDLE handles[] = {event.get()};
+    EXPECT_EQ(MsgWaitForMultipleObjects(1, handles, FALSE, Cap, QS_ALLEVENTS), WAIT_OBJECT_0);
+    ASSERT_TRUE(ResetEvent(event.get()));
+    EXPECT_EQ(MsgWaitForMultipleObjects(1, handles, FALSE, Cap, QS_ALLEVENTS), WAIT_OBJECT_0 + 1);
+    // A zero mask ignores the waiting message.
+    EXPECT_EQ(MsgWaitForMultipleObjects(1, handles, FALSE, 20, 0), WAIT_TIMEOUT);
+    DispatchPendingMessages();
+    EXPECT_EQ(window.Received, (std::vector<std::pair<UINT, WPARAM>>{{WM_USER, 1}}));
+}
+
 TEST(PlatformMessages, TimerFiresInsideMessageWaitOnItsWindowOrThroughItsCallback)
 {
     TRecordingWindow window;
