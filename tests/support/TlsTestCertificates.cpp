@@ -55,15 +55,6 @@ void AddExtension(X509* ACert, X509* AIssuer, int ANid, const std::string& AValu
     X509_EXTENSION_free(extension);
 }
 
-void SetSerial(X509* ACert, const std::vector<uint8_t>& ASerial)
-{
-    BIGNUM* number = BN_bin2bn(ASerial.data(), static_cast<int>(ASerial.size()), nullptr);
-    ASN1_INTEGER* serial = BN_to_ASN1_INTEGER(number, nullptr);
-    Check(serial != nullptr && X509_set_serialNumber(ACert, serial) == 1, "serial");
-    ASN1_INTEGER_free(serial);
-    BN_free(number);
-}
-
 const std::filesystem::path& TempDir()
 {
     static const std::filesystem::path dir = [] {
@@ -118,7 +109,7 @@ TTestCert MakeCertificate(const TCertSpec& ASpec, const TTestCert* AIssuer)
     X509* cert = X509_new();
     EVP_PKEY* key = SharedKey(ASpec.CertificateAuthority);
     X509_set_version(cert, 2);
-    SetSerial(cert, ASpec.Serial);
+    ASN1_INTEGER_set_uint64(X509_get_serialNumber(cert), ASpec.Serial);
     X509_gmtime_adj(X509_getm_notBefore(cert), ASpec.NotBeforeDays * 86400);
     X509_gmtime_adj(X509_getm_notAfter(cert), ASpec.NotAfterDays * 86400);
     X509_NAME* name = X509_get_subject_name(cert);
@@ -203,21 +194,21 @@ const TCertFiles& CertFiles()
             paths[AName + ".key"] = WriteTempFile("peer-" + AName + ".key", ACert.KeyPem());
         };
         TTestCert ca = MakeCertificate({.CommonName = "ix Test CA", .Organization = "ix tests",
-            .Serial = {1}, .NotAfterDays = 3650, .CertificateAuthority = true,
+            .Serial = 1, .NotAfterDays = 3650, .CertificateAuthority = true,
             .ExtendedKeyUsage = ""});
         save("ca", ca);
         save("server", MakeCertificate({.CommonName = "localhost",
-            .AltNames = "DNS:localhost,IP:127.0.0.1", .Serial = {2}}, &ca));
+            .AltNames = "DNS:localhost,IP:127.0.0.1", .Serial = 2}, &ca));
         save("expired", MakeCertificate({.CommonName = "localhost",
-            .AltNames = "DNS:localhost,IP:127.0.0.1", .Serial = {3}, .NotBeforeDays = -10,
+            .AltNames = "DNS:localhost,IP:127.0.0.1", .Serial = 3, .NotBeforeDays = -10,
             .NotAfterDays = -9}, &ca));
         save("other", MakeCertificate({.CommonName = "other.invalid",
-            .AltNames = "DNS:other.invalid", .Serial = {4}}, &ca));
+            .AltNames = "DNS:other.invalid", .Serial = 4}, &ca));
         save("client", MakeCertificate({.CommonName = "ix test client",
-            .AltNames = "DNS:client.example.org,email:client@example.org", .Serial = {5},
+            .AltNames = "DNS:client.example.org,email:client@example.org", .Serial = 5,
             .ExtendedKeyUsage = "clientAuth"}, &ca));
         save("self", MakeCertificate({.CommonName = "localhost", .AltNames = "DNS:localhost",
-            .Serial = {6}}));
+            .Serial = 6}));
         TrustOnly(ca.Pem());
         return TCertFiles{std::move(paths), std::move(ca)};
     }();

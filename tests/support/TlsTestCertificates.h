@@ -24,8 +24,7 @@ struct TCertSpec
     std::string EmailAttribute{};
     /// Subject alternative names in OpenSSL's notation ("DNS:a.test,IP:127.0.0.1,email:x@a.test").
     std::string AltNames{};
-    /// The serial number's bytes, most significant first.
-    std::vector<uint8_t> Serial{0x01};
+    uint64_t Serial = 1;
     /// Validity relative to now, in days.
     long NotBeforeDays = -1;
     long NotAfterDays = 365;

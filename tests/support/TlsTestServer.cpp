@@ -162,27 +162,15 @@ Step TlsServerSteps::Handshake(std::vector<std::string> ABehindLastFlight, size_
     });
 }
 
-Step TlsServerSteps::SendRecords(std::vector<std::string> ATexts, size_t AHoldBack) const
+Step TlsServerSteps::SendRecords(std::vector<std::string> ATexts, TRecordsSend AHow) const
 {
-    return Step::Call([server = FServer, texts = std::move(ATexts), AHoldBack](ScriptIo& AIo) {
-        SendHoldingBack(AIo, RecordsOf(*server, texts), AHoldBack);
-    });
-}
-
-Step TlsServerSteps::SendRecordsAndClose(std::vector<std::string> ATexts) const
-{
-    return Step::Call([server = FServer, texts = std::move(ATexts)](ScriptIo& AIo) {
-        const std::string records = RecordsOf(*server, texts);
-        AIo.Send(records + server->Close());
-    });
-}
-
-Step TlsServerSteps::SendTampered(std::string AText) const
-{
-    return Step::Call([server = FServer, text = std::move(AText)](ScriptIo& AIo) {
-        std::string record = server->Write(text);
-        record.back() = static_cast<char>(record.back() ^ 0x20);
-        AIo.Send(record);
+    return Step::Call([server = FServer, texts = std::move(ATexts), AHow](ScriptIo& AIo) {
+        std::string bytes = RecordsOf(*server, texts);
+        if (AHow.Tamper)
+            bytes.back() = static_cast<char>(bytes.back() ^ 0x20);
+        if (AHow.Close)
+            bytes += server->Close();
+        SendHoldingBack(AIo, bytes, AHow.HoldBack);
     });
 }
 

@@ -46,6 +46,17 @@ private:
     std::unique_ptr<TImpl> FImpl;
 };
 
+/// How TlsServerSteps::SendRecords sends its records.
+struct TRecordsSend
+{
+    /// > 0: the last HoldBack bytes go in a second send after the test's Signal.
+    size_t HoldBack = 0;
+    /// The close notification follows the records.
+    bool Close = false;
+    /// The last byte of the last record is changed.
+    bool Tamper = false;
+};
+
 /// Script steps of one TLS server session on a scripted server's connection, in script order.
 class TlsServerSteps
 {
@@ -58,13 +69,8 @@ public:
     /// tickets that answer the client's Finished); with AHoldBack > 0 the last AHoldBack bytes
     /// go in a second send after the test's Signal.
     Step Handshake(std::vector<std::string> ABehindLastFlight = {}, size_t AHoldBack = 0) const;
-    /// The records of ATexts (one each) in one send; with AHoldBack > 0 the last AHoldBack bytes
-    /// go in a second send after the test's Signal.
-    Step SendRecords(std::vector<std::string> ATexts, size_t AHoldBack = 0) const;
-    /// The records of ATexts (one each) and the close notification in one send.
-    Step SendRecordsAndClose(std::vector<std::string> ATexts) const;
-    /// The record of AText with its last byte changed.
-    Step SendTampered(std::string AText) const;
+    /// The records of ATexts (one each) in one send, as AHow says.
+    Step SendRecords(std::vector<std::string> ATexts, TRecordsSend AHow = {}) const;
     /// Reads records until exactly AText has arrived as application bytes.
     Step ExpectText(std::string AText) const;
     /// Reads until the client's close notification has arrived.

@@ -20,7 +20,7 @@ TEST(Certificate, ReadsEveryFieldOfACertificateAndLeavesThoseItLacksEmpty)
 {
     const TTestCert cert = MakeCertificate({.CommonName = "pop.example.test", .Organization = "Example",
         .EmailAttribute = "postmaster@example.test", .AltNames = "DNS:pop.example.test,email:other@example.test",
-        .Serial = {0x0A, 0x02, 0x01}, .NotBeforeDays = -2, .NotAfterDays = 30,
+        .Serial = 0x0A0201, .NotBeforeDays = -2, .NotAfterDays = 30,
         .ExtendedKeyUsage = "serverAuth,clientAuth"}, &TestAuthority());
     const TContextPtr context = ContextOf(cert);
     const TixCertificate certificate(context.get());

@@ -46,7 +46,7 @@ protected:
 TEST_F(ChainPolicy, BuildsTheChainUpToTheTrustedRootWithIntermediatesOfTheAdditionalStore)
 {
     // The intermediate comes from the additional store: the server's own file.
-    const TTestCert intermediate = Issue({.CommonName = "ix Intermediate", .Serial = {9},
+    const TTestCert intermediate = Issue({.CommonName = "ix Intermediate", .Serial = 9,
         .CertificateAuthority = true, .ExtendedKeyUsage = ""});
     const TTestCert below = MakeCertificate({.CommonName = "localhost", .AltNames = "DNS:localhost"}, &intermediate);
     EXPECT_EQ(PolicyError(below, u"localhost"), CERT_E_CHAINING);
@@ -69,7 +69,7 @@ TEST_F(ChainPolicy, BuildsTheChainUpToTheTrustedRootWithIntermediatesOfTheAdditi
 TEST_F(ChainPolicy, ReportsEachFaultOfTheChainUnlessItsIgnoreFlagIsGiven)
 {
     const TTestCert otherAuthority =
-        MakeCertificate({.CommonName = "Other CA", .Serial = {7}, .CertificateAuthority = true, .ExtendedKeyUsage = ""});
+        MakeCertificate({.CommonName = "Other CA", .Serial = 7, .CertificateAuthority = true, .ExtendedKeyUsage = ""});
     const TTestCert self = MakeCertificate({.CommonName = "localhost", .AltNames = "DNS:localhost"});
     const TTestCert orphan = MakeCertificate({.CommonName = "localhost", .AltNames = "DNS:localhost"}, &otherAuthority);
     const TTestCert expired = Issue({.CommonName = "localhost", .AltNames = "DNS:localhost",
@@ -145,8 +145,8 @@ TEST_F(ChainPolicy, MatchesHostNamesAndAddressesAsRfc6125Says)
 
 TEST_F(ChainPolicy, ChecksRevocationAgainstTheListsOfTheTrustStoreWhenAsked)
 {
-    const TTestCert revoked = Issue({.CommonName = "localhost", .AltNames = "DNS:localhost", .Serial = {0x66}});
-    const TTestCert good = Issue({.CommonName = "localhost", .AltNames = "DNS:localhost", .Serial = {0x67}});
+    const TTestCert revoked = Issue({.CommonName = "localhost", .AltNames = "DNS:localhost", .Serial = 0x66});
+    const TTestCert good = Issue({.CommonName = "localhost", .AltNames = "DNS:localhost", .Serial = 0x67});
     // No list for the authority: the status is unknown, which is refused unless accepted.
     EXPECT_EQ(PolicyError(good, u"localhost", 0, 0, CERT_CHAIN_REVOCATION_CHECK_END_CERT), CRYPT_E_REVOCATION_OFFLINE);
     EXPECT_EQ(PolicyError(good, u"localhost", 0, SECURITY_FLAG_IGNORE_REVOCATION,

@@ -4,7 +4,6 @@
 
 #include "net/ixNetTestUtils.h"
 #include "net/ixSocketUtils.h"
-#include "support/ExpectError.h"
 #include "support/ScriptedServer.h"
 #include "support/TlsTestServer.h"
 
@@ -139,18 +138,6 @@ TEST(TcpClientTls, ModeAndPortDecideBetweenPlainAndTlsStreams)
     }
 }
 
-/// Opens AClient in plain text against AServer and reads the greeting.
-void OpenPlain(TStlsClient& AClient, const ScriptedServer& AServer)
-{
-    AClient.SetServer("127.0.0.1");
-    AClient.SetPort(AServer.Port());
-    AClient.SetTimeOut(10000);
-    AClient.Open();
-    TMemoryStream greeting;
-    ReadUntil(*AClient.GetConnection(), greeting, "\r\n");
-    EXPECT_EQ(greeting.View(), "+OK ready\r\n");
-}
-
 TEST(TcpClientStartTls, LivePlainConnectionSwitchesToTlsAfterTheCommand)
 {
     TlsServerSteps tls(13);
@@ -158,7 +145,13 @@ TEST(TcpClientStartTls, LivePlainConnectionSwitchesToTlsAfterTheCommand)
         Step::Send("+OK begin TLS\r\n"), tls.Handshake(), tls.ExpectText("NOOP\r\n"),
         tls.SendRecords({"+OK\r\n"}), tls.ExpectText("QUIT\r\n"), tls.ExpectClose()});
     TStlsClient client;
-    OpenPlain(client, server);
+    client.SetServer("127.0.0.1");
+    client.SetPort(server.Port());
+    client.SetTimeOut(10000);
+    client.Open();
+    TMemoryStream greeting;
+    ReadUntil(*client.GetConnection(), greeting, "\r\n");
+    EXPECT_EQ(greeting.View(), "+OK ready\r\n");
     int changes = 0;
     client.OnChanged = [&](TObject*) { ++changes; };
     client.StartTls();
@@ -178,22 +171,6 @@ TEST(TcpClientStartTls, LivePlainConnectionSwitchesToTlsAfterTheCommand)
     client.Close();
     EXPECT_TRUE(client.LogoutAttempted);
     EXPECT_EQ(server.Finish(), "");
-}
-
-TEST(TcpClientStartTls, FailedSwitchClosesTheClientWithoutLogout)
-{
-    TlsServerSteps tls(13, "self");
-    ScriptedServer server({Step::Send("+OK ready\r\n"), Step::Expect("STLS"),
-        Step::Send("+OK begin TLS\r\n"), tls.Handshake(), Step::Drain()});
-    TStlsClient client;
-    client.SetUseTLS(ctExplicit);
-    OpenPlain(client, server);
-    test::ExpectError<EixSocketError>([&] { client.StartTls(); }, static_cast<int32_t>(os::CERT_E_UNTRUSTEDROOT));
-    EXPECT_FALSE(client.IsActive());
-    EXPECT_FALSE(client.GetInProgress());
-    EXPECT_FALSE(client.LogoutAttempted);
-    (void)server.Finish();
-    EXPECT_EQ(server.Received().find("QUIT"), std::string::npos);
 }
 
 }  // namespace

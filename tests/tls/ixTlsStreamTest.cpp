@@ -59,7 +59,7 @@ TEST_P(TlsStream, RecordsOfOneReadAreDecryptedTogetherAndASplitOneIsHeldUntilIts
     // The greeting travels behind the server's last handshake flight. The records go out once
     // the client is open; the last 9 bytes of the third come only when the test signals again.
     ScriptedServer server({tls.Handshake({"+OK ready\r\n"}), Step::WaitSignal(),
-        tls.SendRecords({"first record, ", "second, ", "third record"}, 9), tls.ExpectClose()});
+        tls.SendRecords({"first record, ", "second, ", "third record"}, {.HoldBack = 9}), tls.ExpectClose()});
     TixTcpClientTls client;
     Open(client, server);
     // TLS 1.2: the greeting came in the read that ended the handshake; it waits decrypted.
@@ -91,7 +91,7 @@ TEST_P(TlsStream, RecordsOfOneReadAreDecryptedTogetherAndASplitOneIsHeldUntilIts
 TEST_P(TlsStream, TamperedRecordFailsTheSessionWithTheDecryptionError)
 {
     TlsServerSteps tls(Version());
-    ScriptedServer server({tls.Handshake(), tls.SendTampered("secret\r\n"), Step::Drain()});
+    ScriptedServer server({tls.Handshake(), tls.SendRecords({"secret\r\n"}, {.Tamper = true}), Step::Drain()});
     TixTcpClientTls client;
     AimTls(client, server.Port());
     TMemoryStream received;
@@ -129,7 +129,7 @@ TEST_P(TlsStream, LargeTransfersKeepEveryByteInOrderAndProgressStepByStepUpToThe
     const auto total = static_cast<int64_t>(expected.size());
     TlsServerSteps tls(Version());
     ScriptedServer server({tls.Handshake(), tls.ExpectText(upload),
-        tls.SendRecordsAndClose(records), Step::Drain()});
+        tls.SendRecords(records, {.Close = true}), Step::Drain()});
     TixTcpClientTls client;
     client.SetBatchSize(INT32_MAX); // stored as the largest batch; sizes grow without overflow
     EXPECT_EQ(client.GetBatchSize(), TixConnection::MaxBatchSize);
