@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "support/ChunkedConnection.h"
@@ -130,24 +131,21 @@ TEST(Pop3Client, AttachedMessageIsForgottenWhenDestroyed)
 
 TEST(AuthIdentity, UserTextSplitsIntoDomainAndUser)
 {
-    struct TCase
-    {
-        std::string Text, User, Domain;
-    };
-    const TCase table[] = {
+    // The text, its user and its domain.
+    const std::tuple<std::string, std::string, std::string> table[] = {
         {"a/b\\c", "c", "a/b"}, // "DOMAIN\\user", "DOMAIN/user" and "user": the Cyrus logins
         {"\\user", "user", ""},
     };
-    for (const TCase& item : table)
+    for (const auto& [text, user, domain] : table)
     {
-        TixAuthIdentity identity(item.Text, "pw");
-        EXPECT_EQ(identity.GetUser(), item.User) << item.Text;
-        EXPECT_EQ(identity.GetDomain(), item.Domain) << item.Text;
+        TixAuthIdentity identity(text, "pw");
+        EXPECT_EQ(identity.GetUser(), user) << text;
+        EXPECT_EQ(identity.GetDomain(), domain) << text;
         const os::SEC_WINNT_AUTH_IDENTITY_A* record = identity.GetIdentity();
         EXPECT_EQ(record->Flags, 1u);
-        EXPECT_EQ(record->UserLength, item.User.size());
-        EXPECT_EQ(record->DomainLength, item.Domain.size());
-        EXPECT_EQ(record->Domain == nullptr, item.Domain.empty());
+        EXPECT_EQ(record->UserLength, user.size());
+        EXPECT_EQ(record->DomainLength, domain.size());
+        EXPECT_EQ(record->Domain == nullptr, domain.empty());
         EXPECT_EQ(std::string(reinterpret_cast<const char*>(record->Password)), "pw");
     }
 }
