@@ -1,5 +1,6 @@
-// Arbitrary texts through the header readers, DKIM, the domain encoder and the translator, built
-// once per check (IX_FUZZ_CHECK names the check of the target):
+// Arbitrary input through the readers of untrusted text and bytes (the header readers, DKIM, the
+// domain encoder, the translator, DNS replies, NTLM challenges and RSA keys), built once per check
+// (IX_FUZZ_CHECK names the check of the target):
 // - fuzz_dkim_key: a DKIM key record raises only EixDkimError; one that parses builds into a
 //   record that parses to the same fields;
 // - fuzz_dkim_signature: a DKIM-Signature field value raises only EixDkimError; the same text as
@@ -24,6 +25,18 @@
 //   of its own, and reading arbitrary values never crashes;
 // - fuzz_email_address: parsing single addresses and address lists never crashes or raises; a
 //   name and a plain mailbox written as a full address parse back unchanged.
+// - fuzz_dns_message: a DNS reply raises only EixDnsError (malformed bytes, -1, or the response
+//   code of a well-formed reply); one that parses is built again into a 64 KB buffer, raising at
+//   most EixDnsError or the conversion error of an A record text, and the built form parses to
+//   the same number of records;
+// - fuzz_ntlm_challenge: an NTLM CHALLENGE message from the server is refused or accepted without
+//   reading outside the input, and an accepted one gives an answer whose size follows from what
+//   was accepted;
+// - fuzz_rsa_key_import: every RSA key import (PKCS #1 RSAPrivateKey and RSAPublicKey DER,
+//   SubjectPublicKeyInfo DER, a modulus with an exponent, and, first byte 0x80 or above, a raw key
+//   blob; below 0x80 the first byte modulo 4 picks the import) raises only EixCryptError; a key
+//   that imports exports and re-imports to the same encoding, does not take the data as its own
+//   signature, and a private key signs what its public key verifies.
 // The first byte of the encoded words and parameter inputs picks their options.
 #include <algorithm>
 #include <cstdlib>
@@ -34,13 +47,16 @@
 #include "FuzzInput.h"
 #include "core/ixStrings.h"
 #include "core/ixSysUtils.h"
+#include "crypto/ixCryptSignature.h"
 #include "dkim/ixDkimCanonicalizer.h"
 #include "dkim/ixDkimKey.h"
 #include "dkim/ixDkimSignature.h"
+#include "dns/ixDnsMessage.h"
 #include "message/ixEmailAddress.h"
 #include "message/ixHeaderFieldList.h"
 #include "message/ixIdnTranslator.h"
 #include "message/ixMailHeader.h"
+#include "platform/internal/ixOsNtlm.h"
 #include "platform/ixOsKernel.h"
 #include "util/ixUtils.h"
 #include "util/ixTranslator.h"
@@ -247,6 +263,109 @@ void Utf8Ansi(std::span<const uint8_t> ABytes)
     if (!text.empty() && text.find_first_of("\r\n") == std::string::npos && ABytes.size() < 4096)
         for (const TixEncodeMethod method : {cmQuotedPrintable, cmBase64})
             CheckEncodedWordsRoundTrip(text, "utf-8", 1 + ABytes[0] % 40, method, " ");
+}
+
+void DnsMessage(std::span<const uint8_t> ABytes)
+{
+    TixDnsMessage message;
+    TMemoryStream built;
+    if (!fuzz::Completes<EixDnsError>([&] { message.Parse(ABytes); }) ||
+        !fuzz::Completes<EixDnsError, EConvertError>([&] { message.Build(built, 65535); }))
+        return;
+    TixDnsMessage copy;
+    copy.Parse(std::span<const uint8_t>(built.Memory(), static_cast<size_t>(built.Size())));
+    fuzz::Require(copy.GetAnswers().Count() == message.GetAnswers().Count() &&
+        copy.GetAdditionalRecords().Count() == message.GetAdditionalRecords().Count());
+}
+
+void NtlmChallenge(std::span<const uint8_t> ABytes)
+{
+    using namespace os::internal;
+    TNtlmChallenge challenge;
+    if (!ParseNtlmChallenge(ABytes, challenge))
+        return;
+    fuzz::Require(challenge.TargetInfo.size() <= ABytes.size());
+    TNtlmUser user{"user", "DOMAIN", {}};
+    TNtlmClientValues values;
+    values.Workstation = "HOST";
+    const TNtlmBytes answer = BuildNtlmAuthenticate(challenge, user, values);
+    // Header, texts (Unicode or not), LM response, NTProofStr and blob, at most a 16-byte key.
+    const size_t blob = 28 + (challenge.TargetInfo.empty() ? 4 : challenge.TargetInfo.size()) + 4;
+    fuzz::Require(answer.size() >= 72 + 10 + 24 + 16 + blob && answer.size() <= 72 + 28 + 24 + 16 + blob + 16);
+}
+
+/// Imports a key blob as the provider takes it.
+void ImportBlob(const TixByteArray& AInput)
+{
+    os::HCRYPTPROV provider = 0;
+    os::HCRYPTKEY handle = 0;
+    fuzz::Require(os::CryptAcquireContextA(&provider, nullptr, nullptr, os::PROV_RSA_FULL, os::CRYPT_VERIFYCONTEXT));
+    const auto size = static_cast<os::DWORD>(AInput.size());
+    if (os::CryptImportKey(provider, AInput.data(), size, 0, os::CRYPT_EXPORTABLE, &handle))
+        os::CryptDestroyKey(handle);
+    os::CryptReleaseContext(provider, 0);
+}
+
+using TImport = void (*)(TixCryptApiRsaKey&, const TixByteArray&);
+
+/// The imports, picked by the first byte modulo 4; the first one takes a private key.
+const TImport Imports[] = {
+    [](TixCryptApiRsaKey& AKey, const TixByteArray& AInput) { AKey.SetRsaPrivateKey(AInput); },
+    [](TixCryptApiRsaKey& AKey, const TixByteArray& AInput) { AKey.SetRsaPublicKey(AInput); },
+    [](TixCryptApiRsaKey& AKey, const TixByteArray& AInput) { AKey.SetPublicKeyInfo(AInput); },
+    [](TixCryptApiRsaKey& AKey, const TixByteArray& AInput) {
+        // A modulus and an exponent: the first byte tells how many bytes the exponent takes.
+        const size_t split = AInput.empty() ? 0 : AInput[0] % 8;
+        const auto middle = AInput.begin() + static_cast<ptrdiff_t>(std::min(split, AInput.size()));
+        AKey.SetRsaKey(TixByteArray(middle, AInput.end()), TixByteArray(AInput.begin(), middle));
+    },
+};
+
+void CheckImportedKey(TixCryptApiRsaKey& AKey, uint8_t AKind, const TixByteArray& AInput)
+{
+    const TixByteArray publicKey = AKey.GetRsaPublicKey();
+    TixCryptApiRsaKey again;
+    again.Init();
+    again.SetPublicKeyInfo(AKey.GetPublicKeyInfo());
+    fuzz::Require(again.GetRsaPublicKey() == publicKey);
+    TixSignatureRsaSha256 signature;
+    signature.Init();
+    signature.SetPublicKey(AKey);
+    signature.Update(AInput, 0, static_cast<int32_t>(AInput.size()));
+    fuzz::Require(!signature.VerifySignature(AInput)); // the data as its own signature
+    if (AKind % 4 == 0)
+    {
+        const TixByteArray privateKey = AKey.GetRsaPrivateKey();
+        again.SetRsaPrivateKey(privateKey);
+        fuzz::Require(again.GetRsaPrivateKey() == privateKey);
+        TixSignatureRsaSha1 signer;
+        signer.Init();
+        signer.SetPrivateKey(AKey);
+        signer.Update(AInput, 0, static_cast<int32_t>(AInput.size()));
+        const TixByteArray signed_ = signer.Sign();
+        signer.Init();
+        signer.SetPublicKey(again);
+        signer.Update(AInput, 0, static_cast<int32_t>(AInput.size()));
+        fuzz::Require(signer.VerifySignature(signed_));
+    }
+}
+
+void RsaKeyImport(std::span<const uint8_t> ABytes)
+{
+    if (ABytes.empty())
+        return;
+    const TixByteArray input(ABytes.begin() + 1, ABytes.end());
+    if (ABytes[0] >= 0x80)
+    {
+        ImportBlob(input);
+        return;
+    }
+    TixCryptApiRsaKey key;
+    if (fuzz::Completes<EixCryptError>([&] {
+            key.Init();
+            Imports[ABytes[0] % 4](key, input);
+        }))
+        CheckImportedKey(key, ABytes[0], input);
 }
 
 /// Runs a check of the input's bytes.
