@@ -2,7 +2,8 @@
 // checks that line lists get the same lines), then read back by LoadMessage and, every fifth
 // one, by Python's email package (mime_reader.py); each reader must see the header properties
 // (LoadMessage) and the part tree, types, file names, Content-IDs and decoded bytes the message
-// was composed from.
+// was composed from. A corpus of messages as other programs write them (corpus/make_corpus.py)
+// is read by LoadMessage as Python's email package reads it, where the library's rules allow.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -257,12 +258,21 @@ constexpr uint32_t ReaderStep = 5;
 
 /// One line per part as the reader scripts print them (see mime_reader.py).
 using TTree = std::vector<std::string>;
-/// The decoded data of an attachment.
-using TDataOf = std::function<const std::string&(TixAttachmentBody&)>;
+/// The decoded data of a leaf body.
+using TDataOf = std::function<std::string(TixMessageBody&)>;
 
 std::string Md5(std::string_view AData)
 {
     return AData.empty() ? "d41d8cd98f00b204e9800998ecf8427e" : Md5Hex(AData);
+}
+
+/// A text body's text as lines ending with LF, the last one without it.
+std::string PlainText(TixMessageBody& ABody)
+{
+    std::string text = StringReplace(dynamic_cast<TixTextBody&>(ABody).GetStrings().GetText(), "\r", "");
+    if (text.ends_with('\n'))
+        text.pop_back();
+    return text;
 }
 
 TTree Tree(TixMailMessage& AMessage, const TDataOf& AData)
@@ -274,19 +284,13 @@ TTree Tree(TixMailMessage& AMessage, const TDataOf& AData)
         tree.push_back("0\t" + LowerCase(AMessage.GetContentType()) + "\t-\t-\t" + Dash(AMessage.GetContentSubType()));
     const auto line = [&](TixMessageBody& ABody, int ADepth) {
         // A plain (non-MIME) message states no types.
-        const std::string start = std::to_string(ADepth) + "\t" + (typed ? LowerCase(ABody.GetContentType()) : "-") + "\t";
+        const std::string start = std::to_string(ADepth) + "\t" + (typed ? Dash(LowerCase(ABody.GetContentType())) : "-") + "\t";
         if (auto* multipart = dynamic_cast<TixMultipartBody*>(&ABody))
             return start + "-\t-\t" + Dash(multipart->GetContentSubType());
-        if (auto* attachment = dynamic_cast<TixAttachmentBody*>(&ABody)) {
-            const std::string& name = attachment->GetComposeName();
-            return start + (name.empty() ? "-" : Hex(name)) + "\t" + Md5(AData(*attachment)) + "\t" +
-                Dash(attachment->GetContentID());
-        }
-        // Texts as lines ending with LF, the last one without it.
-        std::string text = StringReplace(dynamic_cast<TixTextBody&>(ABody).GetStrings().GetText(), "\r", "");
-        if (text.ends_with('\n'))
-            text.pop_back();
-        return start + "-\t" + Md5(text) + "\t-";
+        auto* attachment = dynamic_cast<TixAttachmentBody*>(&ABody);
+        const std::string name = attachment ? attachment->GetComposeName() : "";
+        return start + (name.empty() ? "-" : Hex(name)) + "\t" + Md5(AData(ABody)) + "\t" +
+            (attachment ? Dash(attachment->GetContentID()) : "-");
     };
     DescribeBodies(AMessage.GetBodies(), line, tree, parts ? 1 : 0);
     return tree;
@@ -352,11 +356,13 @@ protected:
 
         ExpectSameHeader(loaded, original);
         EXPECT_EQ(loaded.GetMessageFormat() == mfUUencode, original.GetMessageFormat() == mfUUencode);
-        const TTree expected = Tree(original, [&](TixAttachmentBody& ABody) -> const std::string& {
-            return files.Files[ABody.GetFileName()];
+        const TTree expected = Tree(original, [&](TixMessageBody& ABody) {
+            auto* attachment = dynamic_cast<TixAttachmentBody*>(&ABody);
+            return attachment ? files.Files[attachment->GetFileName()] : PlainText(ABody);
         });
-        EXPECT_EQ(Tree(loaded, [&](TixAttachmentBody& ABody) -> const std::string& { return recorder.DataAdded[&ABody]; }),
-            expected);
+        EXPECT_EQ(Tree(loaded, [&](TixMessageBody& ABody) {
+            return dynamic_cast<TixAttachmentBody*>(&ABody) ? recorder.DataAdded[&ABody] : PlainText(ABody);
+        }), expected);
         // Python does not read a plain message's uuencoded blocks: it splits out uuencoded data
         // only for a part whose transfer encoding says x-uuencode.
         if (AIndex % ReaderStep != 0 || original.GetMessageFormat() == mfUUencode) {
@@ -395,5 +401,42 @@ TEST_P(GeneratedMessages, ReadBackAsComposedByThisLibraryAndPython)
 }
 
 INSTANTIATE_TEST_SUITE_P(Batches, GeneratedMessages, ::testing::Range(0u, MessageCount, BatchSize));
+
+TEST(MessageCorpus, BodyTreesMatchPythonsEmailPackage)
+{
+    const TScratch dir("corpus");
+    const std::string script = (std::filesystem::path(IX_MESSAGE_TEST_DIR) / "corpus" / "make_corpus.py").string();
+    const TProgramRun run = RunProgram("/usr/bin/python3", script + " " + dir.Path().string(), dir.Path());
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    TStringList manifest;
+    manifest.LoadFromFile((dir.Path() / "manifest.txt").string());
+    const std::map<std::string, TTree> corpus = ReadTrees(manifest.Join("\n"));
+    ASSERT_GE(corpus.size(), 500u);
+    for (const auto& [name, expected] : corpus) {
+        SCOPED_TRACE(name);
+        TStringList source;
+        source.LoadFromFile((dir.Path() / name).string());
+        TixMailMessage message;
+        TBodyDataRecorder recorder(message);
+        message.LoadMessage(source);
+        EXPECT_EQ(Tree(message, [&](TixMessageBody& ABody) {
+            // The text around the blocks of a uuencoded message comes in pieces: its lines count.
+            auto* text = dynamic_cast<TixTextBody*>(&ABody);
+            return text && message.GetMessageFormat() == mfUUencode ? text->GetStrings().Join("\r\n") : recorder.DataAdded[&ABody];
+        }), expected);
+        // Taken without a handler, the decoder writes into the lines itself while the source
+        // lines are freed behind it: every text body gets the same lines.
+        TStringList taken;
+        taken.Assign(source);
+        TixMailMessage unwatched;
+        unwatched.TakeMessage(taken);
+        EXPECT_EQ(taken.Count(), 0);
+        const auto lines = [](TixMessageBody& ABody) {
+            auto* text = dynamic_cast<TixTextBody*>(&ABody);
+            return text ? text->GetStrings().Join("|") : std::string();
+        };
+        EXPECT_EQ(Tree(unwatched, lines), Tree(message, lines));
+    }
+}
 
 } // namespace

@@ -1,18 +1,16 @@
 #!/usr/bin/python3
 """Writes a deterministic corpus of mail messages and, beside it, what Python's email package
-reads from each, in the terms in which the library reports it: the part tree, and per leaf its
-content type, file name and decoded bytes.
+reads from each, in the terms in which the library reports it.
 
 Usage: make_corpus.py OUTDIR [COUNT]
 
-OUTDIR/NNNN.eml holds message NNNN (CR LF line ends); OUTDIR/manifest.txt holds, per message:
-    M <number> <kind> <flags or ->
-    S <shape: per body "P" (multipart) or "L" (leaf) and its depth, the parts of the message 0>
-    L <content type or -> <file name, hex, or -> <decoded bytes, hex, "=" when empty>   (per leaf)
-    E
+OUTDIR/NNNN.eml holds message NNNN (CR LF line ends); OUTDIR/manifest.txt holds, per message, a
+line "== NNNN.eml", then its part tree in the lines of ../mime_reader.py: per part its depth,
+content type ("-" where it has none), HEX(file name), MD5 of the decoded bytes, and the "type"
+item of a multipart or the Content-ID of a leaf, separated by TAB, "-" for what a part lacks.
 Where the library's rules differ from Python's reading on purpose, the manifest follows the
 library (see leaf_record). A uuencoded message gets no Python reading (the email package does
-not split such blocks): its leaves are what the generator embedded.
+not split such blocks): its leaves are what the generator embedded, without types.
 """
 
 
@@ -21,6 +19,7 @@ import binascii
 import email
 import email.header
 import email.policy
+import hashlib
 import os
 import quopri
 import random
@@ -265,12 +264,6 @@ class Generator:
         return header, body, ["blank-preamble"]
 
 
-def shape(part, depth):
-    if part.is_multipart() and part.get_content_type() != "message/rfc822":
-        return ["P%d" % depth] + [s for p in part.get_payload() for s in shape(p, depth + 1)]
-    return ["L%d" % depth]
-
-
 def leaves(part):
     if part.is_multipart() and part.get_content_type() != "message/rfc822":
         for p in part.get_payload():
@@ -279,16 +272,18 @@ def leaves(part):
         yield part
 
 
-def hexed(data):
-    return data.hex() or "="
+def leaf_line(depth, content_type, name, data, content_id):
+    return "%d\t%s\t%s\t%s\t%s" % (depth, content_type, safe_name(name).hex() if name else "-",
+                                 hashlib.md5(data).hexdigest(), content_id or "-")
 
 
-def leaf_record(part, runs_to_end):
+def leaf_record(part, depth, runs_to_end):
     """A leaf as the library reports it, where its rules differ from Python's reading:
     a message/rfc822 part is one attachment named after the embedded subject; a text part without
-    "attachment" disposition is a text body, which has no file name; a part that runs to the end
-    of the message has no line break before a boundary to keep, so its final line break goes, as
-    it does before a boundary; an invalid base64 character ends the data (Python skips it)."""
+    "attachment" disposition is a text body, which has no file name or Content-ID; a part that
+    runs to the end of the message has no line break before a boundary to keep, so its final line
+    break goes, as it does before a boundary; an invalid base64 character ends the data (Python
+    skips it)."""
     content_type = part.get_content_type() if part.get("Content-Type") else "-"
     name = part.get_filename()
     if content_type == "message/rfc822":
@@ -302,9 +297,32 @@ def leaf_record(part, runs_to_end):
             data = base64_before_bad_character(part.get_payload())
         elif runs_to_end and encoding != "base64" and data.endswith(b"\r\n"):
             data = data[:-2]
+    content_id = str(part.get("Content-ID", "")).strip("<>")
     if part.get_content_maintype() == "text" and part.get_content_disposition() != "attachment":
-        name = None
-    return "L %s %s %s" % (content_type, hexed(safe_name(name)) if name else "-", hexed(data))
+        name = content_id = None
+    return leaf_line(depth, content_type, name, data, content_id)
+
+
+def tree(message, flags):
+    """The manifest lines of a MIME message: a multipart type without parts is one part of it."""
+    lines = []
+    last = list(leaves(message))[-1]
+
+    def describe(part, depth):
+        if part.is_multipart() and part.get_content_type() != "message/rfc822":
+            lines.append("%d\t%s\t-\t-\t%s" % (depth, part.get_content_type(), part.get_param("type") or "-"))
+            for child in part.get_payload():
+                describe(child, depth + 1)
+        else:
+            runs_to_end = not message.is_multipart() or ("unclosed" in flags and part is last)
+            lines.append(leaf_record(part, depth, runs_to_end))
+
+    if message.get_content_maintype() == "multipart" and not message.is_multipart():
+        lines.append("0\t%s\t-\t-\t-" % message.get_content_type())
+        describe(message, 1)
+    else:
+        describe(message, 0)
+    return lines
 
 
 def base64_before_bad_character(text):
@@ -331,26 +349,18 @@ def main():
                 text, plain, blocks = generator.uuencoded(number)
                 with open(path, "wb") as out:
                     out.write(text.encode("ascii"))
-                manifest.write("M %04d uuencode -\n" % number)
-                manifest.write("S " + " ".join(["L0"] * (1 + len(blocks))) + "\n")
-                manifest.write("L - - %s\n" % hexed(plain))
+                manifest.write("== %04d.eml\n" % number)
+                manifest.write(leaf_line(0, "-", None, plain, None) + "\n")
                 for name, data in blocks:
-                    manifest.write("L application/octet-stream %s %s\n" % (hexed(safe_name(name)), hexed(data)))
-                manifest.write("E\n")
+                    manifest.write(leaf_line(0, "-", name, data, None) + "\n")
                 continue
             kind, flags, text = generator.message(number)
             raw = text.encode("latin-1")
             with open(path, "wb") as out:
                 out.write(raw)
             message = email.message_from_bytes(raw, policy=email.policy.default)
-            top = shape(message, -1)[1:] if message.is_multipart() else ["L0"]
-            manifest.write("M %04d %s %s\n" % (number, kind, ",".join(flags) or "-"))
-            manifest.write("S %s\n" % " ".join(top))
-            parts = list(leaves(message))
-            for part in parts:
-                runs_to_end = not message.is_multipart() or ("unclosed" in flags and part is parts[-1])
-                manifest.write(leaf_record(part, runs_to_end) + "\n")
-            manifest.write("E\n")
+            manifest.write("== %04d.eml\n" % number)
+            manifest.write("".join(line + "\n" for line in tree(message, flags)))
 
 
 if __name__ == "__main__":
