@@ -4,7 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <sstream>
+#include <regex>
 
 #include "support/ProgramRun.h"
 
@@ -21,10 +21,8 @@ TEST(Examples, ReadmeFetchExampleIsACopyOfFetchMailbox)
     const std::string readme = ReadAll(std::string(IX_SOURCE_DIR) + "/README.md");
     const size_t start = readme.find("```cpp\n", readme.find("\n### Fetch a mailbox\n"));
     ASSERT_NE(start, std::string::npos) << "no C++ block under \"### Fetch a mailbox\" in README.md";
-    std::istringstream lines(readme.substr(start + 7, readme.find("\n```", start + 7) - start - 7));
-    std::string block;
-    for (std::string line; std::getline(lines, line);)
-        block += (line.empty() ? "" : std::string(8, ' ') + line) + "\n";
+    const std::string block = std::regex_replace(readme.substr(start + 7, readme.find("\n```", start + 7) - start - 6),
+        std::regex("^(.)", std::regex::multiline), "        $1");
     ASSERT_GE(std::count(block.begin(), block.end(), '\n'), 10);
     EXPECT_NE(ReadAll(std::string(IX_SOURCE_DIR) + "/examples/fetch_mailbox.cpp").find("\n" + block), std::string::npos)
         << "README.md's fetch example differs from examples/fetch_mailbox.cpp:\n" << block;

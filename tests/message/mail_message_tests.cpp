@@ -79,6 +79,7 @@ TEST_F(MailMessageTest, HeaderFieldsBecomeDecodedProperties)
     // A later line that is neither a field nor a continuation begins the body.
     EXPECT_EQ(Message.GetRawHeader().Count(), 17);
     EXPECT_EQ(Message.GetBodyStart(), 17);
+    EXPECT_EQ(Message.GetBodies()[0].GetEncodedStart(), 17);
     EXPECT_EQ(Message.MessageText().Join("|"), "no colon on this line||body");
 }
 
