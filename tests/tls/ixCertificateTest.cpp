@@ -1,6 +1,5 @@
 #include "tls/ixCertificate.h"
 
-#include "crypto/ixCryptUtils.h"
 #include "support/TlsTestCertificates.h"
 #include "platform/ixOsKernel.h"
 #include "util/ixUtils.h"

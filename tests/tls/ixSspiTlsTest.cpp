@@ -147,23 +147,6 @@ TEST(SspiFlags, ProtocolChainAndPolicyBits)
         0x1000u | 0x2000u | 0x100u | 0x80u | 0x200u);
 }
 
-// ---- packages ---------------------------------------------------------------------------------
-
-TEST(SspiPackages, SchannelIsChosenAndATypedPackageIsPassedAsTyped)
-{
-    TixTlsClientSspi client;
-    EXPECT_EQ(client.GetPackageName(), "Microsoft Unified Security Protocol Provider");
-    client.SetSecurityPackage("   ");
-    EXPECT_EQ(client.GetPackageName(), "Microsoft Unified Security Protocol Provider");
-    client.SetSecurityPackage(" Microsoft Unified Security Protocol Provider");
-    EXPECT_EQ(client.GetPackageName(), " Microsoft Unified Security Protocol Provider");
-    TMemoryStream data;
-    TixCertificateList none(false);
-    EXPECT_EQ(test::ExpectError<EixSSPIError>([&] { client.HandshakeStep(data, none, false); },
-                  os::SEC_E_SECPKG_NOT_FOUND),
-        "The requested security package does not exist");
-}
-
 // ---- handshake and verification ---------------------------------------------------------------
 
 TEST(SspiTls, ClientCertificateIsAskedForAndCheckedByTheServer)
@@ -216,7 +199,7 @@ TEST(SspiTls, ApplicationDataBehindTheClientsLastFlightReachesTheServerEvenWhenC
     EXPECT_EQ(std::string(text.View()), "USER a\r\nPASS b\r\n");
 }
 
-TEST(SspiTls, ShutdownSendsTheCloseNotificationAndTheContextStartsAgain)
+TEST(SspiTls, ShutdownSendsTheCloseNotificationAndTheContextStartsAgainWithThePackageSetThen)
 {
     TSspiPair pair;
     ASSERT_EQ(pair.Handshake(), tsExtraData);
@@ -228,9 +211,18 @@ TEST(SspiTls, ShutdownSendsTheCloseNotificationAndTheContextStartsAgain)
     TMemoryStream nothing;
     EXPECT_EQ(pair.Client.Shutdown(nothing), tsOk) << "no context: nothing to send";
     EXPECT_EQ(nothing.Size(), 0);
-    // A new session starts from the first step.
+    // A new session starts from the first step, with the package set then: a blank one is
+    // Schannel, a typed one is passed as typed.
     TixCertificateList none(false);
+    pair.Client.SetSecurityPackage("   ");
+    EXPECT_EQ(pair.Client.GetPackageName(), "Microsoft Unified Security Protocol Provider");
     EXPECT_EQ(pair.Client.HandshakeStep(nothing, none, false), tsSendToken);
+    TixTlsClientSspi typed;
+    typed.SetSecurityPackage(" Microsoft Unified Security Protocol Provider");
+    EXPECT_EQ(typed.GetPackageName(), " Microsoft Unified Security Protocol Provider");
+    EXPECT_EQ(test::ExpectError<EixSSPIError>([&] { typed.HandshakeStep(nothing, none, false); },
+                  os::SEC_E_SECPKG_NOT_FOUND),
+        "The requested security package does not exist");
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include "tls/ixTcpClientTls.h"
 
 #include "net/ixNetTestUtils.h"
-#include "net/ixSocketUtils.h"
 #include "support/PeerEnv.h"
 #include "support/ProgramRun.h"
 #include "support/TlsTestCertificates.h"
