@@ -162,8 +162,10 @@ TEST_F(Pop3Session, FailedOpenRaisesTheRefusalAndFiresNoEvent)
     std::string hostile = TixEncoder::DecodeWith(cmBase64, NtlmChallenge);
     hostile[44] = '\xF0';
     using TExpect = std::string (Pop3Session::*)(int32_t);
-    const TExpect refused = &Pop3Session::ExpectOpenFails<EixTcpClientError>;
-    const TExpect sspi = &Pop3Session::ExpectOpenFails<EixSSPIError>;
+    // A pointer to a protected member is named through this test's own class.
+    using TSelf = std::remove_pointer_t<decltype(this)>;
+    const TExpect refused = &TSelf::ExpectOpenFails<EixTcpClientError>;
+    const TExpect sspi = &TSelf::ExpectOpenFails<EixSSPIError>;
     struct TCase
     {
         std::vector<Step> Script;
