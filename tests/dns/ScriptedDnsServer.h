@@ -1,19 +1,17 @@
 #pragma once
-// A scripted in-process DNS server for the tests: a thread with a UDP socket on a loopback
-// address that hands each query to the test's responder and sends back the datagrams it
-// returns, each from the server's own socket or from a second socket on another port.
+// A scripted in-process DNS server for the tests: a scripted UDP server on a loopback address
+// that hands each query to the test's responder and sends back the datagrams it returns, each
+// from the server's own socket or from a second socket on another port.
 
 #include "core/ixStreams.h"
 #include "dns/ixDnsMessage.h"
-#include "platform/ixOsSockets.h"
+#include "support/LoopbackListener.h"
+#include "support/ScriptedServer.h"
 
 #include <atomic>
-#include <chrono>
 #include <functional>
 #include <mutex>
-#include <stdexcept>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -28,6 +26,12 @@ struct TDnsDatagram
 };
 
 using TDnsResponder = std::function<std::vector<TDnsDatagram>(TixDnsMessage& AQuery)>;
+
+/// The DNS message of the wire bytes ABytes.
+inline void ParseInto(TixDnsMessage& AMessage, const std::string& ABytes)
+{
+    AMessage.Parse(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(ABytes.data()), ABytes.size()));
+}
 
 /// The wire form of a reply to AQuery (built in a buffer of 64 KB): its ID and question, QR set,
 /// and the records that AFill adds.
@@ -48,24 +52,14 @@ class ScriptedDnsServer
 public:
     /// Listens on AAddress (127.0.0.x) at APort (0: a free port).
     ScriptedDnsServer(const char* AAddress, uint16_t APort, TDnsResponder AResponder)
-        : FResponder(std::move(AResponder))
+        : FResponder(std::move(AResponder)), FServer(AAddress, APort, {Step::Call([this](ScriptIo& AIo) { Serve(AIo); })})
     {
-        os::WSAStartup(os::MAKEWORD(2, 2), nullptr);
-        FSocket = Bound(AAddress, APort);
-        FOther = Bound(AAddress, 0);
-        FThread = std::thread([this] { Run(); });
+        uint16_t otherPort = 0;
+        FOther = BindLoopback(os::SOCK_DGRAM, otherPort, AAddress); // the server has started the socket library
     }
+    ~ScriptedDnsServer() { (void)os::closesocket(FOther); }
 
-    ~ScriptedDnsServer()
-    {
-        FStop = true;
-        FThread.join();
-        os::closesocket(FSocket);
-        os::closesocket(FOther);
-        os::WSACleanup();
-    }
-
-    uint16_t Port() const noexcept { return FPort; }
+    uint16_t Port() const noexcept { return FServer.Port(); }
     /// The source port and the ID of every query received so far.
     std::vector<std::pair<uint16_t, int32_t>> Queries() const
     {
@@ -74,65 +68,31 @@ public:
     }
 
 private:
-    os::SOCKET Bound(const char* AAddress, uint16_t APort)
+    void Serve(ScriptIo& AIo)
     {
-        const os::SOCKET result = os::socket(os::AF_INET, os::SOCK_DGRAM, os::IPPROTO_UDP);
-        os::SOCKADDR_IN address{};
-        address.sin_family = os::AF_INET;
-        address.sin_port = os::htons(APort);
-        address.sin_addr.S_un.S_addr = os::inet_addr(AAddress);
-        int length = sizeof address;
-        os::ULONG nonBlocking = 1;
-        if (result == os::INVALID_SOCKET
-            || os::bind(result, reinterpret_cast<os::SOCKADDR*>(&address), length) != 0
-            || os::getsockname(result, reinterpret_cast<os::SOCKADDR*>(&address), &length) != 0
-            || os::ioctlsocket(result, os::FIONBIO, &nonBlocking) != 0)
-            throw std::runtime_error("cannot bind a UDP socket on the loopback address");
-        if (FPort == 0)
-            FPort = os::ntohs(address.sin_port);
-        return result;
-    }
-
-    void Run()
-    {
-        char buffer[65536];
-        while (!FStop)
+        for (;;)
         {
-            os::SOCKADDR_IN from{};
-            int fromLength = sizeof from;
-            const int received = os::recvfrom(FSocket, buffer, sizeof buffer, 0, reinterpret_cast<os::SOCKADDR*>(&from), &fromLength);
-            if (received <= 0)
-            {
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
-                continue;
-            }
             TixDnsMessage query;
-            try
-            {
-                query.Parse(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(buffer), static_cast<size_t>(received)));
-            }
-            catch (const EixDnsError&)
-            {
-                continue;
-            }
+            ParseInto(query, AIo.TakeSome());
+            const os::SOCKADDR_IN sender = LoopbackAddress(AIo.PeerPort());
             {
                 std::lock_guard lock(FLock);
-                FQueries.emplace_back(os::ntohs(from.sin_port), query.GetHeader().GetID());
+                FQueries.emplace_back(AIo.PeerPort(), query.GetHeader().GetID());
             }
             for (const TDnsDatagram& datagram : FResponder(query))
-                os::sendto(datagram.FromOtherPort ? FOther : FSocket, datagram.Bytes.data(), static_cast<int>(datagram.Bytes.size()), 0,
-                    reinterpret_cast<os::SOCKADDR*>(&from), fromLength);
+                if (datagram.FromOtherPort)
+                    (void)os::sendto(FOther, datagram.Bytes.data(), static_cast<int>(datagram.Bytes.size()), 0,
+                        reinterpret_cast<const os::SOCKADDR*>(&sender), sizeof sender);
+                else
+                    AIo.Send(datagram.Bytes);
         }
     }
 
     TDnsResponder FResponder;
-    os::SOCKET FSocket = os::INVALID_SOCKET;
-    os::SOCKET FOther = os::INVALID_SOCKET;
-    uint16_t FPort = 0;
-    std::atomic<bool> FStop{false};
     mutable std::mutex FLock;
     std::vector<std::pair<uint16_t, int32_t>> FQueries;
-    std::thread FThread;
+    std::atomic<os::SOCKET> FOther{os::INVALID_SOCKET};
+    ScriptedServer FServer; // last: its thread ends before the fields above go
 };
 
 } // namespace ix::test

@@ -130,9 +130,8 @@ test::Step AnswerOverTcp(const std::string& AText, std::vector<size_t> ACuts, si
     return test::Step::Call([AText, ACuts, AKeep](test::ScriptIo& AIo) {
         const std::string prefix = AIo.Take(2);
         const size_t length = static_cast<uint8_t>(prefix[0]) << 8 | static_cast<uint8_t>(prefix[1]);
-        const std::string bytes = AIo.Take(length);
         TixDnsMessage query;
-        query.Parse(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+        test::ParseInto(query, AIo.Take(length));
         const std::string message = ReplyTo(query, TxtAnswer(AText));
         const std::string reply =
             (std::string{static_cast<char>(message.size() >> 8), static_cast<char>(message.size() & 0xFF)} + message)

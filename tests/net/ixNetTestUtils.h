@@ -74,19 +74,6 @@ struct TixTestSocketTraits
 };
 using TTestSocket = TixUniqueHandle<TixTestSocketTraits>;
 
-/// A socket of AType bound to 127.0.0.1:APort (0: any free port); APort receives the port.
-inline TTestSocket BindLoopback(int AType, uint16_t& APort)
-{
-    TTestSocket socket(os::socket(os::AF_INET, AType, 0));
-    os::SOCKADDR_IN address = LoopbackAddress(APort);
-    int length = sizeof address;
-    if (os::bind(socket.Get(), reinterpret_cast<os::SOCKADDR*>(&address), length) != 0)
-        return TTestSocket();
-    EXPECT_EQ(os::getsockname(socket.Get(), reinterpret_cast<os::SOCKADDR*>(&address), &length), 0);
-    APort = os::ntohs(address.sin_port);
-    return socket;
-}
-
 /// The error code and text of an EixSocketError raised by AAction ({0, ""} when none).
 inline std::pair<int32_t, std::string> SocketErrorOf(const std::function<void()>& AAction)
 {

@@ -1,6 +1,7 @@
 #pragma once
-// The loopback sockets of in-process peers (scripted test servers, benchmark senders): a TCP
-// socket listening on 127.0.0.1 at a port the system chooses, and a client connected to one.
+// The loopback sockets of in-process peers (scripted test servers, benchmark senders): a socket
+// bound to a loopback address at a port the system chooses, a TCP listener, and a client
+// connected to one.
 
 #include "platform/ixOsSockets.h"
 
@@ -9,37 +10,47 @@
 
 namespace ix::test {
 
-/// 127.0.0.1:APort as an IPv4 socket address.
-inline os::SOCKADDR_IN LoopbackAddress(uint16_t APort)
+/// AAddress:APort as an IPv4 socket address.
+inline os::SOCKADDR_IN LoopbackAddress(uint16_t APort, const char* AAddress = "127.0.0.1")
 {
     os::SOCKADDR_IN address{};
     address.sin_family = os::AF_INET;
     address.sin_port = os::htons(APort);
-    address.sin_addr.S_un.S_addr = os::htonl(os::INADDR_LOOPBACK);
+    address.sin_addr.S_un.S_addr = os::inet_addr(AAddress);
     return address;
 }
 
-/// A TCP socket listening on 127.0.0.1 at a free port, which APort receives. AReceiveBuffer
-/// above 0 sets the receive buffer size that accepted connections inherit. Raises
-/// std::runtime_error when no socket can be made or it cannot listen (the socket is closed).
+/// A socket of AType bound to AAddress (127.0.0.x) at APort (0: a free port), which APort
+/// receives; INVALID_SOCKET when it cannot be bound. AReceiveBuffer above 0 sets its receive
+/// buffer size (which the connections a listener accepts inherit).
+inline os::SOCKET BindLoopback(int AType, uint16_t& APort, const char* AAddress = "127.0.0.1", int AReceiveBuffer = 0)
+{
+    const os::SOCKET socket = os::socket(os::AF_INET, AType, 0);
+    if (AReceiveBuffer > 0)
+        (void)os::setsockopt(socket, os::SOL_SOCKET, os::SO_RCVBUF, reinterpret_cast<const char*>(&AReceiveBuffer), sizeof(int));
+    os::SOCKADDR_IN address = LoopbackAddress(APort, AAddress);
+    int length = sizeof address;
+    if (os::bind(socket, reinterpret_cast<os::SOCKADDR*>(&address), length) != 0
+        || os::getsockname(socket, reinterpret_cast<os::SOCKADDR*>(&address), &length) != 0)
+    {
+        (void)os::closesocket(socket);
+        return os::INVALID_SOCKET;
+    }
+    APort = os::ntohs(address.sin_port);
+    return socket;
+}
+
+/// A TCP socket listening on 127.0.0.1 at a free port, which APort receives (AReceiveBuffer: as
+/// for BindLoopback). Raises std::runtime_error when it cannot listen (the socket is closed).
 inline os::SOCKET ListenOnLoopback(uint16_t& APort, int ABacklog = 1, int AReceiveBuffer = 0)
 {
-    const os::SOCKET listener = os::socket(os::AF_INET, os::SOCK_STREAM, os::IPPROTO_TCP);
-    if (listener == os::INVALID_SOCKET)
-        throw std::runtime_error("socket failed");
-    if (AReceiveBuffer > 0)
-        (void)os::setsockopt(listener, os::SOL_SOCKET, os::SO_RCVBUF,
-            reinterpret_cast<const char*>(&AReceiveBuffer), sizeof(int));
-    os::SOCKADDR_IN address = LoopbackAddress(0);
-    int length = sizeof address;
-    if (os::bind(listener, reinterpret_cast<os::SOCKADDR*>(&address), length) != 0
-        || os::listen(listener, ABacklog) != 0
-        || os::getsockname(listener, reinterpret_cast<os::SOCKADDR*>(&address), &length) != 0)
+    APort = 0;
+    const os::SOCKET listener = BindLoopback(os::SOCK_STREAM, APort, "127.0.0.1", AReceiveBuffer);
+    if (listener == os::INVALID_SOCKET || os::listen(listener, ABacklog) != 0)
     {
         (void)os::closesocket(listener);
         throw std::runtime_error("cannot listen on 127.0.0.1");
     }
-    APort = os::ntohs(address.sin_port);
     return listener;
 }
 

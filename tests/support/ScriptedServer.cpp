@@ -51,7 +51,9 @@ struct TStopped
 class ScriptedServer::TImpl : private ScriptIo
 {
 public:
-    TImpl(std::vector<Step> AScript, int AReceiveBuffer) : FScript(std::move(AScript))
+    /// AUdpAddress: the UDP mode on that address at APort.
+    TImpl(std::vector<Step> AScript, int AReceiveBuffer, const char* AUdpAddress = nullptr, uint16_t APort = 0)
+        : FScript(std::move(AScript)), FUdp(AUdpAddress != nullptr)
     {
         os::WSADATA data;
         if (os::WSAStartup(os::MAKEWORD(2, 2), &data) != 0)
@@ -59,7 +61,13 @@ public:
         FNetEvent = os::WSACreateEvent();
         FStopEvent = os::CreateEventA(nullptr, os::TRUE, os::FALSE, nullptr);
         FSignalEvent = os::CreateEventA(nullptr, os::FALSE, os::FALSE, nullptr);
-        FListener = ListenOnLoopback(FPort, 1, AReceiveBuffer);
+        FPort = APort;
+        if (FUdp)
+            FClient = BindLoopback(os::SOCK_DGRAM, FPort, AUdpAddress);
+        else
+            FListener = ListenOnLoopback(FPort, 1, AReceiveBuffer);
+        if (FUdp && FClient == os::INVALID_SOCKET)
+            throw std::runtime_error("cannot bind a UDP socket on " + std::string(AUdpAddress));
         FThread = std::thread([this] { Run(); });
     }
 
@@ -91,7 +99,9 @@ private:
         std::string failure;
         try
         {
-            Accept();
+            if (FClient == os::INVALID_SOCKET)
+                Accept();
+            (void)os::WSAEventSelect(FClient, FNetEvent, os::FD_READ | os::FD_WRITE | os::FD_CLOSE);
             for (; FStep < FScript.size(); ++FStep)
                 RunStep(FScript[FStep]);
         }
@@ -141,7 +151,6 @@ private:
             {
                 CloseSocket(FListener); // one connection per script
                 FClient = client;
-                (void)os::WSAEventSelect(FClient, FNetEvent, os::FD_READ | os::FD_WRITE | os::FD_CLOSE);
                 return;
             }
             if (os::WSAGetLastError() != os::WSAEWOULDBLOCK)
@@ -150,13 +159,16 @@ private:
         }
     }
 
-    /// Receives at most AMax bytes into FPending; false once the client has closed.
+    /// Receives at most AMax bytes (UDP: one datagram, whose sender FPeer receives) into
+    /// FPending; false once the client has closed.
     bool ReceiveMore(size_t AMax, const char* AWhat)
     {
         std::string buffer(AMax, '\0');
         for (;;)
         {
-            const int received = os::recv(FClient, buffer.data(), static_cast<int>(AMax), 0);
+            int peerLength = sizeof FPeer;
+            const int received = os::recvfrom(FClient, buffer.data(), static_cast<int>(AMax), 0,
+                FUdp ? reinterpret_cast<os::SOCKADDR*>(&FPeer) : nullptr, &peerLength);
             if (received > 0)
             {
                 FPending.append(buffer.data(), static_cast<size_t>(received));
@@ -184,12 +196,16 @@ private:
         return taken;
     }
 
+    /// Sends ABytes (UDP: as one datagram to FPeer).
     void SendAll(const std::string& ABytes)
     {
         size_t sent = 0;
         while (sent < ABytes.size())
         {
-            const int result = os::send(FClient, ABytes.data() + sent, static_cast<int>(ABytes.size() - sent), 0);
+            const char* data = ABytes.data() + sent;
+            const int length = static_cast<int>(ABytes.size() - sent);
+            const int result = !FUdp ? os::send(FClient, data, length, 0)
+                : os::sendto(FClient, data, length, 0, reinterpret_cast<const os::SOCKADDR*>(&FPeer), sizeof FPeer);
             if (result >= 0)
                 sent += static_cast<size_t>(result);
             else if (os::WSAGetLastError() == os::WSAEWOULDBLOCK)
@@ -210,6 +226,8 @@ private:
     }
 
     void Send(const std::string& ABytes) override { SendAll(ABytes); }
+
+    uint16_t PeerPort() override { return os::ntohs(FPeer.sin_port); }
 
     void WaitSignal() override
     {
@@ -257,11 +275,13 @@ private:
     }
 
     const std::vector<Step> FScript;
+    const bool FUdp;
     os::WSAEVENT FNetEvent = nullptr;
     os::HANDLE FStopEvent = nullptr;
     os::HANDLE FSignalEvent = nullptr;
     os::SOCKET FListener = os::INVALID_SOCKET;
-    os::SOCKET FClient = os::INVALID_SOCKET;
+    os::SOCKET FClient = os::INVALID_SOCKET; // UDP: the server's socket
+    os::SOCKADDR_IN FPeer{};                 // UDP: the sender of the last datagram
     uint16_t FPort = 0;
     std::string FPending; // received, not yet taken by a step (server thread only)
 
@@ -277,6 +297,11 @@ private:
 
 ScriptedServer::ScriptedServer(std::vector<Step> AScript, int AReceiveBuffer)
     : FImpl(std::make_unique<TImpl>(std::move(AScript), AReceiveBuffer))
+{
+}
+
+ScriptedServer::ScriptedServer(const char* AAddress, uint16_t APort, std::vector<Step> AScript)
+    : FImpl(std::make_unique<TImpl>(std::move(AScript), 0, AAddress, APort))
 {
 }
 

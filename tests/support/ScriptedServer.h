@@ -1,7 +1,8 @@
 #pragma once
 // A scripted in-process TCP server on 127.0.0.1 for tests: one thread accepts one connection
 // and plays a transcript of steps (expect what the client sends, send bytes, stall, wait for
-// the test's signal, close). It records everything the client sent and reports every step that
+// the test's signal, close); or, in its UDP mode, plays them on a socket bound to a loopback
+// address, answering the sender of the last datagram. It records everything the client sent and reports every step that
 // did not happen as scripted. Every wait of the server is capped, so a broken client makes the
 // test fail instead of hang (10 s for one step).
 
@@ -29,6 +30,8 @@ public:
     virtual void Send(const std::string& ABytes) = 0;
     /// Waits until the test calls Signal().
     virtual void WaitSignal() = 0;
+    /// UDP: the port the last datagram came from.
+    virtual uint16_t PeerPort() = 0;
 };
 
 /// One step of a server's script.
@@ -69,12 +72,15 @@ public:
     /// AReceiveBuffer above 0: the receive buffer size of the connection (a small one makes a
     /// fast client wait for room).
     explicit ScriptedServer(std::vector<Step> AScript, int AReceiveBuffer = 0);
+    /// The UDP mode, on AAddress (127.0.0.x) at APort (0: a free port): TakeSome returns one
+    /// datagram, and Send answers its sender.
+    ScriptedServer(const char* AAddress, uint16_t APort, std::vector<Step> AScript);
     /// Stops the script, closes every socket and joins the thread; never throws.
     ~ScriptedServer();
     ScriptedServer(const ScriptedServer&) = delete;
     ScriptedServer& operator=(const ScriptedServer&) = delete;
 
-    /// The listening port on 127.0.0.1.
+    /// The listening port.
     uint16_t Port() const noexcept;
     /// Releases a WaitSignal step.
     void Signal();
