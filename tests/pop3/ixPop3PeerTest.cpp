@@ -107,8 +107,9 @@ protected:
         Sent.clear();
         Client.SetUserName(ALogin.User);
         Client.SetPassword(APassword);
-        Client.SetAuthorization(""); // a new token turns UseSasl on
         Client.SetUseSasl(ALogin.UseSasl);
+        Client.SetAuthorization(""); // removing a token leaves UseSasl as it was, a new one turns it on
+        EXPECT_EQ(Client.GetUseSasl(), ALogin.UseSasl);
         Client.SetAuthorization(ALogin.Token);
         Client.Method = ALogin.Method;
     }

@@ -104,17 +104,6 @@ TEST(Pop3Client, KeepAliveTickIsSkippedWhileAnExchangeRuns)
     EXPECT_EQ(client.Connection.Sent(), "NOOP\r\n");
 }
 
-TEST(Pop3Client, RemovingTheAuthorizationLeavesSaslAsItWas)
-{
-    // A new token turns it on (the token login against Dovecot), also outside reading a form
-    // (the property form tests).
-    TixPop3 client;
-    client.SetAuthorization("token");
-    client.SetUseSasl(false);
-    client.SetAuthorization("");
-    EXPECT_FALSE(client.GetUseSasl());
-}
-
 TEST(Pop3Client, AttachedMessageIsForgottenWhenDestroyed)
 {
     TixPop3 client;
