@@ -6,6 +6,8 @@
 #include "core/ixStreams.h"
 #include "core/ixStrings.h"
 #include "core/ixSysUtils.h"
+#include "dkim/ixDkim.h"
+#include "message/ixMailMessage.h"
 
 #include <gtest/gtest.h>
 
@@ -192,47 +194,24 @@ TEST(MemoryStream, GrowsSeeksAndCopiesAndFileStreamsWriteReadAndReportMissingFil
     EXPECT_THROW(TFileStream("/nonexistent-dir/x", fmCreate), EFCreateError);
 }
 
-namespace {
-class TProbe : public TComponent
-{
-public:
-    using TComponent::TComponent;
-    TComponent* Ref = nullptr;
-    void SetRef(TComponent* AValue)
-    {
-        if (Ref)
-            Ref->RemoveFreeNotification(this);
-        Ref = AValue;
-        if (Ref)
-            Ref->FreeNotification(this);
-    }
-
-protected:
-    void Notification(TComponent* AComponent, TOperation AOperation) override
-    {
-        TComponent::Notification(AComponent, AOperation);
-        if (AOperation == opRemove && AComponent == Ref)
-            Ref = nullptr;
-    }
-};
-} // namespace
-
+// A message's verifier owned by another component: the owner destroys it, and the message's
+// reference is cleared; a verifier that was let go no longer reaches the message.
 TEST(Component, OwnerDestroysChildrenAndReferencesAreCleared)
 {
-    TProbe holder;
-    auto* owner = new TProbe();
-    auto* child = new TProbe(owner);
+    TixMailMessage holder;
+    auto* owner = new TComponent();
+    auto* child = new TixDkim(owner);
     EXPECT_EQ(owner->GetComponentCount(), 1);
     EXPECT_EQ(child->GetOwner(), owner);
-    holder.SetRef(child);
+    holder.SetDkim(child);
     delete owner;
-    EXPECT_EQ(holder.Ref, nullptr);
+    EXPECT_EQ(holder.GetDkim(), nullptr);
 
-    auto* other = new TProbe();
-    holder.SetRef(other);
-    holder.SetRef(nullptr);
+    auto* other = new TixDkim();
+    holder.SetDkim(other);
+    holder.SetDkim(nullptr);
     delete other; // no notification reaches holder after RemoveFreeNotification
-    EXPECT_EQ(holder.Ref, nullptr);
+    EXPECT_EQ(holder.GetDkim(), nullptr);
 }
 
 TEST(DateTime, EncodesAndDecodesTheCalendar)
