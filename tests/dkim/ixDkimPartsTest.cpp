@@ -18,29 +18,21 @@ constexpr char Minimal[] = "v=1; a=rsa-sha256; d=example.com; s=sel; h=from:to; 
 
 TEST(DkimSignature, ParseRefusesMalformedFieldsReadsTagsAtTheirBoundariesOnlyAndNamesTheirCanonicalizationsAndHash)
 {
-    const std::pair<std::string, int32_t> cases[] = {{Minimal, 0}, {std::string(Minimal) + "; unknown=1;", 0},
-        {std::string(Minimal) + "; d=other.com", DkimInvalidFormatCode},
-        {std::string(Minimal) + "; l=-5", DkimInvalidFormatCode},
-        {std::string(Minimal) + "; l=x", DkimInvalidFormatCode},
-        {std::string(Minimal) + ";; x=1", DkimInvalidFormatCode},
-        {std::string(Minimal) + "; novalue", DkimInvalidFormatCode},
-        {"v=0; a=rsa-sha256; d=e; s=s; h=from; bh=A; b=B", DkimInvalidFormatCode},
-        {"v=1; a=rsa-sha256; d=e; s=s; bh=A; b=B", DkimInvalidFormatCode},
-        {"v=1; a=; d=e; s=s; h=from; bh=A; b=B", DkimInvalidFormatCode},
-        {"v=1; a=rsa-sha256; d=e; s=s; h=from; bh=A", DkimInvalidFormatCode}, {"", DkimInvalidFormatCode}};
-    for (const auto& [value, error] : cases) {
+    const std::string minimal = Minimal;
+    const std::string refused[] = {minimal + "; d=other.com", minimal + "; l=-5", minimal + "; l=x", minimal + ";; x=1",
+        minimal + "; novalue", "v=0; a=rsa-sha256; d=e; s=s; h=from; bh=A; b=B", "v=1; a=rsa-sha256; d=e; s=s; bh=A; b=B",
+        "v=1; a=; d=e; s=s; h=from; bh=A; b=B", "v=1; a=rsa-sha256; d=e; s=s; h=from; bh=A", ""};
+    for (const std::string& value : refused) {
         TixDkimSignature signature;
         SCOPED_TRACE(value);
-        if (error == 0)
-            EXPECT_NO_THROW(signature.Parse(value));
-        else
-            test::ExpectError<EixDkimError>([&signature, &text = value] { signature.Parse(text); }, error);
+        test::ExpectError<EixDkimError>([&] { signature.Parse(value); }, DkimInvalidFormatCode);
     }
 
-    // "h" and "a" also occur inside the bh and b values; only tag names count.
+    // "h" and "a" also occur inside the bh and b values; only tag names count; unknown tags and a
+    // last ";" are allowed.
     TixDkimSignature signature;
     signature.Parse("v=1; bh=xh=a= ; b=AB c\r\n\tD=; a=rsa-sha1; d=ex.com; s=s1; h = From : to: FROM; "
-                    "i=user=40ex.com; t=1234567890123; l=10; z=From:a=3Db|To:c; c=relaxed");
+                    "i=user=40ex.com; t=1234567890123; l=10; z=From:a=3Db|To:c; c=relaxed; unknown=1;");
     EXPECT_EQ(signature.BodyHash, "xh=a=");
     EXPECT_EQ(signature.Signature, "ABcD=");
     EXPECT_EQ(signature.SignatureAlgorithm, "rsa-sha1");
@@ -78,10 +70,9 @@ TEST(DkimSignature, BuildWritesFoldedTagsThatParseBackAndRefusesMissingValuesAnd
     signature.Selector = "sel";
     signature.UserIdentity = "j; d@example.com";
     signature.BodyHash = "47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU=";
-    for (const char* name : {"Date", "From", "To", "Subject", "MIME-Version", "Content-Type", "Message-ID", "Received"})
-        signature.SignedHeaderFields.Add(name);
-    signature.CopiedHeaderFields.Add("Subject: a|b");
-    signature.CopiedHeaderFields.Add("\tfolded");
+    signature.SignedHeaderFields.Assign(
+        TStringList{"Date", "From", "To", "Subject", "MIME-Version", "Content-Type", "Message-ID", "Received"});
+    signature.CopiedHeaderFields.Assign(TStringList{"Subject: a|b", "\tfolded"});
     TStringList message{"From: a@b", "", "body"};
     signature.Build(message, 40);
     signature.Signature = std::string(300, 'Q');
@@ -102,14 +93,13 @@ TEST(DkimSignature, BuildWritesFoldedTagsThatParseBackAndRefusesMissingValuesAnd
 
     // Refused: a field without its values, dates in the wrong order, a missing signature value.
     TixDkimSignature incomplete;
-    TStringList header{"From: a@b", ""};
-    test::ExpectError<EixDkimError>([&] { incomplete.Build(header, 76); }, DkimSignatureParamsCode);
+    test::ExpectError<EixDkimError>([&] { incomplete.Build(message, 76); }, DkimSignatureParamsCode);
     incomplete.Parse(Minimal);
     incomplete.SignatureTimestamp = Now();
     incomplete.SignatureExpiration = incomplete.SignatureTimestamp - 1;
-    test::ExpectError<EixDkimError>([&] { incomplete.Build(header, 76); }, DkimSignatureParamsCode);
+    test::ExpectError<EixDkimError>([&] { incomplete.Build(message, 76); }, DkimSignatureParamsCode);
     incomplete.Signature.clear();
-    test::ExpectError<EixDkimError>([&] { incomplete.SetSignatureValue(header, 76); }, DkimSignatureParamsCode);
+    test::ExpectError<EixDkimError>([&] { incomplete.SetSignatureValue(message, 76); }, DkimSignatureParamsCode);
 }
 
 // ---- Canonicalization -----------------------------------------------------------------------
