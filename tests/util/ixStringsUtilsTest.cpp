@@ -165,22 +165,17 @@ TEST(SplitText, SplitsAtTheDelimiterDroppingControlCharactersAndSplitQuotedTextK
         EXPECT_EQ(Lines(list), lines) << ::testing::PrintToString(text);
     }
 
-    // Quoted text: delimiters inside quotes and parentheses stay.
-    const auto split = [&](std::string_view AText, bool AKeep = true) {
-        SplitQuotedText(AText, list, ',', "\"(", "\")", AKeep);
-        return Lines(list);
-    };
-    EXPECT_EQ(split("\"Doe, John\" <j@x.org>, Bob <b@y.org>"), (TLines{"\"Doe, John\" <j@x.org>", " Bob <b@y.org>"}));
-    EXPECT_EQ(split("a (x, y), b"), (TLines{"a (x, y)", " b"}));
-    EXPECT_EQ(split("(a (b, c) d), e"), (TLines{"(a (b, c) d)", " e"}));
-    EXPECT_EQ(split("a,,b,"), (TLines{"a", "b"}));
-    EXPECT_EQ(split("\"\",x"), (TLines{"\"\"", "x"}));
-    EXPECT_EQ(split("\"abc, def"), (TLines{"\"abc, def"}));
-    EXPECT_EQ(split("\"a,b\",c", false), (TLines{"a,b", "c"}));
-    EXPECT_EQ(split("\"\",x", false), (TLines{"", "x"}));
-    // A second quoted stretch after a first one starts a new item.
-    EXPECT_EQ(split("\"a\" (c)"), (TLines{"\"a\" ", "(c)"}));
-    EXPECT_EQ(split(""), TLines{});
+    // Quoted text: delimiters inside quotes and parentheses stay; the quotes go unless kept.
+    const std::tuple<const char*, bool, TLines> quoted[] = {
+        {"\"Doe, John\" <j@x.org>, Bob <b@y.org>", true, {"\"Doe, John\" <j@x.org>", " Bob <b@y.org>"}},
+        {"a (x, y), b", true, {"a (x, y)", " b"}}, {"(a (b, c) d), e", true, {"(a (b, c) d)", " e"}},
+        {"a,,b,", true, {"a", "b"}}, {"\"\",x", true, {"\"\"", "x"}}, {"\"abc, def", true, {"\"abc, def"}},
+        {"\"a,b\",c", false, {"a,b", "c"}}, {"\"\",x", false, {"", "x"}}, {"", true, {}},
+        {"\"a\" (c)", true, {"\"a\" ", "(c)"}}}; // a second quoted stretch after a first one starts a new item
+    for (const auto& [text, keep, lines] : quoted) {
+        SplitQuotedText(text, list, ',', "\"(", "\")", keep);
+        EXPECT_EQ(Lines(list), lines) << ::testing::PrintToString(text) << (keep ? "" : " without its quotes");
+    }
 }
 
 } // namespace

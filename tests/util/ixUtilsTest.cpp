@@ -100,18 +100,15 @@ TEST(ParseMailDate, RaisesTheConversionErrorForWhatIsNotADateAndGivesZerosWithou
 
 TEST(ParseTime, ReadsTwelveHourClockTimesAndParseTimeZoneSignedHoursAndMinutesOnly)
 {
-    EXPECT_TRUE(SameMoment(ParseTime("12:05 AM"), EncodeTime(0, 5, 0, 0)));
-    EXPECT_TRUE(SameMoment(ParseTime("1:05 PM"), EncodeTime(13, 5, 0, 0)));
-    EXPECT_TRUE(SameMoment(ParseTime("12:30 pm"), EncodeTime(12, 30, 0, 0)));
-    EXPECT_TRUE(SameMoment(ParseTime("11:59:58am"), EncodeTime(11, 59, 58, 0)));
-    EXPECT_TRUE(SameMoment(ParseTime(" 10:20:30 "), EncodeTime(10, 20, 30, 0)));
-    EXPECT_TRUE(SameMoment(ParseTime("ab:cd"), 0));
+    const std::tuple<TDateTime (*)(std::string_view), const char*, TDateTime> readings[] = {
+        {ParseTime, "12:05 AM", EncodeTime(0, 5, 0, 0)}, {ParseTime, "1:05 PM", EncodeTime(13, 5, 0, 0)},
+        {ParseTime, "12:30 pm", EncodeTime(12, 30, 0, 0)}, {ParseTime, "11:59:58am", EncodeTime(11, 59, 58, 0)},
+        {ParseTime, " 10:20:30 ", EncodeTime(10, 20, 30, 0)}, {ParseTime, "ab:cd", 0},
+        {ParseTimeZone, "+0200", 2.0 / 24}, {ParseTimeZone, "-0130", -1.5 / 24}, {ParseTimeZone, "+0000", 0}};
+    for (const auto& [read, text, expected] : readings)
+        EXPECT_TRUE(SameMoment(read(text), expected)) << text;
     EXPECT_THROW(ParseTime("24:00"), EConvertError);
     EXPECT_THROW(ParseTime("10:60"), EConvertError);
-
-    EXPECT_TRUE(SameMoment(ParseTimeZone("+0200"), 2.0 / 24));
-    EXPECT_TRUE(SameMoment(ParseTimeZone("-0130"), -1.5 / 24));
-    EXPECT_TRUE(SameMoment(ParseTimeZone("+0000"), 0));
     for (const char* text : {"GMT", "EST", "+020", "0200 ", "+2500", "+0260", "", "-"})
         EXPECT_EQ(ParseTimeZone(text), 0) << text;
 }
@@ -140,17 +137,15 @@ TEST(LocalTime, GetLocalTimeZoneFormatsTheBiasAsSignHoursAndMinutesAndFileTimeTo
 TEST(Words, CountsRunsBetweenDelimitersAndIndexOfTextFindsTheFirstItemIgnoringLetterCase)
 {
     const TixCharSet blank{' '};
-    EXPECT_EQ(WordCount("+OK 2 320\r\n", blank), 3);
+    const std::tuple<const char*, TixCharSet, int32_t> counts[] = {{"+OK 2 320\r\n", blank, 3}, {"  a  b  ", blank, 2},
+        {"", blank, 0}, {"   ", blank, 0}, {"a:b;c", TixCharSet(":;"), 3}, {"a\xFF" "b", TixCharSet("\xFF"), 2}};
+    for (const auto& [text, delimiters, count] : counts)
+        EXPECT_EQ(WordCount(text, delimiters), count) << ::testing::PrintToString(text);
     EXPECT_EQ(ExtractWord(3, "+OK 2 320\r\n", blank), "320\r\n");
     EXPECT_EQ(WordPosition(3, "+OK 2 320\r\n", blank), 7);
-    EXPECT_EQ(WordCount("  a  b  ", blank), 2);
     EXPECT_EQ(ExtractWord(2, "  a  bc  ", blank), "bc");
-    EXPECT_EQ(WordCount("", blank), 0);
-    EXPECT_EQ(WordCount("   ", blank), 0);
     EXPECT_EQ(WordPosition(0, "a b", blank), 0);
     EXPECT_EQ(ExtractWord(3, "a b", blank), "");
-    EXPECT_EQ(WordCount("a:b;c", TixCharSet(":;")), 3);
-    EXPECT_EQ(WordCount("a\xFF" "b", TixCharSet("\xFF")), 2);
 
     EXPECT_EQ(IndexOfText("JUN", {"Jan", "Jun", "jun"}), 1);
     EXPECT_EQ(IndexOfText("Ju", {"Jan", "Jun"}), -1);
@@ -161,29 +156,25 @@ TEST(Words, CountsRunsBetweenDelimitersAndIndexOfTextFindsTheFirstItemIgnoringLe
 
 TEST(Quoting, QuotesAndUnquotesOnlyWhereNeededWhileTextPosIsExactAndRTextPosIgnoresLetterCase)
 {
-    EXPECT_EQ(QuoteString(""), "\"\"");
-    EXPECT_EQ(QuoteString("abc"), "\"abc\"");
-    EXPECT_EQ(QuoteString("\"abc"), "\"abc");
-    EXPECT_EQ(QuoteString("abc\""), "abc\"");
+    // Both ways: a text that begins or ends with its quote is taken as quoted already.
+    const std::pair<const char*, const char*> quoted[] = {
+        {"", "\"\""}, {"abc", "\"abc\""}, {"\"abc", "\"abc"}, {"abc\"", "abc\""}, {"\"", "\""}};
+    for (const auto& [text, quotedText] : quoted) {
+        EXPECT_EQ(QuoteString(text), quotedText) << text;
+        EXPECT_EQ(UnquoteString(quotedText), text) << quotedText;
+    }
     EXPECT_EQ(QuoteString("abc", '<', '>'), "<abc>");
-    EXPECT_EQ(UnquoteString("\""), "\"");
-    EXPECT_EQ(UnquoteString("\"\""), "");
-    EXPECT_EQ(UnquoteString("\"abc\""), "abc");
-    EXPECT_EQ(UnquoteString("\"abc"), "\"abc");
     EXPECT_EQ(UnquoteString("<abc>", '<', '>'), "abc");
 
-    // Searching.
-    EXPECT_EQ(TextPos("b", "abcb", 1), 2);
-    EXPECT_EQ(TextPos("b", "abcb", 3), 4);
-    EXPECT_EQ(TextPos("B", "abcb", 1), 0);
-    EXPECT_EQ(TextPos("b", "abcb", 0), 0);
-    EXPECT_EQ(TextPos("b", "abcb", 9), 0);
+    // Searching "abcb" from a position (RTextPos: backwards, -1 from the end).
+    using TSearch = int32_t (*)(std::string_view, std::string_view, int32_t) noexcept;
+    const std::tuple<TSearch, const char*, int32_t, int32_t> searches[] = {{TextPos, "b", 1, 2}, {TextPos, "b", 3, 4},
+        {TextPos, "B", 1, 0}, {TextPos, "b", 0, 0}, {TextPos, "b", 9, 0}, {RTextPos, "b", 3, 2}, {RTextPos, "BC", 2, 2},
+        {RTextPos, "bc", 1, 0}, {RTextPos, "x", -1, 0}, {RTextPos, "abcbc", -1, 0}};
+    for (const auto& [search, text, start, expected] : searches)
+        EXPECT_EQ(search(text, "abcb", start), expected)
+            << (search == TextPos ? "TextPos " : "RTextPos ") << text << " from " << start;
     EXPECT_EQ(RTextPos("B", "abcb"), 4);
-    EXPECT_EQ(RTextPos("b", "abcb", 3), 2);
-    EXPECT_EQ(RTextPos("BC", "abcb", 2), 2);
-    EXPECT_EQ(RTextPos("bc", "abcb", 1), 0);
-    EXPECT_EQ(RTextPos("x", "abcb"), 0);
-    EXPECT_EQ(RTextPos("abcbc", "abcb"), 0);
 }
 
 // ---- Bytes ----
