@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "core/ixStreams.h"
 #include "support/ExpectError.h"
@@ -143,13 +144,7 @@ TEST(DnsMessageBuild, EveryRecordTypeComesBackFromItsWireForm)
 
 TEST(DnsMessageBuild, RecordsWithoutUsableDataAreServerFailures)
 {
-    struct TCase
-    {
-        int32_t Type;
-        std::string Value;
-        std::string Name;
-    };
-    const TCase cases[] = {
+    const std::tuple<int32_t, std::string, std::string> cases[] = { // type, value, owner name
         {DnsTypeA, "", "a.test"},
         {DnsTypeA, "1.2.3", "a.test"},
         {DnsTypeA, "1.2.3.256", "a.test"},
@@ -160,22 +155,22 @@ TEST(DnsMessageBuild, RecordsWithoutUsableDataAreServerFailures)
         {DnsTypeNS, "ns.test", std::string(64, 'l') + ".test"},
         {DnsTypeNS, std::string(200, 'a') + "." + std::string(60, 'b'), "a.test"},
     };
-    for (const TCase& c : cases)
+    for (const auto& [type, value, name] : cases)
     {
         TixDnsMessage message;
-        TixDnsRecord* record = message.GetAnswers().Add(message.CreateRecord(c.Type));
-        record->SetName(c.Name);
+        TixDnsRecord* record = message.GetAnswers().Add(message.CreateRecord(type));
+        record->SetName(name);
         if (auto* a = dynamic_cast<TixDnsARecord*>(record))
-            a->SetIPAddress(c.Value);
+            a->SetIPAddress(value);
         else if (auto* aaaa = dynamic_cast<TixDnsAAAARecord*>(record))
-            aaaa->SetIPv6Address(c.Value);
+            aaaa->SetIPv6Address(value);
         else if (auto* mx = dynamic_cast<TixDnsMXRecord*>(record))
-            mx->SetMailServer(c.Value);
+            mx->SetMailServer(value);
         else if (auto* txt = dynamic_cast<TixDnsTXTRecord*>(record))
-            txt->SetText(c.Value);
+            txt->SetText(value);
         else if (auto* ns = dynamic_cast<TixDnsNSRecord*>(record))
-            ns->SetNameServer(c.Value);
-        SCOPED_TRACE("type " + std::to_string(c.Type) + " value '" + c.Value + "' name '" + c.Name + "'");
+            ns->SetNameServer(value);
+        SCOPED_TRACE("type " + std::to_string(type) + " value '" + value + "' name '" + name + "'");
         EXPECT_EQ(ExpectError<EixDnsError>([&] { Built(message, 4096); }, 2), "Server failure");
     }
 }

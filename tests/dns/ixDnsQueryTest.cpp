@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <ranges>
 #include <set>
 
 #include "dns/ScriptedDnsServer.h"
@@ -98,15 +99,11 @@ TEST_F(DnsQueryTest, OnlyTheReplyFromTheServerAskedWithItsIdAndQuestionIsTakenAn
         EXPECT_EQ(ResolveTXT(name), "right") << name; // the question of the reply has no final dot
     EXPECT_EQ(received, 15) << "every datagram that arrived is reported";
     // Each query from a socket and with an ID of its own.
-    std::set<uint16_t> ports;
-    std::set<int32_t> ids;
-    for (const auto& [port, id] : server.Queries())
-    {
-        ports.insert(port);
-        ids.insert(id);
-    }
-    EXPECT_EQ(ports.size(), 3u);
-    EXPECT_EQ(ids.size(), 3u);
+    const auto queries = server.Queries();
+    const auto ports = queries | std::views::keys;
+    const auto ids = queries | std::views::values;
+    EXPECT_EQ(std::set<uint16_t>(ports.begin(), ports.end()).size(), 3u);
+    EXPECT_EQ(std::set<int32_t>(ids.begin(), ids.end()).size(), 3u);
 
     ScriptedDnsServer wrongOnly("127.0.0.1", 0, WrongRepliesFirst(false));
     FQuery.SetServer("127.0.0.1");

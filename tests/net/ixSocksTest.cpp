@@ -24,12 +24,9 @@ constexpr int32_t DestinationPort = 110;
 const std::string PortBytes("\x00\x6E", 2); // 110, network order
 const std::string Greeting = "+OK POP3 ready\r\n";
 
-std::string Bytes(std::initializer_list<int> AValues)
+std::string Bytes(std::initializer_list<uint8_t> AValues)
 {
-    std::string result;
-    for (int value : AValues)
-        result += static_cast<char>(value);
-    return result;
+    return std::string(AValues.begin(), AValues.end());
 }
 
 const std::string Socks4Granted = Bytes({0, 90, 0, 0, 0, 0, 0, 0});
@@ -113,10 +110,10 @@ struct TRefusalCase
 
 TEST(SocksRefusals, CarryTheirTextAndReplyCode)
 {
-    const auto socks4 = [](int ACode, int AVersion = 0) {
+    const auto socks4 = [](uint8_t ACode, uint8_t AVersion = 0) {
         return std::vector<Step>{Step::Receive(9), Step::Send(Bytes({AVersion, ACode, 0, 0, 0, 0, 0, 0}))};
     };
-    const auto socks5 = [](int ACode, int AAddressType = 1) {
+    const auto socks5 = [](uint8_t ACode, uint8_t AAddressType = 1) {
         return std::vector<Step>{Step::Receive(3), Step::Send(Bytes({5, 0})), Step::Receive(10),
             Step::Send(Bytes({5, ACode, 0, AAddressType, 0, 0, 0, 0, 0, 0}))};
     };

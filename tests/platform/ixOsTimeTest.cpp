@@ -23,16 +23,6 @@ std::pair<int, int> HourMinute(const SYSTEMTIME& ATime)
     return {ATime.wHour, ATime.wMinute};
 }
 
-/// Runs a test under a time zone of its own and restores the previous one.
-class PlatformTimeZone : public ::testing::Test
-{
-protected:
-    static void UseZone(const char* AZone) { ix::test::TTimeZoneScope::Select(AZone); }
-
-private:
-    ix::test::TTimeZoneScope FZone{"CET-1CEST,M3.5.0,M10.5.0/3"};
-};
-
 } // namespace
 
 TEST(PlatformFileTime, ImpossibleDatesAndNegativeFileTimesAreRefused)
@@ -53,8 +43,9 @@ TEST(PlatformFileTime, ImpossibleDatesAndNegativeFileTimesAreRefused)
     EXPECT_FALSE(FileTimeToLocalFileTime(&negative, &out));
 }
 
-TEST_F(PlatformTimeZone, TimeZoneInformationGivesBiasesAndChangeOverRules)
+TEST(PlatformTimeZone, TimeZoneInformationGivesBiasesAndChangeOverRules)
 {
+    const ix::test::TTimeZoneScope zone("CET-1CEST,M3.5.0,M10.5.0/3");
     TIME_ZONE_INFORMATION info{};
     const DWORD result = GetTimeZoneInformation(&info);
     EXPECT_TRUE(result == TIME_ZONE_ID_STANDARD || result == TIME_ZONE_ID_DAYLIGHT);
@@ -73,9 +64,9 @@ TEST_F(PlatformTimeZone, TimeZoneInformationGivesBiasesAndChangeOverRules)
     EXPECT_EQ(HourMinute(info.StandardDate), std::make_pair(3, 0));
 }
 
-TEST_F(PlatformTimeZone, LocalTimeIsSystemTimeShiftedByTheZone)
+TEST(PlatformTimeZone, LocalTimeIsSystemTimeShiftedByTheZone)
 {
-    UseZone("EST5");
+    const ix::test::TTimeZoneScope zone("EST5");
     SYSTEMTIME utc{};
     SYSTEMTIME local{};
     GetSystemTime(&utc);

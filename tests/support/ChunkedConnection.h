@@ -22,11 +22,7 @@ public:
     ChunkedConnection() { SetActive(true); }
 
     /// Queues chunks, each handed out by one ReadData.
-    void Add(std::vector<std::string> AChunks)
-    {
-        for (std::string& chunk : AChunks)
-            FChunks.push_back(std::move(chunk));
-    }
+    void Add(const std::vector<std::string>& AChunks) { FChunks.insert(FChunks.end(), AChunks.begin(), AChunks.end()); }
     /// Everything the client wrote.
     const std::string& Sent() const noexcept { return FSent; }
     /// ReadData calls so far.

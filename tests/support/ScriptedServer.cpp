@@ -8,7 +8,6 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <cstring>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -18,31 +17,14 @@ namespace ix::test {
 
 namespace {
 
-const char* KindName(Step::TKind AKind)
-{
-    static constexpr const char* Names[] = {"Expect", "Send", "Receive", "Drain", "Stall", "WaitSignal", "Close", "Call"};
-    return Names[AKind];
-}
-
 /// ABytes quoted and escaped as the test framework prints a string, cut after 200 bytes.
 std::string Printable(const std::string& ABytes)
 {
     return testing::PrintToString(ABytes.substr(0, 200)) + (ABytes.size() > 200 ? "..." : "");
 }
 
-/// The script step failed; the message says how.
-struct TStepFailure : std::runtime_error
-{
-    using std::runtime_error::runtime_error;
-};
-
 /// The longest a single step waits for the client.
 constexpr std::chrono::milliseconds StepLimit{10000};
-
-/// The server is being destroyed.
-struct TStopped
-{
-};
 
 } // namespace
 
@@ -105,14 +87,9 @@ private:
             for (; FStep < FScript.size(); ++FStep)
                 RunStep(FScript[FStep]);
         }
-        catch (const TStepFailure& error)
+        catch (const std::exception& error) // a step's failure, or a Call action's error
         {
-            const size_t step = FStep;
-            failure = "step " + std::to_string(step + 1) + " (" + KindName(FScript[step].Kind) + "): " + error.what();
-        }
-        catch (const TStopped&)
-        {
-            failure = "stopped at step " + std::to_string(FStep + 1);
+            failure = "step " + std::to_string(FStep + 1) + ": " + error.what();
         }
         std::lock_guard lock(FLock);
         FFailure = failure;
@@ -127,7 +104,7 @@ private:
         const os::DWORD result =
             os::WaitForMultipleObjects(AEvent == nullptr ? 1 : 2, handles, os::FALSE, static_cast<os::DWORD>(ALimit.count()));
         if (result == os::WAIT_OBJECT_0)
-            throw TStopped{};
+            throw std::runtime_error("the server was stopped");
         return result == os::WAIT_OBJECT_0 + 1;
     }
 
@@ -135,7 +112,7 @@ private:
     void WaitNetwork(const char* AWhat)
     {
         if (!WaitFor(FNetEvent, StepLimit))
-            throw TStepFailure(std::string("timed out waiting for ") + AWhat);
+            throw std::runtime_error(std::string("timed out waiting for ") + AWhat);
         os::WSANETWORKEVENTS events;
         const os::SOCKET socket = FClient != os::INVALID_SOCKET ? FClient : FListener;
         (void)os::WSAEnumNetworkEvents(socket, FNetEvent, &events);
@@ -154,7 +131,7 @@ private:
                 return;
             }
             if (os::WSAGetLastError() != os::WSAEWOULDBLOCK)
-                throw TStepFailure("accept failed");
+                throw std::runtime_error("accept failed");
             WaitNetwork("a connection");
         }
     }
@@ -179,7 +156,7 @@ private:
             if (received == 0)
                 return false;
             if (os::WSAGetLastError() != os::WSAEWOULDBLOCK)
-                throw TStepFailure("receive failed with " + std::to_string(os::WSAGetLastError()));
+                throw std::runtime_error("receive failed with " + std::to_string(os::WSAGetLastError()));
             WaitNetwork(AWhat);
         }
     }
@@ -189,7 +166,7 @@ private:
     {
         while (FPending.size() < ACount)
             if (!ReceiveMore(std::min(AChunk, ACount - FPending.size()), AWhat))
-                throw TStepFailure("the client closed after " + std::to_string(FPending.size()) + " of "
+                throw std::runtime_error("the client closed after " + std::to_string(FPending.size()) + " of "
                     + std::to_string(ACount) + " bytes: " + Printable(FPending));
         std::string taken = FPending.substr(0, ACount);
         FPending.erase(0, ACount);
@@ -211,7 +188,7 @@ private:
             else if (os::WSAGetLastError() == os::WSAEWOULDBLOCK)
                 WaitNetwork("room to send");
             else
-                throw TStepFailure("send failed with " + std::to_string(os::WSAGetLastError()));
+                throw std::runtime_error("send failed with " + std::to_string(os::WSAGetLastError()));
         }
     }
 
@@ -232,7 +209,7 @@ private:
     void WaitSignal() override
     {
         if (!WaitFor(FSignalEvent, StepLimit))
-            throw TStepFailure("no signal from the test");
+            throw std::runtime_error("no signal from the test");
     }
 
     void RunStep(const Step& AStep)
@@ -243,7 +220,7 @@ private:
         {
             const std::string got = Take(AStep.Bytes.size(), AStep.Bytes.size(), "the expected bytes");
             if (got != AStep.Bytes)
-                throw TStepFailure("expected " + Printable(AStep.Bytes) + ", got " + Printable(got));
+                throw std::runtime_error("expected " + Printable(AStep.Bytes) + ", got " + Printable(got));
             break;
         }
         case Step::skSend: SendAll(AStep.Bytes); break;
@@ -261,16 +238,7 @@ private:
             (void)os::shutdown(FClient, os::SD_SEND);
             CloseSocket(FClient);
             break;
-        case Step::skCall:
-            try
-            {
-                AStep.Action(*this);
-            }
-            catch (const std::exception& error)
-            {
-                throw TStepFailure(error.what());
-            }
-            break;
+        case Step::skCall: AStep.Action(*this); break;
         }
     }
 
@@ -328,11 +296,8 @@ std::string ScriptedServer::Finish(std::chrono::milliseconds ALimit)
     TImpl& server = *FImpl;
     std::unique_lock lock(server.FLock);
     if (!server.FEnded.wait_for(lock, ALimit, [&server] { return server.FDone; }))
-    {
-        const size_t step = server.FStep;
-        return "the script did not end: stuck at step " + std::to_string(step + 1) + " of "
-            + std::to_string(server.FScript.size()) + " (" + KindName(server.FScript[step].Kind) + ")";
-    }
+        return "the script did not end: stuck at step " + std::to_string(server.FStep + 1) + " of "
+            + std::to_string(server.FScript.size());
     return server.FFailure;
 }
 

@@ -9,7 +9,8 @@
 
 namespace ix::test {
 
-/// Sets TZ until the end of the scope (Select changes it meanwhile), then restores the one before.
+/// Selects AZone ("CET-1CEST,M3.5.0,M10.5.0/3", "EST5"...) as the local time zone (TZ) until the
+/// end of the scope, then restores the one before.
 class TTimeZoneScope
 {
 public:
@@ -17,7 +18,8 @@ public:
     {
         if (const char* saved = ::getenv("TZ"))
             FSaved = saved;
-        Select(AZone);
+        ::setenv("TZ", AZone, 1);
+        ::tzset();
     }
     ~TTimeZoneScope()
     {
@@ -29,13 +31,6 @@ public:
     }
     TTimeZoneScope(const TTimeZoneScope&) = delete;
     TTimeZoneScope& operator=(const TTimeZoneScope&) = delete;
-
-    /// Selects AZone ("CET-1CEST,M3.5.0,M10.5.0/3", "EST5"...) as the local time zone.
-    static void Select(const char* AZone)
-    {
-        ::setenv("TZ", AZone, 1);
-        ::tzset();
-    }
 
 private:
     std::optional<std::string> FSaved;
