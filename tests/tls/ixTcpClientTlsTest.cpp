@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 namespace ix {
 namespace {
@@ -93,14 +94,8 @@ TEST(TcpClientTls, DefaultsArePublishedAndEverySetterNotifiesOnlyARealChangeCarr
 
 TEST(TcpClientTls, ModeAndPortDecideBetweenPlainAndTlsStreams)
 {
-    struct TCase
-    {
-        TixClientTlsMode Mode;
-        int32_t Port;
-        bool Tls;
-        bool StartsTls;
-    };
-    const TCase cases[] = {
+    // The mode, the port, whether the stream is a TLS stream, whether STARTTLS follows.
+    const std::tuple<TixClientTlsMode, int32_t, bool, bool> cases[] = {
         {ctNone, 110, false, false},
         {ctNone, 995, false, false},
         {ctAutomatic, 110, false, true},
@@ -109,18 +104,17 @@ TEST(TcpClientTls, ModeAndPortDecideBetweenPlainAndTlsStreams)
         {ctExplicit, 110, false, true},
         {ctExplicit, 995, false, true},
     };
-    for (const TCase& item : cases)
+    for (const auto& [mode, port, tls, startsTls] : cases)
     {
         TStlsClient client;
         client.SendStls = false;
-        client.SetUseTLS(item.Mode);
-        client.SetPort(item.Port);
+        client.SetUseTLS(mode);
+        client.SetPort(port);
         const std::unique_ptr<TixNetworkStream> stream = client.CreateNetworkStream();
-        EXPECT_EQ(dynamic_cast<TixTlsNetworkStream*>(stream.get()) != nullptr, item.Tls)
-            << "mode " << int(item.Mode) << ", port " << item.Port;
-        EXPECT_EQ(client.StartTlsIfNeeded(), item.StartsTls)
-            << "mode " << int(item.Mode) << ", port " << item.Port;
-        EXPECT_EQ(client.StartTlsCalls, item.StartsTls ? 1 : 0);
+        EXPECT_EQ(dynamic_cast<TixTlsNetworkStream*>(stream.get()) != nullptr, tls)
+            << "mode " << int(mode) << ", port " << port;
+        EXPECT_EQ(client.StartTlsIfNeeded(), startsTls) << "mode " << int(mode) << ", port " << port;
+        EXPECT_EQ(client.StartTlsCalls, startsTls ? 1 : 0);
     }
 }
 
