@@ -80,17 +80,14 @@ protected:
         ADkim.SetSelector("sel");
     }
 
-    /// dkimpy's verdict ("ok" or "fail ...") on each of AMessages, with the zone's key records.
-    std::vector<std::string> DkimpyVerify(const std::vector<std::string>& AMessages)
+    /// dkimpy's verdicts ("ok" or "fail ...") on AMessages, one line each, with the zone's key
+    /// records.
+    std::string DkimpyVerify(const std::vector<std::string>& AMessages)
     {
         std::string args = IX_DKIMPY_TOOL " verify " IX_DNSMASQ_STATE;
         for (const std::string& file : Files(AMessages))
             args += " " + file;
-        std::vector<std::string> lines;
-        std::istringstream out(Run("/usr/bin/python3", args).Out);
-        for (std::string line; std::getline(out, line);)
-            lines.push_back(line);
-        return lines;
+        return Run("/usr/bin/python3", args).Out;
     }
 
     /// AMessage signed by dkimpy for ix.test with the zone's keys, once per signing
@@ -267,10 +264,11 @@ TEST_F(DkimPeer, MessagesSignedBySignVerifyWithDkimpyAndOpenDkim)
         return messages;
     };
     const std::vector<std::string> messages = signAll([](const std::string& AMessage) { return AMessage; });
-    const std::vector<std::string> verdicts = DkimpyVerify(messages);
-    ASSERT_EQ(verdicts.size(), messages.size());
-    for (size_t i = 0; i < messages.size(); ++i)
-        EXPECT_EQ(verdicts[i], "ok") << SignCases[i].Name << "\n" << messages[i];
+    TStringList verdicts;
+    verdicts.SetText(DkimpyVerify(messages));
+    ASSERT_EQ(verdicts.Count(), std::ssize(messages));
+    for (int32_t i = 0; i < verdicts.Count(); ++i)
+        EXPECT_EQ(verdicts[i], "ok") << SignCases[i].Name << "\n" << messages[static_cast<size_t>(i)];
 
     const std::vector<std::string> filtered = signAll(AsFilterSeesIt);
     const std::vector<std::string> openDkim = OpenDkimVerify(filtered, {"example.com", "xn--bcher-kva.example"});
