@@ -974,7 +974,8 @@ int GetName(SOCKET s, SOCKADDR* name, int* namelen, TNameFunction AFunction)
 }
 
 /// One receive: recv and recvfrom. A datagram longer than the buffer fills it and fails with
-/// WSAEMSGSIZE, as on Windows.
+/// WSAEMSGSIZE, as on Windows. A connected stream has no source address per read: as on
+/// Windows, from and fromlen are left alone there (the bytes must not be lost to a failed copy).
 int Receive(SOCKET s, char* buf, int len, int flags, SOCKADDR* from, int* fromlen)
 {
     const TSocketPtr state = Sockets().Find(s);
@@ -985,6 +986,8 @@ int Receive(SOCKET s, char* buf, int len, int flags, SOCKADDR* from, int* fromle
     if (len < 0 || (buf == nullptr && len > 0))
         return Fail(WSAEFAULT, SOCKET_ERROR);
     const bool datagram = !state->IsStream();
+    if (!datagram)
+        from = nullptr;
     const int nativeFlags = ((flags & MSG_PEEK) != 0 ? ::MSG_PEEK : 0) | (datagram ? ::MSG_TRUNC : 0);
     TNativeAddress source;
     source.Length = sizeof source.Storage;

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -27,6 +28,26 @@ TEST(WinSockErrors, AreWindowsSocketsCodes)
     EXPECT_EQ(os::WSAGetLastError(), os::WSAENOTSOCK);
     EXPECT_EQ(os::socket(17, os::SOCK_STREAM, 0), os::INVALID_SOCKET);
     EXPECT_EQ(os::WSAGetLastError(), os::WSAEAFNOSUPPORT);
+}
+
+// A connected stream has no source address per read: recvfrom with one returns the bytes and
+// leaves the address alone, as on Windows.
+TEST(WinSockStreams, RecvfromOnAConnectedStreamReturnsTheBytes)
+{
+    TWinSockStartup startup;
+    uint16_t port = 0;
+    const os::SOCKET listener = ListenOnLoopback(port);
+    const os::SOCKET client = ConnectToLoopback(port);
+    const os::SOCKET server = os::accept(listener, nullptr, nullptr);
+    ASSERT_EQ(os::send(client, "data", 4, 0), 4);
+    char buffer[8]{};
+    os::SOCKADDR_IN from{};
+    int fromLength = sizeof from;
+    EXPECT_EQ(os::recvfrom(server, buffer, sizeof buffer, 0, reinterpret_cast<os::SOCKADDR*>(&from), &fromLength), 4);
+    EXPECT_EQ(std::string(buffer), "data");
+    EXPECT_EQ(fromLength, int{sizeof from});
+    for (const os::SOCKET socket : {server, client, listener})
+        (void)os::closesocket(socket);
 }
 
 TEST(AsyncLookup, PostsTheTaskAndErrorAndFillsAHostEntryOrReportsATooSmallBuffer)
