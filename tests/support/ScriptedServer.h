@@ -2,9 +2,9 @@
 // A scripted in-process TCP server on 127.0.0.1 for tests: one thread accepts one connection
 // and plays a transcript of steps (expect what the client sends, send bytes, stall, wait for
 // the test's signal, close); or, in its UDP mode, plays them on a socket bound to a loopback
-// address, answering the sender of the last datagram. It records everything the client sent and reports every step that
-// did not happen as scripted. Every wait of the server is capped, so a broken client makes the
-// test fail instead of hang (10 s for one step).
+// address, answering the sender of the last datagram. It records everything the client sent and
+// reports every step that did not happen as scripted. Every wait of the server is capped, so a
+// broken client makes the test fail instead of hang (10 s for one step).
 
 #include <chrono>
 #include <cstdint>
