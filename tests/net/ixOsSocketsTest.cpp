@@ -31,21 +31,30 @@ TEST(WinSockErrors, AreWindowsSocketsCodes)
 }
 
 // A connected stream has no source address per read: recvfrom with one returns the bytes and
-// leaves the address alone, as on Windows.
-TEST(WinSockStreams, RecvfromOnAConnectedStreamReturnsTheBytes)
+// leaves the address alone, as on Windows. FIONREAD counts the bytes waiting; a non-blocking
+// socket with none says it would block.
+TEST(WinSockStreams, RecvfromOnAConnectedStreamReturnsTheBytesAndANonBlockingOneWithoutBytesWouldBlock)
 {
     TWinSockStartup startup;
     uint16_t port = 0;
     const os::SOCKET listener = ListenOnLoopback(port);
     const os::SOCKET client = ConnectToLoopback(port);
     const os::SOCKET server = os::accept(listener, nullptr, nullptr);
-    ASSERT_EQ(os::send(client, "data", 4, 0), 4);
+    ASSERT_EQ(os::send(client, "datamore", 8, 0), 8); // one segment
     char buffer[8]{};
     os::SOCKADDR_IN from{};
     int fromLength = sizeof from;
-    EXPECT_EQ(os::recvfrom(server, buffer, sizeof buffer, 0, reinterpret_cast<os::SOCKADDR*>(&from), &fromLength), 4);
+    EXPECT_EQ(os::recvfrom(server, buffer, 4, 0, reinterpret_cast<os::SOCKADDR*>(&from), &fromLength), 4);
     EXPECT_EQ(std::string(buffer), "data");
     EXPECT_EQ(fromLength, int{sizeof from});
+    os::ULONG waiting = 0;
+    EXPECT_EQ(os::ioctlsocket(server, os::FIONREAD, &waiting), 0);
+    EXPECT_EQ(waiting, 4u);
+    EXPECT_EQ(os::recv(server, buffer, sizeof buffer, 0), 4);
+    os::ULONG nonBlocking = 1;
+    EXPECT_EQ(os::ioctlsocket(server, os::FIONBIO, &nonBlocking), 0);
+    EXPECT_EQ(os::recv(server, buffer, sizeof buffer, 0), os::SOCKET_ERROR);
+    EXPECT_EQ(os::WSAGetLastError(), os::WSAEWOULDBLOCK);
     for (const os::SOCKET socket : {server, client, listener})
         (void)os::closesocket(socket);
 }
