@@ -92,6 +92,7 @@ TEST_F(PlatformCodePages, Utf8AnsiCodePageConvertsEveryCharacter)
     EXPECT_EQ(ToWide(CP_ACP, "\xC3\xA9\xE2\x82\xAC\xEF\xAC\x81\xF0\x9F\x98\x80"), u"\u00E9\u20AC\uFB01\U0001F600");
     EXPECT_EQ(ToAnsi(CP_ACP, u"\u00E9\u20AC\uFB01\U0001F600"), "\xC3\xA9\xE2\x82\xAC\xEF\xAC\x81\xF0\x9F\x98\x80");
     EXPECT_EQ(ToAnsi(CP_ACP, std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD"); // lone surrogate
+    EXPECT_EQ(ToWide(CP_ACP, "\xF5\x80\x80\x80"), u"\xFFFD\xFFFD\xFFFD\xFFFD"); // no lead byte past F4
 }
 
 TEST_F(PlatformCodePages, SizesBuffersArgumentsAndMalformedInputBehaveAsOnWindows)
