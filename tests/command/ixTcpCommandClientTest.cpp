@@ -267,6 +267,19 @@ TEST(CommandEngine, CommandGoesOutWithCrLfAndItsReplyIsReportedOrItRaisesBeforeA
     EXPECT_EQ(ExpectError<EixSocketError>([&] { engine.SendSilentCommand("QUIT", {CodeOk}); }, -6), notActive);
 }
 
+TEST(CommandEngine, AStatusLineMayTakeMaxLineLengthBytesButNotOneMore)
+{
+    for (const auto& [first, refused] : {std::pair{"+OK 567890", false}, {"+OK 5678901", true}})
+    {
+        TEngine engine({first, "\r\n"});
+        engine.SetMaxLineLength(10);
+        if (refused)
+            ExpectError<EixTcpClientError>([&] { engine.WaitResponse({CodeOk}); }, ReplyLineTooLongCode);
+        else
+            EXPECT_NO_THROW(engine.WaitResponse({CodeOk}));
+    }
+}
+
 TEST(CommandEngine, SettersNotifyChangesAndTheCharSetConvertsCommandsAndReplies)
 {
     const test::TAnsiCodePageScope cp1252(1252); // the texts below are written in its bytes
