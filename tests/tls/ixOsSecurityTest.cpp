@@ -116,6 +116,11 @@ TEST(SecurityHandshakeForms, VersionFourBlockStopsAtTls12AndItsBitsChooseTheVers
             EXPECT_EQ(Table()->QueryContextAttributesA(&context, SECPKG_ATTR_CONNECTION_INFO, &info), SEC_E_OK);
             EXPECT_EQ(info.dwProtocol, DWORD(SP_PROT_TLS1_2_CLIENT));
             EXPECT_GE(info.dwCipherStrength, 128u);
+            // A data buffer that claims bytes without holding any is refused, not read.
+            SecBuffer buffers[4] = {{5, SECBUFFER_DATA, nullptr}, {0, SECBUFFER_EMPTY, nullptr},
+                {0, SECBUFFER_EMPTY, nullptr}, {0, SECBUFFER_EMPTY, nullptr}};
+            SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
+            EXPECT_EQ(Table()->DecryptMessage(&context, &desc, 0, nullptr), SEC_E_INVALID_TOKEN);
         }
         Table()->DeleteSecurityContext(&context);
         Table()->FreeCredentialsHandle(&credentials);
