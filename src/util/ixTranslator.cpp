@@ -15,6 +15,7 @@
 #include "core/ixSysUtils.h"
 #include "platform/ixOsKernel.h"
 #include "util/internal/ixTranslatorTables.h"
+#include "util/ixUtils.h"
 
 namespace ix {
 
@@ -62,11 +63,6 @@ constexpr TByteTable IdentityTable() noexcept
 }
 
 const TixCharSetInfo NotFound{{}, IdentityTable(), IdentityTable()};
-
-std::span<const uint8_t> AsBytes(std::string_view AText) noexcept
-{
-    return {reinterpret_cast<const uint8_t*>(AText.data()), AText.size()};
-}
 
 /// ACount bytes of ASource through ATable into ADest (which may be ASource).
 void MapBytes(const TByteTable& ATable, const uint8_t* ASource, uint8_t* ADest, size_t ACount) noexcept

@@ -297,11 +297,6 @@ bool EndsInsideLine(std::string_view AText) noexcept
     return AText.empty() || AText.back() != '\n';
 }
 
-std::span<const uint8_t> AsBytes(std::string_view AText) noexcept
-{
-    return {reinterpret_cast<const uint8_t*>(AText.data()), AText.size()};
-}
-
 /// Converts a text from a character set and adds its lines, in pieces that end after a LF.
 class TPieceConverter
 {
@@ -694,6 +689,11 @@ int32_t RTextPos(std::string_view ASubStr, std::string_view AText, int32_t AStar
 }
 
 // ---- Bytes --------------------------------------------------------------------------------
+
+std::span<const uint8_t> AsBytes(std::string_view AText) noexcept
+{
+    return {reinterpret_cast<const uint8_t*>(AText.data()), AText.size()};
+}
 
 std::string BytesToHex(std::span<const uint8_t> ABytes, std::string_view ASeparator)
 {

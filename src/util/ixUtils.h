@@ -131,6 +131,8 @@ int32_t RTextPos(std::string_view ASubStr, std::string_view AText, int32_t AStar
 
 // ---- Bytes --------------------------------------------------------------------------------
 
+/// The bytes of AText, without a copy.
+std::span<const uint8_t> AsBytes(std::string_view AText) noexcept;
 /// Two upper-case hexadecimal digits per byte, ASeparator between bytes.
 std::string BytesToHex(std::span<const uint8_t> ABytes, std::string_view ASeparator = {});
 /// A copy in reverse order.

@@ -7,6 +7,7 @@
 #include "dns/ixDnsMessage.h"
 #include "support/LoopbackListener.h"
 #include "support/ScriptedServer.h"
+#include "util/ixUtils.h"
 
 #include <atomic>
 #include <functional>
@@ -26,12 +27,6 @@ struct TDnsDatagram
 };
 
 using TDnsResponder = std::function<std::vector<TDnsDatagram>(TixDnsMessage& AQuery)>;
-
-/// The DNS message of the wire bytes ABytes.
-inline void ParseInto(TixDnsMessage& AMessage, const std::string& ABytes)
-{
-    AMessage.Parse(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(ABytes.data()), ABytes.size()));
-}
 
 /// The wire form of a reply to AQuery (built in a buffer of 64 KB): its ID and question, QR set,
 /// and the records that AFill adds.
@@ -73,7 +68,7 @@ private:
         for (;;)
         {
             TixDnsMessage query;
-            ParseInto(query, AIo.TakeSome());
+            query.Parse(AsBytes(AIo.TakeSome()));
             const os::SOCKADDR_IN sender = LoopbackAddress(AIo.PeerPort());
             {
                 std::lock_guard lock(FLock);

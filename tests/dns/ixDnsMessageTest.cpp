@@ -9,6 +9,7 @@
 
 #include "core/ixStreams.h"
 #include "support/ExpectError.h"
+#include "util/ixUtils.h"
 
 namespace ix {
 namespace {
@@ -45,7 +46,7 @@ const std::string Question = std::string("\x07" "example" "\x03" "com", 13) + Wo
 std::unique_ptr<TixDnsMessage> Parsed(const std::string& ABytes)
 {
     auto message = std::make_unique<TixDnsMessage>();
-    message->Parse(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(ABytes.data()), ABytes.size()));
+    message->Parse(AsBytes(ABytes));
     return message;
 }
 
@@ -256,7 +257,7 @@ TEST(DnsMessageParse, MalformedBytesAreRejectedWithoutReadingPastThemAndResponse
         SCOPED_TRACE(c.What);
         TixDnsMessage message;
         const std::string text = ExpectError<EixDnsError>([&] {
-            message.Parse(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(c.Bytes.data()), c.Bytes.size()));
+            message.Parse(AsBytes(c.Bytes));
         }, c.Code);
         // A response code is raised with its text once the whole message was read.
         EXPECT_TRUE(c.Code < 0 || (text == c.What && message.GetQueries().Count() == 1)) << text;

@@ -128,7 +128,7 @@ test::Step AnswerOverTcp(const std::string& AText, std::vector<size_t> ACuts, si
         const std::string prefix = AIo.Take(2);
         const size_t length = static_cast<uint8_t>(prefix[0]) << 8 | static_cast<uint8_t>(prefix[1]);
         TixDnsMessage query;
-        test::ParseInto(query, AIo.Take(length));
+        query.Parse(AsBytes(AIo.Take(length)));
         const std::string message = ReplyTo(query, TxtAnswer(AText));
         const std::string reply =
             (std::string{static_cast<char>(message.size() >> 8), static_cast<char>(message.size() & 0xFF)} + message)

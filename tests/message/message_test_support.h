@@ -20,7 +20,7 @@ namespace ix::test {
 /// The bytes of AText in lower-case hexadecimal.
 inline std::string Hex(std::string_view AText)
 {
-    return LowerCase(BytesToHex({reinterpret_cast<const uint8_t*>(AText.data()), AText.size()}));
+    return LowerCase(BytesToHex(AsBytes(AText)));
 }
 
 /// The lines of AList.

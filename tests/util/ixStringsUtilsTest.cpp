@@ -81,7 +81,7 @@ TEST(TixStringsUtils, TextReadOrWrittenInPiecesGivesTheLinesOfTheWhole)
         const std::string label = ::testing::PrintToString(text) + " " + charSet + " in pieces of ";
         TStringList whole;
         const int64_t wholeResult = AddTextToStrings(whole,
-            TixTranslator::GetString({reinterpret_cast<const uint8_t*>(text.data()), text.size()}, charSet));
+            TixTranslator::GetString(AsBytes(text), charSet));
         for (int32_t piece = 1; piece <= static_cast<int32_t>(text.size()); ++piece) {
             if (text != mixed || charSet != "utf-8") {
                 TMemoryStream batches;
